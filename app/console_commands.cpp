@@ -1,0 +1,85 @@
+#include <windows.h>
+
+#include "app/elevation.h"
+#include "app/entry.h"
+#include "app/usage.h"
+#include "foundation/console.h"
+#include "foundation/log.h"
+#include "foundation/product.h"
+#include "foundation/system.h"
+#include "foundation/text.h"
+#include "foundation/unique_handle.h"
+
+namespace {
+
+// Commands that change the machine run one at a time, machine-wide, and never beside the GUI.
+constexpr const wchar_t* kLockedCommands[] = {L"",      L"install",     L"uninstall", L"start",   L"stop",   L"ppm",
+                                              L"gpu",   L"afterburner", L"benchmark", L"prepare", L"memory", L"storage"};
+
+bool IsLockedCommand(const std::wstring& command) {
+    for (const wchar_t* locked : kLockedCommands) {
+        if (command == locked) return true;
+    }
+    return false;
+}
+
+int CommandNotInThisBuild(const std::wstring& command) {
+    const std::wstring name = command.empty() ? std::wstring(L"--cli") : CommandSwitch(command);
+    LogError(FormatText(L"%ls is not available in this build yet.", name.c_str()));
+    return 1;
+}
+
+int RunLockedCommand(const Options& options, const std::vector<std::wstring>& arguments) {
+    if (options.command != L"benchmark") {
+        const int rights = RequireElevationConsole(options, arguments);
+        if (rights != kElevationContinue) return rights;
+    }
+    return CommandNotInThisBuild(options.command);
+}
+
+void PauseBeforeClosing() {
+    WriteStd(StdStream::Output, L"\nPress Enter to close...");
+    std::wstring line;
+    ReadStdLine(line, 8);
+}
+
+}  // namespace
+
+int RequireElevationConsole(const Options& options, const std::vector<std::wstring>& arguments) {
+    if (IsElevated()) return kElevationContinue;
+    if (options.elevated) {
+        LogError(L"Administrator privileges are required and elevation did not take effect.");
+        return 1;
+    }
+    LogInfo(L"Requesting administrator privileges (approve the UAC prompt)...");
+    if (RelaunchElevated(WithElevatedFlag(arguments))) return 0;
+    LogError(L"Elevation was declined or failed. Quorvantis must run as administrator.");
+    return 1;
+}
+
+int RunConsoleCommand(const Options& options, const std::vector<std::wstring>& arguments) {
+    const std::wstring& command = options.command;
+    if (command == L"help") {
+        PrintUsage();
+        return 0;
+    }
+    if (command == L"version") {
+        WriteStd(StdStream::Output,
+                 FormatText(L"Quorvantis %ls\n%ls\n%ls\n", kVersionText, kPublisherName, kPublisherWebAddress));
+        return 0;
+    }
+    if (!IsLockedCommand(command)) return CommandNotInThisBuild(command);
+
+    int exitCode = 0;
+    {
+        const UniqueKernelHandle mutex(CreateMutexW(nullptr, FALSE, kSingleInstanceMutexName));
+        if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
+            LogError(L"Another Quorvantis operation is already running.");
+            return 1;
+        }
+        // A mutex that cannot be created at all does not stop the command.
+        exitCode = RunLockedCommand(options, arguments);
+    }
+    if (command.empty() && !options.noPause && IsElevated()) PauseBeforeClosing();
+    return exitCode;
+}

@@ -1,0 +1,73 @@
+#include "app/entry.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include "app/elevation.h"
+#include "app/usage.h"
+#include "foundation/console.h"
+#include "foundation/log.h"
+#include "foundation/system.h"
+
+namespace {
+
+bool SkipsRightsCheck(const std::wstring& command) {
+    return command == L"help" || command == L"version" || command == L"self-test";
+}
+
+// Without administrator rights nothing can be tuned: relaunch elevated once, and refuse clearly
+// when that is declined or did not take effect. Returns -1 to go on, else the exit code.
+int EnforceRights(const Options& options, const std::vector<std::wstring>& arguments, bool console) {
+    if (SkipsRightsCheck(options.command) || IsElevated()) return -1;
+    if (!options.elevated) {
+        if (RelaunchElevated(WithElevatedFlag(arguments))) return 0;
+        if (console) {
+            EnsureConsole();
+            LogError(L"Elevation was declined or failed. Quorvantis must run as administrator.");
+        } else {
+            ShowRightsMessage(L"Quorvantis must run as administrator. Approve the UAC prompt and try again.", false);
+        }
+        return 1;
+    }
+    // The relaunched copy still lacks the rights: a second relaunch would only loop.
+    if (console) {
+        EnsureConsole();
+        LogError(L"Administrator privileges are required and elevation did not take effect.");
+    } else {
+        ShowRightsMessage(L"Quorvantis must run as administrator, and elevation did not take effect.", true);
+    }
+    return 1;
+}
+
+}  // namespace
+
+std::vector<std::wstring> SplitCommandLine(const wchar_t* commandLine) {
+    std::vector<std::wstring> arguments;
+    int count = 0;
+    LPWSTR* split = CommandLineToArgvW(commandLine, &count);
+    if (split == nullptr) return arguments;
+    for (int i = 1; i < count; ++i) arguments.emplace_back(split[i]);
+    LocalFree(split);
+    return arguments;
+}
+
+int ProgramEntry(const std::vector<std::wstring>& arguments) {
+    Options options;
+    std::wstring error;
+    if (!ParseOptionsText(arguments, options, error)) {
+        // Report only once the console exists: a GUI-subsystem process started from a prompt
+        // has none yet, and the error must be the line right above the usage text.
+        EnsureConsole();
+        LogError(error);
+        PrintUsage();
+        return 1;
+    }
+    const bool console = WantsConsole(arguments, options);
+    const int refused = EnforceRights(options, arguments, console);
+    if (refused >= 0) return refused;
+    if (console) {
+        EnsureConsole();
+        return RunConsoleCommand(options, arguments);
+    }
+    return RunGui(options, arguments);
+}

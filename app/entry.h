@@ -1,0 +1,22 @@
+#pragma once
+#include <string>
+#include <vector>
+
+#include "app/options.h"
+
+// The program's arguments without its own path, split by the Windows rules.
+std::vector<std::wstring> SplitCommandLine(const wchar_t* commandLine);
+
+// Decides the process's role from its arguments and runs it; returns the exit code.
+int ProgramEntry(const std::vector<std::wstring>& arguments);
+
+// Console mode, after the console is set up: runs one command word.
+int RunConsoleCommand(const Options& options, const std::vector<std::wstring>& arguments);
+
+// Result of the rights check before a console command that changes the machine.
+inline constexpr int kElevationContinue = -1;
+// kElevationContinue when elevated; else 0 after a started relaunch, 1 on failure.
+int RequireElevationConsole(const Options& options, const std::vector<std::wstring>& arguments);
+
+// The window role. Returns its exit code.
+int RunGui(const Options& options, const std::vector<std::wstring>& arguments);

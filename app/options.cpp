@@ -1,0 +1,233 @@
+#include "app/options.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cwchar>
+
+#include "foundation/log.h"
+#include "foundation/text.h"
+
+namespace {
+
+struct CommandSwitchRow {
+    const wchar_t* argument;
+    const wchar_t* command;
+};
+
+// Order matters only for CommandSwitch: the first switch that stores a word names it.
+constexpr CommandSwitchRow kCommandSwitches[] = {
+    {L"--benchmark", L"benchmark"},
+    {L"--install", L"install"},
+    {L"--apply", L"apply"},
+    {L"--status", L"status"},
+    {L"--stop", L"stop"},
+    {L"--start", L"start"},
+    {L"--uninstall", L"uninstall"},
+    {L"--service", L"service"},
+    {L"--health", L"health"},
+    {L"--guard", L"guard"},
+    {L"--self-test", L"self-test"},
+    {L"--apply-ppm", L"ppm"},
+    {L"--apply-gpu", L"gpu"},
+    {L"--apply-afterburner", L"afterburner"},
+    {L"--apply-prepare", L"prepare"},
+    {L"--apply-memory", L"memory"},
+    {L"--apply-storage", L"storage"},
+    {L"--help", L"help"},
+    {L"-h", L"help"},
+    {L"/?", L"help"},
+    {L"--version", L"version"},
+};
+
+struct FlagRow {
+    const wchar_t* argument;
+    bool Options::*field;
+};
+
+constexpr FlagRow kFlags[] = {
+    {L"--afterburner", &Options::afterburner},
+    {L"--no-afterburner", &Options::noAfterburner},
+    {L"--cli", &Options::cli},
+    {L"--gui", &Options::gui},
+    {L"--ppm", &Options::ppm},
+    {L"--no-ppm", &Options::noPpm},
+    {L"--gpu", &Options::gpu},
+    {L"--no-gpu", &Options::noGpu},
+    {L"--no-prepare", &Options::noPrepare},
+    {L"--no-memory", &Options::noMemory},
+    {L"--no-storage", &Options::noStorage},
+    {L"--yes", &Options::yes},
+    {L"-y", &Options::yes},
+    {L"--no-pause", &Options::noPause},
+    {L"--elevated", &Options::elevated},
+};
+
+struct NumberRow {
+    const wchar_t* argument;
+    const wchar_t* displayName;
+    uint32_t minimum;
+    uint32_t Options::*field;
+    bool Options::*setFlag;  // null when the switch has none
+};
+
+constexpr NumberRow kNumbers[] = {
+    {L"--resolution", L"--resolution (100-ns units, e.g. 5070 = 0.507 ms)", 1, &Options::resolution, nullptr},
+    {L"--from", L"--from (100-ns units)", 1, &Options::from, nullptr},
+    {L"--to", L"--to (100-ns units)", 1, &Options::to, nullptr},
+    {L"--step", L"--step (100-ns units)", 1, &Options::step, nullptr},
+    {L"--samples", L"--samples", 10, &Options::samples, &Options::samplesSet},
+    {L"--passes", L"--passes", 1, &Options::passes, &Options::passesSet},
+    {L"--verify", L"--verify", 100, &Options::verify, &Options::verifySet},
+    {L"--margin", L"--margin (100-ns units)", 0, &Options::margin, &Options::marginSet},
+};
+
+constexpr uint32_t kMaxPasses = 20;
+
+template <typename Row, size_t N>
+const Row* FindRow(const Row (&table)[N], const std::wstring& argument) {
+    for (const Row& row : table) {
+        if (argument == row.argument) return &row;
+    }
+    return nullptr;
+}
+
+bool ParseFidelity(const std::vector<std::wstring>& arguments, size_t& index, Options& options, std::wstring& error) {
+    if (index + 1 < arguments.size()) {
+        const std::wstring& value = arguments[index + 1];
+        int level = -1;
+        if (value == L"low") level = 0;
+        else if (value == L"med" || value == L"medium") level = 1;
+        else if (value == L"high") level = 2;
+        if (level >= 0) {
+            ++index;
+            options.fidelity = level;
+            options.fidelitySet = true;
+            return true;
+        }
+    }
+    error = L"--fidelity requires low, medium, or high.";
+    return false;
+}
+
+// "--quick" is a coarse preview, but any count the user spelled out wins whatever its position.
+void ApplyQuick(Options& options) {
+    if (options.step == 10) options.step = 20;
+    if (!options.passesSet && options.passes == 3) {
+        options.passes = 1;
+        options.passesSet = true;
+    }
+    if (!options.samplesSet && options.samples == 150) {
+        options.samples = 40;
+        options.samplesSet = true;
+    }
+    if (!options.verifySet && options.verify == 1500) {
+        options.verify = 300;
+        options.verifySet = true;
+    }
+}
+
+const wchar_t* CrossCheck(const Options& o) {
+    if (o.from != 0 && o.to != 0 && o.from >= o.to) return L"--to must be greater than --from.";
+    if (o.ppm && o.noPpm) return L"--ppm and --no-ppm cannot be used together.";
+    if (o.gpu && o.noGpu) return L"--gpu and --no-gpu cannot be used together.";
+    if (o.afterburner && o.noAfterburner) return L"--afterburner and --no-afterburner cannot be used together.";
+    return nullptr;
+}
+
+}  // namespace
+
+bool ParseWholeNumber(const std::vector<std::wstring>& arguments, size_t& index, uint32_t& value, uint32_t minimum,
+                      const std::wstring& displayName, std::wstring& error) {
+    if (index + 1 >= arguments.size()) {
+        error = FormatText(L"%ls requires a value.", displayName.c_str());
+        return false;
+    }
+    ++index;
+    const std::wstring& text = arguments[index];
+    const wchar_t* begin = text.c_str();
+    wchar_t* end = nullptr;
+    errno = 0;
+    const unsigned long parsed = std::wcstoul(begin, &end, 10);
+    // wcstoul wraps a leading minus and saturates on overflow; neither is a whole number we can hold.
+    const bool negative = text.find(L'-') != std::wstring::npos;
+    const bool fits = errno != ERANGE && parsed <= 0xFFFFFFFFul;
+    if (end == begin || *end != L'\0' || negative || !fits || parsed < minimum) {
+        error = FormatText(L"%ls requires a whole number >= %lu.", displayName.c_str(), static_cast<unsigned long>(minimum));
+        return false;
+    }
+    value = static_cast<uint32_t>(parsed);
+    return true;
+}
+
+bool ParseOptionsText(const std::vector<std::wstring>& arguments, Options& options, std::wstring& error) {
+    bool quick = false;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::wstring& argument = arguments[i];
+        if (const auto* row = FindRow(kCommandSwitches, argument)) {
+            options.command = row->command;
+        } else if (const auto* flag = FindRow(kFlags, argument)) {
+            options.*(flag->field) = true;
+        } else if (const auto* number = FindRow(kNumbers, argument)) {
+            uint32_t value = 0;
+            if (!ParseWholeNumber(arguments, i, value, number->minimum, number->displayName, error)) return false;
+            if (number->field == &Options::passes) value = std::min(value, kMaxPasses);
+            options.*(number->field) = value;
+            if (number->setFlag != nullptr) options.*(number->setFlag) = true;
+        } else if (argument == L"--fidelity") {
+            if (!ParseFidelity(arguments, i, options, error)) return false;
+        } else if (argument == L"--quick") {
+            quick = true;
+        } else {
+            error = FormatText(L"Unknown argument: %ls (try --help)", argument.c_str());
+            return false;
+        }
+    }
+    if (quick) ApplyQuick(options);
+    if (const wchar_t* conflict = CrossCheck(options)) {
+        error = conflict;
+        return false;
+    }
+    return true;
+}
+
+bool ParseOptions(const std::vector<std::wstring>& arguments, Options& options) {
+    std::wstring error;
+    if (ParseOptionsText(arguments, options, error)) return true;
+    LogError(error);
+    return false;
+}
+
+bool WantsConsole(const std::vector<std::wstring>& arguments, const Options& options) {
+    if (options.gui) return false;
+    if (options.cli || !options.command.empty()) return true;
+    return std::any_of(arguments.begin(), arguments.end(), [](const std::wstring& a) {
+        return a == L"--help" || a == L"-h" || a == L"/?" || a == L"--version";
+    });
+}
+
+std::wstring CommandSwitch(const std::wstring& command) {
+    for (const auto& row : kCommandSwitches) {
+        if (command == row.command) return row.argument;
+    }
+    return command;
+}
+
+FidelityCounts FidelityPreset(int level) {
+    uint32_t divisor = 1;
+    uint32_t passes = 3;
+    if (level < 1) {
+        divisor = 64;
+        passes = 1;
+    } else if (level == 1) {
+        divisor = 8;
+    }
+    FidelityCounts preset;
+    preset.samples = std::max<uint32_t>(150 / divisor, 8);
+    preset.passes = passes;
+    preset.verify = std::max<uint32_t>(1500 / divisor, 100);
+    const double idleSamples = std::max<uint32_t>(preset.samples / 2, 5);
+    const double perPass = idleSamples * 4.65 + preset.samples * 1.15 + 30;
+    const double verification = (preset.verify / 2) * 4.65 + preset.verify * 1.15 + 300;
+    preset.estimateSeconds = (perPass * preset.passes * 101 + verification * 6) / 1000 + 2;
+    return preset;
+}

@@ -1,0 +1,55 @@
+#include "foundation/log.h"
+
+#include <windows.h>
+
+#include <mutex>
+
+#include "foundation/console.h"
+#include "foundation/feed.h"
+#include "foundation/system.h"
+#include "foundation/text.h"
+#include "foundation/unique_handle.h"
+
+namespace {
+
+LocalStamp NowStamp() {
+    SYSTEMTIME t{};
+    GetLocalTime(&t);
+    return LocalStamp{t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
+}
+
+void AppendBytes(const std::string& bytes, DWORD shareMode) {
+    CreateDirectoryW(DataDirectory().c_str(), nullptr);
+    const UniqueKernelHandle file = AdoptFileHandle(CreateFileW(LogFilePath().c_str(), FILE_APPEND_DATA, shareMode,
+                                                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return;  // a log that cannot be opened loses the line, never the operation
+    DWORD written = 0;
+    WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+}  // namespace
+
+std::wstring LogFilePath() { return DataDirectory() + L"\\Quorvantis.log"; }
+
+void AppendLogLine(const std::wstring& text) {
+    static std::mutex logMutex;
+    const std::lock_guard<std::mutex> lock(logMutex);
+    AppendBytes(BuildLogLine(NowStamp(), text), FILE_SHARE_READ | FILE_SHARE_WRITE);
+}
+
+void AppendHealthLog(const std::wstring& text) {
+    AppendBytes(BuildHealthLine(NowStamp(), text), FILE_SHARE_READ);
+}
+
+void LogInfo(const std::wstring& text) {
+    if (StdOutputIsConsole()) WriteStd(StdStream::Output, text + L"\n");
+    AppendLogLine(text);
+    if (Feed* feed = CurrentFeed()) feed->LogLine(text);
+}
+
+void LogError(const std::wstring& text) {
+    if (StdErrorIsConsole() || StdOutputIsConsole()) WriteStd(StdStream::Error, text + L"\n");
+    const std::wstring marked = L"ERROR: " + text;
+    AppendLogLine(marked);
+    if (Feed* feed = CurrentFeed()) feed->LogLine(marked);
+}

@@ -1,0 +1,120 @@
+#include "foundation/system.h"
+
+#include <windows.h>
+#include <objbase.h>
+
+#include "foundation/unique_handle.h"
+
+namespace {
+
+// Environment-based directories: a missing, empty or overlong (260+) variable falls back.
+std::wstring EnvironmentOr(const wchar_t* name, const wchar_t* fallback) {
+    wchar_t buffer[260] = {};
+    const DWORD length = GetEnvironmentVariableW(name, buffer, 260);
+    if (length == 0 || length >= 260) return fallback;
+    return std::wstring(buffer, length);
+}
+
+HKEY RootKey(RegRoot root) { return root == RegRoot::CurrentUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE; }
+
+bool SetValue(RegRoot root, const std::wstring& subkey, const std::wstring& name, DWORD type, const void* data,
+              DWORD size) {
+    UniqueKey key;
+    if (RegCreateKeyExW(RootKey(root), subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr,
+                        key.put(), nullptr) != ERROR_SUCCESS) {
+        return false;
+    }
+    return RegSetValueExW(key.get(), name.c_str(), 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+std::wstring DataDirectory() { return EnvironmentOr(L"ProgramData", L"C:\\ProgramData") + L"\\Quorvantis"; }
+std::wstring InstallDirectory() { return EnvironmentOr(L"ProgramFiles", L"C:\\Program Files") + L"\\Quorvantis"; }
+std::wstring InstalledExePath() { return InstallDirectory() + L"\\Quorvantis.exe"; }
+
+std::vector<std::wstring> WithElevatedFlag(const std::vector<std::wstring>& arguments) {
+    std::vector<std::wstring> result = arguments;
+    result.emplace_back(L"--elevated");
+    return result;
+}
+
+bool WriteDword(RegRoot root, const std::wstring& subkey, const std::wstring& name, uint32_t value) {
+    const DWORD data = value;
+    return SetValue(root, subkey, name, REG_DWORD, &data, sizeof(data));
+}
+
+bool ReadDwordIn(RegRoot root, const std::wstring& subkey, const std::wstring& name, uint32_t& value) {
+    DWORD data = 0;
+    DWORD size = sizeof(data);
+    if (RegGetValueW(RootKey(root), subkey.c_str(), name.c_str(), RRF_RT_REG_DWORD, nullptr, &data, &size) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    value = data;
+    return true;
+}
+
+bool ReadDword(const std::wstring& subkey, const std::wstring& name, uint32_t& value) {
+    return ReadDwordIn(RegRoot::LocalMachine, subkey, name, value);
+}
+
+bool WriteString(RegRoot root, const std::wstring& subkey, const std::wstring& name, const std::wstring& value) {
+    const DWORD bytes = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
+    return SetValue(root, subkey, name, REG_SZ, value.c_str(), bytes);
+}
+
+bool ReadString(RegRoot root, const std::wstring& subkey, const std::wstring& name, std::wstring& value) {
+    DWORD size = 0;
+    if (RegGetValueW(RootKey(root), subkey.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr, nullptr, &size) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    std::wstring buffer(size / sizeof(wchar_t) + 1, L'\0');
+    DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+    if (RegGetValueW(RootKey(root), subkey.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr, buffer.data(), &bytes) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    buffer.resize(wcsnlen(buffer.c_str(), buffer.size()));
+    value = buffer;
+    return true;
+}
+
+std::wstring GuidText(const GUID& guid) {
+    wchar_t buffer[64] = {};
+    StringFromGUID2(guid, buffer, 64);
+    std::wstring text = buffer;
+    if (text.size() > 1 && text.front() == L'{') text = text.substr(1, text.size() - 2);
+    return text;
+}
+
+std::wstring SystemToolPath(const std::wstring& toolFileName) {
+    wchar_t buffer[260] = {};
+    GetSystemDirectoryW(buffer, 260);
+    return std::wstring(buffer) + L"\\" + toolFileName;
+}
+
+std::wstring PowerShellPath() {
+    return EnvironmentOr(L"SystemRoot", L"C:\\Windows") + L"\\System32\\WindowsPowerShell\\v1.0\\powershell.exe";
+}
+
+void KeepResolutionRequestsHonoured() {
+    // Declared here: older SDK headers lack the power-throttling record, and older systems the call.
+    struct PowerThrottlingState {
+        ULONG version;
+        ULONG controlMask;
+        ULONG stateMask;
+    };
+    constexpr int kProcessPowerThrottling = 4;
+    constexpr ULONG kIgnoreTimerResolution = 0x4;
+    using SetProcessInformationFn = BOOL(WINAPI*)(HANDLE, int, LPVOID, DWORD);
+
+    const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    if (kernel == nullptr) return;
+    const auto setInformation =
+        reinterpret_cast<SetProcessInformationFn>(reinterpret_cast<void*>(GetProcAddress(kernel, "SetProcessInformation")));
+    if (setInformation == nullptr) return;
+    PowerThrottlingState state{1, kIgnoreTimerResolution, 0};
+    setInformation(GetCurrentProcess(), kProcessPowerThrottling, &state, sizeof(state));
+}

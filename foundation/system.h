@@ -1,0 +1,47 @@
+#pragma once
+// The fixed decisions every caller shares when touching Windows: where files live, registry
+// DWORD access, GUID text, and how child processes are started, timed out and quoted.
+#include <guiddef.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Directories from the environment; nothing is created.
+std::wstring DataDirectory();     // %ProgramData%\Quorvantis
+std::wstring InstallDirectory();  // %ProgramFiles%\Quorvantis
+std::wstring InstalledExePath();  // InstallDirectory()\Quorvantis.exe
+
+// The argument list as given, with "--elevated" appended last.
+std::vector<std::wstring> WithElevatedFlag(const std::vector<std::wstring>& arguments);
+
+enum class RegRoot { LocalMachine, CurrentUser };
+
+// Creates the key (and missing parents) and sets a REG_DWORD.
+bool WriteDword(RegRoot root, const std::wstring& subkey, const std::wstring& name, uint32_t value);
+// HKEY_LOCAL_MACHINE only; a value of any other type reads as missing.
+bool ReadDword(const std::wstring& subkey, const std::wstring& name, uint32_t& value);
+// REG_SZ with its terminating null counted in the stored size.
+bool WriteString(RegRoot root, const std::wstring& subkey, const std::wstring& name, const std::wstring& value);
+bool ReadString(RegRoot root, const std::wstring& subkey, const std::wstring& name, std::wstring& value);
+bool ReadDwordIn(RegRoot root, const std::wstring& subkey, const std::wstring& name, uint32_t& value);
+
+// Upper-case 8-4-4-4-12 form without braces.
+std::wstring GuidText(const GUID& guid);
+
+// The system directory, a backslash and the tool's file name (e.g. "wbem\\wmic.exe").
+std::wstring SystemToolPath(const std::wstring& toolFileName);
+std::wstring PowerShellPath();
+
+// Exit result of a child: its exit code; 258 when it was killed after the timeout; the Windows
+// error code (never 0) when it could not be started.
+inline constexpr uint32_t kChildTimedOut = 258;
+uint32_t RunProcess(const std::wstring& executable, const std::wstring& arguments, uint32_t timeoutMs);
+uint32_t RunPowerShell(const std::wstring& command, uint32_t timeoutMs);
+uint32_t RunPowercfg(const std::wstring& arguments);
+// Standard output and error of the child, first 2047 bytes, from the OEM code page; empty on failure.
+std::wstring RunCapture(const std::wstring& executable, const std::wstring& arguments);
+
+// Asks Windows to keep honouring this process's timer-resolution requests even without a
+// visible window. Does nothing on systems that lack the call.
+void KeepResolutionRequestsHonoured();

@@ -1,0 +1,51 @@
+#pragma once
+// One owner type for every Windows handle kind, so no path can leak one.
+#include <windows.h>
+
+#include <utility>
+
+template <typename T, auto Closer>
+class UniqueHandle {
+public:
+    UniqueHandle() = default;
+    explicit UniqueHandle(T value) : value_(value) {}
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+    UniqueHandle(UniqueHandle&& other) noexcept : value_(other.release()) {}
+    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+        if (this != &other) reset(other.release());
+        return *this;
+    }
+    ~UniqueHandle() { reset(); }
+
+    T get() const { return value_; }
+    explicit operator bool() const { return value_ != T{}; }
+    // For APIs that hand a new handle back through an out-parameter.
+    T* put() {
+        reset();
+        return &value_;
+    }
+    T release() { return std::exchange(value_, T{}); }
+    void reset(T value = T{}) {
+        T old = std::exchange(value_, value);
+        if (old != T{}) Closer(old);
+    }
+
+private:
+    T value_{};
+};
+
+inline void CloseKernelHandle(HANDLE h) { ::CloseHandle(h); }
+inline void CloseKey(HKEY k) { ::RegCloseKey(k); }
+inline void CloseScHandle(SC_HANDLE h) { ::CloseServiceHandle(h); }
+inline void FreeModuleHandle(HMODULE m) { ::FreeLibrary(m); }
+
+using UniqueKernelHandle = UniqueHandle<HANDLE, CloseKernelHandle>;  // processes, threads, events, mutexes, pipes
+using UniqueKey = UniqueHandle<HKEY, CloseKey>;
+using UniqueServiceHandle = UniqueHandle<SC_HANDLE, CloseScHandle>;
+using UniqueModule = UniqueHandle<HMODULE, FreeModuleHandle>;
+
+// CreateFileW reports failure as INVALID_HANDLE_VALUE, every other creator as null; owners hold null for both.
+inline UniqueKernelHandle AdoptFileHandle(HANDLE h) {
+    return UniqueKernelHandle(h == INVALID_HANDLE_VALUE ? nullptr : h);
+}

@@ -1,0 +1,20 @@
+#!/bin/sh
+# Installs whatever this machine lacks to build the Windows program and run it under Wine.
+set -eu
+
+packages="g++-mingw-w64-x86-64-posix wine wine64 cmake ninja-build googletest xvfb xauth"
+
+missing=""
+for p in $packages; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing="$missing $p"
+    fi
+done
+
+if [ -n "$missing" ]; then
+    echo "Installing:$missing"
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing
+fi

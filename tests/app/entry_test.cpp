@@ -1,0 +1,173 @@
+#include "app/entry.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <gtest/gtest.h>
+
+#include "app/elevation.h"
+#include "foundation/product.h"
+#include "foundation/unique_handle.h"
+#include "support/test_support.h"
+
+namespace {
+
+// Wine always runs fully elevated and never shows a UAC prompt, so the refusal paths are
+// driven through the elevation seam.
+struct FakeElevation {
+    static inline bool elevated = false;
+    static inline bool relaunchStarts = true;
+    static inline int relaunches = 0;
+    static inline std::wstring executable;
+    static inline std::wstring parameters;
+    static inline int boxes = 0;
+    static inline std::wstring boxText;
+    static inline std::wstring boxCaption;
+    static inline bool boxError = false;
+
+    static bool IsElevated() { return elevated; }
+    static bool RunAs(const std::wstring& exe, const std::wstring& params) {
+        ++relaunches;
+        executable = exe;
+        parameters = params;
+        return relaunchStarts;
+    }
+    static void Box(const std::wstring& text, const std::wstring& caption, bool error) {
+        ++boxes;
+        boxText = text;
+        boxCaption = caption;
+        boxError = error;
+    }
+};
+
+const ElevationSeam kFakeSeam{FakeElevation::IsElevated, FakeElevation::RunAs, FakeElevation::Box};
+
+class Entry : public testing::Test {
+protected:
+    TempFolder folder;
+    ScopedEnvironment data{L"ProgramData", folder.Path().c_str()};
+    RecordingFeed feed;
+    ScopedFeed feedScope{&feed};
+
+    void SetUp() override {
+        FakeElevation::elevated = false;
+        FakeElevation::relaunchStarts = true;
+        FakeElevation::relaunches = 0;
+        FakeElevation::parameters.clear();
+        FakeElevation::boxes = 0;
+        SetElevationSeam(&kFakeSeam);
+    }
+    void TearDown() override { SetElevationSeam(nullptr); }
+
+    std::vector<std::wstring> Lines() { return feed.Lines(); }
+};
+
+}  // namespace
+
+TEST_F(Entry, NotElevatedConsoleCommandRelaunchesWithElevatedFlagAndExitsZero) {
+    EXPECT_EQ(ProgramEntry({L"--install", L"--resolution", L"5070"}), 0);
+    EXPECT_EQ(FakeElevation::relaunches, 1);
+    EXPECT_EQ(FakeElevation::parameters, L"\"--install\" \"--resolution\" \"5070\" \"--elevated\"");
+    wchar_t own[520] = {};
+    GetModuleFileNameW(nullptr, own, 520);
+    EXPECT_EQ(FakeElevation::executable, own);
+    EXPECT_TRUE(Lines().empty());
+}
+
+TEST_F(Entry, DeclinedRelaunchInConsoleModeIsReportedWithExitOne) {
+    FakeElevation::relaunchStarts = false;
+    EXPECT_EQ(ProgramEntry({L"--cli"}), 1);
+    EXPECT_EQ(Lines(), (std::vector<std::wstring>{
+                           L"ERROR: Elevation was declined or failed. Quorvantis must run as administrator."}));
+    EXPECT_EQ(FakeElevation::boxes, 0);
+}
+
+TEST_F(Entry, RelaunchedCopyWithoutRightsNeverRelaunchesAgain) {
+    EXPECT_EQ(ProgramEntry({L"--status", L"--elevated"}), 1);
+    EXPECT_EQ(FakeElevation::relaunches, 0);
+    EXPECT_EQ(Lines(), (std::vector<std::wstring>{
+                           L"ERROR: Administrator privileges are required and elevation did not take effect."}));
+}
+
+TEST_F(Entry, GuiModeRefusalsUseMessageBoxes) {
+    FakeElevation::relaunchStarts = false;
+    EXPECT_EQ(ProgramEntry({L"--fidelity", L"high"}), 1);
+    ASSERT_EQ(FakeElevation::boxes, 1);
+    EXPECT_EQ(FakeElevation::boxText, L"Quorvantis must run as administrator. Approve the UAC prompt and try again.");
+    EXPECT_EQ(FakeElevation::boxCaption, L"Quorvantis");
+    EXPECT_FALSE(FakeElevation::boxError);
+
+    EXPECT_EQ(ProgramEntry({L"--elevated"}), 1);
+    ASSERT_EQ(FakeElevation::boxes, 2);
+    EXPECT_EQ(FakeElevation::boxText, L"Quorvantis must run as administrator, and elevation did not take effect.");
+    EXPECT_TRUE(FakeElevation::boxError);
+    EXPECT_EQ(FakeElevation::relaunches, 1);
+    EXPECT_TRUE(Lines().empty());
+}
+
+TEST_F(Entry, HelpVersionAndSelfTestNeedNoRights) {
+    EXPECT_EQ(ProgramEntry({L"--help"}), 0);
+    EXPECT_EQ(ProgramEntry({L"/?"}), 0);
+    EXPECT_EQ(ProgramEntry({L"--version"}), 0);
+    ProgramEntry({L"--self-test"});
+    EXPECT_EQ(FakeElevation::relaunches, 0);
+}
+
+TEST_F(Entry, BadCommandLineReportsTheErrorThenUsageWithoutTouchingRights) {
+    EXPECT_EQ(ProgramEntry({L"--install", L"--samples", L"9"}), 1);
+    EXPECT_EQ(Lines(), (std::vector<std::wstring>{L"ERROR: --samples requires a whole number >= 10."}));
+    EXPECT_EQ(FakeElevation::relaunches, 0);
+    EXPECT_EQ(ProgramEntry({std::wstring(5000, L'\u2192')}), 1);
+    EXPECT_EQ(Lines().back().size(), 1023u + 7u) << "the message is cut, the ERROR prefix added after";
+}
+
+TEST_F(Entry, SecondLockedCommandIsRefusedWhileAnotherRuns) {
+    FakeElevation::elevated = true;
+    const UniqueKernelHandle held(CreateMutexW(nullptr, FALSE, kSingleInstanceMutexName));
+    ASSERT_TRUE(held);
+    EXPECT_EQ(ProgramEntry({L"--install", L"--resolution", L"5070"}), 1);
+    EXPECT_EQ(Lines(), (std::vector<std::wstring>{L"ERROR: Another Quorvantis operation is already running."}));
+}
+
+TEST_F(Entry, LockIsReleasedWhenTheCommandEnds) {
+    FakeElevation::elevated = true;
+    ProgramEntry({L"--uninstall"});
+    ProgramEntry({L"--uninstall"});
+    for (const std::wstring& line : Lines()) EXPECT_NE(line, L"ERROR: Another Quorvantis operation is already running.");
+    SetLastError(0);
+    const UniqueKernelHandle probe(CreateMutexW(nullptr, FALSE, kSingleInstanceMutexName));
+    EXPECT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+}
+
+TEST_F(Entry, ConsoleRightsCheckAsksForTheRelaunchOnce) {
+    Options options;
+    EXPECT_EQ(RequireElevationConsole(options, {L"--stop"}), 0);
+    EXPECT_EQ(Lines(), (std::vector<std::wstring>{L"Requesting administrator privileges (approve the UAC prompt)..."}));
+    EXPECT_EQ(FakeElevation::parameters, L"\"--stop\" \"--elevated\"");
+
+    FakeElevation::relaunchStarts = false;
+    EXPECT_EQ(RequireElevationConsole(options, {L"--stop"}), 1);
+    EXPECT_EQ(Lines().back(), L"ERROR: Elevation was declined or failed. Quorvantis must run as administrator.");
+
+    options.elevated = true;
+    EXPECT_EQ(RequireElevationConsole(options, {L"--stop", L"--elevated"}), 1);
+    EXPECT_EQ(Lines().back(), L"ERROR: Administrator privileges are required and elevation did not take effect.");
+    EXPECT_EQ(FakeElevation::relaunches, 2);
+
+    FakeElevation::elevated = true;
+    EXPECT_EQ(RequireElevationConsole(options, {L"--stop"}), kElevationContinue);
+}
+
+TEST(RelaunchParameters, QuotesEveryArgumentAndEscapesInnerQuotes) {
+    EXPECT_EQ(ElevationParameterText({}), L"");
+    EXPECT_EQ(ElevationParameterText({L"--cli", L"say\"hi"}), L"\"--cli\" \"say\\\"hi\"");
+    EXPECT_EQ(ElevationParameterText({L"--cli", L"say\"hi", L"--elevated"}), L"\"--cli\" \"say\\\"hi\" \"--elevated\"");
+    EXPECT_EQ(ElevationParameterText({L"C:\\dir\\file"}), L"\"C:\\dir\\file\"");
+}
+
+TEST(RelaunchParameters, TheElevatedCopySplitsThemBackIntoTheSameArguments) {
+    const std::vector<std::wstring> tricky = {L"--cli",        L"say\"hi",   L"C:\\dir\\",      L"a\\\"b",
+                                              L"two words",    L"",          L"\u2192\u00B7",   L"--elevated"};
+    const std::wstring commandLine = L"\"C:\\x\\Quorvantis.exe\" " + ElevationParameterText(tricky);
+    EXPECT_EQ(SplitCommandLine(commandLine.c_str()), tricky);
+}

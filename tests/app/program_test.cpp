@@ -1,0 +1,94 @@
+// The shipped executable, started as a user would start it.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/usage.h"
+#include "foundation/text.h"
+#include "support/test_support.h"
+
+namespace {
+
+std::wstring ProgramPath() { return BinDirectory() + L"\\Quorvantis.exe"; }
+
+// Files and pipes receive text-mode output: UTF-8 with CR LF.
+std::string AsFileText(const std::wstring& text) {
+    std::string bytes;
+    for (const char c : ToUtf8(text)) {
+        if (c == '\n') bytes += '\r';
+        bytes += c;
+    }
+    return bytes;
+}
+
+class Program : public testing::Test {
+protected:
+    TempFolder folder;
+    ScopedEnvironment data{L"ProgramData", folder.Path().c_str()};
+
+    std::wstring LogPath() const { return folder.Path() + L"\\Quorvantis\\Quorvantis.log"; }
+    std::string Log() const { return ReadFileBytes(LogPath()); }
+};
+
+}  // namespace
+
+TEST_F(Program, VersionPrintsVersionPublisherAndAddress) {
+    const ProgramRun run = RunProgram(ProgramPath(), L"--version");
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.out, "Quorvantis 2.6.2\r\nFenmarch Systems\r\nhttps://www.fenmarch.com/quorvantis\r\n");
+}
+
+TEST_F(Program, HelpPrintsTheUsageWithThisMachinesLogPath) {
+    const ProgramRun run = RunProgram(ProgramPath(), L"--help");
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.out, AsFileText(UsageText(LogPath())));
+    EXPECT_EQ(run.out.find("\xC2\xB7"), run.out.find("Fenmarch Systems  ") + 18) << "the middle dot survives as UTF-8";
+}
+
+TEST_F(Program, BadSwitchLogsTheErrorThenPrintsUsageAndExitsOne) {
+    const ProgramRun run = RunProgram(ProgramPath(), L"--benchmark --bogus");
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_EQ(run.out, AsFileText(UsageText(LogPath())));
+    const std::string log = Log();
+    EXPECT_NE(log.find("  ERROR: Unknown argument: --bogus (try --help)\r\n"), std::string::npos) << log;
+}
+
+TEST_F(Program, NothingIsWrittenToTheMachineByABadCommandLine) {
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Quorvantis");
+    EXPECT_EQ(RunProgram(ProgramPath(), L"--install --resolution 0").exitCode, 1u);
+    HKEY key = nullptr;
+    EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Quorvantis", 0, KEY_READ, &key), ERROR_SUCCESS);
+}
+
+TEST_F(Program, WithoutAWindowYetTheGuiStartSaysSoAndExitsOne) {
+    const ProgramRun run = RunProgram(ProgramPath(), L"");
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_NE(Log().find("ERROR: This build of Quorvantis has no window yet."), std::string::npos);
+}
+
+TEST(ProgramFile, CarriesVersion2620AndAManifestThatDoesNotDemandElevation) {
+    const std::wstring path = BinDirectory() + L"\\Quorvantis.exe";
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    ASSERT_GT(size, 0u);
+    std::string block(size, '\0');
+    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, block.data()));
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&info), &length));
+    EXPECT_EQ(info->dwFileVersionMS, (2u << 16) | 6u);
+    EXPECT_EQ(info->dwFileVersionLS, (2u << 16) | 0u);
+
+    HMODULE image = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(image, nullptr);
+    HRSRC resource = FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+    ASSERT_NE(resource, nullptr);
+    const char* bytes = static_cast<const char*>(LockResource(LoadResource(image, resource)));
+    const std::string manifest(bytes, SizeofResource(image, resource));
+    FreeLibrary(image);
+    EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos);
+    EXPECT_NE(manifest.find("PerMonitorV2"), std::string::npos);
+    EXPECT_NE(manifest.find("{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"), std::string::npos);
+}

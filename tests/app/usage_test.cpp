@@ -1,0 +1,88 @@
+#include "app/usage.h"
+
+#include <gtest/gtest.h>
+
+#include "foundation/log.h"
+#include "foundation/text.h"
+#include "support/test_support.h"
+
+namespace {
+
+// The usage text is a contract with users and scripts: pinned byte for byte (UTF-8).
+constexpr const char* kExpectedUsage = R"USAGE(Quorvantis 2.6.2 - timer resolution, CPU/GPU/memory/storage latency tuning
+Software of Fenmarch Systems  ·  https://www.fenmarch.com/quorvantis
+
+Usage:
+  Quorvantis.exe                       Open the GUI: named-step tuning workflow.
+  Quorvantis.exe --cli                 The same default flow in a console (no GUI).
+  Quorvantis.exe --gui                 Force the GUI (default when no command is given).
+  Quorvantis.exe --benchmark           Benchmark only; makes no permanent changes.
+  Quorvantis.exe --install             Benchmark + install/update the service.
+      [--resolution N]                 Skip the benchmark; use N (100-ns units,
+                                       e.g. 5070 = 0.507 ms).
+  Benchmark tuning (0.50-0.60 ms in 0.001 ms steps):
+      --fidelity low|medium|high       Wakes timed at each interval. Default
+                                       medium is 1/8 of high: 18 back-to-back
+                                       per pass, half as many after an idle gap,
+                                       3 passes, verify 187. About 35 seconds.
+                                       High is 150 / 3 passes / verify 1500,
+                                       about 3 min 20 s. Low is 8 samples,
+                                       1 pass, verify 100, about 10 seconds.
+      --from N / --to N                Sweep range in 100-ns units
+                                       (default: kernel fastest .. +1000).
+      --step N                         Grid step in 100-ns units (default 10).
+      --samples N                      Back-to-back Sleep(1) samples per candidate per
+                                       pass; half as many idle-gap samples are added.
+                                       Overrides --fidelity for this count.
+      --passes N                       Sweep passes, each in a different order.
+                                       Overrides --fidelity (default 3, or 1 on low).
+      --verify N                       Samples per finalist in the interleaved
+                                       verification. Overrides --fidelity.
+      --margin N                       Safety margin above the boundary in 100-ns
+                                       units (default: auto, >= 50 = 0.005 ms).
+      --quick                          Coarse preview (~20 s): step 20, 1 pass,
+                                       30 samples, verify 300.
+  Quorvantis.exe --apply               Hold a resolution in this console until
+      [--resolution N]                 Ctrl+C (default: kernel fastest). One-off,
+                                       nothing is installed.
+  Quorvantis.exe --status              Show installed/current resolution state.
+  Quorvantis.exe --health              Read-only check of applied settings.
+  Quorvantis.exe --guard               Re-apply hardened settings. Used by the startup guard.
+  Quorvantis.exe --self-test           Check the health-status rules. Changes nothing.
+  Quorvantis.exe --stop                Stop the service (keeps it installed).
+  Quorvantis.exe --start               Start the installed service.
+  Quorvantis.exe --uninstall           Remove the service and restore tweaks.
+  Quorvantis.exe --apply-prepare       Create a System Restore point only.
+  Quorvantis.exe --apply-ppm           Apply processor-power (PPM) tweaks only.
+      --ppm                            Force them even if turbo/PBO is detected.
+      --no-ppm                         Skip the CPU Tune step.
+  Quorvantis.exe --apply-gpu           Apply GPU driver / Windows graphics tweaks only.
+      --gpu                            Force the GPU Config step.
+      --no-gpu                         Skip the GPU Config step.
+  Quorvantis.exe --apply-afterburner  Install Afterburner and RivaTuner, scan, and
+                                       apply the overclock at every logon. This step only.
+      --afterburner                    Force that step in the full flow.
+      --no-afterburner                 Skip the Afterburner step.
+  Quorvantis.exe --apply-memory        Pagefile + disable memory compression only.
+  Quorvantis.exe --apply-storage       PCIe/USB/disk/TRIM/SysMain tweaks only.
+      --no-prepare / --no-memory / --no-storage
+                                       Skip that step in the full flow.
+  Quorvantis.exe --yes                 Do not prompt for confirmation.
+  Quorvantis.exe --no-pause            Do not pause at the end, and skip the
+                                       per-tweak dwell (scripting).
+  Quorvantis.exe --service             Internal: service entry point (SCM only).
+
+Log: C:\ProgramData\Quorvantis\Quorvantis.log
+)USAGE";
+
+}  // namespace
+
+TEST(Usage, TextIsExactWithVersionPublisherAndLogPath) {
+    EXPECT_EQ(ToUtf8(UsageText(L"C:\\ProgramData\\Quorvantis\\Quorvantis.log")), kExpectedUsage);
+}
+
+TEST(Usage, ShowsTheLogFileOfTheCurrentDataDirectory) {
+    const ScopedEnvironment data(L"ProgramData", L"D:\\Shared");
+    const std::wstring text = UsageText(LogFilePath());
+    EXPECT_TRUE(text.ends_with(L"\n\nLog: D:\\Shared\\Quorvantis\\Quorvantis.log\n")) << text;
+}

@@ -1,0 +1,115 @@
+#include "foundation/log.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "foundation/system.h"
+#include "support/test_support.h"
+
+namespace {
+
+// Every test logs into its own data directory.
+class LogFile : public testing::Test {
+protected:
+    TempFolder folder;
+    ScopedEnvironment data{L"ProgramData", folder.Path().c_str()};
+
+    std::string Log() { return ReadFileBytes(LogFilePath()); }
+};
+
+std::vector<std::string> SplitCrLf(const std::string& bytes) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = bytes.find("\r\n", start)) != std::string::npos; start = end + 2) {
+        lines.push_back(bytes.substr(start, end - start));
+    }
+    EXPECT_EQ(start, bytes.size()) << "the file ends in the middle of a line";
+    return lines;
+}
+
+const std::regex kStamped(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  (.*))");
+
+}  // namespace
+
+TEST_F(LogFile, FirstLineCreatesTheDirectoryAndEachLineIsStampedUtf8CrLf) {
+    ASSERT_FALSE(FileExists(DataDirectory()));
+    LogInfo(L"Using requested resolution: 5070 (0.5070 ms) \u2192 ok");
+    LogError(L"Install failed; see the log for details.");
+
+    EXPECT_EQ(LogFilePath(), folder.Path() + L"\\Quorvantis\\Quorvantis.log");
+    const std::vector<std::string> lines = SplitCrLf(Log());
+    ASSERT_EQ(lines.size(), 2u);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(lines[0], m, kStamped)) << lines[0];
+    EXPECT_EQ(m[1].str(), "Using requested resolution: 5070 (0.5070 ms) \xE2\x86\x92 ok");
+    ASSERT_TRUE(std::regex_match(lines[1], m, kStamped)) << lines[1];
+    EXPECT_EQ(m[1].str(), "ERROR: Install failed; see the log for details.");
+}
+
+TEST_F(LogFile, FeedGetsTheSameLinesWithTheErrorPrefix) {
+    RecordingFeed feed;
+    {
+        const ScopedFeed scope(&feed);
+        LogInfo(L"first\nsecond");
+        LogError(L"x");
+        AppendHealthLog(L"not for the feed");
+    }
+    LogInfo(L"after the feed is gone");
+    EXPECT_EQ(feed.Lines(), (std::vector<std::wstring>{L"first\nsecond", L"ERROR: x"}));
+}
+
+TEST_F(LogFile, LongTextIsWrittenWholeAndHealthLinesAreCut) {
+    LogInfo(std::wstring(3000, L'L'));
+    AppendHealthLog(L"4 passing \u00B7 0 need attention");
+    AppendHealthLog(std::wstring(2000, L'h'));
+    const std::string log = Log();
+    const std::vector<std::string> lines = SplitCrLf(log.substr(0, log.rfind("\r\n") + 2));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].size(), 21u + 3000u);
+    EXPECT_EQ(lines[1].substr(19), "  health  4 passing \xC2\xB7 0 need attention");
+    // The cut health line has no line end of its own.
+    EXPECT_EQ(log.size() - (log.rfind("\r\n") + 2), 767u);
+}
+
+TEST_F(LogFile, LinesFromManyThreadsNeverInterleave) {
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([t] {
+            for (int i = 0; i < 40; ++i) LogInfo(std::wstring(200, static_cast<wchar_t>(L'a' + t)));
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    const std::vector<std::string> lines = SplitCrLf(Log());
+    ASSERT_EQ(lines.size(), 160u);
+    for (const std::string& line : lines) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(line, m, kStamped));
+        EXPECT_EQ(m[1].str(), std::string(200, m[1].str()[0]));
+    }
+}
+
+TEST(DataDirectory, FallsBackWhenProgramDataIsMissingEmptyOrTooLong) {
+    {
+        const ScopedEnvironment data(L"ProgramData", nullptr);
+        EXPECT_EQ(DataDirectory(), L"C:\\ProgramData\\Quorvantis");
+        EXPECT_EQ(LogFilePath(), L"C:\\ProgramData\\Quorvantis\\Quorvantis.log");
+    }
+    {
+        const ScopedEnvironment data(L"ProgramData", L"");
+        EXPECT_EQ(DataDirectory(), L"C:\\ProgramData\\Quorvantis");
+    }
+    const std::wstring longest = L"C:\\" + std::wstring(256, L'd');  // 259 characters still fit
+    {
+        const ScopedEnvironment data(L"ProgramData", longest.c_str());
+        EXPECT_EQ(DataDirectory(), longest + L"\\Quorvantis");
+    }
+    const std::wstring tooLong = longest + L"d";
+    {
+        const ScopedEnvironment data(L"ProgramData", tooLong.c_str());
+        EXPECT_EQ(DataDirectory(), L"C:\\ProgramData\\Quorvantis");
+    }
+}

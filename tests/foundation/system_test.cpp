@@ -1,0 +1,111 @@
+#include "foundation/system.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "foundation/state.h"
+#include "support/test_support.h"
+
+namespace {
+
+constexpr const wchar_t* kScratchKey = L"SOFTWARE\\QuorvantisTests\\Scratch";
+
+// Tests write the real registry of the test prefix; each leaves it as it found it.
+class Registry : public testing::Test {
+protected:
+    void TearDown() override {
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\QuorvantisTests");
+        RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\QuorvantisTests");
+        for (const wchar_t* name : {L"TestDword", L"TestString", L"TestTyped"}) {
+            RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kStateKey, name);
+        }
+    }
+
+    static void SetRaw(HKEY root, const wchar_t* subkey, const wchar_t* name, DWORD type, const void* data, DWORD size) {
+        ASSERT_EQ(RegSetKeyValueW(root, subkey, name, type, data, size), ERROR_SUCCESS);
+    }
+};
+
+}  // namespace
+
+TEST_F(Registry, DwordRoundTripCreatesMissingKeys) {
+    uint32_t value = 0;
+    EXPECT_FALSE(ReadDword(kScratchKey, L"Missing", value));
+    ASSERT_TRUE(WriteDword(RegRoot::LocalMachine, kScratchKey, L"Value", 0xFFFFFFFFu));
+    ASSERT_TRUE(ReadDword(kScratchKey, L"Value", value));
+    EXPECT_EQ(value, 0xFFFFFFFFu);
+
+    ASSERT_TRUE(WriteDword(RegRoot::CurrentUser, kScratchKey, L"PerUser", 7));
+    EXPECT_FALSE(ReadDword(kScratchKey, L"PerUser", value)) << "ReadDword reads the machine hive only";
+    ASSERT_TRUE(ReadDwordIn(RegRoot::CurrentUser, kScratchKey, L"PerUser", value));
+    EXPECT_EQ(value, 7u);
+}
+
+TEST_F(Registry, ValuesOfAnotherTypeReadAsMissing) {
+    const wchar_t text[] = L"5070";
+    SetRaw(HKEY_LOCAL_MACHINE, kScratchKey, L"AsString", REG_SZ, text, sizeof(text));
+    const BYTE four[4] = {1, 2, 3, 4};
+    SetRaw(HKEY_LOCAL_MACHINE, kScratchKey, L"AsBinary", REG_BINARY, four, sizeof(four));
+    const ULONGLONG wide = 5;
+    SetRaw(HKEY_LOCAL_MACHINE, kScratchKey, L"AsQword", REG_QWORD, &wide, sizeof(wide));
+    uint32_t value = 99;
+    EXPECT_FALSE(ReadDword(kScratchKey, L"AsString", value));
+    EXPECT_FALSE(ReadDword(kScratchKey, L"AsBinary", value));
+    EXPECT_FALSE(ReadDword(kScratchKey, L"AsQword", value));
+    EXPECT_EQ(value, 99u);
+}
+
+TEST_F(Registry, StateKeyDwordsAndStringsWithTheNullCounted) {
+    WriteStateDword(L"TestDword", 5070);
+    uint32_t value = 0;
+    ASSERT_TRUE(ReadStateDword(L"TestDword", value));
+    EXPECT_EQ(value, 5070u);
+
+    ASSERT_TRUE(WriteStateString(L"TestString", L"E9A42B02-D5DF-448D-AA00-03F14749EB61"));
+    DWORD type = 0;
+    DWORD size = 0;
+    ASSERT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, kStateKey, L"TestString", RRF_RT_ANY | RRF_NOEXPAND, &type, nullptr,
+                           &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(size, (36u + 1u) * sizeof(wchar_t));
+    std::wstring text;
+    ASSERT_TRUE(ReadStateString(L"TestString", text));
+    EXPECT_EQ(text, L"E9A42B02-D5DF-448D-AA00-03F14749EB61");
+
+    // A DWORD rewritten by hand as a string is missing for every reader.
+    SetRaw(HKEY_LOCAL_MACHINE, kStateKey, L"TestTyped", REG_SZ, L"1", 4);
+    EXPECT_FALSE(ReadStateDword(L"TestTyped", value));
+    EXPECT_FALSE(ReadStateString(L"TestDword", text));
+}
+
+TEST(GuidText, UpperCaseWithoutBraces) {
+    const GUID guid{0xE9A42B02, 0xD5DF, 0x448D, {0xAA, 0x00, 0x03, 0xF1, 0x47, 0x49, 0xEB, 0x61}};
+    EXPECT_EQ(GuidText(guid), L"E9A42B02-D5DF-448D-AA00-03F14749EB61");
+}
+
+TEST(Paths, InstallDirectoryAndToolsFollowTheEnvironmentWithFallbacks) {
+    {
+        const ScopedEnvironment files(L"ProgramFiles", L"D:\\Apps");
+        EXPECT_EQ(InstallDirectory(), L"D:\\Apps\\Quorvantis");
+        EXPECT_EQ(InstalledExePath(), L"D:\\Apps\\Quorvantis\\Quorvantis.exe");
+    }
+    {
+        const ScopedEnvironment files(L"ProgramFiles", nullptr);
+        EXPECT_EQ(InstalledExePath(), L"C:\\Program Files\\Quorvantis\\Quorvantis.exe");
+    }
+    {
+        const ScopedEnvironment root(L"SystemRoot", nullptr);
+        EXPECT_EQ(PowerShellPath(), L"C:\\Windows\\System32\\WindowsPowerShell\\v1.0\\powershell.exe");
+    }
+    wchar_t system[260] = {};
+    GetSystemDirectoryW(system, 260);
+    EXPECT_EQ(SystemToolPath(L"wbem\\wmic.exe"), std::wstring(system) + L"\\wbem\\wmic.exe");
+}
+
+TEST(Paths, ElevatedFlagGoesLast) {
+    EXPECT_EQ(WithElevatedFlag({}), (std::vector<std::wstring>{L"--elevated"}));
+    EXPECT_EQ(WithElevatedFlag({L"--install", L"--yes"}),
+              (std::vector<std::wstring>{L"--install", L"--yes", L"--elevated"}));
+}

@@ -1,0 +1,90 @@
+// A stand-in child process for tests of the process helpers and for fake system tools.
+//   exit N            exit with code N
+//   sleep MS [PATH]   sleep, then create PATH (shows whether the child was killed first)
+//   bytes N           write N bytes to standard output in one write
+//   oem               write three OEM code page 437 bytes: e-acute, pound sign, 'x'
+//   stderr TEXT       write TEXT to standard error
+//   record PATH       write this process's whole command line (UTF-8) to PATH
+// As a fake system tool (copied under the tool's name): when QV_FAKE_TOOL_LOG is set, it
+// appends its command line and a line feed to that file, prints QV_FAKE_TOOL_OUTPUT and exits
+// with QV_FAKE_TOOL_EXIT (default 0), whatever its arguments.
+#include <windows.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+void WriteAll(DWORD stdId, const std::string& bytes) {
+    DWORD written = 0;
+    WriteFile(GetStdHandle(stdId), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+std::string Utf8(const std::wstring& wide) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), static_cast<int>(wide.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+void CreateMarker(const wchar_t* path, const std::string& content) {
+    HANDLE f = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    WriteFile(f, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+    CloseHandle(f);
+}
+
+std::wstring Environment(const wchar_t* name) {
+    wchar_t buffer[4096];
+    const DWORD n = GetEnvironmentVariableW(name, buffer, 4096);
+    return n > 0 && n < 4096 ? std::wstring(buffer, n) : std::wstring();
+}
+
+int ActAsFakeTool(const std::wstring& logPath) {
+    HANDLE f = CreateFileW(logPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f != INVALID_HANDLE_VALUE) {
+        const std::string line = Utf8(GetCommandLineW()) + "\n";
+        DWORD written = 0;
+        WriteFile(f, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+        CloseHandle(f);
+    }
+    WriteAll(STD_OUTPUT_HANDLE, Utf8(Environment(L"QV_FAKE_TOOL_OUTPUT")));
+    return _wtoi(Environment(L"QV_FAKE_TOOL_EXIT").c_str());
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const std::wstring fakeLog = Environment(L"QV_FAKE_TOOL_LOG");
+    if (!fakeLog.empty()) return ActAsFakeTool(fakeLog);
+    if (argc < 2) return 100;
+    const std::wstring verb = argv[1];
+    const wchar_t* value = argc > 2 ? argv[2] : L"";
+    if (verb == L"exit") return _wtoi(value);
+    if (verb == L"sleep") {
+        Sleep(static_cast<DWORD>(_wtoi(value)));
+        if (argc > 3) CreateMarker(argv[3], "woke");
+        return 0;
+    }
+    if (verb == L"bytes") {
+        std::string bytes;
+        for (int i = 0; i < _wtoi(value); ++i) bytes += static_cast<char>('a' + i % 26);
+        WriteAll(STD_OUTPUT_HANDLE, bytes);
+        return 0;
+    }
+    if (verb == L"oem") {
+        WriteAll(STD_OUTPUT_HANDLE, "\x82\x9Cx");
+        return 0;
+    }
+    if (verb == L"stderr") {
+        WriteAll(STD_ERROR_HANDLE, Utf8(value));
+        return 0;
+    }
+    if (verb == L"record") {
+        CreateMarker(value, Utf8(GetCommandLineW()));
+        return 0;
+    }
+    return 101;
+}
