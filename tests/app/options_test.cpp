@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,10 @@ const BadLine kBadLines[] = {
     // The walk stops at the first error, before any cross-check.
     {{L"--ppm", L"--no-ppm", L"--samples", L"3"}, L"--samples requires a whole number >= 10."},
 };
+
+void PrintTo(const BadLine& line, std::ostream* os) {
+    for (const std::wstring& a : line.args) *os << testing::PrintToString(a) << ' ';
+}
 
 class BadCommandLine : public testing::TestWithParam<BadLine> {};
 
