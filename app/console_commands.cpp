@@ -1,6 +1,7 @@
 #include <windows.h>
 
-#include "app/elevation.h"
+#include "app/console_benchmark.h"
+#include "foundation/elevation.h"
 #include "app/entry.h"
 #include "app/usage.h"
 #include "foundation/console.h"
@@ -30,10 +31,10 @@ int CommandNotInThisBuild(const std::wstring& command) {
 }
 
 int RunLockedCommand(const Options& options, const std::vector<std::wstring>& arguments) {
-    if (options.command != L"benchmark") {
-        const int rights = RequireElevationConsole(options, arguments);
-        if (rights != kElevationContinue) return rights;
-    }
+    // The benchmark changes nothing permanent, so it runs with whatever rights it has.
+    if (options.command == L"benchmark") return RunConsoleBenchmark(options);
+    const int rights = RequireElevationConsole(options, arguments);
+    if (rights != kElevationContinue) return rights;
     return CommandNotInThisBuild(options.command);
 }
 

@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "app/elevation.h"
+#include "foundation/elevation.h"
 #include "app/usage.h"
 #include "foundation/console.h"
 #include "foundation/log.h"

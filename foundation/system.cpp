@@ -33,6 +33,8 @@ std::wstring DataDirectory() { return EnvironmentOr(L"ProgramData", L"C:\\Progra
 std::wstring InstallDirectory() { return EnvironmentOr(L"ProgramFiles", L"C:\\Program Files") + L"\\Quorvantis"; }
 std::wstring InstalledExePath() { return InstallDirectory() + L"\\Quorvantis.exe"; }
 
+bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
 std::vector<std::wstring> WithElevatedFlag(const std::vector<std::wstring>& arguments) {
     std::vector<std::wstring> result = arguments;
     result.emplace_back(L"--elevated");

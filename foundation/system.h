@@ -12,6 +12,8 @@ std::wstring DataDirectory();     // %ProgramData%\Quorvantis
 std::wstring InstallDirectory();  // %ProgramFiles%\Quorvantis
 std::wstring InstalledExePath();  // InstallDirectory()\Quorvantis.exe
 
+bool FileExists(const std::wstring& path);
+
 // The argument list as given, with "--elevated" appended last.
 std::vector<std::wstring> WithElevatedFlag(const std::vector<std::wstring>& arguments);
 

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/elevation.h"
+#include "foundation/elevation.h"
 #include "foundation/product.h"
 #include "foundation/unique_handle.h"
 #include "support/test_support.h"

@@ -62,8 +62,6 @@ std::wstring BinDirectory() {
 
 std::wstring ChildPath() { return BinDirectory() + L"\\qv_child.exe"; }
 
-bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 std::string ReadFileBytes(const std::wstring& path) {
     const UniqueKernelHandle file = AdoptFileHandle(CreateFileW(path.c_str(), GENERIC_READ,
                                                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "foundation/feed.h"
+#include "foundation/system.h"
 
 class RecordingFeed : public Feed {
 public:
@@ -63,7 +64,6 @@ private:
 
 std::wstring BinDirectory();  // the folder holding the test executable, the program and the helpers
 std::wstring ChildPath();     // the qv_child helper
-bool FileExists(const std::wstring& path);
 std::string ReadFileBytes(const std::wstring& path);
 void DeleteTree(const std::wstring& path);
 

@@ -1,4 +1,4 @@
-#include "app/elevation.h"
+#include "foundation/elevation.h"
 
 #include <windows.h>
 #include <shellapi.h>

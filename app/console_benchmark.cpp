@@ -1,0 +1,94 @@
+#include "app/console_benchmark.h"
+
+#include <cwctype>
+
+#include "foundation/console.h"
+#include "foundation/log.h"
+#include "foundation/system.h"
+#include "foundation/text.h"
+#include "timer/report.h"
+
+namespace {
+
+bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix) {
+    for (size_t i = 0; prefix[i] != L'\0'; ++i) {
+        if (i >= text.size() || std::towlower(text[i]) != prefix[i]) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool Confirm(const Options& options, const std::wstring& question, bool defaultYes) {
+    if (options.yes) return true;
+    if (!StdInputIsConsole()) return defaultYes;
+    WriteStd(StdStream::Output, FormatText(L"%ls %ls ", question.c_str(), defaultYes ? L"[Y/n]" : L"[y/N]"));
+    std::wstring answer;
+    if (!ReadStdLine(answer, 16) || answer.empty()) return defaultYes;
+    return answer[0] == L'Y' || answer[0] == L'y';
+}
+
+Options ChooseFidelity(const Options& options) {
+    if (options.yes || options.fidelitySet || options.samplesSet || !StdInputIsConsole()) return options;
+    LogInfo(L"How thoroughly should each interval be measured?");
+    static constexpr const wchar_t* kNames[] = {L"Low", L"Medium", L"High"};
+    for (int level = 0; level < 3; ++level) {
+        const FidelityCounts preset = FidelityPreset(level);
+        LogInfo(FormatText(L"  [%d] %-7ls %3d back-to-back samples, %d pass%ls, verify %d   ~%ls%ls", level + 1,
+                           kNames[level], static_cast<int>(preset.samples), static_cast<int>(preset.passes),
+                           preset.passes == 1 ? L"" : L"es", static_cast<int>(preset.verify),
+                           FormatMinSec(preset.estimateSeconds).c_str(), level == 1 ? L"   (default)" : L""));
+    }
+    WriteStd(StdStream::Output, L"Choice [2]: ");
+    std::wstring line;
+    Options chosen = options;
+    if (!ReadStdLine(line, 32) || line.empty()) return chosen;
+    if (line[0] == L'1' || StartsWithNoCase(line, L"low")) chosen.fidelity = 0;
+    else if (line[0] == L'2' || StartsWithNoCase(line, L"med")) chosen.fidelity = 1;
+    else if (line[0] == L'3' || StartsWithNoCase(line, L"high")) chosen.fidelity = 2;
+    else LogInfo(L"Unrecognised choice; using medium.");
+    chosen.fidelitySet = true;
+    return chosen;
+}
+
+BenchmarkParams BenchmarkParamsFrom(const Options& options) {
+    const FidelityCounts preset = FidelityPreset(options.fidelity);
+    BenchmarkParams params;
+    params.from = options.from;
+    params.to = options.to;
+    params.step = options.step;
+    params.margin = options.margin;
+    params.marginGiven = options.marginSet;
+    params.samples = options.samplesSet ? options.samples : preset.samples;
+    params.passes = options.passesSet ? options.passes : preset.passes;
+    params.verify = options.verifySet ? options.verify : preset.verify;
+    return params;
+}
+
+BenchmarkResult RunPausedBenchmark(const Options& options, bool& servicePaused) {
+    servicePaused = false;
+    LogInfo(L"\nBenchmarking Sleep(1) response across timer resolutions. Each candidate is requested with "
+            L"NtSetTimerResolution, Sleep(1) is timed with QueryPerformanceCounter, then the request is released. A "
+            L"sample 'misses a tick' when it sleeps at least half a tick longer than the candidate's typical value "
+            L"(e.g. 1.5 ms instead of 1.0 ms).");
+    return RunBenchmark(BenchmarkParamsFrom(options));
+}
+
+int RunConsoleBenchmark(const Options& options) {
+    bool servicePaused = false;
+    const BenchmarkResult result = RunPausedBenchmark(ChooseFidelity(options), servicePaused);
+    int exitCode = 0;
+    if (result.selected != 0) {
+        PrintBenchmarkSummary(result);
+        LogInfo(FormatText(L"\nNothing was changed. Run with no arguments (or --install) to hold %.4f ms permanently "
+                           L"via the startup service.",
+                           result.selected / 10000.0));
+    } else {
+        LogError(result.errorText.empty() ? std::wstring(L"Benchmark failed.") : result.errorText);
+        if (!result.scanPath.empty() && FileExists(result.scanPath)) {
+            LogInfo(FormatText(L"Per-candidate data: %ls", result.scanPath.c_str()));
+        }
+        exitCode = 1;
+    }
+    return exitCode;
+}

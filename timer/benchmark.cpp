@@ -1,0 +1,333 @@
+#include "timer/benchmark.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "foundation/elevation.h"
+#include "foundation/console.h"
+#include "foundation/feed.h"
+#include "foundation/log.h"
+#include "foundation/state.h"
+#include "foundation/system.h"
+#include "foundation/text.h"
+#include "service/service_query.h"
+#include "timer/priority.h"
+#include "timer/report.h"
+#include "timer/sampling.h"
+#include "timer/sweep_plan.h"
+#include "timer/timer_kernel.h"
+
+namespace {
+
+constexpr int kRounds = 10;
+constexpr uint32_t kBaselineSamples = 40;
+constexpr double kSweepLateLimit = 0.5;
+constexpr double kVerifyLateLimit = 0.2;
+
+double Ms(uint32_t units) { return units / 10000.0; }
+
+uint32_t IdlePerPass(const BenchmarkParams& p) { return std::max<uint32_t>(p.samples / 2, 5); }
+uint32_t VerifyIdleTotal(const BenchmarkParams& p) { return std::max<uint32_t>(p.verify / 2, 10); }
+uint32_t PerRound(uint32_t total) { return (total + kRounds - 1) / kRounds; }
+
+// Feed calls do nothing without a listener.
+void FeedStage(const std::wstring& tag, const std::wstring& text) {
+    if (Feed* f = CurrentFeed()) f->Stage(tag, text);
+}
+void FeedExplain(const std::wstring& title, const std::wstring& paragraph) {
+    if (Feed* f = CurrentFeed()) f->Explanation(title, paragraph);
+}
+void FeedSystem(const SystemView& view) {
+    if (Feed* f = CurrentFeed()) f->System(view);
+}
+void FeedSweep(const std::vector<TimerCandidate>& grid, const std::vector<double>& smoothed, int best, int first,
+               int target, uint32_t margin, int pass, int passes, int number, int justMeasured) {
+    if (Feed* f = CurrentFeed()) {
+        f->SweepTable(SummariesOf(grid), smoothed, best, first, target, static_cast<int>(margin), pass, passes, number,
+                      justMeasured);
+    }
+}
+void FeedVerification(const std::vector<TimerCandidate>& finalists, int justMeasured, uint32_t targetPeriod) {
+    if (Feed* f = CurrentFeed()) f->VerificationTable(SummariesOf(finalists), justMeasured, static_cast<int>(targetPeriod));
+}
+
+double SecondsSince(uint64_t startTick) {
+    return static_cast<double>(CurrentTimerKernel().TickCount64() - startTick) / 1000.0;
+}
+
+BenchmarkResult Failure(BenchmarkResult result, const wchar_t* text) {
+    ClearProgress();
+    result.selected = 0;
+    result.errorText = text;
+    return result;
+}
+
+}  // namespace
+
+BenchmarkEstimate EstimateBenchmark(const BenchmarkParams& p, size_t candidates) {
+    BenchmarkEstimate e;
+    e.sweepSeconds = p.passes * static_cast<double>(candidates) * (IdlePerPass(p) * 4.65 + p.samples * 1.15 + 30) / 1000;
+    e.verificationSeconds = (VerifyIdleTotal(p) * 4.65 + p.verify * 1.15 + 300) * 6 / 1000;
+    return e;
+}
+
+BenchmarkResult RunBenchmark(const BenchmarkParams& params) {
+    BenchmarkResult result;
+    TimerKernel& kernel = CurrentTimerKernel();
+    uint32_t coarsest = 0, finest = 0, current = 0;
+    if (!QueryTimerRange(coarsest, finest, current)) {
+        result.errorText = L"NtQueryTimerResolution failed.";
+        return result;
+    }
+
+    // Set-up: the grid, the plan and what the user is told about it.
+    const std::vector<uint32_t> periods = BuildGrid(params.from, params.to, params.step, finest, coarsest);
+    std::vector<TimerCandidate> grid(periods.size());
+    for (size_t k = 0; k < periods.size(); ++k) grid[k].requested = periods[k];
+    const int n = static_cast<int>(grid.size());
+    const uint32_t first = periods.front();
+    const uint32_t end = periods.back();
+    const int passes = static_cast<int>(params.passes);
+    const uint32_t idle = IdlePerPass(params);
+    const uint32_t verifyIdle = VerifyIdleTotal(params);
+    const BenchmarkEstimate estimate = EstimateBenchmark(params, grid.size());
+    const double share = estimate.sweepSeconds / (estimate.TotalSeconds() + 1);
+    const std::wstring estimateText = FormatMinSec(estimate.TotalSeconds() + 2);
+
+    SystemView view{finest, coarsest, current, IsElevated(), QueryTimerServiceState(), 0, L""};
+    ReadStateDword(L"DesiredResolution", view.desiredResolution);
+    FeedSystem(view);
+    FeedStage(L"SWEEP", FormatText(L"%.4f-%.4f ms in %.4f ms steps, %d pass%ls", Ms(first), Ms(end), Ms(params.step),
+                                   passes, passes == 1 ? L"" : L"es"));
+    FeedExplain(L"Why timer resolution matters",
+                L"Windows Sleep(1) waits for the next timer interrupt at least 1 ms away. The default clock is ~15.6 "
+                L"ms, so Sleep(1) often wakes ~15 ms late. This step times real Sleep(1) calls across finer periods and "
+                L"keeps the fastest setting for this machine.");
+    LogInfo(FormatText(L"Kernel timer range: fastest %.4f ms, slowest %.4f ms, system currently at %.4f ms", Ms(finest),
+                       Ms(coarsest), Ms(current)));
+    const auto calls = static_cast<unsigned long>(static_cast<uint64_t>(params.samples + idle) * grid.size() * passes);
+    LogInfo(FormatText(L"Sweep: %.4f-%.4f ms in %.4f ms steps = %lu candidates x %d passes x (%d back-to-back + %d "
+                       L"idle-gap) samples = %lu Sleep(1) calls",
+                       Ms(first), Ms(end), Ms(params.step), static_cast<unsigned long>(n), passes,
+                       static_cast<int>(params.samples), static_cast<int>(idle), calls));
+    LogInfo(FormatText(L"Verification: up to 6 finalists x (%d + %d) samples, interleaved in %d rounds. Estimated time "
+                       L"~%ls",
+                       static_cast<int>(params.verify), static_cast<int>(verifyIdle), kRounds, estimateText.c_str()));
+    if (current < end) {
+        LogInfo(FormatText(L"WARNING: some process already holds %.4f ms, inside the sweep range. Candidates it masks "
+                           L"will be skipped; close games/browsers for a clean run.",
+                           Ms(current)));
+    }
+    view.priorityText = RaiseMeasurementPriority();
+    LogInfo(FormatText(L"Measurement priority: %ls", view.priorityText.c_str()));
+    FeedSystem(view);
+    KeepResolutionRequestsHonoured();
+    FeedSweep(grid, {}, -1, -1, -1, 0, -1, -1, -1, -1);
+
+    // Baseline: Sleep(1) with nothing requested by this process.
+    FeedStage(L"BASELINE", L"Sleep(1) with nothing requested by this process");
+    FeedExplain(L"Untuned baseline",
+                L"Sleep(1) with no timer request \u2014 the ~15.6 ms default clock. Later scores are compared against "
+                L"this overshoot.");
+    ShowProgress(L"Baseline (no request)...");
+    const int64_t frequency = kernel.CounterFrequency();
+    std::vector<double> baseline;
+    baseline.reserve(kBaselineSamples);
+    for (uint32_t i = 0; i < kBaselineSamples; ++i) {
+        if (IsCancelled()) return Failure(result, L"Cancelled.");
+        const int64_t t0 = kernel.Counter();
+        kernel.Sleep(1);
+        const int64_t t1 = kernel.Counter();
+        const double overshoot = static_cast<double>(t1 - t0) * 1000.0 / static_cast<double>(frequency) - 1.0;
+        if (Feed* f = CurrentFeed()) f->Sample(0, overshoot, true);
+        baseline.push_back(overshoot);
+        kernel.Sleep(2);
+    }
+    QueryTimerRange(coarsest, finest, current);
+    result.baselineStats = ComputeSampleStats(baseline, current != 0 ? current : coarsest, 100, 2);
+    if (Feed* f = CurrentFeed()) f->Baseline(BriefOf(result.baselineStats), current);
+    ClearProgress();
+    std::wstring baselineLine = FormatText(L"\nBaseline, nothing requested by this process: Sleep(1) overshoot median "
+                                           L"%+0.4f ms (p99 %+0.4f) while the kernel reports %.4f ms",
+                                           result.baselineStats.median, result.baselineStats.p99, Ms(current));
+    if (current < coarsest && result.baselineStats.median > 2 * Ms(current)) {
+        baselineLine += L"  (another process requested that resolution; since Windows 10 2004 requests are "
+                        L"per-process, so this process still waits at the default until it asks itself)";
+    }
+    LogInfo(baselineLine);
+
+    // Sweep: every pass visits the whole grid in its own order.
+    const uint64_t sweepStart = kernel.TickCount64();
+    const int total = passes * n;
+    for (int p = 0; p < passes; ++p) {
+        const std::vector<size_t> order = PassOrder(p, grid.size());
+        for (int k = 0; k < n; ++k) {
+            const int index = static_cast<int>(order[k]);
+            TimerCandidate& candidate = grid[index];
+            const double period = Ms(candidate.requested);
+            const int done = p * n + k;
+            const double elapsed = SecondsSince(sweepStart);
+            const double remaining = done > 0 ? (total - done) * elapsed / done : estimate.sweepSeconds;
+            ReportProgress(static_cast<double>(done) / total * share, elapsed, remaining,
+                           FormatText(L"Sweep pass %d/%d (%ls)  %.4f ms  [%lu/%lu]  elapsed %ls  remaining ~%ls", p + 1,
+                                      passes, PassOrderName(p), period, static_cast<unsigned long>(k + 1),
+                                      static_cast<unsigned long>(n), FormatMinSec(elapsed).c_str(),
+                                      FormatMinSec(remaining).c_str()));
+            FeedStage(L"SWEEP", FormatText(L"pass %d/%d (%ls)  %.4f ms", p + 1, passes, PassOrderName(p), period));
+            FeedExplain(FormatText(L"Trying %.4f ms  \u00B7  pass %d/%d %ls", period, p + 1, passes, PassOrderName(p)),
+                        FormatText(L"Sleep(1) waits for the first interrupt at this period that is at least 1 ms away "
+                                   L"\u2014 typically %+0.3f ms late. A miss (C-state exit or a long DPC) waits one "
+                                   L"extra tick. Finer is not always faster: 0.50 ms often misses more ticks than "
+                                   L"~0.52\u20130.56 ms. Score = mean + stdev of that overshoot. Lower and tighter is "
+                                   L"less lag.",
+                                   std::max(2 * period - 1, 0.0)));
+            if (IsCancelled()) return Failure(result, L"Cancelled.");
+            if (MeasureCandidate(candidate, params.samples, idle) != MeasureOutcome::Measured) ++candidate.skipped;
+            if (IsCancelled()) return Failure(result, L"Cancelled.");
+            SummarizeCandidate(candidate, kSweepLateLimit, params.samples);
+            FeedSweep(grid, {}, -1, -1, -1, 0, p + 1, passes, k + 1, index);
+        }
+    }
+    ClearProgress();
+    uint64_t dropped = 0;
+    for (TimerCandidate& c : grid) {
+        SummarizeCandidate(c, kSweepLateLimit, params.samples);
+        dropped += c.dropped;
+    }
+
+    // Boundary: where ticks stop being missed.
+    const std::vector<double> smoothed = SmoothScores(grid);
+    const int best = BestMeasured(smoothed);
+    const Boundary boundary = FindBoundary(grid);
+
+    LogInfo(FormatText(L"\nSweep results, %d passes merged. Overshoot is ms beyond the requested 1 ms; late%% = share "
+                       L"of samples that missed a tick (slept > median + half a tick); score = mean + stdev averaged "
+                       L"over both patterns:",
+                       passes));
+    PrintTableHeader();
+    unsigned long unmeasured = 0;
+    for (int k = 0; k < n; ++k) {
+        if (!grid[k].Measured()) ++unmeasured;
+        PrintCandidateRow(grid[k], SweepRowNote(grid[k], k == best, k == boundary.firstNeverMissing));
+    }
+    if (unmeasured > 0) {
+        LogInfo(FormatText(L"WARNING: %lu candidate(s) could not be measured because another process held a finer "
+                           L"resolution for the whole run.",
+                           unmeasured));
+    }
+    if (dropped > 0) {
+        LogInfo(FormatText(L"NOTE: %lu sample(s) were discarded because another process changed the clock while they "
+                           L"were being taken.",
+                           static_cast<unsigned long>(dropped)));
+    }
+    result.scanPath = MakeScanPath();
+    if (best < 0) {
+        WriteScanFile(result.scanPath, grid, {});
+        result.errorText = L"No candidate could be measured (another process held the clock for the whole run). Close "
+                           L"it, or stop the Quorvantis service, and re-run.";
+        return result;
+    }
+
+    // Margin and target.
+    const uint32_t bestPeriod = grid[best].requested;
+    result.bestMeasured = bestPeriod;
+    result.optimumOnLast = best == n - 1;
+    if (boundary.firstNeverMissing >= 0) result.firstNeverMissing = grid[boundary.firstNeverMissing].requested;
+    const MarginChoice margin = ChooseMargin(params.marginGiven, params.margin, boundary.transitionWidth);
+    const int target = MarginTarget(grid, best, margin.margin);
+    const uint32_t targetPeriod = grid[target].requested;
+
+    LogInfo(FormatText(L"\nBest measured: %.4f ms (smoothed score %.4f ms).", Ms(bestPeriod), smoothed[best]));
+    if (boundary.firstNeverMissing < 0) {
+        LogInfo(L"Every resolution in the range missed some ticks: wake-up latency on this system (C-state exit, DPCs) "
+                L"sometimes exceeds the slack 2R - 1 ms, so the score weighs each candidate's miss rate against its base "
+                L"overshoot.");
+    } else {
+        const std::wstring where =
+            boundary.lastMissing < 0
+                ? std::wstring(L" (no misses anywhere in the range)")
+                : FormatText(L" (last misses at %.4f ms; transition %.4f ms wide)",
+                             Ms(grid[boundary.lastMissing].requested), Ms(boundary.transitionWidth));
+        LogInfo(FormatText(L"First resolution that never missed a tick: %.4f ms%ls.", Ms(result.firstNeverMissing),
+                           where.c_str()));
+    }
+    if (result.optimumOnLast) {
+        LogInfo(FormatText(L"NOTE: the optimum sits on the last candidate; it may lie beyond the range. Re-run with --to "
+                           L"%lu to check.",
+                           static_cast<unsigned long>(end) + 1000ul));
+    }
+    LogInfo(FormatText(L"Safety margin: +%.4f ms%ls -> target %.4f ms", Ms(margin.margin), margin.label,
+                       Ms(targetPeriod)));
+    FeedSweep(grid, smoothed, best, boundary.firstNeverMissing, target, margin.margin, passes, passes, n, -1);
+    if (margin.capped) {
+        LogInfo(L"WARNING: the transition band is unusually wide (noisy system?); the automatic margin was capped. "
+                L"Re-run on an idle system or set --margin explicitly.");
+    }
+
+    // Finalists, measured afresh in interleaved rounds so they all see the same background noise.
+    const std::vector<int> picks = PickFinalists(grid, target, best, boundary.firstNeverMissing);
+    std::vector<TimerCandidate> finalists(picks.size());
+    for (size_t i = 0; i < picks.size(); ++i) finalists[i].requested = grid[picks[i]].requested;
+    const int f = static_cast<int>(finalists.size());
+    const uint32_t roundLoop = PerRound(params.verify);
+    const uint32_t roundIdle = PerRound(verifyIdle);
+    LogInfo(FormatText(L"\nVerification: %lu finalists x (%d back-to-back + %d idle-gap) samples, interleaved in %d "
+                       L"rounds so they see identical conditions:",
+                       static_cast<unsigned long>(f), static_cast<int>(roundLoop * kRounds),
+                       static_cast<int>(roundIdle * kRounds), kRounds));
+    FeedStage(L"VERIFICATION", FormatText(L"%lu finalists, %d interleaved rounds", static_cast<unsigned long>(f), kRounds));
+    FeedExplain(L"Interleaved verification",
+                L"Candidates take turns in the same round so background noise hits them equally. Only a period at or "
+                L"above the safety margin can be installed.");
+    FeedVerification(finalists, -1, targetPeriod);
+
+    const uint64_t verifyStart = kernel.TickCount64();
+    for (int r = 0; r < kRounds; ++r) {
+        for (int l = 0; l < f; ++l) {
+            const int i = (l + r) % f;
+            TimerCandidate& finalist = finalists[i];
+            const double period = Ms(finalist.requested);
+            const double elapsed = SecondsSince(verifyStart);
+            const double remaining = r == 0 ? estimate.verificationSeconds : (kRounds - r) * elapsed / r;
+            ReportProgress(share + (1 - share) * r / kRounds, elapsed, remaining,
+                           FormatText(L"Verification round %d/%d  %.4f ms  elapsed %ls  remaining ~%ls", r + 1, kRounds,
+                                      period, FormatMinSec(elapsed).c_str(), FormatMinSec(remaining).c_str()));
+            FeedStage(L"VERIFICATION", FormatText(L"round %d/%d  %.4f ms", r + 1, kRounds, period));
+            FeedExplain(FormatText(L"Verifying %.4f ms  \u00B7  round %d/%d", period, r + 1, kRounds),
+                        L"Same Sleep(1) measurement, but every finalist sees identical conditions this round. We will "
+                        L"install the lowest-score eligible period (ties prefer the longer one \u2014 fewer wake-ups, "
+                        L"more headroom).");
+            if (IsCancelled()) return Failure(result, L"Cancelled.");
+            if (MeasureCandidate(finalist, roundLoop, roundIdle) != MeasureOutcome::Measured) ++finalist.skipped;
+            SummarizeCandidate(finalist, kVerifyLateLimit, params.verify / 2);
+            FeedVerification(finalists, i, targetPeriod);
+        }
+    }
+    // A cancel during the last measurement must not install what it cut short.
+    if (IsCancelled()) return Failure(result, L"Cancelled.");
+
+    // Selection.
+    ClearProgress();
+    for (TimerCandidate& c : finalists) SummarizeCandidate(c, kVerifyLateLimit, params.verify / 2);
+    const int pick = SelectFinalist(finalists, targetPeriod);
+    PrintTableHeader();
+    for (int i = 0; i < f; ++i) {
+        PrintCandidateRow(finalists[i], VerificationRowNote(finalists[i].requested, targetPeriod, bestPeriod, i == pick));
+    }
+    WriteScanFile(result.scanPath, grid, finalists);
+    if (pick < 0) {
+        result.errorText = L"Verification could not measure any finalist (another process took the clock). Close it "
+                           L"and re-run.";
+        return result;
+    }
+    const TimerCandidate& winner = finalists[pick];
+    result.selected = winner.requested;
+    result.loopStats = winner.loopStats;
+    result.idleStats = winner.idleStats;
+    result.score = winner.score;
+    result.marginApplied = winner.requested > bestPeriod ? winner.requested - bestPeriod : 0;
+    FeedExplain(L"Winner chosen", FormatText(L"%.4f ms is the fastest verified resolution on this machine (best measured "
+                                             L"%.4f ms + %.4f ms margin).",
+                                             Ms(result.selected), Ms(bestPeriod), Ms(result.marginApplied)));
+    return result;
+}

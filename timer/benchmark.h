@@ -1,0 +1,42 @@
+#pragma once
+// The whole timer benchmark: baseline, multi-pass sweep, boundary and margin, interleaved
+// verification of the finalists, and the choice of the period the service will hold.
+#include <cstdint>
+#include <string>
+
+#include "timer/sample_stats.h"
+
+struct BenchmarkParams {
+    uint32_t from = 0;  // 0: the kernel's finest
+    uint32_t to = 0;    // 0: 1000 units above the grid's start
+    uint32_t step = 10;
+    uint32_t samples = 150;
+    uint32_t passes = 3;
+    uint32_t verify = 1500;
+    uint32_t margin = 0;
+    bool marginGiven = false;
+};
+
+struct BenchmarkResult {
+    uint32_t selected = 0;  // 0 when the run failed or was cancelled
+    SampleStats loopStats;
+    SampleStats idleStats;
+    double score = 0;
+    SampleStats baselineStats;
+    uint32_t bestMeasured = 0;
+    uint32_t firstNeverMissing = 0;
+    uint32_t marginApplied = 0;
+    bool optimumOnLast = false;
+    std::wstring errorText;
+    std::wstring scanPath;
+};
+
+BenchmarkResult RunBenchmark(const BenchmarkParams& params);
+
+// Seconds the run is planned to take, without the 2 s of overhead added to the shown estimate.
+struct BenchmarkEstimate {
+    double sweepSeconds = 0;
+    double verificationSeconds = 0;
+    double TotalSeconds() const { return sweepSeconds + verificationSeconds; }
+};
+BenchmarkEstimate EstimateBenchmark(const BenchmarkParams& params, size_t candidates);

@@ -1,0 +1,23 @@
+#pragma once
+// Reduction of one set of Sleep(1) overshoots (ms) to the numbers every comparison uses.
+#include <cstdint>
+#include <vector>
+
+struct SampleStats {
+    uint64_t count = 0;
+    double median = 0;
+    double mean = 0;   // of the clamped samples
+    double stdev = 0;  // sample standard deviation of the clamped samples
+    double p1 = 0;
+    double p95 = 0;
+    double p99 = 0;
+    double max = 0;
+    uint64_t lateCount = 0;  // samples that slept past median + half a tick
+    double latePercent = 0;
+    double score = 0;  // mean + stdev
+    bool clean = false;
+};
+
+// tickUnits is the candidate's period in 100-ns units; lateLimit is a percentage.
+SampleStats ComputeSampleStats(const std::vector<double>& samples, uint32_t tickUnits, double lateLimit,
+                               uint64_t minimumCount);

@@ -1,0 +1,138 @@
+#include "timer/sampling.h"
+
+#include <algorithm>
+
+#include "foundation/console.h"
+#include "timer/timer_kernel.h"
+
+namespace {
+
+// Milliseconds of overshoot of one timed Sleep(1). Only the two counter reads and the sleep
+// are inside the timed region.
+double TimedSleepOne(TimerKernel& kernel, int64_t frequency) {
+    const int64_t t0 = kernel.Counter();
+    kernel.Sleep(1);
+    const int64_t t1 = kernel.Counter();
+    return static_cast<double>(t1 - t0) * 1000.0 / static_cast<double>(frequency) - 1.0;
+}
+
+// A sample counts only when the kernel still runs at exactly the requested period afterwards.
+bool StillAt(TimerKernel& kernel, uint32_t requested) {
+    uint32_t coarsest = 0, finest = 0, current = 0;
+    return kernel.QueryResolution(coarsest, finest, current) == 0 && current == requested;
+}
+
+void Release(TimerKernel& kernel, uint32_t requested) {
+    uint32_t ignored = 0;
+    kernel.SetResolution(requested, false, ignored);
+}
+
+}  // namespace
+
+bool QueryTimerRange(uint32_t& coarsest, uint32_t& finest, uint32_t& current) {
+    return CurrentTimerKernel().QueryResolution(coarsest, finest, current) == 0;
+}
+
+MeasureOutcome MeasureCandidate(TimerCandidate& candidate, uint32_t loopCount, uint32_t idleCount) {
+    TimerKernel& kernel = CurrentTimerKernel();
+    const int64_t frequency = kernel.CounterFrequency();
+    const uint32_t requested = candidate.requested;
+    uint32_t current = 0;
+    if (kernel.SetResolution(requested, true, current) != 0) return MeasureOutcome::Failed;
+
+    for (int i = 0; i < 5; ++i) kernel.Sleep(1);
+    kernel.Sleep(20);
+
+    uint32_t coarsest = 0, finest = 0;
+    if (kernel.QueryResolution(coarsest, finest, current) != 0) {
+        Release(kernel, requested);
+        return MeasureOutcome::Failed;
+    }
+    if (current != requested) {
+        Release(kernel, requested);
+        if (current < requested) {
+            candidate.interferer = current;
+            return MeasureOutcome::Masked;
+        }
+        return MeasureOutcome::Failed;  // the kernel rounded our request to something coarser
+    }
+    candidate.actual = current;
+    candidate.loopSamples.reserve(candidate.loopSamples.size() + loopCount);
+    candidate.idleSamples.reserve(candidate.idleSamples.size() + idleCount);
+
+    Feed* feed = CurrentFeed();
+    for (uint32_t i = 0; i < loopCount; ++i) {
+        if (IsCancelled()) {
+            Release(kernel, requested);
+            return MeasureOutcome::Failed;
+        }
+        const double overshoot = TimedSleepOne(kernel, frequency);
+        if (!StillAt(kernel, requested)) {
+            ++candidate.dropped;
+            continue;
+        }
+        if (feed != nullptr) feed->Sample(requested, overshoot, false);
+        candidate.loopSamples.push_back(overshoot);
+    }
+    for (uint32_t i = 0; i < idleCount; ++i) {
+        if (IsCancelled()) {
+            Release(kernel, requested);
+            return MeasureOutcome::Failed;
+        }
+        kernel.Sleep(i % 4 + 2);
+        const double overshoot = TimedSleepOne(kernel, frequency);
+        if (!StillAt(kernel, requested)) {
+            ++candidate.dropped;
+            continue;
+        }
+        if (feed != nullptr) feed->Sample(requested, overshoot, true);
+        candidate.idleSamples.push_back(overshoot);
+    }
+    Release(kernel, requested);
+    return MeasureOutcome::Measured;
+}
+
+void SummarizeCandidate(TimerCandidate& candidate, double lateLimit, uint64_t minimumCount) {
+    const uint32_t tick = candidate.actual != 0 ? candidate.actual : candidate.requested;
+    candidate.loopStats = ComputeSampleStats(candidate.loopSamples, tick, lateLimit, minimumCount);
+    const uint64_t idleMinimum = std::max<uint64_t>(minimumCount / 2, 2);
+    candidate.idleStats = ComputeSampleStats(candidate.idleSamples, tick, lateLimit, idleMinimum);
+    candidate.score = (candidate.loopStats.score + candidate.idleStats.score) / 2;
+    candidate.clean = candidate.loopStats.clean && candidate.idleStats.clean;
+}
+
+StatsBrief BriefOf(const SampleStats& s) {
+    return StatsBrief{static_cast<unsigned>(s.count), s.median, s.mean, s.stdev, s.p99, s.latePercent, s.score};
+}
+
+CandidateSummary SummaryOf(const TimerCandidate& c) {
+    return CandidateSummary{c.requested,         c.Measured(), c.skipped, c.interferer, BriefOf(c.loopStats),
+                            BriefOf(c.idleStats), c.score,      c.clean};
+}
+
+std::vector<CandidateSummary> SummariesOf(const std::vector<TimerCandidate>& candidates) {
+    std::vector<CandidateSummary> summaries;
+    summaries.reserve(candidates.size());
+    for (const TimerCandidate& c : candidates) summaries.push_back(SummaryOf(c));
+    return summaries;
+}
+
+bool IsCancelled() {
+    Feed* feed = CurrentFeed();
+    return feed != nullptr && feed->CancelQuery();
+}
+
+void ReportProgress(double fraction, double elapsedSeconds, double remainingSeconds, const std::wstring& text) {
+    if (Feed* feed = CurrentFeed()) feed->Progress(fraction, elapsedSeconds, remainingSeconds);
+    ShowProgress(text);
+}
+
+void DwellCancellable(uint32_t milliseconds) {
+    if (milliseconds == 0 || !DwellEnabled()) return;
+    TimerKernel& kernel = CurrentTimerKernel();
+    const uint64_t end = kernel.TickCount64() + milliseconds;
+    while (kernel.TickCount64() < end) {
+        if (IsCancelled()) return;
+        kernel.Sleep(40);
+    }
+}

@@ -1,0 +1,185 @@
+#include "timer/sweep_plan.h"
+
+#include <algorithm>
+#include <numeric>
+
+#include "foundation/text.h"
+
+std::vector<uint32_t> BuildGrid(uint32_t from, uint32_t to, uint32_t step, uint32_t finest, uint32_t coarsest) {
+    const uint64_t start = from != 0 ? from : finest;
+    uint64_t end = to != 0 ? to : start + 1000;
+    if (coarsest != 0) end = std::min<uint64_t>(end, coarsest);
+    const uint64_t first = std::max<uint64_t>(start, finest);
+    if (end <= first) end = first + std::max<uint32_t>(step, 1);
+    end = std::min<uint64_t>(end, 0xFFFFFFFFu);
+    std::vector<uint32_t> grid;
+    for (uint64_t period = first; period < end; period += std::max<uint32_t>(step, 1)) {
+        grid.push_back(static_cast<uint32_t>(period));
+    }
+    grid.push_back(static_cast<uint32_t>(end));
+    return grid;
+}
+
+const wchar_t* PassOrderName(int pass) {
+    static constexpr const wchar_t* kNames[] = {L"ascending", L"descending", L"shuffled"};
+    return kNames[pass % 3];
+}
+
+void ShuffleForPass(std::vector<size_t>& order, int pass) {
+    uint32_t state = 12345u - static_cast<uint32_t>(pass) * 1640531535u;
+    for (size_t m = order.size(); m >= 2; --m) {
+        state = state * 1664525u + 1013904223u;
+        const size_t j = (state >> 8) % m;
+        std::swap(order[m - 1], order[j]);
+    }
+}
+
+std::vector<size_t> PassOrder(int pass, size_t count) {
+    std::vector<size_t> order(count);
+    std::iota(order.begin(), order.end(), size_t{0});
+    if (pass % 3 == 1) std::reverse(order.begin(), order.end());
+    if (pass % 3 == 2) ShuffleForPass(order, pass);
+    return order;
+}
+
+std::vector<double> SmoothScores(const std::vector<TimerCandidate>& grid) {
+    const int n = static_cast<int>(grid.size());
+    std::vector<double> smoothed(grid.size(), kUnmeasuredScore);
+    for (int k = 0; k < n; ++k) {
+        if (!grid[k].Measured()) continue;
+        double sum = 0;
+        int count = 0;
+        for (int i = std::max(0, k - 2); i <= std::min(n - 1, k + 2); ++i) {
+            if (!grid[i].Measured()) continue;
+            sum += grid[i].score;
+            ++count;
+        }
+        smoothed[k] = sum / count;
+    }
+    return smoothed;
+}
+
+int BestMeasured(const std::vector<double>& smoothed) {
+    int best = -1;
+    for (int k = 0; k < static_cast<int>(smoothed.size()); ++k) {
+        if (smoothed[k] >= kUnmeasuredScore) continue;
+        if (best < 0 || smoothed[k] <= smoothed[best]) best = k;
+    }
+    return best;
+}
+
+Boundary FindBoundary(const std::vector<TimerCandidate>& grid) {
+    const int n = static_cast<int>(grid.size());
+    double floor = kUnmeasuredScore;
+    for (const TimerCandidate& c : grid) {
+        if (c.Measured() && c.clean) floor = std::min(floor, c.loopStats.median);
+    }
+    const auto nearFloor = [&](int k) {
+        const TimerCandidate& c = grid[k];
+        const double tick = (c.actual != 0 ? c.actual : c.requested) / 10000.0;
+        return c.Measured() && c.clean && c.loopStats.median <= floor + 0.5 * tick;
+    };
+
+    Boundary b;
+    for (int k = 0; k < n && b.firstNeverMissing < 0; ++k) {
+        bool run = true;
+        for (int i = k; i <= std::min(n - 1, k + 2); ++i) run = run && nearFloor(i);
+        if (run) b.firstNeverMissing = k;
+    }
+    if (b.firstNeverMissing < 0) return b;
+    for (int k = b.firstNeverMissing - 1; k >= 0; --k) {
+        if (grid[k].Measured() && !nearFloor(k)) {
+            b.lastMissing = k;
+            break;
+        }
+    }
+    if (b.lastMissing >= 0) b.transitionWidth = grid[b.firstNeverMissing].requested - grid[b.lastMissing].requested;
+    return b;
+}
+
+MarginChoice ChooseMargin(bool marginGiven, uint32_t givenMargin, uint32_t transitionWidth) {
+    if (marginGiven) return MarginChoice{givenMargin, L" (--margin)", false};
+    const uint32_t margin = std::clamp<uint32_t>(transitionWidth, 50, 300);
+    const wchar_t* label = transitionWidth > 50 ? L" (= transition width)" : L" (minimum)";
+    return MarginChoice{margin, label, transitionWidth > 300};
+}
+
+int MarginTarget(const std::vector<TimerCandidate>& grid, int best, uint32_t margin) {
+    const uint64_t wanted = static_cast<uint64_t>(grid[best].requested) + margin;
+    for (int k = best; k < static_cast<int>(grid.size()); ++k) {
+        if (grid[k].Measured() && grid[k].requested >= wanted) return k;
+    }
+    const int last = static_cast<int>(grid.size()) - 1;
+    return grid[last].Measured() ? last : best;
+}
+
+std::vector<int> PickFinalists(const std::vector<TimerCandidate>& grid, int target, int best, int firstNeverMissing) {
+    constexpr size_t kMaxFinalists = 6;
+    const int n = static_cast<int>(grid.size());
+    std::vector<int> picked;
+    const auto add = [&](int k) {
+        if (k < 0 || k >= n || !grid[k].Measured()) return;
+        if (std::find(picked.begin(), picked.end(), k) != picked.end()) return;
+        picked.push_back(k);
+    };
+    add(target);
+    add(best);
+    add(target + 1);
+    if (best > 0) add(best - 1);
+    if (firstNeverMissing >= 0) add(firstNeverMissing);
+
+    std::vector<int> ranking;
+    for (int k = 0; k < n; ++k) {
+        if (grid[k].Measured()) ranking.push_back(k);
+    }
+    std::stable_sort(ranking.begin(), ranking.end(), [&](int a, int b) {
+        if (grid[a].score != grid[b].score) return grid[a].score < grid[b].score;
+        return grid[a].requested > grid[b].requested;
+    });
+    for (const int k : ranking) {
+        if (picked.size() >= kMaxFinalists) break;
+        add(k);
+    }
+    std::sort(picked.begin(), picked.end());
+    return picked;
+}
+
+int SelectFinalist(const std::vector<TimerCandidate>& finalists, uint32_t targetPeriod) {
+    const int f = static_cast<int>(finalists.size());
+    int pick = -1;
+    for (int i = 0; i < f; ++i) {
+        const TimerCandidate& c = finalists[i];
+        if (c.Measured() && c.requested >= targetPeriod && (pick < 0 || c.score < finalists[pick].score)) pick = i;
+    }
+    if (pick < 0) {
+        for (int i = 0; i < f; ++i) {
+            if (finalists[i].Measured() && (pick < 0 || finalists[i].score < finalists[pick].score)) pick = i;
+        }
+    }
+    if (pick < 0) return -1;
+    // Near-ties go to the longer period: fewer wake-ups and more headroom for the same latency.
+    for (int i = 0; i < f; ++i) {
+        const TimerCandidate& s = finalists[i];
+        if (s.Measured() && s.requested > finalists[pick].requested && s.requested >= targetPeriod &&
+            s.score <= finalists[pick].score * 1.03) {
+            pick = i;
+        }
+    }
+    return pick;
+}
+
+std::wstring SweepRowNote(const TimerCandidate& candidate, bool isBest, bool isFirstNeverMissing) {
+    std::wstring note;
+    if (isBest) note = L"<- best measured (smoothed)";
+    if (isFirstNeverMissing) note += L" <- first resolution that never misses a tick";
+    if (candidate.Measured() && candidate.skipped > 0) note += FormatText(L" (%d pass(es) skipped)", candidate.skipped);
+    return note;
+}
+
+std::wstring VerificationRowNote(uint32_t period, uint32_t targetPeriod, uint32_t bestPeriod, bool selected) {
+    std::wstring note;
+    if (period < targetPeriod) note = L"below margin target (evidence only)";
+    if (period == bestPeriod) note = L"best measured in sweep";
+    if (selected) note = L"<- SELECTED";
+    return note;
+}
