@@ -7,14 +7,62 @@
 
 #include "foundation/unique_handle.h"
 
+void RecordingFeed::System(const SystemView& view) { systems.push_back(view); }
+
+void RecordingFeed::Stage(const std::wstring& tag, const std::wstring& text) {
+    stages.emplace_back(tag, text);
+    if (onStage != nullptr) onStage(tag, onStageContext);
+}
+
+void RecordingFeed::Progress(double fraction, double, double) { progressFractions.push_back(fraction); }
+
 void RecordingFeed::LogLine(const std::wstring& line) {
     const std::lock_guard<std::mutex> lock(mutex_);
     lines_.push_back(line);
 }
 
+void RecordingFeed::Baseline(const StatsBrief& stats, uint32_t currentPeriod) {
+    baseline = stats;
+    baselinePeriod = currentPeriod;
+}
+
+void RecordingFeed::Sample(uint32_t period, double overshootMs, bool idleGap) {
+    ++sampleCount;
+    if (storeSamples) samples.push_back(SampleCall{period, overshootMs, idleGap});
+}
+
+void RecordingFeed::SweepTable(const std::vector<CandidateSummary>& candidates, const std::vector<double>& smoothed,
+                               int best, int first, int target, int margin, int pass, int passCount, int number,
+                               int justMeasured) {
+    sweeps.push_back(SweepCall{candidates.size(), smoothed.size(), best, first, target, margin, pass, passCount, number,
+                               justMeasured});
+}
+
+void RecordingFeed::VerificationTable(const std::vector<CandidateSummary>&, int justMeasured, int) {
+    verificationMeasured.push_back(justMeasured);
+}
+
+void RecordingFeed::Explanation(const std::wstring& title, const std::wstring& paragraph) {
+    explanations.emplace_back(title, paragraph);
+}
+
+void RecordingFeed::Items(const std::vector<TweakItem>& items) { itemLists.push_back(items); }
+
+bool RecordingFeed::CancelQuery() {
+    const long long query = cancelQueries++;
+    return cancelFrom >= 0 && query >= cancelFrom;
+}
+
 std::vector<std::wstring> RecordingFeed::Lines() {
     const std::lock_guard<std::mutex> lock(mutex_);
     return lines_;
+}
+
+bool RecordingFeed::Logged(const std::wstring& text) {
+    for (const std::wstring& line : Lines()) {
+        if (line.find(text) != std::wstring::npos) return true;
+    }
+    return false;
 }
 
 ScopedFeed::ScopedFeed(Feed* feed) { SetCurrentFeed(feed); }

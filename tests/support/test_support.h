@@ -9,22 +9,58 @@
 #include "foundation/feed.h"
 #include "foundation/system.h"
 
+// Records what a step tells its feed; can be told to ask for a stop after some cancel queries.
 class RecordingFeed : public Feed {
 public:
-    void System(const SystemView&) override {}
-    void Stage(const std::wstring&, const std::wstring&) override {}
-    void Progress(double, double, double) override {}
+    struct SampleCall {
+        uint32_t period;
+        double overshoot;
+        bool idle;
+    };
+    struct SweepCall {
+        size_t candidates;
+        size_t smoothed;
+        int best, firstNeverMissing, target, margin, pass, passCount, number, justMeasured;
+    };
+
+    void System(const SystemView& view) override;
+    void Stage(const std::wstring& tag, const std::wstring& text) override;
+    void Progress(double fraction, double elapsedSeconds, double remainingSeconds) override;
     void LogLine(const std::wstring& line) override;
-    void Baseline(const StatsBrief&, uint32_t) override {}
-    void Sample(uint32_t, double, bool) override {}
-    void SweepTable(const std::vector<CandidateSummary>&, const std::vector<double>&, int, int, int, int, int, int, int,
-                    int) override {}
-    void VerificationTable(const std::vector<CandidateSummary>&, int, int) override {}
-    void Explanation(const std::wstring&, const std::wstring&) override {}
-    void Items(const std::vector<TweakItem>&) override {}
-    bool CancelQuery() override { return false; }
+    void Baseline(const StatsBrief& stats, uint32_t currentPeriod) override;
+    void Sample(uint32_t period, double overshootMs, bool idleGap) override;
+    void SweepTable(const std::vector<CandidateSummary>& candidates, const std::vector<double>& smoothedScores,
+                    int bestIndex, int firstNeverMissingIndex, int targetIndex, int marginUnits, int pass,
+                    int passCount, int candidateNumber, int justMeasuredIndex) override;
+    void VerificationTable(const std::vector<CandidateSummary>& finalists, int justMeasuredIndex,
+                           int marginTargetUnits) override;
+    void Explanation(const std::wstring& title, const std::wstring& paragraph) override;
+    void Items(const std::vector<TweakItem>& items) override;
+    bool CancelQuery() override;
 
     std::vector<std::wstring> Lines();
+    // True when some logged line contains the text.
+    bool Logged(const std::wstring& text);
+
+    // Answers "stop" from the given cancel query on (counting from 0); never when negative.
+    long long cancelFrom = -1;
+    bool storeSamples = true;
+    // Called on every stage (tag) change, e.g. to change the simulated machine between phases.
+    void (*onStage)(const std::wstring& tag, void* context) = nullptr;
+    void* onStageContext = nullptr;
+
+    std::vector<SystemView> systems;
+    std::vector<std::pair<std::wstring, std::wstring>> stages;
+    std::vector<std::pair<std::wstring, std::wstring>> explanations;
+    std::vector<double> progressFractions;
+    std::vector<SampleCall> samples;
+    uint64_t sampleCount = 0;
+    std::vector<SweepCall> sweeps;
+    std::vector<int> verificationMeasured;
+    std::vector<std::vector<TweakItem>> itemLists;
+    StatsBrief baseline{};
+    uint32_t baselinePeriod = 0;
+    long long cancelQueries = 0;
 
 private:
     std::mutex mutex_;

@@ -1,0 +1,74 @@
+#pragma once
+// A deterministic stand-in for the kernel timer, faithful enough to drive every branch of the
+// measurement: a finest/coarsest range, requests that take effect only while held, other
+// processes holding finer periods, a kernel that rounds requests coarser, the clock changing
+// between samples, query failures, and Sleep waking on the first tick at least the asked time
+// away plus a seeded random lateness that sometimes misses a tick.
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "timer/timer_kernel.h"
+
+struct OtherProcessHold {
+    double fromMs = 0;  // simulated time the other process starts holding the period
+    double toMs = 1e18;
+    uint32_t period = 0;
+};
+
+struct SimulatedTimerConfig {
+    uint32_t finest = 5000;
+    uint32_t coarsest = 156250;
+    uint32_t roundTo = 0;  // requests are granted rounded up to a multiple of this (0: exactly)
+    std::vector<OtherProcessHold> holds;
+    uint32_t flickerEvery = 0;     // every Nth query sees another process's brief change of the clock
+    uint64_t failQueriesFrom = ~0ull;  // queries from this call number on fail
+    bool failSet = false;
+    uint64_t seed = 1;
+    double lateMeanUs = 12;  // mean of the exponential wake-up lateness
+    double stallChance = 0;  // chance of a long stall (deep C-state exit) on a wake-up
+    double stallUs = 400;
+    double callCostUs = 1;   // time every call into the kernel takes
+    bool instant = false;    // Sleep takes no time at all (for measuring our own overhead)
+};
+
+class SimulatedTimerKernel final : public TimerKernel {
+public:
+    explicit SimulatedTimerKernel(SimulatedTimerConfig config);
+
+    int32_t SetResolution(uint32_t desired, bool set, uint32_t& current) override;
+    int32_t QueryResolution(uint32_t& coarsest, uint32_t& finest, uint32_t& current) override;
+    void Sleep(uint32_t milliseconds) override;
+    int64_t Counter() override;
+    int64_t CounterFrequency() override { return 10'000'000; }
+    uint64_t TickCount64() override { return static_cast<uint64_t>(now_ / 10'000); }
+
+    uint32_t OwnRequest() const { return own_; }
+    uint64_t SetCalls() const { return setCalls_; }
+    uint64_t ReleaseCalls() const { return releaseCalls_; }
+    double NowMs() const { return static_cast<double>(now_) / 10'000; }
+    double SleptMs() const { return static_cast<double>(slept_) / 10'000; }
+    uint32_t CurrentPeriod() const;
+    // Another process starts holding this period now, for the rest of the run.
+    void HoldFromNow(uint32_t period) { config_.holds.push_back(OtherProcessHold{NowMs(), 1e18, period}); }
+
+private:
+    void Spend(double microseconds);
+    double Uniform();
+
+    SimulatedTimerConfig config_;
+    std::mt19937_64 random_;
+    int64_t now_ = 1'000'000;  // 100-ns units
+    int64_t slept_ = 0;
+    uint32_t own_ = 0;
+    uint64_t queries_ = 0;
+    uint64_t setCalls_ = 0;
+    uint64_t releaseCalls_ = 0;
+};
+
+// Installs a kernel for the scope of a test and puts the real one back afterwards.
+class ScopedTimerKernel {
+public:
+    explicit ScopedTimerKernel(TimerKernel* kernel) { SetTimerKernel(kernel); }
+    ~ScopedTimerKernel() { SetTimerKernel(nullptr); }
+};
