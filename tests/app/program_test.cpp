@@ -92,3 +92,34 @@ TEST(ProgramFile, CarriesVersion2620AndAManifestThatDoesNotDemandElevation) {
     EXPECT_NE(manifest.find("PerMonitorV2"), std::string::npos);
     EXPECT_NE(manifest.find("{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"), std::string::npos);
 }
+
+TEST_F(Program, BenchmarkOnWineMeasuresTheOnePeriodItCanAndChangesNothing) {
+    // Wine's kernel holds 1 ms whatever is asked, so every finer-grained candidate is masked.
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Quorvantis");
+    const ProgramRun run =
+        RunProgram(ProgramPath(), L"--benchmark --fidelity low --from 10000 --to 10050 --step 10", 120000);
+    EXPECT_EQ(run.exitCode, 0u);
+    const std::string log = Log();
+    EXPECT_NE(log.find("Each candidate is requested with NtSetTimerResolution"), std::string::npos);
+    EXPECT_NE(log.find("\nSelected: 10000 (1.0000 ms), score "), std::string::npos) << log;
+    EXPECT_NE(log.find("Nothing was changed. Run with no arguments (or --install) to hold 1.0000 ms permanently"),
+              std::string::npos);
+    EXPECT_NE(log.find("skipped: another process held 1.0000 ms"), std::string::npos);
+    const size_t at = log.find("per-candidate data: ");
+    ASSERT_NE(at, std::string::npos);
+    const std::string path = log.substr(at + 20, log.find("\r\n", at) - at - 20);
+    EXPECT_EQ(ReadFileBytes(FromUtf8(path)).rfind("phase,requested_units,", 0), 0u);
+    HKEY key = nullptr;
+    EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Quorvantis", 0, KEY_READ, &key), ERROR_SUCCESS);
+}
+
+TEST_F(Program, BenchmarkWithAnUnwritableDataDirectoryStillSucceeds) {
+    // A file where the data directory should be: neither the log nor the scan file can be written.
+    TempFolder blocked;
+    const std::wstring file = blocked.File(L"occupied");
+    CloseHandle(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const ScopedEnvironment blockedData(L"ProgramData", file.c_str());
+    const ProgramRun run =
+        RunProgram(ProgramPath(), L"--benchmark --fidelity low --from 10000 --to 10020 --step 10", 120000);
+    EXPECT_EQ(run.exitCode, 0u);
+}

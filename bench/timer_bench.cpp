@@ -1,0 +1,85 @@
+// Figures for the timer measurement: our own cost per sample, the real sampling's wall time
+// against the sleeps it timed, and the printed time estimate against a simulated run.
+#include <windows.h>
+
+#include <chrono>
+#include <cstdio>
+
+#include "foundation/text.h"
+#include "support/simulated_timer_kernel.h"
+#include "support/test_support.h"
+#include "timer/benchmark.h"
+#include "timer/sampling.h"
+
+namespace {
+
+double SecondsOf(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+void OverheadPerSample() {
+    SimulatedTimerConfig config;
+    config.instant = true;
+    config.callCostUs = 0;
+    SimulatedTimerKernel kernel(config);
+    const ScopedTimerKernel scope(&kernel);
+    constexpr uint32_t kSamples = 200000;
+    for (const bool withFeed : {false, true}) {
+        RecordingFeed feed;  // keeps every sample, as the GUI's heatmap does
+        SetCurrentFeed(withFeed ? &feed : nullptr);
+        TimerCandidate c;
+        c.requested = 5000;
+        const auto start = std::chrono::steady_clock::now();
+        MeasureCandidate(c, kSamples, kSamples / 2);
+        const double seconds = SecondsOf(std::chrono::steady_clock::now() - start);
+        SetCurrentFeed(nullptr);
+        std::printf("overhead per sample, zero-cost kernel, %-26s %8.1f ns\n",
+                    withFeed ? "feed storing samples:" : "no feed:", seconds * 1e9 / (kSamples * 1.5));
+    }
+}
+
+void RealSamplingRatio() {
+    TimerCandidate c;
+    uint32_t coarsest = 0, finest = 0, current = 0;
+    if (!QueryTimerRange(coarsest, finest, current)) {
+        std::printf("real sampling: the kernel timer query failed\n");
+        return;
+    }
+    c.requested = finest;
+    constexpr uint32_t kSamples = 1000;
+    const auto start = std::chrono::steady_clock::now();
+    const MeasureOutcome outcome = MeasureCandidate(c, kSamples, 0);
+    const double wall = SecondsOf(std::chrono::steady_clock::now() - start);
+    double timed = 0;
+    for (const double s : c.loopSamples) timed += (1.0 + s) / 1000.0;
+    std::printf("real sampling at %.4f ms (%s): %zu samples, wall %.3f s, timed sleeps %.3f s, ratio %.4f\n",
+                finest / 10000.0, outcome == MeasureOutcome::Measured ? "measured" : "not measured",
+                c.loopSamples.size(), wall, timed, timed > 0 ? wall / timed : 0.0);
+}
+
+void EstimateVersusSimulatedRun() {
+    TempFolder folder;
+    const ScopedEnvironment data(L"ProgramData", folder.Path().c_str());
+    for (const int level : {0, 1, 2}) {
+        SimulatedTimerKernel kernel({});
+        const ScopedTimerKernel scope(&kernel);
+        BenchmarkParams params;
+        const uint32_t samples[] = {8, 18, 150}, passes[] = {1, 3, 3}, verify[] = {100, 187, 1500};
+        params.samples = samples[level];
+        params.passes = passes[level];
+        params.verify = verify[level];
+        const double start = kernel.NowMs();
+        const BenchmarkResult r = RunBenchmark(params);
+        const double actual = (kernel.NowMs() - start) / 1000;
+        const double printed = EstimateBenchmark(params, 101).TotalSeconds() + 2;
+        std::printf("fidelity %d: printed estimate %7.1f s, simulated run %7.1f s (ratio %.3f), selected %u\n", level,
+                    printed, actual, actual / printed, r.selected);
+    }
+}
+
+}  // namespace
+
+int main() {
+    OverheadPerSample();
+    RealSamplingRatio();
+    EstimateVersusSimulatedRun();
+    return 0;
+}
