@@ -135,10 +135,7 @@ BenchmarkResult RunBenchmark(const BenchmarkParams& params) {
     baseline.reserve(kBaselineSamples);
     for (uint32_t i = 0; i < kBaselineSamples; ++i) {
         if (IsCancelled()) return Failure(result, L"Cancelled.");
-        const int64_t t0 = kernel.Counter();
-        kernel.Sleep(1);
-        const int64_t t1 = kernel.Counter();
-        const double overshoot = static_cast<double>(t1 - t0) * 1000.0 / static_cast<double>(frequency) - 1.0;
+        const double overshoot = TimedSleepOne(kernel, frequency);
         if (Feed* f = CurrentFeed()) f->Sample(0, overshoot, true);
         baseline.push_back(overshoot);
         kernel.Sleep(2);

@@ -7,15 +7,6 @@
 
 namespace {
 
-// Milliseconds of overshoot of one timed Sleep(1). Only the two counter reads and the sleep
-// are inside the timed region.
-double TimedSleepOne(TimerKernel& kernel, int64_t frequency) {
-    const int64_t t0 = kernel.Counter();
-    kernel.Sleep(1);
-    const int64_t t1 = kernel.Counter();
-    return static_cast<double>(t1 - t0) * 1000.0 / static_cast<double>(frequency) - 1.0;
-}
-
 // A sample counts only when the kernel still runs at exactly the requested period afterwards.
 bool StillAt(TimerKernel& kernel, uint32_t requested) {
     uint32_t coarsest = 0, finest = 0, current = 0;
@@ -28,6 +19,14 @@ void Release(TimerKernel& kernel, uint32_t requested) {
 }
 
 }  // namespace
+
+double TimedSleepOne(TimerKernel& kernel, int64_t frequency) {
+    // Only the two counter reads and the sleep are inside the timed region.
+    const int64_t t0 = kernel.Counter();
+    kernel.Sleep(1);
+    const int64_t t1 = kernel.Counter();
+    return static_cast<double>(t1 - t0) * 1000.0 / static_cast<double>(frequency) - 1.0;
+}
 
 bool QueryTimerRange(uint32_t& coarsest, uint32_t& finest, uint32_t& current) {
     return CurrentTimerKernel().QueryResolution(coarsest, finest, current) == 0;
@@ -61,32 +60,31 @@ MeasureOutcome MeasureCandidate(TimerCandidate& candidate, uint32_t loopCount, u
     candidate.idleSamples.reserve(candidate.idleSamples.size() + idleCount);
 
     Feed* feed = CurrentFeed();
-    for (uint32_t i = 0; i < loopCount; ++i) {
-        if (IsCancelled()) {
-            Release(kernel, requested);
-            return MeasureOutcome::Failed;
-        }
+    // One sample of either pattern (idle-gap samples rest first); false when the user cancelled.
+    const auto sample = [&](uint32_t idleGapMs, std::vector<double>& into) {
+        if (IsCancelled()) return false;
+        const bool idle = idleGapMs != 0;
+        if (idle) kernel.Sleep(idleGapMs);
         const double overshoot = TimedSleepOne(kernel, frequency);
         if (!StillAt(kernel, requested)) {
             ++candidate.dropped;
-            continue;
+            return true;
         }
-        if (feed != nullptr) feed->Sample(requested, overshoot, false);
-        candidate.loopSamples.push_back(overshoot);
+        if (feed != nullptr) feed->Sample(requested, overshoot, idle);
+        into.push_back(overshoot);
+        return true;
+    };
+    for (uint32_t i = 0; i < loopCount; ++i) {
+        if (!sample(0, candidate.loopSamples)) {
+            Release(kernel, requested);
+            return MeasureOutcome::Failed;
+        }
     }
     for (uint32_t i = 0; i < idleCount; ++i) {
-        if (IsCancelled()) {
+        if (!sample(i % 4 + 2, candidate.idleSamples)) {
             Release(kernel, requested);
             return MeasureOutcome::Failed;
         }
-        kernel.Sleep(i % 4 + 2);
-        const double overshoot = TimedSleepOne(kernel, frequency);
-        if (!StillAt(kernel, requested)) {
-            ++candidate.dropped;
-            continue;
-        }
-        if (feed != nullptr) feed->Sample(requested, overshoot, true);
-        candidate.idleSamples.push_back(overshoot);
     }
     Release(kernel, requested);
     return MeasureOutcome::Measured;

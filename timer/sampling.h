@@ -26,6 +26,10 @@ struct TimerCandidate {
 
 enum class MeasureOutcome { Measured = 0, Masked = 1, Failed = 2 };
 
+class TimerKernel;
+// Milliseconds by which one Sleep(1) overslept (negative when it woke early).
+double TimedSleepOne(TimerKernel& kernel, int64_t counterFrequency);
+
 // coarsest, finest, current in 100-ns units; false when the kernel query fails.
 bool QueryTimerRange(uint32_t& coarsest, uint32_t& finest, uint32_t& current);
 
