@@ -3,9 +3,11 @@
 #include <cwctype>
 
 #include "foundation/console.h"
+#include "foundation/elevation.h"
 #include "foundation/log.h"
 #include "foundation/system.h"
 #include "foundation/text.h"
+#include "service/service_control.h"
 #include "timer/report.h"
 
 namespace {
@@ -67,6 +69,19 @@ BenchmarkParams BenchmarkParamsFrom(const Options& options) {
 
 BenchmarkResult RunPausedBenchmark(const Options& options, bool& servicePaused) {
     servicePaused = false;
+    // The service's own request would mask every candidate coarser than it.
+    if (QueryTimerServiceState() == 1) {
+        if (IsElevated()) {
+            LogInfo(L"Stopping the running Quorvantis service for the duration of the benchmark (its request would mask "
+                    L"every candidate coarser than it)...");
+            const bool ours = StopServiceByName(kServiceName);
+            const bool legacy = StopServiceByName(kLegacyServiceName);
+            servicePaused = ours && legacy;
+        } else {
+            LogInfo(L"WARNING: the Quorvantis service is running and this console is not elevated, so candidates "
+                    L"coarser than the service's resolution cannot be measured. Run elevated or use --stop first.");
+        }
+    }
     LogInfo(L"\nBenchmarking Sleep(1) response across timer resolutions. Each candidate is requested with "
             L"NtSetTimerResolution, Sleep(1) is timed with QueryPerformanceCounter, then the request is released. A "
             L"sample 'misses a tick' when it sleeps at least half a tick longer than the candidate's typical value "
@@ -89,6 +104,10 @@ int RunConsoleBenchmark(const Options& options) {
             LogInfo(FormatText(L"Per-candidate data: %ls", result.scanPath.c_str()));
         }
         exitCode = 1;
+    }
+    if (servicePaused) {
+        LogInfo(L"Restarting the Quorvantis service...");
+        StartTimerServiceNoWait();
     }
     return exitCode;
 }

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "app/console_benchmark.h"
+#include "app/console_flow.h"
 #include "foundation/elevation.h"
 #include "app/entry.h"
 #include "app/usage.h"
@@ -10,6 +11,8 @@
 #include "foundation/system.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
+#include "service/service_control.h"
+#include "service/service_install.h"
 
 namespace {
 
@@ -31,11 +34,20 @@ int CommandNotInThisBuild(const std::wstring& command) {
 }
 
 int RunLockedCommand(const Options& options, const std::vector<std::wstring>& arguments) {
+    const std::wstring& command = options.command;
     // The benchmark changes nothing permanent, so it runs with whatever rights it has.
-    if (options.command == L"benchmark") return RunConsoleBenchmark(options);
+    if (command == L"benchmark") return RunConsoleBenchmark(options);
     const int rights = RequireElevationConsole(options, arguments);
     if (rights != kElevationContinue) return rights;
-    return CommandNotInThisBuild(options.command);
+    if (command == L"install") return RunConsoleFlow(options, false);
+    if (command == L"uninstall") {
+        if (!UninstallEverything()) return 1;
+        LogInfo(L"Uninstalled.");
+        return 0;
+    }
+    if (command == L"start" || command == L"stop") return StartOrStopCommand(command == L"start");
+    if (command.empty()) return RunConsoleFlow(options, true);
+    return CommandNotInThisBuild(command);
 }
 
 void PauseBeforeClosing() {
@@ -69,6 +81,8 @@ int RunConsoleCommand(const Options& options, const std::vector<std::wstring>& a
                  FormatText(L"Quorvantis %ls\n%ls\n%ls\n", kVersionText, kPublisherName, kPublisherWebAddress));
         return 0;
     }
+    if (command == L"status") return ShowStatus();
+    if (command == L"apply") return HoldResolutionInConsole(options);
     if (!IsLockedCommand(command)) return CommandNotInThisBuild(command);
 
     int exitCode = 0;

@@ -8,6 +8,8 @@
 #include "foundation/console.h"
 #include "foundation/log.h"
 #include "foundation/system.h"
+#include "service/service_control.h"
+#include "service/timer_service.h"
 
 namespace {
 
@@ -54,7 +56,13 @@ std::vector<std::wstring> SplitCommandLine(const wchar_t* commandLine) {
 int ProgramEntry(const std::vector<std::wstring>& arguments) {
     Options options;
     std::wstring error;
-    if (!ParseOptionsText(arguments, options, error)) {
+    const bool parsed = ParseOptionsText(arguments, options, error);
+    if (options.command == L"service") {
+        // Started by the service control manager; a user starting it by hand gets exit code 1.
+        static SERVICE_TABLE_ENTRYW table[] = {{const_cast<LPWSTR>(kServiceName), TimerServiceMain}, {nullptr, nullptr}};
+        return StartServiceCtrlDispatcherW(table) ? 0 : 1;
+    }
+    if (!parsed) {
         // Report only once the console exists: a GUI-subsystem process started from a prompt
         // has none yet, and the error must be the line right above the usage text.
         EnsureConsole();

@@ -10,7 +10,7 @@
 #include "foundation/state.h"
 #include "foundation/system.h"
 #include "foundation/text.h"
-#include "service/service_query.h"
+#include "service/service_control.h"
 #include "timer/priority.h"
 #include "timer/report.h"
 #include "timer/sampling.h"

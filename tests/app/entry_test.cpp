@@ -1,4 +1,5 @@
 #include "app/entry.h"
+#include "app/console_flow.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -131,8 +132,8 @@ TEST_F(Entry, SecondLockedCommandIsRefusedWhileAnotherRuns) {
 
 TEST_F(Entry, LockIsReleasedWhenTheCommandEnds) {
     FakeElevation::elevated = true;
-    ProgramEntry({L"--uninstall"});
-    ProgramEntry({L"--uninstall"});
+    ProgramEntry({L"--stop"});
+    ProgramEntry({L"--stop"});
     for (const std::wstring& line : Lines()) EXPECT_NE(line, L"ERROR: Another Quorvantis operation is already running.");
     SetLastError(0);
     const UniqueKernelHandle probe(CreateMutexW(nullptr, FALSE, kSingleInstanceMutexName));
@@ -170,4 +171,16 @@ TEST(RelaunchParameters, TheElevatedCopySplitsThemBackIntoTheSameArguments) {
                                               L"two words",    L"",          L"\u2192\u00B7",   L"--elevated"};
     const std::wstring commandLine = L"\"C:\\x\\Quorvantis.exe\" " + ElevationParameterText(tricky);
     EXPECT_EQ(SplitCommandLine(commandLine.c_str()), tricky);
+}
+
+TEST_F(Entry, InstallWorkerWithoutRightsHandsTheInstallToAnElevatedCopy) {
+    RecordingFeed workerFeed;
+    EXPECT_EQ(InstallWorker(&workerFeed, 5070), 2);
+    EXPECT_EQ(FakeElevation::parameters, L"\"--resolution\" \"5070\" \"--yes\" \"--elevated\"");
+    FakeElevation::relaunchStarts = false;
+    EXPECT_EQ(InstallWorker(&workerFeed, 5070), 2);
+    EXPECT_EQ(workerFeed.Lines(), (std::vector<std::wstring>{L"Requesting administrator privileges (approve the UAC prompt)...",
+                                                              L"Requesting administrator privileges (approve the UAC prompt)...",
+                                                              L"ERROR: elevation was declined or failed."}));
+    EXPECT_EQ(CurrentFeed(), nullptr) << "the worker clears its feed when it ends";
 }

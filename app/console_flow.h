@@ -1,0 +1,13 @@
+#pragma once
+// The console's default tuning flow, the install command, the status report and the worker
+// entry through which the window runs the install.
+#include <cstdint>
+
+#include "app/options.h"
+
+class Feed;
+
+int RunConsoleFlow(const Options& options, bool full);
+int ShowStatus();
+// Runs the install with the feed attached; 0 installed, 1 failed, 2 handed to an elevated copy.
+int InstallWorker(Feed* feed, uint32_t resolution);

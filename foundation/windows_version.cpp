@@ -1,0 +1,19 @@
+#include "foundation/windows_version.h"
+
+#include <windows.h>
+
+uint32_t WindowsBuildNumber() {
+    // GetVersionEx lies to unmanifested callers; RtlGetVersion does not.
+    using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    if (ntdll == nullptr) return 0;
+    const auto rtlGetVersion =
+        reinterpret_cast<RtlGetVersionFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion")));
+    if (rtlGetVersion == nullptr) return 0;
+    OSVERSIONINFOW info{};
+    info.dwOSVersionInfoSize = sizeof(info);
+    if (rtlGetVersion(&info) != 0) return 0;
+    return info.dwBuildNumber;
+}
+
+bool GlobalTimerRequestsHonoured() { return WindowsBuildNumber() >= 22000; }

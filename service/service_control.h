@@ -1,0 +1,18 @@
+#pragma once
+// Looking at, stopping and starting the timer service (and the older build's "Brevitron").
+#include <cstdint>
+
+inline constexpr const wchar_t* kServiceName = L"Quorvantis";
+inline constexpr const wchar_t* kLegacyServiceName = L"Brevitron";
+
+// 0 not installed, 1 running, 2 installed but not running. The older build's service counts
+// only when ours does not exist.
+int QueryTimerServiceState();
+bool TimerServiceInstalled();
+// True when the service stopped within 15 s, or does not exist at all.
+bool StopServiceByName(const wchar_t* name);
+// Stops and deletes the older build's service; true when it is gone (or going).
+bool RemoveLegacyService();
+void StartTimerServiceNoWait();
+// The --start and --stop commands; returns the exit code.
+int StartOrStopCommand(bool start);

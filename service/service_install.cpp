@@ -1,0 +1,261 @@
+#include "service/service_install.h"
+
+#include <windows.h>
+
+#include <cwchar>
+#include <string>
+
+#include "app/options.h"
+#include "foundation/feed.h"
+#include "foundation/log.h"
+#include "foundation/state.h"
+#include "foundation/system.h"
+#include "foundation/text.h"
+#include "foundation/unique_handle.h"
+#include "foundation/windows_version.h"
+#include "service/service_control.h"
+#include "service/service_wait.h"
+#include "timer/sampling.h"
+#include "timer/timer_kernel.h"
+
+namespace {
+
+std::wstring OwnExecutablePath() {
+    wchar_t buffer[520] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, buffer, 520);
+    return std::wstring(buffer, length < 520 ? length : 519);
+}
+
+bool SamePath(const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) == 0; }
+
+// The first install records how the global flag was, so an uninstall can put exactly that back.
+void RecordAndSetGlobalFlag() {
+    uint32_t previous = 0;
+    const bool had = ReadDword(kKernelKey, kGlobalTimerValue, previous);
+    uint32_t saved = 0;
+    if (!ReadStateDword(L"GlobalFlagSaved", saved)) {
+        WriteStateDword(L"GlobalFlagSaved", 1);
+        WriteStateDword(L"GlobalFlagHadValue", had ? 1 : 0);
+        WriteStateDword(L"GlobalFlagPrevious", had ? previous : 0);
+    }
+    if (!had || previous != 1) {
+        WriteDword(RegRoot::LocalMachine, kKernelKey, kGlobalTimerValue, 1);
+        LogInfo(L"Set GlobalTimerResolutionRequests=1 (system-wide requests; takes full effect after the next reboot).");
+        if (!GlobalTimerRequestsHonoured()) LogInfo(kPerProcessSentence);
+    }
+}
+
+void ConfigureServiceExtras(SC_HANDLE service) {
+    SERVICE_DESCRIPTIONW description{const_cast<LPWSTR>(kServiceDescription)};
+    ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &description);
+    SC_ACTION actions[3] = {{SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 60000}};
+    SERVICE_FAILURE_ACTIONSW failure{};
+    failure.dwResetPeriod = 86400;
+    failure.cActions = 3;
+    failure.lpsaActions = actions;
+    ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure);
+}
+
+UniqueServiceHandle CreateOrReconfigure(SC_HANDLE manager, const std::wstring& binaryPath) {
+    UniqueServiceHandle service(CreateServiceW(manager, kServiceName, kServiceDisplayName, SERVICE_ALL_ACCESS,
+                                               SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
+                                               binaryPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+    if (service || GetLastError() != ERROR_SERVICE_EXISTS) return service;
+    service.reset(OpenServiceW(manager, kServiceName, SERVICE_ALL_ACCESS));
+    if (!service) return service;
+    if (!ChangeServiceConfigW(service.get(), SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
+                              binaryPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr, kServiceDisplayName)) {
+        service.reset();
+    }
+    return service;
+}
+
+// The install is only a success once the kernel is seen at the resolution (or finer).
+bool VerifyApplied(uint32_t resolution) {
+    const ULONGLONG end = GetTickCount64() + 10000;
+    uint32_t applied = 0;
+    for (;;) {
+        uint32_t value = 0;
+        if (ReadStateDword(L"AppliedResolution", value)) applied = value;
+        if (applied != 0 && applied <= resolution) {
+            if (applied < resolution) {
+                LogInfo(FormatText(L"Note: the kernel currently reports %.4f ms because another process asks for an "
+                                   L"even finer resolution; the service's %.4f ms request is in place.",
+                                   applied / 10000.0, resolution / 10000.0));
+            }
+            return true;
+        }
+        if (GetTickCount64() >= end) break;
+        Sleep(200);
+    }
+    LogError(FormatText(L"Service is running but the kernel reports %.4f ms instead of %.4f ms (see the log).",
+                        applied / 10000.0, resolution / 10000.0));
+    return false;
+}
+
+void RemoveInstalledExecutable() {
+    const std::wstring installed = InstalledExePath();
+    if (SamePath(OwnExecutablePath(), installed)) {
+        MoveFileExW(installed.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        LogInfo(L"The running executable will be deleted on the next reboot.");
+        return;
+    }
+    if (!FileExists(installed)) return;
+    if (DeleteFileW(installed.c_str())) {
+        RemoveDirectoryW(InstallDirectory().c_str());
+        LogInfo(FormatText(L"Removed %ls", installed.c_str()));
+    } else {
+        LogError(FormatText(L"Could not delete %ls (error %lu); delete it manually.", installed.c_str(), GetLastError()));
+    }
+}
+
+void RestoreGlobalFlag() {
+    uint32_t saved = 0;
+    if (!ReadStateDword(L"GlobalFlagSaved", saved) || saved == 0) return;
+    uint32_t had = 0, previous = 0;
+    ReadStateDword(L"GlobalFlagHadValue", had);
+    ReadStateDword(L"GlobalFlagPrevious", previous);
+    if (had != 0) {
+        WriteDword(RegRoot::LocalMachine, kKernelKey, kGlobalTimerValue, previous);
+    } else {
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKernelKey, kGlobalTimerValue);
+    }
+    LogInfo(L"Restored GlobalTimerResolutionRequests to its previous value (reboot to revert the system-wide effect).");
+}
+
+HANDLE g_holdEvent = nullptr;
+
+}  // namespace
+
+bool InstallTimerService(uint32_t resolution) {
+    if (Feed* feed = CurrentFeed()) {
+        feed->Stage(L"INSTALL", FormatText(L"holding %.4f ms from every boot", resolution / 10000.0));
+        std::wstring paragraph = FormatText(L"Registers a Windows service that requests %.4f ms at every boot. "
+                                            L"GlobalTimerResolutionRequests is set so other processes use the tighter "
+                                            L"Sleep/wait timers after the next restart.",
+                                            resolution / 10000.0);
+        if (!GlobalTimerRequestsHonoured()) paragraph += std::wstring(L" ") + kPerProcessSentence;
+        feed->Explanation(L"Installing the auto-start service", paragraph);
+    }
+    const std::wstring running = OwnExecutablePath();
+    const std::wstring installed = InstalledExePath();
+
+    if (TimerServiceInstalled()) {
+        LogInfo(L"Stopping previously installed service...");
+        StopServiceByName(kServiceName);
+        StopServiceByName(kLegacyServiceName);
+    }
+    {
+        const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+        const UniqueServiceHandle legacy(
+            manager ? OpenServiceW(manager.get(), kLegacyServiceName, SERVICE_QUERY_STATUS) : nullptr);
+        if (legacy) {
+            LogInfo(L"Removing the previous Brevitron service (now Quorvantis)...");
+            RemoveLegacyService();
+        }
+    }
+    if (!SamePath(running, installed)) {
+        CreateDirectoryW(InstallDirectory().c_str(), nullptr);
+        LogInfo(FormatText(L"Copying executable to %ls", installed.c_str()));
+        if (!CopyFileW(running.c_str(), installed.c_str(), FALSE)) {
+            LogError(FormatText(L"CopyFile failed (error %lu). Is the old service still running?", GetLastError()));
+            return false;
+        }
+    }
+    WriteStateDword(L"DesiredResolution", resolution);
+    WriteStateString(L"InstallPath", installed);
+    RecordAndSetGlobalFlag();
+
+    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE));
+    if (!manager) {
+        LogError(L"OpenSCManager failed.");
+        return false;
+    }
+    const UniqueServiceHandle service = CreateOrReconfigure(manager.get(), L"\"" + installed + L"\" --service");
+    if (!service) {
+        LogError(FormatText(L"CreateService failed (error %lu).", GetLastError()));
+        return false;
+    }
+    ConfigureServiceExtras(service.get());
+
+    LogInfo(L"Starting service...");
+    if (!StartServiceW(service.get(), 0, nullptr)) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_SERVICE_ALREADY_RUNNING) {
+            LogError(FormatText(L"StartService failed (error %lu).", error));
+            return false;
+        }
+    }
+    if (!WaitForServiceState(service.get(), SERVICE_RUNNING, 15000)) {
+        LogError(L"Service did not reach RUNNING state.");
+        return false;
+    }
+    return VerifyApplied(resolution);
+}
+
+bool UninstallEverything() {
+    bool ok = true;
+    if (TimerServiceInstalled()) {
+        LogInfo(L"Stopping service...");
+        StopServiceByName(kServiceName);
+        StopServiceByName(kLegacyServiceName);
+        const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+        const UniqueServiceHandle service(
+            manager ? OpenServiceW(manager.get(), kServiceName, DELETE | SERVICE_QUERY_STATUS) : nullptr);
+        if (!service || !DeleteService(service.get())) {
+            const DWORD error = GetLastError();
+            // Only the older build's service was there (it goes with the next step), or ours is
+            // already on its way out: neither is a failure.
+            if (error != ERROR_SERVICE_DOES_NOT_EXIST && error != ERROR_SERVICE_MARKED_FOR_DELETE) {
+                LogError(FormatText(L"DeleteService failed (error %lu).", error));
+                ok = false;
+            }
+        }
+    } else {
+        LogInfo(L"Service is not installed.");
+    }
+    RemoveLegacyService();
+    RunProcess(L"C:\\Windows\\System32\\schtasks.exe", L"/Delete /F /TN \"Quorvantis Guard\"", 15000);
+    RestoreGlobalFlag();
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
+    RemoveInstalledExecutable();
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", L"Quorvantis");
+    return ok;
+}
+
+BOOL WINAPI ConsoleHoldControlHandler(DWORD) {
+    if (g_holdEvent != nullptr) SetEvent(g_holdEvent);
+    return TRUE;
+}
+
+int HoldResolutionInConsole(const Options& options) {
+    TimerKernel& kernel = CurrentTimerKernel();
+    uint32_t coarsest = 0, finest = 0, current = 0;
+    if (kernel.QueryResolution(coarsest, finest, current) != 0) {
+        LogError(L"NtQueryTimerResolution failed.");
+        return 1;
+    }
+    uint32_t target = options.resolution != 0 && options.resolution >= finest ? options.resolution : finest;
+    if (coarsest != 0 && coarsest < target) target = coarsest;
+
+    KeepResolutionRequestsHonoured();
+    uint32_t actual = 0;
+    if (kernel.SetResolution(target, true, actual) != 0) {
+        LogError(L"NtSetTimerResolution failed.");
+        return 1;
+    }
+    LogInfo(FormatText(L"Holding timer resolution at %.4f ms in this process. Ctrl+C to release.", actual / 10000.0));
+    if (QueryTimerServiceState() == 1) {
+        LogInfo(L"(The Quorvantis service is also running; the lower of the two requests wins.)");
+    }
+    const UniqueKernelHandle released(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    g_holdEvent = released.get();
+    SetConsoleCtrlHandler(ConsoleHoldControlHandler, TRUE);
+    WaitForSingleObject(released.get(), INFINITE);
+    SetConsoleCtrlHandler(ConsoleHoldControlHandler, FALSE);
+    g_holdEvent = nullptr;
+
+    kernel.SetResolution(target, false, actual);
+    LogInfo(L"\nResolution released.");
+    return 0;
+}

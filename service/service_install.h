@@ -1,0 +1,23 @@
+#pragma once
+// Putting the timer service in place and taking everything away again, and the one-off hold.
+#include <windows.h>
+
+#include <cstdint>
+
+struct Options;
+
+inline constexpr const wchar_t* kKernelKey = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\kernel";
+inline constexpr const wchar_t* kGlobalTimerValue = L"GlobalTimerResolutionRequests";
+inline constexpr const wchar_t* kServiceDisplayName = L"Quorvantis (timer resolution)";
+inline constexpr const wchar_t* kServiceDescription =
+    L"Holds the system timer resolution at the value chosen by Quorvantis so Sleep()/wait timers fire with the lowest "
+    L"measured latency on this machine.";
+
+// Installed, running, and the kernel verified to report the resolution (or finer).
+bool InstallTimerService(uint32_t resolution);
+// False only when deleting the service failed; every other step runs regardless.
+bool UninstallEverything();
+// The --apply command: holds a resolution in this console until it is closed or interrupted.
+int HoldResolutionInConsole(const Options& options);
+// Releases a console hold; registered for every console control event.
+BOOL WINAPI ConsoleHoldControlHandler(DWORD controlType);

@@ -1,0 +1,290 @@
+// The timer service for real: installed into the test prefix's service manager, started,
+// queried, stopped and removed, with the registry checked at each stage.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "foundation/state.h"
+#include "foundation/system.h"
+#include "foundation/text.h"
+#include "foundation/unique_handle.h"
+#include "service/service_control.h"
+#include "service/service_install.h"
+#include "service/timer_service.h"
+#include "support/simulated_timer_kernel.h"
+#include "support/test_support.h"
+
+namespace {
+
+void DeleteServiceIfAny(const wchar_t* name) {
+    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    const UniqueServiceHandle service(OpenServiceW(manager.get(), name, DELETE | SERVICE_STOP | SERVICE_QUERY_STATUS));
+    if (!service) return;
+    SERVICE_STATUS status{};
+    ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+    for (int i = 0; i < 50 && QueryServiceStatus(service.get(), &status) && status.dwCurrentState != SERVICE_STOPPED; ++i) {
+        Sleep(100);
+    }
+    DeleteService(service.get());
+}
+
+void CleanMachine() {
+    DeleteServiceIfAny(kServiceName);
+    DeleteServiceIfAny(kLegacyServiceName);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kLegacyStateKey);
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKernelKey, kGlobalTimerValue);
+}
+
+class ServiceMachine : public testing::Test {
+protected:
+    TempFolder folder;
+    ScopedEnvironment data{L"ProgramData", folder.Path().c_str()};
+
+    void SetUp() override { CleanMachine(); }
+    void TearDown() override { CleanMachine(); }
+
+    ProgramRun Run(const std::wstring& arguments, const std::wstring& exe = BinDirectory() + L"\\Quorvantis.exe") {
+        return RunProgram(exe, arguments + L" --no-pause", 120000);
+    }
+    std::string Log() { return ReadFileBytes(folder.File(L"Quorvantis\\Quorvantis.log")); }
+    bool Logged(const char* text) { return Log().find(text) != std::string::npos; }
+
+    static uint32_t State(const wchar_t* name) {
+        uint32_t value = 0xDEADBEEF;
+        ReadStateDword(name, value);
+        return value;
+    }
+};
+
+struct ServiceConfig {
+    std::wstring binaryPath, displayName, description;
+    DWORD startType = 0;
+    DWORD serviceType = 0;
+};
+
+ServiceConfig ReadServiceConfig() {
+    ServiceConfig config;
+    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    const UniqueServiceHandle service(OpenServiceW(manager.get(), kServiceName, SERVICE_QUERY_CONFIG));
+    if (!service) return config;
+    DWORD needed = 0;
+    QueryServiceConfigW(service.get(), nullptr, 0, &needed);
+    std::vector<BYTE> buffer(needed);
+    auto* q = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+    if (QueryServiceConfigW(service.get(), q, needed, &needed)) {
+        config.binaryPath = q->lpBinaryPathName;
+        config.displayName = q->lpDisplayName;
+        config.startType = q->dwStartType;
+        config.serviceType = q->dwServiceType;
+    }
+    QueryServiceConfig2W(service.get(), SERVICE_CONFIG_DESCRIPTION, nullptr, 0, &needed);
+    std::vector<BYTE> described(needed);
+    if (QueryServiceConfig2W(service.get(), SERVICE_CONFIG_DESCRIPTION, described.data(), needed, &needed)) {
+        const auto* d = reinterpret_cast<SERVICE_DESCRIPTIONW*>(described.data());
+        if (d->lpDescription != nullptr) config.description = d->lpDescription;
+    }
+    return config;
+}
+
+bool WaitForState(int wanted) {
+    for (int i = 0; i < 100; ++i) {
+        if (QueryTimerServiceState() == wanted) return true;
+        Sleep(100);
+    }
+    return false;
+}
+
+}  // namespace
+
+TEST_F(ServiceMachine, InstallStatusStopStartUninstallRoundTrip) {
+    // Wine's kernel runs at 1 ms at the finest, so 0.4 ms is raised to it.
+    ProgramRun run = Run(L"--install --resolution 4000");
+    ASSERT_EQ(run.exitCode, 0u) << Log();
+    EXPECT_TRUE(Logged("Requested 4000 is below the kernel fastest 10000; clamping."));
+    EXPECT_TRUE(Logged("Using requested resolution: 10000 (1.0000 ms)"));
+    EXPECT_TRUE(Logged("Set GlobalTimerResolutionRequests=1 (system-wide requests; takes full effect after the next "
+                       "reboot)."));
+    EXPECT_TRUE(Logged("Installed. The 'Quorvantis' service (auto-start, LocalSystem) is now holding 1.0000 ms and "
+                       "will do so at every boot."));
+
+    const std::wstring installed = InstalledExePath();
+    EXPECT_TRUE(FileExists(installed));
+    const ServiceConfig config = ReadServiceConfig();
+    EXPECT_EQ(config.binaryPath, L"\"" + installed + L"\" --service");
+    EXPECT_EQ(config.startType, static_cast<DWORD>(SERVICE_AUTO_START));
+    EXPECT_EQ(config.serviceType & SERVICE_WIN32_OWN_PROCESS, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
+    EXPECT_EQ(config.displayName, L"Quorvantis (timer resolution)");
+    EXPECT_EQ(config.description, kServiceDescription);
+
+    EXPECT_EQ(QueryTimerServiceState(), 1);
+    EXPECT_EQ(State(L"DesiredResolution"), 10000u);
+    EXPECT_EQ(State(L"AppliedResolution"), 10000u);
+    std::wstring path;
+    ASSERT_TRUE(ReadStateString(L"InstallPath", path));
+    EXPECT_EQ(path, installed);
+    EXPECT_EQ(State(L"GlobalFlagSaved"), 1u);
+    EXPECT_EQ(State(L"GlobalFlagHadValue"), 0u);
+    uint32_t global = 0;
+    ASSERT_TRUE(ReadDword(kKernelKey, kGlobalTimerValue, global));
+    EXPECT_EQ(global, 1u);
+
+    // The status suffixes compare what the service asks for with what the kernel reports.
+    EXPECT_EQ(Run(L"--status").exitCode, 0u);
+    EXPECT_TRUE(Logged("Service: RUNNING (auto-start, LocalSystem), requesting 1.0000 ms; kernel reports 1.0000 ms\r\n"));
+    EXPECT_TRUE(Logged("Configured resolution: 10000 (1.0000 ms) at "));
+    WriteStateDword(L"DesiredResolution", 20000);
+    Run(L"--status");
+    EXPECT_TRUE(Logged("requesting 2.0000 ms; kernel reports 1.0000 ms (another process asks for finer)"));
+    WriteStateDword(L"DesiredResolution", 5000);
+    Run(L"--status");
+    EXPECT_TRUE(Logged("requesting 0.5000 ms; kernel reports 1.0000 ms (request NOT honoured)"));
+
+    run = Run(L"--stop");
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(Logged("Service stopped."));
+    EXPECT_EQ(QueryTimerServiceState(), 2);
+    EXPECT_EQ(State(L"AppliedResolution"), 0u) << "released on stop";
+    Run(L"--status");
+    EXPECT_TRUE(Logged("Service: installed but not running (see --start)."));
+
+    run = Run(L"--start");
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(Logged("Service started."));
+    EXPECT_EQ(QueryTimerServiceState(), 1);
+
+    run = Run(L"--uninstall");
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(Logged("Restored GlobalTimerResolutionRequests to its previous value"));
+    EXPECT_TRUE(Logged("Uninstalled."));
+    EXPECT_TRUE(WaitForState(0));
+    HKEY key = nullptr;
+    EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kStateKey, 0, KEY_READ, &key), ERROR_SUCCESS);
+    EXPECT_FALSE(ReadDword(kKernelKey, kGlobalTimerValue, global)) << "it did not exist before the first install";
+    EXPECT_FALSE(FileExists(installed));
+}
+
+TEST_F(ServiceMachine, ReinstallKeepsTheFirstGlobalFlagRecordAndUninstallPutsItBack) {
+    WriteDword(RegRoot::LocalMachine, kKernelKey, kGlobalTimerValue, 0);
+    ASSERT_EQ(Run(L"--install --resolution 10000").exitCode, 0u) << Log();
+    ASSERT_EQ(Run(L"--install --resolution 200000").exitCode, 0u) << Log();
+    EXPECT_TRUE(Logged("Requested 200000 is above the kernel slowest 156250; clamping."));
+    EXPECT_TRUE(Logged("Stopping previously installed service..."));
+    // Wine's kernel stays at 1 ms, finer than the 15.625 ms asked for.
+    EXPECT_TRUE(Logged("Note: the kernel currently reports 1.0000 ms because another process asks for an even finer "
+                       "resolution; the service's 15.6250 ms request is in place."));
+    EXPECT_EQ(State(L"DesiredResolution"), 156250u);
+    EXPECT_EQ(State(L"GlobalFlagHadValue"), 1u);
+    EXPECT_EQ(State(L"GlobalFlagPrevious"), 0u);
+
+    // Installing again from the installed copy copies nothing.
+    const std::wstring installed = InstalledExePath();
+    const std::string before = Log();
+    ASSERT_EQ(Run(L"--install --resolution 10000", installed).exitCode, 0u);
+    EXPECT_EQ(Log().find("Copying executable to", before.size()), std::string::npos);
+
+    ASSERT_EQ(Run(L"--uninstall").exitCode, 0u);
+    uint32_t global = 9;
+    ASSERT_TRUE(ReadDword(kKernelKey, kGlobalTimerValue, global));
+    EXPECT_EQ(global, 0u);
+}
+
+TEST_F(ServiceMachine, OlderBuildsServiceIsStoppedAndRemovedByTheInstall) {
+    {
+        const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
+        const std::wstring path = L"\"" + ChildPath() + L"\" sleep 600000";
+        const UniqueServiceHandle legacy(CreateServiceW(manager.get(), kLegacyServiceName, L"Brevitron", SERVICE_ALL_ACCESS,
+                                                        SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                                                        SERVICE_ERROR_NORMAL, path.c_str(), nullptr, nullptr, nullptr,
+                                                        nullptr, nullptr));
+        ASSERT_TRUE(legacy);
+    }
+    EXPECT_EQ(QueryTimerServiceState(), 2) << "the older service counts while ours is missing";
+    ASSERT_EQ(Run(L"--install --resolution 10000").exitCode, 0u) << Log();
+    EXPECT_TRUE(Logged("Removing the previous Brevitron service (now Quorvantis)..."));
+    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    EXPECT_FALSE(UniqueServiceHandle(OpenServiceW(manager.get(), kLegacyServiceName, SERVICE_QUERY_STATUS)));
+}
+
+TEST_F(ServiceMachine, WithoutAServiceUninstallStillSucceedsAndStartFails) {
+    ProgramRun run = Run(L"--uninstall");
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(Logged("  Service is not installed.\r\n"));
+    EXPECT_TRUE(Logged("Uninstalled."));
+    run = Run(L"--start");
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_TRUE(Logged("ERROR: Service is not installed."));
+}
+
+TEST_F(ServiceMachine, BenchmarkPausesARunningServiceAndRestartsIt) {
+    ASSERT_EQ(Run(L"--install --resolution 10000").exitCode, 0u) << Log();
+    ASSERT_EQ(Run(L"--benchmark --fidelity low --from 10000 --to 10020").exitCode, 0u) << Log();
+    EXPECT_TRUE(Logged("Stopping the running Quorvantis service for the duration of the benchmark"));
+    EXPECT_TRUE(Logged("Restarting the Quorvantis service..."));
+    EXPECT_TRUE(WaitForState(1));
+}
+
+TEST_F(ServiceMachine, VerificationFailsWhenTheKernelStaysCoarserAndLeavesTheServiceRunning) {
+    // Called directly (no clamping): Wine's kernel cannot go below 1 ms. This installs the test
+    // executable itself, which runs the service when started with --service.
+    RecordingFeed feed;
+    const ScopedFeed scope(&feed);
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_FALSE(InstallTimerService(5000));
+    EXPECT_GE(GetTickCount64() - start, 10000u);
+    EXPECT_EQ(feed.Lines().back(),
+              L"ERROR: Service is running but the kernel reports 1.0000 ms instead of 0.5000 ms (see the log).");
+    EXPECT_EQ(feed.stages.front(), std::make_pair(std::wstring(L"INSTALL"), std::wstring(L"holding 0.5000 ms from every boot")));
+    EXPECT_EQ(QueryTimerServiceState(), 1);
+    EXPECT_TRUE(UninstallEverything());
+}
+
+TEST_F(ServiceMachine, ServiceTargetComesFromTheStateKeyWithBadValuesReadingAsMissing) {
+    SimulatedTimerKernel kernel({});
+    const ScopedTimerKernel scope(&kernel);
+    uint32_t target = 0;
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, kStateKey, L"DesiredResolution", REG_SZ, L"5070", 10);
+    WriteDword(RegRoot::LocalMachine, kLegacyStateKey, L"DesiredResolution", 5300);
+    ASSERT_TRUE(StartHolding(target));
+    EXPECT_EQ(target, 5300u) << "a string reads as missing, so the older build's value is used";
+    EXPECT_EQ(State(L"AppliedResolution"), 5300u);
+    StopHolding(target);
+    WriteStateDword(L"DesiredResolution", 0);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kLegacyStateKey);
+    ASSERT_TRUE(StartHolding(target));
+    EXPECT_EQ(target, 5000u) << "0 counts as missing: the finest";
+    StopHolding(target);
+    EXPECT_EQ(State(L"AppliedResolution"), 0u);
+    EXPECT_EQ(kernel.OwnRequest(), 0u);
+}
+
+TEST_F(ServiceMachine, ReassertingForManyCyclesLeaksNoHandles) {
+    SimulatedTimerKernel kernel({});
+    const ScopedTimerKernel scope(&kernel);
+    WriteStateDword(L"DesiredResolution", 5070);
+    uint32_t target = 0;
+    ASSERT_TRUE(StartHolding(target));
+    const UniqueKernelHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    DWORD before = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &before);
+    std::thread holder([&] { KeepHolding(stop.get(), target, 1); });
+    while (kernel.SetCalls() < 300) Sleep(5);
+    SetEvent(stop.get());
+    holder.join();
+    DWORD after = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &after);
+    EXPECT_LE(after, before + 1) << "at most the thread handle of std::thread lingers";
+    EXPECT_EQ(kernel.OwnRequest(), 5070u) << "the request stays in force until the stop";
+    StopHolding(target);
+    EXPECT_EQ(kernel.OwnRequest(), 0u);
+}
+
+TEST_F(ServiceMachine, ASecondLockedCommandWhileOneRunsIsRefused) {
+    const UniqueKernelHandle held(CreateMutexW(nullptr, FALSE, L"Global\\Quorvantis.SingleInstance"));
+    const ProgramRun run = Run(L"--install --resolution 10000");
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_TRUE(Logged("ERROR: Another Quorvantis operation is already running."));
+    EXPECT_EQ(QueryTimerServiceState(), 0);
+}
