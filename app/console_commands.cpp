@@ -2,6 +2,7 @@
 
 #include "app/console_benchmark.h"
 #include "app/console_flow.h"
+#include "app/console_tweaks.h"
 #include "foundation/elevation.h"
 #include "app/entry.h"
 #include "app/usage.h"
@@ -47,6 +48,8 @@ int RunLockedCommand(const Options& options, const std::vector<std::wstring>& ar
     }
     if (command == L"start" || command == L"stop") return StartOrStopCommand(command == L"start");
     if (command.empty()) return RunConsoleFlow(options, true);
+    if (command == L"ppm") return ConsolePpmStep(options) == 1 ? 1 : 0;
+    if (command == L"prepare" || command == L"memory" || command == L"storage") return RunSingleTweakCommand(options);
     return CommandNotInThisBuild(command);
 }
 

@@ -1,6 +1,7 @@
 #include "app/console_flow.h"
 
 #include "app/console_benchmark.h"
+#include "app/console_tweaks.h"
 #include "foundation/elevation.h"
 #include "foundation/feed.h"
 #include "foundation/log.h"
@@ -69,6 +70,7 @@ void PrintReview() {
 }  // namespace
 
 int RunConsoleFlow(const Options& options, bool full) {
+    ConsoleRestorePointStep(options);
     uint32_t n = 0;
     if (options.resolution != 0) {
         n = ClampRequestedResolution(options.resolution);
@@ -96,6 +98,10 @@ int RunConsoleFlow(const Options& options, bool full) {
     }
     LogInfo(L"Check anytime with:  Quorvantis.exe --status");
     LogInfo(L"Remove with:          Quorvantis.exe --uninstall");
+    // The tweak steps' own outcomes never stop the flow.
+    ConsolePpmStep(options);
+    ConsoleMemoryStep(options);
+    ConsoleStorageStep(options);
     PrintReview();
     return 0;
 }
@@ -135,6 +141,7 @@ int ShowStatus() {
         LogInfo(FormatText(L"Configured resolution: %lu (%.4f ms) at %ls", static_cast<unsigned long>(desired),
                            Ms(desired), InstalledExePath().c_str()));
     }
+    ShowPpmStatus();
     return 0;
 }
 

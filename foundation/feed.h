@@ -73,3 +73,8 @@ Feed* CurrentFeed();
 void SetCurrentFeed(Feed* feed);
 bool DwellEnabled();
 void SetDwellEnabled(bool enabled);
+
+// Each does nothing when this thread has no feed.
+void FeedStage(const std::wstring& tag, const std::wstring& text);
+void FeedExplanation(const std::wstring& title, const std::wstring& paragraph);
+void FeedItems(const std::vector<TweakItem>& items);

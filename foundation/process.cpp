@@ -65,11 +65,16 @@ std::wstring RunCapture(const std::wstring& executable, const std::wstring& argu
     // Only the child's end may be inherited, or our own read end would keep the pipe open.
     SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
 
+    // A child that reads its input gets an immediate end of file rather than an unset handle.
+    const UniqueKernelHandle nothing = AdoptFileHandle(
+        CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0, nullptr));
+
     std::wstring commandLine = ChildCommandLine(executable, arguments);
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
+    startup.hStdInput = nothing.get();
     startup.hStdOutput = writeEnd.get();
     startup.hStdError = writeEnd.get();
     PROCESS_INFORMATION info{};

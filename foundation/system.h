@@ -12,6 +12,9 @@ std::wstring DataDirectory();     // %ProgramData%\Quorvantis
 std::wstring InstallDirectory();  // %ProgramFiles%\Quorvantis
 std::wstring InstalledExePath();  // InstallDirectory()\Quorvantis.exe
 
+// HKLM key of the kernel's own switches (global timer requests, threaded DPCs).
+inline constexpr const wchar_t* kKernelKey = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\kernel";
+
 bool FileExists(const std::wstring& path);
 
 // The argument list as given, with "--elevated" appended last.

@@ -17,6 +17,8 @@
 #include "service/service_wait.h"
 #include "timer/sampling.h"
 #include "timer/timer_kernel.h"
+#include "tweaks/cpu_tune.h"
+#include "tweaks/memory_storage.h"
 
 namespace {
 
@@ -216,6 +218,9 @@ bool UninstallEverything() {
     }
     RemoveLegacyService();
     RunProcess(L"C:\\Windows\\System32\\schtasks.exe", L"/Delete /F /TN \"Quorvantis Guard\"", 15000);
+    RestoreCpuTune();
+    RestoreMemory();
+    RestoreStorage();
     RestoreGlobalFlag();
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
     RemoveInstalledExecutable();

@@ -4,9 +4,10 @@
 
 #include <cstdint>
 
+#include "foundation/system.h"
+
 struct Options;
 
-inline constexpr const wchar_t* kKernelKey = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\kernel";
 inline constexpr const wchar_t* kGlobalTimerValue = L"GlobalTimerResolutionRequests";
 inline constexpr const wchar_t* kServiceDisplayName = L"Quorvantis (timer resolution)";
 inline constexpr const wchar_t* kServiceDescription =

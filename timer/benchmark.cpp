@@ -31,12 +31,6 @@ uint32_t VerifyIdleTotal(const BenchmarkParams& p) { return std::max<uint32_t>(p
 uint32_t PerRound(uint32_t total) { return (total + kRounds - 1) / kRounds; }
 
 // Feed calls do nothing without a listener.
-void FeedStage(const std::wstring& tag, const std::wstring& text) {
-    if (Feed* f = CurrentFeed()) f->Stage(tag, text);
-}
-void FeedExplain(const std::wstring& title, const std::wstring& paragraph) {
-    if (Feed* f = CurrentFeed()) f->Explanation(title, paragraph);
-}
 void FeedSystem(const SystemView& view) {
     if (Feed* f = CurrentFeed()) f->System(view);
 }
@@ -99,7 +93,7 @@ BenchmarkResult RunBenchmark(const BenchmarkParams& params) {
     FeedSystem(view);
     FeedStage(L"SWEEP", FormatText(L"%.4f-%.4f ms in %.4f ms steps, %d pass%ls", Ms(first), Ms(end), Ms(params.step),
                                    passes, passes == 1 ? L"" : L"es"));
-    FeedExplain(L"Why timer resolution matters",
+    FeedExplanation(L"Why timer resolution matters",
                 L"Windows Sleep(1) waits for the next timer interrupt at least 1 ms away. The default clock is ~15.6 "
                 L"ms, so Sleep(1) often wakes ~15 ms late. This step times real Sleep(1) calls across finer periods and "
                 L"keeps the fastest setting for this machine.");
@@ -126,7 +120,7 @@ BenchmarkResult RunBenchmark(const BenchmarkParams& params) {
 
     // Baseline: Sleep(1) with nothing requested by this process.
     FeedStage(L"BASELINE", L"Sleep(1) with nothing requested by this process");
-    FeedExplain(L"Untuned baseline",
+    FeedExplanation(L"Untuned baseline",
                 L"Sleep(1) with no timer request \u2014 the ~15.6 ms default clock. Later scores are compared against "
                 L"this overshoot.");
     ShowProgress(L"Baseline (no request)...");
@@ -171,7 +165,7 @@ BenchmarkResult RunBenchmark(const BenchmarkParams& params) {
                                       static_cast<unsigned long>(n), FormatMinSec(elapsed).c_str(),
                                       FormatMinSec(remaining).c_str()));
             FeedStage(L"SWEEP", FormatText(L"pass %d/%d (%ls)  %.4f ms", p + 1, passes, PassOrderName(p), period));
-            FeedExplain(FormatText(L"Trying %.4f ms  \u00B7  pass %d/%d %ls", period, p + 1, passes, PassOrderName(p)),
+            FeedExplanation(FormatText(L"Trying %.4f ms  \u00B7  pass %d/%d %ls", period, p + 1, passes, PassOrderName(p)),
                         FormatText(L"Sleep(1) waits for the first interrupt at this period that is at least 1 ms away "
                                    L"\u2014 typically %+0.3f ms late. A miss (C-state exit or a long DPC) waits one "
                                    L"extra tick. Finer is not always faster: 0.50 ms often misses more ticks than "
@@ -273,7 +267,7 @@ BenchmarkResult RunBenchmark(const BenchmarkParams& params) {
                        static_cast<unsigned long>(f), static_cast<int>(roundLoop * kRounds),
                        static_cast<int>(roundIdle * kRounds), kRounds));
     FeedStage(L"VERIFICATION", FormatText(L"%lu finalists, %d interleaved rounds", static_cast<unsigned long>(f), kRounds));
-    FeedExplain(L"Interleaved verification",
+    FeedExplanation(L"Interleaved verification",
                 L"Candidates take turns in the same round so background noise hits them equally. Only a period at or "
                 L"above the safety margin can be installed.");
     FeedVerification(finalists, -1, targetPeriod);
@@ -290,7 +284,7 @@ BenchmarkResult RunBenchmark(const BenchmarkParams& params) {
                            FormatText(L"Verification round %d/%d  %.4f ms  elapsed %ls  remaining ~%ls", r + 1, kRounds,
                                       period, FormatMinSec(elapsed).c_str(), FormatMinSec(remaining).c_str()));
             FeedStage(L"VERIFICATION", FormatText(L"round %d/%d  %.4f ms", r + 1, kRounds, period));
-            FeedExplain(FormatText(L"Verifying %.4f ms  \u00B7  round %d/%d", period, r + 1, kRounds),
+            FeedExplanation(FormatText(L"Verifying %.4f ms  \u00B7  round %d/%d", period, r + 1, kRounds),
                         L"Same Sleep(1) measurement, but every finalist sees identical conditions this round. We will "
                         L"install the lowest-score eligible period (ties prefer the longer one \u2014 fewer wake-ups, "
                         L"more headroom).");
@@ -323,7 +317,7 @@ BenchmarkResult RunBenchmark(const BenchmarkParams& params) {
     result.idleStats = winner.idleStats;
     result.score = winner.score;
     result.marginApplied = winner.requested > bestPeriod ? winner.requested - bestPeriod : 0;
-    FeedExplain(L"Winner chosen", FormatText(L"%.4f ms is the fastest verified resolution on this machine (best measured "
+    FeedExplanation(L"Winner chosen", FormatText(L"%.4f ms is the fastest verified resolution on this machine (best measured "
                                              L"%.4f ms + %.4f ms margin).",
                                              Ms(result.selected), Ms(bestPeriod), Ms(result.marginApplied)));
     return result;

@@ -1,0 +1,119 @@
+#include "app/console_tweaks.h"
+
+#include "app/console_benchmark.h"
+#include "foundation/feed.h"
+#include "foundation/log.h"
+#include "foundation/state.h"
+#include "foundation/text.h"
+#include "tweaks/cpu_probe.h"
+#include "tweaks/cpu_tune.h"
+#include "tweaks/memory_storage.h"
+#include "tweaks/restore_point.h"
+
+namespace {
+
+bool DecideCpuTune(const Options& options, int cpuClass) {
+    if (options.ppm) return true;
+    if (options.yes) return cpuClass == CpuLocked;
+    switch (cpuClass) {
+    case CpuLocked:
+        return Confirm(options,
+                       L"This CPU looks like a locked/static frequency. Apply PPM tweaks (PERFCHECK 5000 ms, disable "
+                       L"core parking, idle thresholds 95%) to cut periodic power-management DPCs?",
+                       true);
+    case CpuDynamic:
+        return Confirm(options,
+                       L"This CPU uses dynamic boost. The 5000 ms PPM interval is meant for locked-multiplier CPUs and "
+                       L"can delay turbo. Apply anyway?",
+                       false);
+    default:
+        return Confirm(options,
+                       L"Could not tell whether the multiplier is locked. Apply PPM tweaks anyway (safe to revert with "
+                       L"--uninstall)?",
+                       false);
+    }
+}
+
+void RunWithDwell(const Options& options, bool (*step)()) {
+    SetDwellEnabled(!options.noPause);
+    step();
+}
+
+int RunWorker(Feed* feed, const wchar_t* tag, const wchar_t* text, bool (*step)()) {
+    SetCurrentFeed(feed);
+    SetDwellEnabled(true);
+    FeedStage(tag, text);
+    const int result = step() ? 0 : 1;
+    SetCurrentFeed(nullptr);
+    return result;
+}
+
+}  // namespace
+
+int ConsolePpmStep(const Options& options) {
+    if (options.noPpm) {
+        LogInfo(L"Skipping PPM tweaks (--no-ppm).");
+        return 2;
+    }
+    const CpuProbe probe = ProbeCpu();
+    PrintCpuProbe(probe);
+    if (probe.tuneApplied) LogInfo(L"PPM tweaks were applied on a previous run; writing them again to harden and verify.");
+    if (!DecideCpuTune(options, probe.cpuClass)) {
+        LogInfo(L"PPM tweaks not applied. Re-run with --apply-ppm after locking the multiplier in BIOS, or pass --ppm "
+                L"to force them.");
+        return 2;
+    }
+    SetDwellEnabled(!options.noPause);
+    LogInfo(L"Applying processor power-management tweaks (from Ravelguide, for static-frequency CPUs).");
+    LogInfo(L"--no-pause skips the per-setting dwells.");
+    return ApplyCpuTune() ? 0 : 1;
+}
+
+void ConsoleRestorePointStep(const Options& options) {
+    if (options.noPrepare) return;
+    if (options.yes || Confirm(options, L"Create a System Restore point before tuning?", true)) {
+        RunWithDwell(options, RunPrepare);
+    }
+}
+
+void ConsoleMemoryStep(const Options& options) {
+    if (options.noMemory) return;
+    if (options.yes ||
+        Confirm(options, L"Apply memory tweaks (system-managed pagefile, disable memory compression)?", true)) {
+        RunWithDwell(options, ApplyMemory);
+    }
+}
+
+void ConsoleStorageStep(const Options& options) {
+    if (options.noStorage) return;
+    if (options.yes || Confirm(options, L"Apply storage tweaks (PCIe ASPM off, USB suspend off, TRIM, SysMain off)?", true)) {
+        RunWithDwell(options, ApplyStorage);
+    }
+}
+
+int RunSingleTweakCommand(const Options& options) {
+    bool (*step)() = nullptr;
+    if (options.command == L"prepare") step = RunPrepare;
+    else if (options.command == L"memory") step = ApplyMemory;
+    else if (options.command == L"storage") step = ApplyStorage;
+    if (step == nullptr) return 1;
+    SetDwellEnabled(!options.noPause);
+    return step() ? 0 : 1;
+}
+
+void ShowPpmStatus() {
+    uint32_t applied = 0;
+    if (ReadStateDword(L"PpmApplied", applied) && applied != 0) {
+        LogInfo(FormatText(L"PPM tweaks: applied (PERFCHECK %u ms, core parking off, idle thresholds 95%%)",
+                           ReadPerfCheckInterval()));
+        return;
+    }
+    LogInfo(FormatText(L"PPM tweaks: not applied (%ls)", ProbeCpu().detail.c_str()));
+}
+
+int CpuTuneWorker(Feed* feed) {
+    return RunWorker(feed, L"PPM", L"applying processor power-management tweaks", ApplyCpuTune);
+}
+int PrepareWorker(Feed* feed) { return RunWorker(feed, L"PREPARE", L"creating a System Restore point", RunPrepare); }
+int MemoryWorker(Feed* feed) { return RunWorker(feed, L"MEMORY", L"pagefile and memory compression", ApplyMemory); }
+int StorageWorker(Feed* feed) { return RunWorker(feed, L"STORAGE", L"SSD, PCIe, USB, TRIM, SysMain", ApplyStorage); }

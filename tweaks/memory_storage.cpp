@@ -1,0 +1,266 @@
+#include "tweaks/memory_storage.h"
+
+#include <windows.h>
+#include <winioctl.h>
+
+#include "foundation/log.h"
+#include "foundation/state.h"
+#include "foundation/system.h"
+#include "foundation/text.h"
+#include "foundation/unique_handle.h"
+#include "gpu/service_backup.h"
+#include "timer/sampling.h"
+#include "tweaks/tweak_walk.h"
+
+namespace {
+
+class WindowsPhysicalDiskCache final : public PhysicalDiskCache {
+public:
+    DiskCacheOutcome EnableWriteCache(int diskNumber) override {
+        const std::wstring path = FormatText(L"\\\\.\\PhysicalDrive%d", diskNumber);
+        const UniqueKernelHandle disk = AdoptFileHandle(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                                    OPEN_EXISTING, 0, nullptr));
+        if (!disk) return DiskCacheOutcome::Absent;
+        DISK_CACHE_INFORMATION cache{};
+        DWORD returned = 0;
+        if (!DeviceIoControl(disk.get(), IOCTL_DISK_GET_CACHE_INFORMATION, nullptr, 0, &cache, sizeof(cache), &returned,
+                             nullptr)) {
+            return DiskCacheOutcome::Failed;
+        }
+        if (cache.WriteCacheEnabled) return DiskCacheOutcome::AlreadyOn;
+        // Only the write-cache flag changes; read cache, retention and prefetch stay as they are.
+        cache.WriteCacheEnabled = TRUE;
+        return DeviceIoControl(disk.get(), IOCTL_DISK_SET_CACHE_INFORMATION, &cache, sizeof(cache), nullptr, 0, &returned,
+                               nullptr)
+                   ? DiskCacheOutcome::Enabled
+                   : DiskCacheOutcome::Failed;
+    }
+};
+
+PhysicalDiskCache* g_disks = nullptr;
+
+bool StateFlag(const wchar_t* name) {
+    uint32_t value = 0;
+    return ReadStateDword(name, value) && value != 0;
+}
+
+// Windows decides the pagefile size itself. CreateProcess expands no environment variables,
+// so the computer name is filled in here; without WMIC the same change goes through CIM.
+uint32_t SetSystemManagedPagefile() {
+    const std::wstring wmic = SystemToolPath(L"wbem\\wmic.exe");
+    if (!FileExists(wmic)) {
+        return RunPowerShell(L"Get-CimInstance -ClassName Win32_ComputerSystem -ErrorAction Stop | Set-CimInstance "
+                             L"-Property @{AutomaticManagedPagefile=$true} -ErrorAction Stop; exit 0",
+                             20000);
+    }
+    const wchar_t* arguments = L"computersystem where name=\"%computername%\" set AutomaticManagedPagefile=True";
+    wchar_t expanded[1024] = {};
+    const DWORD length = ExpandEnvironmentStringsW(arguments, expanded, 1024);
+    return RunProcess(wmic, length > 0 && length <= 1024 ? expanded : arguments, 20000);
+}
+
+// One storage item that runs a tool: explained, run, and marked by the tool's exit code.
+void RunToolItem(ItemList& items, size_t item, uint32_t exitCode, const wchar_t* written, const wchar_t* failed,
+                 RowWalkCounts& counts) {
+    const std::wstring detail = exitCode == 0 ? written : failed;
+    items.Finish(item, exitCode == 0 ? TweakWritten : TweakFailed, &detail);
+    if (exitCode == 0) ++counts.written;
+    else ++counts.failed;
+    DwellCancellable(400);
+}
+
+void BeginItem(ItemList& items, size_t item, uint32_t dwell) {
+    items.Begin(item);
+    DwellCancellable(dwell);
+}
+
+}  // namespace
+
+PhysicalDiskCache& CurrentPhysicalDiskCache() {
+    static WindowsPhysicalDiskCache windowsDisks;
+    return g_disks != nullptr ? *g_disks : windowsDisks;
+}
+
+void SetPhysicalDiskCache(PhysicalDiskCache* disks) { g_disks = disks; }
+
+bool EnableDiskWriteCache(int& enabled, int& failed) {
+    enabled = 0;
+    failed = 0;
+    PhysicalDiskCache& disks = CurrentPhysicalDiskCache();
+    for (int disk = 0; disk < 16; ++disk) {
+        switch (disks.EnableWriteCache(disk)) {
+        case DiskCacheOutcome::Absent:
+            break;
+        case DiskCacheOutcome::AlreadyOn:
+        case DiskCacheOutcome::Enabled:
+            ++enabled;
+            break;
+        case DiskCacheOutcome::Failed:
+            ++failed;
+            break;
+        }
+    }
+    return enabled > 0;
+}
+
+bool ApplyMemory() {
+    FeedExplanation(L"Memory", L"XMP/DOCP and timings live in BIOS, listed on the restart screen. In Windows we make sure "
+                               L"a pagefile exists so the kernel is not forced into a zero-pagefile panic under load, "
+                               L"and we turn off memory compression which trades CPU for RAM and adds jitter.");
+    FeedStage(L"MEMORY", L"pagefile and memory compression");
+    ItemList items({
+        {L"PAGEFILE", L"system-managed pagefile",
+         L"A missing pagefile makes Windows refuse large allocations and hitch on commit. System-managed (min/max chosen "
+         L"by Windows) is the guide default. If you already set a manual size it is left alone.",
+         L"AutomaticManagedPagefile  \u2192  True", TweakPending},
+        {L"MEMCOMP", L"memory compression",
+         L"The MemCompression store compresses standby pages on a CPU thread. That is extra DPC work on a "
+         L"latency-sensitive box. Disabled here; uninstall turns it back on.",
+         L"Disable-MMAgent -MemoryCompression", TweakPending},
+    });
+    items.Publish();
+    DwellCancellable(1000);
+
+    BeginItem(items, 0, 1400);
+    const bool pagefile = SetSystemManagedPagefile() == 0;
+    const std::wstring pagefileText = pagefile ? L"AutomaticManagedPagefile = True"
+                                               : L"wmic could not set the pagefile (already managed, or WMIC removed)";
+    items.Finish(0, pagefile ? TweakWritten : TweakFailed, &pagefileText);
+    LogInfo(FormatText(L"  pagefile: %ls", pagefileText.c_str()));
+    DwellCancellable(500);
+
+    BeginItem(items, 1, 1600);
+    const bool compression =
+        RunPowerShell(L"$a = Get-MMAgent -ErrorAction SilentlyContinue; if ($a) { $script:was = [int]$a.MemoryCompression; "
+                      L"Disable-MMAgent -MemoryCompression -ErrorAction SilentlyContinue }; exit 0",
+                      40000) == 0;
+    WriteStateDword(L"MemCompDisabled", 1);
+    const std::wstring compressionText =
+        compression ? L"MemoryCompression  \u2192  off" : L"Disable-MMAgent failed (MMAgent cmdlet missing?)";
+    items.Finish(1, compression ? TweakWritten : TweakFailed, &compressionText);
+    LogInfo(FormatText(L"  memory compression: %ls", compressionText.c_str()));
+    DwellCancellable(600);
+
+    WriteStateDword(L"MemoryApplied", 1);
+    return pagefile || compression;
+}
+
+bool RestoreMemory() {
+    if (StateFlag(L"MemoryApplied") && StateFlag(L"MemCompDisabled")) {
+        RunPowerShell(L"Enable-MMAgent -MemoryCompression -ErrorAction SilentlyContinue", 30000);
+        LogInfo(L"Re-enabled memory compression.");
+    }
+    return true;
+}
+
+bool ApplyStorage() {
+    FeedExplanation(L"Storage",
+                    L"PCIe ASPM off, disks never spun down, USB selective suspend off, TRIM on, SysMain/Superfetch "
+                    L"disabled, hibernate off, write cache on, last-access timestamps off. Indexing (Windows Search) is "
+                    L"left running \u2014 killing WSearch breaks Start-menu search; disable it per-drive in Indexing "
+                    L"Options if you want that extra.");
+    FeedStage(L"STORAGE", L"SSD, PCIe, USB, TRIM, SysMain");
+    std::vector<TweakItem> list;
+    AppendRowItems(list, StoragePowerRows());
+    list.push_back({L"TRIM", L"TRIM / DisableDeleteNotify",
+                    L"TRIM lets the SSD erase unused blocks in the background so random writes stay fast. "
+                    L"DisableDeleteNotify=0 is TRIM on.",
+                    L"fsutil behavior set DisableDeleteNotify 0", TweakPending});
+    list.push_back({L"SYSMAIN", L"SysMain (Superfetch)",
+                    L"SysMain prefetches from disk using a background thread. On a fast NVMe that is extra I/O and CPU "
+                    L"for little gain. Disabled; uninstall restores the previous start type.",
+                    L"SysMain  \u2192  disabled", TweakPending});
+    list.push_back({L"HIBER", L"hibernate",
+                    L"powercfg -h off deletes hiberfil.sys and stops the kernel from writing a RAM dump on sleep. Fast "
+                    L"Startup (which uses hibernate) is a common source of stale GPU state.",
+                    L"powercfg -h off", TweakPending});
+    list.push_back({L"WRITECACHE", L"disk write caching",
+                    L"Device Manager \u2192 Disk \u2192 Policies \u2192 Turn on write caching. The Maldrew guide also "
+                    L"turns off buffer flushing (power-loss risk). We enable the cache; leave flush-off to you if you "
+                    L"have a UPS.",
+                    L"WriteCacheEnabled  \u2192  1", TweakPending});
+    list.push_back({L"LASTACCESS", L"NTFS last-access timestamps",
+                    L"Updating last-access on every read is extra metadata I/O. Disabled.",
+                    L"fsutil behavior set disablelastaccess 1", TweakPending});
+    ItemList items(std::move(list));
+    items.Publish();
+    DwellCancellable(1200);
+
+    RowWalkCounts counts;
+    PowerStore& store = CurrentPowerStore();
+    GUID scheme{};
+    bool walked = store.GetActiveScheme(scheme);
+    if (walked) {
+        walked = WalkPowerRows(scheme, StoragePowerRows(), items, 0, RowWalkStyle{L"STORAGE", L"Pwr_", false}, counts);
+        store.SetActiveScheme(scheme);
+    }
+    if (!walked) LogError(L"Could not open the active power scheme for storage tweaks.");
+
+    const std::wstring fsutil = SystemToolPath(L"fsutil.exe");
+    const std::wstring powercfg = SystemToolPath(L"powercfg.exe");
+    BeginItem(items, 3, 1400);
+    RunToolItem(items, 3, RunProcess(fsutil, L"behavior set DisableDeleteNotify 0", 20000),
+                L"DisableDeleteNotify  \u2192  0 (TRIM on)", L"fsutil TRIM set failed", counts);
+
+    BeginItem(items, 4, 1600);
+    const std::wstring sysMain = DisableServiceWithBackup(L"SysMain") ? L"SysMain stopped and disabled"
+                                                                      : L"SysMain already absent or could not be changed";
+    items.Finish(4, TweakWritten, &sysMain);
+    ++counts.written;
+    DwellCancellable(400);
+
+    BeginItem(items, 5, 1400);
+    RunToolItem(items, 5, RunProcess(powercfg, L"-h off", 20000), L"hibernate off, hiberfil.sys removed",
+                L"powercfg -h off failed", counts);
+
+    BeginItem(items, 6, 1600);
+    int enabled = 0, failedDisks = 0;
+    const bool cached = EnableDiskWriteCache(enabled, failedDisks);
+    const std::wstring cacheText =
+        FormatText(L"write cache on for %d disk(s)%ls", enabled,
+                   failedDisks != 0 ? FormatText(L", %d could not be changed", failedDisks).c_str() : L"");
+    items.Finish(6, cached ? TweakWritten : TweakFailed, &cacheText);
+    if (cached) ++counts.written;
+    else ++counts.failed;
+    DwellCancellable(400);
+
+    BeginItem(items, 7, 1200);
+    RunToolItem(items, 7, RunProcess(fsutil, L"behavior set disablelastaccess 1", 20000),
+                L"disablelastaccess  \u2192  1", L"fsutil last-access set failed", counts);
+
+    RunPowercfg(L"/setactive SCHEME_CURRENT");
+    WriteStateDword(L"StorageApplied", 1);
+    FeedExplanation(L"Storage tweaks applied",
+                    FormatText(L"Wrote %d storage setting(s)%ls. CrystalDiskMark after a reboot is the check.",
+                               counts.written,
+                               counts.failed != 0 ? FormatText(L", %d did not confirm", counts.failed).c_str() : L""));
+    LogInfo(FormatText(L"Applied %d storage tweak(s)%ls.", counts.written,
+                       counts.failed != 0 ? FormatText(L", %d failed", counts.failed).c_str() : L""));
+    DwellCancellable(1000);
+    return counts.written > 0;
+}
+
+bool RestoreStorage() {
+    if (!StateFlag(L"StorageApplied")) return true;
+    PowerStore& store = CurrentPowerStore();
+    GUID scheme{};
+    if (store.GetActiveScheme(scheme)) {
+        RestorePowerRows(scheme, StoragePowerRows(), L"Pwr_");
+        store.SetActiveScheme(scheme);
+    }
+    uint32_t startType = 0;
+    if (ReadStateDword(L"GpuSvc_SysMain_start", startType) && startType != 0xFFFFFFFFu && startType != SERVICE_DISABLED) {
+        const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+        const UniqueServiceHandle service(
+            manager ? OpenServiceW(manager.get(), L"SysMain", SERVICE_CHANGE_CONFIG | SERVICE_START) : nullptr);
+        if (service) {
+            ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, startType, SERVICE_NO_CHANGE, nullptr, nullptr, nullptr,
+                                 nullptr, nullptr, nullptr, nullptr);
+            StartServiceW(service.get(), 0, nullptr);
+        }
+        LogInfo(L"Restored SysMain start type.");
+    }
+    LogInfo(L"Restored storage power settings. Hibernate and TRIM were not reverted.");
+    return true;
+}

@@ -1,0 +1,20 @@
+#pragma once
+// Memory (system-managed pagefile, memory compression off) and Storage (power rows, TRIM,
+// SysMain, hibernate, disk write cache, last-access updates).
+
+// The write cache of one physical disk; the boundary tests cannot reach on a real machine.
+enum class DiskCacheOutcome { Absent, AlreadyOn, Enabled, Failed };
+class PhysicalDiskCache {
+public:
+    virtual ~PhysicalDiskCache() = default;
+    virtual DiskCacheOutcome EnableWriteCache(int diskNumber) = 0;
+};
+PhysicalDiskCache& CurrentPhysicalDiskCache();
+void SetPhysicalDiskCache(PhysicalDiskCache* disks);
+
+bool EnableDiskWriteCache(int& enabled, int& failed);
+
+bool ApplyMemory();
+bool RestoreMemory();
+bool ApplyStorage();
+bool RestoreStorage();

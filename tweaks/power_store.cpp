@@ -1,0 +1,78 @@
+#include "tweaks/power_store.h"
+
+#include <windows.h>
+
+namespace {
+
+using GetActiveSchemeFn = DWORD(WINAPI*)(HKEY, GUID**);
+using SetActiveSchemeFn = DWORD(WINAPI*)(HKEY, const GUID*);
+using ReadValueFn = DWORD(WINAPI*)(HKEY, const GUID*, const GUID*, const GUID*, LPDWORD);
+using WriteValueFn = DWORD(WINAPI*)(HKEY, const GUID*, const GUID*, const GUID*, DWORD);
+using WriteAttributesFn = DWORD(WINAPI*)(const GUID*, const GUID*, DWORD);
+
+template <typename Fn>
+Fn Export(HMODULE module, const char* name) {
+    return module == nullptr ? nullptr : reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+class WindowsPowerStore final : public PowerStore {
+public:
+    WindowsPowerStore() {
+        // Kept loaded for the life of the process; every call is looked up once.
+        const HMODULE powrprof = LoadLibraryW(L"powrprof.dll");
+        getActive_ = Export<GetActiveSchemeFn>(powrprof, "PowerGetActiveScheme");
+        setActive_ = Export<SetActiveSchemeFn>(powrprof, "PowerSetActiveScheme");
+        readAc_ = Export<ReadValueFn>(powrprof, "PowerReadACValueIndex");
+        readDc_ = Export<ReadValueFn>(powrprof, "PowerReadDCValueIndex");
+        writeAc_ = Export<WriteValueFn>(powrprof, "PowerWriteACValueIndex");
+        writeDc_ = Export<WriteValueFn>(powrprof, "PowerWriteDCValueIndex");
+        writeAttributes_ = Export<WriteAttributesFn>(powrprof, "PowerWriteSettingAttributes");
+    }
+
+    bool GetActiveScheme(GUID& scheme) override {
+        GUID* active = nullptr;
+        if (getActive_ == nullptr || getActive_(nullptr, &active) != ERROR_SUCCESS || active == nullptr) return false;
+        scheme = *active;
+        LocalFree(active);
+        return true;
+    }
+    bool SetActiveScheme(const GUID& scheme) override {
+        return setActive_ != nullptr && setActive_(nullptr, &scheme) == ERROR_SUCCESS;
+    }
+    bool ReadValue(const GUID& scheme, const GUID& subgroup, const GUID& setting, PowerSource source,
+                   uint32_t& value) override {
+        const ReadValueFn read = source == PowerSource::Ac ? readAc_ : readDc_;
+        DWORD raw = 0;
+        if (read == nullptr || read(nullptr, &scheme, &subgroup, &setting, &raw) != ERROR_SUCCESS) return false;
+        value = raw;
+        return true;
+    }
+    bool WriteValue(const GUID& scheme, const GUID& subgroup, const GUID& setting, PowerSource source,
+                    uint32_t value) override {
+        const WriteValueFn write = source == PowerSource::Ac ? writeAc_ : writeDc_;
+        return write != nullptr && write(nullptr, &scheme, &subgroup, &setting, value) == ERROR_SUCCESS;
+    }
+    bool WriteSettingAttributes(const GUID& subgroup, const GUID& setting, uint32_t attributes) override {
+        return writeAttributes_ != nullptr && writeAttributes_(&subgroup, &setting, attributes) == ERROR_SUCCESS;
+    }
+
+private:
+    GetActiveSchemeFn getActive_ = nullptr;
+    SetActiveSchemeFn setActive_ = nullptr;
+    ReadValueFn readAc_ = nullptr;
+    ReadValueFn readDc_ = nullptr;
+    WriteValueFn writeAc_ = nullptr;
+    WriteValueFn writeDc_ = nullptr;
+    WriteAttributesFn writeAttributes_ = nullptr;
+};
+
+PowerStore* g_store = nullptr;
+
+}  // namespace
+
+PowerStore& CurrentPowerStore() {
+    static WindowsPowerStore windowsStore;
+    return g_store != nullptr ? *g_store : windowsStore;
+}
+
+void SetPowerStore(PowerStore* store) { g_store = store; }

@@ -1,0 +1,174 @@
+#include "tweaks/restore_point.h"
+
+#include <windows.h>
+
+#include <cwchar>
+
+#include "foundation/log.h"
+#include "foundation/state.h"
+#include "foundation/system.h"
+#include "foundation/text.h"
+#include "foundation/unique_handle.h"
+#include "timer/sampling.h"
+#include "tweaks/tweak_walk.h"
+
+namespace {
+
+// Declared here from the System Restore documentation: srrestoreptapi.h is not in MinGW.
+#pragma pack(push, 1)
+struct RestorePointInfoW {
+    DWORD eventType;
+    DWORD restorePointType;
+    INT64 sequenceNumber;
+    WCHAR description[256];
+};
+struct StateManagerStatus {
+    DWORD status;
+    INT64 sequenceNumber;
+};
+#pragma pack(pop)
+
+constexpr DWORD kModifySettings = 12;
+constexpr const wchar_t* kRestoreDescription = L"Quorvantis pre-tune";
+
+class WindowsSystemRestoreClient final : public SystemRestoreClient {
+public:
+    Availability Load() override {
+        module_.reset(LoadLibraryW(L"srclient.dll"));
+        if (!module_) return Availability::NotInstalled;
+        setRestorePoint_ = reinterpret_cast<SetRestorePointFn>(
+            reinterpret_cast<void*>(GetProcAddress(module_.get(), "SRSetRestorePointW")));
+        if (setRestorePoint_ == nullptr) {
+            module_.reset();
+            return Availability::EntryMissing;
+        }
+        return Availability::Ready;
+    }
+    bool SetRestorePoint(uint32_t eventType, int64_t& sequence, uint32_t& status) override {
+        RestorePointInfoW info{};
+        info.eventType = eventType;
+        info.restorePointType = kModifySettings;
+        info.sequenceNumber = sequence;
+        wcsncpy(info.description, kRestoreDescription, 255);
+        StateManagerStatus result{};
+        const BOOL ok = setRestorePoint_(&info, &result);
+        sequence = result.sequenceNumber;
+        status = result.status;
+        return ok != FALSE;
+    }
+    void Unload() override {
+        setRestorePoint_ = nullptr;
+        module_.reset();
+    }
+
+private:
+    using SetRestorePointFn = BOOL(WINAPI*)(RestorePointInfoW*, StateManagerStatus*);
+    UniqueModule module_;
+    SetRestorePointFn setRestorePoint_ = nullptr;
+};
+
+SystemRestoreClient* g_client = nullptr;
+
+constexpr const wchar_t* kSystemRestoreKey = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\SystemRestore";
+constexpr const wchar_t* kFrequencyValue = L"SystemRestorePointCreationFrequency";
+
+// Windows quietly skips an application's restore point (and still reports success) when any
+// other was made within the creation frequency, 24 hours by default. A frequency of 0 never
+// skips, so it is set for this one call, with the previous setting on record first.
+class AllowRestorePointNow {
+public:
+    AllowRestorePointNow() {
+        had_ = ReadDword(kSystemRestoreKey, kFrequencyValue, previous_);
+        WriteStateDword(L"RestoreFrequencyHad", had_ ? 1 : 0);
+        if (had_) WriteStateDword(L"RestoreFrequencyPrev", previous_);
+        WriteDword(RegRoot::LocalMachine, kSystemRestoreKey, kFrequencyValue, 0);
+    }
+    ~AllowRestorePointNow() {
+        if (had_) WriteDword(RegRoot::LocalMachine, kSystemRestoreKey, kFrequencyValue, previous_);
+        else RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSystemRestoreKey, kFrequencyValue);
+    }
+    AllowRestorePointNow(const AllowRestorePointNow&) = delete;
+    AllowRestorePointNow& operator=(const AllowRestorePointNow&) = delete;
+
+private:
+    uint32_t previous_ = 0;
+    bool had_ = false;
+};
+
+}  // namespace
+
+SystemRestoreClient& CurrentSystemRestoreClient() {
+    static WindowsSystemRestoreClient windowsClient;
+    return g_client != nullptr ? *g_client : windowsClient;
+}
+
+void SetSystemRestoreClient(SystemRestoreClient* client) { g_client = client; }
+
+bool CreateRestorePoint(std::wstring& text) {
+    SystemRestoreClient& client = CurrentSystemRestoreClient();
+    switch (client.Load()) {
+    case SystemRestoreClient::Availability::NotInstalled:
+        text = L"srclient.dll not available (System Restore is not installed)";
+        return false;
+    case SystemRestoreClient::Availability::EntryMissing:
+        text = L"SRSetRestorePointW missing";
+        return false;
+    case SystemRestoreClient::Availability::Ready:
+        break;
+    }
+    int64_t sequence = 0;
+    uint32_t status = 0;
+    bool created = false;
+    {
+        const AllowRestorePointNow allow;
+        created = client.SetRestorePoint(100, sequence, status);  // BEGIN_SYSTEM_CHANGE
+    }
+    if (created) {
+        int64_t endSequence = sequence;
+        uint32_t ignored = 0;
+        client.SetRestorePoint(101, endSequence, ignored);  // END_SYSTEM_CHANGE
+        text = FormatText(L"restore point #%lld created", static_cast<long long>(sequence));
+    } else {
+        text = FormatText(L"System Restore refused the checkpoint (status %lu). Enable it in System Protection.",
+                          static_cast<unsigned long>(status));
+    }
+    client.Unload();
+    return created;
+}
+
+bool RunPrepare() {
+    FeedExplanation(L"Prepare", L"Creates a System Restore point named 'Quorvantis pre-tune' so you can roll back if a "
+                                L"later change is unstable.");
+    FeedStage(L"PREPARE", L"creating a System Restore point");
+    ItemList items({
+        {L"SYSPROTECT", L"enable System Restore on C:",
+         L"Windows only creates restore points if System Protection is on for the system drive.",
+         L"Enable-ComputerRestore -Drive C:\\", TweakPending},
+        {L"RESTOREPT", L"create restore point",
+         L"Named 'Quorvantis pre-tune' so you can roll back from System Restore if anything is unstable.",
+         L"SRSetRestorePoint  \u2192  Quorvantis pre-tune", TweakPending},
+    });
+    items.Publish();
+    DwellCancellable(1000);
+
+    items.Begin(0);
+    DwellCancellable(1400);
+    const uint32_t enabled = RunPowerShell(L"Enable-ComputerRestore -Drive 'C:\\' -ErrorAction SilentlyContinue", 60000);
+    const std::wstring protection = enabled == 0 ? L"System Protection enabled (or already on)"
+                                                 : L"Enable-ComputerRestore returned a warning; continuing";
+    items.Finish(0, TweakWritten, &protection);
+    LogInfo(FormatText(L"  System Protection: %ls", protection.c_str()));
+
+    items.Begin(1);
+    FeedStage(L"PREPARE", L"writing the restore point (this can take a minute)");
+    DwellCancellable(800);
+    std::wstring result;
+    const bool created = CreateRestorePoint(result);
+    items.Finish(1, created ? TweakWritten : TweakFailed, &result);
+    LogInfo(FormatText(L"  restore point: %ls", result.c_str()));
+    DwellCancellable(800);
+
+    WriteStateDword(L"PrepareApplied", 1);
+    if (created) WriteStateDword(L"RestorePointOk", 1);
+    return true;
+}
