@@ -7,7 +7,9 @@
 //   record PATH       write this process's whole command line (UTF-8) to PATH
 // As a fake system tool (copied under the tool's name): when QV_FAKE_TOOL_LOG is set, it
 // appends its command line and a line feed to that file, prints QV_FAKE_TOOL_OUTPUT and exits
-// with QV_FAKE_TOOL_EXIT (default 0), whatever its arguments.
+// with QV_FAKE_EXIT_<tool> (the tool's file name without extension, e.g. QV_FAKE_EXIT_powercfg),
+// else QV_FAKE_TOOL_EXIT, else 0; but with 1 whenever its command line contains the text of
+// QV_FAKE_FAIL_IF_CONTAINS.
 #include <windows.h>
 
 #include <cstdlib>
@@ -51,7 +53,15 @@ int ActAsFakeTool(const std::wstring& logPath) {
         CloseHandle(f);
     }
     WriteAll(STD_OUTPUT_HANDLE, Utf8(Environment(L"QV_FAKE_TOOL_OUTPUT")));
-    return _wtoi(Environment(L"QV_FAKE_TOOL_EXIT").c_str());
+    const std::wstring failIf = Environment(L"QV_FAKE_FAIL_IF_CONTAINS");
+    if (!failIf.empty() && std::wstring(GetCommandLineW()).find(failIf) != std::wstring::npos) return 1;
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring tool = self;
+    tool = tool.substr(tool.find_last_of(L'\\') + 1);
+    tool = tool.substr(0, tool.find(L'.'));
+    const std::wstring own = Environment((L"QV_FAKE_EXIT_" + tool).c_str());
+    return _wtoi((own.empty() ? Environment(L"QV_FAKE_TOOL_EXIT") : own).c_str());
 }
 
 }  // namespace

@@ -1,0 +1,91 @@
+#pragma once
+// Stand-ins for what Wine cannot show: the power-plan store, physical disks, the System Restore
+// client, and Windows tools (a copy of qv_child placed where the product looks for the tool).
+#include <guiddef.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "tweaks/memory_storage.h"
+#include "tweaks/power_store.h"
+#include "tweaks/restore_point.h"
+
+class FakePowerStore final : public PowerStore {
+public:
+    FakePowerStore();
+    ~FakePowerStore() override;
+
+    bool GetActiveScheme(GUID& scheme) override;
+    bool SetActiveScheme(const GUID& scheme) override;
+    bool ReadValue(const GUID& scheme, const GUID& subgroup, const GUID& setting, PowerSource source,
+                   uint32_t& value) override;
+    bool WriteValue(const GUID& scheme, const GUID& subgroup, const GUID& setting, PowerSource source,
+                    uint32_t value) override;
+    bool WriteSettingAttributes(const GUID& subgroup, const GUID& setting, uint32_t attributes) override;
+
+    // The value in the active scheme; 0xFFFFFFFF when it was never set.
+    uint32_t Value(const GUID& setting, PowerSource source) const;
+    void Set(const GUID& setting, PowerSource source, uint32_t value);
+
+    GUID active{};
+    bool activeSchemeFails = false;
+    std::set<std::wstring> unreadable;     // setting GUIDs (text) that never read
+    std::set<std::wstring> unwritable;     // setting GUIDs that refuse writes
+    std::set<std::wstring> hidden;         // unreadable until their attributes are cleared
+    int activations = 0;
+    std::function<void(const GUID& setting)> beforeWrite;
+
+private:
+    std::map<std::tuple<std::wstring, std::wstring, int>, uint32_t> values_;
+};
+
+class FakeDisks final : public PhysicalDiskCache {
+public:
+    explicit FakeDisks(std::vector<DiskCacheOutcome> disks);
+    ~FakeDisks() override;
+    DiskCacheOutcome EnableWriteCache(int diskNumber) override;
+
+private:
+    std::vector<DiskCacheOutcome> disks_;
+};
+
+class FakeRestoreClient final : public SystemRestoreClient {
+public:
+    FakeRestoreClient();
+    ~FakeRestoreClient() override;
+    Availability Load() override { return availability; }
+    bool SetRestorePoint(uint32_t eventType, int64_t& sequence, uint32_t& status) override;
+    void Unload() override { ++unloads; }
+
+    Availability availability = Availability::Ready;
+    bool succeed = true;
+    uint32_t refusalStatus = 0;
+    std::vector<uint32_t> events;
+    std::vector<int64_t> sequencesGiven;
+    // SystemRestorePointCreationFrequency as the begin call saw it (-1 when absent).
+    long long frequencyDuringCall = -2;
+    int unloads = 0;
+};
+
+// Puts qv_child in place of a Windows tool for the scope (the original is kept aside and
+// restored) and records every call in one log.
+class FakeTool {
+public:
+    FakeTool(const std::wstring& path, const std::wstring& log);
+    ~FakeTool();
+    FakeTool(const FakeTool&) = delete;
+    FakeTool& operator=(const FakeTool&) = delete;
+
+private:
+    std::wstring path_;
+    std::wstring tool_;
+    bool hadOriginal_ = false;
+};
+
+// The calls recorded in a fake tools' log, one command line each.
+std::vector<std::wstring> ToolCalls(const std::wstring& log);

@@ -1,0 +1,195 @@
+// CPU Tune against the in-memory power store, with a fake powercfg in the prefix's system folder.
+#include "tweaks/cpu_tune.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "foundation/state.h"
+#include "foundation/system.h"
+#include "support/fakes.h"
+#include "support/simulated_timer_kernel.h"
+#include "support/test_support.h"
+#include "tweaks/power_rows.h"
+
+namespace {
+
+class CpuTune : public testing::Test {
+protected:
+    TempFolder folder;
+    ScopedEnvironment data{L"ProgramData", folder.Path().c_str()};
+    FakePowerStore store;
+    FakeTool powercfg{SystemToolPath(L"powercfg.exe"), folder.File(L"tools.log")};
+    RecordingFeed feed;
+    ScopedFeed feedScope{&feed};
+
+    void SetUp() override {
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKernelKey, L"ThreadDpcEnable");
+        SetDwellEnabled(false);
+        // A Balanced-like plan: parking on, 15 ms check interval.
+        for (const PowerSettingRow& row : CpuTuneRows()) {
+            store.Set(row.setting, PowerSource::Ac, 10);
+            store.Set(row.setting, PowerSource::Dc, 5);
+        }
+        store.Set(Row(L"PERFCHECK").setting, PowerSource::Ac, 15);
+    }
+    void TearDown() override {
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKernelKey, L"ThreadDpcEnable");
+        SetEnvironmentVariableW(L"QV_FAKE_FAIL_IF_CONTAINS", nullptr);
+        SetEnvironmentVariableW(L"QV_FAKE_EXIT_powercfg", nullptr);
+    }
+
+    static const PowerSettingRow& Row(const wchar_t* alias) {
+        for (const PowerSettingRow& row : CpuTuneRows()) {
+            if (std::wstring(row.alias) == alias) return row;
+        }
+        throw std::logic_error("no such row");
+    }
+    static uint32_t State(const std::wstring& name) {
+        uint32_t value = 0xDEADBEEF;
+        ReadStateDword(name, value);
+        return value;
+    }
+    const TweakItem& FinalItem(const wchar_t* alias) {
+        for (const TweakItem& item : feed.itemLists.back()) {
+            if (item.alias == alias) return item;
+        }
+        throw std::logic_error("no such item");
+    }
+    std::vector<std::wstring> Calls() { return ToolCalls(folder.File(L"tools.log")); }
+};
+
+}  // namespace
+
+TEST_F(CpuTune, WritesEveryRowForAcAndDcAfterRecordingItsPreviousValues) {
+    // Every write finds its row's backup already on record.
+    store.beforeWrite = [](const GUID& setting) {
+        for (const PowerSettingRow& row : CpuTuneRows()) {
+            if (memcmp(&row.setting, &setting, sizeof(GUID)) != 0) continue;
+            uint32_t had = 0;
+            EXPECT_TRUE(ReadStateDword(std::wstring(L"Ppm_") + row.alias + L"_hadAc", had)) << row.alias;
+            EXPECT_TRUE(ReadStateDword(std::wstring(L"Ppm_") + row.alias + L"_hadDc", had)) << row.alias;
+        }
+    };
+    const GUID balanced = store.active;
+    ASSERT_TRUE(ApplyCpuTune());
+
+    for (const PowerSettingRow& row : CpuTuneRows()) {
+        EXPECT_EQ(store.Value(row.setting, PowerSource::Ac), row.value) << row.alias;
+        EXPECT_EQ(store.Value(row.setting, PowerSource::Dc), row.value) << row.alias;
+        EXPECT_EQ(State(std::wstring(L"Ppm_") + row.alias + L"_dc"), 5u);
+    }
+    EXPECT_EQ(State(L"Ppm_PERFCHECK_ac"), 15u);
+    EXPECT_EQ(State(L"PpmApplied"), 1u);
+    std::wstring previous;
+    ASSERT_TRUE(ReadStateString(L"PpmPreviousScheme", previous));
+    EXPECT_EQ(previous, L"{" + GuidText(balanced) + L"}");
+    EXPECT_EQ(State(L"ThreadDpcHad"), 0u);
+    uint32_t dpc = 9;
+    ASSERT_TRUE(ReadDword(kKernelKey, L"ThreadDpcEnable", dpc));
+    EXPECT_EQ(dpc, 0u);
+
+    ASSERT_EQ(feed.itemLists.back().size(), 24u);
+    for (const TweakItem& item : feed.itemLists.back()) EXPECT_EQ(item.status, TweakWritten) << item.alias;
+    EXPECT_EQ(FinalItem(L"PERFCHECK").detail, L"15ms  \u2192  5000ms");
+    EXPECT_EQ(FinalItem(L"PERFAUTONOMOUS").detail, L"10  \u2192  0");
+    EXPECT_EQ(FinalItem(L"THREADDPC").detail, L"(unset)  \u2192  0");
+    EXPECT_EQ(FinalItem(L"ULTIMATE").detail, L"Ultimate Performance is now the active plan");
+    EXPECT_TRUE(feed.Logged(L"    written (confirmed 5000)."));
+    EXPECT_TRUE(feed.Logged(L"Applied 23 PPM tweak(s)."));
+    const std::vector<std::wstring> calls = Calls();
+    ASSERT_FALSE(calls.empty());
+    EXPECT_NE(calls.front().find(L"/setactive E9A42B02-D5DF-448D-AA00-03A2192483D7"), std::wstring::npos);
+    EXPECT_NE(calls.back().find(L"/setactive SCHEME_CURRENT"), std::wstring::npos);
+}
+
+TEST_F(CpuTune, UnreadableRowHasNoBackupAndAFailedRowDoesNotStopTheOthers) {
+    store.unreadable.insert(GuidText(Row(L"IDLEDEMOTE").setting));
+    store.hidden.insert(GuidText(Row(L"IDLEPROMOTE").setting));  // unhidden before it is read
+    store.unwritable.insert(GuidText(Row(L"PERFEPP").setting));
+    SetEnvironmentVariableW(L"QV_FAKE_EXIT_powercfg", L"1");  // powercfg cannot help either
+    ASSERT_TRUE(ApplyCpuTune());
+
+    EXPECT_EQ(FinalItem(L"IDLEDEMOTE").detail, L"(hidden/unread)  \u2192  95%");
+    EXPECT_EQ(State(L"Ppm_IDLEDEMOTE_hadAc"), 0xDEADBEEFu);
+    EXPECT_EQ(FinalItem(L"IDLEPROMOTE").detail, L"10%  \u2192  95%");
+    EXPECT_EQ(FinalItem(L"PERFEPP").status, TweakFailed);
+    EXPECT_EQ(FinalItem(L"PERFEPP").detail, L"10%  \u2192  0%  (write failed)");
+    EXPECT_TRUE(feed.Logged(L"ERROR:   write failed for PERFEPP (API and powercfg). Continuing with the rest."));
+    EXPECT_EQ(FinalItem(L"PERFEPP1").status, TweakWritten);
+    EXPECT_EQ(FinalItem(L"ULTIMATE").detail, L"could not switch the Windows power plan");
+    EXPECT_EQ(FinalItem(L"ULTIMATE").status, TweakFailed);
+    EXPECT_TRUE(feed.Logged(L"Applied 22 PPM tweak(s), 1 failed confirmation."));
+    EXPECT_EQ(State(L"PpmApplied"), 1u);
+}
+
+TEST_F(CpuTune, HighPerformanceStandsInWhenUltimateIsMissing) {
+    SetEnvironmentVariableW(L"QV_FAKE_FAIL_IF_CONTAINS", L"E9A42B02");
+    ASSERT_TRUE(ApplyCpuTune());
+    EXPECT_EQ(FinalItem(L"ULTIMATE").detail,
+              L"Ultimate Performance is not on this SKU; High Performance is active instead");
+    EXPECT_EQ(FinalItem(L"ULTIMATE").status, TweakWritten);
+}
+
+TEST_F(CpuTune, WithoutAnActivePlanNothingIsMarkedApplied) {
+    store.activeSchemeFails = true;
+    EXPECT_FALSE(ApplyCpuTune());
+    EXPECT_TRUE(feed.Logged(L"ERROR: PowerGetActiveScheme failed; cannot apply PPM tweaks."));
+    EXPECT_EQ(State(L"PpmApplied"), 0xDEADBEEFu);
+}
+
+TEST_F(CpuTune, CancelMidWalkKeepsWhatWasWrittenWithItsBackup) {
+    feed.cancelFrom = 5;
+    EXPECT_FALSE(ApplyCpuTune());
+    EXPECT_EQ(State(L"PpmApplied"), 0xDEADBEEFu);
+    int written = 0;
+    for (const PowerSettingRow& row : CpuTuneRows()) {
+        if (store.Value(row.setting, PowerSource::Ac) != row.value) continue;
+        ++written;
+        EXPECT_EQ(State(std::wstring(L"Ppm_") + row.alias + L"_hadAc"), 1u) << row.alias;
+    }
+    EXPECT_GT(written, 0);
+    EXPECT_LT(written, 22);
+    EXPECT_EQ(feed.itemLists.back().back().status, TweakPending) << "threaded DPCs were never reached";
+}
+
+TEST_F(CpuTune, RestorePutsBackEveryRecordedValueAndThePreviousPlan) {
+    const GUID balanced = store.active;
+    ASSERT_TRUE(ApplyCpuTune());
+    // A backup rewritten by hand as text is missing: that setting stays as it is.
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, kStateKey, L"Ppm_PERFEPP_ac", REG_SZ, L"10", 6);
+    ASSERT_TRUE(RestoreCpuTune());
+    for (const PowerSettingRow& row : CpuTuneRows()) {
+        EXPECT_EQ(store.Value(row.setting, PowerSource::Dc), 5u) << row.alias;
+        if (std::wstring(row.alias) == L"PERFEPP") continue;
+        EXPECT_EQ(store.Value(row.setting, PowerSource::Ac), row.setting == Row(L"PERFCHECK").setting ? 15u : 10u);
+    }
+    EXPECT_EQ(store.Value(Row(L"PERFEPP").setting, PowerSource::Ac), 0u);
+    uint32_t dpc = 0;
+    EXPECT_FALSE(ReadDword(kKernelKey, L"ThreadDpcEnable", dpc)) << "it did not exist before";
+    EXPECT_TRUE(feed.Logged(L"Restored 22 PPM setting(s) to their previous values."));
+    EXPECT_NE(Calls().back().find(L"/setactive {" + GuidText(balanced) + L"}"), std::wstring::npos);
+}
+
+TEST_F(CpuTune, RestoreWithoutTheAppliedMarkerWritesNothing) {
+    EXPECT_TRUE(RestoreCpuTune());
+    EXPECT_EQ(store.Value(Row(L"PERFCHECK").setting, PowerSource::Ac), 15u);
+    EXPECT_TRUE(Calls().empty());
+}
+
+TEST_F(CpuTune, PacingWithDwellsAddsUpToAboutFiftyThreeSeconds) {
+    SimulatedTimerConfig instant;
+    instant.instant = true;
+    SimulatedTimerKernel clock(instant);
+    const ScopedTimerKernel scope(&clock);
+    const double start = clock.NowMs();
+    SetDwellEnabled(true);
+    ASSERT_TRUE(ApplyCpuTune());
+    SetDwellEnabled(false);
+    // 52.9 s of dwells, each rounded up to the 40 ms slices it waits in.
+    EXPECT_NEAR((clock.NowMs() - start) / 1000.0, 53.3, 0.5);
+}

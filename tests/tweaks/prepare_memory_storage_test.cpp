@@ -1,0 +1,234 @@
+// Prepare, Memory and Storage with fake tools in the prefix's system folder, the System Restore
+// client faked, fake disks, and SysMain as a real service of the test prefix.
+#include <windows.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <memory>
+#include <stdexcept>
+
+#include <gtest/gtest.h>
+
+#include "foundation/state.h"
+#include "foundation/system.h"
+#include "foundation/unique_handle.h"
+#include "support/fakes.h"
+#include "support/test_support.h"
+#include "tweaks/memory_storage.h"
+#include "tweaks/power_rows.h"
+#include "tweaks/restore_point.h"
+
+namespace {
+
+constexpr const wchar_t* kRestoreKey = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\SystemRestore";
+constexpr const wchar_t* kFrequency = L"SystemRestorePointCreationFrequency";
+
+class Tweaks : public testing::Test {
+protected:
+    TempFolder folder;
+    TempFolder systemRoot;
+    ScopedEnvironment data{L"ProgramData", folder.Path().c_str()};
+    ScopedEnvironment root{L"SystemRoot", systemRoot.Path().c_str()};
+    RecordingFeed feed;
+    ScopedFeed feedScope{&feed};
+
+    void SetUp() override {
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kRestoreKey, kFrequency);
+        SetDwellEnabled(false);
+        // PowerShell is found under the system root; the other tools in the system folder.
+        const std::wstring psDir = systemRoot.Path() + L"\\System32\\WindowsPowerShell\\v1.0";
+        SHCreateDirectoryExW(nullptr, psDir.c_str(), nullptr);
+        powershell = std::make_unique<FakeTool>(psDir + L"\\powershell.exe", Log());
+    }
+    void TearDown() override {
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kRestoreKey, kFrequency);
+        for (const wchar_t* name : {L"QV_FAKE_EXIT_powershell", L"QV_FAKE_EXIT_wmic", L"QV_FAKE_EXIT_fsutil",
+                                    L"QV_FAKE_EXIT_powercfg"}) {
+            SetEnvironmentVariableW(name, nullptr);
+        }
+    }
+
+    std::wstring Log() const { return folder.File(L"tools.log"); }
+    std::vector<std::wstring> Calls() const { return ToolCalls(Log()); }
+    static uint32_t State(const wchar_t* name) {
+        uint32_t value = 0xDEADBEEF;
+        ReadStateDword(name, value);
+        return value;
+    }
+    const TweakItem& Item(const wchar_t* alias) {
+        for (const TweakItem& item : feed.itemLists.back()) {
+            if (item.alias == alias) return item;
+        }
+        throw std::logic_error("no such item");
+    }
+
+    std::unique_ptr<FakeTool> powershell;
+};
+
+// A SysMain service in the test prefix whose program does not exist, so starting it fails fast.
+class FakeSysMain {
+public:
+    explicit FakeSysMain(DWORD startType) {
+        const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
+        UniqueServiceHandle(CreateServiceW(manager.get(), L"SysMain", L"SysMain", SERVICE_ALL_ACCESS,
+                                           SERVICE_WIN32_OWN_PROCESS, startType, SERVICE_ERROR_NORMAL,
+                                           L"C:\\nowhere\\sysmain-missing.exe", nullptr, nullptr, nullptr, nullptr,
+                                           nullptr));
+    }
+    ~FakeSysMain() {
+        const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+        const UniqueServiceHandle service(OpenServiceW(manager.get(), L"SysMain", DELETE));
+        if (service) DeleteService(service.get());
+    }
+    static DWORD StartType() {
+        const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+        const UniqueServiceHandle service(OpenServiceW(manager.get(), L"SysMain", SERVICE_QUERY_CONFIG));
+        std::vector<BYTE> buffer(8192);
+        DWORD needed = 0;
+        if (!QueryServiceConfigW(service.get(), reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data()), 8192, &needed)) {
+            return 0xFFFFFFFF;
+        }
+        return reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data())->dwStartType;
+    }
+};
+
+}  // namespace
+
+TEST_F(Tweaks, PrepareCreatesTheRestorePointWithTheCreationFrequencyLiftedForThatCallOnly) {
+    WriteDword(RegRoot::LocalMachine, kRestoreKey, kFrequency, 1440);
+    FakeRestoreClient client;
+    EXPECT_TRUE(RunPrepare());
+    EXPECT_EQ(client.frequencyDuringCall, 0) << "Windows would otherwise skip it and still report success";
+    uint32_t frequency = 0;
+    ASSERT_TRUE(ReadDword(kRestoreKey, kFrequency, frequency));
+    EXPECT_EQ(frequency, 1440u);
+    EXPECT_EQ(State(L"RestoreFrequencyHad"), 1u);
+    EXPECT_EQ(State(L"RestoreFrequencyPrev"), 1440u);
+    EXPECT_EQ(client.events, (std::vector<uint32_t>{100, 101}));
+    EXPECT_EQ(client.sequencesGiven, (std::vector<int64_t>{0, 42}));
+    EXPECT_EQ(Item(L"RESTOREPT").detail, L"restore point #42 created");
+    EXPECT_EQ(Item(L"RESTOREPT").status, TweakWritten);
+    EXPECT_EQ(Item(L"SYSPROTECT").detail, L"System Protection enabled (or already on)");
+    EXPECT_EQ(State(L"PrepareApplied"), 1u);
+    EXPECT_EQ(State(L"RestorePointOk"), 1u);
+    ASSERT_EQ(Calls().size(), 1u);
+    EXPECT_NE(Calls()[0].find(L"-Command \"Enable-ComputerRestore -Drive 'C:\\' -ErrorAction SilentlyContinue\""),
+              std::wstring::npos);
+}
+
+TEST_F(Tweaks, PrepareReportsARefusedOrMissingRestorePointAndStillCompletes) {
+    FakeRestoreClient client;
+    client.succeed = false;
+    client.refusalStatus = 1058;
+    SetEnvironmentVariableW(L"QV_FAKE_EXIT_powershell", L"1");
+    EXPECT_TRUE(RunPrepare());
+    EXPECT_EQ(Item(L"RESTOREPT").detail,
+              L"System Restore refused the checkpoint (status 1058). Enable it in System Protection.");
+    EXPECT_EQ(Item(L"RESTOREPT").status, TweakFailed);
+    EXPECT_EQ(Item(L"SYSPROTECT").detail, L"Enable-ComputerRestore returned a warning; continuing");
+    EXPECT_EQ(Item(L"SYSPROTECT").status, TweakWritten);
+    EXPECT_EQ(State(L"PrepareApplied"), 1u);
+    EXPECT_EQ(State(L"RestorePointOk"), 0xDEADBEEFu);
+    uint32_t frequency = 0;
+    EXPECT_FALSE(ReadDword(kRestoreKey, kFrequency, frequency)) << "an absent setting is absent again";
+
+    client.availability = SystemRestoreClient::Availability::NotInstalled;
+    std::wstring text;
+    EXPECT_FALSE(CreateRestorePoint(text));
+    EXPECT_EQ(text, L"srclient.dll not available (System Restore is not installed)");
+    client.availability = SystemRestoreClient::Availability::EntryMissing;
+    EXPECT_FALSE(CreateRestorePoint(text));
+    EXPECT_EQ(text, L"SRSetRestorePointW missing");
+}
+
+TEST_F(Tweaks, MemoryNamesThisComputerToWmicAndTurnsCompressionOff) {
+    const FakeTool wmic(SystemToolPath(L"wbem\\wmic.exe"), Log());
+    EXPECT_TRUE(ApplyMemory());
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    GetComputerNameW(name, &size);
+    const std::vector<std::wstring> calls = Calls();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0], L"\"" + SystemToolPath(L"wbem\\wmic.exe") + L"\" computersystem where name=\"" + name +
+                            L"\" set AutomaticManagedPagefile=True");
+    EXPECT_NE(calls[1].find(L"Disable-MMAgent -MemoryCompression"), std::wstring::npos);
+    EXPECT_EQ(Item(L"PAGEFILE").detail, L"AutomaticManagedPagefile = True");
+    EXPECT_EQ(Item(L"MEMCOMP").detail, L"MemoryCompression  \u2192  off");
+    EXPECT_EQ(State(L"MemCompDisabled"), 1u);
+    EXPECT_EQ(State(L"MemoryApplied"), 1u);
+
+    EXPECT_TRUE(RestoreMemory());
+    EXPECT_NE(Calls().back().find(L"Enable-MMAgent -MemoryCompression -ErrorAction SilentlyContinue"), std::wstring::npos);
+}
+
+TEST_F(Tweaks, MemoryWithoutWmicUsesCimAndToolFailuresFailOnlyTheirItem) {
+    const std::wstring wmicPath = SystemToolPath(L"wbem\\wmic.exe");
+    const bool hadWmic = FileExists(wmicPath);
+    if (hadWmic) MoveFileExW(wmicPath.c_str(), (wmicPath + L".away").c_str(), MOVEFILE_REPLACE_EXISTING);
+    SetEnvironmentVariableW(L"QV_FAKE_FAIL_IF_CONTAINS", L"MMAgent");
+    EXPECT_TRUE(ApplyMemory());
+    SetEnvironmentVariableW(L"QV_FAKE_FAIL_IF_CONTAINS", nullptr);
+    if (hadWmic) MoveFileExW((wmicPath + L".away").c_str(), wmicPath.c_str(), MOVEFILE_REPLACE_EXISTING);
+    ASSERT_GE(Calls().size(), 1u);
+    EXPECT_NE(Calls()[0].find(L"Set-CimInstance -Property @{AutomaticManagedPagefile=$true}"), std::wstring::npos);
+    EXPECT_EQ(Item(L"PAGEFILE").status, TweakWritten);
+    EXPECT_EQ(Item(L"MEMCOMP").status, TweakFailed);
+    EXPECT_EQ(Item(L"MEMCOMP").detail, L"Disable-MMAgent failed (MMAgent cmdlet missing?)");
+}
+
+TEST_F(Tweaks, StorageRunsEachToolDisablesSysMainAndRestoresItsStartType) {
+    FakePowerStore store;
+    for (const PowerSettingRow& row : StoragePowerRows()) store.Set(row.setting, PowerSource::Ac, 1);
+    store.unreadable.insert(GuidText(StoragePowerRows()[1].setting));
+    const FakeTool fsutil(SystemToolPath(L"fsutil.exe"), Log());
+    const FakeTool powercfg(SystemToolPath(L"powercfg.exe"), Log());
+    const FakeDisks disks({DiskCacheOutcome::AlreadyOn, DiskCacheOutcome::Failed});
+    const FakeSysMain sysMain(SERVICE_AUTO_START);
+    SetEnvironmentVariableW(L"QV_FAKE_FAIL_IF_CONTAINS", L"disablelastaccess");
+
+    EXPECT_TRUE(ApplyStorage());
+    SetEnvironmentVariableW(L"QV_FAKE_FAIL_IF_CONTAINS", nullptr);
+    EXPECT_EQ(Item(L"ASPM").detail, L"1  \u2192  0");
+    EXPECT_EQ(Item(L"DISKIDLE").detail, L"(hidden/unread)  \u2192  0s");
+    EXPECT_EQ(State(L"Pwr_ASPM_hadAc"), 1u);
+    EXPECT_EQ(State(L"Pwr_DISKIDLE_hadAc"), 0xDEADBEEFu);
+    EXPECT_EQ(Item(L"TRIM").detail, L"DisableDeleteNotify  \u2192  0 (TRIM on)");
+    EXPECT_EQ(Item(L"SYSMAIN").detail, L"SysMain stopped and disabled");
+    EXPECT_EQ(FakeSysMain::StartType(), static_cast<DWORD>(SERVICE_DISABLED));
+    EXPECT_EQ(State(L"GpuSvc_SysMain_start"), static_cast<uint32_t>(SERVICE_AUTO_START));
+    EXPECT_EQ(Item(L"HIBER").detail, L"hibernate off, hiberfil.sys removed");
+    EXPECT_EQ(Item(L"WRITECACHE").detail, L"write cache on for 1 disk(s), 1 could not be changed");
+    EXPECT_EQ(Item(L"WRITECACHE").status, TweakWritten);
+    EXPECT_EQ(Item(L"LASTACCESS").status, TweakFailed);
+    EXPECT_EQ(Item(L"LASTACCESS").detail, L"fsutil last-access set failed");
+    EXPECT_TRUE(feed.Logged(L"Applied 7 storage tweak(s), 1 failed."));
+    EXPECT_EQ(State(L"StorageApplied"), 1u);
+    const std::wstring fsutilPath = L"\"" + SystemToolPath(L"fsutil.exe") + L"\" ";
+    const std::wstring powercfgPath = L"\"" + SystemToolPath(L"powercfg.exe") + L"\" ";
+    const std::vector<std::wstring> calls = Calls();
+    EXPECT_NE(std::find(calls.begin(), calls.end(), fsutilPath + L"behavior set DisableDeleteNotify 0"), calls.end());
+    EXPECT_NE(std::find(calls.begin(), calls.end(), fsutilPath + L"behavior set disablelastaccess 1"), calls.end());
+    EXPECT_NE(std::find(calls.begin(), calls.end(), powercfgPath + L"-h off"), calls.end());
+
+    EXPECT_TRUE(RestoreStorage());
+    EXPECT_EQ(store.Value(StoragePowerRows()[0].setting, PowerSource::Ac), 1u);
+    EXPECT_EQ(FakeSysMain::StartType(), static_cast<DWORD>(SERVICE_AUTO_START));
+    EXPECT_TRUE(feed.Logged(L"Restored SysMain start type."));
+}
+
+TEST_F(Tweaks, WriteCacheOfNoDiskFailsTheItemAndAbsentSysMainStillCountsAsWritten) {
+    FakePowerStore store;
+    const FakeTool fsutil(SystemToolPath(L"fsutil.exe"), Log());
+    const FakeTool powercfg(SystemToolPath(L"powercfg.exe"), Log());
+    const FakeDisks disks({});
+    EXPECT_TRUE(ApplyStorage());
+    EXPECT_EQ(Item(L"WRITECACHE").detail, L"write cache on for 0 disk(s)");
+    EXPECT_EQ(Item(L"WRITECACHE").status, TweakFailed);
+    EXPECT_EQ(Item(L"SYSMAIN").detail, L"SysMain already absent or could not be changed");
+    EXPECT_EQ(Item(L"SYSMAIN").status, TweakWritten);
+    // Nothing on record for SysMain: the restore leaves services alone.
+    EXPECT_TRUE(RestoreStorage());
+    EXPECT_FALSE(feed.Logged(L"Restored SysMain start type."));
+}
