@@ -10,8 +10,6 @@
 #include "tweaks/memory_storage.h"
 #include "tweaks/restore_point.h"
 
-namespace {
-
 bool DecideCpuTune(const Options& options, int cpuClass) {
     if (options.ppm) return true;
     if (options.yes) return cpuClass == CpuLocked;
@@ -33,6 +31,8 @@ bool DecideCpuTune(const Options& options, int cpuClass) {
                        false);
     }
 }
+
+namespace {
 
 void RunWithDwell(const Options& options, bool (*step)()) {
     SetDwellEnabled(!options.noPause);

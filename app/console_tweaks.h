@@ -4,6 +4,10 @@
 
 class Feed;
 
+// Whether CPU Tune runs for this processor class: "--ppm" forces it, "--yes" applies it only to
+// a locked CPU, otherwise the user is asked (without a console the question's default holds).
+bool DecideCpuTune(const Options& options, int cpuClass);
+
 // Step results: 0 done, 1 failed, 2 skipped or declined.
 int ConsolePpmStep(const Options& options);
 // The restore point, memory and storage questions of the default flow.

@@ -5,11 +5,15 @@
 #include <chrono>
 #include <cstdio>
 
+#include "foundation/state.h"
+#include "foundation/system.h"
 #include "foundation/text.h"
+#include "support/fakes.h"
 #include "support/simulated_timer_kernel.h"
 #include "support/test_support.h"
 #include "timer/benchmark.h"
 #include "timer/sampling.h"
+#include "tweaks/cpu_tune.h"
 
 namespace {
 
@@ -75,11 +79,37 @@ void EstimateVersusSimulatedRun() {
     }
 }
 
+// CPU Tune on the in-memory power store: wall time with the dwells skipped, and the pacing
+// the dwells add up to on a simulated clock.
+void CpuTuneTimings() {
+    TempFolder folder;
+    const ScopedEnvironment data(L"ProgramData", folder.Path().c_str());
+    FakePowerStore store;
+    SetDwellEnabled(false);
+    const auto start = std::chrono::steady_clock::now();
+    ApplyCpuTune();
+    const double seconds = SecondsOf(std::chrono::steady_clock::now() - start);
+
+    SimulatedTimerConfig instant;
+    instant.instant = true;
+    SimulatedTimerKernel clock(instant);
+    const ScopedTimerKernel scope(&clock);
+    SetDwellEnabled(true);
+    const double begin = clock.NowMs();
+    ApplyCpuTune();
+    SetDwellEnabled(false);
+    std::printf("CPU Tune with --no-pause: %.3f s wall; with dwells: %.1f s of pacing\n", seconds,
+                (clock.NowMs() - begin) / 1000);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKernelKey, L"ThreadDpcEnable");
+}
+
 }  // namespace
 
 int main() {
     OverheadPerSample();
     RealSamplingRatio();
     EstimateVersusSimulatedRun();
+    CpuTuneTimings();
     return 0;
 }

@@ -1,4 +1,6 @@
 #include "app/console_benchmark.h"
+#include "app/console_tweaks.h"
+#include "tweaks/cpu_probe.h"
 
 #include <windows.h>
 
@@ -54,4 +56,20 @@ TEST(BenchmarkParamsFrom, PresetCountsUnlessSpelledOut) {
     EXPECT_EQ(p.samples, 18u);
     EXPECT_EQ(p.passes, 5u);
     EXPECT_EQ(p.verify, 187u);
+}
+
+TEST(CpuTuneDecision, YesAppliesOnlyToALockedCpuAndPpmForcesIt) {
+    Options yes;
+    yes.yes = true;
+    EXPECT_TRUE(DecideCpuTune(yes, CpuLocked));
+    EXPECT_FALSE(DecideCpuTune(yes, CpuDynamic));
+    EXPECT_FALSE(DecideCpuTune(yes, CpuUnclear));
+    Options forced = yes;
+    forced.ppm = true;
+    EXPECT_TRUE(DecideCpuTune(forced, CpuDynamic));
+    // Without a console each question takes its default: yes only for a locked CPU.
+    Options none;
+    EXPECT_TRUE(DecideCpuTune(none, CpuLocked));
+    EXPECT_FALSE(DecideCpuTune(none, CpuDynamic));
+    EXPECT_FALSE(DecideCpuTune(none, CpuUnclear));
 }

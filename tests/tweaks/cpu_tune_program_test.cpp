@@ -1,0 +1,93 @@
+// CPU Tune and its uninstall through the shipped program, with a stand-in power library beside
+// a copy of it (Wine's own is a stub) and a fake powercfg.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "foundation/state.h"
+#include "foundation/system.h"
+#include "support/fakes.h"
+#include "support/test_support.h"
+#include "tweaks/power_rows.h"
+
+namespace {
+
+constexpr const wchar_t* kFakePower = L"Software\\QuorvantisTests\\FakePower";
+constexpr const wchar_t* kAppOverrides = L"Software\\Wine\\AppDefaults\\Quorvantis.exe\\DllOverrides";
+constexpr GUID kBalanced{0x381b4222, 0xf694, 0x41f0, {0x96, 0x85, 0xff, 0x5b, 0xb2, 0x60, 0xdf, 0x2e}};
+
+std::wstring FakeValueKey(const GUID& setting) {
+    return std::wstring(kFakePower) + L"\\" + GuidText(kBalanced) + L"\\" + GuidText(setting);
+}
+
+uint32_t FakeValue(const GUID& setting, const wchar_t* source) {
+    uint32_t value = 0xDEADBEEF;
+    DWORD size = sizeof(value);
+    RegGetValueW(HKEY_CURRENT_USER, FakeValueKey(setting).c_str(), source, RRF_RT_REG_DWORD, nullptr, &value, &size);
+    return value;
+}
+
+const PowerSettingRow& PerfCheck() { return CpuTuneRows()[4]; }
+
+class CpuTuneProgram : public testing::Test {
+protected:
+    TempFolder folder;
+    TempFolder app;
+    ScopedEnvironment data{L"ProgramData", folder.Path().c_str()};
+    FakeTool powercfg{SystemToolPath(L"powercfg.exe"), folder.File(L"tools.log")};
+
+    void SetUp() override {
+        Clean();
+        ASSERT_TRUE(CopyFileW((BinDirectory() + L"\\Quorvantis.exe").c_str(), app.File(L"Quorvantis.exe").c_str(), FALSE));
+        ASSERT_TRUE(CopyFileW((BinDirectory() + L"\\fake_powrprof.dll").c_str(), app.File(L"powrprof.dll").c_str(), FALSE));
+        RegSetKeyValueW(HKEY_CURRENT_USER, kAppOverrides, L"powrprof", REG_SZ, L"native,builtin",
+                        sizeof(L"native,builtin"));
+        RegSetKeyValueW(HKEY_CURRENT_USER, kFakePower, L"Active", REG_BINARY, &kBalanced, sizeof(kBalanced));
+        const DWORD fifteen = 15;
+        RegSetKeyValueW(HKEY_CURRENT_USER, FakeValueKey(PerfCheck().setting).c_str(), L"ac", REG_DWORD, &fifteen, 4);
+    }
+    void TearDown() override { Clean(); }
+
+    static void Clean() {
+        RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\QuorvantisTests");
+        RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\Quorvantis.exe");
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKernelKey, L"ThreadDpcEnable");
+    }
+    ProgramRun Run(const wchar_t* arguments) { return RunProgram(app.File(L"Quorvantis.exe"), arguments, 120000); }
+    std::string Log() { return ReadFileBytes(folder.File(L"Quorvantis\\Quorvantis.log")); }
+};
+
+}  // namespace
+
+TEST_F(CpuTuneProgram, ApplyStatusAndUninstallRoundTrip) {
+    ASSERT_EQ(Run(L"--apply-ppm --ppm --yes --no-pause").exitCode, 0u) << Log();
+    const std::string log = Log();
+    EXPECT_NE(log.find("classified: LOCKED / static \xE2\x80\x94 frequency held at 3600 MHz idle and busy"),
+              std::string::npos);
+    EXPECT_NE(log.find("Applying processor power-management tweaks (from Ravelguide, for static-frequency CPUs)."),
+              std::string::npos);
+    EXPECT_NE(log.find("    15ms  \xE2\x86\x92  5000ms\r\n"), std::string::npos);
+    EXPECT_NE(log.find("Applied 23 PPM tweak(s).\r\n"), std::string::npos) << log;
+
+    uint32_t value = 0;
+    ASSERT_TRUE(ReadStateDword(L"PpmApplied", value));
+    EXPECT_EQ(value, 1u);
+    ASSERT_TRUE(ReadStateDword(L"Ppm_PERFCHECK_ac", value));
+    EXPECT_EQ(value, 15u);
+    EXPECT_FALSE(ReadStateDword(L"Ppm_PERFCHECK_hadDc", value)) << "the DC value was never there to record";
+    EXPECT_EQ(FakeValue(PerfCheck().setting, L"ac"), 5000u);
+    EXPECT_EQ(FakeValue(PerfCheck().setting, L"dc"), 5000u);
+    ASSERT_TRUE(ReadDword(kKernelKey, L"ThreadDpcEnable", value));
+    EXPECT_EQ(value, 0u);
+
+    ASSERT_EQ(Run(L"--status").exitCode, 0u);
+    EXPECT_NE(Log().find("PPM tweaks: applied (PERFCHECK 5000 ms, core parking off, idle thresholds 95%)"),
+              std::string::npos);
+
+    ASSERT_EQ(Run(L"--uninstall").exitCode, 0u) << Log();
+    EXPECT_NE(Log().find("Restored 2 PPM setting(s) to their previous values."), std::string::npos) << Log();
+    EXPECT_EQ(FakeValue(PerfCheck().setting, L"ac"), 15u);
+    EXPECT_FALSE(ReadDword(kKernelKey, L"ThreadDpcEnable", value));
+    EXPECT_FALSE(ReadStateDword(L"PpmApplied", value));
+}
