@@ -49,6 +49,7 @@ int RunLockedCommand(const Options& options, const std::vector<std::wstring>& ar
     if (command == L"start" || command == L"stop") return StartOrStopCommand(command == L"start");
     if (command.empty()) return RunConsoleFlow(options, true);
     if (command == L"ppm") return ConsolePpmStep(options) == 1 ? 1 : 0;
+    if (command == L"gpu") return ConsoleGpuStep(options) == 1 ? 1 : 0;
     if (command == L"prepare" || command == L"memory" || command == L"storage") return RunSingleTweakCommand(options);
     return CommandNotInThisBuild(command);
 }

@@ -100,6 +100,7 @@ int RunConsoleFlow(const Options& options, bool full) {
     LogInfo(L"Remove with:          Quorvantis.exe --uninstall");
     // The tweak steps' own outcomes never stop the flow.
     ConsolePpmStep(options);
+    ConsoleGpuStep(options);
     ConsoleMemoryStep(options);
     ConsoleStorageStep(options);
     PrintReview();
@@ -142,6 +143,7 @@ int ShowStatus() {
                            Ms(desired), InstalledExePath().c_str()));
     }
     ShowPpmStatus();
+    ShowGpuStatus();
     return 0;
 }
 

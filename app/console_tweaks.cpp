@@ -5,6 +5,8 @@
 #include "foundation/log.h"
 #include "foundation/state.h"
 #include "foundation/text.h"
+#include "gpu/adapters.h"
+#include "gpu/gpu_tweaks.h"
 #include "tweaks/cpu_probe.h"
 #include "tweaks/cpu_tune.h"
 #include "tweaks/memory_storage.h"
@@ -69,6 +71,27 @@ int ConsolePpmStep(const Options& options) {
     return ApplyCpuTune() ? 0 : 1;
 }
 
+int ConsoleGpuStep(const Options& options) {
+    if (options.noGpu) {
+        LogInfo(L"Skipping GPU tweaks (--no-gpu).");
+        return 2;
+    }
+    const GpuProbeView probe = ProbeGpu();
+    PrintGpuProbe(probe);
+    if (probe.tweaksApplied) LogInfo(L"GPU tweaks were applied on a previous run; writing them again to harden and verify.");
+    if (!options.gpu && !options.yes &&
+        !Confirm(options,
+                 L"Apply GPU driver optimization (HAGS, overlays off, NVIDIA/AMD control-panel equivalents: max "
+                 L"performance, VSync off, low latency, ReBAR, P2 off)?",
+                 true)) {
+        LogInfo(L"GPU tweaks not applied. Re-run with --apply-gpu, or pass --gpu to force them.");
+        return 2;
+    }
+    SetDwellEnabled(!options.noPause);
+    LogInfo(L"Applying GPU driver optimization tweaks. Each change is explained before it is written.");
+    return ApplyGpuTweaks() ? 0 : 1;
+}
+
 void ConsoleRestorePointStep(const Options& options) {
     if (options.noPrepare) return;
     if (options.yes || Confirm(options, L"Create a System Restore point before tuning?", true)) {
@@ -109,6 +132,19 @@ void ShowPpmStatus() {
         return;
     }
     LogInfo(FormatText(L"PPM tweaks: not applied (%ls)", ProbeCpu().detail.c_str()));
+}
+
+void ShowGpuStatus() {
+    uint32_t applied = 0;
+    if (ReadStateDword(L"GpuApplied", applied) && applied != 0) {
+        LogInfo(L"GPU tweaks: applied (HAGS, overlays, NVIDIA/AMD driver profile)");
+        return;
+    }
+    LogInfo(FormatText(L"GPU tweaks: not applied (%ls)", ProbeGpu().summary.c_str()));
+}
+
+int GpuConfigWorker(Feed* feed) {
+    return RunWorker(feed, L"GPU CONFIG", L"applying GPU driver / Windows graphics tweaks", ApplyGpuTweaks);
 }
 
 int CpuTuneWorker(Feed* feed) {

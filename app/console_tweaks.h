@@ -10,17 +10,20 @@ bool DecideCpuTune(const Options& options, int cpuClass);
 
 // Step results: 0 done, 1 failed, 2 skipped or declined.
 int ConsolePpmStep(const Options& options);
+int ConsoleGpuStep(const Options& options);
 // The restore point, memory and storage questions of the default flow.
 void ConsoleRestorePointStep(const Options& options);
 void ConsoleMemoryStep(const Options& options);
 void ConsoleStorageStep(const Options& options);
 // "--apply-prepare", "--apply-memory", "--apply-storage": 0 when the step succeeds, else 1.
 int RunSingleTweakCommand(const Options& options);
-// The status report's PPM line.
+// The status report's PPM and GPU lines.
 void ShowPpmStatus();
+void ShowGpuStatus();
 
 // Worker entries: set the thread's feed and dwell flag, announce the step, run it; 0 or 1.
 int CpuTuneWorker(Feed* feed);
 int PrepareWorker(Feed* feed);
 int MemoryWorker(Feed* feed);
 int StorageWorker(Feed* feed);
+int GpuConfigWorker(Feed* feed);

@@ -17,6 +17,7 @@
 #include "service/service_wait.h"
 #include "timer/sampling.h"
 #include "timer/timer_kernel.h"
+#include "gpu/gpu_tweaks.h"
 #include "tweaks/cpu_tune.h"
 #include "tweaks/memory_storage.h"
 
@@ -219,6 +220,7 @@ bool UninstallEverything() {
     RemoveLegacyService();
     RunProcess(L"C:\\Windows\\System32\\schtasks.exe", L"/Delete /F /TN \"Quorvantis Guard\"", 15000);
     RestoreCpuTune();
+    RestoreGpuTweaks();
     RestoreMemory();
     RestoreStorage();
     RestoreGlobalFlag();

@@ -1,0 +1,66 @@
+// The pure rules of adapter discovery: text matching, PCI id parsing and the offer choice.
+#include <cwctype>
+
+#include "gpu/adapters.h"
+
+bool ContainsNoCase(const std::wstring& text, const wchar_t* needle) {
+    if (text.empty()) return false;
+    std::wstring lowerText = text;
+    std::wstring lowerNeedle = needle;
+    for (wchar_t& c : lowerText) c = static_cast<wchar_t>(std::towlower(c));
+    for (wchar_t& c : lowerNeedle) c = static_cast<wchar_t>(std::towlower(c));
+    return lowerText.find(lowerNeedle) != std::wstring::npos;
+}
+
+std::wstring FindHexToken(const std::wstring& hardwareId, const wchar_t* token, size_t count) {
+    std::wstring id = hardwareId;
+    std::wstring lowerToken = token;
+    for (wchar_t& c : id) c = static_cast<wchar_t>(std::towlower(c));
+    for (wchar_t& c : lowerToken) c = static_cast<wchar_t>(std::towlower(c));
+    const size_t at = id.find(lowerToken);
+    if (at == std::wstring::npos || id.size() - at - lowerToken.size() < count) return {};
+    std::wstring digits = id.substr(at + lowerToken.size(), count);
+    for (wchar_t& c : digits) {
+        if (!std::iswxdigit(c)) return {};
+        c = static_cast<wchar_t>(std::towupper(c));
+    }
+    return digits;
+}
+
+PciIds ParsePciIds(const std::wstring& hardwareId) {
+    PciIds ids;
+    ids.vendor = FindHexToken(hardwareId, L"VEN_", 4);
+    ids.device = FindHexToken(hardwareId, L"DEV_", 4);
+    const std::wstring subsys = FindHexToken(hardwareId, L"SUBSYS_", 8);
+    if (!subsys.empty()) {
+        ids.subsystem = subsys.substr(0, 4);
+        ids.subsystemVendor = subsys.substr(4, 4);
+    }
+    return ids;
+}
+
+OfferChoice ChooseOfferAdapter(const std::vector<DisplayAdapter>& inventory) {
+    const auto pick = [&](int vendor) -> const DisplayAdapter* {
+        const DisplayAdapter* first = nullptr;
+        for (const DisplayAdapter& a : inventory) {
+            if (a.vendor != vendor) continue;
+            if (a.discrete) return &a;
+            if (first == nullptr) first = &a;
+        }
+        return first;
+    };
+    bool hasIntel = false;
+    for (const DisplayAdapter& a : inventory) hasIntel = hasIntel || a.vendor == GpuIntel;
+    OfferChoice choice;
+    const DisplayAdapter* nvidia = pick(GpuNvidia);
+    const DisplayAdapter* amd = pick(GpuAmd);
+    if (nvidia != nullptr) {
+        choice.chosen = *nvidia;
+        if (amd != nullptr) choice.otherAdapterName = amd->name;
+    } else if (amd != nullptr) {
+        choice.chosen = *amd;
+    } else {
+        choice.message = hasIntel ? L"Intel graphics stay on the current driver." : L"No NVIDIA or AMD display adapter was found.";
+    }
+    return choice;
+}

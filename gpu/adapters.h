@@ -1,0 +1,55 @@
+#pragma once
+// What the machine's graphics hardware is, read straight from the display-adapter class key.
+#include <optional>
+#include <string>
+#include <vector>
+
+enum GpuVendor : int { GpuAny = 0, GpuNvidia = 1, GpuAmd = 2, GpuIntel = 3 };
+
+inline constexpr const wchar_t* kDisplayClassKey =
+    L"SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e968-e325-11ce-bfc1-08002be10318}";
+
+struct GpuProbeView {
+    bool hasNvidia = false;
+    bool hasAmd = false;
+    bool hasIntel = false;
+    bool hagsOn = false;
+    bool tweaksApplied = false;
+    std::wstring name;
+    std::wstring summary;
+};
+
+struct PciIds {
+    std::wstring device;
+    std::wstring vendor;
+    std::wstring subsystem;
+    std::wstring subsystemVendor;
+};
+
+struct DisplayAdapter {
+    std::wstring name;
+    std::wstring driverVersion;
+    PciIds ids;
+    int vendor = GpuAny;
+    bool discrete = false;
+};
+
+struct OfferChoice {
+    std::optional<DisplayAdapter> chosen;
+    std::wstring otherAdapterName;
+    std::wstring message;  // why nothing was chosen
+};
+
+// Case-insensitive substring test; an empty text never matches.
+bool ContainsNoCase(const std::wstring& text, const wchar_t* needle);
+// The count hex digits right after the token (case-insensitive), upper-cased; empty when absent.
+std::wstring FindHexToken(const std::wstring& hardwareId, const wchar_t* token, size_t count);
+PciIds ParsePciIds(const std::wstring& hardwareId);
+OfferChoice ChooseOfferAdapter(const std::vector<DisplayAdapter>& inventory);
+
+bool AdapterMatchesVendor(const std::wstring& keyPath, int vendor);
+std::vector<std::wstring> AdapterKeysForVendor(int vendor);
+GpuProbeView ProbeGpu();
+void PrintGpuProbe(const GpuProbeView& view);
+std::vector<DisplayAdapter> EnumerateDisplayAdapters();
+void FillSubsystemFromPciEnum(PciIds& ids, const wchar_t* serviceName);
