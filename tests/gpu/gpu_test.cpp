@@ -1,0 +1,299 @@
+// Adapter discovery and the GPU catalogue against adapter keys created in the test prefix's
+// registry, the prefix's service manager, and a stand-in nvapi64.dll placed beside the program.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <tuple>
+
+#include "foundation/state.h"
+#include "foundation/system.h"
+#include "foundation/text.h"
+#include "foundation/unique_handle.h"
+#include "gpu/adapters.h"
+#include "gpu/gpu_catalogue.h"
+#include "gpu/gpu_tweaks.h"
+#include "support/test_support.h"
+
+namespace {
+
+constexpr const wchar_t* kBackup = L"SOFTWARE\\QuorvantisTests\\DisplayBackup";
+constexpr const wchar_t* kFakeNvapi = L"Software\\QuorvantisTests\\FakeNvapi";
+constexpr const wchar_t* kPciEnum = L"SYSTEM\\CurrentControlSet\\Enum\\PCI";
+
+std::wstring AdapterKey(int index) { return FormatText(L"%ls\\%04d", kDisplayClassKey, index); }
+
+void AddAdapter(int index, const wchar_t* desc, const wchar_t* provider = nullptr, const wchar_t* hardwareId = nullptr) {
+    WriteString(RegRoot::LocalMachine, AdapterKey(index), L"DriverDesc", desc);
+    if (provider != nullptr) WriteString(RegRoot::LocalMachine, AdapterKey(index), L"ProviderName", provider);
+    if (hardwareId != nullptr) WriteString(RegRoot::LocalMachine, AdapterKey(index), L"MatchingDeviceId", hardwareId);
+}
+
+// The value of every catalogue target in both hives, to prove the uninstall leaves them as found.
+using Snapshot = std::vector<std::tuple<std::wstring, bool, uint32_t>>;
+Snapshot TakeSnapshot(const std::vector<std::wstring>& adapterKeys) {
+    Snapshot snapshot;
+    const auto add = [&](RegRoot root, const std::wstring& key, const std::wstring& name) {
+        uint32_t value = 0;
+        const bool present = ReadDwordIn(root, key, name, value);
+        snapshot.emplace_back((root == RegRoot::CurrentUser ? L"HKCU\\" : L"HKLM\\") + key + L":" + name, present, value);
+    };
+    for (const GpuTweak& row : GpuCatalogue()) {
+        if (row.kind != GpuTweakKind::Registry) continue;
+        if (row.perAdapter) {
+            for (const std::wstring& key : adapterKeys) add(RegRoot::LocalMachine, key, row.valueName);
+        } else {
+            add(RegRoot::LocalMachine, row.keyPath, row.valueName);
+            add(RegRoot::CurrentUser, row.keyPath, row.valueName);
+        }
+    }
+    return snapshot;
+}
+
+void PutBack(const Snapshot& snapshot) {
+    for (const auto& [where, present, value] : snapshot) {
+        const RegRoot root = where.rfind(L"HKCU", 0) == 0 ? RegRoot::CurrentUser : RegRoot::LocalMachine;
+        const std::wstring path = where.substr(5);
+        const std::wstring key = path.substr(0, path.rfind(L':'));
+        const std::wstring name = path.substr(path.rfind(L':') + 1);
+        if (present) WriteDword(root, key, name, value);
+        else RegDeleteKeyValueW(root == RegRoot::CurrentUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE, key.c_str(), name.c_str());
+    }
+}
+
+void DeleteServiceNamed(const wchar_t* name) {
+    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    const UniqueServiceHandle service(OpenServiceW(manager.get(), name, DELETE));
+    if (service) DeleteService(service.get());
+}
+
+class Gpu : public testing::Test {
+protected:
+    TempFolder folder;
+    ScopedEnvironment data{L"ProgramData", folder.Path().c_str()};
+    RecordingFeed feed;
+    ScopedFeed feedScope{&feed};
+    Snapshot before;
+
+    void SetUp() override {
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kBackup);
+        UniqueKey classKey, backup;
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kDisplayClassKey, 0, KEY_READ, classKey.put());
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, kBackup, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, backup.put(), nullptr);
+        RegCopyTreeW(classKey.get(), nullptr, backup.get());
+        for (int i = 0; i < 40; ++i) RegDeleteTreeW(HKEY_LOCAL_MACHINE, AdapterKey(i).c_str());
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
+        RegDeleteTreeW(HKEY_CURRENT_USER, kFakeNvapi);
+        before = TakeSnapshot({});
+        SetDwellEnabled(false);
+    }
+    void TearDown() override {
+        PutBack(before);
+        for (int i = 0; i < 40; ++i) RegDeleteTreeW(HKEY_LOCAL_MACHINE, AdapterKey(i).c_str());
+        UniqueKey classKey, backup;
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kDisplayClassKey, 0, KEY_ALL_ACCESS, classKey.put());
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kBackup, 0, KEY_READ, backup.put());
+        RegCopyTreeW(backup.get(), nullptr, classKey.get());
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\QuorvantisTests");
+        RegDeleteTreeW(HKEY_CURRENT_USER, kFakeNvapi);
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(kPciEnum) + L"\\VEN_10DE&DEV_2786&SUBSYS_51411462&REV_A1").c_str());
+        DeleteServiceNamed(L"NvTelemetryContainer");
+        DeleteFileW((BinDirectory() + L"\\nvapi64.dll").c_str());
+    }
+
+    static void InstallFakeNvapi() {
+        ASSERT_TRUE(CopyFileW((BinDirectory() + L"\\fake_nvapi64.dll").c_str(), (BinDirectory() + L"\\nvapi64.dll").c_str(),
+                              FALSE));
+    }
+    static uint32_t State(const std::wstring& name) {
+        uint32_t value = 0xDEADBEEF;
+        ReadStateDword(name, value);
+        return value;
+    }
+    static uint32_t Profile(const wchar_t* id) {
+        uint32_t value = 0xDEADBEEF;
+        ReadDwordIn(RegRoot::CurrentUser, std::wstring(kFakeNvapi) + L"\\Profile", id, value);
+        return value;
+    }
+    const TweakItem& Item(const wchar_t* alias) {
+        for (const TweakItem& item : feed.itemLists.back()) {
+            if (item.alias == alias) return item;
+        }
+        throw std::logic_error("no such item");
+    }
+};
+
+}  // namespace
+
+TEST(AdapterText, SubstringMatchingAndPciIds) {
+    EXPECT_TRUE(ContainsNoCase(L"Corporation ATIonic", L"ati"));
+    EXPECT_TRUE(ContainsNoCase(L"Search Architecture", L"Arc"));
+    EXPECT_TRUE(ContainsNoCase(L"Marx Display", L"RX")) << "no word boundaries";
+    EXPECT_FALSE(ContainsNoCase(L"", L"a"));
+    const PciIds ids = ParsePciIds(L"PCI\\VEN_10de&DEV_2786&SUBSYS_51411462&REV_A1");
+    EXPECT_EQ(ids.device, L"2786");
+    EXPECT_EQ(ids.vendor, L"10DE");
+    EXPECT_EQ(ids.subsystem, L"5141");
+    EXPECT_EQ(ids.subsystemVendor, L"1462");
+    const PciIds bare = ParsePciIds(L"PCI\\VEN_10DE&DEV_27G6");
+    EXPECT_EQ(bare.device, L"") << "a non-hex digit leaves the field empty";
+    EXPECT_EQ(bare.subsystem, L"");
+}
+
+TEST(AdapterText, OfferChoicePrefersDiscreteNvidiaAndNamesTheOtherVendor) {
+    const DisplayAdapter rtx{L"NVIDIA GeForce RTX 4070", L"", {}, GpuNvidia, true};
+    const DisplayAdapter igpu{L"AMD Radeon(TM) Graphics", L"", {}, GpuAmd, false};
+    const DisplayAdapter intel{L"Intel(R) UHD Graphics 770", L"", {}, GpuIntel, false};
+    OfferChoice choice = ChooseOfferAdapter({igpu, rtx, intel});
+    ASSERT_TRUE(choice.chosen.has_value());
+    EXPECT_EQ(choice.chosen->name, rtx.name);
+    EXPECT_EQ(choice.otherAdapterName, igpu.name);
+    choice = ChooseOfferAdapter({intel});
+    EXPECT_FALSE(choice.chosen.has_value());
+    EXPECT_EQ(choice.message, L"Intel graphics stay on the current driver.");
+    EXPECT_EQ(ChooseOfferAdapter({}).message, L"No NVIDIA or AMD display adapter was found.");
+}
+
+TEST_F(Gpu, ProbeNamesTheFirstAdapterAndSummarisesAllOfThem) {
+    AddAdapter(0, L"NVIDIA GeForce RTX 4070", L"NVIDIA");
+    AddAdapter(1, L"AMD Radeon(TM) Graphics", L"Advanced Micro Devices, Inc.");
+    AddAdapter(32, L"Intel(R) Arc(TM) A770 Graphics", L"Intel Corporation");  // past the 32 probed indexes
+    WriteString(RegRoot::LocalMachine, AdapterKey(2), L"DriverDesc", std::wstring(300, L'x'));  // too long: absent
+    WriteDword(RegRoot::LocalMachine, L"SYSTEM\\CurrentControlSet\\Control\\GraphicsDrivers", L"HwSchMode", 2);
+    const GpuProbeView view = ProbeGpu();
+    EXPECT_EQ(view.name, L"NVIDIA GeForce RTX 4070");
+    EXPECT_EQ(view.summary, L"NVIDIA GeForce RTX 4070 + AMD Radeon(TM) Graphics  \u00B7  HAGS on  \u00B7  NVIDIA  \u00B7  AMD");
+    EXPECT_FALSE(view.hasIntel);
+    EXPECT_EQ(AdapterKeysForVendor(GpuNvidia), std::vector<std::wstring>{AdapterKey(0)});
+}
+
+TEST_F(Gpu, BasicDisplayOnlyIsNamedButNotOffered) {
+    AddAdapter(0, L"Microsoft Basic Display Adapter", L"Microsoft");
+    EXPECT_EQ(ProbeGpu().name, L"Microsoft Basic Display Adapter");
+    EXPECT_TRUE(EnumerateDisplayAdapters().empty());
+    EXPECT_EQ(ChooseOfferAdapter(EnumerateDisplayAdapters()).message, L"No NVIDIA or AMD display adapter was found.");
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, AdapterKey(0).c_str());
+    EXPECT_EQ(ProbeGpu().name, L"no display adapter found");
+    EXPECT_EQ(ProbeGpu().summary.substr(0, 34), L"no PCI display adapters enumerated");
+}
+
+TEST_F(Gpu, InventoryClassifiesDiscreteCardsAndCompletesSubsystemIdsFromThePciTree) {
+    AddAdapter(0, L"NVIDIA GeForce RTX 4070", L"NVIDIA", L"PCI\\VEN_10DE&DEV_2786");
+    AddAdapter(1, L"AMD Radeon(TM) Graphics", L"Advanced Micro Devices, Inc.");
+    AddAdapter(2, L"AMD Radeon RX 7900 XTX", L"Advanced Micro Devices, Inc.");
+    AddAdapter(3, L"AMD Radeon Pro W7800", L"Advanced Micro Devices, Inc.");
+    WriteString(RegRoot::LocalMachine, std::wstring(kPciEnum) + L"\\VEN_10DE&DEV_2786&SUBSYS_51411462&REV_A1\\4&1",
+                L"Service", L"nvlddmkm");
+    const std::vector<DisplayAdapter> inventory = EnumerateDisplayAdapters();
+    ASSERT_EQ(inventory.size(), 4u);
+    EXPECT_EQ(inventory[0].vendor, GpuNvidia);
+    EXPECT_TRUE(inventory[0].discrete);
+    EXPECT_EQ(inventory[0].ids.subsystem, L"5141");
+    EXPECT_EQ(inventory[0].ids.subsystemVendor, L"1462");
+    EXPECT_FALSE(inventory[1].discrete);
+    EXPECT_TRUE(inventory[2].discrete);
+    EXPECT_TRUE(inventory[3].discrete);
+}
+
+TEST_F(Gpu, IntelOnlyMachineRunsTheSixWindowsRows) {
+    // "Corporation" holds "ati", which would count as AMD: the provider must be free of it.
+    AddAdapter(0, L"Intel(R) UHD Graphics 770", L"Intel");
+    ASSERT_TRUE(ApplyGpuTweaks());
+    ASSERT_EQ(feed.itemLists.back().size(), 6u);
+    EXPECT_EQ(feed.itemLists.back().back().alias, L"MMPRIO");
+    EXPECT_EQ(State(L"GpuApplied"), 1u);
+    EXPECT_TRUE(feed.Logged(L"Applied 6 GPU tweak(s). Reboot for HAGS / ReBAR. Uninstall restores the previous values."));
+}
+
+TEST_F(Gpu, NvidiaWithoutItsDriverInterfaceFailsOnlyTheProfileRows) {
+    AddAdapter(0, L"NVIDIA GeForce RTX 4070", L"NVIDIA");
+    AddAdapter(3, L"NVIDIA GeForce RTX 3060", L"NVIDIA");
+    ASSERT_TRUE(ApplyGpuTweaks());
+    EXPECT_TRUE(feed.Logged(L"  nvapi64.dll could not open a DRS session; NVIDIA control-panel (DRS) values will be "
+                            L"retried via registry only."));
+    EXPECT_TRUE(feed.Logged(L"    wrote on 2 adapter key(s)."));
+    EXPECT_EQ(State(L"Gpu_NV_DPS_00_had"), 0u);
+    EXPECT_EQ(State(L"Gpu_NV_DPS_01_had"), 0u);
+    std::wstring key;
+    ASSERT_TRUE(ReadStateString(L"Gpu_NV_DPS_01_key", key));
+    EXPECT_EQ(key, AdapterKey(3));
+    EXPECT_TRUE(feed.Logged(L"    service not present (already gone, or this driver did not install it)."));
+    EXPECT_EQ(Item(L"NV_TELEMETRY").status, TweakWritten);
+    for (const GpuTweak& row : GpuCatalogue()) {
+        if (row.kind == GpuTweakKind::DriverProfile) {
+            EXPECT_EQ(Item(row.alias).status, TweakFailed) << row.alias;
+        }
+    }
+    EXPECT_TRUE(feed.Logged(L"Applied 13 GPU tweak(s), 13 failed. Reboot for HAGS / ReBAR."));
+
+    // Values that were not there before are removed again.
+    ASSERT_TRUE(RestoreGpuTweaks());
+    uint32_t value = 0;
+    EXPECT_FALSE(ReadDword(AdapterKey(0), L"DisableDynamicPstate", value));
+    EXPECT_FALSE(ReadDword(AdapterKey(3), L"PowerMizerEnable", value));
+}
+
+TEST_F(Gpu, DriverProfileRowsAreRecordedWrittenSavedAndRestored) {
+    AddAdapter(0, L"NVIDIA GeForce RTX 4070", L"NVIDIA");
+    InstallFakeNvapi();
+    WriteDword(RegRoot::CurrentUser, std::wstring(kFakeNvapi) + L"\\Profile", L"1057EB71", 0);
+    WriteDword(RegRoot::CurrentUser, std::wstring(kFakeNvapi) + L"\\Reject", L"1057E631", 1);
+    ASSERT_TRUE(ApplyGpuTweaks());
+    EXPECT_EQ(Profile(L"1057EB71"), 1u) << "set and saved";
+    EXPECT_EQ(Profile(L"00A879CF"), 0x08416747u);
+    uint32_t perfLevel = 0;
+    ASSERT_TRUE(ReadDword(AdapterKey(0), L"PerfLevelSrc", perfLevel));
+    EXPECT_EQ(perfLevel, 0x2222u);
+    EXPECT_EQ(State(L"GpuDrs_1057EB71_had"), 1u);
+    EXPECT_EQ(State(L"GpuDrs_1057EB71"), 0u);
+    EXPECT_EQ(State(L"GpuDrs_00A879CF_had"), 0xDEADBEEFu) << "a setting not in the profile gets no record";
+    EXPECT_EQ(Item(L"NV_PWR2").status, TweakFailed);
+    EXPECT_EQ(Item(L"NV_PWR").status, TweakWritten);
+    EXPECT_TRUE(feed.Logged(L"Applied 25 GPU tweak(s), 1 failed."));
+
+    ASSERT_TRUE(RestoreGpuTweaks());
+    EXPECT_EQ(Profile(L"1057EB71"), 0u) << "the recorded 0 is written back";
+}
+
+TEST_F(Gpu, TelemetryServiceIsDisabledAndItsAutomaticStartRestored) {
+    AddAdapter(0, L"NVIDIA GeForce RTX 4070", L"NVIDIA");
+    {
+        const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
+        UniqueServiceHandle(CreateServiceW(manager.get(), L"NvTelemetryContainer", L"NvTelemetryContainer",
+                                           SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
+                                           SERVICE_ERROR_NORMAL, L"C:\\nowhere\\nvtelemetry.exe", nullptr, nullptr, nullptr,
+                                           nullptr, nullptr));
+    }
+    const auto startType = [] {
+        const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+        const UniqueServiceHandle service(OpenServiceW(manager.get(), L"NvTelemetryContainer", SERVICE_QUERY_CONFIG));
+        std::vector<BYTE> buffer(8192);
+        DWORD needed = 0;
+        QueryServiceConfigW(service.get(), reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data()), 8192, &needed);
+        return reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data())->dwStartType;
+    };
+    ASSERT_TRUE(ApplyGpuTweaks());
+    EXPECT_EQ(startType(), static_cast<DWORD>(SERVICE_DISABLED));
+    EXPECT_EQ(State(L"GpuSvc_NvTelemetryContainer_start"), static_cast<uint32_t>(SERVICE_AUTO_START));
+    ASSERT_TRUE(RestoreGpuTweaks());
+    EXPECT_EQ(startType(), static_cast<DWORD>(SERVICE_AUTO_START));
+}
+
+TEST_F(Gpu, ApplyAndUninstallThroughTheProgramLeaveEveryValueAsItWas) {
+    AddAdapter(0, L"NVIDIA GeForce RTX 4070", L"NVIDIA");
+    AddAdapter(1, L"AMD Radeon RX 7900 XTX", L"Advanced Micro Devices, Inc.");
+    WriteDword(RegRoot::LocalMachine, AdapterKey(1), L"EnableUlps", 1);  // one value that existed before
+    WriteDword(RegRoot::CurrentUser, L"SOFTWARE\\Microsoft\\GameBar", L"AutoGameModeEnabled", 0);
+    const Snapshot original = TakeSnapshot({AdapterKey(0), AdapterKey(1)});
+    const std::wstring program = BinDirectory() + L"\\Quorvantis.exe";
+    ASSERT_EQ(RunProgram(program, L"--apply-gpu --gpu --yes --no-pause", 120000).exitCode, 0u);
+    uint32_t value = 0;
+    ASSERT_TRUE(ReadDword(AdapterKey(1), L"EnableUlps", value));
+    EXPECT_EQ(value, 0u);
+    EXPECT_NE(TakeSnapshot({AdapterKey(0), AdapterKey(1)}), original);
+    ASSERT_EQ(RunProgram(program, L"--uninstall --no-pause", 120000).exitCode, 0u);
+    EXPECT_EQ(TakeSnapshot({AdapterKey(0), AdapterKey(1)}), original);
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Microsoft\\GameBar", L"AutoGameModeEnabled");
+}
