@@ -12,6 +12,8 @@
 #include "foundation/system.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
+#include "health/guard.h"
+#include "health/health_check.h"
 #include "service/service_control.h"
 #include "service/service_install.h"
 
@@ -54,6 +56,16 @@ int RunLockedCommand(const Options& options, const std::vector<std::wstring>& ar
     return CommandNotInThisBuild(command);
 }
 
+int RunHealthCommand() {
+    const std::vector<HealthCheck> checks = RunHealthChecks(nullptr);
+    LogInfo(SummarizeHealth(checks).text);
+    for (const HealthCheck& c : checks) {
+        LogInfo(FormatText(L"  [%ls] %ls | %ls | %ls", HealthStatusName(c.status), c.group.c_str(), c.title.c_str(),
+                           c.observed.c_str()));
+    }
+    return 0;
+}
+
 void PauseBeforeClosing() {
     WriteStd(StdStream::Output, L"\nPress Enter to close...");
     std::wstring line;
@@ -86,6 +98,13 @@ int RunConsoleCommand(const Options& options, const std::vector<std::wstring>& a
         return 0;
     }
     if (command == L"status") return ShowStatus();
+    if (command == L"guard") return RunGuard();
+    if (command == L"health") return RunHealthCommand();
+    if (command == L"self-test") {
+        const bool passed = HealthSelfTest() == 0;
+        LogInfo(passed ? L"Health self-test passed." : L"Health self-test failed.");
+        return passed ? 0 : 1;
+    }
     if (command == L"apply") return HoldResolutionInConsole(options);
     if (!IsLockedCommand(command)) return CommandNotInThisBuild(command);
 

@@ -9,6 +9,7 @@ using SetActiveSchemeFn = DWORD(WINAPI*)(HKEY, const GUID*);
 using ReadValueFn = DWORD(WINAPI*)(HKEY, const GUID*, const GUID*, const GUID*, LPDWORD);
 using WriteValueFn = DWORD(WINAPI*)(HKEY, const GUID*, const GUID*, const GUID*, DWORD);
 using WriteAttributesFn = DWORD(WINAPI*)(const GUID*, const GUID*, DWORD);
+using EnumerateFn = DWORD(WINAPI*)(HKEY, const GUID*, const GUID*, int, ULONG, UCHAR*, DWORD*);
 
 template <typename Fn>
 Fn Export(HMODULE module, const char* name) {
@@ -27,6 +28,7 @@ public:
         writeAc_ = Export<WriteValueFn>(powrprof, "PowerWriteACValueIndex");
         writeDc_ = Export<WriteValueFn>(powrprof, "PowerWriteDCValueIndex");
         writeAttributes_ = Export<WriteAttributesFn>(powrprof, "PowerWriteSettingAttributes");
+        enumerate_ = Export<EnumerateFn>(powrprof, "PowerEnumerate");
     }
 
     bool GetActiveScheme(GUID& scheme) override {
@@ -56,7 +58,16 @@ public:
         return writeAttributes_ != nullptr && writeAttributes_(&subgroup, &setting, attributes) == ERROR_SUCCESS;
     }
 
+    bool EnumerateScheme(uint32_t index, GUID& scheme) override {
+        constexpr int kAccessScheme = 16;
+        DWORD size = sizeof(GUID);
+        return enumerate_ != nullptr &&
+               enumerate_(nullptr, nullptr, nullptr, kAccessScheme, index, reinterpret_cast<UCHAR*>(&scheme), &size) ==
+                   ERROR_SUCCESS;
+    }
+
 private:
+    EnumerateFn enumerate_ = nullptr;
     GetActiveSchemeFn getActive_ = nullptr;
     SetActiveSchemeFn setActive_ = nullptr;
     ReadValueFn readAc_ = nullptr;

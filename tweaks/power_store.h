@@ -18,6 +18,8 @@ public:
     virtual bool WriteValue(const GUID& scheme, const GUID& subgroup, const GUID& setting, PowerSource source,
                             uint32_t value) = 0;
     virtual bool WriteSettingAttributes(const GUID& subgroup, const GUID& setting, uint32_t attributes) = 0;
+    // The scheme at this position of the machine's list; false past its end or on failure.
+    virtual bool EnumerateScheme(uint32_t index, GUID& scheme) = 0;
 };
 
 PowerStore& CurrentPowerStore();

@@ -51,6 +51,22 @@ bool FakePowerStore::WriteSettingAttributes(const GUID&, const GUID& setting, ui
     return true;
 }
 
+bool FakePowerStore::EnumerateScheme(uint32_t index, GUID& scheme) {
+    if (schemes.empty()) {
+        if (index != 0) return false;
+        scheme = active;
+        return true;
+    }
+    if (index >= schemes.size()) return false;
+    scheme = schemes[index];
+    return true;
+}
+
+uint32_t FakePowerStore::ValueIn(const GUID& scheme, const GUID& setting, PowerSource source) const {
+    const auto it = values_.find({GuidText(scheme), GuidText(setting), SourceIndex(source)});
+    return it == values_.end() ? 0xFFFFFFFFu : it->second;
+}
+
 uint32_t FakePowerStore::Value(const GUID& setting, PowerSource source) const {
     const auto it = values_.find({GuidText(active), GuidText(setting), SourceIndex(source)});
     return it == values_.end() ? 0xFFFFFFFFu : it->second;

@@ -27,12 +27,16 @@ public:
     bool WriteValue(const GUID& scheme, const GUID& subgroup, const GUID& setting, PowerSource source,
                     uint32_t value) override;
     bool WriteSettingAttributes(const GUID& subgroup, const GUID& setting, uint32_t attributes) override;
+    bool EnumerateScheme(uint32_t index, GUID& scheme) override;
+    // The value in a given scheme; 0xFFFFFFFF when it was never set.
+    uint32_t ValueIn(const GUID& scheme, const GUID& setting, PowerSource source) const;
 
     // The value in the active scheme; 0xFFFFFFFF when it was never set.
     uint32_t Value(const GUID& setting, PowerSource source) const;
     void Set(const GUID& setting, PowerSource source, uint32_t value);
 
     GUID active{};
+    std::vector<GUID> schemes;  // the machine's plan list; empty means just the active one
     bool activeSchemeFails = false;
     std::set<std::wstring> unreadable;     // setting GUIDs (text) that never read
     std::set<std::wstring> unwritable;     // setting GUIDs that refuse writes

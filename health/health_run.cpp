@@ -1,0 +1,424 @@
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <vector>
+
+#include "foundation/log.h"
+#include "foundation/state.h"
+#include "foundation/system.h"
+#include "foundation/text.h"
+#include "foundation/unique_handle.h"
+#include "gpu/adapters.h"
+#include "gpu/driver_profile.h"
+#include "gpu/gpu_catalogue.h"
+#include "health/health_check.h"
+#include "health/monitor.h"
+#include "timer/timer_kernel.h"
+#include "tweaks/power_rows.h"
+#include "tweaks/power_store.h"
+
+namespace {
+
+constexpr const wchar_t* kGroupTimer = L"Timer Resolution";
+constexpr const wchar_t* kGroupUtilities = L"Supporting Utilities";
+constexpr const wchar_t* kGroupMemory = L"Memory and CPU";
+constexpr const wchar_t* kGroupStorage = L"Storage";
+
+// Appends records and knows when to stop.
+class Run {
+public:
+    explicit Run(const bool* cancel) : cancel_(cancel) {}
+    bool Cancelled() const { return cancel_ != nullptr && *cancel_; }
+    HealthCheck New(const wchar_t* id, const wchar_t* group, const std::wstring& title, const wchar_t* repairStep) const {
+        HealthCheck check;
+        check.id = id;
+        check.group = group;
+        check.title = title;
+        check.repairStep = repairStep;
+        FILETIME now{};
+        GetSystemTimeAsFileTime(&now);
+        check.checkedAt = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+        return check;
+    }
+    void Add(HealthCheck check) {
+        if (!Cancelled()) checks.push_back(std::move(check));
+    }
+    // The per-tweak rule, with the Monitor key's switches for this check and its step.
+    void AddTweak(const std::wstring& id, const wchar_t* group, const std::wstring& title, const wchar_t* repairStep,
+                  const wchar_t* step, bool readOk, bool live, const std::wstring& expected, const std::wstring& observed,
+                  bool unsupported) {
+        if (Cancelled()) return;
+        HealthCheck check = New(id.c_str(), group, title, repairStep);
+        check.expected = expected;
+        check.observed = observed;
+        DecideTweakCheck(check, IsCheckDisabled(id), unsupported, readOk, live, IsStepWanted(step));
+        checks.push_back(std::move(check));
+    }
+    std::vector<HealthCheck> checks;
+
+private:
+    const bool* cancel_;
+};
+
+void Finish(HealthCheck& check, bool readOk, bool live, const std::wstring& expected, const std::wstring& observed) {
+    FinishTweakCheck(check, IsCheckDisabled(check.id), readOk, live, expected, observed);
+}
+
+void MarkDisabled(HealthCheck& check, const wchar_t* explanation) {
+    check.status = HealthDisabled;
+    check.explanation = explanation;
+    check.repairStep.clear();
+}
+
+int ServiceRunState(const wchar_t* name) {
+    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager) return -1;
+    const UniqueServiceHandle service(OpenServiceW(manager.get(), name, SERVICE_QUERY_STATUS));
+    if (!service) return 0;
+    SERVICE_STATUS_PROCESS status{};
+    DWORD needed = 0;
+    if (!QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof(status),
+                              &needed)) {
+        return -1;
+    }
+    return status.dwCurrentState == SERVICE_RUNNING ? 1 : 2;
+}
+
+void TimerServiceCheck(Run& run) {
+    HealthCheck check = run.New(L"timer.service", kGroupTimer, L"Timer service", L"timer");
+    int state = ServiceRunState(L"Quorvantis");
+    bool legacy = false;
+    if (state == 0) {
+        state = ServiceRunState(L"Brevitron");
+        legacy = state != 0;
+    }
+    if (state == -1) {
+        check.status = HealthInaccessible;
+        check.observed = L"service control manager could not be queried";
+        check.explanation = L"The service state could not be read. That is not a pass.";
+    } else {
+        check.expected = L"Quorvantis service running";
+        check.observed = state == 1 ? (legacy ? L"legacy Brevitron service is running" : L"Quorvantis service is running")
+                         : state == 2 ? L"service is installed but not running"
+                                      : L"service is not installed";
+        FinishTweakCheck(check, IsCheckDisabled(check.id), true, state == 1, check.expected, check.observed);
+    }
+    run.Add(std::move(check));
+}
+
+void GlobalFlagCheck(Run& run) {
+    HealthCheck check = run.New(L"timer.global", kGroupTimer, L"System-wide timer requests", L"timer");
+    uint32_t value = 0;
+    const bool read = ReadDword(kKernelKey, L"GlobalTimerResolutionRequests", value);
+    Finish(check, read, value == 1,
+           L"GlobalTimerResolutionRequests = 1",
+           read ? FormatText(L"GlobalTimerResolutionRequests = %lu", static_cast<unsigned long>(value))
+                : std::wstring(L"value unreadable"));
+    if (check.status == HealthPassing) {
+        check.explanation += L" A reboot is still required before this flag affects every process.";
+    }
+    run.Add(std::move(check));
+}
+
+void EffectiveTimerCheck(Run& run) {
+    HealthCheck check = run.New(L"timer.effective", kGroupTimer, L"Effective timer resolution", L"");
+    uint32_t coarsest = 0, finest = 0, current = 0;
+    uint32_t desired = 0;
+    const bool chosen = ReadStateDword(L"DesiredResolution", desired) && desired != 0;
+    if (IsCheckDisabled(check.id)) {
+        MarkDisabled(check, L"This check is turned off in Settings.");
+    } else if (CurrentTimerKernel().QueryResolution(coarsest, finest, current) != 0) {
+        check.status = HealthError;
+        check.observed = L"NtQueryTimerResolution failed";
+        check.explanation = L"The effective resolution could not be read. That is not a pass.";
+    } else if (!chosen) {
+        check.status = HealthInformational;
+        check.expected = L"no Quorvantis resolution has been chosen";
+        check.observed = FormatText(L"kernel reports %.4f ms", current / 10000.0);
+        check.explanation = L"This is the kernel's current report. It is not a configured Quorvantis request, and this "
+                            L"check does not hold a timer open.";
+    } else {
+        check.expected = FormatText(L"configured %.4f ms", desired / 10000.0);
+        check.observed = FormatText(L"kernel reports %.4f ms", current / 10000.0);
+        const uint32_t gap = current > desired ? current - desired : desired - current;
+        if (gap > 500) {
+            check.status = HealthAttention;
+            check.explanation = L"The kernel is not currently reporting the saved resolution. The effective value can "
+                                L"also change when the service is stopped. This check did not hold a timer request open.";
+            check.repairStep = L"timer";
+        } else {
+            check.status = HealthPassing;
+            check.explanation = L"The kernel's current resolution is close to the value Quorvantis saved. This check did "
+                                L"not call NtSetTimerResolution.";
+        }
+    }
+    run.Add(std::move(check));
+}
+
+void DriverCheck(Run& run) {
+    HealthCheck check = run.New(L"gpu.driver", L"Graphics Drivers", L"Installed display driver", L"");
+    check.expected = L"a display driver is installed; newest vendor package is not assumed";
+    for (int index = 0; index < 16; ++index) {
+        const std::wstring key = FormatText(L"%ls\\%04d", kDisplayClassKey, index);
+        wchar_t version[128] = {};
+        DWORD size = sizeof(version);
+        if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"DriverVersion", RRF_RT_REG_SZ, nullptr, version, &size) !=
+            ERROR_SUCCESS) {
+            continue;
+        }
+        std::wstring name;
+        ReadString(RegRoot::LocalMachine, key, L"DriverDesc", name);
+        check.status = HealthInformational;
+        check.observed = name.empty() ? std::wstring(version) : name + L"  " + version;
+        check.explanation = L"This is the driver Windows has recorded. Whether a newer compatible package exists is only "
+                            L"known after the GPU Clean lookup, which contacts the vendor. A higher number is not "
+                            L"treated as automatically better.";
+        run.Add(std::move(check));
+        return;
+    }
+    check.status = HealthAttention;
+    check.observed = L"no display driver version was found in the display class";
+    check.explanation = L"A missing version here means the adapter record could not be read. It does not by itself "
+                        L"prove the newest driver.";
+    run.Add(std::move(check));
+}
+
+bool ProcessRunning(const wchar_t* exeName) {
+    const UniqueKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot || snapshot.get() == INVALID_HANDLE_VALUE) return false;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+        if (_wcsicmp(entry.szExeFile, exeName) == 0) return true;
+    }
+    return false;
+}
+
+std::wstring ProgramFilesX86() {
+    wchar_t buffer[260] = {};
+    const DWORD length = GetEnvironmentVariableW(L"ProgramFiles(x86)", buffer, 260);
+    return length == 0 || length >= 260 ? std::wstring(L"C:\\Program Files (x86)") : std::wstring(buffer, length);
+}
+
+void UtilityChecks(Run& run) {
+    const std::wstring base = ProgramFilesX86();
+    HealthCheck afterburner = run.New(L"util.afterburner", kGroupUtilities, L"MSI Afterburner", L"afterburner");
+    const bool installed = FileExists(base + L"\\MSI Afterburner\\MSIAfterburner.exe");
+    afterburner.expected = L"installed when you opted into the Afterburner step";
+    afterburner.observed = !installed ? L"not installed"
+                           : ProcessRunning(L"MSIAfterburner.exe") ? L"installed and running"
+                                                                   : L"installed, not running";
+    if (IsCheckDisabled(afterburner.id)) {
+        MarkDisabled(afterburner, L"This check is turned off in Settings.");
+    } else if (!installed) {
+        afterburner.status = HealthInformational;
+        afterburner.explanation = L"Afterburner is optional. Absence is not a failure, and no overclock is inferred.";
+    } else {
+        afterburner.status = HealthPassing;
+        afterburner.explanation = L"The Afterburner executable is present. This does not mean a fan curve, voltage, or "
+                                  L"overclock profile is active.";
+        afterburner.repairStep.clear();
+    }
+    run.Add(std::move(afterburner));
+
+    HealthCheck rtss = run.New(L"util.rtss", kGroupUtilities, L"RivaTuner Statistics Server", L"afterburner");
+    const bool rtssPresent = FileExists(base + L"\\RivaTuner Statistics Server\\RTSS.exe");
+    rtss.expected = L"installed alongside Afterburner when that step was used";
+    rtss.observed = rtssPresent ? L"RTSS.exe is present" : L"not installed";
+    if (IsCheckDisabled(rtss.id)) {
+        MarkDisabled(rtss, L"This check is turned off in Settings.");
+    } else if (!rtssPresent) {
+        rtss.status = HealthInformational;
+        rtss.explanation = L"RivaTuner is optional and is only expected after the Afterburner step.";
+    } else {
+        rtss.status = HealthPassing;
+        rtss.explanation = L"RTSS is installed. An overlay is not reported as active just because the file exists.";
+        rtss.repairStep.clear();
+    }
+    run.Add(std::move(rtss));
+
+    HealthCheck task = run.New(L"util.afterburner-task", kGroupUtilities, L"Afterburner logon task", L"");
+    const bool exists =
+        RunProcess(L"C:\\Windows\\System32\\schtasks.exe", L"/Query /TN \"Quorvantis Afterburner\"", 8000) == 0;
+    task.status = HealthInformational;
+    task.expected = L"logon task present only after the Afterburner step saved a profile";
+    task.observed = exists ? L"scheduled task Quorvantis Afterburner exists" : L"no Quorvantis Afterburner logon task";
+    task.explanation = exists ? L"The task exists. That means Afterburner is scheduled at logon. It does not prove the "
+                                L"scanned curve is loaded."
+                              : L"No Quorvantis logon task was found. That is informational until you run the "
+                                L"Afterburner step.";
+    run.Add(std::move(task));
+}
+
+void MemoryChecks(Run& run) {
+    HealthCheck pagefile = run.New(L"memory.pagefile", kGroupMemory, L"Paging file", L"memory");
+    wchar_t files[1024] = {};
+    DWORD size = sizeof(files);
+    const bool read = RegGetValueW(HKEY_LOCAL_MACHINE,
+                                   L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Memory Management",
+                                   L"PagingFiles", RRF_RT_REG_SZ | RRF_RT_REG_MULTI_SZ, nullptr, files,
+                                   &size) == ERROR_SUCCESS;
+    const bool set = read && files[0] != L'\0';
+    Finish(pagefile, read, set, L"a paging file is configured", set ? L"PagingFiles is set" : L"PagingFiles is empty");
+    run.Add(std::move(pagefile));
+
+    HealthCheck compression = run.New(L"memory.compression", kGroupMemory, L"Memory compression", L"memory");
+    if (IsCheckDisabled(compression.id)) {
+        MarkDisabled(compression, L"This check is turned off in Settings.");
+    } else {
+        const std::wstring output =
+            RunCapture(L"C:\\Windows\\System32\\WindowsPowerShell\\v1.0\\powershell.exe",
+                       L"-NoProfile -NonInteractive -Command \"(Get-MMAgent).MemoryCompression\"");
+        const bool isFalse = output.find(L"False") != std::wstring::npos;
+        if (isFalse || output.find(L"True") != std::wstring::npos) {
+            Finish(compression, true, isFalse, L"MemoryCompression = False",
+                   isFalse ? L"MemoryCompression = False" : L"MemoryCompression = True");
+        } else {
+            compression.status = HealthUnknown;
+            compression.observed = output.empty() ? std::wstring(L"Get-MMAgent returned nothing") : output.substr(0, 80);
+            compression.explanation = L"Memory compression could not be read. That is not a pass.";
+        }
+    }
+    run.Add(std::move(compression));
+}
+
+void PowerRowChecks(Run& run, std::span<const PowerSettingRow> rows, const wchar_t* prefix, const wchar_t* group,
+                    const wchar_t* area, const wchar_t* step, bool classOneUnsupported) {
+    PowerStore& store = CurrentPowerStore();
+    GUID scheme{};
+    const bool haveScheme = store.GetActiveScheme(scheme);
+    for (const PowerSettingRow& row : rows) {
+        uint32_t live = 0;
+        const bool read = haveScheme && store.ReadValue(scheme, row.subgroup, row.setting, PowerSource::Ac, live);
+        const std::wstring alias = row.alias;
+        const bool unsupported = classOneUnsupported && !read && alias.back() == L'1';
+        run.AddTweak(prefix + alias, group, row.title, area, step, read, read && live == row.value,
+                     FormatText(L"%lu", static_cast<unsigned long>(row.value)),
+                     read ? FormatText(L"%lu", static_cast<unsigned long>(live)) : std::wstring(L"unreadable"), unsupported);
+    }
+}
+
+void GpuRowChecks(Run& run) {
+    const GpuProbeView probe = ProbeGpu();
+    DriverProfileSession session;
+    const bool sessionOpen = probe.hasNvidia && OpenDriverProfileSession(session);
+    for (const GpuTweak& row : GpuCatalogue()) {
+        if (run.Cancelled()) break;
+        const bool applies = row.vendor == GpuAny || (row.vendor == GpuNvidia && probe.hasNvidia) ||
+                             (row.vendor == GpuAmd && probe.hasAmd);
+        if (!applies) continue;
+        const std::wstring id = std::wstring(L"gpu.") + row.alias;
+        const auto add = [&](bool readOk, bool live, const std::wstring& expected, const std::wstring& observed,
+                             bool unsupported) {
+            run.AddTweak(id, L"Windows Configuration", row.title, L"gpu", L"gpu", readOk, live, expected, observed,
+                         unsupported);
+        };
+        const std::wstring wanted = FormatText(L"%lu", static_cast<unsigned long>(row.value));
+        if (row.kind == GpuTweakKind::Service) {
+            const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+            const UniqueServiceHandle service(manager ? OpenServiceW(manager.get(), row.serviceName, SERVICE_QUERY_CONFIG)
+                                                      : nullptr);
+            DWORD startType = 0;
+            if (service) {
+                std::vector<BYTE> buffer(8192);
+                DWORD needed = 0;
+                if (QueryServiceConfigW(service.get(), reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data()),
+                                        static_cast<DWORD>(buffer.size()), &needed)) {
+                    startType = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data())->dwStartType;
+                }
+            }
+            add(true, !service || startType == SERVICE_DISABLED, L"disabled or not installed",
+                service ? FormatText(L"start type %lu", startType) : std::wstring(L"not installed"), false);
+        } else if (row.kind == GpuTweakKind::DriverProfile) {
+            uint32_t value = 0;
+            const bool read = sessionOpen && ReadProfileDword(session, row.settingId, value);
+            add(read, read && value == row.value, wanted,
+                read ? FormatText(L"%lu", static_cast<unsigned long>(value))
+                     : std::wstring(L"NVIDIA profile could not be read"),
+                false);
+        } else if (row.perAdapter) {
+            const std::vector<std::wstring> keys = AdapterKeysForVendor(row.vendor);
+            if (keys.empty()) {
+                add(false, false, wanted, L"no matching adapter", true);
+                continue;
+            }
+            int readCount = 0, matching = 0;
+            for (const std::wstring& key : keys) {
+                uint32_t value = 0;
+                if (!ReadDword(key, row.valueName, value)) continue;
+                ++readCount;
+                if (value == row.value) ++matching;
+            }
+            add(readCount > 0, matching == static_cast<int>(keys.size()), wanted + L" on every adapter",
+                FormatText(L"%d of %d adapters match", matching, static_cast<int>(keys.size())), false);
+        } else {
+            const std::wstring key = row.keyPath;
+            const bool perUser = key.find(L"GameBar") != std::wstring::npos ||
+                                 key.find(L"CurrentVersion\\GameDVR") != std::wstring::npos;
+            uint32_t value = 0;
+            const bool read = ReadDwordIn(perUser ? RegRoot::CurrentUser : RegRoot::LocalMachine, key, row.valueName, value);
+            add(read, read && value == row.value, wanted,
+                read ? FormatText(L"%lu", static_cast<unsigned long>(value)) : std::wstring(L"not set"), false);
+        }
+    }
+    CloseDriverProfileSession(session);
+}
+
+void StorageChecks(Run& run) {
+    HealthCheck sysMain = run.New(L"storage.sysmain", kGroupStorage, L"SysMain service", L"storage");
+    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    const UniqueServiceHandle service(manager ? OpenServiceW(manager.get(), L"SysMain", SERVICE_QUERY_CONFIG) : nullptr);
+    const DWORD openError = GetLastError();
+    std::vector<BYTE> buffer(4096);
+    DWORD needed = 0;
+    if (manager && !service && openError == ERROR_SERVICE_DOES_NOT_EXIST) {
+        sysMain.status = HealthInformational;
+        sysMain.observed = L"SysMain is not installed";
+        sysMain.explanation = L"The service is absent, which already meets the intent of disabling it.";
+    } else if (!service || !QueryServiceConfigW(service.get(), reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data()),
+                                                4096, &needed)) {
+        sysMain.status = HealthInaccessible;
+        sysMain.explanation = L"SysMain's start type could not be read.";
+    } else {
+        const DWORD startType = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data())->dwStartType;
+        Finish(sysMain, true, startType == SERVICE_DISABLED, L"start type disabled", FormatText(L"start type %lu", startType));
+    }
+    run.Add(std::move(sysMain));
+
+    HealthCheck trim = run.New(L"storage.trim", kGroupStorage, L"TRIM / delete notification", L"storage");
+    const std::wstring output = RunCapture(L"C:\\Windows\\System32\\fsutil.exe", L"behavior query DisableDeleteNotify");
+    const bool on = output.find(L"= 0") != std::wstring::npos || output.find(L"=0") != std::wstring::npos;
+    const bool off = !on && output.find(L"= 1") != std::wstring::npos;
+    if (on || off) {
+        Finish(trim, true, on, L"DisableDeleteNotify = 0 (TRIM on)",
+               on ? L"DisableDeleteNotify = 0" : L"DisableDeleteNotify = 1");
+    } else {
+        trim.status = HealthUnknown;
+        trim.observed = output.empty() ? std::wstring(L"fsutil returned nothing") : output.substr(0, 120);
+        trim.explanation = L"TRIM state could not be read. That is not a pass.";
+    }
+    run.Add(std::move(trim));
+}
+
+}  // namespace
+
+std::vector<HealthCheck> RunHealthChecks(const bool* cancel) {
+    Run run(cancel);
+    TimerServiceCheck(run);
+    GlobalFlagCheck(run);
+    EffectiveTimerCheck(run);
+    if (run.Cancelled()) return run.checks;
+    DriverCheck(run);
+    if (run.Cancelled()) return run.checks;
+    UtilityChecks(run);
+    if (run.Cancelled()) return run.checks;
+    MemoryChecks(run);
+    if (run.Cancelled()) return run.checks;
+    PowerRowChecks(run, CpuTuneRows(), L"power.", L"Power and Performance", L"ppm", L"cpu", true);
+    PowerRowChecks(run, StoragePowerRows(), L"storage.", kGroupStorage, L"storage", L"storage", false);
+    if (run.Cancelled()) return run.checks;
+    GpuRowChecks(run);
+    StorageChecks(run);
+    if (!run.Cancelled()) AppendHealthLog(SummarizeHealth(run.checks).text);
+    return run.checks;
+}

@@ -1,0 +1,147 @@
+#include "health/monitor.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+#include "foundation/system.h"
+#include "foundation/unique_handle.h"
+
+namespace {
+
+constexpr const wchar_t* kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+bool ReadMonitor(const std::wstring& name, uint32_t& value) {
+    return ReadDwordIn(RegRoot::CurrentUser, kMonitorKey, name, value);
+}
+
+void ReadFlag(const wchar_t* name, bool& field) {
+    uint32_t value = 0;
+    if (ReadMonitor(name, value)) field = value != 0;
+}
+
+void AddOnce(std::vector<std::wstring>& list, const std::wstring& area) {
+    if (std::find(list.begin(), list.end(), area) == list.end()) list.push_back(area);
+}
+
+}  // namespace
+
+MonitorSettings LoadMonitorSettings() {
+    MonitorSettings s;
+    ReadFlag(L"CloseToTray", s.closeToTray);
+    ReadFlag(L"StartMinimized", s.startMinimized);
+    ReadFlag(L"LaunchAtLogin", s.launchAtLogin);
+    ReadFlag(L"TrayPrompted", s.trayPrompted);
+    ReadFlag(L"StartupAsked", s.startupAsked);
+    ReadFlag(L"Notify", s.notify);
+    ReadFlag(L"Paused", s.paused);
+    ReadFlag(L"MaintainTiming", s.maintainTiming);
+    ReadFlag(L"MaintainAsked", s.maintainAsked);
+    uint32_t hours = 0;
+    if (ReadMonitor(L"ScanHours", hours) && static_cast<int>(hours) >= 1 && static_cast<int>(hours) <= 168) {
+        s.scanHours = static_cast<int>(hours);
+    }
+    return s;
+}
+
+void SaveMonitorSettings(const MonitorSettings& s) {
+    UniqueKey key;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, kMonitorKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr) !=
+        ERROR_SUCCESS) {
+        return;
+    }
+    const auto put = [&](const wchar_t* name, DWORD value) {
+        RegSetValueExW(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+    };
+    put(L"CloseToTray", s.closeToTray);
+    put(L"StartMinimized", s.startMinimized);
+    put(L"LaunchAtLogin", s.launchAtLogin);
+    put(L"TrayPrompted", s.trayPrompted);
+    put(L"StartupAsked", s.startupAsked);
+    put(L"Notify", s.notify);
+    put(L"Paused", s.paused);
+    put(L"MaintainTiming", s.maintainTiming);
+    put(L"MaintainAsked", s.maintainAsked);
+    put(L"ScanHours", static_cast<DWORD>(s.scanHours <= 0 ? 6 : s.scanHours));
+    key.reset();
+    SetLaunchAtLogin(s.launchAtLogin);
+}
+
+void SetLaunchAtLogin(bool on) {
+    UniqueKey run;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_SET_VALUE, run.put()) != ERROR_SUCCESS) return;
+    if (!on) {
+        RegDeleteValueW(run.get(), L"Quorvantis");
+        return;
+    }
+    wchar_t path[260] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, path, 260);
+    if (length == 0 || length >= 260) return;
+    const std::wstring quoted = L"\"" + std::wstring(path, length) + L"\"";
+    RegSetValueExW(run.get(), L"Quorvantis", 0, REG_SZ, reinterpret_cast<const BYTE*>(quoted.c_str()),
+                   static_cast<DWORD>((quoted.size() + 1) * sizeof(wchar_t)));
+}
+
+bool IsSetupComplete() {
+    uint32_t value = 0;
+    return ReadMonitor(L"SetupComplete", value) && value != 0;
+}
+
+std::array<bool, 9> ReadStepWants() {
+    std::array<bool, 9> wants{};
+    for (size_t i = 0; i < kSteps.size(); ++i) wants[i] = IsStepWanted(kSteps[i]);
+    return wants;
+}
+
+void WriteStepWants(const std::array<bool, 9>& wants) {
+    for (size_t i = 0; i < kSteps.size(); ++i) {
+        WriteDword(RegRoot::CurrentUser, kMonitorKey, std::wstring(L"Want_") + kSteps[i], wants[i] ? 1 : 0);
+    }
+    WriteDword(RegRoot::CurrentUser, kMonitorKey, L"SetupComplete", 1);
+}
+
+bool IsCheckDisabled(const std::wstring& checkId) {
+    uint32_t value = 0;
+    return ReadMonitor(L"Disabled_" + checkId, value) && value != 0;
+}
+
+bool IsStepWanted(const std::wstring& step) {
+    uint32_t value = 1;
+    return !ReadMonitor(L"Want_" + step, value) || value != 0;
+}
+
+void RecordDrift(const std::wstring& checkId, int count) {
+    if (count > 0) {
+        WriteDword(RegRoot::CurrentUser, kMonitorKey, L"Drift_" + checkId, static_cast<uint32_t>(count));
+    } else {
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, kMonitorKey, (L"Drift_" + checkId).c_str());
+    }
+}
+
+DriftPlan PlanDriftRepair(const std::vector<HealthCheck>& results) {
+    DriftPlan plan;
+    for (const HealthCheck& check : results) {
+        if (check.status == HealthPassing) {
+            RecordDrift(check.id, 0);
+            continue;
+        }
+        const bool drifted = check.status == HealthAttention || check.status == HealthError ||
+                             check.status == HealthRestartRequired;
+        // Afterburner cannot be repaired unattended; checks without an area have nothing to re-run.
+        if (!drifted || check.repairStep.empty() || check.repairStep == L"afterburner") continue;
+        uint32_t previous = 0;
+        ReadMonitor(L"Drift_" + check.id, previous);
+        const int count = static_cast<int>(previous) + 1;
+        RecordDrift(check.id, count);
+        AddOnce(plan.repair, check.repairStep);
+        if (count >= 2) AddOnce(plan.harden, check.repairStep);
+    }
+    return plan;
+}
+
+void DriftRepair(const std::vector<HealthCheck>& results, const std::function<void(const std::wstring&)>& harden,
+                 const std::function<void(const std::wstring&)>& repair) {
+    const DriftPlan plan = PlanDriftRepair(results);
+    for (const std::wstring& area : plan.harden) harden(area);
+    for (const std::wstring& area : plan.repair) repair(area);
+}

@@ -1,0 +1,49 @@
+#pragma once
+// The per-user Monitor key: the window's and tray monitor's settings, the step choice, per-check
+// switches and drift counters, and the drift repair that decides what is hardened and repaired.
+#include <array>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "health/health_check.h"
+
+inline constexpr const wchar_t* kMonitorKey = L"Software\\Quorvantis\\Monitor";
+
+struct MonitorSettings {
+    bool closeToTray = true;
+    bool startMinimized = true;
+    bool launchAtLogin = true;
+    bool trayPrompted = false;
+    bool startupAsked = false;
+    bool notify = true;
+    bool paused = false;
+    bool maintainTiming = false;
+    bool maintainAsked = false;
+    int scanHours = 6;
+};
+
+MonitorSettings LoadMonitorSettings();
+void SaveMonitorSettings(const MonitorSettings& settings);
+void SetLaunchAtLogin(bool on);
+
+// The nine steps in their fixed order.
+inline constexpr std::array<const wchar_t*, 9> kSteps = {L"prepare", L"measure", L"hold",   L"cpu",    L"gpuclean",
+                                                         L"gpu",     L"afterburner", L"memory", L"storage"};
+bool IsSetupComplete();
+std::array<bool, 9> ReadStepWants();
+void WriteStepWants(const std::array<bool, 9>& wants);
+bool IsCheckDisabled(const std::wstring& checkId);
+bool IsStepWanted(const std::wstring& step);
+void RecordDrift(const std::wstring& checkId, int count);
+
+struct DriftPlan {
+    std::vector<std::wstring> harden;  // areas, in order of first sight
+    std::vector<std::wstring> repair;
+};
+// Counts consecutive drifts per check (in the Monitor key) and lists the areas to harden
+// (drifted twice or more in a row) and to repair.
+DriftPlan PlanDriftRepair(const std::vector<HealthCheck>& results);
+// Hardens, then repairs, through the caller's operations.
+void DriftRepair(const std::vector<HealthCheck>& results, const std::function<void(const std::wstring&)>& harden,
+                 const std::function<void(const std::wstring&)>& repair);
