@@ -8,6 +8,7 @@
 #include "foundation/state.h"
 #include "foundation/system.h"
 #include "foundation/text.h"
+#include "health/health_check.h"
 #include "support/fakes.h"
 #include "support/simulated_timer_kernel.h"
 #include "support/test_support.h"
@@ -104,6 +105,15 @@ void CpuTuneTimings() {
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKernelKey, L"ThreadDpcEnable");
 }
 
+// One health run with every tool answering promptly (Wine's own PowerShell, fsutil, schtasks).
+void HealthRunTime() {
+    TempFolder folder;
+    const ScopedEnvironment data(L"ProgramData", folder.Path().c_str());
+    const auto start = std::chrono::steady_clock::now();
+    const std::vector<HealthCheck> checks = RunHealthChecks(nullptr);
+    std::printf("health run: %zu checks in %.3f s\n", checks.size(), SecondsOf(std::chrono::steady_clock::now() - start));
+}
+
 }  // namespace
 
 int main() {
@@ -111,5 +121,6 @@ int main() {
     RealSamplingRatio();
     EstimateVersusSimulatedRun();
     CpuTuneTimings();
+    HealthRunTime();
     return 0;
 }

@@ -1,0 +1,253 @@
+// The health catalogue, drift counting and the startup guard against the test prefix: its
+// registry and service manager, fake tools at the fixed paths the checks use, the in-memory
+// power store, and the Monitor key.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <stdexcept>
+
+#include "foundation/state.h"
+#include "foundation/system.h"
+#include "foundation/unique_handle.h"
+#include "health/guard.h"
+#include "health/health_check.h"
+#include "health/monitor.h"
+#include "support/fakes.h"
+#include "support/test_support.h"
+#include "tweaks/power_rows.h"
+
+namespace {
+
+constexpr const wchar_t* kPowerShell = L"C:\\Windows\\System32\\WindowsPowerShell\\v1.0\\powershell.exe";
+
+class HealthMachine : public testing::Test {
+protected:
+    TempFolder folder;
+    ScopedEnvironment data{L"ProgramData", folder.Path().c_str()};
+    FakePowerStore store;
+
+    void SetUp() override { Clean(); }
+    void TearDown() override {
+        Clean();
+        for (const wchar_t* name : {L"QV_FAKE_TOOL_OUTPUT", L"QV_FAKE_EXIT_schtasks"}) SetEnvironmentVariableW(name, nullptr);
+    }
+    static void Clean() {
+        RegDeleteTreeW(HKEY_CURRENT_USER, kMonitorKey);
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKernelKey, L"GlobalTimerResolutionRequests");
+        const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+        for (const wchar_t* name : {L"Quorvantis", L"SysMain"}) {
+            const UniqueServiceHandle service(OpenServiceW(manager.get(), name, DELETE));
+            if (service) DeleteService(service.get());
+        }
+    }
+    static void AddService(const wchar_t* name, const std::wstring& binaryPath, DWORD startType) {
+        const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
+        UniqueServiceHandle(::CreateServiceW(manager.get(), name, name, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                           startType, SERVICE_ERROR_NORMAL, binaryPath.c_str(), nullptr, nullptr, nullptr,
+                                           nullptr, nullptr));
+    }
+    static const HealthCheck& Find(const std::vector<HealthCheck>& checks, const wchar_t* id) {
+        for (const HealthCheck& c : checks) {
+            if (c.id == id) return c;
+        }
+        throw std::logic_error("no such check");
+    }
+    std::wstring Log() const { return folder.File(L"tools.log"); }
+};
+
+}  // namespace
+
+TEST_F(HealthMachine, TimerChecksFollowTheServiceTheFlagAndTheKernel) {
+    AddService(L"Quorvantis", L"\"C:\\nowhere\\Quorvantis.exe\" --service", SERVICE_DEMAND_START);
+    WriteDword(RegRoot::LocalMachine, kKernelKey, L"GlobalTimerResolutionRequests", 1);
+    WriteStateDword(L"DesiredResolution", 10040);  // Wine's kernel reports 1 ms: within 0.05 ms
+    std::vector<HealthCheck> checks = RunHealthChecks(nullptr);
+    EXPECT_EQ(Find(checks, L"timer.service").status, HealthAttention);
+    EXPECT_EQ(Find(checks, L"timer.service").observed, L"service is installed but not running");
+    EXPECT_EQ(Find(checks, L"timer.global").explanation,
+              L"Live. This tweak is currently applied. A reboot is still required before this flag affects every process.");
+    EXPECT_EQ(Find(checks, L"timer.effective").status, HealthPassing);
+    EXPECT_EQ(Find(checks, L"timer.effective").observed, L"kernel reports 1.0000 ms");
+
+    WriteStateDword(L"DesiredResolution", 5600);
+    WriteDword(RegRoot::CurrentUser, kMonitorKey, L"Disabled_timer.global", 1);
+    checks = RunHealthChecks(nullptr);
+    EXPECT_EQ(Find(checks, L"timer.effective").status, HealthAttention);
+    EXPECT_EQ(Find(checks, L"timer.effective").repairStep, L"timer");
+    EXPECT_EQ(Find(checks, L"timer.global").status, HealthDisabled);
+    // Checks run in their fixed order.
+    EXPECT_EQ(checks[0].id, L"timer.service");
+    EXPECT_EQ(checks[3].id, L"gpu.driver");
+    EXPECT_EQ(checks[9].id, L"power.CPMINCORES");
+    EXPECT_EQ(checks.back().id, L"storage.trim");
+}
+
+TEST_F(HealthMachine, ToolAnswersAreParsedAndAnythingElseIsNeverAPass) {
+    const FakeTool powershell(kPowerShell, Log());
+    const FakeTool fsutil(L"C:\\Windows\\System32\\fsutil.exe", Log());
+    const FakeTool schtasks(L"C:\\Windows\\System32\\schtasks.exe", Log());
+    SetEnvironmentVariableW(L"QV_FAKE_EXIT_schtasks", L"1");
+    const struct {
+        const wchar_t* output;
+        int compression;
+        int trim;
+    } cases[] = {
+        {L"False\r\nDisableDeleteNotify = 0\r\n", HealthPassing, HealthPassing},
+        {L"True\r\nNTFS DisableDeleteNotify=0\r\n", HealthAttention, HealthPassing},
+        {L"DisableDeleteNotify = 1", HealthUnknown, HealthAttention},
+        {L"garbage", HealthUnknown, HealthUnknown},
+    };
+    for (const auto& c : cases) {
+        SetEnvironmentVariableW(L"QV_FAKE_TOOL_OUTPUT", c.output);
+        const std::vector<HealthCheck> checks = RunHealthChecks(nullptr);
+        EXPECT_EQ(Find(checks, L"memory.compression").status, c.compression) << c.output;
+        EXPECT_EQ(Find(checks, L"storage.trim").status, c.trim) << c.output;
+        EXPECT_EQ(Find(checks, L"util.afterburner-task").observed, L"no Quorvantis Afterburner logon task");
+    }
+    EXPECT_EQ(Find(RunHealthChecks(nullptr), L"storage.trim").observed, L"garbage");
+}
+
+TEST_F(HealthMachine, PowerRowsAreRatedAgainstTheStepChoice) {
+    for (const PowerSettingRow& row : CpuTuneRows()) {
+        if (std::wstring(row.alias).back() != L'1') store.Set(row.setting, PowerSource::Ac, row.value);
+    }
+    store.Set(CpuTuneRows()[14].setting, PowerSource::Ac, 50);  // PERFEPP drifted
+    store.unreadable.insert(GuidText(CpuTuneRows()[0].setting));  // CPMINCORES unreadable
+    std::vector<HealthCheck> checks = RunHealthChecks(nullptr);
+    EXPECT_EQ(Find(checks, L"power.PERFEPP").status, HealthAttention);
+    EXPECT_EQ(Find(checks, L"power.PERFEPP").observed, L"50");
+    EXPECT_EQ(Find(checks, L"power.CPMINCORES").status, HealthInaccessible);
+    EXPECT_EQ(Find(checks, L"power.CPMINCORES1").status, HealthUnsupported);
+    EXPECT_EQ(Find(checks, L"power.PERFCHECK").status, HealthPassing);
+    WriteDword(RegRoot::CurrentUser, kMonitorKey, L"Want_cpu", 0);
+    checks = RunHealthChecks(nullptr);
+    EXPECT_EQ(Find(checks, L"power.PERFEPP").status, HealthInformational);
+}
+
+TEST_F(HealthMachine, CancelledRunStopsAndWritesNoSummary) {
+    bool cancel = true;
+    EXPECT_TRUE(RunHealthChecks(&cancel).empty());
+    EXPECT_FALSE(FileExists(folder.File(L"Quorvantis\\Quorvantis.log")));
+    cancel = false;
+    RunHealthChecks(&cancel);
+    EXPECT_NE(ReadFileBytes(folder.File(L"Quorvantis\\Quorvantis.log")).find("  health  "), std::string::npos);
+}
+
+TEST_F(HealthMachine, HealthCommandPrintsTheSummaryThenEveryCheckInOrder) {
+    const std::vector<HealthCheck> checks = RunHealthChecks(nullptr);
+    const ProgramRun run = RunProgram(BinDirectory() + L"\\Quorvantis.exe", L"--health", 60000);
+    EXPECT_EQ(run.exitCode, 0u);
+    const std::string log = ReadFileBytes(folder.File(L"Quorvantis\\Quorvantis.log"));
+    const size_t first = log.find("  [");
+    ASSERT_NE(first, std::string::npos);
+    EXPECT_NE(log.find("  [Needs attention] Timer Resolution | Timer service | service is not installed\r\n"),
+              std::string::npos);
+    const size_t lines = static_cast<size_t>(std::count(log.begin() + static_cast<long>(first), log.end(), '['));
+    EXPECT_GE(lines, checks.size());
+}
+
+TEST_F(HealthMachine, DriftIsCountedPerCheckAndHardensOnTheSecondConsecutiveDrift) {
+    HealthCheck drifted;
+    drifted.id = L"power.PERFEPP";
+    drifted.status = HealthAttention;
+    drifted.repairStep = L"ppm";
+    HealthCheck afterburner = drifted;
+    afterburner.id = L"util.afterburner";
+    afterburner.repairStep = L"afterburner";
+    HealthCheck noArea = drifted;
+    noArea.id = L"gpu.driver";
+    noArea.repairStep.clear();
+    std::vector<std::wstring> hardened, repaired;
+    const auto harden = [&](const std::wstring& a) { hardened.push_back(a); };
+    const auto repair = [&](const std::wstring& a) { repaired.push_back(a); };
+
+    DriftRepair({drifted, afterburner, noArea}, harden, repair);
+    uint32_t count = 0;
+    ASSERT_TRUE(ReadDwordIn(RegRoot::CurrentUser, kMonitorKey, L"Drift_power.PERFEPP", count));
+    EXPECT_EQ(count, 1u);
+    EXPECT_TRUE(hardened.empty());
+    EXPECT_EQ(repaired, std::vector<std::wstring>{L"ppm"});
+    EXPECT_FALSE(ReadDwordIn(RegRoot::CurrentUser, kMonitorKey, L"Drift_util.afterburner", count));
+    EXPECT_FALSE(ReadDwordIn(RegRoot::CurrentUser, kMonitorKey, L"Drift_gpu.driver", count));
+
+    DriftRepair({drifted}, harden, repair);
+    ReadDwordIn(RegRoot::CurrentUser, kMonitorKey, L"Drift_power.PERFEPP", count);
+    EXPECT_EQ(count, 2u);
+    EXPECT_EQ(hardened, std::vector<std::wstring>{L"ppm"});
+
+    drifted.status = HealthPassing;
+    DriftRepair({drifted}, harden, repair);
+    EXPECT_FALSE(ReadDwordIn(RegRoot::CurrentUser, kMonitorKey, L"Drift_power.PERFEPP", count));
+}
+
+TEST_F(HealthMachine, MonitorSettingsDefaultsAndScanHoursRange) {
+    MonitorSettings s = LoadMonitorSettings();
+    EXPECT_TRUE(s.closeToTray && s.startMinimized && s.launchAtLogin && s.notify);
+    EXPECT_FALSE(s.paused || s.maintainTiming || s.trayPrompted);
+    EXPECT_EQ(s.scanHours, 6);
+    for (const uint32_t stored : {0u, 500u}) {
+        WriteDword(RegRoot::CurrentUser, kMonitorKey, L"ScanHours", stored);
+        EXPECT_EQ(LoadMonitorSettings().scanHours, 6) << stored;
+    }
+    WriteDword(RegRoot::CurrentUser, kMonitorKey, L"ScanHours", 24);
+    WriteDword(RegRoot::CurrentUser, kMonitorKey, L"Paused", 7);
+    s = LoadMonitorSettings();
+    EXPECT_EQ(s.scanHours, 24);
+    EXPECT_TRUE(s.paused);
+    EXPECT_TRUE(IsStepWanted(L"gpu"));
+    std::array<bool, 9> wants{};
+    wants[3] = true;
+    WriteStepWants(wants);
+    EXPECT_TRUE(IsSetupComplete());
+    EXPECT_FALSE(IsStepWanted(L"gpu"));
+    EXPECT_EQ(ReadStepWants(), wants);
+}
+
+TEST_F(HealthMachine, GuardTaskRunsTheInstalledCopyAndReappliesExactlyTheMarkedAreas) {
+    const FakeTool schtasks(L"C:\\Windows\\System32\\schtasks.exe", Log());
+    const FakeTool powershell(PowerShellPath(), Log());
+    const std::wstring installed = InstalledExePath();
+    const bool hadInstalled = FileExists(installed);
+    HardenMemory();
+    const std::vector<std::wstring> calls = ToolCalls(Log());
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_NE(calls[0].find(L"Disable-MMAgent -MemoryCompression"), std::wstring::npos);
+    EXPECT_EQ(calls[1], L"\"C:\\Windows\\System32\\schtasks.exe\" /Create /F /SC ONSTART /RU SYSTEM /RL HIGHEST /TN "
+                        L"\"Quorvantis Guard\" /TR \"\\\"" + installed + L"\\\" --guard\"");
+    EXPECT_TRUE(FileExists(installed)) << "the task never runs a copy the user could replace";
+    EXPECT_TRUE(IsGuardSet(L"GuardMemory"));
+    EXPECT_FALSE(IsGuardSet(L"GuardPpm"));
+
+    // More than 64 plans: the first 64 get the rows.
+    for (unsigned i = 0; i < 70; ++i) store.schemes.push_back(GUID{i + 1, 0, 0, {}});
+    MarkGuard(L"GuardPpm");
+    EXPECT_EQ(RunGuard(), 0);
+    const PowerSettingRow& perfCheck = CpuTuneRows()[4];
+    EXPECT_EQ(store.ValueIn(store.schemes[63], perfCheck.setting, PowerSource::Dc), 5000u);
+    EXPECT_EQ(store.ValueIn(store.schemes[64], perfCheck.setting, PowerSource::Ac), 0xFFFFFFFFu);
+    EXPECT_EQ(store.ValueIn(store.schemes[0], StoragePowerRows()[0].setting, PowerSource::Ac), 0xFFFFFFFFu)
+        << "storage was never marked";
+    EXPECT_EQ(ToolCalls(Log()).size(), 3u) << "the guard run re-applies memory without re-creating the task";
+    if (!hadInstalled) {
+        DeleteFileW(installed.c_str());
+        RemoveDirectoryW(InstallDirectory().c_str());
+    }
+}
+
+TEST_F(HealthMachine, StaleTimerServiceWithAMissingProgramIsRemoved) {
+    EXPECT_EQ(ExecutableFromBinaryPath(L"\"C:\\Program Files\\Q\\Quorvantis.exe\" --service"),
+              L"C:\\Program Files\\Q\\Quorvantis.exe");
+    EXPECT_EQ(ExecutableFromBinaryPath(L"C:\\Tools\\q.exe --service"), L"C:\\Tools\\q.exe");
+    EXPECT_EQ(ExecutableFromBinaryPath(L"\"C:\\unterminated"), L"C:\\unterminated");
+    AddService(L"Quorvantis", L"\"C:\\nowhere at all\\Quorvantis.exe\" --service", SERVICE_DEMAND_START);
+    RemoveStaleServices();
+    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    EXPECT_FALSE(UniqueServiceHandle(OpenServiceW(manager.get(), L"Quorvantis", SERVICE_QUERY_STATUS)));
+    AddService(L"Quorvantis", L"\"" + ChildPath() + L"\" --service", SERVICE_DEMAND_START);
+    RemoveStaleServices();
+    EXPECT_TRUE(UniqueServiceHandle(OpenServiceW(manager.get(), L"Quorvantis", SERVICE_QUERY_STATUS)));
+}
