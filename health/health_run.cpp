@@ -200,42 +200,50 @@ std::wstring ProgramFilesX86() {
     return length == 0 || length >= 260 ? std::wstring(L"C:\\Program Files (x86)") : std::wstring(buffer, length);
 }
 
+// An optional utility: present passes, absent is only informational (the repair area stays).
+struct UtilityFile {
+    const wchar_t* id;
+    const wchar_t* title;
+    const wchar_t* expected;
+    const wchar_t* absentExplanation;
+    const wchar_t* presentExplanation;
+};
+
+void UtilityFileCheck(Run& run, const UtilityFile& u, bool present, const std::wstring& observed) {
+    HealthCheck check = run.New(u.id, kGroupUtilities, u.title, L"afterburner");
+    check.expected = u.expected;
+    check.observed = observed;
+    if (IsCheckDisabled(check.id)) {
+        MarkDisabled(check, L"This check is turned off in Settings.");
+    } else if (!present) {
+        check.status = HealthInformational;
+        check.explanation = u.absentExplanation;
+    } else {
+        check.status = HealthPassing;
+        check.explanation = u.presentExplanation;
+        check.repairStep.clear();
+    }
+    run.Add(std::move(check));
+}
+
 void UtilityChecks(Run& run) {
     const std::wstring base = ProgramFilesX86();
-    HealthCheck afterburner = run.New(L"util.afterburner", kGroupUtilities, L"MSI Afterburner", L"afterburner");
     const bool installed = FileExists(base + L"\\MSI Afterburner\\MSIAfterburner.exe");
-    afterburner.expected = L"installed when you opted into the Afterburner step";
-    afterburner.observed = !installed ? L"not installed"
-                           : ProcessRunning(L"MSIAfterburner.exe") ? L"installed and running"
-                                                                   : L"installed, not running";
-    if (IsCheckDisabled(afterburner.id)) {
-        MarkDisabled(afterburner, L"This check is turned off in Settings.");
-    } else if (!installed) {
-        afterburner.status = HealthInformational;
-        afterburner.explanation = L"Afterburner is optional. Absence is not a failure, and no overclock is inferred.";
-    } else {
-        afterburner.status = HealthPassing;
-        afterburner.explanation = L"The Afterburner executable is present. This does not mean a fan curve, voltage, or "
-                                  L"overclock profile is active.";
-        afterburner.repairStep.clear();
-    }
-    run.Add(std::move(afterburner));
-
-    HealthCheck rtss = run.New(L"util.rtss", kGroupUtilities, L"RivaTuner Statistics Server", L"afterburner");
-    const bool rtssPresent = FileExists(base + L"\\RivaTuner Statistics Server\\RTSS.exe");
-    rtss.expected = L"installed alongside Afterburner when that step was used";
-    rtss.observed = rtssPresent ? L"RTSS.exe is present" : L"not installed";
-    if (IsCheckDisabled(rtss.id)) {
-        MarkDisabled(rtss, L"This check is turned off in Settings.");
-    } else if (!rtssPresent) {
-        rtss.status = HealthInformational;
-        rtss.explanation = L"RivaTuner is optional and is only expected after the Afterburner step.";
-    } else {
-        rtss.status = HealthPassing;
-        rtss.explanation = L"RTSS is installed. An overlay is not reported as active just because the file exists.";
-        rtss.repairStep.clear();
-    }
-    run.Add(std::move(rtss));
+    UtilityFileCheck(run,
+                     {L"util.afterburner", L"MSI Afterburner", L"installed when you opted into the Afterburner step",
+                      L"Afterburner is optional. Absence is not a failure, and no overclock is inferred.",
+                      L"The Afterburner executable is present. This does not mean a fan curve, voltage, or overclock "
+                      L"profile is active."},
+                     installed,
+                     !installed                               ? L"not installed"
+                     : ProcessRunning(L"MSIAfterburner.exe") ? L"installed and running"
+                                                              : L"installed, not running");
+    const bool rtss = FileExists(base + L"\\RivaTuner Statistics Server\\RTSS.exe");
+    UtilityFileCheck(run,
+                     {L"util.rtss", L"RivaTuner Statistics Server", L"installed alongside Afterburner when that step was used",
+                      L"RivaTuner is optional and is only expected after the Afterburner step.",
+                      L"RTSS is installed. An overlay is not reported as active just because the file exists."},
+                     rtss, rtss ? L"RTSS.exe is present" : L"not installed");
 
     HealthCheck task = run.New(L"util.afterburner-task", kGroupUtilities, L"Afterburner logon task", L"");
     const bool exists =
