@@ -14,6 +14,7 @@
 #include "gpu/adapters.h"
 #include "gpu/gpu_catalogue.h"
 #include "gpu/gpu_tweaks.h"
+#include "health/health_check.h"
 #include "support/test_support.h"
 
 namespace {
@@ -296,4 +297,25 @@ TEST_F(Gpu, ApplyAndUninstallThroughTheProgramLeaveEveryValueAsItWas) {
     ASSERT_EQ(RunProgram(program, L"--uninstall --no-pause", 120000).exitCode, 0u);
     EXPECT_EQ(TakeSnapshot({AdapterKey(0), AdapterKey(1)}), original);
     RegDeleteKeyValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Microsoft\\GameBar", L"AutoGameModeEnabled");
+}
+
+TEST_F(Gpu, HealthReadsTheNvidiaRowsBackThroughTheDriverInterface) {
+    AddAdapter(0, L"NVIDIA GeForce RTX 4070", L"NVIDIA");
+    InstallFakeNvapi();
+    ASSERT_TRUE(ApplyGpuTweaks());
+    WriteDword(RegRoot::CurrentUser, std::wstring(kFakeNvapi) + L"\\Profile", L"1075D972", 1);  // Ansel came back
+    const std::vector<HealthCheck> checks = RunHealthChecks(nullptr);
+    const auto find = [&](const wchar_t* id) -> const HealthCheck& {
+        for (const HealthCheck& c : checks) {
+            if (c.id == id) return c;
+        }
+        throw std::logic_error("no such check");
+    };
+    EXPECT_EQ(find(L"gpu.NV_PWR").status, HealthPassing);
+    EXPECT_EQ(find(L"gpu.NV_ANSEL").status, HealthAttention);
+    EXPECT_EQ(find(L"gpu.NV_ANSEL").observed, L"1");
+    EXPECT_EQ(find(L"gpu.NV_DPS").observed, L"1 of 1 adapters match");
+    EXPECT_EQ(find(L"gpu.NV_TELEMETRY").status, HealthPassing) << "not installed is as good as disabled";
+    for (const HealthCheck& c : checks) EXPECT_NE(c.id, L"gpu.AMD_ULPS") << "no AMD adapter, no AMD rows";
+    RestoreGpuTweaks();
 }
