@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include "foundation/product.h"
+#include "foundation/system.h"
 #include "foundation/unique_handle.h"
 
 namespace {
@@ -38,12 +39,6 @@ void RealMessageBox(const std::wstring& text, const std::wstring& caption, bool 
 const ElevationSeam kRealSeam{TokenIsElevated, ShellRunAs, RealMessageBox};
 const ElevationSeam* g_seam = &kRealSeam;
 
-std::wstring OwnExecutablePath() {
-    wchar_t buffer[520] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, buffer, 520);
-    return std::wstring(buffer, length < 520 ? length : 519);
-}
-
 }  // namespace
 
 void SetElevationSeam(const ElevationSeam* seam) { g_seam = seam != nullptr ? seam : &kRealSeam; }
@@ -75,7 +70,7 @@ std::wstring ElevationParameterText(const std::vector<std::wstring>& arguments) 
 }
 
 bool RelaunchElevated(const std::vector<std::wstring>& arguments) {
-    return g_seam->shellRunAs(OwnExecutablePath(), ElevationParameterText(arguments));
+    return g_seam->shellRunAs(RunningExecutablePath(520), ElevationParameterText(arguments));
 }
 
 void ShowRightsMessage(const std::wstring& text, bool error) { g_seam->messageBox(text, kProductName, error); }

@@ -35,6 +35,16 @@ std::wstring InstalledExePath() { return InstallDirectory() + L"\\Quorvantis.exe
 
 bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+bool SamePath(const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) == 0; }
+
+std::wstring RunningExecutablePath(size_t capacity) {
+    std::wstring buffer(capacity, L'\0');
+    const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(capacity));
+    if (length == 0 || length >= capacity) return {};
+    buffer.resize(length);
+    return buffer;
+}
+
 std::vector<std::wstring> WithElevatedFlag(const std::vector<std::wstring>& arguments) {
     std::vector<std::wstring> result = arguments;
     result.emplace_back(L"--elevated");

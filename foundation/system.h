@@ -16,6 +16,11 @@ std::wstring InstalledExePath();  // InstallDirectory()\Quorvantis.exe
 inline constexpr const wchar_t* kKernelKey = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\kernel";
 
 bool FileExists(const std::wstring& path);
+// Case-insensitive, as Windows compares paths.
+bool SamePath(const std::wstring& a, const std::wstring& b);
+// This executable's full path read into the given number of characters; empty when the call
+// fails or the path does not fit (a cut path names some other file).
+std::wstring RunningExecutablePath(size_t capacity);
 
 // The argument list as given, with "--elevated" appended last.
 std::vector<std::wstring> WithElevatedFlag(const std::vector<std::wstring>& arguments);

@@ -42,12 +42,6 @@ void DisableMemoryCompression() {
     RunPowerShell(L"Disable-MMAgent -MemoryCompression -ErrorAction SilentlyContinue; exit 0", 20000);
 }
 
-std::wstring OwnExecutablePath() {
-    wchar_t buffer[260] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, buffer, 260);
-    return length == 0 || length >= 260 ? std::wstring() : std::wstring(buffer, length);
-}
-
 bool SameContents(const std::wstring& a, const std::wstring& b) {
     const auto read = [](const std::wstring& path, std::vector<char>& out) {
         const UniqueKernelHandle file = AdoptFileHandle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
@@ -65,9 +59,9 @@ bool SameContents(const std::wstring& a, const std::wstring& b) {
 // The task runs as SYSTEM at every boot, so it must never run a file a user could replace (a
 // copy in Downloads, say): it always runs the copy under Program Files, put there first.
 bool PlaceInstalledCopy(const std::wstring& installed) {
-    const std::wstring running = OwnExecutablePath();
+    const std::wstring running = RunningExecutablePath(260);
     if (running.empty()) return false;
-    if (_wcsicmp(running.c_str(), installed.c_str()) == 0) return true;
+    if (SamePath(running, installed)) return true;
     CreateDirectoryW(InstallDirectory().c_str(), nullptr);
     if (CopyFileW(running.c_str(), installed.c_str(), FALSE)) return true;
     // A copy that cannot be replaced (the service runs it) is fine when it is this very program.

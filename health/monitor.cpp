@@ -74,10 +74,9 @@ void SetLaunchAtLogin(bool on) {
         RegDeleteValueW(run.get(), L"Quorvantis");
         return;
     }
-    wchar_t path[260] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, path, 260);
-    if (length == 0 || length >= 260) return;
-    const std::wstring quoted = L"\"" + std::wstring(path, length) + L"\"";
+    const std::wstring path = RunningExecutablePath(260);
+    if (path.empty()) return;
+    const std::wstring quoted = L"\"" + path + L"\"";
     RegSetValueExW(run.get(), L"Quorvantis", 0, REG_SZ, reinterpret_cast<const BYTE*>(quoted.c_str()),
                    static_cast<DWORD>((quoted.size() + 1) * sizeof(wchar_t)));
 }

@@ -23,14 +23,6 @@
 
 namespace {
 
-std::wstring OwnExecutablePath() {
-    wchar_t buffer[520] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, buffer, 520);
-    return std::wstring(buffer, length < 520 ? length : 519);
-}
-
-bool SamePath(const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) == 0; }
-
 // The first install records how the global flag was, so an uninstall can put exactly that back.
 void RecordAndSetGlobalFlag() {
     uint32_t previous = 0;
@@ -98,7 +90,7 @@ bool VerifyApplied(uint32_t resolution) {
 
 void RemoveInstalledExecutable() {
     const std::wstring installed = InstalledExePath();
-    if (SamePath(OwnExecutablePath(), installed)) {
+    if (SamePath(RunningExecutablePath(520), installed)) {
         MoveFileExW(installed.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
         LogInfo(L"The running executable will be deleted on the next reboot.");
         return;
@@ -140,7 +132,7 @@ bool InstallTimerService(uint32_t resolution) {
         if (!GlobalTimerRequestsHonoured()) paragraph += std::wstring(L" ") + kPerProcessSentence;
         feed->Explanation(L"Installing the auto-start service", paragraph);
     }
-    const std::wstring running = OwnExecutablePath();
+    const std::wstring running = RunningExecutablePath(520);
     const std::wstring installed = InstalledExePath();
 
     if (TimerServiceInstalled()) {
