@@ -10,6 +10,7 @@
 #include "foundation/system.h"
 #include "service/service_control.h"
 #include "service/timer_service.h"
+#include "tweaks/restore_point.h"
 
 namespace {
 
@@ -73,6 +74,8 @@ int ProgramEntry(const std::vector<std::wstring>& arguments) {
     const bool console = WantsConsole(arguments, options);
     const int refused = EnforceRights(options, arguments, console);
     if (refused >= 0) return refused;
+    // A run that died while Windows wrote its restore point left the creation frequency at 0.
+    if (IsElevated()) RecoverRestorePointFrequency(nullptr);
     if (console) {
         EnsureConsole();
         return RunConsoleCommand(options, arguments);

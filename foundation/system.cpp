@@ -93,6 +93,88 @@ bool ReadString(RegRoot root, const std::wstring& subkey, const std::wstring& na
     return true;
 }
 
+bool ReadRawValue(RegRoot root, const std::wstring& subkey, const std::wstring& name, RegistryValue& value) {
+    UniqueKey key;
+    if (RegOpenKeyExW(RootKey(root), subkey.c_str(), 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return false;
+    // The value may change size between the two calls; ask again until it fits.
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        DWORD type = 0;
+        DWORD size = 0;
+        if (RegQueryValueExW(key.get(), name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return false;
+        std::vector<uint8_t> bytes(size);
+        const LSTATUS status =
+            RegQueryValueExW(key.get(), name.c_str(), nullptr, &type, size > 0 ? bytes.data() : nullptr, &size);
+        if (status == ERROR_MORE_DATA) continue;
+        if (status != ERROR_SUCCESS) return false;
+        bytes.resize(size);
+        value.type = type;
+        value.bytes = std::move(bytes);
+        return true;
+    }
+    return false;
+}
+
+bool WriteRawValue(RegRoot root, const std::wstring& subkey, const std::wstring& name, const RegistryValue& value) {
+    return SetValue(root, subkey, name, value.type, value.bytes.empty() ? nullptr : value.bytes.data(),
+                    static_cast<DWORD>(value.bytes.size()));
+}
+
+bool DeleteRegistryValue(RegRoot root, const std::wstring& subkey, const std::wstring& name) {
+    UniqueKey key;
+    const LSTATUS opened = RegOpenKeyExW(RootKey(root), subkey.c_str(), 0, KEY_SET_VALUE, key.put());
+    if (opened == ERROR_FILE_NOT_FOUND) return true;
+    if (opened != ERROR_SUCCESS) return false;
+    const LSTATUS status = RegDeleteValueW(key.get(), name.c_str());
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+}
+
+bool RegistryKeyExists(RegRoot root, const std::wstring& subkey) {
+    UniqueKey key;
+    return RegOpenKeyExW(RootKey(root), subkey.c_str(), 0, KEY_QUERY_VALUE, key.put()) == ERROR_SUCCESS;
+}
+
+std::wstring FirstMissingKey(RegRoot root, const std::wstring& subkey) {
+    for (size_t end = subkey.find(L'\\');; end = subkey.find(L'\\', end + 1)) {
+        const std::wstring part = subkey.substr(0, end);
+        if (!part.empty() && !RegistryKeyExists(root, part)) return part;
+        if (end == std::wstring::npos) return {};
+    }
+}
+
+void RemoveEmptyKeysUpTo(RegRoot root, const std::wstring& subkey, const std::wstring& top) {
+    if (top.empty()) return;
+    std::wstring key = subkey;
+    while (key.size() >= top.size() && _wcsnicmp(key.c_str(), top.c_str(), top.size()) == 0) {
+        DWORD subkeys = 0, values = 0;
+        {
+            UniqueKey opened;
+            if (RegOpenKeyExW(RootKey(root), key.c_str(), 0, KEY_QUERY_VALUE, opened.put()) != ERROR_SUCCESS) return;
+            if (RegQueryInfoKeyW(opened.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                                 nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+                return;
+            }
+        }
+        if (subkeys != 0 || values != 0) return;
+        if (RegDeleteKeyW(RootKey(root), key.c_str()) != ERROR_SUCCESS) return;
+        const size_t slash = key.rfind(L'\\');
+        if (slash == std::wstring::npos) return;
+        key.resize(slash);
+    }
+}
+
+std::vector<std::wstring> RegistryValueNames(RegRoot root, const std::wstring& subkey) {
+    std::vector<std::wstring> names;
+    UniqueKey key;
+    if (RegOpenKeyExW(RootKey(root), subkey.c_str(), 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return names;
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[16384];
+        DWORD length = 16384;
+        if (RegEnumValueW(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        names.emplace_back(name, length);
+    }
+    return names;
+}
+
 std::wstring GuidText(const GUID& guid) {
     wchar_t buffer[64] = {};
     StringFromGUID2(guid, buffer, 64);

@@ -36,6 +36,28 @@ bool WriteString(RegRoot root, const std::wstring& subkey, const std::wstring& n
 bool ReadString(RegRoot root, const std::wstring& subkey, const std::wstring& name, std::wstring& value);
 bool ReadDwordIn(RegRoot root, const std::wstring& subkey, const std::wstring& name, uint32_t& value);
 
+// A registry value exactly as stored: its type and every byte, whatever the type or size.
+struct RegistryValue {
+    uint32_t type = 0;
+    std::vector<uint8_t> bytes;
+    bool operator==(const RegistryValue&) const = default;
+};
+// False when the value (or its key) does not exist or cannot be read.
+bool ReadRawValue(RegRoot root, const std::wstring& subkey, const std::wstring& name, RegistryValue& value);
+// Creates the key (and missing parents) and stores the type and bytes unchanged.
+bool WriteRawValue(RegRoot root, const std::wstring& subkey, const std::wstring& name, const RegistryValue& value);
+// True when the value is gone afterwards: deleted now, or never there (its key included).
+bool DeleteRegistryValue(RegRoot root, const std::wstring& subkey, const std::wstring& name);
+bool RegistryKeyExists(RegRoot root, const std::wstring& subkey);
+// The shortest leading part of the path that does not exist yet (the key a write would create
+// first); empty when the whole key exists.
+std::wstring FirstMissingKey(RegRoot root, const std::wstring& subkey);
+// Deletes the key and then each parent while they are empty (no values, no subkeys), going no
+// higher than the given top key. Used to take away keys that a write once created.
+void RemoveEmptyKeysUpTo(RegRoot root, const std::wstring& subkey, const std::wstring& top);
+// Names of every value directly under the key (empty when it cannot be opened).
+std::vector<std::wstring> RegistryValueNames(RegRoot root, const std::wstring& subkey);
+
 // Upper-case 8-4-4-4-12 form without braces.
 std::wstring GuidText(const GUID& guid);
 

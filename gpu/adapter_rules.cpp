@@ -64,3 +64,34 @@ OfferChoice ChooseOfferAdapter(const std::vector<DisplayAdapter>& inventory) {
     }
     return choice;
 }
+
+int VendorOfPciId(const std::wstring& vendorId) {
+    if (vendorId == L"10DE") return GpuNvidia;
+    if (vendorId == L"1002") return GpuAmd;
+    if (vendorId == L"8086") return GpuIntel;
+    return GpuAny;
+}
+
+bool ContainsAnyNoCase(const std::wstring& text, std::initializer_list<const wchar_t*> needles) {
+    for (const wchar_t* needle : needles) {
+        if (ContainsNoCase(text, needle)) return true;
+    }
+    return false;
+}
+
+bool AdapterTextMatchesVendor(const std::wstring& vendorId, const std::wstring& provider, const std::wstring& desc,
+                              int vendor) {
+    // The PCI vendor id is a fact; the name rules are a guess ("Intel Corporation" contains
+    // "ati"), used only when no id could be read.
+    const int byId = VendorOfPciId(vendorId);
+    if (byId != GpuAny) return vendor == GpuAny || byId == vendor;
+    if (vendor == GpuNvidia) {
+        return ContainsNoCase(provider, L"NVIDIA") || ContainsAnyNoCase(desc, {L"NVIDIA", L"GeForce", L"RTX", L"GTX", L"Quadro"});
+    }
+    if (vendor == GpuAmd) {
+        return ContainsNoCase(provider, L"AMD") || ContainsNoCase(provider, L"ATI") ||
+               ContainsAnyNoCase(desc, {L"AMD", L"Radeon", L"Ryzen Graphics"});
+    }
+    if (vendor == GpuIntel) return ContainsAnyNoCase(desc, {L"Intel", L"Arc", L"UHD", L"Iris"});
+    return true;
+}

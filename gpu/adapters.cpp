@@ -27,20 +27,13 @@ bool ReadSz(const std::wstring& key, const wchar_t* name, size_t bytes, std::wst
 
 std::wstring AdapterKey(int index) { return FormatText(L"%ls\\%04d", kDisplayClassKey, index); }
 
-bool ContainsAny(const std::wstring& text, std::initializer_list<const wchar_t*> needles) {
-    for (const wchar_t* needle : needles) {
-        if (ContainsNoCase(text, needle)) return true;
-    }
-    return false;
-}
-
 int ClassifyVendor(const PciIds& ids, const std::wstring& vendorText) {
-    if (ids.vendor == L"10DE") return GpuNvidia;
-    if (ContainsAny(vendorText, {L"NVIDIA", L"GeForce", L"Quadro"})) return GpuNvidia;
-    if (ids.vendor == L"1002") return GpuAmd;
-    if (ContainsAny(vendorText, {L"AMD", L"Radeon", L"ATI"})) return GpuAmd;
-    if (ids.vendor == L"8086") return GpuIntel;
-    if (ContainsAny(vendorText, {L"Intel", L"Arc"})) return GpuIntel;
+    // A known vendor id decides before any name rule: "Intel Corporation" contains "ati".
+    const int byId = VendorOfPciId(ids.vendor);
+    if (byId != GpuAny) return byId;
+    if (ContainsAnyNoCase(vendorText, {L"NVIDIA", L"GeForce", L"Quadro"})) return GpuNvidia;
+    if (ContainsAnyNoCase(vendorText, {L"AMD", L"Radeon", L"ATI"})) return GpuAmd;
+    if (ContainsAnyNoCase(vendorText, {L"Intel", L"Arc"})) return GpuIntel;
     return GpuAny;
 }
 
@@ -51,20 +44,19 @@ bool IsHexDigits(const std::wstring& text) {
     return true;
 }
 
+std::wstring AdapterVendorId(const std::wstring& keyPath) {
+    std::wstring hardwareId;
+    return ReadSz(keyPath, L"MatchingDeviceId", 512, hardwareId) ? ParsePciIds(hardwareId).vendor : std::wstring();
+}
+
 }  // namespace
 
 bool AdapterMatchesVendor(const std::wstring& keyPath, int vendor) {
+    if (vendor != GpuNvidia && vendor != GpuAmd) return true;
     std::wstring provider, desc;
     ReadSz(keyPath, L"ProviderName", 512, provider);
     ReadSz(keyPath, L"DriverDesc", 512, desc);
-    if (vendor == GpuNvidia) {
-        return ContainsNoCase(provider, L"NVIDIA") || ContainsAny(desc, {L"NVIDIA", L"GeForce", L"RTX", L"GTX", L"Quadro"});
-    }
-    if (vendor == GpuAmd) {
-        return ContainsNoCase(provider, L"AMD") || ContainsNoCase(provider, L"ATI") ||
-               ContainsAny(desc, {L"AMD", L"Radeon", L"Ryzen Graphics"});
-    }
-    return true;
+    return AdapterTextMatchesVendor(AdapterVendorId(keyPath), provider, desc, vendor);
 }
 
 std::vector<std::wstring> AdapterKeysForVendor(int vendor) {
@@ -87,9 +79,12 @@ GpuProbeView ProbeGpu() {
         const std::wstring key = AdapterKey(index);
         std::wstring desc;
         if (!ReadSz(key, L"DriverDesc", 512, desc)) continue;
-        view.hasNvidia = view.hasNvidia || AdapterMatchesVendor(key, GpuNvidia);
-        view.hasAmd = view.hasAmd || AdapterMatchesVendor(key, GpuAmd);
-        view.hasIntel = view.hasIntel || ContainsAny(desc, {L"Intel", L"Arc", L"UHD", L"Iris"});
+        std::wstring provider;
+        ReadSz(key, L"ProviderName", 512, provider);
+        const std::wstring vendorId = AdapterVendorId(key);
+        view.hasNvidia = view.hasNvidia || AdapterTextMatchesVendor(vendorId, provider, desc, GpuNvidia);
+        view.hasAmd = view.hasAmd || AdapterTextMatchesVendor(vendorId, provider, desc, GpuAmd);
+        view.hasIntel = view.hasIntel || AdapterTextMatchesVendor(vendorId, provider, desc, GpuIntel);
         if (view.name.empty()) view.name = desc;
         if (!list.empty()) list += L" + ";
         list += desc;
@@ -170,11 +165,11 @@ std::vector<DisplayAdapter> EnumerateDisplayAdapters() {
         if (adapter.vendor == GpuAny) continue;
         const std::wstring& n = adapter.name;
         if (adapter.vendor == GpuNvidia) {
-            adapter.discrete = ContainsAny(n, {L"GeForce", L"RTX", L"GTX", L"Quadro", L"Tesla"});
+            adapter.discrete = ContainsAnyNoCase(n, {L"GeForce", L"RTX", L"GTX", L"Quadro", L"Tesla"});
             FillSubsystemFromPciEnum(adapter.ids, L"nvlddmkm");
         } else if (adapter.vendor == GpuAmd) {
             const bool integrated = ContainsNoCase(n, L"Ryzen") || (ContainsNoCase(n, L"Graphics") && !ContainsNoCase(n, L"RX"));
-            adapter.discrete = !integrated && ContainsAny(n, {L"RX", L"Radeon Pro", L"VII", L"Instinct", L"FirePro"});
+            adapter.discrete = !integrated && ContainsAnyNoCase(n, {L"RX", L"Radeon Pro", L"VII", L"Instinct", L"FirePro"});
             FillSubsystemFromPciEnum(adapter.ids, L"amdkmdag");
         }
         inventory.push_back(adapter);

@@ -1,5 +1,6 @@
 #pragma once
 // What the machine's graphics hardware is, read straight from the display-adapter class key.
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,10 +43,17 @@ struct OfferChoice {
 
 // Case-insensitive substring test; an empty text never matches.
 bool ContainsNoCase(const std::wstring& text, const wchar_t* needle);
+bool ContainsAnyNoCase(const std::wstring& text, std::initializer_list<const wchar_t*> needles);
 // The count hex digits right after the token (case-insensitive), upper-cased; empty when absent.
 std::wstring FindHexToken(const std::wstring& hardwareId, const wchar_t* token, size_t count);
 PciIds ParsePciIds(const std::wstring& hardwareId);
 OfferChoice ChooseOfferAdapter(const std::vector<DisplayAdapter>& inventory);
+// GpuNvidia, GpuAmd or GpuIntel for their PCI vendor ids (10DE, 1002, 8086), else GpuAny.
+int VendorOfPciId(const std::wstring& vendorId);
+// Whether an adapter with this vendor id, provider name and description belongs to the vendor.
+// A known vendor id decides alone; the name rules apply only without one.
+bool AdapterTextMatchesVendor(const std::wstring& vendorId, const std::wstring& provider, const std::wstring& desc,
+                              int vendor);
 
 bool AdapterMatchesVendor(const std::wstring& keyPath, int vendor);
 std::vector<std::wstring> AdapterKeysForVendor(int vendor);

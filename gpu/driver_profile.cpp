@@ -38,6 +38,7 @@ static_assert(offsetof(NvdrsSettingV1, u32CurrentValue) == 8220);
 
 constexpr uint32_t kSettingVersion1 = sizeof(NvdrsSettingV1) | (1u << 16);  // 0x13020
 constexpr uint32_t kDwordType = 0;
+constexpr int kSettingNotFound = -160;  // NVAPI_SETTING_NOT_FOUND
 
 using QueryInterfaceFn = void*(__cdecl*)(uint32_t id);
 
@@ -71,6 +72,7 @@ bool OpenDriverProfileSession(DriverProfileSession& s) {
     s.getBaseProfile = Resolve<DriverProfileSession::ProfileOutFn>(query, 0xDA8466A0);
     s.setSetting = Resolve<DriverProfileSession::SetSettingFn>(query, 0x577DD202);
     s.getSetting = Resolve<DriverProfileSession::GetSettingFn>(query, 0x73BF8338);
+    s.deleteSetting = Resolve<DriverProfileSession::DeleteSettingFn>(query, 0xE4A26362);
     if (s.initialize == nullptr || s.createSession == nullptr || s.loadSettings == nullptr ||
         s.getBaseProfile == nullptr || s.setSetting == nullptr) {
         return false;
@@ -82,12 +84,25 @@ bool OpenDriverProfileSession(DriverProfileSession& s) {
     return s.session != nullptr && s.profile != nullptr;
 }
 
-bool ReadProfileDword(DriverProfileSession& s, uint32_t settingId, uint32_t& value) {
-    if (s.getSetting == nullptr || s.session == nullptr || s.profile == nullptr) return false;
+ProfileRead ReadProfileSetting(DriverProfileSession& s, uint32_t settingId, uint32_t& value) {
+    if (s.getSetting == nullptr || s.session == nullptr || s.profile == nullptr) return ProfileRead::Failed;
     const auto setting = BlankSetting(settingId);
-    if (s.getSetting(s.session, s.profile, settingId, setting.get()) != 0) return false;
+    const int status = s.getSetting(s.session, s.profile, settingId, setting.get());
+    if (status == kSettingNotFound) return ProfileRead::NotFound;
+    if (status != 0) return ProfileRead::Failed;
+    if (setting->settingType != kDwordType) return ProfileRead::OtherType;
     value = setting->u32CurrentValue;
-    return true;
+    return ProfileRead::Dword;
+}
+
+bool ReadProfileDword(DriverProfileSession& s, uint32_t settingId, uint32_t& value) {
+    return ReadProfileSetting(s, settingId, value) == ProfileRead::Dword;
+}
+
+bool DeleteProfileSetting(DriverProfileSession& s, uint32_t settingId) {
+    if (s.deleteSetting == nullptr || s.session == nullptr || s.profile == nullptr) return false;
+    const int status = s.deleteSetting(s.session, s.profile, settingId);
+    return status == 0 || status == kSettingNotFound;
 }
 
 bool WriteProfileDword(DriverProfileSession& s, uint32_t settingId, uint32_t value) {

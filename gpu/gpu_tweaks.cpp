@@ -2,9 +2,13 @@
 
 #include <windows.h>
 
+#include <cwchar>
+#include <cwctype>
+#include <set>
 #include <vector>
 
 #include "foundation/log.h"
+#include "foundation/setting_record.h"
 #include "foundation/state.h"
 #include "foundation/system.h"
 #include "foundation/text.h"
@@ -18,34 +22,75 @@
 
 namespace {
 
+// One restore pass over the records.
+struct GpuRestore {
+    RestoreLedger& ledger;
+    int restored = 0;
+    int profileChanges = 0;
+    bool driverGoneLogged = false;
+    std::set<std::wstring> targets;  // values already put back in this pass
+};
+
 std::wstring Name(const wchar_t* format, const std::wstring& id) { return FormatText(format, id.c_str()); }
 
-// The per-user copies of the Game Bar and Game DVR switches are recorded as well (under
-// "<alias>_CU"), so the uninstall puts back what this step changed in the user's hive too.
-void RecordUserValue(const std::wstring& id, const std::wstring& keyPath, const std::wstring& valueName) {
-    uint32_t previous = 0;
-    const bool had = ReadDwordIn(RegRoot::CurrentUser, keyPath, valueName, previous);
-    WriteStateDword(Name(L"Gpu_%ls_had", id), had ? 1 : 0);
-    if (had) WriteStateDword(Name(L"Gpu_%ls", id), previous);
-    WriteStateString(Name(L"Gpu_%ls_key", id), keyPath);
-    WriteStateString(Name(L"Gpu_%ls_name", id), valueName);
+ValueRecordNames RecordOf(const std::wstring& id) {
+    return {Name(L"Gpu_%ls_had", id), Name(L"Gpu_%ls", id), Name(L"Gpu_%ls_created", id)};
 }
 
-void RestoreValueIn(RegRoot root, const std::wstring& id, int& counter) {
-    uint32_t had = 0;
-    std::wstring key, name;
-    if (!ReadStateDword(Name(L"Gpu_%ls_had", id), had)) return;
-    if (!ReadStateString(Name(L"Gpu_%ls_key", id), key) || !ReadStateString(Name(L"Gpu_%ls_name", id), name)) return;
-    if (had != 0) {
-        uint32_t previous = 0;
-        if (ReadStateDword(Name(L"Gpu_%ls", id), previous) && WriteDword(root, key, name, previous)) ++counter;
-        return;
+std::vector<std::wstring> AllRecordNames(const std::wstring& id) {
+    std::vector<std::wstring> names = RecordOf(id).All();
+    names.push_back(Name(L"Gpu_%ls_key", id));
+    names.push_back(Name(L"Gpu_%ls_name", id));
+    return names;
+}
+
+// The first record of a value wins: what a later run finds is already our own value.
+void RecordValueIn(RegRoot root, const std::wstring& id, const std::wstring& keyPath, const std::wstring& valueName) {
+    if (StateValueExists(RecordOf(id).had)) return;
+    WriteStateString(Name(L"Gpu_%ls_key", id), keyPath);
+    WriteStateString(Name(L"Gpu_%ls_name", id), valueName);
+    RecordValueOnce(root, keyPath, valueName, RecordOf(id));
+}
+
+// A per-adapter value keeps the position it was first recorded under, even when the adapter
+// list has changed since; a new adapter key takes the first free position.
+std::wstring AdapterRecordId(const GpuTweak& row, const std::wstring& adapterKey) {
+    std::wstring firstFree;
+    for (unsigned k = 0; k < 32; ++k) {
+        const std::wstring id = FormatText(L"%ls_%02u", row.alias, k);
+        std::wstring recordedKey;
+        if (!StateValueExists(RecordOf(id).had)) {
+            if (firstFree.empty()) firstFree = id;
+        } else if (ReadStateString(Name(L"Gpu_%ls_key", id), recordedKey) && _wcsicmp(recordedKey.c_str(), adapterKey.c_str()) == 0) {
+            return id;
+        }
     }
-    UniqueKey opened;
-    const HKEY hive = root == RegRoot::CurrentUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
-    if (RegOpenKeyExW(hive, key.c_str(), 0, KEY_SET_VALUE, opened.put()) != ERROR_SUCCESS) return;
-    const LSTATUS status = RegDeleteValueW(opened.get(), name.c_str());
-    if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) ++counter;
+    return firstFree;
+}
+
+// Puts one record back. Several records may name the same value (the Game Bar row records the
+// machine-wide value twice); it is restored and counted once.
+void RestoreRecord(RegRoot root, const std::wstring& id, GpuRestore& pass) {
+    std::wstring key, name;
+    if (!StateValueExists(RecordOf(id).had)) return;
+    if (!ReadStateString(Name(L"Gpu_%ls_key", id), key) || !ReadStateString(Name(L"Gpu_%ls_name", id), name)) return;
+    // An adapter that is gone took its values with it; recreating its key would leave a stray one.
+    if (_wcsnicmp(key.c_str(), kDisplayClassKey, wcslen(kDisplayClassKey)) == 0 && !RegistryKeyExists(root, key)) return;
+    std::wstring target = (root == RegRoot::CurrentUser ? L"HKCU\\" : L"HKLM\\") + key + L"\\" + name;
+    for (wchar_t& c : target) c = static_cast<wchar_t>(towlower(c));
+    if (!pass.targets.insert(target).second) return;
+    switch (RestoreRecordedValue(root, key, name, RecordOf(id))) {
+    case RestoreResult::Restored:
+        ++pass.restored;
+        pass.ledger.Restored();
+        break;
+    case RestoreResult::Failed:
+        LogError(FormatText(L"%ls\\%ls could not be restored.", key.c_str(), name.c_str()));
+        pass.ledger.Failed(AllRecordNames(id));
+        break;
+    case RestoreResult::NothingRecorded:
+        break;
+    }
 }
 
 bool ApplyRegistryRow(const GpuTweak& row) {
@@ -53,24 +98,27 @@ bool ApplyRegistryRow(const GpuTweak& row) {
     if (row.perAdapter) {
         const std::vector<std::wstring> keys = AdapterKeysForVendor(row.vendor);
         int written = 0;
-        for (size_t k = 0; k < keys.size(); ++k) {
-            RecordGpuValue(FormatText(L"%ls_%02u", row.alias, static_cast<unsigned>(k)), keys[k], row.valueName);
-            if (WriteDword(RegRoot::LocalMachine, keys[k], row.valueName, row.value)) ++written;
+        for (const std::wstring& key : keys) {
+            const std::wstring id = AdapterRecordId(row, key);
+            if (!id.empty()) RecordGpuValue(id, key, row.valueName);
+            if (WriteDword(RegRoot::LocalMachine, key, row.valueName, row.value)) ++written;
         }
         if (written > 0) LogInfo(FormatText(L"    wrote on %d adapter key(s).", written));
         return written > 0;
     }
     const std::wstring key = row.keyPath;
+    // The per-user copies of the Game Bar and Game DVR switches are recorded as well (under
+    // "<alias>_CU"), so the uninstall puts back what this step changed in the user's hive too.
     if (key.find(L"GameBar") != std::wstring::npos) {
         RecordGpuValue(alias, key, row.valueName);
-        RecordUserValue(alias + L"_CU", key, row.valueName);
+        RecordValueIn(RegRoot::CurrentUser, alias + L"_CU", key, row.valueName);
         const bool written = WriteDword(RegRoot::CurrentUser, key, row.valueName, row.value);
         RecordGpuValue(alias + L"_LM", key, row.valueName);
         WriteDword(RegRoot::LocalMachine, key, row.valueName, row.value);
         return written;
     }
     if (key.find(L"CurrentVersion\\GameDVR") != std::wstring::npos) {
-        RecordUserValue(alias + L"_CU", key, row.valueName);
+        RecordValueIn(RegRoot::CurrentUser, alias + L"_CU", key, row.valueName);
         const bool written = WriteDword(RegRoot::CurrentUser, key, row.valueName, row.value);
         RecordGpuValue(alias, key, row.valueName);
         WriteDword(RegRoot::LocalMachine, key, row.valueName, row.value);
@@ -80,12 +128,6 @@ bool ApplyRegistryRow(const GpuTweak& row) {
     return WriteDword(RegRoot::LocalMachine, key, row.valueName, row.value);
 }
 
-bool ServiceExists(const wchar_t* name) {
-    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    if (!manager) return false;
-    return static_cast<bool>(UniqueServiceHandle(OpenServiceW(manager.get(), name, SERVICE_QUERY_STATUS)));
-}
-
 bool ApplyServiceRow(const GpuTweak& row) {
     if (DisableServiceWithBackup(row.serviceName)) return true;
     LogInfo(L"    service not present (already gone, or this driver did not install it).");
@@ -93,44 +135,68 @@ bool ApplyServiceRow(const GpuTweak& row) {
     return !ServiceExists(row.serviceName);
 }
 
+std::wstring DrsName(const wchar_t* format, uint32_t settingId) { return FormatText(format, settingId); }
+
 bool ApplyDriverProfileRow(const GpuTweak& row, DriverProfileSession& session, bool sessionOpen) {
-    uint32_t previous = 0;
-    if (sessionOpen && ReadProfileDword(session, row.settingId, previous)) {
-        WriteStateDword(FormatText(L"GpuDrs_%08X", row.settingId), previous);
-        WriteStateDword(FormatText(L"GpuDrs_%08X_had", row.settingId), 1);
+    if (sessionOpen) {
+        const std::wstring had = DrsName(L"GpuDrs_%08X_had", row.settingId);
+        uint32_t previous = 0;
+        switch (ReadProfileSetting(session, row.settingId, previous)) {
+        case ProfileRead::OtherType:
+            LogInfo(FormatText(L"    NVIDIA setting 0x%08X holds a value that is not a number; it is left unchanged.",
+                               row.settingId));
+            return false;
+        case ProfileRead::Dword:
+            if (!StateValueExists(had)) {
+                WriteStateDword(DrsName(L"GpuDrs_%08X", row.settingId), previous);
+                WriteStateDword(had, 1);
+            }
+            break;
+        case ProfileRead::NotFound:
+            // Not in the profile: the uninstall takes ours out again, back to the driver default.
+            if (!StateValueExists(had)) WriteStateDword(had, 0);
+            break;
+        case ProfileRead::Failed:
+            break;
+        }
+        if (WriteProfileDword(session, row.settingId, row.value)) return true;
     }
-    if (sessionOpen && WriteProfileDword(session, row.settingId, row.value)) return true;
     LogInfo(L"    NVAPI SetSetting failed (driver too old, or this ID is not in the profile).");
     return false;
 }
 
-void RestoreServiceRow(const GpuTweak& row, int& restored) {
-    uint32_t startType = 0;
-    if (!ReadStateDword(FormatText(L"GpuSvc_%ls_start", row.serviceName), startType)) return;
-    if (startType == 0 || startType == SERVICE_DISABLED) return;
-    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    const UniqueServiceHandle service(
-        manager ? OpenServiceW(manager.get(), row.serviceName, SERVICE_CHANGE_CONFIG | SERVICE_START) : nullptr);
-    // A start type that could not be read was recorded as -1, which is SERVICE_NO_CHANGE itself.
-    if (service && ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, startType, SERVICE_NO_CHANGE, nullptr, nullptr,
-                                        nullptr, nullptr, nullptr, nullptr, nullptr)) {
-        StartServiceW(service.get(), 0, nullptr);
-        ++restored;
+void RestoreDriverProfileRow(const GpuTweak& row, DriverProfileSession& session, bool sessionOpen, GpuRestore& pass) {
+    const std::wstring hadName = DrsName(L"GpuDrs_%08X_had", row.settingId);
+    const std::wstring valueName = DrsName(L"GpuDrs_%08X", row.settingId);
+    uint32_t had = 0, previous = 0;
+    if (!ReadStateDword(hadName, had)) return;
+    if (had != 0 && !ReadStateDword(valueName, previous)) return;
+    if (session.library == nullptr) {
+        // Without nvapi64.dll the NVIDIA driver is gone, and its settings store with it.
+        if (!pass.driverGoneLogged) {
+            LogInfo(L"nvapi64.dll is not available: the NVIDIA driver and its control-panel settings are gone, so "
+                    L"there are none to restore.");
+            pass.driverGoneLogged = true;
+        }
+        return;
     }
+    const bool ok = sessionOpen && (had != 0 ? WriteProfileDword(session, row.settingId, previous)
+                                             : DeleteProfileSetting(session, row.settingId));
+    if (ok) {
+        ++pass.restored;
+        ++pass.profileChanges;
+        pass.ledger.Restored();
+        return;
+    }
+    LogError(FormatText(L"NVIDIA setting 0x%08X could not be restored.", row.settingId));
+    pass.ledger.Failed({hadName, valueName});
 }
 
 }  // namespace
 
 void RecordGpuValue(const std::wstring& id, const std::wstring& keyPath, const std::wstring& valueName) {
-    uint32_t previous = 0;
-    const bool had = ReadDword(keyPath, valueName, previous);
-    WriteStateDword(Name(L"Gpu_%ls_had", id), had ? 1 : 0);
-    if (had) WriteStateDword(Name(L"Gpu_%ls", id), previous);
-    WriteStateString(Name(L"Gpu_%ls_key", id), keyPath);
-    WriteStateString(Name(L"Gpu_%ls_name", id), valueName);
+    RecordValueIn(RegRoot::LocalMachine, id, keyPath, valueName);
 }
-
-void RestoreGpuValue(const std::wstring& id, int& counter) { RestoreValueIn(RegRoot::LocalMachine, id, counter); }
 
 bool ApplyGpuTweaks() {
     const GpuProbeView probe = ProbeGpu();
@@ -225,42 +291,36 @@ bool ApplyGpuTweaks() {
     return true;
 }
 
-bool RestoreGpuTweaks() {
+bool RestoreGpuTweaks(RestoreLedger& ledger) {
     const std::wstring schtasks = L"C:\\Windows\\System32\\schtasks.exe";
     RunProcess(schtasks, L"/Delete /F /TN \"Quorvantis Afterburner\"", 15000);
     RunProcess(schtasks, L"/Delete /F /TN \"Quorvantis RivaTuner\"", 15000);
-    uint32_t applied = 0;
-    if (!ReadStateDword(L"GpuApplied", applied) || applied == 0) return true;
 
     DriverProfileSession session;
     const bool sessionOpen = OpenDriverProfileSession(session);
-    int restored = 0;
+    GpuRestore pass{ledger, 0, 0, false, {}};
     for (const GpuTweak& row : GpuCatalogue()) {
         switch (row.kind) {
-        case GpuTweakKind::DriverProfile: {
-            uint32_t had = 0, previous = 0;
-            if (sessionOpen && ReadStateDword(FormatText(L"GpuDrs_%08X_had", row.settingId), had) && had != 0 &&
-                ReadStateDword(FormatText(L"GpuDrs_%08X", row.settingId), previous) &&
-                WriteProfileDword(session, row.settingId, previous)) {
-                ++restored;
-            }
+        case GpuTweakKind::DriverProfile:
+            RestoreDriverProfileRow(row, session, sessionOpen, pass);
             break;
-        }
         case GpuTweakKind::Service:
-            RestoreServiceRow(row, restored);
+            RestoreServiceStartType(row.serviceName, ledger, pass.restored);
             break;
         case GpuTweakKind::Registry: {
             const std::wstring alias = row.alias;
-            RestoreGpuValue(alias, restored);
-            RestoreGpuValue(alias + L"_LM", restored);
-            RestoreValueIn(RegRoot::CurrentUser, alias + L"_CU", restored);
-            for (unsigned k = 0; k < 32; ++k) RestoreGpuValue(FormatText(L"%ls_%02u", row.alias, k), restored);
+            RestoreRecord(RegRoot::LocalMachine, alias, pass);
+            RestoreRecord(RegRoot::LocalMachine, alias + L"_LM", pass);
+            RestoreRecord(RegRoot::CurrentUser, alias + L"_CU", pass);
+            for (unsigned k = 0; k < 32; ++k) RestoreRecord(RegRoot::LocalMachine, FormatText(L"%ls_%02u", row.alias, k), pass);
             break;
         }
         }
     }
-    SaveDriverProfiles(session);
+    if (pass.profileChanges > 0) SaveDriverProfiles(session);
     CloseDriverProfileSession(session);
-    LogInfo(FormatText(L"Restored %d GPU setting(s) to their previous values.", restored));
+    if (pass.restored > 0 || StateValueExists(L"GpuApplied")) {
+        LogInfo(FormatText(L"Restored %d GPU setting(s) to their previous values.", pass.restored));
+    }
     return true;
 }

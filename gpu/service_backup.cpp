@@ -3,11 +3,83 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
+#include "foundation/log.h"
+#include "foundation/setting_record.h"
 #include "foundation/state.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
+
+namespace {
+
+std::wstring StartName(const std::wstring& serviceName) { return FormatText(L"GpuSvc_%ls_start", serviceName.c_str()); }
+std::wstring FailureName(const std::wstring& serviceName) {
+    return FormatText(L"GpuSvc_%ls_failure", serviceName.c_str());
+}
+
+// The configuration block of one query, sized by a first call.
+std::vector<BYTE> QueryConfig(SC_HANDLE service, DWORD level) {
+    DWORD needed = 0;
+    if (level == 0) QueryServiceConfigW(service, nullptr, 0, &needed);
+    else QueryServiceConfig2W(service, level, nullptr, 0, &needed);
+    std::vector<BYTE> buffer(std::max<DWORD>(needed, 1));
+    const BOOL ok = level == 0 ? QueryServiceConfigW(service, reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data()),
+                                                     static_cast<DWORD>(buffer.size()), &needed)
+                               : QueryServiceConfig2W(service, level, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                                      &needed);
+    if (!ok) buffer.clear();
+    return buffer;
+}
+
+void RecordStartTypeOnce(SC_HANDLE service, const std::wstring& serviceName) {
+    if (StateValueExists(StartName(serviceName))) return;
+    DWORD startType = 0xFFFFFFFFu;
+    const std::vector<BYTE> config = QueryConfig(service, 0);
+    if (!config.empty()) startType = reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(config.data())->dwStartType;
+    WriteStateDword(StartName(serviceName), startType);
+}
+
+// Reset period, action count, then each action's type and delay, as DWORDs.
+void RecordFailureActionsOnce(SC_HANDLE service, const std::wstring& serviceName) {
+    if (StateValueExists(FailureName(serviceName))) return;
+    const std::vector<BYTE> config = QueryConfig(service, SERVICE_CONFIG_FAILURE_ACTIONS);
+    if (config.empty()) return;
+    const auto* actions = reinterpret_cast<const SERVICE_FAILURE_ACTIONSW*>(config.data());
+    std::vector<DWORD> words{actions->dwResetPeriod, actions->cActions};
+    for (DWORD i = 0; i < actions->cActions && actions->lpsaActions != nullptr; ++i) {
+        words.push_back(static_cast<DWORD>(actions->lpsaActions[i].Type));
+        words.push_back(actions->lpsaActions[i].Delay);
+    }
+    RegistryValue value{REG_BINARY, std::vector<uint8_t>(words.size() * sizeof(DWORD))};
+    memcpy(value.bytes.data(), words.data(), value.bytes.size());
+    WriteStateRaw(FailureName(serviceName), value);
+}
+
+bool RestoreFailureActions(SC_HANDLE service, const std::wstring& serviceName) {
+    RegistryValue value;
+    if (!ReadStateRaw(FailureName(serviceName), value)) return true;
+    if (value.bytes.size() < 2 * sizeof(DWORD) || value.bytes.size() % sizeof(DWORD) != 0) return true;
+    std::vector<DWORD> words(value.bytes.size() / sizeof(DWORD));
+    memcpy(words.data(), value.bytes.data(), value.bytes.size());
+    const DWORD count = std::min<DWORD>(words[1], static_cast<DWORD>((words.size() - 2) / 2));
+    std::vector<SC_ACTION> list(count);
+    for (DWORD i = 0; i < count; ++i) list[i] = {static_cast<SC_ACTION_TYPE>(words[2 + 2 * i]), words[3 + 2 * i]};
+    SERVICE_FAILURE_ACTIONSW actions{};
+    actions.dwResetPeriod = words[0];
+    actions.cActions = count;
+    actions.lpsaActions = count > 0 ? list.data() : nullptr;
+    return ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &actions) != FALSE;
+}
+
+}  // namespace
+
+bool ServiceExists(const std::wstring& serviceName) {
+    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager) return false;
+    return static_cast<bool>(UniqueServiceHandle(OpenServiceW(manager.get(), serviceName.c_str(), SERVICE_QUERY_STATUS)));
+}
 
 bool DisableServiceWithBackup(const std::wstring& serviceName) {
     const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
@@ -15,19 +87,63 @@ bool DisableServiceWithBackup(const std::wstring& serviceName) {
     const UniqueServiceHandle service(OpenServiceW(
         manager.get(), serviceName.c_str(), SERVICE_QUERY_CONFIG | SERVICE_CHANGE_CONFIG | SERVICE_QUERY_STATUS | SERVICE_STOP));
     if (!service) return false;
-
-    DWORD startType = 0xFFFFFFFFu;
-    DWORD needed = 0;
-    QueryServiceConfigW(service.get(), nullptr, 0, &needed);
-    std::vector<BYTE> buffer(std::max<DWORD>(needed, 1));
-    if (QueryServiceConfigW(service.get(), reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data()),
-                            static_cast<DWORD>(buffer.size()), &needed)) {
-        startType = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data())->dwStartType;
-    }
-    WriteStateDword(FormatText(L"GpuSvc_%ls_start", serviceName.c_str()), startType);
+    RecordStartTypeOnce(service.get(), serviceName);
 
     SERVICE_STATUS status{};
     ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
     return ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_DISABLED, SERVICE_NO_CHANGE, nullptr, nullptr,
                                 nullptr, nullptr, nullptr, nullptr, nullptr) != FALSE;
+}
+
+void PinServiceDisabled(const std::wstring& serviceName) {
+    if (serviceName.empty()) return;
+    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager) return;
+    const UniqueServiceHandle service(OpenServiceW(
+        manager.get(), serviceName.c_str(), SERVICE_QUERY_CONFIG | SERVICE_CHANGE_CONFIG | SERVICE_QUERY_STATUS | SERVICE_STOP));
+    if (!service) return;
+    RecordStartTypeOnce(service.get(), serviceName);
+    RecordFailureActionsOnce(service.get(), serviceName);
+    SERVICE_STATUS status{};
+    ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+    ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_DISABLED, SERVICE_NO_CHANGE, nullptr, nullptr, nullptr,
+                         nullptr, nullptr, nullptr, nullptr);
+    SC_ACTION none{SC_ACTION_NONE, 0};
+    SERVICE_FAILURE_ACTIONSW actions{};
+    actions.cActions = 1;
+    actions.lpsaActions = &none;
+    ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &actions);
+}
+
+void RestoreServiceStartType(const std::wstring& serviceName, RestoreLedger& ledger, int& restored) {
+    uint32_t startType = 0;
+    const bool haveStart = ReadStateDword(StartName(serviceName), startType);
+    if (!haveStart && !StateValueExists(FailureName(serviceName))) return;
+    const std::vector<std::wstring> records{StartName(serviceName), FailureName(serviceName)};
+    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    const UniqueServiceHandle service(
+        manager ? OpenServiceW(manager.get(), serviceName.c_str(), SERVICE_CHANGE_CONFIG | SERVICE_START) : nullptr);
+    if (!service) {
+        if (manager && GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST) return;  // gone: nothing left to restore
+        LogError(FormatText(L"The %ls service could not be opened to restore its start type.", serviceName.c_str()));
+        ledger.Failed(records);
+        return;
+    }
+    bool ok = RestoreFailureActions(service.get(), serviceName);
+    // A start type that could not be read was recorded as -1, which is SERVICE_NO_CHANGE itself;
+    // one recorded as disabled (or boot start) is left as it is.
+    if (haveStart && startType != 0 && startType != SERVICE_DISABLED) {
+        if (ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, startType, SERVICE_NO_CHANGE, nullptr, nullptr,
+                                 nullptr, nullptr, nullptr, nullptr, nullptr)) {
+            StartServiceW(service.get(), 0, nullptr);
+            ++restored;
+            ledger.Restored();
+        } else {
+            ok = false;
+        }
+    }
+    if (!ok) {
+        LogError(FormatText(L"The %ls service refused to take back its previous settings.", serviceName.c_str()));
+        ledger.Failed(records);
+    }
 }

@@ -11,20 +11,30 @@
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
 #include "gpu/gpu_catalogue.h"
+#include "gpu/gpu_tweaks.h"
+#include "gpu/service_backup.h"
 #include "service/service_control.h"
 #include "tweaks/power_rows.h"
+#include "tweaks/memory_storage.h"
 #include "tweaks/power_store.h"
+#include "tweaks/tweak_walk.h"
 
 namespace {
 
 constexpr uint32_t kMaxSchemes = 64;
 
-void WriteRowsToEveryScheme(std::span<const PowerSettingRow> rows) {
+// Every plan gets the rows, each plan's own values on record first, so the uninstall can put
+// back the plans the steps never touched as well.
+void WriteRowsToEveryScheme(std::span<const PowerSettingRow> rows, const wchar_t* backupPrefix) {
     PowerStore& store = CurrentPowerStore();
     for (uint32_t index = 0; index < kMaxSchemes; ++index) {
         GUID scheme{};
         if (!store.EnumerateScheme(index, scheme)) break;
         for (const PowerSettingRow& row : rows) {
+            uint32_t ac = 0, dc = 0;
+            const bool acRead = store.ReadValue(scheme, row.subgroup, row.setting, PowerSource::Ac, ac);
+            const bool dcRead = store.ReadValue(scheme, row.subgroup, row.setting, PowerSource::Dc, dc);
+            RecordPowerRowOnce(backupPrefix, row, scheme, acRead, ac, dcRead, dc);
             store.WriteValue(scheme, row.subgroup, row.setting, PowerSource::Ac, row.value);
             store.WriteValue(scheme, row.subgroup, row.setting, PowerSource::Dc, row.value);
         }
@@ -35,7 +45,9 @@ void PinGpuServicesAndGameDvr() {
     for (const GpuTweak& row : GpuCatalogue()) {
         if (row.kind == GpuTweakKind::Service) PinServiceDisabled(row.serviceName);
     }
-    WriteDword(RegRoot::LocalMachine, L"SOFTWARE\\Policies\\Microsoft\\Windows\\GameDVR", L"AllowGameDVR", 0);
+    const wchar_t* policy = L"SOFTWARE\\Policies\\Microsoft\\Windows\\GameDVR";
+    RecordGpuValue(L"GAMEDVR", policy, L"AllowGameDVR");
+    WriteDword(RegRoot::LocalMachine, policy, L"AllowGameDVR", 0);
 }
 
 void DisableMemoryCompression() {
@@ -103,24 +115,6 @@ void EnsureGuardTask() {
     }
 }
 
-void PinServiceDisabled(const std::wstring& serviceName) {
-    if (serviceName.empty()) return;
-    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    if (!manager) return;
-    const UniqueServiceHandle service(
-        OpenServiceW(manager.get(), serviceName.c_str(), SERVICE_CHANGE_CONFIG | SERVICE_QUERY_STATUS | SERVICE_STOP));
-    if (!service) return;
-    SERVICE_STATUS status{};
-    ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
-    ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_DISABLED, SERVICE_NO_CHANGE, nullptr, nullptr, nullptr,
-                         nullptr, nullptr, nullptr, nullptr);
-    SC_ACTION none{SC_ACTION_NONE, 0};
-    SERVICE_FAILURE_ACTIONSW actions{};
-    actions.cActions = 1;
-    actions.lpsaActions = &none;
-    ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &actions);
-}
-
 void HardenTimer() {
     {
         const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
@@ -150,7 +144,7 @@ void HardenTimer() {
 
 void HardenPowerPlans(const std::wstring& area) {
     const bool storage = area == L"storage";
-    WriteRowsToEveryScheme(storage ? StoragePowerRows() : CpuTuneRows());
+    WriteRowsToEveryScheme(storage ? StoragePowerRows() : CpuTuneRows(), storage ? L"Pwr_" : L"Ppm_");
     if (storage) PinServiceDisabled(L"SysMain");
     MarkGuard(storage ? L"GuardStorage" : L"GuardPpm");
     EnsureGuardTask();
@@ -167,8 +161,7 @@ void HardenGpu() {
 }
 
 void HardenMemory() {
-    DisableMemoryCompression();
-    WriteStateDword(L"MemCompDisabled", 1);
+    TurnOffMemoryCompression();
     MarkGuard(L"GuardMemory");
     EnsureGuardTask();
     AppendLogLine(L"Memory compression is set to stay off, including from the startup guard.");
@@ -184,9 +177,9 @@ void HardenArea(const std::wstring& area) {
 int RunGuard() {
     AppendLogLine(L"Startup guard");
     if (IsGuardSet(L"GuardTimer")) HardenTimer();
-    if (IsGuardSet(L"GuardPpm")) WriteRowsToEveryScheme(CpuTuneRows());
+    if (IsGuardSet(L"GuardPpm")) WriteRowsToEveryScheme(CpuTuneRows(), L"Ppm_");
     if (IsGuardSet(L"GuardStorage")) {
-        WriteRowsToEveryScheme(StoragePowerRows());
+        WriteRowsToEveryScheme(StoragePowerRows(), L"Pwr_");
         PinServiceDisabled(L"SysMain");
     }
     if (IsGuardSet(L"GuardGpu")) PinGpuServicesAndGameDvr();

@@ -13,7 +13,6 @@ void RemoveStaleServices();
 void MarkGuard(const wchar_t* name);
 bool IsGuardSet(const wchar_t* name);
 void EnsureGuardTask();
-void PinServiceDisabled(const std::wstring& serviceName);
 
 // The executable named in a service's binary path: the quoted text, or the text up to the first space.
 std::wstring ExecutableFromBinaryPath(const std::wstring& binaryPath);

@@ -8,6 +8,7 @@
 #include "app/options.h"
 #include "foundation/feed.h"
 #include "foundation/log.h"
+#include "foundation/setting_record.h"
 #include "foundation/state.h"
 #include "foundation/system.h"
 #include "foundation/text.h"
@@ -20,20 +21,25 @@
 #include "gpu/gpu_tweaks.h"
 #include "tweaks/cpu_tune.h"
 #include "tweaks/memory_storage.h"
+#include "tweaks/restore_point.h"
 
 namespace {
 
-// The first install records how the global flag was, so an uninstall can put exactly that back.
+// The first install records how the global flag was, type and bytes as they were, so an
+// uninstall can put exactly that back.
 void RecordAndSetGlobalFlag() {
-    uint32_t previous = 0;
-    const bool had = ReadDword(kKernelKey, kGlobalTimerValue, previous);
+    RegistryValue previous;
+    const bool had = ReadRawValue(RegRoot::LocalMachine, kKernelKey, kGlobalTimerValue, previous);
     uint32_t saved = 0;
     if (!ReadStateDword(L"GlobalFlagSaved", saved)) {
-        WriteStateDword(L"GlobalFlagSaved", 1);
+        if (had) WriteStateRaw(L"GlobalFlagPrevious", previous);
+        else WriteStateDword(L"GlobalFlagPrevious", 0);
         WriteStateDword(L"GlobalFlagHadValue", had ? 1 : 0);
-        WriteStateDword(L"GlobalFlagPrevious", had ? previous : 0);
+        WriteStateDword(L"GlobalFlagSaved", 1);
     }
-    if (!had || previous != 1) {
+    uint32_t current = 0;
+    const bool isOne = ReadDword(kKernelKey, kGlobalTimerValue, current) && current == 1;
+    if (!isOne) {
         WriteDword(RegRoot::LocalMachine, kKernelKey, kGlobalTimerValue, 1);
         LogInfo(L"Set GlobalTimerResolutionRequests=1 (system-wide requests; takes full effect after the next reboot).");
         if (!GlobalTimerRequestsHonoured()) LogInfo(kPerProcessSentence);
@@ -104,17 +110,25 @@ void RemoveInstalledExecutable() {
     }
 }
 
-void RestoreGlobalFlag() {
+void RestoreGlobalFlag(RestoreLedger& ledger) {
     uint32_t saved = 0;
     if (!ReadStateDword(L"GlobalFlagSaved", saved) || saved == 0) return;
-    uint32_t had = 0, previous = 0;
+    uint32_t had = 0;
     ReadStateDword(L"GlobalFlagHadValue", had);
-    ReadStateDword(L"GlobalFlagPrevious", previous);
+    RegistryValue previous;
+    bool ok = false;
     if (had != 0) {
-        WriteDword(RegRoot::LocalMachine, kKernelKey, kGlobalTimerValue, previous);
+        ok = ReadStateRaw(L"GlobalFlagPrevious", previous) &&
+             WriteRawValue(RegRoot::LocalMachine, kKernelKey, kGlobalTimerValue, previous);
     } else {
-        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKernelKey, kGlobalTimerValue);
+        ok = DeleteRegistryValue(RegRoot::LocalMachine, kKernelKey, kGlobalTimerValue);
     }
+    if (!ok) {
+        LogError(L"GlobalTimerResolutionRequests could not be restored.");
+        ledger.Failed({L"GlobalFlagSaved", L"GlobalFlagHadValue", L"GlobalFlagPrevious"});
+        return;
+    }
+    ledger.Restored();
     LogInfo(L"Restored GlobalTimerResolutionRequests to its previous value (reboot to revert the system-wide effect).");
 }
 
@@ -211,14 +225,25 @@ bool UninstallEverything() {
     }
     RemoveLegacyService();
     RunProcess(L"C:\\Windows\\System32\\schtasks.exe", L"/Delete /F /TN \"Quorvantis Guard\"", 15000);
-    RestoreCpuTune();
-    RestoreGpuTweaks();
-    RestoreMemory();
-    RestoreStorage();
-    RestoreGlobalFlag();
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
+    // Every restore acts on whatever records exist, so a cancelled or half-failed run is undone
+    // as well. The plan goes back last, once every power value is in the plan it came from.
+    RestoreLedger ledger;
+    RestoreCpuTune(ledger);
+    RestoreGpuTweaks(ledger);
+    RestoreMemory(ledger);
+    RestoreStorage(ledger);
+    RestorePowerPlan(ledger);
+    RecoverRestorePointFrequency(&ledger);
+    RestoreGlobalFlag(ledger);
+    ClearStateKeepingRecords(ledger);
     RemoveInstalledExecutable();
     RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", L"Quorvantis");
+    if (ledger.FailedCount() > 0) {
+        LogError(FormatText(L"%d setting(s) could not be restored; their records are kept. Run --uninstall again to retry "
+                            L"them.",
+                            ledger.FailedCount()));
+        ok = false;
+    }
     return ok;
 }
 

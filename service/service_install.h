@@ -16,7 +16,8 @@ inline constexpr const wchar_t* kServiceDescription =
 
 // Installed, running, and the kernel verified to report the resolution (or finer).
 bool InstallTimerService(uint32_t resolution);
-// False only when deleting the service failed; every other step runs regardless.
+// False when deleting the service failed or a setting could not be restored (its record stays
+// for the next uninstall); every step runs regardless.
 bool UninstallEverything();
 // The --apply command: holds a resolution in this console until it is closed or interrupted.
 int HoldResolutionInConsole(const Options& options);

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstring>
+
 #include "foundation/log.h"
 #include "foundation/state.h"
 #include "foundation/system.h"
@@ -12,7 +14,7 @@
 
 namespace {
 
-std::wstring BracedGuid(const GUID& guid) { return L"{" + GuidText(guid) + L"}"; }
+const ValueRecordNames kThreadDpcRecord{L"ThreadDpcHad", L"ThreadDpcPrev", L""};
 
 std::vector<TweakItem> CpuTuneItems() {
     std::vector<TweakItem> items;
@@ -34,13 +36,16 @@ bool DisableThreadedDpcs(ItemList& items, size_t item) {
     items.Begin(item);
     FeedStage(L"CPU TUNE", L"ThreadDpcEnable  \u2192  0");
     DwellCancellable(1800);
-    uint32_t previous = 0;
-    const bool had = ReadDword(kKernelKey, L"ThreadDpcEnable", previous);
-    WriteStateDword(L"ThreadDpcHad", had ? 1 : 0);
-    if (had) WriteStateDword(L"ThreadDpcPrev", previous);
+    RegistryValue previous;
+    const bool had = ReadRawValue(RegRoot::LocalMachine, kKernelKey, L"ThreadDpcEnable", previous);
+    RecordValueOnce(RegRoot::LocalMachine, kKernelKey, L"ThreadDpcEnable", kThreadDpcRecord);
     const bool written = WriteDword(RegRoot::LocalMachine, kKernelKey, L"ThreadDpcEnable", 0);
-    const std::wstring detail = had ? FormatText(L"%lu  \u2192  0", static_cast<unsigned long>(previous))
-                                    : std::wstring(L"(unset)  \u2192  0");
+    uint32_t number = 0;
+    const bool isNumber = had && previous.type == REG_DWORD && previous.bytes.size() == 4;
+    if (isNumber) memcpy(&number, previous.bytes.data(), 4);
+    const std::wstring detail = isNumber ? FormatText(L"%lu  \u2192  0", static_cast<unsigned long>(number))
+                                : had    ? std::wstring(L"(not a number)  \u2192  0")
+                                         : std::wstring(L"(unset)  \u2192  0");
     items.Finish(item, written ? TweakWritten : TweakFailed, &detail);
     if (written) LogInfo(L"    ThreadDpcEnable written. Reboot for the kernel to pick it up.");
     else LogError(L"    ThreadDpcEnable write failed.");
@@ -53,7 +58,10 @@ bool DisableThreadedDpcs(ItemList& items, size_t item) {
 bool ApplyCpuTune() {
     PowerStore& store = CurrentPowerStore();
     GUID scheme{};
-    if (store.GetActiveScheme(scheme)) WriteStateString(L"PpmPreviousScheme", BracedGuid(scheme));
+    // The plan to go back to is the one before the first run; later runs find ours active.
+    if (store.GetActiveScheme(scheme) && !StateValueExists(L"PpmPreviousScheme")) {
+        WriteStateString(L"PpmPreviousScheme", BracedGuidText(scheme));
+    }
 
     FeedExplanation(L"CPU Tune",
                     L"Switch to Ultimate Performance, then write every Processor Power Management value from the tuning "
@@ -79,7 +87,7 @@ bool ApplyCpuTune() {
         LogError(L"PowerGetActiveScheme failed; cannot apply PPM tweaks.");
         return false;
     }
-    WriteStateString(L"PpmScheme", BracedGuid(scheme));
+    WriteStateString(L"PpmScheme", BracedGuidText(scheme));
 
     RowWalkCounts counts;
     if (!WalkPowerRows(scheme, CpuTuneRows(), items, 1, RowWalkStyle{L"CPU TUNE", L"Ppm_", true}, counts)) return false;
@@ -108,33 +116,58 @@ bool ApplyCpuTune() {
     return true;
 }
 
-bool RestoreCpuTune() {
-    uint32_t applied = 0;
-    if (!ReadStateDword(L"PpmApplied", applied) || applied == 0) return true;
+int RestoreCpuTune(RestoreLedger& ledger) {
+    // Records from before each row named its scheme belong to the plan CPU Tune configured.
+    std::wstring configured;
+    GUID configuredScheme{};
+    const bool haveConfigured = ReadStateString(L"PpmScheme", configured) && ParseGuidText(configured, configuredScheme);
+    int restored = RestorePowerRows(CpuTuneRows(), L"Ppm_", haveConfigured ? &configuredScheme : nullptr, ledger);
     PowerStore& store = CurrentPowerStore();
-    GUID scheme{};
-    if (!store.GetActiveScheme(scheme)) {
-        LogError(L"PowerGetActiveScheme failed; PPM values were not restored.");
-        return false;
-    }
-    int restored = RestorePowerRows(scheme, CpuTuneRows(), L"Ppm_");
-    store.SetActiveScheme(scheme);
+    GUID active{};
+    // Restored values of the active plan take effect once it is activated again.
+    if (restored > 0 && store.GetActiveScheme(active)) store.SetActiveScheme(active);
 
-    uint32_t had = 0;
-    if (ReadStateDword(L"ThreadDpcHad", had)) {
-        uint32_t previous = 0;
-        if (had == 0) {
-            RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKernelKey, L"ThreadDpcEnable");
-            ++restored;
-        } else if (ReadStateDword(L"ThreadDpcPrev", previous)) {
-            WriteDword(RegRoot::LocalMachine, kKernelKey, L"ThreadDpcEnable", previous);
-            ++restored;
-        }
+    switch (RestoreRecordedValue(RegRoot::LocalMachine, kKernelKey, L"ThreadDpcEnable", kThreadDpcRecord)) {
+    case RestoreResult::Restored:
+        ++restored;
+        ledger.Restored();
+        break;
+    case RestoreResult::Failed:
+        LogError(L"ThreadDpcEnable could not be restored.");
+        ledger.Failed(kThreadDpcRecord.All());
+        break;
+    case RestoreResult::NothingRecorded:
+        break;
     }
-    std::wstring previousScheme;
-    if (ReadStateString(L"PpmPreviousScheme", previousScheme) && previousScheme.size() > 2) {
-        RunProcess(SystemToolPath(L"powercfg.exe"), L"/setactive " + previousScheme, 20000);
+    if (restored > 0 || StateValueExists(L"PpmApplied")) {
+        LogInfo(FormatText(L"Restored %d PPM setting(s) to their previous values.", restored));
     }
-    LogInfo(FormatText(L"Restored %d PPM setting(s) to their previous values.", restored));
-    return true;
+    return restored;
+}
+
+void RestorePowerPlan(RestoreLedger& ledger) {
+    std::wstring previous;
+    if (!ReadStateString(L"PpmPreviousScheme", previous) || previous.size() <= 2) return;
+    GUID scheme{};
+    if (!ParseGuidText(previous, scheme)) return;
+    PowerStore& store = CurrentPowerStore();
+    GUID active{};
+    const bool activeRead = store.GetActiveScheme(active);
+    if (activeRead && memcmp(&active, &scheme, sizeof(GUID)) == 0) return;
+    bool switched = store.SetActiveScheme(scheme);
+    if (!switched) switched = RunProcess(SystemToolPath(L"powercfg.exe"), L"/setactive " + previous, 20000) == 0;
+    // Believe the plan list over the call's result where it can be read.
+    if (store.GetActiveScheme(active)) switched = memcmp(&active, &scheme, sizeof(GUID)) == 0;
+    if (switched) {
+        LogInfo(FormatText(L"Switched back to the power plan that was active before (%ls).", previous.c_str()));
+        ledger.Restored();
+        return;
+    }
+    if (!PowerSchemeListed(scheme)) {
+        LogInfo(FormatText(L"The power plan that was active before (%ls) no longer exists; the active plan stays.",
+                           previous.c_str()));
+        return;
+    }
+    LogError(FormatText(L"Could not switch back to the power plan that was active before (%ls).", previous.c_str()));
+    ledger.Failed({L"PpmPreviousScheme"});
 }

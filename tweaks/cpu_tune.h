@@ -1,5 +1,12 @@
 #pragma once
 // CPU Tune: the Ultimate Performance plan, 22 processor power settings and threaded DPCs off,
 // every previous value recorded first so the uninstall can put it back.
+class RestoreLedger;
+
 bool ApplyCpuTune();
-bool RestoreCpuTune();
+// Puts back every recorded PPM value and ThreadDpcEnable, whether or not a run completed;
+// returns how many settings were restored. The plan switch is undone separately, last.
+int RestoreCpuTune(RestoreLedger& ledger);
+// Activates the plan that was active before the first CPU Tune run. Called after every power
+// value is back, so no restore writes into a plan that just stopped being the active one.
+void RestorePowerPlan(RestoreLedger& ledger);

@@ -131,11 +131,7 @@ bool ApplyMemory() {
     DwellCancellable(500);
 
     BeginItem(items, 1, 1600);
-    const bool compression =
-        RunPowerShell(L"$a = Get-MMAgent -ErrorAction SilentlyContinue; if ($a) { $script:was = [int]$a.MemoryCompression; "
-                      L"Disable-MMAgent -MemoryCompression -ErrorAction SilentlyContinue }; exit 0",
-                      40000) == 0;
-    WriteStateDword(L"MemCompDisabled", 1);
+    const bool compression = TurnOffMemoryCompression();
     const std::wstring compressionText =
         compression ? L"MemoryCompression  \u2192  off" : L"Disable-MMAgent failed (MMAgent cmdlet missing?)";
     items.Finish(1, compression ? TweakWritten : TweakFailed, &compressionText);
@@ -146,11 +142,29 @@ bool ApplyMemory() {
     return pagefile || compression;
 }
 
-bool RestoreMemory() {
-    if (StateFlag(L"MemoryApplied") && StateFlag(L"MemCompDisabled")) {
-        RunPowerShell(L"Enable-MMAgent -MemoryCompression -ErrorAction SilentlyContinue", 30000);
-        LogInfo(L"Re-enabled memory compression.");
+bool TurnOffMemoryCompression() {
+    // The exit code carries the state it found: 10 already off, 11 was on and is off now. The
+    // cmdlet missing (3) or compression still on afterwards (4) is a failure.
+    const uint32_t exitCode = RunPowerShell(
+        L"$a = Get-MMAgent -ErrorAction SilentlyContinue; if (-not $a) { exit 3 }; "
+        L"$was = [int]$a.MemoryCompression; Disable-MMAgent -MemoryCompression -ErrorAction SilentlyContinue; "
+        L"if ($was -and (Get-MMAgent).MemoryCompression) { exit 4 }; exit (10 + $was)",
+        40000);
+    if (exitCode != 10 && exitCode != 11) return false;
+    // Only the state before the first change counts: a later run finds it off because of us.
+    if (!StateValueExists(L"MemCompDisabled")) WriteStateDword(L"MemCompDisabled", exitCode == 11 ? 1 : 0);
+    return true;
+}
+
+bool RestoreMemory(RestoreLedger& ledger) {
+    if (!StateFlag(L"MemCompDisabled")) return true;
+    if (RunPowerShell(L"Enable-MMAgent -MemoryCompression -ErrorAction Stop; exit 0", 30000) != 0) {
+        LogError(L"Memory compression could not be turned back on.");
+        ledger.Failed({L"MemCompDisabled"});
+        return false;
     }
+    LogInfo(L"Re-enabled memory compression.");
+    ledger.Restored();
     return true;
 }
 
@@ -204,10 +218,15 @@ bool ApplyStorage() {
                 L"DisableDeleteNotify  \u2192  0 (TRIM on)", L"fsutil TRIM set failed", counts);
 
     BeginItem(items, 4, 1600);
-    const std::wstring sysMain = DisableServiceWithBackup(L"SysMain") ? L"SysMain stopped and disabled"
-                                                                      : L"SysMain already absent or could not be changed";
-    items.Finish(4, TweakWritten, &sysMain);
-    ++counts.written;
+    // An absent SysMain is as good as disabled; one that refuses the change is a failure.
+    const bool sysMainDisabled = DisableServiceWithBackup(L"SysMain");
+    const bool sysMainRefused = !sysMainDisabled && ServiceExists(L"SysMain");
+    const std::wstring sysMain = sysMainDisabled  ? L"SysMain stopped and disabled"
+                                 : sysMainRefused ? L"SysMain refused the change; it stays as it was"
+                                                  : L"SysMain already absent or could not be changed";
+    items.Finish(4, sysMainRefused ? TweakFailed : TweakWritten, &sysMain);
+    if (sysMainRefused) ++counts.failed;
+    else ++counts.written;
     DwellCancellable(400);
 
     BeginItem(items, 5, 1400);
@@ -241,26 +260,16 @@ bool ApplyStorage() {
     return counts.written > 0;
 }
 
-bool RestoreStorage() {
-    if (!StateFlag(L"StorageApplied")) return true;
+bool RestoreStorage(RestoreLedger& ledger) {
+    const int restored = RestorePowerRows(StoragePowerRows(), L"Pwr_", nullptr, ledger);
     PowerStore& store = CurrentPowerStore();
-    GUID scheme{};
-    if (store.GetActiveScheme(scheme)) {
-        RestorePowerRows(scheme, StoragePowerRows(), L"Pwr_");
-        store.SetActiveScheme(scheme);
+    GUID active{};
+    if (restored > 0 && store.GetActiveScheme(active)) store.SetActiveScheme(active);
+    int services = 0;
+    RestoreServiceStartType(L"SysMain", ledger, services);
+    if (services > 0) LogInfo(L"Restored SysMain start type.");
+    if (restored > 0 || StateFlag(L"StorageApplied")) {
+        LogInfo(L"Restored storage power settings. Hibernate and TRIM were not reverted.");
     }
-    uint32_t startType = 0;
-    if (ReadStateDword(L"GpuSvc_SysMain_start", startType) && startType != 0xFFFFFFFFu && startType != SERVICE_DISABLED) {
-        const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-        const UniqueServiceHandle service(
-            manager ? OpenServiceW(manager.get(), L"SysMain", SERVICE_CHANGE_CONFIG | SERVICE_START) : nullptr);
-        if (service) {
-            ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, startType, SERVICE_NO_CHANGE, nullptr, nullptr, nullptr,
-                                 nullptr, nullptr, nullptr, nullptr);
-            StartServiceW(service.get(), 0, nullptr);
-        }
-        LogInfo(L"Restored SysMain start type.");
-    }
-    LogInfo(L"Restored storage power settings. Hibernate and TRIM were not reverted.");
     return true;
 }

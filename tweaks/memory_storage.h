@@ -14,7 +14,13 @@ void SetPhysicalDiskCache(PhysicalDiskCache* disks);
 
 bool EnableDiskWriteCache(int& enabled, int& failed);
 
+class RestoreLedger;
+
 bool ApplyMemory();
-bool RestoreMemory();
+// Turns memory compression off, recording whether it was on before the first change.
+bool TurnOffMemoryCompression();
+// Each restore puts back what its records hold, whether or not a run completed, and notes in
+// the ledger what it could not put back.
+bool RestoreMemory(RestoreLedger& ledger);
 bool ApplyStorage();
-bool RestoreStorage();
+bool RestoreStorage(RestoreLedger& ledger);

@@ -16,13 +16,14 @@ struct PowerSettingRow {
     GUID subgroup;
 };
 
-// "xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx" to a GUID at compile time.
-constexpr GUID ParseGuid(const char (&text)[37]) {
+// The 36 characters "xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx" (hex digits already checked) to a GUID.
+template <typename Char>
+constexpr GUID GuidFromHexText(const Char* text) {
     auto hex = [&](int from, int digits) {
         unsigned long long v = 0;
         for (int i = from; i < from + digits; ++i) {
-            const char c = text[i];
-            v = v * 16 + static_cast<unsigned>(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
+            const auto c = static_cast<unsigned>(text[i]);
+            v = v * 16 + (c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
         }
         return v;
     };
@@ -35,6 +36,9 @@ constexpr GUID ParseGuid(const char (&text)[37]) {
     for (int i = 0; i < 6; ++i) g.Data4[2 + i] = static_cast<unsigned char>(hex(24 + 2 * i, 2));
     return g;
 }
+
+// A GUID literal at compile time.
+constexpr GUID ParseGuid(const char (&text)[37]) { return GuidFromHexText(text); }
 
 // The 22 processor power management rows of CPU Tune, in order.
 std::span<const PowerSettingRow> CpuTuneRows();

@@ -5,6 +5,7 @@
 #include <cwchar>
 
 #include "foundation/log.h"
+#include "foundation/setting_record.h"
 #include "foundation/state.h"
 #include "foundation/system.h"
 #include "foundation/text.h"
@@ -72,30 +73,40 @@ SystemRestoreClient* g_client = nullptr;
 constexpr const wchar_t* kSystemRestoreKey = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\SystemRestore";
 constexpr const wchar_t* kFrequencyValue = L"SystemRestorePointCreationFrequency";
 
+const ValueRecordNames kFrequencyRecord{L"RestoreFrequencyHad", L"RestoreFrequencyPrev", L"RestoreFrequencyKey"};
+
 // Windows quietly skips an application's restore point (and still reports success) when any
 // other was made within the creation frequency, 24 hours by default. A frequency of 0 never
-// skips, so it is set for this one call, with the previous setting on record first.
+// skips, so it is set for this one call, with the previous setting on record first. The record
+// outlives a process that dies inside the call: the next start puts the value back.
 class AllowRestorePointNow {
 public:
     AllowRestorePointNow() {
-        had_ = ReadDword(kSystemRestoreKey, kFrequencyValue, previous_);
-        WriteStateDword(L"RestoreFrequencyHad", had_ ? 1 : 0);
-        if (had_) WriteStateDword(L"RestoreFrequencyPrev", previous_);
+        // A record left by a run that died in the call holds the user's value; ours is the 0.
+        RecordValueOnce(RegRoot::LocalMachine, kSystemRestoreKey, kFrequencyValue, kFrequencyRecord);
         WriteDword(RegRoot::LocalMachine, kSystemRestoreKey, kFrequencyValue, 0);
     }
-    ~AllowRestorePointNow() {
-        if (had_) WriteDword(RegRoot::LocalMachine, kSystemRestoreKey, kFrequencyValue, previous_);
-        else RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSystemRestoreKey, kFrequencyValue);
-    }
+    ~AllowRestorePointNow() { RecoverRestorePointFrequency(nullptr); }
     AllowRestorePointNow(const AllowRestorePointNow&) = delete;
     AllowRestorePointNow& operator=(const AllowRestorePointNow&) = delete;
-
-private:
-    uint32_t previous_ = 0;
-    bool had_ = false;
 };
 
 }  // namespace
+
+void RecoverRestorePointFrequency(RestoreLedger* ledger) {
+    switch (RestoreRecordedValue(RegRoot::LocalMachine, kSystemRestoreKey, kFrequencyValue, kFrequencyRecord)) {
+    case RestoreResult::Restored:
+        for (const std::wstring& name : kFrequencyRecord.All()) DeleteStateValue(name);
+        if (ledger != nullptr) ledger->Restored();
+        break;
+    case RestoreResult::Failed:
+        LogError(L"SystemRestorePointCreationFrequency could not be put back; it stays on record.");
+        if (ledger != nullptr) ledger->Failed(kFrequencyRecord.All());
+        break;
+    case RestoreResult::NothingRecorded:
+        break;
+    }
+}
 
 SystemRestoreClient& CurrentSystemRestoreClient() {
     static WindowsSystemRestoreClient windowsClient;

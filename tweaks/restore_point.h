@@ -16,5 +16,10 @@ public:
 SystemRestoreClient& CurrentSystemRestoreClient();
 void SetSystemRestoreClient(SystemRestoreClient* client);
 
+class RestoreLedger;
+
 bool CreateRestorePoint(std::wstring& text);
+// Puts SystemRestorePointCreationFrequency back when a record of it is left (a run that died
+// while Windows wrote its restore point), and removes the record. Safe to call at any start.
+void RecoverRestorePointFrequency(RestoreLedger* ledger);
 bool RunPrepare();

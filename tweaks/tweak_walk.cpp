@@ -1,5 +1,9 @@
 #include "tweaks/tweak_walk.h"
 
+#include <cstring>
+#include <cwctype>
+#include <string_view>
+
 #include "foundation/log.h"
 #include "foundation/state.h"
 #include "foundation/system.h"
@@ -15,10 +19,77 @@ std::wstring BackupName(const wchar_t* prefix, const wchar_t* alias, const wchar
     return FormatText(L"%ls%ls_%ls", prefix, alias, suffix);
 }
 
-bool ReadBackup(const wchar_t* prefix, const wchar_t* alias, const wchar_t* had, const wchar_t* value, uint32_t& out) {
-    uint32_t flag = 0;
-    return ReadStateDword(BackupName(prefix, alias, had), flag) && flag != 0 &&
-           ReadStateDword(BackupName(prefix, alias, value), out);
+std::wstring PowerSettingKey(const GUID& subgroup, const GUID& setting) {
+    return FormatText(L"SYSTEM\\CurrentControlSet\\Control\\Power\\PowerSettings\\%ls\\%ls",
+                      GuidText(subgroup).c_str(), GuidText(setting).c_str());
+}
+std::wstring PowerSettingKey(const PowerSettingRow& row) { return PowerSettingKey(row.subgroup, row.setting); }
+
+ValueRecordNames AttributesRecord(const wchar_t* prefix, const PowerSettingRow& row) {
+    return {BackupName(prefix, row.alias, L"attrHad"), BackupName(prefix, row.alias, L"attr"),
+            BackupName(prefix, row.alias, L"attrKey")};
+}
+
+// One scheme's record of one row: the names under base + "_hadAc" and so on.
+struct PowerRecord {
+    std::wstring base;
+    std::wstring Name(const wchar_t* suffix) const { return base + L"_" + suffix; }
+    std::vector<std::wstring> Names() const {
+        return {Name(L"hadAc"), Name(L"ac"), Name(L"hadDc"), Name(L"dc"), Name(L"scheme")};
+    }
+    bool Exists() const { return StateValueExists(Name(L"hadAc")) || StateValueExists(Name(L"hadDc")); }
+};
+
+bool IsGuidText(std::wstring_view text) {
+    if (text.size() != 36) return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        if (dash ? text[i] != L'-' : !iswxdigit(text[i])) return false;
+    }
+    return true;
+}
+
+// Every record of the row: the first scheme's under the plain names, others under names that
+// carry their scheme.
+std::vector<PowerRecord> RecordsOfRow(const wchar_t* prefix, const PowerSettingRow& row,
+                                      const std::vector<std::wstring>& stateNames) {
+    const std::wstring base = std::wstring(prefix) + row.alias;
+    std::vector<PowerRecord> records;
+    if (PowerRecord{base}.Exists()) records.push_back({base});
+    const std::wstring suffix = L"_hadAc";
+    for (const std::wstring& name : stateNames) {
+        if (name.size() != base.size() + 1 + 36 + suffix.size()) continue;
+        if (name.compare(0, base.size() + 1, base + L"_") != 0 || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) continue;
+        if (IsGuidText(std::wstring_view(name).substr(base.size() + 1, 36))) records.push_back({name.substr(0, name.size() - suffix.size())});
+    }
+    return records;
+}
+
+// Writes one scheme's recorded values back. A scheme the user deleted since has nothing left to
+// restore; any other failure keeps the record for the next uninstall.
+bool RestorePowerRecord(const PowerRecord& record, const PowerSettingRow& row, const GUID& scheme,
+                        RestoreLedger& ledger) {
+    bool acRestored = false;
+    bool failed = false;
+    uint32_t had = 0, value = 0;
+    if (ReadStateDword(record.Name(L"hadAc"), had) && had != 0 && ReadStateDword(record.Name(L"ac"), value)) {
+        acRestored = WritePowerValue(scheme, row.subgroup, row.setting, PowerSource::Ac, value);
+        failed = !acRestored;
+    }
+    if (ReadStateDword(record.Name(L"hadDc"), had) && had != 0 && ReadStateDword(record.Name(L"dc"), value)) {
+        failed = !WritePowerValue(scheme, row.subgroup, row.setting, PowerSource::Dc, value) || failed;
+    }
+    if (failed) {
+        if (PowerSchemeListed(scheme)) {
+            ledger.Failed(record.Names());
+        } else {
+            LogInfo(FormatText(L"The power plan %ls no longer exists; its recorded %ls values are dropped.",
+                               BracedGuidText(scheme).c_str(), row.alias));
+        }
+        return false;
+    }
+    if (acRestored) ledger.Restored();
+    return acRestored;
 }
 
 }  // namespace
@@ -49,8 +120,7 @@ bool WritePowerValue(const GUID& scheme, const GUID& subgroup, const GUID& setti
 
 void UnhidePowerSetting(const GUID& subgroup, const GUID& setting) {
     CurrentPowerStore().WriteSettingAttributes(subgroup, setting, 0);
-    const std::wstring key = FormatText(L"SYSTEM\\CurrentControlSet\\Control\\Power\\PowerSettings\\%ls\\%ls",
-                                        GuidText(subgroup).c_str(), GuidText(setting).c_str());
+    const std::wstring key = PowerSettingKey(subgroup, setting);
     uint32_t attributes = 0;
     attributes = ReadDword(key, L"Attributes", attributes) ? attributes & ~1u : 2u;
     WriteDword(RegRoot::LocalMachine, key, L"Attributes", attributes);
@@ -102,6 +172,7 @@ bool WalkPowerRows(const GUID& scheme, std::span<const PowerSettingRow> rows, It
         const size_t item = firstItem + r;
         if (IsCancelled()) return false;
 
+        RecordPowerAttributesOnce(style.backupPrefix, row);
         UnhidePowerSetting(row.subgroup, row.setting);
         uint32_t ac = 0, dc = 0;
         const bool acRead = ReadPowerValue(scheme, row.subgroup, row.setting, PowerSource::Ac, ac);
@@ -118,14 +189,7 @@ bool WalkPowerRows(const GUID& scheme, std::span<const PowerSettingRow> rows, It
         if (style.cpuTune && IsCancelled()) return false;
 
         // The previous values are on record before anything changes.
-        if (acRead) {
-            WriteStateDword(BackupName(style.backupPrefix, row.alias, L"ac"), ac);
-            WriteStateDword(BackupName(style.backupPrefix, row.alias, L"hadAc"), 1);
-        }
-        if (dcRead) {
-            WriteStateDword(BackupName(style.backupPrefix, row.alias, L"dc"), dc);
-            WriteStateDword(BackupName(style.backupPrefix, row.alias, L"hadDc"), 1);
-        }
+        RecordPowerRowOnce(style.backupPrefix, row, scheme, acRead, ac, dcRead, dc);
         const bool acWritten = WritePowerValue(scheme, row.subgroup, row.setting, PowerSource::Ac, row.value) ||
                                PowercfgSetValue(row.subgroup, row.setting, row.value, PowerSource::Ac);
         const bool dcWritten = WritePowerValue(scheme, row.subgroup, row.setting, PowerSource::Dc, row.value) ||
@@ -161,16 +225,82 @@ bool WalkPowerRows(const GUID& scheme, std::span<const PowerSettingRow> rows, It
     return true;
 }
 
-int RestorePowerRows(const GUID& scheme, std::span<const PowerSettingRow> rows, const wchar_t* backupPrefix) {
+bool ParseGuidText(const std::wstring& text, GUID& guid) {
+    std::wstring bare = text;
+    if (bare.size() == 38 && bare.front() == L'{' && bare.back() == L'}') bare = bare.substr(1, 36);
+    if (!IsGuidText(bare)) return false;
+    guid = GuidFromHexText(bare.c_str());
+    return true;
+}
+
+std::wstring BracedGuidText(const GUID& guid) { return L"{" + GuidText(guid) + L"}"; }
+
+bool PowerSchemeListed(const GUID& scheme) {
+    PowerStore& store = CurrentPowerStore();
+    GUID listed{};
+    uint32_t index = 0;
+    for (; index < 64 && store.EnumerateScheme(index, listed); ++index) {
+        if (memcmp(&listed, &scheme, sizeof(GUID)) == 0) return true;
+    }
+    // When the plans cannot be listed, assume the scheme is there, so its record is kept.
+    return index == 0;
+}
+
+void RecordPowerRowOnce(const wchar_t* backupPrefix, const PowerSettingRow& row, const GUID& scheme, bool acRead,
+                        uint32_t ac, bool dcRead, uint32_t dc) {
+    PowerRecord record{std::wstring(backupPrefix) + row.alias};
+    if (record.Exists()) {
+        std::wstring recorded;
+        GUID recordedScheme{};
+        // A record from before schemes were recorded counts as this scheme's.
+        if (!ReadStateString(record.Name(L"scheme"), recorded) || !ParseGuidText(recorded, recordedScheme) ||
+            memcmp(&recordedScheme, &scheme, sizeof(GUID)) == 0) {
+            return;
+        }
+        record.base += L"_" + GuidText(scheme);
+        if (record.Exists()) return;
+    }
+    WriteStateString(record.Name(L"scheme"), BracedGuidText(scheme));
+    if (acRead) WriteStateDword(record.Name(L"ac"), ac);
+    WriteStateDword(record.Name(L"hadAc"), acRead ? 1 : 0);
+    if (dcRead) WriteStateDword(record.Name(L"dc"), dc);
+    WriteStateDword(record.Name(L"hadDc"), dcRead ? 1 : 0);
+}
+
+void RecordPowerAttributesOnce(const wchar_t* backupPrefix, const PowerSettingRow& row) {
+    RecordValueOnce(RegRoot::LocalMachine, PowerSettingKey(row), L"Attributes", AttributesRecord(backupPrefix, row));
+}
+
+int RestorePowerRows(std::span<const PowerSettingRow> rows, const wchar_t* backupPrefix, const GUID* fallbackScheme,
+                     RestoreLedger& ledger) {
+    const std::vector<std::wstring> stateNames = RegistryValueNames(RegRoot::LocalMachine, kStateKey);
+    GUID active{};
+    const bool activeRead = CurrentPowerStore().GetActiveScheme(active);
     int restored = 0;
     for (const PowerSettingRow& row : rows) {
-        uint32_t value = 0;
-        if (ReadBackup(backupPrefix, row.alias, L"hadAc", L"ac", value) &&
-            WritePowerValue(scheme, row.subgroup, row.setting, PowerSource::Ac, value)) {
-            ++restored;
+        for (const PowerRecord& record : RecordsOfRow(backupPrefix, row, stateNames)) {
+            std::wstring text;
+            GUID scheme{};
+            if (!ReadStateString(record.Name(L"scheme"), text) || !ParseGuidText(text, scheme)) {
+                if (fallbackScheme != nullptr) {
+                    scheme = *fallbackScheme;
+                } else if (activeRead) {
+                    scheme = active;
+                } else {
+                    ledger.Failed(record.Names());
+                    continue;
+                }
+            }
+            if (RestorePowerRecord(record, row, scheme, ledger)) ++restored;
         }
-        if (ReadBackup(backupPrefix, row.alias, L"hadDc", L"dc", value)) {
-            WritePowerValue(scheme, row.subgroup, row.setting, PowerSource::Dc, value);
+        const ValueRecordNames attributes = AttributesRecord(backupPrefix, row);
+        switch (RestoreRecordedValue(RegRoot::LocalMachine, PowerSettingKey(row), L"Attributes", attributes)) {
+        case RestoreResult::Failed:
+            ledger.Failed(attributes.All());
+            break;
+        case RestoreResult::Restored:
+        case RestoreResult::NothingRecorded:
+            break;
         }
     }
     return restored;

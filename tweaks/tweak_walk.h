@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "foundation/feed.h"
+#include "foundation/setting_record.h"
 #include "tweaks/power_rows.h"
 #include "tweaks/power_store.h"
 
@@ -56,5 +57,22 @@ struct RowWalkCounts {
 bool WalkPowerRows(const GUID& scheme, std::span<const PowerSettingRow> rows, ItemList& items, size_t firstItem,
                    const RowWalkStyle& style, RowWalkCounts& counts);
 
-// Puts back each row's recorded AC and DC values; returns how many AC values were restored.
-int RestorePowerRows(const GUID& scheme, std::span<const PowerSettingRow> rows, const wchar_t* backupPrefix);
+// Records a row's AC and DC values in one scheme before the first write into that scheme
+// ("<prefix><alias>_..." for the first scheme, "<prefix><alias>_<scheme>_..." for others).
+// A value that could not be read is recorded as absent, so a later run cannot record ours.
+void RecordPowerRowOnce(const wchar_t* backupPrefix, const PowerSettingRow& row, const GUID& scheme, bool acRead,
+                        uint32_t ac, bool dcRead, uint32_t dc);
+// The setting's "Attributes" registry value, which unhiding changes.
+void RecordPowerAttributesOnce(const wchar_t* backupPrefix, const PowerSettingRow& row);
+
+// Puts back every recorded value of the rows into the scheme it came from, and each row's
+// attributes. Rows recorded before schemes were recorded go into the fallback scheme, or the
+// active one when there is none. Returns how many AC values were restored.
+int RestorePowerRows(std::span<const PowerSettingRow> rows, const wchar_t* backupPrefix, const GUID* fallbackScheme,
+                     RestoreLedger& ledger);
+
+// "{xxxxxxxx-...}" or the bare form to a GUID; false for anything else.
+bool ParseGuidText(const std::wstring& text, GUID& guid);
+std::wstring BracedGuidText(const GUID& guid);
+// Whether the machine still has the plan; true when the plans cannot be listed at all.
+bool PowerSchemeListed(const GUID& scheme);

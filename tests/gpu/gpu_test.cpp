@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <stdexcept>
 #include <tuple>
 
+#include "foundation/setting_record.h"
 #include "foundation/state.h"
 #include "foundation/system.h"
 #include "foundation/text.h"
@@ -19,11 +21,10 @@
 
 namespace {
 
-constexpr const wchar_t* kBackup = L"SOFTWARE\\QuorvantisTests\\DisplayBackup";
 constexpr const wchar_t* kFakeNvapi = L"Software\\QuorvantisTests\\FakeNvapi";
 constexpr const wchar_t* kPciEnum = L"SYSTEM\\CurrentControlSet\\Enum\\PCI";
 
-std::wstring AdapterKey(int index) { return FormatText(L"%ls\\%04d", kDisplayClassKey, index); }
+std::wstring AdapterKey(int index) { return ScopedDisplayAdapters::Key(index); }
 
 void AddAdapter(int index, const wchar_t* desc, const wchar_t* provider = nullptr, const wchar_t* hardwareId = nullptr) {
     WriteString(RegRoot::LocalMachine, AdapterKey(index), L"DriverDesc", desc);
@@ -63,12 +64,6 @@ void PutBack(const Snapshot& snapshot) {
     }
 }
 
-void DeleteServiceNamed(const wchar_t* name) {
-    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    const UniqueServiceHandle service(OpenServiceW(manager.get(), name, DELETE));
-    if (service) DeleteService(service.get());
-}
-
 class Gpu : public testing::Test {
 protected:
     TempFolder folder;
@@ -76,14 +71,10 @@ protected:
     RecordingFeed feed;
     ScopedFeed feedScope{&feed};
     Snapshot before;
+    std::unique_ptr<ScopedDisplayAdapters> adapters;
 
     void SetUp() override {
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kBackup);
-        UniqueKey classKey, backup;
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kDisplayClassKey, 0, KEY_READ, classKey.put());
-        RegCreateKeyExW(HKEY_LOCAL_MACHINE, kBackup, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, backup.put(), nullptr);
-        RegCopyTreeW(classKey.get(), nullptr, backup.get());
-        for (int i = 0; i < 40; ++i) RegDeleteTreeW(HKEY_LOCAL_MACHINE, AdapterKey(i).c_str());
+        adapters = std::make_unique<ScopedDisplayAdapters>();
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
         RegDeleteTreeW(HKEY_CURRENT_USER, kFakeNvapi);
         before = TakeSnapshot({});
@@ -91,16 +82,12 @@ protected:
     }
     void TearDown() override {
         PutBack(before);
-        for (int i = 0; i < 40; ++i) RegDeleteTreeW(HKEY_LOCAL_MACHINE, AdapterKey(i).c_str());
-        UniqueKey classKey, backup;
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kDisplayClassKey, 0, KEY_ALL_ACCESS, classKey.put());
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kBackup, 0, KEY_READ, backup.put());
-        RegCopyTreeW(backup.get(), nullptr, classKey.get());
+        adapters.reset();
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\QuorvantisTests");
         RegDeleteTreeW(HKEY_CURRENT_USER, kFakeNvapi);
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(kPciEnum) + L"\\VEN_10DE&DEV_2786&SUBSYS_51411462&REV_A1").c_str());
-        DeleteServiceNamed(L"NvTelemetryContainer");
+        DeleteTestService(L"NvTelemetryContainer");
         DeleteFileW((BinDirectory() + L"\\nvapi64.dll").c_str());
     }
 
@@ -141,6 +128,18 @@ TEST(AdapterText, SubstringMatchingAndPciIds) {
     const PciIds bare = ParsePciIds(L"PCI\\VEN_10DE&DEV_27G6");
     EXPECT_EQ(bare.device, L"") << "a non-hex digit leaves the field empty";
     EXPECT_EQ(bare.subsystem, L"");
+}
+
+TEST(AdapterText, AKnownPciVendorIdDecidesBeforeAnyNameRule) {
+    // "Intel Corporation" holds "ati": without an id it reads as AMD, with 8086 it is Intel only.
+    EXPECT_TRUE(AdapterTextMatchesVendor(L"", L"Intel Corporation", L"Intel(R) UHD Graphics 770", GpuAmd));
+    EXPECT_FALSE(AdapterTextMatchesVendor(L"8086", L"Intel Corporation", L"Intel(R) UHD Graphics 770", GpuAmd));
+    EXPECT_TRUE(AdapterTextMatchesVendor(L"8086", L"Intel Corporation", L"Intel(R) UHD Graphics 770", GpuIntel));
+    EXPECT_TRUE(AdapterTextMatchesVendor(L"1002", L"Advanced Micro Devices, Inc.", L"AMD Radeon RX 7900 XTX", GpuAmd));
+    EXPECT_FALSE(AdapterTextMatchesVendor(L"10DE", L"NVIDIA", L"NVIDIA GeForce RTX 4070", GpuAmd));
+    EXPECT_TRUE(AdapterTextMatchesVendor(L"", L"NVIDIA", L"NVIDIA GeForce RTX 4070", GpuNvidia));
+    EXPECT_TRUE(AdapterTextMatchesVendor(L"1AB8", L"Parallels", L"Parallels Display Adapter (WDDM) GTX", GpuNvidia))
+        << "an unknown vendor id leaves the name rules in force";
 }
 
 TEST(AdapterText, OfferChoicePrefersDiscreteNvidiaAndNamesTheOtherVendor) {
@@ -199,13 +198,17 @@ TEST_F(Gpu, InventoryClassifiesDiscreteCardsAndCompletesSubsystemIdsFromThePciTr
 }
 
 TEST_F(Gpu, IntelOnlyMachineRunsTheSixWindowsRows) {
-    // "Corporation" holds "ati", which would count as AMD: the provider must be free of it.
-    AddAdapter(0, L"Intel(R) UHD Graphics 770", L"Intel");
+    AddAdapter(0, L"Intel(R) UHD Graphics 770", L"Intel Corporation", L"PCI\\VEN_8086&DEV_4680");
     ASSERT_TRUE(ApplyGpuTweaks());
     ASSERT_EQ(feed.itemLists.back().size(), 6u);
     EXPECT_EQ(feed.itemLists.back().back().alias, L"MMPRIO");
     EXPECT_EQ(State(L"GpuApplied"), 1u);
     EXPECT_TRUE(feed.Logged(L"Applied 6 GPU tweak(s). Reboot for HAGS / ReBAR. Uninstall restores the previous values."));
+    // Six rows, two of them also in the user's hive; the Game Bar row's two machine-wide
+    // records name one value, put back and counted once.
+    RestoreLedger ledger;
+    RestoreGpuTweaks(ledger);
+    EXPECT_TRUE(feed.Logged(L"Restored 8 GPU setting(s) to their previous values."));
 }
 
 TEST_F(Gpu, NvidiaWithoutItsDriverInterfaceFailsOnlyTheProfileRows) {
@@ -230,7 +233,8 @@ TEST_F(Gpu, NvidiaWithoutItsDriverInterfaceFailsOnlyTheProfileRows) {
     EXPECT_TRUE(feed.Logged(L"Applied 13 GPU tweak(s), 13 failed. Reboot for HAGS / ReBAR."));
 
     // Values that were not there before are removed again.
-    ASSERT_TRUE(RestoreGpuTweaks());
+    RestoreLedger ledger;
+    ASSERT_TRUE(RestoreGpuTweaks(ledger));
     uint32_t value = 0;
     EXPECT_FALSE(ReadDword(AdapterKey(0), L"DisableDynamicPstate", value));
     EXPECT_FALSE(ReadDword(AdapterKey(3), L"PowerMizerEnable", value));
@@ -249,24 +253,21 @@ TEST_F(Gpu, DriverProfileRowsAreRecordedWrittenSavedAndRestored) {
     EXPECT_EQ(perfLevel, 0x2222u);
     EXPECT_EQ(State(L"GpuDrs_1057EB71_had"), 1u);
     EXPECT_EQ(State(L"GpuDrs_1057EB71"), 0u);
-    EXPECT_EQ(State(L"GpuDrs_00A879CF_had"), 0xDEADBEEFu) << "a setting not in the profile gets no record";
+    EXPECT_EQ(State(L"GpuDrs_00A879CF_had"), 0u) << "not in the profile before: on record as absent";
     EXPECT_EQ(Item(L"NV_PWR2").status, TweakFailed);
     EXPECT_EQ(Item(L"NV_PWR").status, TweakWritten);
     EXPECT_TRUE(feed.Logged(L"Applied 25 GPU tweak(s), 1 failed."));
 
-    ASSERT_TRUE(RestoreGpuTweaks());
+    RestoreLedger ledger;
+    ASSERT_TRUE(RestoreGpuTweaks(ledger));
     EXPECT_EQ(Profile(L"1057EB71"), 0u) << "the recorded 0 is written back";
+    EXPECT_EQ(Profile(L"00A879CF"), 0xDEADBEEFu) << "back to the driver's default";
+    EXPECT_EQ(ledger.FailedCount(), 0);
 }
 
 TEST_F(Gpu, TelemetryServiceIsDisabledAndItsAutomaticStartRestored) {
     AddAdapter(0, L"NVIDIA GeForce RTX 4070", L"NVIDIA");
-    {
-        const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
-        UniqueServiceHandle(CreateServiceW(manager.get(), L"NvTelemetryContainer", L"NvTelemetryContainer",
-                                           SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
-                                           SERVICE_ERROR_NORMAL, L"C:\\nowhere\\nvtelemetry.exe", nullptr, nullptr, nullptr,
-                                           nullptr, nullptr));
-    }
+    CreateTestService(L"NvTelemetryContainer", L"C:\\nowhere\\nvtelemetry.exe", SERVICE_AUTO_START);
     const auto startType = [] {
         const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
         const UniqueServiceHandle service(OpenServiceW(manager.get(), L"NvTelemetryContainer", SERVICE_QUERY_CONFIG));
@@ -278,7 +279,8 @@ TEST_F(Gpu, TelemetryServiceIsDisabledAndItsAutomaticStartRestored) {
     ASSERT_TRUE(ApplyGpuTweaks());
     EXPECT_EQ(startType(), static_cast<DWORD>(SERVICE_DISABLED));
     EXPECT_EQ(State(L"GpuSvc_NvTelemetryContainer_start"), static_cast<uint32_t>(SERVICE_AUTO_START));
-    ASSERT_TRUE(RestoreGpuTweaks());
+    RestoreLedger ledger;
+    ASSERT_TRUE(RestoreGpuTweaks(ledger));
     EXPECT_EQ(startType(), static_cast<DWORD>(SERVICE_AUTO_START));
 }
 
@@ -317,5 +319,6 @@ TEST_F(Gpu, HealthReadsTheNvidiaRowsBackThroughTheDriverInterface) {
     EXPECT_EQ(find(L"gpu.NV_DPS").observed, L"1 of 1 adapters match");
     EXPECT_EQ(find(L"gpu.NV_TELEMETRY").status, HealthPassing) << "not installed is as good as disabled";
     for (const HealthCheck& c : checks) EXPECT_NE(c.id, L"gpu.AMD_ULPS") << "no AMD adapter, no AMD rows";
-    RestoreGpuTweaks();
+    RestoreLedger ledger;
+    RestoreGpuTweaks(ledger);
 }

@@ -38,17 +38,10 @@ protected:
         RegDeleteTreeW(HKEY_CURRENT_USER, kMonitorKey);
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
         RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKernelKey, L"GlobalTimerResolutionRequests");
-        const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-        for (const wchar_t* name : {L"Quorvantis", L"SysMain"}) {
-            const UniqueServiceHandle service(OpenServiceW(manager.get(), name, DELETE));
-            if (service) DeleteService(service.get());
-        }
+        for (const wchar_t* name : {L"Quorvantis", L"SysMain"}) DeleteTestService(name);
     }
     static void AddService(const wchar_t* name, const std::wstring& binaryPath, DWORD startType) {
-        const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
-        UniqueServiceHandle(::CreateServiceW(manager.get(), name, name, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                           startType, SERVICE_ERROR_NORMAL, binaryPath.c_str(), nullptr, nullptr, nullptr,
-                                           nullptr, nullptr));
+        CreateTestService(name, binaryPath, startType);
     }
     static const HealthCheck& Find(const std::vector<HealthCheck>& checks, const wchar_t* id) {
         for (const HealthCheck& c : checks) {

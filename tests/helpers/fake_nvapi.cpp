@@ -4,11 +4,13 @@
 //   OmitInterface (DWORD)  an interface id to answer with null
 //   FailInitialize (DWORD) non-zero: NvAPI_Initialize fails
 //   Reject\<id as 8 hex digits> (any value): SetSetting rejects that setting id
-// Settings live under Profile (committed by SaveSettings) and Session (set but not saved).
+// Settings live under Profile (committed by SaveSettings) and Session (set but not saved). A
+// setting stored as REG_BINARY or REG_SZ there reads back with the binary or string type.
 #include <windows.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -87,10 +89,25 @@ int GetBaseProfile(void*, void** profile) {
     return 0;
 }
 int GetSetting(void*, void*, uint32_t id, Setting* setting) {
-    DWORD value = 0;
-    if (setting->version != 0x13020u || !Read(L"Session", id, value)) return -160;  // setting not found
-    setting->current = value;
+    wchar_t key[96], name[16];
+    swprintf(key, 96, L"%ls\\Session", kRoot);
+    IdText(id, name);
+    DWORD type = 0;
+    BYTE data[64] = {};
+    DWORD size = sizeof(data);
+    if (setting->version != 0x13020u ||
+        RegGetValueW(HKEY_CURRENT_USER, key, name, RRF_RT_ANY | RRF_NOEXPAND, &type, data, &size) != ERROR_SUCCESS) {
+        return -160;  // NVAPI_SETTING_NOT_FOUND
+    }
+    setting->settingType = type == REG_DWORD ? 0 : type == REG_BINARY ? 1 : 3;
+    if (type == REG_DWORD) memcpy(&setting->current, data, sizeof(DWORD));
     return 0;
+}
+int DeleteSetting(void*, void*, uint32_t id) {
+    wchar_t key[96], name[16];
+    swprintf(key, 96, L"%ls\\Session", kRoot);
+    IdText(id, name);
+    return RegDeleteKeyValueW(HKEY_CURRENT_USER, key, name) == ERROR_SUCCESS ? 0 : -160;
 }
 int SetSetting(void*, void*, Setting* setting) {
     wchar_t name[16], reject[96], session[96];
@@ -120,6 +137,7 @@ extern "C" __declspec(dllexport) void* __cdecl nvapi_QueryInterface(uint32_t id)
     case 0xDA8466A0: return reinterpret_cast<void*>(GetBaseProfile);
     case 0x577DD202: return reinterpret_cast<void*>(SetSetting);
     case 0x73BF8338: return reinterpret_cast<void*>(GetSetting);
+    case 0xE4A26362: return reinterpret_cast<void*>(DeleteSetting);
     default: return nullptr;
     }
 }

@@ -9,8 +9,15 @@
 // appends its command line and a line feed to that file, prints QV_FAKE_TOOL_OUTPUT and exits
 // with QV_FAKE_EXIT_<tool> (the tool's file name without extension, e.g. QV_FAKE_EXIT_powercfg),
 // else QV_FAKE_TOOL_EXIT, else 0; but with 1 whenever its command line contains the text of
-// QV_FAKE_FAIL_IF_CONTAINS.
+// QV_FAKE_FAIL_IF_CONTAINS. Without an exit code set for it, the tool also models what the
+// program relies on:
+//   powercfg /setactive <GUID>   makes that plan active in the stand-in power store
+//                                (HKCU\Software\QuorvantisTests\FakePower, value "Active")
+//   powershell with the MMAgent  memory compression kept in
+//   commands                     HKCU\Software\QuorvantisTests\FakeMMAgent "MemoryCompression"
+//                                (absent: no MMAgent cmdlets)
 #include <windows.h>
+#include <objbase.h>
 
 #include <cstdlib>
 #include <string>
@@ -43,6 +50,46 @@ std::wstring Environment(const wchar_t* name) {
     return n > 0 && n < 4096 ? std::wstring(buffer, n) : std::wstring();
 }
 
+constexpr const wchar_t* kFakePower = L"Software\\QuorvantisTests\\FakePower";
+constexpr const wchar_t* kFakeMMAgent = L"Software\\QuorvantisTests\\FakeMMAgent";
+
+bool ParseGuid(const std::wstring& text, GUID& guid) {
+    std::wstring braced = text.size() == 36 ? L"{" + text + L"}" : text;
+    return braced.size() == 38 && IIDFromString(braced.c_str(), &guid) == S_OK;
+}
+
+int ModelPowercfg(const std::wstring& commandLine) {
+    const size_t at = commandLine.find(L"/setactive ");
+    if (at == std::wstring::npos) return 0;
+    std::wstring scheme = commandLine.substr(at + 11);
+    scheme = scheme.substr(0, scheme.find(L' '));
+    GUID guid{};
+    if (ParseGuid(scheme, guid)) RegSetKeyValueW(HKEY_CURRENT_USER, kFakePower, L"Active", REG_BINARY, &guid, sizeof(guid));
+    return 0;
+}
+
+int ModelPowerShell(const std::wstring& commandLine) {
+    DWORD on = 0, size = sizeof(on);
+    const bool present =
+        RegGetValueW(HKEY_CURRENT_USER, kFakeMMAgent, L"MemoryCompression", RRF_RT_REG_DWORD, nullptr, &on, &size) ==
+        ERROR_SUCCESS;
+    const auto set = [](DWORD value) {
+        RegSetKeyValueW(HKEY_CURRENT_USER, kFakeMMAgent, L"MemoryCompression", REG_DWORD, &value, sizeof(value));
+    };
+    if (commandLine.find(L"Enable-MMAgent -MemoryCompression") != std::wstring::npos) {
+        if (!present) return 1;
+        set(1);
+        return 0;
+    }
+    if (commandLine.find(L"Disable-MMAgent -MemoryCompression") != std::wstring::npos) {
+        const bool reportsState = commandLine.find(L"exit (10 + $was)") != std::wstring::npos;
+        if (!present) return reportsState ? 3 : 0;
+        set(0);
+        return reportsState ? static_cast<int>(10 + (on != 0 ? 1 : 0)) : 0;
+    }
+    return 0;
+}
+
 int ActAsFakeTool(const std::wstring& logPath) {
     HANDLE f = CreateFileW(logPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -61,7 +108,11 @@ int ActAsFakeTool(const std::wstring& logPath) {
     tool = tool.substr(tool.find_last_of(L'\\') + 1);
     tool = tool.substr(0, tool.find(L'.'));
     const std::wstring own = Environment((L"QV_FAKE_EXIT_" + tool).c_str());
-    return _wtoi((own.empty() ? Environment(L"QV_FAKE_TOOL_EXIT") : own).c_str());
+    const std::wstring chosen = own.empty() ? Environment(L"QV_FAKE_TOOL_EXIT") : own;
+    if (!chosen.empty()) return _wtoi(chosen.c_str());
+    if (_wcsicmp(tool.c_str(), L"powercfg") == 0) return ModelPowercfg(GetCommandLineW());
+    if (_wcsicmp(tool.c_str(), L"powershell") == 0) return ModelPowerShell(GetCommandLineW());
+    return 0;
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "service/service_control.h"
 #include "service/service_install.h"
 #include "service/timer_service.h"
+#include "support/registry_export.h"
 #include "support/simulated_timer_kernel.h"
 #include "support/test_support.h"
 
@@ -190,6 +191,26 @@ TEST_F(ServiceMachine, ReinstallKeepsTheFirstGlobalFlagRecordAndUninstallPutsItB
     ASSERT_TRUE(ReadDword(kKernelKey, kGlobalTimerValue, global));
     EXPECT_EQ(global, 0u);
 }
+
+namespace {
+class GlobalFlagUndo : public ServiceMachine, public testing::WithParamInterface<SeedKind> {};
+}  // namespace
+
+TEST_P(GlobalFlagUndo, AnyPriorValueComesBackByteForByteAfterTwoInstalls) {
+    SeedValue(RegRoot::LocalMachine, kKernelKey, kGlobalTimerValue, GetParam(), 1);
+    const RegistryExport before = ExportRegistry(RegRoot::LocalMachine, kKernelKey);
+    ASSERT_EQ(Run(L"--install --resolution 10000").exitCode, 0u) << Log();
+    uint32_t global = 0;
+    EXPECT_TRUE(ReadDword(kKernelKey, kGlobalTimerValue, global) && global == 1);
+    ASSERT_EQ(Run(L"--install --resolution 10000").exitCode, 0u) << Log();
+    ASSERT_EQ(Run(L"--uninstall").exitCode, 0u) << Log();
+    const RegistryExport after = ExportRegistry(RegRoot::LocalMachine, kKernelKey);
+    EXPECT_EQ(before, after) << ToUtf8(DescribeDifference(before, after));
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryPriorValue, GlobalFlagUndo,
+                         testing::Values(SeedKind::Absent, SeedKind::String, SeedKind::Binary, SeedKind::Qword),
+                         [](const testing::TestParamInfo<SeedKind>& p) { return ToUtf8(SeedKindName(p.param)); });
 
 TEST_F(ServiceMachine, OlderBuildsServiceIsStoppedAndRemovedByTheInstall) {
     {

@@ -10,14 +10,29 @@ namespace {
 int SourceIndex(PowerSource s) { return s == PowerSource::Ac ? 0 : 1; }
 }  // namespace
 
+namespace {
+constexpr const wchar_t* kFakePowerKey = L"Software\\QuorvantisTests\\FakePower";
+}  // namespace
+
 FakePowerStore::FakePowerStore() {
     active = GUID{0x381b4222, 0xf694, 0x41f0, {0x96, 0x85, 0xff, 0x5b, 0xb2, 0x60, 0xdf, 0x2e}};  // Balanced
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, kFakePowerKey, L"Active");
     SetPowerStore(this);
 }
-FakePowerStore::~FakePowerStore() { SetPowerStore(nullptr); }
+FakePowerStore::~FakePowerStore() {
+    SetPowerStore(nullptr);
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, kFakePowerKey, L"Active");
+}
 
 bool FakePowerStore::GetActiveScheme(GUID& scheme) {
     if (activeSchemeFails) return false;
+    GUID switched{};
+    DWORD size = sizeof(switched);
+    if (followPowercfg && RegGetValueW(HKEY_CURRENT_USER, kFakePowerKey, L"Active", RRF_RT_REG_BINARY, nullptr, &switched,
+                                       &size) == ERROR_SUCCESS) {
+        active = switched;
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, kFakePowerKey, L"Active");
+    }
     scheme = active;
     return true;
 }
@@ -123,6 +138,21 @@ FakeTool::~FakeTool() {
     RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", tool_.c_str());
 }
 
+FakeLibrary::FakeLibrary(const std::wstring& standIn, const std::wstring& libraryName)
+    : path_(SystemToolPath(libraryName)), module_(libraryName.substr(0, libraryName.rfind(L'.'))) {
+    RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", module_.c_str(), REG_SZ, L"native",
+                    sizeof(L"native"));
+    hadOriginal_ = FileExists(path_);
+    if (hadOriginal_) MoveFileExW(path_.c_str(), (path_ + L".qvtest").c_str(), MOVEFILE_REPLACE_EXISTING);
+    CopyFileW((BinDirectory() + L"\\" + standIn).c_str(), path_.c_str(), FALSE);
+}
+
+FakeLibrary::~FakeLibrary() {
+    DeleteFileW(path_.c_str());
+    if (hadOriginal_) MoveFileExW((path_ + L".qvtest").c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING);
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", module_.c_str());
+}
+
 std::vector<std::wstring> ToolCalls(const std::wstring& log) {
     std::vector<std::wstring> calls;
     const std::wstring text = FromUtf8(ReadFileBytes(log));
@@ -131,4 +161,23 @@ std::vector<std::wstring> ToolCalls(const std::wstring& log) {
         calls.push_back(text.substr(start, end - start));
     }
     return calls;
+}
+
+namespace {
+constexpr const wchar_t* kFakeMMAgentKey = L"Software\\QuorvantisTests\\FakeMMAgent";
+}  // namespace
+
+void SetFakeMemoryCompression(FakeCompression state) {
+    if (state == FakeCompression::Absent) {
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, kFakeMMAgentKey, L"MemoryCompression");
+        return;
+    }
+    const DWORD on = state == FakeCompression::On ? 1 : 0;
+    RegSetKeyValueW(HKEY_CURRENT_USER, kFakeMMAgentKey, L"MemoryCompression", REG_DWORD, &on, sizeof(on));
+}
+
+FakeCompression FakeMemoryCompression() {
+    uint32_t on = 0;
+    if (!ReadDwordIn(RegRoot::CurrentUser, kFakeMMAgentKey, L"MemoryCompression", on)) return FakeCompression::Absent;
+    return on != 0 ? FakeCompression::On : FakeCompression::Off;
 }

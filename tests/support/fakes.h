@@ -42,6 +42,8 @@ public:
     std::set<std::wstring> unwritable;     // setting GUIDs that refuse writes
     std::set<std::wstring> hidden;         // unreadable until their attributes are cleared
     int activations = 0;
+    // Follows "powercfg /setactive <GUID>" run through the fake powercfg, as the real store does.
+    bool followPowercfg = false;
     std::function<void(const GUID& setting)> beforeWrite;
 
 private:
@@ -91,5 +93,25 @@ private:
     bool hadOriginal_ = false;
 };
 
+// Puts a stand-in library (built beside the tests) in place of a system library for the scope,
+// with a native override so Wine loads the file rather than its builtin.
+class FakeLibrary {
+public:
+    FakeLibrary(const std::wstring& standIn, const std::wstring& libraryName);
+    ~FakeLibrary();
+    FakeLibrary(const FakeLibrary&) = delete;
+    FakeLibrary& operator=(const FakeLibrary&) = delete;
+
+private:
+    std::wstring path_;
+    std::wstring module_;
+    bool hadOriginal_ = false;
+};
+
 // The calls recorded in a fake tools' log, one command line each.
 std::vector<std::wstring> ToolCalls(const std::wstring& log);
+
+// The stand-in PowerShell's memory compression (see qv_child): on, off, or no MMAgent cmdlets.
+enum class FakeCompression { Absent, Off, On };
+void SetFakeMemoryCompression(FakeCompression state);
+FakeCompression FakeMemoryCompression();

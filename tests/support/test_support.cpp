@@ -159,3 +159,63 @@ ProgramRun RunProgram(const std::wstring& executable, const std::wstring& argume
     run.err = ReadFileBytes(folder.File(L"err.txt"));
     return run;
 }
+
+void CreateTestService(const wchar_t* name, const std::wstring& binaryPath, unsigned long startType) {
+    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        const UniqueServiceHandle service(CreateServiceW(manager.get(), name, name, SERVICE_ALL_ACCESS,
+                                                         SERVICE_WIN32_OWN_PROCESS, startType, SERVICE_ERROR_NORMAL,
+                                                         binaryPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+        if (service || GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE) return;
+        Sleep(100);
+    }
+}
+
+void DeleteTestService(const wchar_t* name) {
+    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    {
+        const UniqueServiceHandle service(OpenServiceW(manager.get(), name, DELETE | SERVICE_STOP));
+        if (!service) return;
+        SERVICE_STATUS status{};
+        ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+        DeleteService(service.get());
+    }
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        if (!UniqueServiceHandle(OpenServiceW(manager.get(), name, SERVICE_QUERY_STATUS))) return;
+        Sleep(100);
+    }
+}
+
+namespace {
+constexpr const wchar_t* kAdaptersClassKey =
+    L"SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e968-e325-11ce-bfc1-08002be10318}";
+constexpr const wchar_t* kAdaptersBackup = L"SOFTWARE\\QuorvantisTests\\DisplayBackup";
+
+void ClearAdapterKeys() {
+    for (int i = 0; i < 40; ++i) RegDeleteTreeW(HKEY_LOCAL_MACHINE, ScopedDisplayAdapters::Key(i).c_str());
+}
+}  // namespace
+
+std::wstring ScopedDisplayAdapters::Key(int index) {
+    wchar_t suffix[8];
+    swprintf(suffix, 8, L"\\%04d", index);
+    return std::wstring(kAdaptersClassKey) + suffix;
+}
+
+ScopedDisplayAdapters::ScopedDisplayAdapters() {
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kAdaptersBackup);
+    UniqueKey classKey, backup;
+    RegOpenKeyExW(HKEY_LOCAL_MACHINE, kAdaptersClassKey, 0, KEY_READ, classKey.put());
+    RegCreateKeyExW(HKEY_LOCAL_MACHINE, kAdaptersBackup, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, backup.put(), nullptr);
+    RegCopyTreeW(classKey.get(), nullptr, backup.get());
+    ClearAdapterKeys();
+}
+
+ScopedDisplayAdapters::~ScopedDisplayAdapters() {
+    ClearAdapterKeys();
+    UniqueKey classKey, backup;
+    RegOpenKeyExW(HKEY_LOCAL_MACHINE, kAdaptersClassKey, 0, KEY_ALL_ACCESS, classKey.put());
+    RegOpenKeyExW(HKEY_LOCAL_MACHINE, kAdaptersBackup, 0, KEY_READ, backup.put());
+    RegCopyTreeW(backup.get(), nullptr, classKey.get());
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kAdaptersBackup);
+}

@@ -110,3 +110,20 @@ struct ProgramRun {
 };
 // Runs an executable with the arguments (already quoted as needed), standard streams in files.
 ProgramRun RunProgram(const std::wstring& executable, const std::wstring& arguments, uint32_t timeoutMs = 60000);
+
+// A service of the test prefix. One of the same name that an earlier test deleted may linger
+// until its last handle closes; creation waits for it to go.
+void CreateTestService(const wchar_t* name, const std::wstring& binaryPath, unsigned long startType);
+// Stops and deletes the service and waits until the service manager no longer knows it.
+void DeleteTestService(const wchar_t* name);
+
+// The machine's display adapters put aside for the scope: keys 0000 to 0039 are empty for the
+// test to plant its own, and the original ones come back afterwards.
+class ScopedDisplayAdapters {
+public:
+    ScopedDisplayAdapters();
+    ~ScopedDisplayAdapters();
+    ScopedDisplayAdapters(const ScopedDisplayAdapters&) = delete;
+    ScopedDisplayAdapters& operator=(const ScopedDisplayAdapters&) = delete;
+    static std::wstring Key(int index);
+};

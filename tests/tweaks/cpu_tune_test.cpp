@@ -7,6 +7,7 @@
 
 #include <stdexcept>
 
+#include "foundation/setting_record.h"
 #include "foundation/state.h"
 #include "foundation/system.h"
 #include "support/fakes.h"
@@ -107,7 +108,7 @@ TEST_F(CpuTune, WritesEveryRowForAcAndDcAfterRecordingItsPreviousValues) {
     EXPECT_NE(calls.back().find(L"/setactive SCHEME_CURRENT"), std::wstring::npos);
 }
 
-TEST_F(CpuTune, UnreadableRowHasNoBackupAndAFailedRowDoesNotStopTheOthers) {
+TEST_F(CpuTune, UnreadableRowIsRecordedAsAbsentAndAFailedRowDoesNotStopTheOthers) {
     store.unreadable.insert(GuidText(Row(L"IDLEDEMOTE").setting));
     store.hidden.insert(GuidText(Row(L"IDLEPROMOTE").setting));  // unhidden before it is read
     store.unwritable.insert(GuidText(Row(L"PERFEPP").setting));
@@ -115,7 +116,9 @@ TEST_F(CpuTune, UnreadableRowHasNoBackupAndAFailedRowDoesNotStopTheOthers) {
     ASSERT_TRUE(ApplyCpuTune());
 
     EXPECT_EQ(FinalItem(L"IDLEDEMOTE").detail, L"(hidden/unread)  \u2192  95%");
-    EXPECT_EQ(State(L"Ppm_IDLEDEMOTE_hadAc"), 0xDEADBEEFu);
+    // On record as unreadable, so a later run cannot record the value this one wrote.
+    EXPECT_EQ(State(L"Ppm_IDLEDEMOTE_hadAc"), 0u);
+    EXPECT_EQ(State(L"Ppm_IDLEDEMOTE_ac"), 0xDEADBEEFu);
     EXPECT_EQ(FinalItem(L"IDLEPROMOTE").detail, L"10%  \u2192  95%");
     EXPECT_EQ(FinalItem(L"PERFEPP").status, TweakFailed);
     EXPECT_EQ(FinalItem(L"PERFEPP").detail, L"10%  \u2192  0%  (write failed)");
@@ -162,7 +165,10 @@ TEST_F(CpuTune, RestorePutsBackEveryRecordedValueAndThePreviousPlan) {
     ASSERT_TRUE(ApplyCpuTune());
     // A backup rewritten by hand as text is missing: that setting stays as it is.
     RegSetKeyValueW(HKEY_LOCAL_MACHINE, kStateKey, L"Ppm_PERFEPP_ac", REG_SZ, L"10", 6);
-    ASSERT_TRUE(RestoreCpuTune());
+    RestoreLedger ledger;
+    RestoreCpuTune(ledger);
+    RestorePowerPlan(ledger);
+    EXPECT_EQ(ledger.FailedCount(), 0);
     for (const PowerSettingRow& row : CpuTuneRows()) {
         EXPECT_EQ(store.Value(row.setting, PowerSource::Dc), 5u) << row.alias;
         if (std::wstring(row.alias) == L"PERFEPP") continue;
@@ -172,11 +178,13 @@ TEST_F(CpuTune, RestorePutsBackEveryRecordedValueAndThePreviousPlan) {
     uint32_t dpc = 0;
     EXPECT_FALSE(ReadDword(kKernelKey, L"ThreadDpcEnable", dpc)) << "it did not exist before";
     EXPECT_TRUE(feed.Logged(L"Restored 22 PPM setting(s) to their previous values."));
-    EXPECT_NE(Calls().back().find(L"/setactive {" + GuidText(balanced) + L"}"), std::wstring::npos);
+    EXPECT_EQ(GuidText(store.active), GuidText(balanced));
 }
 
-TEST_F(CpuTune, RestoreWithoutTheAppliedMarkerWritesNothing) {
-    EXPECT_TRUE(RestoreCpuTune());
+TEST_F(CpuTune, RestoreWithoutRecordsWritesNothing) {
+    RestoreLedger ledger;
+    EXPECT_EQ(RestoreCpuTune(ledger), 0);
+    RestorePowerPlan(ledger);
     EXPECT_EQ(store.Value(Row(L"PERFCHECK").setting, PowerSource::Ac), 15u);
     EXPECT_TRUE(Calls().empty());
 }

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "foundation/setting_record.h"
 #include "foundation/state.h"
 #include "foundation/system.h"
 #include "foundation/unique_handle.h"
@@ -42,6 +43,7 @@ protected:
         powershell = std::make_unique<FakeTool>(psDir + L"\\powershell.exe", Log());
     }
     void TearDown() override {
+        SetFakeMemoryCompression(FakeCompression::Absent);
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
         RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kRestoreKey, kFrequency);
         for (const wchar_t* name : {L"QV_FAKE_EXIT_powershell", L"QV_FAKE_EXIT_wmic", L"QV_FAKE_EXIT_fsutil",
@@ -71,17 +73,9 @@ protected:
 class FakeSysMain {
 public:
     explicit FakeSysMain(DWORD startType) {
-        const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
-        UniqueServiceHandle(CreateServiceW(manager.get(), L"SysMain", L"SysMain", SERVICE_ALL_ACCESS,
-                                           SERVICE_WIN32_OWN_PROCESS, startType, SERVICE_ERROR_NORMAL,
-                                           L"C:\\nowhere\\sysmain-missing.exe", nullptr, nullptr, nullptr, nullptr,
-                                           nullptr));
+        CreateTestService(L"SysMain", L"C:\\nowhere\\sysmain-missing.exe", startType);
     }
-    ~FakeSysMain() {
-        const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-        const UniqueServiceHandle service(OpenServiceW(manager.get(), L"SysMain", DELETE));
-        if (service) DeleteService(service.get());
-    }
+    ~FakeSysMain() { DeleteTestService(L"SysMain"); }
     static DWORD StartType() {
         const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
         const UniqueServiceHandle service(OpenServiceW(manager.get(), L"SysMain", SERVICE_QUERY_CONFIG));
@@ -104,8 +98,7 @@ TEST_F(Tweaks, PrepareCreatesTheRestorePointWithTheCreationFrequencyLiftedForTha
     uint32_t frequency = 0;
     ASSERT_TRUE(ReadDword(kRestoreKey, kFrequency, frequency));
     EXPECT_EQ(frequency, 1440u);
-    EXPECT_EQ(State(L"RestoreFrequencyHad"), 1u);
-    EXPECT_EQ(State(L"RestoreFrequencyPrev"), 1440u);
+    EXPECT_EQ(State(L"RestoreFrequencyHad"), 0xDEADBEEFu) << "the record goes once the value is back";
     EXPECT_EQ(client.events, (std::vector<uint32_t>{100, 101}));
     EXPECT_EQ(client.sequencesGiven, (std::vector<int64_t>{0, 42}));
     EXPECT_EQ(Item(L"RESTOREPT").detail, L"restore point #42 created");
@@ -143,8 +136,35 @@ TEST_F(Tweaks, PrepareReportsARefusedOrMissingRestorePointAndStillCompletes) {
     EXPECT_EQ(text, L"SRSetRestorePointW missing");
 }
 
+TEST_F(Tweaks, AProgramThatDiesInsideTheRestorePointCallHasTheFrequencyPutBackByTheNextStart) {
+    WriteDword(RegRoot::LocalMachine, kRestoreKey, kFrequency, 1440);
+    const FakeLibrary srclient(L"fake_srclient.dll", L"srclient.dll");
+    WriteDword(RegRoot::CurrentUser, L"Software\\QuorvantisTests\\FakeSrClient", L"BlockMs", 60000);
+    const std::wstring program = BinDirectory() + L"\\Quorvantis.exe";
+    std::wstring commandLine = L"\"" + program + L"\" --apply-prepare --no-pause";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    ASSERT_TRUE(CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                               nullptr, &startup, &info));
+    const UniqueKernelHandle process(info.hProcess), thread(info.hThread);
+    uint32_t frequency = 1440;
+    for (int i = 0; i < 300 && !(ReadDword(kRestoreKey, kFrequency, frequency) && frequency == 0); ++i) Sleep(100);
+    ASSERT_EQ(frequency, 0u) << "the program is inside SRSetRestorePointW";
+    TerminateProcess(process.get(), 1);
+    WaitForSingleObject(process.get(), 10000);
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\QuorvantisTests\\FakeSrClient");
+    EXPECT_EQ(State(L"RestoreFrequencyHad"), 1u);
+
+    ASSERT_EQ(RunProgram(program, L"--status").exitCode, 0u);
+    ASSERT_TRUE(ReadDword(kRestoreKey, kFrequency, frequency));
+    EXPECT_EQ(frequency, 1440u);
+    EXPECT_EQ(State(L"RestoreFrequencyHad"), 0xDEADBEEFu);
+}
+
 TEST_F(Tweaks, MemoryNamesThisComputerToWmicAndTurnsCompressionOff) {
     const FakeTool wmic(SystemToolPath(L"wbem\\wmic.exe"), Log());
+    SetFakeMemoryCompression(FakeCompression::On);
     EXPECT_TRUE(ApplyMemory());
     wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
     DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
@@ -159,8 +179,13 @@ TEST_F(Tweaks, MemoryNamesThisComputerToWmicAndTurnsCompressionOff) {
     EXPECT_EQ(State(L"MemCompDisabled"), 1u);
     EXPECT_EQ(State(L"MemoryApplied"), 1u);
 
-    EXPECT_TRUE(RestoreMemory());
-    EXPECT_NE(Calls().back().find(L"Enable-MMAgent -MemoryCompression -ErrorAction SilentlyContinue"), std::wstring::npos);
+    EXPECT_EQ(FakeMemoryCompression(), FakeCompression::Off);
+
+    RestoreLedger ledger;
+    EXPECT_TRUE(RestoreMemory(ledger));
+    EXPECT_NE(Calls().back().find(L"Enable-MMAgent -MemoryCompression"), std::wstring::npos);
+    EXPECT_EQ(FakeMemoryCompression(), FakeCompression::On);
+    EXPECT_EQ(ledger.RestoredCount(), 1);
 }
 
 TEST_F(Tweaks, MemoryWithoutWmicUsesCimAndToolFailuresFailOnlyTheirItem) {
@@ -193,7 +218,8 @@ TEST_F(Tweaks, StorageRunsEachToolDisablesSysMainAndRestoresItsStartType) {
     EXPECT_EQ(Item(L"ASPM").detail, L"1  \u2192  0");
     EXPECT_EQ(Item(L"DISKIDLE").detail, L"(hidden/unread)  \u2192  0s");
     EXPECT_EQ(State(L"Pwr_ASPM_hadAc"), 1u);
-    EXPECT_EQ(State(L"Pwr_DISKIDLE_hadAc"), 0xDEADBEEFu);
+    EXPECT_EQ(State(L"Pwr_DISKIDLE_hadAc"), 0u);
+    EXPECT_EQ(State(L"Pwr_DISKIDLE_ac"), 0xDEADBEEFu);
     EXPECT_EQ(Item(L"TRIM").detail, L"DisableDeleteNotify  \u2192  0 (TRIM on)");
     EXPECT_EQ(Item(L"SYSMAIN").detail, L"SysMain stopped and disabled");
     EXPECT_EQ(FakeSysMain::StartType(), static_cast<DWORD>(SERVICE_DISABLED));
@@ -212,7 +238,8 @@ TEST_F(Tweaks, StorageRunsEachToolDisablesSysMainAndRestoresItsStartType) {
     EXPECT_NE(std::find(calls.begin(), calls.end(), fsutilPath + L"behavior set disablelastaccess 1"), calls.end());
     EXPECT_NE(std::find(calls.begin(), calls.end(), powercfgPath + L"-h off"), calls.end());
 
-    EXPECT_TRUE(RestoreStorage());
+    RestoreLedger ledger;
+    EXPECT_TRUE(RestoreStorage(ledger));
     EXPECT_EQ(store.Value(StoragePowerRows()[0].setting, PowerSource::Ac), 1u);
     EXPECT_EQ(FakeSysMain::StartType(), static_cast<DWORD>(SERVICE_AUTO_START));
     EXPECT_TRUE(feed.Logged(L"Restored SysMain start type."));
@@ -229,6 +256,7 @@ TEST_F(Tweaks, WriteCacheOfNoDiskFailsTheItemAndAbsentSysMainStillCountsAsWritte
     EXPECT_EQ(Item(L"SYSMAIN").detail, L"SysMain already absent or could not be changed");
     EXPECT_EQ(Item(L"SYSMAIN").status, TweakWritten);
     // Nothing on record for SysMain: the restore leaves services alone.
-    EXPECT_TRUE(RestoreStorage());
+    RestoreLedger ledger;
+    EXPECT_TRUE(RestoreStorage(ledger));
     EXPECT_FALSE(feed.Logged(L"Restored SysMain start type."));
 }

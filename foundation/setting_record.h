@@ -1,0 +1,57 @@
+#pragma once
+// The records that let the uninstall put back exactly what a step changed, and the ledger of
+// what an uninstall could and could not put back.
+//
+// A record is written once, before the first change of its setting, and never refreshed: a
+// second run, a repair or the startup guard finds the setting already changed by us, and
+// recording that would make the uninstall "restore" our own value.
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "foundation/system.h"
+
+// Raw access to the state key, for records that keep a value's own type and bytes.
+bool ReadStateRaw(const std::wstring& name, RegistryValue& value);
+bool WriteStateRaw(const std::wstring& name, const RegistryValue& value);
+bool StateValueExists(const std::wstring& name);
+void DeleteStateValue(const std::wstring& name);
+
+// Where one registry value's record lives in the state key.
+struct ValueRecordNames {
+    std::wstring had;       // DWORD 1 when the value existed, 0 when it did not
+    std::wstring previous;  // a copy of the value as it was: same type, same bytes
+    std::wstring created;   // REG_SZ: the first key the change created, when it created one; empty: not tracked
+    std::vector<std::wstring> All() const;
+};
+
+// Records the value's state unless its record exists already. False when nothing was recorded
+// because a record was there before.
+bool RecordValueOnce(RegRoot root, const std::wstring& key, const std::wstring& name, const ValueRecordNames& record);
+
+enum class RestoreResult { NothingRecorded, Restored, Failed };
+// Writes the recorded copy back, or deletes the value when it did not exist, then removes the
+// keys the change created when they are empty again.
+RestoreResult RestoreRecordedValue(RegRoot root, const std::wstring& key, const std::wstring& name,
+                                   const ValueRecordNames& record);
+
+// What an uninstall achieved. A setting that could not be put back keeps its records, so a
+// later uninstall can try again; everything else in the state key goes.
+class RestoreLedger {
+public:
+    void Restored(int count = 1) { restored_ += count; }
+    // One setting that stays changed; the named state values hold what it needs to be retried.
+    void Failed(const std::vector<std::wstring>& recordNames);
+    int RestoredCount() const { return restored_; }
+    int FailedCount() const { return failed_; }
+    const std::set<std::wstring>& Kept() const { return kept_; }
+
+private:
+    int restored_ = 0;
+    int failed_ = 0;
+    std::set<std::wstring> kept_;
+};
+
+// Deletes the whole state key, or, when the ledger kept records, every value but those.
+void ClearStateKeepingRecords(const RestoreLedger& ledger);
