@@ -23,7 +23,7 @@ bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix) {
 
 bool Confirm(const Options& options, const std::wstring& question, bool defaultYes) {
     if (options.yes) return true;
-    if (!StdInputIsConsole()) return defaultYes;
+    if (!CanAskQuestions()) return defaultYes;
     WriteStd(StdStream::Output, FormatText(L"%ls %ls ", question.c_str(), defaultYes ? L"[Y/n]" : L"[y/N]"));
     std::wstring answer;
     if (!ReadStdLine(answer, 16) || answer.empty()) return defaultYes;
@@ -31,7 +31,7 @@ bool Confirm(const Options& options, const std::wstring& question, bool defaultY
 }
 
 Options ChooseFidelity(const Options& options) {
-    if (options.yes || options.fidelitySet || options.samplesSet || !StdInputIsConsole()) return options;
+    if (options.yes || options.fidelitySet || options.samplesSet || !CanAskQuestions()) return options;
     LogInfo(L"How thoroughly should each interval be measured?");
     static constexpr const wchar_t* kNames[] = {L"Low", L"Medium", L"High"};
     for (int level = 0; level < 3; ++level) {
@@ -64,19 +64,27 @@ BenchmarkParams BenchmarkParamsFrom(const Options& options) {
     params.samples = options.samplesSet ? options.samples : preset.samples;
     params.passes = options.passesSet ? options.passes : preset.passes;
     params.verify = options.verifySet ? options.verify : preset.verify;
+    params.serviceState = QueryTimerServiceState();
     return params;
 }
 
-BenchmarkResult RunPausedBenchmark(const Options& options, bool& servicePaused) {
-    servicePaused = false;
+PausedTimerService::~PausedTimerService() {
+    if (!paused_) return;
+    LogInfo(L"Restarting the Quorvantis service...");
+    StartTimerServiceNoWait();
+}
+
+BenchmarkResult RunPausedBenchmark(const Options& options, PausedTimerService& pause) {
     // The service's own request would mask every candidate coarser than it.
     if (QueryTimerServiceState() == 1) {
         if (IsElevated()) {
             LogInfo(L"Stopping the running Quorvantis service for the duration of the benchmark (its request would mask "
                     L"every candidate coarser than it)...");
-            const bool ours = StopServiceByName(kServiceName);
-            const bool legacy = StopServiceByName(kLegacyServiceName);
-            servicePaused = ours && legacy;
+            // Whatever the stops report, the service is started again afterwards: starting one
+            // that never stopped does no harm, leaving one stopped until reboot does.
+            pause.Paused(true);
+            StopServiceByName(kServiceName);
+            StopServiceByName(kLegacyServiceName);
         } else {
             LogInfo(L"WARNING: the Quorvantis service is running and this console is not elevated, so candidates "
                     L"coarser than the service's resolution cannot be measured. Run elevated or use --stop first.");
@@ -90,8 +98,8 @@ BenchmarkResult RunPausedBenchmark(const Options& options, bool& servicePaused) 
 }
 
 int RunConsoleBenchmark(const Options& options) {
-    bool servicePaused = false;
-    const BenchmarkResult result = RunPausedBenchmark(ChooseFidelity(options), servicePaused);
+    PausedTimerService pause;
+    const BenchmarkResult result = RunPausedBenchmark(ChooseFidelity(options), pause);
     int exitCode = 0;
     if (result.selected != 0) {
         PrintBenchmarkSummary(result);
@@ -104,10 +112,6 @@ int RunConsoleBenchmark(const Options& options) {
             LogInfo(FormatText(L"Per-candidate data: %ls", result.scanPath.c_str()));
         }
         exitCode = 1;
-    }
-    if (servicePaused) {
-        LogInfo(L"Restarting the Quorvantis service...");
-        StartTimerServiceNoWait();
     }
     return exitCode;
 }

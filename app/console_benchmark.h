@@ -15,5 +15,22 @@ Options ChooseFidelity(const Options& options);
 // The fidelity preset with any counts the user spelled out.
 BenchmarkParams BenchmarkParamsFrom(const Options& options);
 
-BenchmarkResult RunPausedBenchmark(const Options& options, bool& servicePaused);
+// The timer service the benchmark stopped. It is started again when this goes away, on every
+// path (a failed benchmark, a declined or failed install, an early return), unless an install
+// that succeeded took it over.
+class PausedTimerService {
+public:
+    PausedTimerService() = default;
+    ~PausedTimerService();
+    PausedTimerService(const PausedTimerService&) = delete;
+    PausedTimerService& operator=(const PausedTimerService&) = delete;
+    void Paused(bool paused) { paused_ = paused; }
+    bool IsPaused() const { return paused_; }
+    void HandedOver() { paused_ = false; }
+
+private:
+    bool paused_ = false;
+};
+
+BenchmarkResult RunPausedBenchmark(const Options& options, PausedTimerService& pause);
 int RunConsoleBenchmark(const Options& options);

@@ -105,7 +105,7 @@ int RunConsoleCommand(const Options& options, const std::vector<std::wstring>& a
         LogInfo(passed ? L"Health self-test passed." : L"Health self-test failed.");
         return passed ? 0 : 1;
     }
-    if (command == L"apply") return HoldResolutionInConsole(options);
+    if (command == L"apply") return HoldResolutionInConsole(options.resolution);
     if (!IsLockedCommand(command)) return CommandNotInThisBuild(command);
 
     int exitCode = 0;
@@ -118,6 +118,7 @@ int RunConsoleCommand(const Options& options, const std::vector<std::wstring>& a
         // A mutex that cannot be created at all does not stop the command.
         exitCode = RunLockedCommand(options, arguments);
     }
-    if (command.empty() && !options.noPause && IsElevated()) PauseBeforeClosing();
+    // Only someone at a console can press Enter; a script or a redirected run would wait forever.
+    if (command.empty() && !options.noPause && IsElevated() && CanAskQuestions()) PauseBeforeClosing();
     return exitCode;
 }

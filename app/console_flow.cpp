@@ -38,9 +38,8 @@ uint32_t ClampRequestedResolution(uint32_t requested) {
 }
 
 // Returns the selected period, or 0 after reporting why nothing will be installed.
-uint32_t BenchmarkForInstall(const Options& options) {
-    bool servicePaused = false;
-    const BenchmarkResult result = RunPausedBenchmark(ChooseFidelity(options), servicePaused);
+uint32_t BenchmarkForInstall(const Options& options, PausedTimerService& pause) {
+    const BenchmarkResult result = RunPausedBenchmark(ChooseFidelity(options), pause);
     if (result.selected == 0) {
         LogError(result.errorText.empty() ? std::wstring(L"Benchmark failed; nothing was installed.")
                                           : result.errorText + L" Nothing was installed.");
@@ -71,11 +70,12 @@ void PrintReview() {
 
 int RunConsoleFlow(const Options& options, bool full) {
     ConsoleRestorePointStep(options);
+    PausedTimerService pause;
     uint32_t n = 0;
     if (options.resolution != 0) {
         n = ClampRequestedResolution(options.resolution);
     } else {
-        n = BenchmarkForInstall(options);
+        n = BenchmarkForInstall(options, pause);
         if (n == 0) return 2;
     }
     if (full && !Confirm(options, FormatText(L"Install the auto-start service at %.4f ms?", Ms(n)), true)) {
@@ -86,6 +86,7 @@ int RunConsoleFlow(const Options& options, bool full) {
         LogError(L"Install failed; see the log for details.");
         return 1;
     }
+    pause.HandedOver();  // the install started the service with its new resolution
     LogInfo(FormatText(L"\nInstalled. The '%ls' service (auto-start, LocalSystem) is now holding %.4f ms and will do so "
                        L"at every boot.",
                        kServiceName, Ms(n)));

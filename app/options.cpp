@@ -66,19 +66,22 @@ struct NumberRow {
     const wchar_t* argument;
     const wchar_t* displayName;
     uint32_t minimum;
+    uint32_t maximum;  // 0: any 32-bit number
     uint32_t Options::*field;
     bool Options::*setFlag;  // null when the switch has none
 };
 
+// Sample counts are held in memory for the whole run: a count beyond these would take hours
+// per candidate and could exhaust memory.
 constexpr NumberRow kNumbers[] = {
-    {L"--resolution", L"--resolution (100-ns units, e.g. 5070 = 0.507 ms)", 1, &Options::resolution, nullptr},
-    {L"--from", L"--from (100-ns units)", 1, &Options::from, nullptr},
-    {L"--to", L"--to (100-ns units)", 1, &Options::to, nullptr},
-    {L"--step", L"--step (100-ns units)", 1, &Options::step, nullptr},
-    {L"--samples", L"--samples", 10, &Options::samples, &Options::samplesSet},
-    {L"--passes", L"--passes", 1, &Options::passes, &Options::passesSet},
-    {L"--verify", L"--verify", 100, &Options::verify, &Options::verifySet},
-    {L"--margin", L"--margin (100-ns units)", 0, &Options::margin, &Options::marginSet},
+    {L"--resolution", L"--resolution (100-ns units, e.g. 5070 = 0.507 ms)", 1, 0, &Options::resolution, nullptr},
+    {L"--from", L"--from (100-ns units)", 1, 0, &Options::from, nullptr},
+    {L"--to", L"--to (100-ns units)", 1, 0, &Options::to, nullptr},
+    {L"--step", L"--step (100-ns units)", 1, 0, &Options::step, nullptr},
+    {L"--samples", L"--samples", 10, 10000, &Options::samples, &Options::samplesSet},
+    {L"--passes", L"--passes", 1, 0, &Options::passes, &Options::passesSet},
+    {L"--verify", L"--verify", 100, 100000, &Options::verify, &Options::verifySet},
+    {L"--margin", L"--margin (100-ns units)", 0, 0, &Options::margin, &Options::marginSet},
 };
 
 constexpr uint32_t kMaxPasses = 20;
@@ -170,6 +173,11 @@ bool ParseOptionsText(const std::vector<std::wstring>& arguments, Options& optio
         } else if (const auto* number = FindRow(kNumbers, argument)) {
             uint32_t value = 0;
             if (!ParseWholeNumber(arguments, i, value, number->minimum, number->displayName, error)) return false;
+            if (number->maximum != 0 && value > number->maximum) {
+                error = FormatText(L"%ls requires a whole number from %lu to %lu.", number->displayName,
+                                   static_cast<unsigned long>(number->minimum), static_cast<unsigned long>(number->maximum));
+                return false;
+            }
             if (number->field == &Options::passes) value = std::min(value, kMaxPasses);
             options.*(number->field) = value;
             if (number->setFlag != nullptr) options.*(number->setFlag) = true;

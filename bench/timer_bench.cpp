@@ -62,7 +62,7 @@ void RealSamplingRatio() {
 
 void EstimateVersusSimulatedRun() {
     TempFolder folder;
-    const ScopedEnvironment data(L"ProgramData", folder.Path().c_str());
+    const ScopedProgramFolders folders(folder.Path());
     for (const int level : {0, 1, 2}) {
         SimulatedTimerKernel kernel({});
         const ScopedTimerKernel scope(&kernel);
@@ -84,7 +84,7 @@ void EstimateVersusSimulatedRun() {
 // the dwells add up to on a simulated clock.
 void CpuTuneTimings() {
     TempFolder folder;
-    const ScopedEnvironment data(L"ProgramData", folder.Path().c_str());
+    const ScopedProgramFolders folders(folder.Path());
     FakePowerStore store;
     SetDwellEnabled(false);
     const auto start = std::chrono::steady_clock::now();
@@ -108,7 +108,7 @@ void CpuTuneTimings() {
 // One health run with every tool answering promptly (Wine's own PowerShell, fsutil, schtasks).
 void HealthRunTime() {
     TempFolder folder;
-    const ScopedEnvironment data(L"ProgramData", folder.Path().c_str());
+    const ScopedProgramFolders folders(folder.Path());
     const auto start = std::chrono::steady_clock::now();
     const std::vector<HealthCheck> checks = RunHealthChecks(nullptr);
     std::printf("health run: %zu checks in %.3f s\n", checks.size(), SecondsOf(std::chrono::steady_clock::now() - start));

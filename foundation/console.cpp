@@ -38,6 +38,9 @@ void BindStream(FILE* stream, const wchar_t* device, const wchar_t* mode, DWORD 
 bool StdOutputIsConsole() { return IsConsole(GetStdHandle(STD_OUTPUT_HANDLE)); }
 bool StdErrorIsConsole() { return IsConsole(GetStdHandle(STD_ERROR_HANDLE)); }
 bool StdInputIsConsole() { return IsConsole(GetStdHandle(STD_INPUT_HANDLE)); }
+bool StdOutputIsRedirected() { return IsRedirected(GetStdHandle(STD_OUTPUT_HANDLE)); }
+bool StdErrorIsRedirected() { return IsRedirected(GetStdHandle(STD_ERROR_HANDLE)); }
+bool CanAskQuestions() { return StdInputIsConsole() && StdOutputIsConsole(); }
 
 void WriteStd(StdStream stream, std::wstring_view text) {
     if (text.empty()) return;
@@ -48,12 +51,13 @@ void WriteStd(StdStream stream, std::wstring_view text) {
         WriteConsoleW(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
         return;
     }
-    // Files and pipes get what a text-mode stream would write: UTF-8 with CR LF line ends.
+    // Files and pipes get what a text-mode stream would write: UTF-8 with CR LF line ends (a line
+    // feed that already has its carriage return, as a tool's output has, keeps just the one).
     std::wstring lines;
     lines.reserve(text.size() + 8);
-    for (const wchar_t c : text) {
-        if (c == L'\n') lines += L'\r';
-        lines += c;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == L'\n' && (i == 0 || text[i - 1] != L'\r')) lines += L'\r';
+        lines += text[i];
     }
     const std::string bytes = ToUtf8(lines);
     DWORD written = 0;

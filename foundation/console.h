@@ -10,6 +10,12 @@ enum class StdStream { Output, Error };
 bool StdOutputIsConsole();
 bool StdErrorIsConsole();
 bool StdInputIsConsole();
+// Sent to a file or pipe by whoever started the process.
+bool StdOutputIsRedirected();
+bool StdErrorIsRedirected();
+// Questions are asked only when someone can see them and answer: standard input and output
+// are both a console.
+bool CanAskQuestions();
 
 // Writes the text as it is (no newline added). Nothing happens when the stream has no handle.
 void WriteStd(StdStream stream, std::wstring_view text);

@@ -2,10 +2,12 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <mutex>
 
 #include "foundation/console.h"
 #include "foundation/feed.h"
+#include "foundation/protected_folder.h"
 #include "foundation/system.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
@@ -19,7 +21,12 @@ LocalStamp NowStamp() {
 }
 
 void AppendBytes(const std::string& bytes, DWORD shareMode) {
-    CreateDirectoryW(DataDirectory().c_str(), nullptr);
+    const FolderSafety folder = PrepareDataDirectory();
+    if (folder == FolderSafety::Unsafe) return;  // an elevated write there could be redirected
+    static std::atomic<bool> repairNoted{false};
+    if (folder == FolderSafety::Repaired && !repairNoted.exchange(true)) {
+        AppendBytes(BuildLogLine(NowStamp(), FolderRepairNote(DataDirectory())), shareMode);
+    }
     const UniqueKernelHandle file = AdoptFileHandle(CreateFileW(LogFilePath().c_str(), FILE_APPEND_DATA, shareMode,
                                                                 nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return;  // a log that cannot be opened loses the line, never the operation
@@ -42,13 +49,21 @@ void AppendHealthLog(const std::wstring& text) {
 }
 
 void LogInfo(const std::wstring& text) {
-    if (StdOutputIsConsole()) WriteStd(StdStream::Output, text + L"\n");
+    // A console, a file or a pipe: every line reaches wherever standard output leads.
+    WriteStd(StdStream::Output, text + L"\n");
     AppendLogLine(text);
     if (Feed* feed = CurrentFeed()) feed->LogLine(text);
 }
 
 void LogError(const std::wstring& text) {
-    if (StdErrorIsConsole() || StdOutputIsConsole()) WriteStd(StdStream::Error, text + L"\n");
+    // Standard error redirected on its own gets the errors alone. Otherwise they show on the
+    // console, and a redirected standard output keeps them too, in order with the other lines.
+    if (StdErrorIsRedirected()) {
+        WriteStd(StdStream::Error, text + L"\n");
+    } else {
+        if (StdErrorIsConsole() || StdOutputIsConsole()) WriteStd(StdStream::Error, text + L"\n");
+        if (StdOutputIsRedirected()) WriteStd(StdStream::Output, text + L"\n");
+    }
     const std::wstring marked = L"ERROR: " + text;
     AppendLogLine(marked);
     if (Feed* feed = CurrentFeed()) feed->LogLine(marked);

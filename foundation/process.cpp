@@ -1,6 +1,8 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "foundation/system.h"
 #include "foundation/unique_handle.h"
@@ -69,36 +71,68 @@ std::wstring RunCapture(const std::wstring& executable, const std::wstring& argu
     const UniqueKernelHandle nothing = AdoptFileHandle(
         CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0, nullptr));
 
+    // The child inherits exactly its two handles, never another inheritable handle this
+    // process (or another thread of it) happens to hold.
+    HANDLE inherited[2] = {writeEnd.get(), nothing.get()};
+    const DWORD inheritedCount = nothing ? 2 : 1;
+    SIZE_T listSize = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &listSize);
+    std::vector<BYTE> listMemory(listSize);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(listMemory.data());
+    if (!InitializeProcThreadAttributeList(list, 1, 0, &listSize)) return {};
+    struct ListOwner {
+        LPPROC_THREAD_ATTRIBUTE_LIST list;
+        ~ListOwner() { DeleteProcThreadAttributeList(list); }
+    } listOwner{list};
+    if (!UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited, inheritedCount * sizeof(HANDLE),
+                                   nullptr, nullptr)) {
+        return {};
+    }
+
     std::wstring commandLine = ChildCommandLine(executable, arguments);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    startup.hStdInput = nothing.get();
-    startup.hStdOutput = writeEnd.get();
-    startup.hStdError = writeEnd.get();
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof(startup);
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+    startup.StartupInfo.wShowWindow = SW_HIDE;
+    startup.StartupInfo.hStdInput = nothing.get();
+    startup.StartupInfo.hStdOutput = writeEnd.get();
+    startup.StartupInfo.hStdError = writeEnd.get();
+    startup.lpAttributeList = list;
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(executable.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                        nullptr, &startup, &info)) {
+    if (!CreateProcessW(executable.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                        CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr, &startup.StartupInfo, &info)) {
         return {};
     }
     const UniqueKernelHandle process(info.hProcess);
     const UniqueKernelHandle thread(info.hThread);
     writeEnd.reset();
 
-    if (WaitForSingleObject(process.get(), 8000) == WAIT_TIMEOUT) {
-        // A child still running after 8 s is left alone, but a read from its silent pipe would
-        // block until it writes or exits: read only what it already wrote.
+    // Read while the child runs, so output larger than the pipe's buffer cannot stall it: the
+    // first 2047 bytes are kept, the rest is drained and dropped. A child still running after
+    // 8 s is left alone with what it wrote so far.
+    std::string bytes;
+    const ULONGLONG end = GetTickCount64() + 8000;
+    for (;;) {
         DWORD available = 0;
-        if (!PeekNamedPipe(readEnd.get(), nullptr, 0, nullptr, &available, nullptr) || available == 0) return {};
+        if (!PeekNamedPipe(readEnd.get(), nullptr, 0, nullptr, &available, nullptr)) break;  // closed and drained
+        if (available > 0) {
+            char chunk[4096];
+            DWORD read = 0;
+            if (!ReadFile(readEnd.get(), chunk, std::min<DWORD>(available, sizeof(chunk)), &read, nullptr)) break;
+            bytes.append(chunk, std::min<size_t>(read, 2047 - std::min<size_t>(bytes.size(), 2047)));
+            continue;
+        }
+        if (GetTickCount64() >= end) break;
+        if (WaitForSingleObject(process.get(), 10) == WAIT_OBJECT_0) {
+            // Exited: what is left in the pipe is read on the next turns, until it reports closed.
+            DWORD left = 0;
+            if (!PeekNamedPipe(readEnd.get(), nullptr, 0, nullptr, &left, nullptr) || left == 0) break;
+        }
     }
-    char bytes[2047];
-    DWORD read = 0;
-    if (!ReadFile(readEnd.get(), bytes, sizeof(bytes), &read, nullptr) || read == 0) return {};
-
-    const int length = MultiByteToWideChar(CP_OEMCP, 0, bytes, static_cast<int>(read), nullptr, 0);
+    if (bytes.empty()) return {};
+    const int length = MultiByteToWideChar(CP_OEMCP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
     if (length <= 0) return {};
     std::wstring text(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_OEMCP, 0, bytes, static_cast<int>(read), text.data(), length);
+    MultiByteToWideChar(CP_OEMCP, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), length);
     return text;
 }

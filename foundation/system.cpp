@@ -1,19 +1,28 @@
 #include "foundation/system.h"
 
 #include <windows.h>
+#include <knownfolders.h>
 #include <objbase.h>
+#include <shlobj.h>
 
 #include "foundation/unique_handle.h"
 
 namespace {
 
-// Environment-based directories: a missing, empty or overlong (260+) variable falls back.
-std::wstring EnvironmentOr(const wchar_t* name, const wchar_t* fallback) {
-    wchar_t buffer[260] = {};
-    const DWORD length = GetEnvironmentVariableW(name, buffer, 260);
-    if (length == 0 || length >= 260) return fallback;
-    return std::wstring(buffer, length);
+// The system's own folders, never the environment: an elevated copy inherits variables that a
+// standard user can set (HKCU\Environment), and must not be steered by them.
+std::wstring KnownFolder(REFKNOWNFOLDERID id, const wchar_t* fallback) {
+    PWSTR path = nullptr;
+    std::wstring result = fallback;
+    if (SHGetKnownFolderPath(id, KF_FLAG_DEFAULT, nullptr, &path) == S_OK && path != nullptr && path[0] != L'\0') {
+        result = path;
+    }
+    CoTaskMemFree(path);
+    return result;
 }
+
+std::wstring g_dataRootOverride;
+std::wstring g_programFilesOverride;
 
 HKEY RootKey(RegRoot root) { return root == RegRoot::CurrentUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE; }
 
@@ -29,8 +38,22 @@ bool SetValue(RegRoot root, const std::wstring& subkey, const std::wstring& name
 
 }  // namespace
 
-std::wstring DataDirectory() { return EnvironmentOr(L"ProgramData", L"C:\\ProgramData") + L"\\Quorvantis"; }
-std::wstring InstallDirectory() { return EnvironmentOr(L"ProgramFiles", L"C:\\Program Files") + L"\\Quorvantis"; }
+std::wstring DataDirectory() {
+    const std::wstring root =
+        g_dataRootOverride.empty() ? KnownFolder(FOLDERID_ProgramData, L"C:\\ProgramData") : g_dataRootOverride;
+    return root + L"\\Quorvantis";
+}
+
+std::wstring InstallDirectory() {
+    const std::wstring root = g_programFilesOverride.empty() ? KnownFolder(FOLDERID_ProgramFiles, L"C:\\Program Files")
+                                                             : g_programFilesOverride;
+    return root + L"\\Quorvantis";
+}
+
+void OverrideProgramFolders(const std::wstring& dataRoot, const std::wstring& programFilesRoot) {
+    g_dataRootOverride = dataRoot;
+    g_programFilesOverride = programFilesRoot;
+}
 std::wstring InstalledExePath() { return InstallDirectory() + L"\\Quorvantis.exe"; }
 
 bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
@@ -189,9 +212,11 @@ std::wstring SystemToolPath(const std::wstring& toolFileName) {
     return std::wstring(buffer) + L"\\" + toolFileName;
 }
 
-std::wstring PowerShellPath() {
-    return EnvironmentOr(L"SystemRoot", L"C:\\Windows") + L"\\System32\\WindowsPowerShell\\v1.0\\powershell.exe";
-}
+std::wstring PowerShellPath() { return SystemToolPath(L"WindowsPowerShell\\v1.0\\powershell.exe"); }
+
+void RestrictDllSearchToSystemFolder() { SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32); }
+
+void* LoadSystemLibrary(const wchar_t* fileName) { return LoadLibraryExW(fileName, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32); }
 
 void KeepResolutionRequestsHonoured() {
     // Declared here: older SDK headers lack the power-throttling record, and older systems the call.

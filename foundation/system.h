@@ -7,10 +7,14 @@
 #include <string>
 #include <vector>
 
-// Directories from the environment; nothing is created.
-std::wstring DataDirectory();     // %ProgramData%\Quorvantis
-std::wstring InstallDirectory();  // %ProgramFiles%\Quorvantis
+// The program's folders under the system's known folders (never from the environment, which a
+// standard user controls); nothing is created.
+std::wstring DataDirectory();     // ProgramData\Quorvantis
+std::wstring InstallDirectory();  // Program Files\Quorvantis
 std::wstring InstalledExePath();  // InstallDirectory()\Quorvantis.exe
+// For tests and benchmarks in this process only: other roots for the two folders (empty: the
+// system's). The program never calls it.
+void OverrideProgramFolders(const std::wstring& dataRoot, const std::wstring& programFilesRoot);
 
 // HKLM key of the kernel's own switches (global timer requests, threaded DPCs).
 inline constexpr const wchar_t* kKernelKey = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\kernel";
@@ -73,6 +77,12 @@ uint32_t RunPowerShell(const std::wstring& command, uint32_t timeoutMs);
 uint32_t RunPowercfg(const std::wstring& arguments);
 // Standard output and error of the child, first 2047 bytes, from the OEM code page; empty on failure.
 std::wstring RunCapture(const std::wstring& executable, const std::wstring& arguments);
+
+// The program runs elevated, as LocalSystem and as SYSTEM: it loads libraries from the system
+// folder only, never from beside itself (a Downloads folder) or the current directory.
+void RestrictDllSearchToSystemFolder();
+// LoadLibraryExW restricted to the system folder; null when the library is not there.
+void* LoadSystemLibrary(const wchar_t* fileName);
 
 // Asks Windows to keep honouring this process's timer-resolution requests even without a
 // visible window. Does nothing on systems that lack the call.

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <memory>
 
+#include "foundation/system.h"
+
 namespace {
 
 // NVDRS_SETTING version 1, declared from NVIDIA's public interface: a 2048-character name,
@@ -57,7 +59,7 @@ std::unique_ptr<NvdrsSettingV1> BlankSetting(uint32_t settingId) {
 }  // namespace
 
 bool OpenDriverProfileSession(DriverProfileSession& s) {
-    const HMODULE library = LoadLibraryW(L"nvapi64.dll");
+    const HMODULE library = static_cast<HMODULE>(LoadSystemLibrary(L"nvapi64.dll"));
     if (library == nullptr) return false;
     s.library = library;
     const auto query = reinterpret_cast<QueryInterfaceFn>(

@@ -16,8 +16,8 @@
 #include "gpu/adapters.h"
 #include "gpu/driver_profile.h"
 #include "gpu/gpu_catalogue.h"
-#include "gpu/service_backup.h"
-#include "timer/sampling.h"
+#include "foundation/service_backup.h"
+#include "foundation/pacing.h"
 #include "tweaks/tweak_walk.h"
 
 namespace {

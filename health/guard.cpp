@@ -6,14 +6,16 @@
 #include <vector>
 
 #include "foundation/log.h"
+#include "foundation/own_image.h"
 #include "foundation/state.h"
 #include "foundation/system.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
 #include "gpu/gpu_catalogue.h"
 #include "gpu/gpu_tweaks.h"
-#include "gpu/service_backup.h"
+#include "foundation/service_backup.h"
 #include "service/service_control.h"
+#include "service/service_install.h"
 #include "tweaks/power_rows.h"
 #include "tweaks/memory_storage.h"
 #include "tweaks/power_store.h"
@@ -54,30 +56,18 @@ void DisableMemoryCompression() {
     RunPowerShell(L"Disable-MMAgent -MemoryCompression -ErrorAction SilentlyContinue; exit 0", 20000);
 }
 
-bool SameContents(const std::wstring& a, const std::wstring& b) {
-    const auto read = [](const std::wstring& path, std::vector<char>& out) {
-        const UniqueKernelHandle file = AdoptFileHandle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                                                    nullptr, OPEN_EXISTING, 0, nullptr));
-        if (!file) return false;
-        char chunk[65536];
-        DWORD got = 0;
-        while (ReadFile(file.get(), chunk, sizeof(chunk), &got, nullptr) && got > 0) out.insert(out.end(), chunk, chunk + got);
-        return true;
-    };
-    std::vector<char> first, second;
-    return read(a, first) && read(b, second) && first == second;
-}
-
 // The task runs as SYSTEM at every boot, so it must never run a file a user could replace (a
-// copy in Downloads, say): it always runs the copy under Program Files, put there first.
+// copy in Downloads, say): it always runs the copy under Program Files, put there first from
+// the image this process started from.
 bool PlaceInstalledCopy(const std::wstring& installed) {
     const std::wstring running = RunningExecutablePath(260);
     if (running.empty()) return false;
     if (SamePath(running, installed)) return true;
-    CreateDirectoryW(InstallDirectory().c_str(), nullptr);
-    if (CopyFileW(running.c_str(), installed.c_str(), FALSE)) return true;
+    if (!PrepareInstallDirectory()) return false;
+    std::wstring error;
+    if (CopyOwnImageTo(installed, error)) return true;
     // A copy that cannot be replaced (the service runs it) is fine when it is this very program.
-    return SameContents(running, installed);
+    return SameAsOwnImage(installed);
 }
 
 }  // namespace

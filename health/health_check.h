@@ -1,5 +1,6 @@
 #pragma once
 // Reads back everything the program tunes and rates each item, changing nothing.
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -46,4 +47,4 @@ void FinishTweakCheck(HealthCheck& check, bool disabled, bool readOk, bool live,
 void DecideTweakCheck(HealthCheck& check, bool disabled, bool unsupported, bool readOk, bool live, bool stepWanted);
 
 // The whole catalogue in its fixed order; stops early once *cancel is set (may be null).
-std::vector<HealthCheck> RunHealthChecks(const bool* cancel);
+std::vector<HealthCheck> RunHealthChecks(const std::atomic<bool>* cancel);

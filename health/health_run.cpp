@@ -1,6 +1,8 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <atomic>
+
 #include <vector>
 
 #include "foundation/log.h"
@@ -27,8 +29,8 @@ constexpr const wchar_t* kGroupStorage = L"Storage";
 // Appends records and knows when to stop.
 class Run {
 public:
-    explicit Run(const bool* cancel) : cancel_(cancel) {}
-    bool Cancelled() const { return cancel_ != nullptr && *cancel_; }
+    explicit Run(const std::atomic<bool>* cancel) : cancel_(cancel) {}
+    bool Cancelled() const { return cancel_ != nullptr && cancel_->load(); }
     HealthCheck New(const wchar_t* id, const wchar_t* group, const std::wstring& title, const wchar_t* repairStep) const {
         HealthCheck check;
         check.id = id;
@@ -57,7 +59,7 @@ public:
     std::vector<HealthCheck> checks;
 
 private:
-    const bool* cancel_;
+    const std::atomic<bool>* cancel_;
 };
 
 void Finish(HealthCheck& check, bool readOk, bool live, const std::wstring& expected, const std::wstring& observed) {
@@ -326,17 +328,23 @@ void GpuRowChecks(Run& run) {
             const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
             const UniqueServiceHandle service(manager ? OpenServiceW(manager.get(), row.serviceName, SERVICE_QUERY_CONFIG)
                                                       : nullptr);
+            const bool absent = manager && !service && GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
             DWORD startType = 0;
+            bool read = absent;
             if (service) {
                 std::vector<BYTE> buffer(8192);
                 DWORD needed = 0;
-                if (QueryServiceConfigW(service.get(), reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data()),
-                                        static_cast<DWORD>(buffer.size()), &needed)) {
-                    startType = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data())->dwStartType;
-                }
+                read = QueryServiceConfigW(service.get(), reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data()),
+                                           static_cast<DWORD>(buffer.size()), &needed) != FALSE;
+                if (read) startType = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data())->dwStartType;
             }
-            add(true, !service || startType == SERVICE_DISABLED, L"disabled or not installed",
-                service ? FormatText(L"start type %lu", startType) : std::wstring(L"not installed"), false);
+            // Only a service that does not exist is as good as disabled; one that cannot be
+            // opened or read is not known to be off.
+            add(read, absent || startType == SERVICE_DISABLED, L"disabled or not installed",
+                absent  ? std::wstring(L"not installed")
+                : read  ? FormatText(L"start type %lu", startType)
+                        : std::wstring(L"service could not be opened"),
+                false);
         } else if (row.kind == GpuTweakKind::DriverProfile) {
             uint32_t value = 0;
             const bool read = sessionOpen && ReadProfileDword(session, row.settingId, value);
@@ -410,7 +418,7 @@ void StorageChecks(Run& run) {
 
 }  // namespace
 
-std::vector<HealthCheck> RunHealthChecks(const bool* cancel) {
+std::vector<HealthCheck> RunHealthChecks(const std::atomic<bool>* cancel) {
     Run run(cancel);
     TimerServiceCheck(run);
     GlobalFlagCheck(run);

@@ -56,9 +56,25 @@ bool StopServiceByName(const wchar_t* name) {
     if (!manager) return false;
     const UniqueServiceHandle service = OpenNamedService(manager, name, SERVICE_STOP | SERVICE_QUERY_STATUS);
     if (!service) return true;
+    // STOPPED is reported before the process has exited and let go of its executable; a copy
+    // over that file right away fails with a sharing violation. Its process is waited for too.
+    SERVICE_STATUS_PROCESS before{};
+    DWORD needed = 0;
+    UniqueKernelHandle process;
+    if (QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&before), sizeof(before),
+                             &needed) &&
+        before.dwProcessId != 0) {
+        process.reset(OpenProcess(SYNCHRONIZE, FALSE, before.dwProcessId));
+    }
+    const ULONGLONG start = GetTickCount64();
     SERVICE_STATUS status{};
     ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
-    return WaitForServiceState(service.get(), SERVICE_STOPPED, 15000);
+    if (!WaitForServiceState(service.get(), SERVICE_STOPPED, 15000)) return false;
+    if (process) {
+        const ULONGLONG spent = GetTickCount64() - start;
+        WaitForSingleObject(process.get(), spent < 15000 ? static_cast<DWORD>(15000 - spent) : 0);
+    }
+    return true;
 }
 
 bool RemoveLegacyService() {

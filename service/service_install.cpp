@@ -5,9 +5,10 @@
 #include <cwchar>
 #include <string>
 
-#include "app/options.h"
 #include "foundation/feed.h"
 #include "foundation/log.h"
+#include "foundation/own_image.h"
+#include "foundation/protected_folder.h"
 #include "foundation/setting_record.h"
 #include "foundation/state.h"
 #include "foundation/system.h"
@@ -16,7 +17,7 @@
 #include "foundation/windows_version.h"
 #include "service/service_control.h"
 #include "service/service_wait.h"
-#include "timer/sampling.h"
+#include "foundation/pacing.h"
 #include "timer/timer_kernel.h"
 #include "gpu/gpu_tweaks.h"
 #include "tweaks/cpu_tune.h"
@@ -97,7 +98,13 @@ bool VerifyApplied(uint32_t resolution) {
 void RemoveInstalledExecutable() {
     const std::wstring installed = InstalledExePath();
     if (SamePath(RunningExecutablePath(520), installed)) {
-        MoveFileExW(installed.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        // The folder is scheduled after the file, so it is empty when its turn comes.
+        if (!MoveFileExW(installed.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+            LogError(FormatText(L"Could not schedule %ls for deletion (error %lu); delete it manually.", installed.c_str(),
+                                GetLastError()));
+            return;
+        }
+        MoveFileExW(InstallDirectory().c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
         LogInfo(L"The running executable will be deleted on the next reboot.");
         return;
     }
@@ -136,6 +143,23 @@ HANDLE g_holdEvent = nullptr;
 
 }  // namespace
 
+bool PrepareInstallDirectory() {
+    const std::wstring folder = InstallDirectory();
+    switch (EnsureProtectedFolder(folder)) {
+    case FolderSafety::Created:
+    case FolderSafety::Safe:
+        return true;
+    case FolderSafety::Repaired:
+        LogInfo(FolderRepairNote(folder));
+        return true;
+    case FolderSafety::Unsafe:
+        break;
+    }
+    LogError(FormatText(L"%ls could be changed by other users and could not be repaired, so nothing is installed there.",
+                        folder.c_str()));
+    return false;
+}
+
 bool InstallTimerService(uint32_t resolution) {
     if (Feed* feed = CurrentFeed()) {
         feed->Stage(L"INSTALL", FormatText(L"holding %.4f ms from every boot", resolution / 10000.0));
@@ -164,10 +188,11 @@ bool InstallTimerService(uint32_t resolution) {
         }
     }
     if (!SamePath(running, installed)) {
-        CreateDirectoryW(InstallDirectory().c_str(), nullptr);
+        if (!PrepareInstallDirectory()) return false;
         LogInfo(FormatText(L"Copying executable to %ls", installed.c_str()));
-        if (!CopyFileW(running.c_str(), installed.c_str(), FALSE)) {
-            LogError(FormatText(L"CopyFile failed (error %lu). Is the old service still running?", GetLastError()));
+        std::wstring error;
+        if (!CopyOwnImageTo(installed, error)) {
+            LogError(error);
             return false;
         }
     }
@@ -252,19 +277,29 @@ BOOL WINAPI ConsoleHoldControlHandler(DWORD) {
     return TRUE;
 }
 
-int HoldResolutionInConsole(const Options& options) {
+int HoldResolutionInConsole(uint32_t resolution) {
     TimerKernel& kernel = CurrentTimerKernel();
     uint32_t coarsest = 0, finest = 0, current = 0;
     if (kernel.QueryResolution(coarsest, finest, current) != 0) {
         LogError(L"NtQueryTimerResolution failed.");
         return 1;
     }
-    uint32_t target = options.resolution != 0 && options.resolution >= finest ? options.resolution : finest;
+    uint32_t target = resolution != 0 && resolution >= finest ? resolution : finest;
     if (coarsest != 0 && coarsest < target) target = coarsest;
+
+    // Listening for Ctrl+C starts before the request, so no control can slip past the hold.
+    const UniqueKernelHandle released(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    g_holdEvent = released.get();
+    SetConsoleCtrlHandler(ConsoleHoldControlHandler, TRUE);
+    const auto stopListening = [] {
+        SetConsoleCtrlHandler(ConsoleHoldControlHandler, FALSE);
+        g_holdEvent = nullptr;
+    };
 
     KeepResolutionRequestsHonoured();
     uint32_t actual = 0;
     if (kernel.SetResolution(target, true, actual) != 0) {
+        stopListening();
         LogError(L"NtSetTimerResolution failed.");
         return 1;
     }
@@ -272,12 +307,8 @@ int HoldResolutionInConsole(const Options& options) {
     if (QueryTimerServiceState() == 1) {
         LogInfo(L"(The Quorvantis service is also running; the lower of the two requests wins.)");
     }
-    const UniqueKernelHandle released(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    g_holdEvent = released.get();
-    SetConsoleCtrlHandler(ConsoleHoldControlHandler, TRUE);
     WaitForSingleObject(released.get(), INFINITE);
-    SetConsoleCtrlHandler(ConsoleHoldControlHandler, FALSE);
-    g_holdEvent = nullptr;
+    stopListening();
 
     kernel.SetResolution(target, false, actual);
     LogInfo(L"\nResolution released.");

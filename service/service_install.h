@@ -6,20 +6,22 @@
 
 #include "foundation/system.h"
 
-struct Options;
-
 inline constexpr const wchar_t* kGlobalTimerValue = L"GlobalTimerResolutionRequests";
 inline constexpr const wchar_t* kServiceDisplayName = L"Quorvantis (timer resolution)";
 inline constexpr const wchar_t* kServiceDescription =
     L"Holds the system timer resolution at the value chosen by Quorvantis so Sleep()/wait timers fire with the lowest "
     L"measured latency on this machine.";
 
+// Creates Program Files\Quorvantis protected (or repairs it); false, with the error logged, when
+// it could not be made safe to run a SYSTEM service from.
+bool PrepareInstallDirectory();
 // Installed, running, and the kernel verified to report the resolution (or finer).
 bool InstallTimerService(uint32_t resolution);
 // False when deleting the service failed or a setting could not be restored (its record stays
 // for the next uninstall); every step runs regardless.
 bool UninstallEverything();
-// The --apply command: holds a resolution in this console until it is closed or interrupted.
-int HoldResolutionInConsole(const Options& options);
+// The --apply command: holds the resolution (0: the finest) in this console until it is closed
+// or interrupted.
+int HoldResolutionInConsole(uint32_t resolution);
 // Releases a console hold; registered for every console control event.
 BOOL WINAPI ConsoleHoldControlHandler(DWORD controlType);

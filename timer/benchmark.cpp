@@ -10,7 +10,6 @@
 #include "foundation/state.h"
 #include "foundation/system.h"
 #include "foundation/text.h"
-#include "service/service_control.h"
 #include "timer/priority.h"
 #include "timer/report.h"
 #include "timer/sampling.h"
@@ -88,7 +87,18 @@ BenchmarkResult RunBenchmark(const BenchmarkParams& params) {
     const double share = estimate.sweepSeconds / (estimate.TotalSeconds() + 1);
     const std::wstring estimateText = FormatMinSec(estimate.TotalSeconds() + 2);
 
-    SystemView view{finest, coarsest, current, IsElevated(), QueryTimerServiceState(), 0, L""};
+    // Every sample is kept until the run ends, so a plan too large to hold is refused up front.
+    const uint64_t stored = static_cast<uint64_t>(params.samples + idle) * grid.size() * passes +
+                            static_cast<uint64_t>(params.verify + verifyIdle) * 6;
+    if (stored > kMaxStoredSamples) {
+        result.errorText = FormatText(L"This sweep would keep %llu samples, more than the %llu a run can hold. Use fewer "
+                                      L"candidates (--from, --to, --step), --samples or --passes.",
+                                      static_cast<unsigned long long>(stored),
+                                      static_cast<unsigned long long>(kMaxStoredSamples));
+        return result;
+    }
+
+    SystemView view{finest, coarsest, current, IsElevated(), params.serviceState, 0, L""};
     ReadStateDword(L"DesiredResolution", view.desiredResolution);
     FeedSystem(view);
     FeedStage(L"SWEEP", FormatText(L"%.4f-%.4f ms in %.4f ms steps, %d pass%ls", Ms(first), Ms(end), Ms(params.step),
@@ -99,9 +109,9 @@ BenchmarkResult RunBenchmark(const BenchmarkParams& params) {
                 L"keeps the fastest setting for this machine.");
     LogInfo(FormatText(L"Kernel timer range: fastest %.4f ms, slowest %.4f ms, system currently at %.4f ms", Ms(finest),
                        Ms(coarsest), Ms(current)));
-    const auto calls = static_cast<unsigned long>(static_cast<uint64_t>(params.samples + idle) * grid.size() * passes);
+    const auto calls = static_cast<unsigned long long>(static_cast<uint64_t>(params.samples + idle) * grid.size() * passes);
     LogInfo(FormatText(L"Sweep: %.4f-%.4f ms in %.4f ms steps = %lu candidates x %d passes x (%d back-to-back + %d "
-                       L"idle-gap) samples = %lu Sleep(1) calls",
+                       L"idle-gap) samples = %llu Sleep(1) calls",
                        Ms(first), Ms(end), Ms(params.step), static_cast<unsigned long>(n), passes,
                        static_cast<int>(params.samples), static_cast<int>(idle), calls));
     LogInfo(FormatText(L"Verification: up to 6 finalists x (%d + %d) samples, interleaved in %d rounds. Estimated time "

@@ -15,7 +15,11 @@ struct BenchmarkParams {
     uint32_t verify = 1500;
     uint32_t margin = 0;
     bool marginGiven = false;
+    int serviceState = 0;  // of the timer service, as the caller found it (shown to the listener)
 };
+
+// What a run may hold in memory: every sample of every candidate and finalist.
+inline constexpr uint64_t kMaxStoredSamples = 20000000;
 
 struct BenchmarkResult {
     uint32_t selected = 0;  // 0 when the run failed or was cancelled

@@ -114,23 +114,3 @@ std::vector<CandidateSummary> SummariesOf(const std::vector<TimerCandidate>& can
     for (const TimerCandidate& c : candidates) summaries.push_back(SummaryOf(c));
     return summaries;
 }
-
-bool IsCancelled() {
-    Feed* feed = CurrentFeed();
-    return feed != nullptr && feed->CancelQuery();
-}
-
-void ReportProgress(double fraction, double elapsedSeconds, double remainingSeconds, const std::wstring& text) {
-    if (Feed* feed = CurrentFeed()) feed->Progress(fraction, elapsedSeconds, remainingSeconds);
-    ShowProgress(text);
-}
-
-void DwellCancellable(uint32_t milliseconds) {
-    if (milliseconds == 0 || !DwellEnabled()) return;
-    TimerKernel& kernel = CurrentTimerKernel();
-    const uint64_t end = kernel.TickCount64() + milliseconds;
-    while (kernel.TickCount64() < end) {
-        if (IsCancelled()) return;
-        kernel.Sleep(40);
-    }
-}

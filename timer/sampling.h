@@ -1,11 +1,12 @@
 #pragma once
 // Measuring one timer period: request it, time Sleep(1) back to back and after idle gaps,
-// release it. Also the pacing, cancellation and progress helpers every long step shares.
+// release it.
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "foundation/feed.h"
+#include "foundation/pacing.h"
 #include "timer/sample_stats.h"
 
 struct TimerCandidate {
@@ -40,8 +41,4 @@ StatsBrief BriefOf(const SampleStats& stats);
 CandidateSummary SummaryOf(const TimerCandidate& candidate);
 std::vector<CandidateSummary> SummariesOf(const std::vector<TimerCandidate>& candidates);
 
-// True only when this thread has a feed and its user asked to stop.
-bool IsCancelled();
-void ReportProgress(double fraction, double elapsedSeconds, double remainingSeconds, const std::wstring& text);
-// Pauses between the items of a tweak step when the dwell flag is on; returns early on cancel.
-void DwellCancellable(uint32_t milliseconds);
+

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "foundation/protected_folder.h"
 #include "foundation/system.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
@@ -13,7 +14,7 @@ std::wstring MakeScanPath() {
 
 void WriteScanFile(const std::wstring& path, const std::vector<TimerCandidate>& sweep,
                    const std::vector<TimerCandidate>& finalists) {
-    CreateDirectoryW(DataDirectory().c_str(), nullptr);
+    if (PrepareDataDirectory() == FolderSafety::Unsafe) return;
     const std::string bytes = ToUtf8(BuildScanText(sweep, finalists));
     const UniqueKernelHandle file = AdoptFileHandle(
         CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));

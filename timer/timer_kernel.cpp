@@ -57,4 +57,7 @@ TimerKernel* g_kernel = &g_windowsKernel;
 }  // namespace
 
 TimerKernel& CurrentTimerKernel() { return *g_kernel; }
-void SetTimerKernel(TimerKernel* kernel) { g_kernel = kernel != nullptr ? kernel : &g_windowsKernel; }
+void SetTimerKernel(TimerKernel* kernel) {
+    g_kernel = kernel != nullptr ? kernel : &g_windowsKernel;
+    SetPacingClock(kernel);
+}

@@ -4,17 +4,20 @@
 // benchmarks install a simulated kernel so every branch can be driven deterministically.
 #include <cstdint>
 
-class TimerKernel {
+#include "foundation/pacing.h"
+
+// Also the clock every dwell waits on, so a simulated kernel drives the pacing too.
+class TimerKernel : public PacingClock {
 public:
     virtual ~TimerKernel() = default;
     // NtSetTimerResolution: status 0 on success; current receives the period now in force.
     virtual int32_t SetResolution(uint32_t desired, bool set, uint32_t& current) = 0;
     // NtQueryTimerResolution: coarsest (maximum), finest (minimum) and current period.
     virtual int32_t QueryResolution(uint32_t& coarsest, uint32_t& finest, uint32_t& current) = 0;
-    virtual void Sleep(uint32_t milliseconds) = 0;
+    void Sleep(uint32_t milliseconds) override = 0;
     virtual int64_t Counter() = 0;           // QueryPerformanceCounter
     virtual int64_t CounterFrequency() = 0;  // QueryPerformanceFrequency
-    virtual uint64_t TickCount64() = 0;      // GetTickCount64, milliseconds
+    uint64_t TickCount64() override = 0;     // GetTickCount64, milliseconds
 };
 
 // The kernel the measurement uses on this process: the real one unless a test installed another.

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "foundation/system.h"
+
 #include <algorithm>
 #include <vector>
 #ifdef _MSC_VER
@@ -43,7 +45,7 @@ bool ReadProcessorInformation(std::vector<ProcessorPowerInformation>& info) {
     using CallNtPowerInformationFn = LONG(WINAPI*)(int, PVOID, ULONG, PVOID, ULONG);
     constexpr int kProcessorInformation = 11;
     static const auto call = [] {
-        const HMODULE powrprof = LoadLibraryW(L"powrprof.dll");
+        const HMODULE powrprof = static_cast<HMODULE>(LoadSystemLibrary(L"powrprof.dll"));
         return powrprof == nullptr ? nullptr
                                    : reinterpret_cast<CallNtPowerInformationFn>(reinterpret_cast<void*>(
                                          GetProcAddress(powrprof, "CallNtPowerInformation")));

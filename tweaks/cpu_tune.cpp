@@ -8,7 +8,7 @@
 #include "foundation/state.h"
 #include "foundation/system.h"
 #include "foundation/text.h"
-#include "timer/sampling.h"
+#include "foundation/pacing.h"
 #include "tweaks/power_rows.h"
 #include "tweaks/tweak_walk.h"
 

@@ -8,8 +8,8 @@
 #include "foundation/system.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
-#include "gpu/service_backup.h"
-#include "timer/sampling.h"
+#include "foundation/service_backup.h"
+#include "foundation/pacing.h"
 #include "tweaks/tweak_walk.h"
 
 namespace {
@@ -45,8 +45,10 @@ bool StateFlag(const wchar_t* name) {
     return ReadStateDword(name, value) && value != 0;
 }
 
-// Windows decides the pagefile size itself. CreateProcess expands no environment variables,
-// so the computer name is filled in here; without WMIC the same change goes through CIM.
+// Windows decides the pagefile size itself. CreateProcess expands no environment variables, so
+// the computer name is filled in here, from the system rather than %computername%: a user can
+// set that variable to smuggle extra words into an elevated wmic command line. Without WMIC
+// the same change goes through CIM.
 uint32_t SetSystemManagedPagefile() {
     const std::wstring wmic = SystemToolPath(L"wbem\\wmic.exe");
     if (!FileExists(wmic)) {
@@ -54,10 +56,11 @@ uint32_t SetSystemManagedPagefile() {
                              L"-Property @{AutomaticManagedPagefile=$true} -ErrorAction Stop; exit 0",
                              20000);
     }
-    const wchar_t* arguments = L"computersystem where name=\"%computername%\" set AutomaticManagedPagefile=True";
-    wchar_t expanded[1024] = {};
-    const DWORD length = ExpandEnvironmentStringsW(arguments, expanded, 1024);
-    return RunProcess(wmic, length > 0 && length <= 1024 ? expanded : arguments, 20000);
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    if (!GetComputerNameW(name, &size)) return 1;
+    return RunProcess(wmic, FormatText(L"computersystem where name=\"%ls\" set AutomaticManagedPagefile=True", name),
+                      20000);
 }
 
 // One storage item that runs a tool: explained, run, and marked by the tool's exit code.

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "foundation/system.h"
+
 namespace {
 
 using GetActiveSchemeFn = DWORD(WINAPI*)(HKEY, GUID**);
@@ -20,7 +22,7 @@ class WindowsPowerStore final : public PowerStore {
 public:
     WindowsPowerStore() {
         // Kept loaded for the life of the process; every call is looked up once.
-        const HMODULE powrprof = LoadLibraryW(L"powrprof.dll");
+        const HMODULE powrprof = static_cast<HMODULE>(LoadSystemLibrary(L"powrprof.dll"));
         getActive_ = Export<GetActiveSchemeFn>(powrprof, "PowerGetActiveScheme");
         setActive_ = Export<SetActiveSchemeFn>(powrprof, "PowerSetActiveScheme");
         readAc_ = Export<ReadValueFn>(powrprof, "PowerReadACValueIndex");

@@ -10,7 +10,7 @@
 #include "foundation/system.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
-#include "timer/sampling.h"
+#include "foundation/pacing.h"
 #include "tweaks/tweak_walk.h"
 
 namespace {
@@ -35,7 +35,7 @@ constexpr const wchar_t* kRestoreDescription = L"Quorvantis pre-tune";
 class WindowsSystemRestoreClient final : public SystemRestoreClient {
 public:
     Availability Load() override {
-        module_.reset(LoadLibraryW(L"srclient.dll"));
+        module_.reset(static_cast<HMODULE>(LoadSystemLibrary(L"srclient.dll")));
         if (!module_) return Availability::NotInstalled;
         setRestorePoint_ = reinterpret_cast<SetRestorePointFn>(
             reinterpret_cast<void*>(GetProcAddress(module_.get(), "SRSetRestorePointW")));

@@ -46,7 +46,7 @@ const ElevationSeam kFakeSeam{FakeElevation::IsElevated, FakeElevation::RunAs, F
 class Entry : public testing::Test {
 protected:
     TempFolder folder;
-    ScopedEnvironment data{L"ProgramData", folder.Path().c_str()};
+    ScopedProgramFolders folders{folder.Path()};
     RecordingFeed feed;
     ScopedFeed feedScope{&feed};
 

@@ -31,6 +31,9 @@ const BadLine kBadLines[] = {
     {{L"--samples", L"9"}, L"--samples requires a whole number >= 10."},
     {{L"--passes", L"0"}, L"--passes requires a whole number >= 1."},
     {{L"--verify", L"99"}, L"--verify requires a whole number >= 100."},
+    // Counts that would exhaust memory are refused before anything runs.
+    {{L"--samples", L"10001"}, L"--samples requires a whole number from 10 to 10000."},
+    {{L"--verify", L"4000000000"}, L"--verify requires a whole number from 100 to 100000."},
     {{L"--resolution", L"5070x"}, L"--resolution (100-ns units, e.g. 5070 = 0.507 ms) requires a whole number >= 1."},
     {{L"--resolution", L""}, L"--resolution (100-ns units, e.g. 5070 = 0.507 ms) requires a whole number >= 1."},
     {{L"--resolution", L"0"}, L"--resolution (100-ns units, e.g. 5070 = 0.507 ms) requires a whole number >= 1."},

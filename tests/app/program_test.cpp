@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/usage.h"
+#include "foundation/system.h"
 #include "foundation/text.h"
 #include "support/test_support.h"
 
@@ -25,11 +26,10 @@ std::string AsFileText(const std::wstring& text) {
 
 class Program : public testing::Test {
 protected:
-    TempFolder folder;
-    ScopedEnvironment data{L"ProgramData", folder.Path().c_str()};
+    void SetUp() override { ClearProgramLog(); }
 
-    std::wstring LogPath() const { return folder.Path() + L"\\Quorvantis\\Quorvantis.log"; }
-    std::string Log() const { return ReadFileBytes(LogPath()); }
+    static std::wstring LogPath() { return ProgramLogPath(); }
+    static std::string Log() { return ReadProgramLog(); }
 };
 
 }  // namespace
@@ -115,11 +115,34 @@ TEST_F(Program, BenchmarkOnWineMeasuresTheOnePeriodItCanAndChangesNothing) {
 
 TEST_F(Program, BenchmarkWithAnUnwritableDataDirectoryStillSucceeds) {
     // A file where the data directory should be: neither the log nor the scan file can be written.
-    TempFolder blocked;
-    const std::wstring file = blocked.File(L"occupied");
-    CloseHandle(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    const ScopedEnvironment blockedData(L"ProgramData", file.c_str());
+    const std::wstring data = LogPath().substr(0, LogPath().rfind(L'\\'));
+    const std::wstring aside = data + L".qvtest";
+    MoveFileExW(data.c_str(), aside.c_str(), MOVEFILE_REPLACE_EXISTING);
+    CloseHandle(CreateFileW(data.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     const ProgramRun run =
         RunProgram(ProgramPath(), L"--benchmark --fidelity low --from 10000 --to 10020 --step 10", 120000);
+    DeleteFileW(data.c_str());
+    MoveFileExW(aside.c_str(), data.c_str(), 0);
     EXPECT_EQ(run.exitCode, 0u);
+}
+
+TEST_F(Program, ALibraryPlantedBesideTheProgramIsNeverLoaded) {
+    // A copy in a folder any user can write (Downloads), with libraries the elevated program
+    // would otherwise load from there, and Wine told to prefer files over its own.
+    TempFolder downloads;
+    const std::wstring program = downloads.File(L"Quorvantis.exe");
+    ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), program.c_str(), FALSE));
+    for (const wchar_t* name : {L"powrprof.dll", L"nvapi64.dll", L"srclient.dll"}) {
+        ASSERT_TRUE(CopyFileW((BinDirectory() + L"\\planted.dll").c_str(), downloads.File(name).c_str(), FALSE));
+    }
+    const std::wstring overrides = L"Software\\Wine\\AppDefaults\\Quorvantis.exe\\DllOverrides";
+    for (const wchar_t* module : {L"powrprof", L"nvapi64", L"srclient"}) {
+        RegSetKeyValueW(HKEY_CURRENT_USER, overrides.c_str(), module, REG_SZ, L"native,builtin", sizeof(L"native,builtin"));
+    }
+    const std::wstring marker = downloads.File(L"loaded.txt");
+    const ScopedEnvironment planted(L"QV_PLANTED_MARKER", marker.c_str());
+    const ProgramRun run = RunProgram(program, L"--health", 120000);
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\Quorvantis.exe");
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_FALSE(FileExists(marker)) << "a planted library was loaded into the program";
 }

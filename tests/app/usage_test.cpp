@@ -82,7 +82,7 @@ TEST(Usage, TextIsExactWithVersionPublisherAndLogPath) {
 }
 
 TEST(Usage, ShowsTheLogFileOfTheCurrentDataDirectory) {
-    const ScopedEnvironment data(L"ProgramData", L"D:\\Shared");
+    const ScopedProgramFolders folders(L"D:\\Shared");
     const std::wstring text = UsageText(LogFilePath());
     EXPECT_TRUE(text.ends_with(L"\n\nLog: D:\\Shared\\Quorvantis\\Quorvantis.log\n")) << text;
 }

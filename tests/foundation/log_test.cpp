@@ -1,13 +1,18 @@
 #include "foundation/log.h"
 
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
+#include <map>
 #include <regex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "foundation/protected_folder.h"
 #include "foundation/system.h"
+#include "foundation/text.h"
 #include "support/test_support.h"
 
 namespace {
@@ -16,7 +21,7 @@ namespace {
 class LogFile : public testing::Test {
 protected:
     TempFolder folder;
-    ScopedEnvironment data{L"ProgramData", folder.Path().c_str()};
+    ScopedProgramFolders folders{folder.Path()};
 
     std::string Log() { return ReadFileBytes(LogFilePath()); }
 };
@@ -92,24 +97,67 @@ TEST_F(LogFile, LinesFromManyThreadsNeverInterleave) {
     }
 }
 
-TEST(DataDirectory, FallsBackWhenProgramDataIsMissingEmptyOrTooLong) {
-    {
-        const ScopedEnvironment data(L"ProgramData", nullptr);
-        EXPECT_EQ(DataDirectory(), L"C:\\ProgramData\\Quorvantis");
-        EXPECT_EQ(LogFilePath(), L"C:\\ProgramData\\Quorvantis\\Quorvantis.log");
+
+namespace {
+
+// Folder permissions as Windows keeps them; Wine keeps none.
+class FakeFolderSecurity final : public FolderSecurity {
+public:
+    FakeFolderSecurity() { SetFolderSecurity(this); }
+    ~FakeFolderSecurity() override { SetFolderSecurity(nullptr); }
+    bool Read(const std::wstring& path, FolderAccess& access) override {
+        const auto it = folders.find(path);
+        if (it == folders.end()) return false;
+        access = it->second;
+        return true;
     }
-    {
-        const ScopedEnvironment data(L"ProgramData", L"");
-        EXPECT_EQ(DataDirectory(), L"C:\\ProgramData\\Quorvantis");
+    bool Protect(const std::wstring& path) override {
+        ++protects;
+        if (refuse) return false;
+        folders[path] = FolderAccess{true, false};
+        return true;
     }
-    const std::wstring longest = L"C:\\" + std::wstring(256, L'd');  // 259 characters still fit
-    {
-        const ScopedEnvironment data(L"ProgramData", longest.c_str());
-        EXPECT_EQ(DataDirectory(), longest + L"\\Quorvantis");
+    bool CreateProtected(const std::wstring& path) override {
+        if (!CreateDirectoryW(path.c_str(), nullptr)) return false;
+        folders[path] = FolderAccess{true, false};
+        return true;
     }
-    const std::wstring tooLong = longest + L"d";
-    {
-        const ScopedEnvironment data(L"ProgramData", tooLong.c_str());
-        EXPECT_EQ(DataDirectory(), L"C:\\ProgramData\\Quorvantis");
-    }
+    std::map<std::wstring, FolderAccess> folders;
+    bool refuse = false;
+    int protects = 0;
+};
+
+}  // namespace
+
+TEST_F(LogFile, AFolderOtherUsersCouldWriteIsRepairedBeforeTheFirstElevatedWrite) {
+    FakeFolderSecurity security;
+    ASSERT_TRUE(CreateDirectoryW(DataDirectory().c_str(), nullptr));
+    security.folders[DataDirectory()] = FolderAccess{false, true};  // made by a standard user, everyone may write
+    LogInfo(L"first line");
+    EXPECT_EQ(security.protects, 1);
+    const std::vector<std::string> lines = SplitCrLf(Log());
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[0].find(ToUtf8(L"Other users could change " + DataDirectory() +
+                                   L"; its owner and permissions were reset so that only Administrators and SYSTEM "
+                                   L"can write there.")),
+              std::string::npos);
+    EXPECT_NE(lines[1].find("  first line"), std::string::npos);
+}
+
+TEST_F(LogFile, AnElevatedProcessWritesNothingIntoAFolderItCannotRepair) {
+    FakeFolderSecurity security;
+    security.refuse = true;
+    ASSERT_TRUE(CreateDirectoryW(DataDirectory().c_str(), nullptr));
+    security.folders[DataDirectory()] = FolderAccess{true, true};
+    LogInfo(L"kept out");
+    EXPECT_FALSE(FileExists(LogFilePath()));
+}
+
+TEST_F(LogFile, AMissingFolderIsCreatedProtected) {
+    FakeFolderSecurity security;
+    LogInfo(L"first line");
+    ASSERT_TRUE(security.folders.count(DataDirectory()));
+    EXPECT_FALSE(security.folders[DataDirectory()].othersCanWrite);
+    EXPECT_EQ(security.protects, 0);
+    EXPECT_EQ(SplitCrLf(Log()).size(), 1u);
 }

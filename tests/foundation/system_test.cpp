@@ -1,10 +1,12 @@
 #include "foundation/system.h"
+#include "foundation/text.h"
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include "foundation/state.h"
+#include "support/fakes.h"
 #include "support/test_support.h"
 
 namespace {
@@ -85,27 +87,41 @@ TEST(GuidText, UpperCaseWithoutBraces) {
     EXPECT_EQ(GuidText(guid), L"E9A42B02-D5DF-448D-AA00-03F14749EB61");
 }
 
-TEST(Paths, InstallDirectoryAndToolsFollowTheEnvironmentWithFallbacks) {
-    {
-        const ScopedEnvironment files(L"ProgramFiles", L"D:\\Apps");
-        EXPECT_EQ(InstallDirectory(), L"D:\\Apps\\Quorvantis");
-        EXPECT_EQ(InstalledExePath(), L"D:\\Apps\\Quorvantis\\Quorvantis.exe");
-    }
-    {
-        const ScopedEnvironment files(L"ProgramFiles", nullptr);
-        EXPECT_EQ(InstalledExePath(), L"C:\\Program Files\\Quorvantis\\Quorvantis.exe");
-    }
-    {
-        const ScopedEnvironment root(L"SystemRoot", nullptr);
-        EXPECT_EQ(PowerShellPath(), L"C:\\Windows\\System32\\WindowsPowerShell\\v1.0\\powershell.exe");
-    }
+TEST(Paths, TheEnvironmentCannotMoveTheProgramsFoldersOrTools) {
+    // An elevated copy inherits variables a standard user sets; they must not steer it.
+    const ScopedEnvironment files(L"ProgramFiles", L"D:\\Apps");
+    const ScopedEnvironment data(L"ProgramData", L"D:\\Shared");
+    const ScopedEnvironment root(L"SystemRoot", L"D:\\Fake");
     wchar_t system[260] = {};
     GetSystemDirectoryW(system, 260);
+    EXPECT_EQ(_wcsicmp(InstalledExePath().c_str(), L"C:\\Program Files\\Quorvantis\\Quorvantis.exe"), 0)
+        << InstalledExePath();
+    EXPECT_EQ(_wcsicmp(DataDirectory().c_str(), L"C:\\ProgramData\\Quorvantis"), 0) << DataDirectory();
+    EXPECT_EQ(PowerShellPath(), std::wstring(system) + L"\\WindowsPowerShell\\v1.0\\powershell.exe");
     EXPECT_EQ(SystemToolPath(L"wbem\\wmic.exe"), std::wstring(system) + L"\\wbem\\wmic.exe");
+    {
+        const ScopedProgramFolders folders(L"D:\\Tests", L"D:\\TestApps");
+        EXPECT_EQ(DataDirectory(), L"D:\\Tests\\Quorvantis");
+        EXPECT_EQ(InstalledExePath(), L"D:\\TestApps\\Quorvantis\\Quorvantis.exe");
+    }
 }
 
 TEST(Paths, ElevatedFlagGoesLast) {
     EXPECT_EQ(WithElevatedFlag({}), (std::vector<std::wstring>{L"--elevated"}));
     EXPECT_EQ(WithElevatedFlag({L"--install", L"--yes"}),
               (std::vector<std::wstring>{L"--install", L"--yes", L"--elevated"}));
+}
+
+TEST(RunPowerShell, WrapsTheCommandInItsFixedArguments) {
+    // A fake PowerShell in the system folder records how it was started.
+    TempFolder root;
+    const std::wstring exe = PowerShellPath();
+    const FakeTool powershell(exe, root.File(L"calls.txt"));
+    const ScopedEnvironment code(L"QV_FAKE_TOOL_EXIT", L"3");
+
+    EXPECT_EQ(RunPowerShell(L"Enable-ComputerRestore -Drive 'C:\\'", 20000), 3u);
+    EXPECT_EQ(ReadFileBytes(root.File(L"calls.txt")),
+              ToUtf8(L"\"" + exe +
+                     L"\" -NoProfile -NonInteractive -ExecutionPolicy Bypass -Command \"Enable-ComputerRestore -Drive "
+                     L"'C:\\'\"\n"));
 }

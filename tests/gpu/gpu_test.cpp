@@ -1,5 +1,5 @@
 // Adapter discovery and the GPU catalogue against adapter keys created in the test prefix's
-// registry, the prefix's service manager, and a stand-in nvapi64.dll placed beside the program.
+// registry, the prefix's service manager, and a stand-in nvapi64.dll in the prefix's system folder.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -17,6 +17,7 @@
 #include "gpu/gpu_catalogue.h"
 #include "gpu/gpu_tweaks.h"
 #include "health/health_check.h"
+#include "support/fakes.h"
 #include "support/test_support.h"
 
 namespace {
@@ -67,11 +68,12 @@ void PutBack(const Snapshot& snapshot) {
 class Gpu : public testing::Test {
 protected:
     TempFolder folder;
-    ScopedEnvironment data{L"ProgramData", folder.Path().c_str()};
+    ScopedProgramFolders folders{folder.Path()};
     RecordingFeed feed;
     ScopedFeed feedScope{&feed};
     Snapshot before;
     std::unique_ptr<ScopedDisplayAdapters> adapters;
+    std::unique_ptr<FakeLibrary> nvapi;
 
     void SetUp() override {
         adapters = std::make_unique<ScopedDisplayAdapters>();
@@ -88,13 +90,10 @@ protected:
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(kPciEnum) + L"\\VEN_10DE&DEV_2786&SUBSYS_51411462&REV_A1").c_str());
         DeleteTestService(L"NvTelemetryContainer");
-        DeleteFileW((BinDirectory() + L"\\nvapi64.dll").c_str());
+        nvapi.reset();
     }
 
-    static void InstallFakeNvapi() {
-        ASSERT_TRUE(CopyFileW((BinDirectory() + L"\\fake_nvapi64.dll").c_str(), (BinDirectory() + L"\\nvapi64.dll").c_str(),
-                              FALSE));
-    }
+    void InstallFakeNvapi() { nvapi = std::make_unique<FakeLibrary>(L"fake_nvapi64.dll", L"nvapi64.dll"); }
     static uint32_t State(const std::wstring& name) {
         uint32_t value = 0xDEADBEEF;
         ReadStateDword(name, value);

@@ -26,7 +26,7 @@ constexpr const wchar_t* kPowerShell = L"C:\\Windows\\System32\\WindowsPowerShel
 class HealthMachine : public testing::Test {
 protected:
     TempFolder folder;
-    ScopedEnvironment data{L"ProgramData", folder.Path().c_str()};
+    ScopedProgramFolders folders{folder.Path()};
     FakePowerStore store;
 
     void SetUp() override { Clean(); }
@@ -122,7 +122,7 @@ TEST_F(HealthMachine, PowerRowsAreRatedAgainstTheStepChoice) {
 }
 
 TEST_F(HealthMachine, CancelledRunStopsAndWritesNoSummary) {
-    bool cancel = true;
+    std::atomic<bool> cancel{true};
     EXPECT_TRUE(RunHealthChecks(&cancel).empty());
     EXPECT_FALSE(FileExists(folder.File(L"Quorvantis\\Quorvantis.log")));
     cancel = false;
@@ -132,9 +132,10 @@ TEST_F(HealthMachine, CancelledRunStopsAndWritesNoSummary) {
 
 TEST_F(HealthMachine, HealthCommandPrintsTheSummaryThenEveryCheckInOrder) {
     const std::vector<HealthCheck> checks = RunHealthChecks(nullptr);
+    ClearProgramLog();
     const ProgramRun run = RunProgram(BinDirectory() + L"\\Quorvantis.exe", L"--health", 60000);
     EXPECT_EQ(run.exitCode, 0u);
-    const std::string log = ReadFileBytes(folder.File(L"Quorvantis\\Quorvantis.log"));
+    const std::string log = ReadProgramLog();
     const size_t first = log.find("  [");
     ASSERT_NE(first, std::string::npos);
     EXPECT_NE(log.find("  [Needs attention] Timer Resolution | Timer service | service is not installed\r\n"),

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <thread>
+#include <vector>
 
 #include "foundation/state.h"
 #include "foundation/system.h"
@@ -42,15 +44,18 @@ void CleanMachine() {
 class ServiceMachine : public testing::Test {
 protected:
     TempFolder folder;
-    ScopedEnvironment data{L"ProgramData", folder.Path().c_str()};
+    ScopedProgramFolders folders{folder.Path()};
 
-    void SetUp() override { CleanMachine(); }
+    void SetUp() override {
+        CleanMachine();
+        ClearProgramLog();
+    }
     void TearDown() override { CleanMachine(); }
 
     ProgramRun Run(const std::wstring& arguments, const std::wstring& exe = BinDirectory() + L"\\Quorvantis.exe") {
         return RunProgram(exe, arguments + L" --no-pause", 120000);
     }
-    std::string Log() { return ReadFileBytes(folder.File(L"Quorvantis\\Quorvantis.log")); }
+    std::string Log() { return ReadProgramLog(); }
     bool Logged(const char* text) { return Log().find(text) != std::string::npos; }
 
     static uint32_t State(const wchar_t* name) {
@@ -345,4 +350,84 @@ TEST_F(ServiceMachine, DefaultConsoleFlowRunsEveryBuiltStepInOrderAndUninstallUn
     EXPECT_TRUE(WaitForState(0));
     uint32_t value = 0;
     EXPECT_FALSE(ReadStateDword(L"GpuApplied", value));
+}
+
+TEST_F(ServiceMachine, AFlowThatInstallsNothingStartsThePausedServiceAgain) {
+    ASSERT_EQ(Run(L"--install --resolution 10000").exitCode, 0u) << Log();
+    ASSERT_TRUE(WaitForState(1));
+    // A sweep too large to hold in memory fails the benchmark after the service was stopped for it.
+    const ProgramRun run = Run(L"--cli --yes --no-prepare --from 10000 --to 156250 --step 1 --samples 10000");
+    EXPECT_EQ(run.exitCode, 2u) << Log();
+    EXPECT_TRUE(Logged("Stopping the running Quorvantis service for the duration of the benchmark"));
+    EXPECT_TRUE(Logged("This sweep would keep "));
+    EXPECT_TRUE(Logged("Restarting the Quorvantis service..."));
+    EXPECT_TRUE(WaitForState(1)) << "the service must not stay stopped until the next boot";
+    ASSERT_EQ(Run(L"--uninstall").exitCode, 0u);
+}
+
+namespace {
+
+// The log's records without their time stamps, split into what went to standard output and
+// what went to standard error (errors without their "ERROR: " mark), each record's line feeds
+// as a console or file would show them.
+struct Transcript {
+    std::string out, err;
+};
+
+bool StartsWithStamp(const std::string& log, size_t at) {
+    static const std::regex stamp(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  )");
+    return log.size() >= at + 21 && std::regex_match(log.substr(at, 21), stamp);
+}
+
+Transcript TranscriptOfLog(const std::string& log) {
+    Transcript t;
+    // A record runs from its time stamp to the CR LF before the next one; its text may hold
+    // line ends of its own (a tool's output, a blank line before a heading).
+    std::vector<size_t> starts;
+    for (size_t at = 0; at < log.size(); at = log.find("\r\n", at) == std::string::npos ? log.size()
+                                                                                        : log.find("\r\n", at) + 2) {
+        if (StartsWithStamp(log, at)) starts.push_back(at);
+    }
+    for (size_t i = 0; i < starts.size(); ++i) {
+        const size_t end = i + 1 < starts.size() ? starts[i + 1] - 2 : log.size() - 2;
+        std::string text = log.substr(starts[i] + 21, end - starts[i] - 21);
+        if (text.rfind("health  ", 0) == 0) continue;  // health lines go to the log only
+        std::string* into = &t.out;
+        if (text.rfind("ERROR: ", 0) == 0) {
+            into = &t.err;
+            text = text.substr(7);
+        }
+        for (size_t k = 0; k < text.size(); ++k) {
+            if (text[k] == '\n' && (k == 0 || text[k - 1] != '\r')) *into += '\r';
+            *into += text[k];
+        }
+        *into += "\r\n";
+    }
+    return t;
+}
+
+}  // namespace
+
+TEST_F(ServiceMachine, RedirectedOutputCarriesEveryLineOfTheLogInOrder) {
+    for (const wchar_t* command : {L"--status", L"--health", L"--benchmark --fidelity low --from 10000 --to 10020",
+                                   L"--start"}) {
+        ClearProgramLog();
+        const ProgramRun run = RunProgram(BinDirectory() + L"\\Quorvantis.exe", command, 120000);
+        const Transcript expected = TranscriptOfLog(Log());
+        EXPECT_FALSE(expected.out.empty() && expected.err.empty()) << ToUtf8(command);
+        EXPECT_EQ(run.out, expected.out) << ToUtf8(command);
+        EXPECT_EQ(run.err, expected.err) << ToUtf8(command);
+        EXPECT_EQ(run.out.find('\r' + std::string(78, ' ')), std::string::npos) << "no progress rows in a file";
+    }
+}
+
+TEST_F(ServiceMachine, WithoutAConsoleNoQuestionIsAskedAndEachTakesItsDefault) {
+    // Standard input and output are files: the fidelity menu and the install question are not
+    // shown, and the run does not wait for an answer.
+    const ProgramRun run = Run(L"--cli --no-prepare --no-ppm --no-gpu --no-memory --no-storage --from 10000 --to 10020");
+    EXPECT_EQ(run.exitCode, 0u) << Log();
+    EXPECT_EQ(run.out.find("Choice [2]"), std::string::npos);
+    EXPECT_EQ(run.out.find("[Y/n]"), std::string::npos);
+    EXPECT_NE(run.out.find("Installed. The 'Quorvantis' service"), std::string::npos) << "the install defaults to yes";
+    ASSERT_EQ(Run(L"--uninstall").exitCode, 0u);
 }

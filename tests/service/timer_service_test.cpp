@@ -4,7 +4,6 @@
 
 #include <thread>
 
-#include "app/options.h"
 #include "service/service_install.h"
 #include "support/simulated_timer_kernel.h"
 #include "support/test_support.h"
@@ -29,19 +28,17 @@ TEST(ConsoleHold, HoldsTheClampedResolutionUntilAnyConsoleControlReleasesIt) {
     SimulatedTimerKernel kernel({});
     const ScopedTimerKernel scope(&kernel);
     TempFolder folder;
-    const ScopedEnvironment data(L"ProgramData", folder.Path().c_str());
+    const ScopedProgramFolders folders(folder.Path());
     RecordingFeed feed;
-    Options options;
-    options.resolution = 4000;  // below the simulated finest of 5000
     int exitCode = -1;
     std::thread hold([&] {
         SetCurrentFeed(&feed);
-        exitCode = HoldResolutionInConsole(options);
+        exitCode = HoldResolutionInConsole(4000);  // below the simulated finest of 5000
         SetCurrentFeed(nullptr);
     });
-    for (int i = 0; i < 500 && kernel.OwnRequest() == 0; ++i) Sleep(10);
+    // The line is logged once the hold listens for console controls.
+    ASSERT_TRUE(feed.WaitUntilLogged(L"Ctrl+C to release.", 20000));
     EXPECT_EQ(kernel.OwnRequest(), 5000u);
-    Sleep(50);
     EXPECT_TRUE(ConsoleHoldControlHandler(CTRL_CLOSE_EVENT));
     hold.join();
     EXPECT_EQ(exitCode, 0);
@@ -58,7 +55,7 @@ TEST(ConsoleHold, KernelQueryFailureIsReported) {
     RecordingFeed feed;
     const ScopedFeed feedScope(&feed);
     TempFolder folder;
-    const ScopedEnvironment data(L"ProgramData", folder.Path().c_str());
-    EXPECT_EQ(HoldResolutionInConsole(Options{}), 1);
+    const ScopedProgramFolders folders(folder.Path());
+    EXPECT_EQ(HoldResolutionInConsole(0), 1);
     EXPECT_EQ(feed.Lines(), std::vector<std::wstring>{L"ERROR: NtQueryTimerResolution failed."});
 }

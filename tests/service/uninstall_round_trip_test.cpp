@@ -96,10 +96,7 @@ class UninstallRoundTrip : public testing::Test {
 protected:
     TempFolder folder;
     TempFolder programFiles;
-    TempFolder systemRoot;
-    ScopedEnvironment data{L"ProgramData", folder.Path().c_str()};
-    ScopedEnvironment files{L"ProgramFiles", programFiles.Path().c_str()};
-    ScopedEnvironment rootEnv{L"SystemRoot", systemRoot.Path().c_str()};
+    ScopedProgramFolders folders{folder.Path(), programFiles.Path()};
     FakePowerStore store;
     FakeTool powercfg{SystemToolPath(L"powercfg.exe"), folder.File(L"tools.log")};
     FakeTool fsutil{SystemToolPath(L"fsutil.exe"), folder.File(L"tools.log")};
@@ -110,9 +107,7 @@ protected:
     void SetUp() override {
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
         SetDwellEnabled(false);
-        const std::wstring psDir = systemRoot.Path() + L"\\System32\\WindowsPowerShell\\v1.0";
-        SHCreateDirectoryExW(nullptr, psDir.c_str(), nullptr);
-        powershell = std::make_unique<FakeTool>(psDir + L"\\powershell.exe", folder.File(L"tools.log"));
+        powershell = std::make_unique<FakeTool>(PowerShellPath(), folder.File(L"tools.log"));
         // Three plans, each with its own values of every row the steps write.
         store.followPowercfg = true;
         store.schemes = {kBalanced, kUltimate, kSaver};
@@ -342,7 +337,7 @@ protected:
         AddAdapter(0, L"NVIDIA GeForce RTX 4070", L"NVIDIA", L"PCI\\VEN_10DE&DEV_2786&SUBSYS_51411462");
         AddAdapter(1, L"AMD Radeon RX 7900 XTX", L"Advanced Micro Devices, Inc.", L"PCI\\VEN_1002&DEV_744C");
         AddAdapter(2, L"Intel(R) UHD Graphics 770", L"Intel Corporation", L"PCI\\VEN_8086&DEV_4680");
-        CopyFileW((BinDirectory() + L"\\fake_nvapi64.dll").c_str(), (BinDirectory() + L"\\nvapi64.dll").c_str(), FALSE);
+        nvapi_ = std::make_unique<FakeLibrary>(L"fake_nvapi64.dll", L"nvapi64.dll");
         if (std::get<1>(GetParam()) != 0) CreateDummyService(L"NvTelemetryContainer", std::get<1>(GetParam()));
     }
     void TearDown() override {
@@ -352,7 +347,7 @@ protected:
         adapters_.reset();
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\QuorvantisTests");
         RegDeleteTreeW(HKEY_CURRENT_USER, kFakeNvapi);
-        DeleteFileW((BinDirectory() + L"\\nvapi64.dll").c_str());
+        nvapi_.reset();
         DeleteTestService(L"NvTelemetryContainer");
         UninstallRoundTrip::TearDown();
     }
@@ -401,6 +396,7 @@ protected:
 
     std::map<std::wstring, RegistryExport> saved_;
     std::unique_ptr<ScopedDisplayAdapters> adapters_;
+    std::unique_ptr<FakeLibrary> nvapi_;
 };
 
 }  // namespace

@@ -69,7 +69,8 @@ void SimulatedTimerKernel::Sleep(uint32_t milliseconds) {
     const int64_t period = CurrentPeriod();
     double lateUs = -std::log(1 - Uniform()) * config_.lateMeanUs;
     if (config_.stallChance > 0 && Uniform() < config_.stallChance) lateUs += config_.stallUs * Uniform();
-    const int64_t due = start + static_cast<int64_t>(milliseconds) * 10'000 + static_cast<int64_t>(lateUs * 10);
+    int64_t due = start + static_cast<int64_t>(milliseconds) * 10'000 + static_cast<int64_t>(lateUs * 10);
+    if (milliseconds == 1 && config_.missTick && config_.missTick(static_cast<uint32_t>(period))) due += period;
     now_ = (due + period - 1) / period * period;
     Spend(config_.callCostUs);  // the thread is dispatched a moment after the interrupt
     slept_ += now_ - start;

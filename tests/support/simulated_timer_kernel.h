@@ -5,6 +5,7 @@
 // between samples, query failures, and Sleep waking on the first tick at least the asked time
 // away plus a seeded random lateness that sometimes misses a tick.
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -30,6 +31,9 @@ struct SimulatedTimerConfig {
     double stallUs = 400;
     double callCostUs = 1;   // time every call into the kernel takes
     bool instant = false;    // Sleep takes no time at all (for measuring our own overhead)
+    // Asked at every Sleep(1) with the period in force; true makes that wake-up miss one whole
+    // extra tick, so a test can place exactly the late samples it needs.
+    std::function<bool(uint32_t period)> missTick;
 };
 
 class SimulatedTimerKernel final : public TimerKernel {

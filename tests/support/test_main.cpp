@@ -7,6 +7,7 @@
 
 #include <cwchar>
 
+#include "foundation/own_image.h"
 #include "service/service_control.h"
 #include "service/timer_service.h"
 
@@ -18,6 +19,8 @@ int wmain(int argc, wchar_t** argv) {
             return StartServiceCtrlDispatcherW(table) ? 0 : 1;
         }
     }
+    // As the program does: the install and the guard copy only the image that started.
+    HoldOwnImage();
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -1,9 +1,12 @@
 #include "support/test_support.h"
 
 #include <windows.h>
+#include <knownfolders.h>
 #include <shellapi.h>
+#include <shlobj.h>
 
 #include <atomic>
+#include <chrono>
 
 #include "foundation/unique_handle.h"
 
@@ -17,8 +20,21 @@ void RecordingFeed::Stage(const std::wstring& tag, const std::wstring& text) {
 void RecordingFeed::Progress(double fraction, double, double) { progressFractions.push_back(fraction); }
 
 void RecordingFeed::LogLine(const std::wstring& line) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    lines_.push_back(line);
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        lines_.push_back(line);
+    }
+    lineAdded_.notify_all();
+}
+
+bool RecordingFeed::WaitUntilLogged(const std::wstring& text, uint32_t timeoutMs) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return lineAdded_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+        for (const std::wstring& line : lines_) {
+            if (line.find(text) != std::wstring::npos) return true;
+        }
+        return false;
+    });
 }
 
 void RecordingFeed::Baseline(const StatsBrief& stats, uint32_t currentPeriod) {
@@ -38,8 +54,9 @@ void RecordingFeed::SweepTable(const std::vector<CandidateSummary>& candidates, 
                                justMeasured});
 }
 
-void RecordingFeed::VerificationTable(const std::vector<CandidateSummary>&, int justMeasured, int) {
+void RecordingFeed::VerificationTable(const std::vector<CandidateSummary>&, int justMeasured, int marginTarget) {
     verificationMeasured.push_back(justMeasured);
+    verificationTarget = marginTarget;
 }
 
 void RecordingFeed::Explanation(const std::wstring& title, const std::wstring& paragraph) {
@@ -219,3 +236,19 @@ ScopedDisplayAdapters::~ScopedDisplayAdapters() {
     RegCopyTreeW(backup.get(), nullptr, classKey.get());
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kAdaptersBackup);
 }
+
+ScopedProgramFolders::ScopedProgramFolders(const std::wstring& dataRoot, const std::wstring& programFilesRoot) {
+    OverrideProgramFolders(dataRoot, programFilesRoot);
+}
+ScopedProgramFolders::~ScopedProgramFolders() { OverrideProgramFolders(L"", L""); }
+
+std::wstring ProgramLogPath() {
+    PWSTR path = nullptr;
+    std::wstring root = L"C:\\ProgramData";
+    if (SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &path) == S_OK) root = path;
+    CoTaskMemFree(path);
+    return root + L"\\Quorvantis\\Quorvantis.log";
+}
+
+std::string ReadProgramLog() { return ReadFileBytes(ProgramLogPath()); }
+void ClearProgramLog() { DeleteFileW(ProgramLogPath().c_str()); }

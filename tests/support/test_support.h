@@ -2,6 +2,7 @@
 // Shared by the tests: a feed that records what it is told, temporary folders and environment
 // variables, and running programs that sit beside the test executable.
 #include <cstdint>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -41,6 +42,8 @@ public:
     std::vector<std::wstring> Lines();
     // True when some logged line contains the text.
     bool Logged(const std::wstring& text);
+    // Waits (up to the time limit) until a line containing the text has been logged.
+    bool WaitUntilLogged(const std::wstring& text, uint32_t timeoutMs);
 
     // Answers "stop" from the given cancel query on (counting from 0); never when negative.
     long long cancelFrom = -1;
@@ -57,6 +60,7 @@ public:
     uint64_t sampleCount = 0;
     std::vector<SweepCall> sweeps;
     std::vector<int> verificationMeasured;
+    int verificationTarget = -1;  // the margin target of the last verification table
     std::vector<std::vector<TweakItem>> itemLists;
     StatsBrief baseline{};
     uint32_t baselinePeriod = 0;
@@ -64,6 +68,7 @@ public:
 
 private:
     std::mutex mutex_;
+    std::condition_variable lineAdded_;
     std::vector<std::wstring> lines_;
 };
 
@@ -85,6 +90,20 @@ private:
     std::wstring previous_;
     bool hadPrevious_ = false;
 };
+
+// The program's data folder (and, when given, Program Files) under other roots for the scope,
+// in this process only. Programs the test starts use the system's folders.
+class ScopedProgramFolders {
+public:
+    explicit ScopedProgramFolders(const std::wstring& dataRoot, const std::wstring& programFilesRoot = L"");
+    ~ScopedProgramFolders();
+};
+
+// The log of the programs a test starts: under the system's ProgramData, whatever this
+// process overrode. Cleared by the fixtures that read it.
+std::wstring ProgramLogPath();
+std::string ReadProgramLog();
+void ClearProgramLog();
 
 // A fresh, empty folder under the temporary directory, removed with everything in it.
 class TempFolder {

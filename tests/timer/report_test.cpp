@@ -61,7 +61,7 @@ TEST(ScanFile, HeaderHasThirtyColumnsAndRowsMatchIt) {
 TEST(ScanFile, NameCarriesTheLocalTimeAndASecondWriteReplacesTheFirst) {
     EXPECT_EQ(ScanFileName(2026, 3, 4, 5, 6, 7), L"\\benchmark-20260304-050607.csv");
     TempFolder folder;
-    const ScopedEnvironment data(L"ProgramData", folder.Path().c_str());
+    const ScopedProgramFolders folders(folder.Path());
     const std::wstring path = MakeScanPath();
     EXPECT_EQ(path.rfind(folder.Path() + L"\\Quorvantis\\benchmark-", 0), 0u);
     WriteScanFile(path, {MeasuredCandidate(), MeasuredCandidate()}, {});

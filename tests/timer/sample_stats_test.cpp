@@ -34,6 +34,17 @@ TEST(SampleStats, NearestRankPercentilesOfOneToFour) {
     EXPECT_FALSE(s.clean) << "a spread of 3 ms is far beyond half a tick";
 }
 
+TEST(SampleStats, PercentilesOfOneToAThousandAreTheirNearestRanks) {
+    std::vector<double> values;
+    for (int i = 1000; i >= 1; --i) values.push_back(i / 1000.0);
+    const SampleStats s = ComputeSampleStats(values, 10000, 100, 2);
+    EXPECT_DOUBLE_EQ(s.p1, 0.010);
+    EXPECT_DOUBLE_EQ(s.median, 0.500);
+    EXPECT_DOUBLE_EQ(s.p95, 0.950);
+    EXPECT_DOUBLE_EQ(s.p99, 0.990);
+    EXPECT_DOUBLE_EQ(s.max, 1.000);
+}
+
 TEST(SampleStats, AMissedTickIsLateAndClampedAtMedianPlusTwoAndAHalfTicks) {
     // Tick 0.5 ms and median 0.1: the 2.0 ms sample is late and counts as 1.35 in mean and stdev.
     const SampleStats s = ComputeSampleStats({0.1, 0.1, 2.0, 0.1, 0.1}, 5000, 100, 2);

@@ -1,5 +1,5 @@
-// CPU Tune and its uninstall through the shipped program, with a stand-in power library beside
-// a copy of it (Wine's own is a stub) and a fake powercfg.
+// CPU Tune and its uninstall through the shipped program, with a stand-in power library in the
+// prefix's system folder (Wine's own is a stub) and a fake powercfg.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -13,7 +13,6 @@
 namespace {
 
 constexpr const wchar_t* kFakePower = L"Software\\QuorvantisTests\\FakePower";
-constexpr const wchar_t* kAppOverrides = L"Software\\Wine\\AppDefaults\\Quorvantis.exe\\DllOverrides";
 constexpr GUID kBalanced{0x381b4222, 0xf694, 0x41f0, {0x96, 0x85, 0xff, 0x5b, 0xb2, 0x60, 0xdf, 0x2e}};
 constexpr GUID kUltimate{0xe9a42b02, 0xd5df, 0x448d, {0xaa, 0x00, 0x03, 0xa2, 0x19, 0x24, 0x83, 0xd7}};
 
@@ -41,16 +40,13 @@ const PowerSettingRow& PerfCheck() { return CpuTuneRows()[4]; }
 class CpuTuneProgram : public testing::Test {
 protected:
     TempFolder folder;
-    TempFolder app;
-    ScopedEnvironment data{L"ProgramData", folder.Path().c_str()};
+    ScopedProgramFolders folders{folder.Path()};
     FakeTool powercfg{SystemToolPath(L"powercfg.exe"), folder.File(L"tools.log")};
+    FakeLibrary powrprof{L"fake_powrprof.dll", L"powrprof.dll"};
 
     void SetUp() override {
         Clean();
-        ASSERT_TRUE(CopyFileW((BinDirectory() + L"\\Quorvantis.exe").c_str(), app.File(L"Quorvantis.exe").c_str(), FALSE));
-        ASSERT_TRUE(CopyFileW((BinDirectory() + L"\\fake_powrprof.dll").c_str(), app.File(L"powrprof.dll").c_str(), FALSE));
-        RegSetKeyValueW(HKEY_CURRENT_USER, kAppOverrides, L"powrprof", REG_SZ, L"native,builtin",
-                        sizeof(L"native,builtin"));
+        ClearProgramLog();
         RegSetKeyValueW(HKEY_CURRENT_USER, kFakePower, L"Active", REG_BINARY, &kBalanced, sizeof(kBalanced));
         // The user's Balanced plan at 15 ms, and an Ultimate Performance plan (which CPU Tune
         // activates through powercfg) at 30 ms.
@@ -64,12 +60,11 @@ protected:
 
     static void Clean() {
         RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\QuorvantisTests");
-        RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\Quorvantis.exe");
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
         RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKernelKey, L"ThreadDpcEnable");
     }
-    ProgramRun Run(const wchar_t* arguments) { return RunProgram(app.File(L"Quorvantis.exe"), arguments, 120000); }
-    std::string Log() { return ReadFileBytes(folder.File(L"Quorvantis\\Quorvantis.log")); }
+    ProgramRun Run(const wchar_t* arguments) { return RunProgram(BinDirectory() + L"\\Quorvantis.exe", arguments, 120000); }
+    std::string Log() { return ReadProgramLog(); }
 };
 
 }  // namespace

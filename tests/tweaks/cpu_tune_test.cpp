@@ -20,7 +20,7 @@ namespace {
 class CpuTune : public testing::Test {
 protected:
     TempFolder folder;
-    ScopedEnvironment data{L"ProgramData", folder.Path().c_str()};
+    ScopedProgramFolders folders{folder.Path()};
     FakePowerStore store;
     FakeTool powercfg{SystemToolPath(L"powercfg.exe"), folder.File(L"tools.log")};
     RecordingFeed feed;

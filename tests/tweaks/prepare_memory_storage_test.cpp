@@ -27,9 +27,7 @@ constexpr const wchar_t* kFrequency = L"SystemRestorePointCreationFrequency";
 class Tweaks : public testing::Test {
 protected:
     TempFolder folder;
-    TempFolder systemRoot;
-    ScopedEnvironment data{L"ProgramData", folder.Path().c_str()};
-    ScopedEnvironment root{L"SystemRoot", systemRoot.Path().c_str()};
+    ScopedProgramFolders folders{folder.Path()};
     RecordingFeed feed;
     ScopedFeed feedScope{&feed};
 
@@ -37,10 +35,7 @@ protected:
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
         RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kRestoreKey, kFrequency);
         SetDwellEnabled(false);
-        // PowerShell is found under the system root; the other tools in the system folder.
-        const std::wstring psDir = systemRoot.Path() + L"\\System32\\WindowsPowerShell\\v1.0";
-        SHCreateDirectoryExW(nullptr, psDir.c_str(), nullptr);
-        powershell = std::make_unique<FakeTool>(psDir + L"\\powershell.exe", Log());
+        powershell = std::make_unique<FakeTool>(PowerShellPath(), Log());
     }
     void TearDown() override {
         SetFakeMemoryCompression(FakeCompression::Absent);

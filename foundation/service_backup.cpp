@@ -1,4 +1,4 @@
-#include "gpu/service_backup.h"
+#include "foundation/service_backup.h"
 
 #include <windows.h>
 

@@ -1,0 +1,38 @@
+#pragma once
+// Folders the elevated roles write (the data folder with the log and scan files, the install
+// folder, the driver folder): only Administrators and SYSTEM may change what is in them, users
+// may read. A folder a standard user could write would let them plant or swap what an
+// elevated process writes, reads back or runs.
+#include <string>
+
+enum class FolderSafety { Created, Safe, Repaired, Unsafe };
+
+// Who may change a folder: the boundary Wine cannot show (it keeps no permissions on files and
+// reports every file as its user's). Tests install a fake.
+struct FolderAccess {
+    bool ownerTrusted = false;    // Administrators, SYSTEM, or this elevated administrator
+    bool othersCanWrite = true;   // anyone else may write, delete or change permissions
+};
+class FolderSecurity {
+public:
+    virtual ~FolderSecurity() = default;
+    virtual bool Read(const std::wstring& path, FolderAccess& access) = 0;
+    // Owner Administrators, and only Administrators and SYSTEM may write; users may read.
+    virtual bool Protect(const std::wstring& path) = 0;
+    virtual bool CreateProtected(const std::wstring& path) = 0;
+};
+FolderSecurity& CurrentFolderSecurity();
+void SetFolderSecurity(FolderSecurity* security);  // null: the real one
+
+// Creates the folder with that protection, or checks an existing one and repairs its owner
+// and permissions (a junction in its place is removed and the folder created anew). Only an
+// elevated process can do either; any other process just creates a missing folder and gets
+// Safe, since it writes nothing a standard user could not.
+FolderSafety EnsureProtectedFolder(const std::wstring& path);
+
+// The data folder, prepared before the first write (and again should it vanish). Unsafe: an
+// elevated process must not write there (it could not be repaired).
+FolderSafety PrepareDataDirectory();
+
+// The log line that says a folder was repaired.
+std::wstring FolderRepairNote(const std::wstring& path);
