@@ -9,6 +9,7 @@
 #include "foundation/text.h"
 #include "service/service_control.h"
 #include "timer/report.h"
+#include "timer/sweep_plan.h"
 
 namespace {
 

@@ -1,9 +1,100 @@
-#include "app/entry.h"
-#include "foundation/console.h"
-#include "foundation/log.h"
+// The window role: one instance at a time, the hooks that bind the window to the engine, and
+// the window's run.
+#include <windows.h>
 
-int RunGui(const Options&, const std::vector<std::wstring>&) {
-    EnsureConsole();
-    LogError(L"This build of Quorvantis has no window yet. Run it with --cli for the console flow, or --help for every command.");
-    return 1;
+#include "app/console_benchmark.h"
+#include "app/console_flow.h"
+#include "app/console_tweaks.h"
+#include "app/entry.h"
+#include "foundation/elevation.h"
+#include "foundation/feed.h"
+#include "foundation/log.h"
+#include "foundation/product.h"
+#include "foundation/state.h"
+#include "foundation/system.h"
+#include "foundation/unique_handle.h"
+#include "gpu/adapters.h"
+#include "gui/app.h"
+#include "health/guard.h"
+#include "service/service_control.h"
+#include "timer/sampling.h"
+#include "tweaks/cpu_probe.h"
+
+namespace {
+
+SystemView ReadSystemView() {
+    SystemView view;
+    QueryTimerRange(view.coarsest, view.finest, view.current);
+    view.elevated = IsElevated();
+    view.serviceState = QueryTimerServiceState();
+    uint32_t desired = 0;
+    if (ReadStateDword(L"DesiredResolution", desired)) view.desiredResolution = desired;
+    return view;
+}
+
+// The benchmark worker: the measurement with the window's feed and fidelity, no menu. A service
+// it stopped is handed to the window, which starts it again (now, or after the install).
+ResultView BenchmarkWorker(const Options& options, Feed& feed, int fidelity) {
+    SetCurrentFeed(&feed);
+    Options chosen = options;
+    chosen.fidelity = fidelity;
+    chosen.fidelitySet = true;
+    ResultView view;
+    {
+        PausedTimerService pause;
+        view = ResultViewOf(RunPausedBenchmark(chosen, pause));
+        view.servicePaused = pause.IsPaused();
+        pause.HandedOver();
+    }
+    SetCurrentFeed(nullptr);
+    return view;
+}
+
+GuiHooks MakeHooks(const Options& options) {
+    GuiHooks hooks;
+    hooks.version = kVersionText;
+    hooks.logPath = LogFilePath();
+    hooks.dataDirectory = DataDirectory();
+    hooks.yes = options.yes;
+    hooks.ppm = options.ppm;
+    hooks.noPpm = options.noPpm;
+    hooks.gpu = options.gpu;
+    hooks.noGpu = options.noGpu;
+    hooks.noAfterburner = options.noAfterburner;
+    hooks.noPrepare = options.noPrepare;
+    hooks.noMemory = options.noMemory;
+    hooks.noStorage = options.noStorage;
+    hooks.resolution = options.resolution;
+    hooks.fidelity = options.fidelity;
+    hooks.systemInfo = ReadSystemView;
+    hooks.runBenchmark = [options](Feed& feed, int fidelity) { return BenchmarkWorker(options, feed, fidelity); };
+    hooks.installService = [](unsigned resolution, Feed& feed) { return InstallWorker(&feed, resolution); };
+    hooks.probeCpu = ProbeCpu;
+    hooks.probeGpu = ProbeGpu;
+    hooks.stepCpuTune = [](Feed& feed) { return CpuTuneWorker(&feed); };
+    hooks.stepGpuConfig = [](Feed& feed) { return GpuConfigWorker(&feed); };
+    hooks.stepPrepare = [](Feed& feed) { return PrepareWorker(&feed); };
+    hooks.stepMemory = [](Feed& feed) { return MemoryWorker(&feed); };
+    hooks.stepStorage = [](Feed& feed) { return StorageWorker(&feed); };
+    hooks.startService = StartTimerServiceNoWait;
+    hooks.guardArea = [](const std::wstring& area) { HardenArea(area); };
+    hooks.removeLegacyService = RemoveStaleServices;
+    // Afterburner and the self-update are not part of this build yet: their hooks stay empty,
+    // so the window does not offer them.
+    return hooks;
+}
+
+}  // namespace
+
+int RunGui(const Options& options, const std::vector<std::wstring>&) {
+    // One instance: a second one asks the first to show itself and leaves, quietly.
+    const UniqueKernelHandle mutex(CreateMutexW(nullptr, FALSE, kSingleInstanceMutexName));
+    if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
+        const UINT show = RegisterWindowMessageW(L"Quorvantis.Show");
+        if (show != 0) PostMessageW(HWND_BROADCAST, show, 0, 0);
+        return 0;
+    }
+    const GuiHooks hooks = MakeHooks(options);
+    const int result = RunApp(hooks);
+    return result == 2 ? 0 : result;
 }

@@ -50,10 +50,3 @@ bool WantsConsole(const std::vector<std::wstring>& arguments, const Options& opt
 // The switch that stores a command word ("ppm" -> "--apply-ppm"), for messages about that command.
 std::wstring CommandSwitch(const std::wstring& command);
 
-struct FidelityCounts {
-    uint32_t samples = 0;
-    uint32_t passes = 0;
-    uint32_t verify = 0;
-    double estimateSeconds = 0;
-};
-FidelityCounts FidelityPreset(int level);

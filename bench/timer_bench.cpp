@@ -4,7 +4,9 @@
 
 #include <chrono>
 #include <cstdio>
+#include <string>
 
+#include "bench/gui_bench.h"
 #include "foundation/state.h"
 #include "foundation/system.h"
 #include "foundation/text.h"
@@ -116,11 +118,17 @@ void HealthRunTime() {
 
 }  // namespace
 
-int main() {
+// "gui" runs only the window's figures.
+int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "gui") {
+        GuiFigures();
+        return 0;
+    }
     OverheadPerSample();
     RealSamplingRatio();
     EstimateVersusSimulatedRun();
     CpuTuneTimings();
     HealthRunTime();
+    GuiFigures();
     return 0;
 }

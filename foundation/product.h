@@ -8,6 +8,7 @@ inline constexpr const wchar_t* kProductName = L"Quorvantis";
 inline constexpr const wchar_t* kVersionText = QV_VERSION_TEXT;
 inline constexpr const wchar_t* kPublisherName = L"Fenmarch Systems";
 inline constexpr const wchar_t* kPublisherWebAddress = L"https://www.fenmarch.com/quorvantis";
+inline constexpr const wchar_t* kPublisherWebHost = L"www.fenmarch.com";
 
 inline constexpr const wchar_t* kSingleInstanceMutexName = L"Global\\Quorvantis.SingleInstance";
 // Shown only on a console this program allocated itself (two spaces around the middle dot).

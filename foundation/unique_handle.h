@@ -49,3 +49,40 @@ using UniqueModule = UniqueHandle<HMODULE, FreeModuleHandle>;
 inline UniqueKernelHandle AdoptFileHandle(HANDLE h) {
     return UniqueKernelHandle(h == INVALID_HANDLE_VALUE ? nullptr : h);
 }
+
+// A COM interface pointer: released once, never copied. put() hands out the address for the
+// creating call, after releasing what was held.
+template <typename T>
+class ComPtr {
+public:
+    ComPtr() = default;
+    ComPtr(const ComPtr&) = delete;
+    ComPtr& operator=(const ComPtr&) = delete;
+    ComPtr(ComPtr&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
+    ComPtr& operator=(ComPtr&& other) noexcept {
+        if (this != &other) reset(std::exchange(other.p_, nullptr));
+        return *this;
+    }
+    ~ComPtr() { reset(); }
+
+    T* get() const { return p_; }
+    T* operator->() const { return p_; }
+    explicit operator bool() const { return p_ != nullptr; }
+    T** put() {
+        reset();
+        return &p_;
+    }
+    void** putVoid() { return reinterpret_cast<void**>(put()); }
+    void reset(T* value = nullptr) {
+        T* old = std::exchange(p_, value);
+        if (old != nullptr) old->Release();
+    }
+    // Another interface of the same object.
+    template <typename U>
+    HRESULT As(ComPtr<U>& other) const {
+        return p_ == nullptr ? E_POINTER : p_->QueryInterface(__uuidof(U), other.putVoid());
+    }
+
+private:
+    T* p_ = nullptr;
+};

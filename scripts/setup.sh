@@ -2,7 +2,7 @@
 # Installs whatever this machine lacks to build the Windows program and run it under Wine.
 set -eu
 
-packages="g++-mingw-w64-x86-64-posix wine wine64 cmake ninja-build googletest xvfb xauth"
+packages="g++-mingw-w64-x86-64-posix wine wine64 cmake ninja-build googletest xvfb xauth libgl1-mesa-dri"
 
 missing=""
 for p in $packages; do

@@ -1,6 +1,6 @@
 #!/bin/sh
 # Runs one Windows program under Wine in the project's own prefix (never ~/.wine).
-# Usage: wine-run.sh PREFIX_DIR PROGRAM.exe [ARGS...]
+# Usage: wine-run.sh [--capture] PREFIX_DIR PROGRAM.exe [ARGS...]
 #
 # CTest waits for every process that holds a test's stderr to let go of it.
 # Wine's background processes (wineserver, services.exe, rpcss, explorer)
@@ -9,6 +9,16 @@
 # all stdio on /dev/null, and pre-warm the prefix once under a lock; tests
 # started afterwards only attach to that server.
 set -u
+
+# --capture (CTest's runs): the program writes into files that are printed once it has ended.
+# Wine starts its desktop process from whichever program first needs a window or a graphics
+# context, handing it that program's output; a desktop kept alive by another test would then
+# hold CTest's pipe open until its own timeout.
+capture=0
+if [ "${1:-}" = "--capture" ]; then
+    capture=1
+    shift
+fi
 
 prefix=$1
 shift
@@ -20,11 +30,28 @@ export WINEDEBUG=-all
 # mscoree/mshtml off: wineboot would otherwise offer to download Mono and Gecko.
 export WINEDLLOVERRIDES="winedbg.exe=d;mscoree=d;mshtml=d"
 
+# Windows need a display. Without one (a headless machine, CI) a private Xvfb serves every
+# run; it must exist before the prefix is made, or Wine's explorer starts without a display
+# and later dialogs fail.
+if [ -z "${DISPLAY:-}" ]; then
+    export DISPLAY=:77
+    if [ ! -S /tmp/.X11-unix/X77 ] && command -v Xvfb >/dev/null 2>&1; then
+        (
+            flock 8
+            if [ ! -S /tmp/.X11-unix/X77 ]; then
+                nohup Xvfb :77 -screen 0 1920x1200x24 -nolisten tcp </dev/null >/dev/null 2>&1 8>&- &
+                i=0
+                while [ ! -S /tmp/.X11-unix/X77 ] && [ $i -lt 50 ]; do sleep 0.1; i=$((i + 1)); done
+            fi
+        ) 8>/tmp/.quorvantis-xvfb.lock
+    fi
+fi
+
 server=/usr/lib/wine/wineserver64
 [ -x "$server" ] || server=wineserver
 
 # Bump this when the prefix set-up below changes, so existing build trees rebuild it.
-stamp_version=1
+stamp_version=2
 stamp="$prefix/.quorvantis-prefix-v$stamp_version"
 
 mkdir -p "$(dirname "$prefix")"
@@ -50,4 +77,17 @@ mkdir -p "$(dirname "$prefix")"
     :
 ) 9>"$prefix.lock" </dev/null >/dev/null 2>&1
 
-exec wine "$@"
+if [ $capture -eq 0 ]; then
+    exec wine "$@"
+fi
+out=$(mktemp) && err=$(mktemp) || exit 1
+wine "$@" </dev/null >"$out" 2>"$err" &
+child=$!
+# A time-out ends this script: take the program with it.
+trap 'kill $child 2>/dev/null; rm -f "$out" "$err"; exit 143' TERM INT
+status=0
+wait $child || status=$?
+cat "$out"
+cat "$err" >&2
+rm -f "$out" "$err"
+exit $status

@@ -183,3 +183,23 @@ std::wstring VerificationRowNote(uint32_t period, uint32_t targetPeriod, uint32_
     if (selected) note = L"<- SELECTED";
     return note;
 }
+
+FidelityCounts FidelityPreset(int level) {
+    uint32_t divisor = 1;
+    uint32_t passes = 3;
+    if (level < 1) {
+        divisor = 64;
+        passes = 1;
+    } else if (level == 1) {
+        divisor = 8;
+    }
+    FidelityCounts preset;
+    preset.samples = std::max<uint32_t>(150 / divisor, 8);
+    preset.passes = passes;
+    preset.verify = std::max<uint32_t>(1500 / divisor, 100);
+    const double idleSamples = std::max<uint32_t>(preset.samples / 2, 5);
+    const double perPass = idleSamples * 4.65 + preset.samples * 1.15 + 30;
+    const double verification = (preset.verify / 2) * 4.65 + preset.verify * 1.15 + 300;
+    preset.estimateSeconds = (perPass * preset.passes * 101 + verification * 6) / 1000 + 2;
+    return preset;
+}

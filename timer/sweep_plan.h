@@ -47,3 +47,12 @@ int SelectFinalist(const std::vector<TimerCandidate>& finalists, uint32_t target
 // Per-row notes of the two console tables.
 std::wstring SweepRowNote(const TimerCandidate& candidate, bool isBest, bool isFirstNeverMissing);
 std::wstring VerificationRowNote(uint32_t period, uint32_t targetPeriod, uint32_t bestPeriod, bool selected);
+
+// The sample counts and the rough duration of the three fidelity levels (0 low, 1 medium, 2 high).
+struct FidelityCounts {
+    uint32_t samples = 0;
+    uint32_t passes = 0;
+    uint32_t verify = 0;
+    double estimateSeconds = 0;
+};
+FidelityCounts FidelityPreset(int level);

@@ -1,4 +1,5 @@
 #include "app/options.h"
+#include "timer/sweep_plan.h"
 
 #include <gtest/gtest.h>
 

@@ -62,12 +62,6 @@ TEST_F(Program, NothingIsWrittenToTheMachineByABadCommandLine) {
     EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Quorvantis", 0, KEY_READ, &key), ERROR_SUCCESS);
 }
 
-TEST_F(Program, WithoutAWindowYetTheGuiStartSaysSoAndExitsOne) {
-    const ProgramRun run = RunProgram(ProgramPath(), L"");
-    EXPECT_EQ(run.exitCode, 1u);
-    EXPECT_NE(Log().find("ERROR: This build of Quorvantis has no window yet."), std::string::npos);
-}
-
 TEST(ProgramFile, CarriesVersion2620AndAManifestThatDoesNotDemandElevation) {
     const std::wstring path = BinDirectory() + L"\\Quorvantis.exe";
     DWORD ignored = 0;

@@ -177,6 +177,36 @@ ProgramRun RunProgram(const std::wstring& executable, const std::wstring& argume
     return run;
 }
 
+RunningProgram::RunningProgram(const std::wstring& executable, const std::wstring& arguments) {
+    std::wstring commandLine = L"\"" + executable + L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (CreateProcessW(executable.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                       &info)) {
+        CloseHandle(info.hThread);
+        process_ = info.hProcess;
+        id_ = info.dwProcessId;
+    }
+}
+
+RunningProgram::~RunningProgram() {
+    if (process_ == nullptr) return;
+    if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(process_, 0xDEAD);
+        WaitForSingleObject(process_, 10000);
+    }
+    CloseHandle(process_);
+}
+
+bool RunningProgram::WaitForExit(uint32_t timeoutMs, uint32_t& exitCode) {
+    if (process_ == nullptr || WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) return false;
+    DWORD code = 0;
+    GetExitCodeProcess(process_, &code);
+    exitCode = code;
+    return true;
+}
+
 void CreateTestService(const wchar_t* name, const std::wstring& binaryPath, unsigned long startType) {
     const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
     for (int attempt = 0; attempt < 50; ++attempt) {

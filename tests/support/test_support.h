@@ -130,6 +130,24 @@ struct ProgramRun {
 // Runs an executable with the arguments (already quoted as needed), standard streams in files.
 ProgramRun RunProgram(const std::wstring& executable, const std::wstring& arguments, uint32_t timeoutMs = 60000);
 
+// A program left running while the test watches it (a window); ended at the end of the scope
+// if it is still running.
+class RunningProgram {
+public:
+    RunningProgram(const std::wstring& executable, const std::wstring& arguments);
+    ~RunningProgram();
+    RunningProgram(const RunningProgram&) = delete;
+    RunningProgram& operator=(const RunningProgram&) = delete;
+    bool Started() const { return process_ != nullptr; }
+    unsigned long Id() const { return id_; }
+    // The exit code once it has ended within the time, else nothing.
+    bool WaitForExit(uint32_t timeoutMs, uint32_t& exitCode);
+
+private:
+    void* process_ = nullptr;
+    unsigned long id_ = 0;
+};
+
 // A service of the test prefix. One of the same name that an earlier test deleted may linger
 // until its last handle closes; creation waits for it to go.
 void CreateTestService(const wchar_t* name, const std::wstring& binaryPath, unsigned long startType);

@@ -1,0 +1,3 @@
+#pragma once
+// The window's figures (gui_bench.cpp).
+void GuiFigures();

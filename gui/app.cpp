@@ -1,0 +1,739 @@
+#include "gui/app.h"
+
+#include <windows.h>
+#include <dwmapi.h>
+#include <objbase.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "foundation/log.h"
+#include "foundation/system.h"
+#include "foundation/text.h"
+
+namespace {
+
+constexpr const wchar_t* kWindowClass = L"Quorvantis.Gui";
+constexpr const wchar_t* kWindowTitle = L"Quorvantis  |  Fenmarch Systems";
+constexpr int kIconResource = 101;
+constexpr int kStartupDialog = 100;
+constexpr UINT_PTR kMinuteTimer = 7;
+constexpr UINT_PTR kBlinkTimer = 8;
+
+template <typename Fn>
+Fn User32Function(const char* name) {
+    const HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    return user32 != nullptr ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(user32, name))) : nullptr;
+}
+
+UINT SystemDpi() {
+    const auto getDpiForSystem = User32Function<UINT(WINAPI*)()>("GetDpiForSystem");
+    return getDpiForSystem != nullptr ? getDpiForSystem() : 96;
+}
+
+int MetricForDpi(int index, UINT dpi) {
+    const auto forDpi = User32Function<int(WINAPI*)(int, UINT)>("GetSystemMetricsForDpi");
+    return forDpi != nullptr ? forDpi(index, dpi) : MulDiv(GetSystemMetrics(index), static_cast<int>(dpi), 96);
+}
+
+// The monitor's effective DPI through Shcore, loaded at run time (missing before Windows 8.1).
+UINT MonitorDpi(HWND window) {
+    using GetDpiForMonitorFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
+    static const auto getDpiForMonitor = reinterpret_cast<GetDpiForMonitorFn>(reinterpret_cast<void*>(
+        GetProcAddress(static_cast<HMODULE>(LoadSystemLibrary(L"Shcore.dll")), "GetDpiForMonitor")));
+    UINT x = 96, y = 96;
+    if (getDpiForMonitor == nullptr ||
+        FAILED(getDpiForMonitor(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), 0, &x, &y))) {
+        return 96;
+    }
+    return std::max<UINT>(x, 96);
+}
+
+// The application icon drawn at 128 px, cropped to its visible pixels and scaled into a square
+// of the wanted size; in the dim phase every channel, alpha too, is a third.
+HICON BuildIcon(int size, bool dim) {
+    const HICON source = static_cast<HICON>(
+        LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kIconResource), IMAGE_ICON, 128, 128, LR_DEFAULTCOLOR));
+    if (source == nullptr) return nullptr;
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = 128;
+    info.bmiHeader.biHeight = -128;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    const HDC screen = GetDC(nullptr);
+    const HDC memory = CreateCompatibleDC(screen);
+    const HBITMAP dib = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    ReleaseDC(nullptr, screen);
+    HICON result = nullptr;
+    if (dib != nullptr && bits != nullptr) {
+        const HGDIOBJ old = SelectObject(memory, dib);
+        std::memset(bits, 0, 128 * 128 * 4);
+        DrawIconEx(memory, 0, 0, source, 128, 128, 0, nullptr, DI_NORMAL);
+        SelectObject(memory, old);
+        const auto* pixels = static_cast<const uint32_t*>(bits);
+        int left = 128, top = 128, right = -1, bottom = -1;
+        for (int y = 0; y < 128; ++y) {
+            for (int x = 0; x < 128; ++x) {
+                if ((pixels[y * 128 + x] >> 24) > 20) {
+                    left = std::min(left, x);
+                    right = std::max(right, x);
+                    top = std::min(top, y);
+                    bottom = std::max(bottom, y);
+                }
+            }
+        }
+        if (right < left) left = top = 0, right = bottom = 127;
+        const int side = std::max(right - left + 1, bottom - top + 1);
+        const int offsetX = left - (side - (right - left + 1)) / 2;
+        const int offsetY = top - (side - (bottom - top + 1)) / 2;
+        std::vector<uint32_t> scaled(static_cast<size_t>(size) * size);
+        for (int y = 0; y < size; ++y) {
+            for (int x = 0; x < size; ++x) {
+                // The average of the source pixels this one covers.
+                const int x0 = offsetX + x * side / size, x1 = std::max(x0 + 1, offsetX + (x + 1) * side / size);
+                const int y0 = offsetY + y * side / size, y1 = std::max(y0 + 1, offsetY + (y + 1) * side / size);
+                uint32_t sum[4] = {}, count = 0;
+                for (int sy = y0; sy < y1; ++sy) {
+                    for (int sx = x0; sx < x1; ++sx) {
+                        const uint32_t p = sx >= 0 && sx < 128 && sy >= 0 && sy < 128 ? pixels[sy * 128 + sx] : 0;
+                        for (int c = 0; c < 4; ++c) sum[c] += (p >> (8 * c)) & 0xFF;
+                        ++count;
+                    }
+                }
+                uint32_t out = 0;
+                for (int c = 0; c < 4; ++c) out |= ((sum[c] / count) / (dim ? 3 : 1)) << (8 * c);
+                scaled[static_cast<size_t>(y) * size + x] = out;
+            }
+        }
+        const HBITMAP color = CreateBitmap(size, size, 1, 32, scaled.data());
+        const HBITMAP mask = CreateBitmap(size, size, 1, 1, nullptr);
+        ICONINFO iconInfo{TRUE, 0, 0, mask, color};
+        result = CreateIconIndirect(&iconInfo);
+        DeleteObject(color);
+        DeleteObject(mask);
+        DeleteObject(dib);
+    }
+    DeleteDC(memory);
+    DestroyIcon(source);
+    return result;
+}
+
+LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        const auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        // The handle is known here, before CreateWindowExW returns it.
+        static_cast<App*>(create->lpCreateParams)->AttachWindow(window);
+    }
+    auto* app = reinterpret_cast<App*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (app == nullptr) return DefWindowProcW(window, message, wParam, lParam);
+    return app->HandleMessage(message, wParam, lParam);
+}
+
+INT_PTR CALLBACK StartupDialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG:
+        CheckDlgButton(dialog, 1001, BST_CHECKED);
+        return TRUE;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDOK) {
+            EndDialog(dialog, IsDlgButtonChecked(dialog, 1001) == BST_CHECKED ? 1 : 0);
+            return TRUE;
+        }
+        if (LOWORD(wParam) == IDCANCEL) {
+            EndDialog(dialog, 0);
+            return TRUE;
+        }
+        break;
+    default:
+        break;
+    }
+    return FALSE;
+}
+
+}  // namespace
+
+int RunApp(const GuiHooks& hooks) {
+    // The window's state (ten shared states with their grids and rings) is megabytes: heap, not stack.
+    const auto app = std::make_unique<App>(hooks);
+    return app->Run();
+}
+
+App::App(const GuiHooks& hooks)
+    : hooks_(hooks), workflow_(hooks, [this] { RequestClose(); }), ui_(renderer_) {
+    QueryPerformanceFrequency(&frequency_);
+    QueryPerformanceCounter(&lastFrame_);
+}
+
+App::~App() {
+    if (scanThread_.joinable()) {
+        scanStop_.store(true);
+        scanThread_.join();
+    }
+    updateStop_.store(true);
+    if (updateThread_.joinable()) updateThread_.join();
+    if (applyThread_.joinable()) applyThread_.join();
+    workflow_.Shutdown();
+}
+
+bool App::CreateOffscreen(uint32_t width, uint32_t height, float dpi) {
+    dpi_ = dpi;
+    return renderer_.CreateOffscreen(width, height, dpi);
+}
+
+bool App::CreateMainWindow() {
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = WindowProcedure;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(kIconResource), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
+    if (windowClass.hIcon == nullptr) windowClass.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(kIconResource), IMAGE_ICON,
+                                                        GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+    windowClass.lpszClassName = kWindowClass;
+    RegisterClassExW(&windowClass);
+
+    const UINT dpi = SystemDpi();
+    dpi_ = static_cast<float>(dpi);
+    RECT frame{0, 0, MulDiv(1340, static_cast<int>(dpi), 96), MulDiv(880, static_cast<int>(dpi), 96)};
+    const auto adjustForDpi = User32Function<BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT)>("AdjustWindowRectExForDpi");
+    if (adjustForDpi != nullptr) adjustForDpi(&frame, WS_OVERLAPPEDWINDOW, FALSE, 0, dpi);
+    else AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, FALSE, 0);
+    RECT work{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    const int width = frame.right - frame.left, height = frame.bottom - frame.top;
+    const int x = work.left + std::max(0, static_cast<int>((work.right - work.left - width) / 2));
+    const int y = work.top + std::max(0, static_cast<int>((work.bottom - work.top - height) / 2));
+    window_ = CreateWindowExW(0, kWindowClass, kWindowTitle, WS_OVERLAPPEDWINDOW, x, y, width, height, nullptr, nullptr,
+                              instance, this);
+    return window_ != nullptr;
+}
+
+void App::BuildIcons() {
+    if (bigIcon_ != nullptr) DestroyIcon(bigIcon_);
+    if (smallIcon_ != nullptr) DestroyIcon(smallIcon_);
+    const UINT dpi = static_cast<UINT>(dpi_);
+    bigIcon_ = BuildIcon(std::max(48, MetricForDpi(SM_CXICON, dpi)), false);
+    smallIcon_ = BuildIcon(std::max(24, MetricForDpi(SM_CXSMICON, dpi)), false);
+    if (window_ != nullptr) {
+        SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_));
+        SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
+    }
+}
+
+void App::ApplyDwmAttributes() {
+    const BOOL dark = TRUE;
+    const COLORREF caption = 0x00381607;  // the background colour, as COLORREF (blue, green, red)
+    DwmSetWindowAttribute(window_, 20, &dark, sizeof(dark));
+    DwmSetWindowAttribute(window_, 35, &caption, sizeof(caption));
+    DwmSetWindowAttribute(window_, 34, &caption, sizeof(caption));
+}
+
+void App::AddTrayIcon() {
+    const UINT dpi = MonitorDpi(window_);
+    const int size = std::clamp(MetricForDpi(SM_CXSMICON, dpi), 32, 64);
+    trayIcon_ = BuildIcon(size, false);
+    tray_.cbSize = 976;  // NOTIFYICONDATAW as Windows Vista and later know it
+    tray_.hWnd = window_;
+    tray_.uID = 1;
+    tray_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    tray_.uCallbackMessage = kTrayCallbackMessage;
+    tray_.hIcon = trayIcon_ != nullptr
+                      ? trayIcon_
+                      : static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kIconResource),
+                                                      IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
+    wcsncpy(tray_.szTip, L"Quorvantis", 127);
+    Shell_NotifyIconW(NIM_ADD, &tray_);
+    tray_.uVersion = 3;
+    Shell_NotifyIconW(NIM_SETVERSION, &tray_);
+    trayPresent_ = true;
+}
+
+void App::RemoveTrayIcon() {
+    if (!trayPresent_) return;
+    Shell_NotifyIconW(NIM_DELETE, &tray_);
+    trayPresent_ = false;
+    if (trayIcon_ != nullptr) DestroyIcon(trayIcon_);
+    trayIcon_ = nullptr;
+}
+
+void App::ShowBalloon(const std::wstring& title, const std::wstring& text, DWORD icon) {
+    if (!trayPresent_) return;
+    NOTIFYICONDATAW balloon = tray_;
+    balloon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_INFO;
+    wcsncpy(balloon.szInfoTitle, title.c_str(), 63);
+    wcsncpy(balloon.szInfo, text.c_str(), 255);
+    balloon.dwInfoFlags = icon;
+    Shell_NotifyIconW(NIM_MODIFY, &balloon);
+}
+
+void App::RefreshTray() {
+    if (!trayPresent_) return;
+    std::vector<HealthCheck> results = ScanResults();
+    const HealthSummary summary = SummarizeHealth(results);
+    if (trayIcon_ != nullptr) DestroyIcon(trayIcon_);
+    const int size = std::clamp(MetricForDpi(SM_CXSMICON, MonitorDpi(window_)), 32, 64);
+    trayIcon_ = BuildIcon(size, updateMode_ && blinkPhase_);
+    tray_.hIcon = trayIcon_ != nullptr ? trayIcon_ : (summary.attention > 0 ? LoadIconW(nullptr, IDI_WARNING) : nullptr);
+    std::wstring tip = L"Quorvantis";
+    if (updateMode_) tip += L": update available";
+    else if (summary.attention > 0) tip += L": " + summary.text;
+    else if (!results.empty()) tip += L": nothing needs attention";
+    wcsncpy(tray_.szTip, tip.c_str(), 127);
+    tray_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    Shell_NotifyIconW(NIM_MODIFY, &tray_);
+}
+
+void App::ShowMainWindow() {
+    if (window_ == nullptr) return;
+    ShowWindow(window_, SW_SHOW);
+    SetForegroundWindow(window_);
+}
+
+void App::RequestClose() {
+    if (window_ != nullptr) PostMessageW(window_, WM_CLOSE, 0, 0);
+}
+
+void App::GoHome() {
+    workflow_.SetStage(stage::Home);
+    workflow_.Main().Stage(L"HOME", L"choose a function");
+}
+
+void App::OpenHealth() {
+    workflow_.SetStage(stage::Health);
+    workflow_.Main().Stage(L"HEALTH", L"read-only check of applied settings");
+}
+
+void App::OpenLog() {
+    ShellExecuteW(window_, L"open", hooks_.logPath.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+void App::RestartComputer() {
+    HANDLE token = nullptr;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
+        TOKEN_PRIVILEGES privileges{};
+        privileges.PrivilegeCount = 1;
+        if (LookupPrivilegeValueW(nullptr, SE_SHUTDOWN_NAME, &privileges.Privileges[0].Luid)) {
+            privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+            AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+        }
+        CloseHandle(token);
+    }
+    std::wstring message = L"Quorvantis: restarting. In BIOS, lock the CPU multiplier, disable deep C-states, enable XMP "
+                           L"or DOCP, and turn on Above 4G if you want Resizable BAR.";
+    InitiateSystemShutdownExW(nullptr, message.data(), 0, TRUE, TRUE, 0x80040001);
+}
+
+std::vector<HealthCheck> App::ScanResults(bool* running) const {
+    const std::lock_guard<std::mutex> lock(scanMutex_);
+    if (running != nullptr) *running = scanBusy_.load();
+    return scanResults_;
+}
+
+void App::StartHealthScan() {
+    if (scanBusy_.exchange(true)) return;
+    if (scanThread_.joinable()) scanThread_.join();
+    scanStop_.store(false);
+    scanThread_ = std::thread([this] {
+        std::vector<HealthCheck> results = RunHealthChecks(&scanStop_);
+        bool somethingNew = false;
+        {
+            const std::lock_guard<std::mutex> lock(scanMutex_);
+            std::vector<std::wstring> flagged;
+            for (const HealthCheck& c : results) {
+                if (c.status != HealthAttention && c.status != HealthError && c.status != HealthRestartRequired) continue;
+                const std::wstring key = c.id + L"|" + c.title;
+                flagged.push_back(key);
+                if (std::find(flagged_.begin(), flagged_.end(), key) == flagged_.end()) somethingNew = true;
+            }
+            if (!scanStop_.load()) {
+                scanResults_ = std::move(results);
+                flagged_ = std::move(flagged);
+                scanTime_ = GetTickCount64();
+            }
+        }
+        nextScan_ = GetTickCount64() + static_cast<ULONGLONG>(settings_.scanHours) * 3600000ull;
+        scanBusy_.store(false);
+        if (window_ != nullptr) {
+            if (settings_.notify && somethingNew) PostMessageW(window_, kScanAlertMessage, 0, 0);
+            PostMessageW(window_, kScanFinishedMessage, 0, 0);
+        }
+    });
+}
+
+void App::ScheduleDriftCheck() {
+    nextDrift_ = GetTickCount64() + 60000;
+    if (!scanBusy_.load() && !driftPending_) {
+        driftPending_ = true;
+        StartHealthScan();
+    }
+}
+
+void App::MinuteTick() {
+    if (settings_.paused) return;
+    const ULONGLONG now = GetTickCount64();
+    if (settings_.maintainTiming) {
+        if (!scanBusy_.load() && !driftPending_ && now >= nextDrift_) {
+            nextDrift_ = now + 60000;
+            driftPending_ = true;
+            StartHealthScan();
+        }
+    } else if (!scanBusy_.load() && now >= nextScan_) {
+        StartHealthScan();
+    }
+}
+
+void App::OnScanFinished() {
+    RefreshTray();
+    if (!driftPending_) return;
+    driftPending_ = false;
+    if (!settings_.maintainTiming || settings_.paused) return;
+    std::vector<HealthCheck> results = ScanResults();
+    DriftRepair(
+        results, [this](const std::wstring& area) { if (hooks_.guardArea) hooks_.guardArea(area); },
+        [this](const std::wstring& area) { RepairArea(area, false); });
+}
+
+void App::OnScanAlert() {
+    const ULONGLONG now = GetTickCount64();
+    if (!settings_.notify || !trayPresent_) return;
+    if (lastBalloonSet_ && now - lastBalloon_ <= 1799999) return;
+    for (const HealthCheck& c : ScanResults()) {
+        if (c.status != HealthAttention && c.status != HealthError && c.status != HealthRestartRequired) continue;
+        ShowBalloon(L"Quorvantis", c.title + L": " + c.observed, NIIF_WARNING);
+        lastBalloon_ = now;
+        lastBalloonSet_ = true;
+        return;
+    }
+}
+
+void App::OnTrayEvent(LPARAM event) {
+    switch (LOWORD(event)) {
+    case WM_LBUTTONUP:
+    case WM_LBUTTONDBLCLK:
+        ShowMainWindow();
+        if (IsSetupComplete()) GoHome();
+        break;
+    case NIN_BALLOONUSERCLICK:
+        ShowMainWindow();
+        if (updateMode_) updatePromptRequest_ = true;
+        else GoHome();
+        break;
+    case WM_RBUTTONUP:
+        ShowTrayMenu();
+        break;
+    default:
+        break;
+    }
+}
+
+void App::ShowTrayMenu() {
+    const HMENU menu = CreatePopupMenu();
+    if (menu == nullptr) return;
+    AppendMenuW(menu, MF_STRING, 4100, L"Open Quorvantis");
+    AppendMenuW(menu, MF_STRING, 4101, L"Run health check");
+    AppendMenuW(menu, MF_STRING, 4102, settings_.paused ? L"Resume monitoring" : L"Pause monitoring");
+    AppendMenuW(menu, MF_STRING, 4103, L"Settings");
+    AppendMenuW(menu, MF_STRING, 4105,
+                settings_.launchAtLogin ? L"Start with Windows, minimized: on" : L"Start with Windows, minimized: off");
+    AppendMenuW(menu, MF_STRING, 4106, settings_.notify ? L"Notifications: on" : L"Notifications: off");
+    AppendMenuW(menu, MF_STRING, 4107, settings_.maintainTiming ? L"Maintain timing: on" : L"Maintain timing: off");
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING, 4104, L"Exit");
+    POINT cursor{};
+    GetCursorPos(&cursor);
+    SetForegroundWindow(window_);
+    const int command = TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, window_, nullptr);
+    DestroyMenu(menu);
+    switch (command) {
+    case 4100:
+    case 4103:
+        ShowMainWindow();
+        if (IsSetupComplete()) GoHome();
+        break;
+    case 4101:
+        ShowMainWindow();
+        OpenHealth();
+        StartHealthScan();
+        break;
+    case 4102:
+        settings_.paused = !settings_.paused;
+        SaveMonitorSettings(settings_);
+        break;
+    case 4105:
+        settings_.launchAtLogin = !settings_.launchAtLogin;
+        settings_.startMinimized = settings_.launchAtLogin;
+        if (settings_.launchAtLogin) settings_.closeToTray = true;
+        SaveMonitorSettings(settings_);
+        break;
+    case 4106:
+        settings_.notify = !settings_.notify;
+        SaveMonitorSettings(settings_);
+        break;
+    case 4107:
+        settings_.maintainAsked = true;
+        settings_.maintainTiming = !settings_.maintainTiming;
+        SaveMonitorSettings(settings_);
+        if (settings_.maintainTiming) ScheduleDriftCheck();
+        break;
+    case 4104:
+        quitting_ = true;
+        DestroyWindow(window_);
+        break;
+    default:
+        break;
+    }
+}
+
+void App::ChooseOpeningStage() {
+    if (hooks_.yes && hooks_.resolution != 0) {
+        workflow_.SetInstallPeriod(hooks_.resolution);
+        workflow_.SetStage(stage::Measured);
+        if (!workflow_.Busy(SlotService)) workflow_.StartInstall(false, hooks_.resolution);
+        workflow_.SetStage(stage::Installing);
+    } else if (hooks_.yes) {
+        if (!workflow_.Busy(SlotMeasure)) workflow_.StartBenchmark(false);
+        workflow_.SetStage(stage::Measuring);
+    } else if (IsSetupComplete()) {
+        workflow_.LoadSelection();
+        GoHome();
+    } else {
+        workflow_.SetStage(stage::Welcome);
+        workflow_.Main().Stage(L"WELCOME", L"thank you for using Quorvantis");
+    }
+}
+
+void App::AskStartupQuestion() {
+    const INT_PTR answer = DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kStartupDialog), window_,
+                                           StartupDialogProcedure, 0);
+    const bool on = answer == 1;
+    settings_.closeToTray = on;
+    settings_.startMinimized = on;
+    settings_.launchAtLogin = on;
+    settings_.trayPrompted = true;
+    settings_.startupAsked = true;
+    SaveMonitorSettings(settings_);
+}
+
+void App::AskMaintainQuestion() {
+    if (hooks_.yes || settings_.maintainAsked) return;
+    const int answer = MessageBoxW(window_,
+                                   L"Automatically maintain the timing structure?\n\nOnce a minute, Quorvantis reads the "
+                                   L"monitored settings and puts back any that have drifted. You can change this later "
+                                   L"from the tray menu or the home screen.",
+                                   L"Quorvantis", MB_YESNO | MB_ICONQUESTION);
+    settings_.maintainTiming = answer == IDYES;
+    settings_.maintainAsked = true;
+    SaveMonitorSettings(settings_);
+    if (settings_.maintainTiming) ScheduleDriftCheck();
+}
+
+int App::Run() {
+    using SetContextFn = BOOL(WINAPI*)(HANDLE);
+    if (const auto setContext = User32Function<SetContextFn>("SetProcessDpiAwarenessContext")) {
+        setContext(reinterpret_cast<HANDLE>(-4));  // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2
+    }
+    if (!CreateMainWindow()) return 1;
+    BuildIcons();
+    ApplyDwmAttributes();
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    if (!renderer_.Create(window_, dpi_)) {
+        MessageBoxW(nullptr, L"Direct2D initialisation failed. Use the command line: Quorvantis.exe --cli", L"Quorvantis",
+                    MB_ICONERROR);
+        DestroyWindow(window_);
+        CoUninitialize();
+        return 1;
+    }
+    settings_ = LoadMonitorSettings();
+    showMessage_ = RegisterWindowMessageW(L"Quorvantis.Show");
+    AddTrayIcon();
+    if (hooks_.removeLegacyService) hooks_.removeLegacyService();
+
+    const bool askStartup = !hooks_.yes && !settings_.startupAsked;
+    ShowWindow(window_, !askStartup && settings_.startMinimized && !hooks_.yes ? SW_HIDE : SW_SHOW);
+
+    SetTimer(window_, kMinuteTimer, 60000, nullptr);
+    nextScan_ = GetTickCount64() + static_cast<ULONGLONG>(settings_.scanHours) * 3600000ull;
+    if (!settings_.paused) StartHealthScan();
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
+    if (hooks_.systemInfo) workflow_.Main().System(hooks_.systemInfo());
+    QueryPerformanceCounter(&lastFrame_);
+
+    if (!IsSetupComplete()) workflow_.ApplyCommandLineSelection();
+    ChooseOpeningStage();
+    if (hooks_.checkUpdate) {
+        updateThread_ = std::thread([this] {
+            AppUpdate found;
+            std::wstring error;
+            const bool available = hooks_.checkUpdate(found, updateStop_, error);
+            const std::lock_guard<std::mutex> lock(updateMutex_);
+            update_ = found;
+            updateError_ = error;
+            updateAvailable_ = available;
+            updateChecked_.store(true);
+        });
+    }
+    if (askStartup) AskStartupQuestion();
+    AskMaintainQuestion();
+
+    MessageLoop();
+    Shutdown();
+    return updateApplied_.load() ? 2 : 0;
+}
+
+void App::MessageLoop() {
+    running_ = true;
+    while (running_) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                running_ = false;
+                break;
+            }
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        if (!running_) break;
+        if (window_ == nullptr || IsIconic(window_) || !IsWindowVisible(window_)) {
+            WaitMessage();
+            QueryPerformanceCounter(&lastFrame_);  // no leap in the animations when shown again
+            continue;
+        }
+        LARGE_INTEGER now{};
+        QueryPerformanceCounter(&now);
+        double dt = static_cast<double>(now.QuadPart - lastFrame_.QuadPart) / static_cast<double>(frequency_.QuadPart);
+        lastFrame_ = now;
+        dt = std::clamp(dt, 0.0, 0.05);
+        if (!renderer_.BeginFrame()) {
+            Sleep(100);
+            continue;
+        }
+        DrawFrame(dt);
+        renderer_.EndFrame();
+    }
+}
+
+void App::Shutdown() {
+    updateStop_.store(true);
+    workflow_.gpuStop.store(true);
+    if (updateThread_.joinable()) updateThread_.join();
+    scanStop_.store(true);
+    if (scanThread_.joinable()) scanThread_.join();
+    if (applyThread_.joinable()) applyThread_.join();
+    workflow_.Shutdown();
+    renderer_.Lattice().Stop();
+    if (bigIcon_ != nullptr) DestroyIcon(bigIcon_);
+    if (smallIcon_ != nullptr) DestroyIcon(smallIcon_);
+    bigIcon_ = smallIcon_ = nullptr;
+    // A measurement stopped the service for an install that never finished: start it again.
+    if (workflow_.serviceStoppedByMeasurement.load() && !workflow_.serviceInstalledSince.load() &&
+        !updateApplied_.load() && hooks_.startService) {
+        hooks_.startService();
+    }
+    CoUninitialize();
+}
+
+LRESULT App::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == showMessage_ && showMessage_ != 0) {
+        ShowMainWindow();
+        return 0;
+    }
+    switch (message) {
+    case WM_DESTROY:
+        RemoveTrayIcon();
+        PostQuitMessage(0);
+        return 0;
+    case WM_SIZE:
+        if (wParam != SIZE_MINIMIZED) renderer_.Resize(LOWORD(lParam), HIWORD(lParam));
+        return 0;
+    case WM_PAINT:
+        ValidateRect(window_, nullptr);
+        return 0;
+    case WM_CLOSE:
+        if (quitting_ || updateApplied_.load() || !settings_.closeToTray) DestroyWindow(window_);
+        else ShowWindow(window_, SW_HIDE);
+        return 0;
+    case WM_ERASEBKGND:
+        return 1;
+    case WM_SETCURSOR:
+        if (LOWORD(lParam) == HTCLIENT) {
+            SetCursor(LoadCursorW(nullptr, cursorHand_ ? IDC_HAND : IDC_ARROW));
+            return 1;
+        }
+        break;
+    case WM_GETMINMAXINFO: {
+        auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+        info->ptMinTrackSize.x = static_cast<LONG>(dpi_ * 1040 / 96);
+        info->ptMinTrackSize.y = static_cast<LONG>(dpi_ * 700 / 96);
+        return 0;
+    }
+    case WM_KEYDOWN:
+        if (wParam == VK_ESCAPE) {
+            if (confirmOpen_) confirmOpen_ = false;
+            else PostMessageW(window_, WM_CLOSE, 0, 0);
+        } else if (wParam == VK_RETURN) {
+            pending_.enter = true;
+        }
+        return 0;
+    case WM_MOUSEMOVE:
+        pending_.x = static_cast<float>(static_cast<short>(LOWORD(lParam))) * 96 / dpi_;
+        pending_.y = static_cast<float>(static_cast<short>(HIWORD(lParam))) * 96 / dpi_;
+        return 0;
+    case WM_LBUTTONDOWN:
+        buttonDown_ = true;
+        pending_.down = true;
+        SetCapture(window_);
+        return 0;
+    case WM_LBUTTONUP:
+        if (buttonDown_) {
+            pending_.click = true;
+            pending_.clickX = static_cast<float>(static_cast<short>(LOWORD(lParam))) * 96 / dpi_;
+            pending_.clickY = static_cast<float>(static_cast<short>(HIWORD(lParam))) * 96 / dpi_;
+        }
+        buttonDown_ = false;
+        pending_.down = false;
+        ReleaseCapture();
+        return 0;
+    case WM_MOUSEWHEEL: {
+        const int stageValue = workflow_.CurrentStage();
+        if (stageValue == stage::Health || stageValue == stage::Home) {
+            scroll_ = std::max(0.0f, scroll_ - static_cast<float>(GET_WHEEL_DELTA_WPARAM(wParam)) / 120 * 40);
+        }
+        return 0;
+    }
+    case WM_DPICHANGED: {
+        dpi_ = HIWORD(wParam);
+        renderer_.SetDpi(dpi_);
+        BuildIcons();
+        const auto* suggested = reinterpret_cast<RECT*>(lParam);
+        SetWindowPos(window_, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                     suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+        return 0;
+    }
+    case WM_TIMER:
+        if (wParam == kMinuteTimer) MinuteTick();
+        if (wParam == kBlinkTimer && updateMode_) {
+            blinkPhase_ = !blinkPhase_;
+            RefreshTray();
+        }
+        return 0;
+    case kTrayCallbackMessage:
+        OnTrayEvent(lParam);
+        return 0;
+    case kScanFinishedMessage:
+        OnScanFinished();
+        return 0;
+    case kScanAlertMessage:
+        OnScanAlert();
+        return 0;
+    default:
+        break;
+    }
+    return DefWindowProcW(window_, message, wParam, lParam);
+}

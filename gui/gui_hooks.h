@@ -1,0 +1,75 @@
+#pragma once
+// What binds the window to the engine: every operation the GUI may run, as plain forwarding
+// calls filled once at start. An empty hook means the function is not offered.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "foundation/feed.h"
+#include "gpu/adapters.h"
+#include "timer/benchmark.h"
+#include "timer/sample_stats.h"
+#include "tweaks/cpu_probe.h"
+#include "update/app_update.h"
+
+// One measurement's outcome, as the window keeps it.
+struct ResultView {
+    uint32_t selected = 0;  // 100-ns units; 0 when nothing was selected
+    SampleStats loopStats;
+    SampleStats idleStats;
+    double score = 0;
+    SampleStats baselineStats;
+    uint32_t bestMeasured = 0;
+    uint32_t firstNeverMissing = 0;
+    uint32_t marginApplied = 0;
+    std::wstring errorText;
+    std::wstring scanPath;
+    bool servicePaused = false;  // the timer service was stopped for the measurement
+};
+
+// What the window keeps of a measurement's outcome (servicePaused is the caller's to set).
+inline ResultView ResultViewOf(const BenchmarkResult& r) {
+    ResultView view;
+    view.selected = r.selected;
+    view.loopStats = r.loopStats;
+    view.idleStats = r.idleStats;
+    view.score = r.score;
+    view.baselineStats = r.baselineStats;
+    view.bestMeasured = r.bestMeasured;
+    view.firstNeverMissing = r.firstNeverMissing;
+    view.marginApplied = r.marginApplied;
+    view.errorText = r.errorText;
+    view.scanPath = r.scanPath;
+    return view;
+}
+
+struct GuiHooks {
+    std::wstring version;
+    std::wstring logPath;
+    std::wstring dataDirectory;
+    bool yes = false;
+    bool ppm = false, noPpm = false, gpu = false, noGpu = false;
+    bool noAfterburner = false, noPrepare = false, noMemory = false, noStorage = false;
+    uint32_t resolution = 0;
+    int fidelity = 1;
+
+    std::function<SystemView()> systemInfo;
+    std::function<ResultView(Feed&, int fidelity)> runBenchmark;
+    std::function<int(unsigned resolution, Feed&)> installService;
+    std::function<CpuProbe()> probeCpu;
+    std::function<GpuProbeView()> probeGpu;
+    std::function<int(Feed&)> stepCpuTune;
+    std::function<int(Feed&)> stepGpuConfig;
+    std::function<int(Feed&)> stepAfterburner;
+    std::function<int(Feed&)> stepPrepare;
+    std::function<int(Feed&)> stepMemory;
+    std::function<int(Feed&)> stepStorage;
+    std::function<void()> startService;
+    std::function<void(const std::wstring& area)> guardArea;
+    std::function<void()> removeLegacyService;
+    std::function<bool(AppUpdate&, const std::atomic<bool>& stop, std::wstring& error)> checkUpdate;
+    std::function<int(const AppUpdate&, const std::function<void(const std::wstring&)>& status,
+                      const std::atomic<bool>& stop, std::wstring& error)>
+        applyUpdate;
+};

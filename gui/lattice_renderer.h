@@ -1,0 +1,70 @@
+#pragma once
+// The Lattice, rendered by a Direct3D 11 device of its own on a thread of its own: compiling
+// its shader takes seconds and a frame on a software rasteriser (WARP, or Wine's) a large part
+// of a second, and the window must keep answering meanwhile. The window submits the grid it
+// shows every frame and picks up the newest finished picture, whose size shrinks while frames
+// are expensive so the chart keeps moving.
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gui/lattice_model.h"
+
+inline constexpr int kLatticeTexture = 640;
+
+// The shader text as it is compiled: the embedded source, built (empty when it is missing).
+std::string LatticeShaderText();
+
+class LatticeRenderer {
+public:
+    enum class Status { Starting, Ready, Unavailable };
+
+    LatticeRenderer() = default;
+    ~LatticeRenderer();
+    LatticeRenderer(const LatticeRenderer&) = delete;
+    LatticeRenderer& operator=(const LatticeRenderer&) = delete;
+
+    // Starts the thread, which creates the device and compiles the shader.
+    void Start();
+    void Stop();
+    Status GetStatus() const { return status_.load(); }
+
+    // The grid to draw and the animation clock; the thread renders the newest one it was given
+    // and keeps animating while submissions keep coming.
+    void Submit(const LatticeData& data, double seconds);
+    // The newest finished picture when it is newer than `frame`: premultiplied BGRA rows of
+    // `size` pixels (size x size, at most 640).
+    bool TakeFrame(uint64_t& frame, std::vector<uint32_t>& pixels, int& size);
+    // Waits until a picture of the latest submission exists (tests and review images).
+    bool WaitFrame(uint32_t timeoutMs);
+
+    // Figures.
+    double CompileMilliseconds() const { return compileMs_.load(); }
+    double LastFrameMilliseconds() const { return frameMs_.load(); }
+    int CurrentSize() const { return size_.load(); }
+
+private:
+    void Run();
+
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::atomic<Status> status_{Status::Starting};
+    std::atomic<double> compileMs_{0};
+    std::atomic<double> frameMs_{0};
+    std::atomic<int> size_{kLatticeTexture};
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    LatticeData pending_;
+    double pendingSeconds_ = 0;
+    uint64_t submitted_ = 0;  // submission counter
+    uint64_t rendered_ = 0;   // the submission the newest picture shows
+    uint64_t frameId_ = 0;
+    std::vector<uint32_t> picture_;
+    int pictureSize_ = 0;
+    std::condition_variable frameReady_;
+};

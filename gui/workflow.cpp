@@ -1,0 +1,338 @@
+#include "gui/workflow.h"
+
+#include <chrono>
+
+#include "foundation/text.h"
+#include "health/monitor.h"
+
+namespace {
+
+constexpr const wchar_t* kTags[kSlotCount] = {L"PREPARE",    L"MEASURE",     L"INSTALLING", L"CPU TUNE", L"GPU CLEAN",
+                                              L"GPU CONFIG", L"AFTERBURNER", L"MEMORY",     L"STORAGE"};
+constexpr const wchar_t* kNames[kSlotCount] = {L"Restore point", L"Measure",     L"Timer service", L"CPU power", L"GPU driver",
+                                               L"GPU settings",  L"Afterburner", L"Memory",        L"Storage"};
+constexpr StepStages kStages[kSlotCount] = {
+    {stage::PrepareRunning, stage::PrepareDone, stage::PrepareFailed, stage::PrepareFailed},
+    {stage::Measuring, stage::Measured, stage::MeasureFailed, stage::MeasureStopped},
+    {stage::Installing, stage::Installed, stage::InstallFailed, stage::InstallFailed},
+    {stage::CpuRunning, stage::CpuDone, stage::CpuFailed, stage::CpuFailed},
+    {stage::GpuClean, -1, -1, -1},
+    {stage::GpuRunning, stage::GpuDone, stage::GpuFailed, stage::GpuFailed},
+    {stage::AfterburnerRunning, stage::AfterburnerDone, stage::AfterburnerFailed, stage::AfterburnerFailed},
+    {stage::MemoryRunning, stage::MemoryDone, stage::MemoryFailed, stage::MemoryFailed},
+    {stage::StorageRunning, stage::StorageDone, stage::StorageFailed, stage::StorageFailed},
+};
+
+void Pause40ms() { std::this_thread::sleep_for(std::chrono::milliseconds(40)); }
+
+}  // namespace
+
+StepStages StagesOfSlot(int slot) { return slot >= 0 && slot < kSlotCount ? kStages[slot] : StepStages{}; }
+
+int SlotOfRunningStage(int stageValue) {
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+        if (kStages[slot].running == stageValue && slot != SlotGpuDriver) return slot;
+    }
+    return -1;
+}
+
+const wchar_t* SlotTag(int slot) { return slot >= 0 && slot < kSlotCount ? kTags[slot] : L"QUORVANTIS"; }
+const wchar_t* SlotName(int slot) { return slot >= 0 && slot < kSlotCount ? kNames[slot] : L""; }
+
+Workflow::Workflow(const GuiHooks& hooks, std::function<void()> requestClose)
+    : hooks_(hooks), requestClose_(std::move(requestClose)) {
+    want.fill(true);
+    fidelity = hooks.fidelity;
+    if (hooks.yes && hooks.resolution != 0) result_.selected = hooks.resolution;
+}
+
+Workflow::~Workflow() { Shutdown(); }
+
+void Workflow::Shutdown() {
+    gpuStop.store(true);
+    main_.cancel.store(true);
+    for (StepSlot& slot : slots_) {
+        slot.feed.cancel.store(true);
+        slot.abandon.store(true);
+    }
+    for (StepSlot& slot : slots_) {
+        if (slot.thread.joinable()) slot.thread.join();
+    }
+}
+
+void Workflow::ResetSlot(int slot) {
+    if (!Busy(slot)) slots_[slot].state.store(StepIdle);
+}
+
+void Workflow::StopSlot(int slot) {
+    slots_[slot].abandon.store(true);
+    slots_[slot].feed.cancel.store(true);
+    if (slot == SlotGpuDriver) gpuStop.store(true);
+}
+
+void Workflow::StartWorker(int slot, Job job) {
+    StepSlot& s = slots_[slot];
+    if (IsBusy(s.state.load())) return;
+    if (s.thread.joinable()) s.thread.join();
+    s.abandon.store(false);
+    s.result.store(0);
+    s.feed.Reset();
+    if (hooks_.systemInfo) s.feed.System(hooks_.systemInfo());
+    s.state.store(StepRunning);
+    s.thread = std::thread([this, slot, job = std::move(job)] {
+        StepSlot& me = slots_[slot];
+        int result = 1;
+        try {
+            result = job(me.feed);
+        } catch (...) {
+            result = 1;  // a job that throws has failed; nothing escapes the thread
+        }
+        me.result.store(result);
+        if (result == 0) me.state.store(StepFinished);
+        else me.state.store(me.abandon.load() || me.feed.cancel.load() ? StepStopped : StepFailed);
+    });
+}
+
+bool Workflow::AcquireResource(int slot, std::mutex& lock, const std::wstring& reason, std::unique_lock<std::mutex>& held) {
+    held = std::unique_lock<std::mutex>(lock, std::defer_lock);
+    if (!held.try_lock()) {
+        slots_[slot].feed.Stage(SlotTag(slot), L"waiting, " + reason);
+        slots_[slot].state.store(StepWaiting);
+        while (!held.try_lock()) {
+            if (Stopping(slot)) return false;
+            Pause40ms();
+        }
+    }
+    if (Stopping(slot)) {
+        held.unlock();
+        return false;
+    }
+    slots_[slot].state.store(StepRunning);
+    return true;
+}
+
+int Workflow::RunStepJob(int slot, const StepJobText& text, const std::function<int(Feed&)>& hook, SharedState& state) {
+    std::unique_lock<std::mutex> held;
+    if (!AcquireResource(slot, *text.lock, text.reason, held)) return 1;
+    state.Stage(text.runningTag, text.runningText);
+    const int result = hook ? hook(state) : 1;
+    if (result == 0) state.Stage(text.doneTag, text.doneText);
+    else state.Stage(text.failTag, text.failText);
+    return result;
+}
+
+void Workflow::StartStep(int slot, int runningStage, bool open, const StepJobText& text,
+                         const std::function<int(Feed&)>& hook) {
+    if (!Busy(slot)) {
+        StartWorker(slot, [this, slot, text, &hook](SharedState& state) { return RunStepJob(slot, text, hook, state); });
+    }
+    if (open) SetStage(runningStage);
+}
+
+void Workflow::StartPrepare(bool open) {
+    StartStep(SlotPrepare, stage::PrepareRunning, open,
+              {&diskLock, L"a driver install is using the disk", L"PREPARE", L"creating a System Restore point",
+               L"PREPARE", L"restore point created", L"PREPARE FAILED", L"see the log for details"},
+              hooks_.stepPrepare);
+}
+
+void Workflow::StartPpm(bool open) {
+    StartStep(SlotCpu, stage::CpuRunning, open,
+              {&powerPlanLock, L"storage settings are writing the power plan", L"CPU TUNE",
+               L"writing power-plan settings", L"PPM APPLIED", L"every processor power setting written", L"PPM FAILED",
+               L"see the log for details"},
+              hooks_.stepCpuTune);
+}
+
+void Workflow::StartGpu(bool open) {
+    StartStep(SlotGpuSettings, stage::GpuRunning, open,
+              {&graphicsLock, L"the driver install or Afterburner is using the graphics driver", L"GPU CONFIG",
+               L"writing driver / Windows graphics settings", L"GPU CONFIG", L"HAGS, overlays, NVIDIA/AMD profile",
+               L"GPU CONFIG", L"see the log for details"},
+              hooks_.stepGpuConfig);
+}
+
+void Workflow::StartAfterburner(bool open) {
+    StartStep(SlotAfterburner, stage::AfterburnerRunning, open,
+              {&graphicsLock, L"the driver install or GPU settings are using the graphics driver", L"AFTERBURNER",
+               L"installing Afterburner and RivaTuner", L"AFTERBURNER", L"overclock applies at every logon",
+               L"AFTERBURNER", L"see the log for details"},
+              hooks_.stepAfterburner);
+}
+
+void Workflow::StartMemory(bool open) {
+    StartStep(SlotMemory, stage::MemoryRunning, open,
+              {&diskLock, L"a restore point or driver install is using the disk", L"MEMORY",
+               L"pagefile and memory compression", L"MEMORY", L"pagefile and compression updated", L"MEMORY FAILED",
+               L"see the log for details"},
+              hooks_.stepMemory);
+}
+
+void Workflow::StartStorage(bool open) {
+    StartStep(SlotStorage, stage::StorageRunning, open,
+              {&powerPlanLock, L"CPU power settings are writing the power plan", L"STORAGE", L"SSD, PCIe, USB, TRIM",
+               L"STORAGE", L"storage settings written", L"STORAGE FAILED", L"see the log for details"},
+              hooks_.stepStorage);
+}
+
+void Workflow::StartBenchmark(bool open) {
+    if (!Busy(SlotMeasure)) StartWorker(SlotMeasure, [this](SharedState& state) { return MeasureJob(state); });
+    if (open) SetStage(stage::Measuring);
+}
+
+int Workflow::MeasureJob(SharedState& state) {
+    std::unique_lock<std::mutex> held;
+    if (!AcquireResource(SlotMeasure, clockLock, L"the timer service install is using the clock", held)) return 1;
+    {
+        const std::lock_guard<std::mutex> lock(resultMutex_);
+        result_ = ResultView{};
+    }
+    const ResultView result = hooks_.runBenchmark ? hooks_.runBenchmark(state, fidelity) : ResultView{};
+    {
+        const std::lock_guard<std::mutex> lock(resultMutex_);
+        result_ = result;
+    }
+    if (result.servicePaused) {
+        // The install about to run brings the service back; otherwise it comes back right now.
+        if (!Busy(SlotService) && hooks_.startService) {
+            hooks_.startService();
+            serviceStoppedByMeasurement.store(false);
+        } else {
+            serviceStoppedByMeasurement.store(true);
+        }
+    }
+    if (state.cancel.load()) return 1;
+    if (result.selected != 0) {
+        state.Progress(1, 0, 0);
+        state.Stage(L"RESULT", FormatText(L"%.4f ms selected after verification", result.selected / 10000.0));
+        return 0;
+    }
+    state.Stage(L"FAILED", result.errorText.empty() ? std::wstring(L"the measurement did not produce a resolution")
+                                                    : result.errorText);
+    return 1;
+}
+
+void Workflow::StartInstall(bool open, uint32_t resolution) {
+    if (!Busy(SlotService)) {
+        StartWorker(SlotService, [this, resolution](SharedState& state) { return InstallJob(state, resolution); });
+    }
+    if (open) SetStage(stage::Installing);
+}
+
+int Workflow::InstallJob(SharedState& state, uint32_t resolution) {
+    uint32_t r = resolution;
+    if (r == 0) {
+        while (Busy(SlotMeasure)) {
+            state.Stage(L"INSTALLING", L"waiting for the timer measurement to finish");
+            if (Stopping(SlotService)) return 1;
+            Pause40ms();
+        }
+        {
+            const std::lock_guard<std::mutex> lock(resultMutex_);
+            r = result_.selected;
+        }
+        if (r == 0) r = hooks_.resolution;
+        if (r == 0) {
+            state.Stage(L"INSTALL FAILED", L"measure a timer resolution first");
+            return 1;
+        }
+    }
+    std::unique_lock<std::mutex> held;
+    if (!AcquireResource(SlotService, clockLock, L"the timer measurement is using the clock", held)) return 1;
+    state.Stage(L"INSTALLING", L"copying the executable, writing the registry, starting the service");
+    const int result = hooks_.installService ? hooks_.installService(r, state) : 1;
+    // The install goes on in an elevated copy of the program; this one steps aside.
+    if (result == 2 && requestClose_) requestClose_();
+    if (hooks_.systemInfo) state.System(hooks_.systemInfo());
+    if (result == 0) {
+        state.Stage(L"INSTALLED", FormatText(L"the service holds %.4f ms now and at every boot", r / 10000.0));
+        serviceInstalledSince.store(true);
+    } else {
+        state.Stage(L"INSTALL FAILED", L"see the log for details");
+    }
+    return result;
+}
+
+void Workflow::SetGpuPhase(int phase, const std::wstring& status) {
+    const std::lock_guard<std::mutex> lock(gpuMutex_);
+    gpuPhase_ = phase;
+    gpuStatus_ = status;
+}
+
+int Workflow::GpuCleanPhase() const {
+    const std::lock_guard<std::mutex> lock(gpuMutex_);
+    return gpuPhase_;
+}
+
+std::wstring Workflow::GpuStatusText() const {
+    const std::lock_guard<std::mutex> lock(gpuMutex_);
+    return gpuStatus_;
+}
+
+void Workflow::BeginGpuLookup() {
+    const int phase = GpuCleanPhase();
+    const bool allowed = phase == GpuPhaseNone || phase == GpuPhaseFound || phase == GpuPhaseDownloaded ||
+                         phase == GpuPhaseInstalled || phase == GpuPhaseFailed || phase == GpuPhaseManual;
+    if (!allowed || Busy(SlotGpuDriver)) return;
+    gpuStop.store(false);
+    SetGpuPhase(GpuPhaseLooking, L"");
+    StartWorker(SlotGpuDriver, [this](SharedState& state) {
+        // The driver lookup, download and install are not part of this build yet.
+        state.Stage(L"GPU CLEAN", L"driver lookup is not available in this build");
+        SetGpuPhase(GpuPhaseFailed, L"The driver lookup is not available in this build yet.");
+        return 1;
+    });
+}
+
+void Workflow::BeginGpuDownload() {}
+void Workflow::BeginGpuInstall() {}
+
+void Workflow::AdvanceStage() {
+    const int current = CurrentStage();
+    const int slot = SlotOfRunningStage(current);
+    if (slot < 0) return;
+    const StepStages stages = StagesOfSlot(slot);
+    switch (State(slot)) {
+    case StepFinished:
+        SetStage(stages.finished);
+        break;
+    case StepFailed:
+        SetStage(stages.failed);
+        break;
+    case StepStopped:
+        SetStage(stages.stopped);
+        break;
+    default:
+        break;
+    }
+}
+
+ResultView Workflow::LatestResult() const {
+    const std::lock_guard<std::mutex> lock(resultMutex_);
+    return result_;
+}
+
+void Workflow::SetInstallPeriod(uint32_t period) {
+    const std::lock_guard<std::mutex> lock(resultMutex_);
+    result_.selected = period;
+}
+
+void Workflow::LoadSelection() {
+    const std::array<bool, 9> stored = ReadStepWants();
+    for (int i = 0; i < kSlotCount; ++i) want[i] = stored[i];
+}
+
+void Workflow::SaveSelection() {
+    std::array<bool, 9> wants{};
+    for (int i = 0; i < kSlotCount; ++i) wants[i] = want[i];
+    WriteStepWants(wants);
+}
+
+void Workflow::ApplyCommandLineSelection() {
+    if (hooks_.noPrepare) want[SlotPrepare] = false;
+    if (hooks_.noPpm) want[SlotCpu] = false;
+    if (hooks_.noGpu) want[SlotGpuSettings] = false;
+    if (hooks_.noAfterburner) want[SlotAfterburner] = false;
+    if (hooks_.noMemory) want[SlotMemory] = false;
+    if (hooks_.noStorage) want[SlotStorage] = false;
+}
