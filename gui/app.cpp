@@ -620,8 +620,9 @@ void App::MessageLoop() {
 }
 
 void App::Shutdown() {
+    // Every stop flag first, so the threads end together; then each is joined.
     updateStop_.store(true);
-    workflow_.gpuStop.store(true);
+    workflow_.RequestStop();
     if (updateThread_.joinable()) updateThread_.join();
     scanStop_.store(true);
     if (scanThread_.joinable()) scanThread_.join();

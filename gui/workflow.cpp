@@ -48,13 +48,17 @@ Workflow::Workflow(const GuiHooks& hooks, std::function<void()> requestClose)
 
 Workflow::~Workflow() { Shutdown(); }
 
-void Workflow::Shutdown() {
+void Workflow::RequestStop() {
     gpuStop.store(true);
     main_.cancel.store(true);
     for (StepSlot& slot : slots_) {
         slot.feed.cancel.store(true);
         slot.abandon.store(true);
     }
+}
+
+void Workflow::Shutdown() {
+    RequestStop();
     for (StepSlot& slot : slots_) {
         if (slot.thread.joinable()) slot.thread.join();
     }

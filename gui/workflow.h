@@ -139,7 +139,8 @@ public:
     std::atomic<bool> serviceStoppedByMeasurement{false};
     std::atomic<bool> serviceInstalledSince{false};
 
-    // Sets every stop flag and joins every worker.
+    // Sets every stop flag; Shutdown also joins every worker.
+    void RequestStop();
     void Shutdown();
 
     // The four resource locks.
