@@ -50,8 +50,7 @@ uint32_t BenchmarkForInstall(const Options& options, PausedTimerService& pause) 
         return 0;
     }
     PrintBenchmarkSummary(result);
-    WriteStateDword(L"BenchmarkBoundary", result.firstNeverMissing);
-    WriteStateDword(L"BenchmarkMedianMicroMs", static_cast<uint32_t>(result.loopStats.median * 1000));
+    RecordBenchmarkForInstall(result.firstNeverMissing, result.loopStats.median);
     return result.selected;
 }
 
@@ -146,6 +145,11 @@ int ShowStatus() {
     ShowPpmStatus();
     ShowGpuStatus();
     return 0;
+}
+
+void RecordBenchmarkForInstall(uint32_t firstNeverMissing, double loopMedianMs) {
+    WriteStateDword(L"BenchmarkBoundary", firstNeverMissing);
+    WriteStateDword(L"BenchmarkMedianMicroMs", static_cast<uint32_t>(loopMedianMs * 1000));
 }
 
 int InstallWorker(Feed* feed, uint32_t resolution) {

@@ -11,3 +11,5 @@ int RunConsoleFlow(const Options& options, bool full);
 int ShowStatus();
 // Runs the install with the feed attached; 0 installed, 1 failed, 2 handed to an elevated copy.
 int InstallWorker(Feed* feed, uint32_t resolution);
+// Keeps what the measurement behind an installed period found (its tick boundary and median).
+void RecordBenchmarkForInstall(uint32_t firstNeverMissing, double loopMedianMs);

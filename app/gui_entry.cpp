@@ -2,6 +2,9 @@
 // the window's run.
 #include <windows.h>
 
+#include <memory>
+#include <mutex>
+
 #include "app/console_benchmark.h"
 #include "app/console_flow.h"
 #include "app/console_tweaks.h"
@@ -50,6 +53,15 @@ ResultView BenchmarkWorker(const Options& options, Feed& feed, int fidelity) {
     return view;
 }
 
+// The measurement the window made last, so an install of its period keeps what it found, as the
+// console's measure-then-install does.
+struct LastMeasurement {
+    std::mutex mutex;
+    uint32_t selected = 0;
+    uint32_t firstNeverMissing = 0;
+    double loopMedianMs = 0;
+};
+
 GuiHooks MakeHooks(const Options& options) {
     GuiHooks hooks;
     hooks.version = kVersionText;
@@ -67,8 +79,23 @@ GuiHooks MakeHooks(const Options& options) {
     hooks.resolution = options.resolution;
     hooks.fidelity = options.fidelity;
     hooks.systemInfo = ReadSystemView;
-    hooks.runBenchmark = [options](Feed& feed, int fidelity) { return BenchmarkWorker(options, feed, fidelity); };
-    hooks.installService = [](unsigned resolution, Feed& feed) { return InstallWorker(&feed, resolution); };
+    const auto last = std::make_shared<LastMeasurement>();
+    hooks.runBenchmark = [options, last](Feed& feed, int fidelity) {
+        const ResultView view = BenchmarkWorker(options, feed, fidelity);
+        const std::lock_guard<std::mutex> lock(last->mutex);
+        last->selected = view.selected;
+        last->firstNeverMissing = view.firstNeverMissing;
+        last->loopMedianMs = view.loopStats.median;
+        return view;
+    };
+    hooks.installService = [last](unsigned resolution, Feed& feed) {
+        const int result = InstallWorker(&feed, resolution);
+        const std::lock_guard<std::mutex> lock(last->mutex);
+        if (result == 0 && resolution != 0 && resolution == last->selected) {
+            RecordBenchmarkForInstall(last->firstNeverMissing, last->loopMedianMs);
+        }
+        return result;
+    };
     hooks.probeCpu = ProbeCpu;
     hooks.probeGpu = ProbeGpu;
     hooks.stepCpuTune = [](Feed& feed) { return CpuTuneWorker(&feed); };

@@ -345,13 +345,8 @@ void App::StartHealthScan() {
         bool somethingNew = false;
         {
             const std::lock_guard<std::mutex> lock(scanMutex_);
-            std::vector<std::wstring> flagged;
-            for (const HealthCheck& c : results) {
-                if (c.status != HealthAttention && c.status != HealthError && c.status != HealthRestartRequired) continue;
-                const std::wstring key = c.id + L"|" + c.title;
-                flagged.push_back(key);
-                if (std::find(flagged_.begin(), flagged_.end(), key) == flagged_.end()) somethingNew = true;
-            }
+            std::vector<std::wstring> flagged = FlaggedItems(results);
+            somethingNew = AnyNewlyFlagged(flagged_, flagged);
             if (!scanStop_.load()) {
                 scanResults_ = std::move(results);
                 flagged_ = std::move(flagged);
@@ -368,31 +363,26 @@ void App::StartHealthScan() {
 }
 
 void App::ScheduleDriftCheck() {
-    nextDrift_ = GetTickCount64() + 60000;
-    if (!scanBusy_.load() && !driftPending_) {
-        driftPending_ = true;
+    monitor_.nextDrift = GetTickCount64() + kDriftInterval;
+    if (!scanBusy_.load() && !monitor_.driftPending) {
+        monitor_.driftPending = true;
         StartHealthScan();
     }
 }
 
 void App::MinuteTick() {
-    if (settings_.paused) return;
-    const ULONGLONG now = GetTickCount64();
-    if (settings_.maintainTiming) {
-        if (!scanBusy_.load() && !driftPending_ && now >= nextDrift_) {
-            nextDrift_ = now + 60000;
-            driftPending_ = true;
-            StartHealthScan();
-        }
-    } else if (!scanBusy_.load() && now >= nextScan_) {
-        StartHealthScan();
+    monitor_.nextScan = nextScan_.load();
+    switch (::MinuteTick(settings_.paused, settings_.maintainTiming, scanBusy_.load(), GetTickCount64(), monitor_)) {
+    case MinuteAction::Scan:
+    case MinuteAction::DriftCheck: StartHealthScan(); break;
+    case MinuteAction::None: break;
     }
 }
 
 void App::OnScanFinished() {
     RefreshTray();
-    if (!driftPending_) return;
-    driftPending_ = false;
+    if (!monitor_.driftPending) return;
+    monitor_.driftPending = false;
     if (!settings_.maintainTiming || settings_.paused) return;
     std::vector<HealthCheck> results = ScanResults();
     DriftRepair(
@@ -401,16 +391,10 @@ void App::OnScanFinished() {
 }
 
 void App::OnScanAlert() {
-    const ULONGLONG now = GetTickCount64();
-    if (!settings_.notify || !trayPresent_) return;
-    if (lastBalloonSet_ && now - lastBalloon_ <= 1799999) return;
-    for (const HealthCheck& c : ScanResults()) {
-        if (c.status != HealthAttention && c.status != HealthError && c.status != HealthRestartRequired) continue;
-        ShowBalloon(L"Quorvantis", c.title + L": " + c.observed, NIIF_WARNING);
-        lastBalloon_ = now;
-        lastBalloonSet_ = true;
-        return;
-    }
+    const std::vector<HealthCheck> results = ScanResults();
+    const auto first = std::find_if(results.begin(), results.end(), [](const HealthCheck& c) { return IsAttentionStatus(c.status); });
+    if (!TakeBalloonTurn(settings_.notify, trayPresent_, first != results.end(), GetTickCount64(), monitor_)) return;
+    ShowBalloon(L"Quorvantis", first->title + L": " + first->observed, NIIF_WARNING);
 }
 
 void App::OnTrayEvent(LPARAM event) {
@@ -601,7 +585,14 @@ void App::MessageLoop() {
         }
         if (!running_) break;
         if (window_ == nullptr || IsIconic(window_) || !IsWindowVisible(window_)) {
-            WaitMessage();
+            // Nothing is drawn while hidden. Steps, a tune or repairs under way still move on
+            // four times a second; otherwise the thread sleeps until a message comes.
+            if (BackgroundWorkPending()) {
+                MsgWaitForMultipleObjects(0, nullptr, FALSE, 250, QS_ALLINPUT);
+                Tick();
+            } else {
+                WaitMessage();
+            }
             QueryPerformanceCounter(&lastFrame_);  // no leap in the animations when shown again
             continue;
         }

@@ -19,6 +19,7 @@
 #include "gui/layout.h"
 #include "gui/renderer.h"
 #include "gui/shared_state.h"
+#include "gui/tray_monitor.h"
 #include "gui/widgets.h"
 #include "gui/workflow.h"
 #include "health/health_check.h"
@@ -62,6 +63,10 @@ public:
     void OpenLog();
     void RestartComputer();
 
+    // Whether this build can run a step (the driver install and Afterburner come later).
+    bool StepAvailable(int slot) const;
+    std::wstring SelectedStepNames() const;
+
     // What the health scan found, copied under its lock.
     std::vector<HealthCheck> ScanResults(bool* running = nullptr) const;
 
@@ -91,7 +96,10 @@ private:
     void OnTrayEvent(LPARAM event);
     void ScheduleDriftCheck();
 
-    // Every frame.
+    // Every frame; Tick also runs while the window is hidden and a step, tune or repair is under
+    // way, so they move on in the tray too.
+    void Tick();
+    bool BackgroundWorkPending() const;
     void HandleUpdate();
     void AutoAdvance();
     void WatchRepairs();
@@ -160,10 +168,8 @@ private:
     std::vector<HealthCheck> scanResults_;
     std::vector<std::wstring> flagged_;
     uint64_t scanTime_ = 0;
-    bool driftPending_ = false;
+    MonitorClock monitor_;
     std::atomic<ULONGLONG> nextScan_{0};  // the scan thread sets it when it finishes
-    ULONGLONG nextDrift_ = 0, lastBalloon_ = 0;
-    bool lastBalloonSet_ = false;
     int selectedCheck_ = -1;
 
     // Repairs started from the health screen or by a drift check.

@@ -21,6 +21,39 @@ std::wstring Upper(std::wstring text) {
 
 }  // namespace
 
+bool App::StepAvailable(int slot) const {
+    if (slot == SlotAfterburner) return static_cast<bool>(hooks_.stepAfterburner);
+    if (slot == SlotGpuDriver) return workflow_.GpuCleanAvailable();
+    return true;
+}
+
+std::wstring App::SelectedStepNames() const {
+    std::wstring names;
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+        if (!workflow_.want[slot]) continue;
+        if (!names.empty()) names += L", ";
+        names += SlotName(slot);
+    }
+    return names.empty() ? std::wstring(L"nothing") : names;
+}
+
+void App::Tick() {
+    const ScreenLayout layout = LayoutFor(renderer_.Width(), renderer_.Height(), workflow_.CurrentStage());
+    if (fullTuneActive_ && workflow_.CurrentStage() == stage::FullTune) FullTuneTick(layout);
+    AutoAdvance();
+    workflow_.AdvanceStage();
+    WatchRepairs();
+}
+
+bool App::BackgroundWorkPending() const {
+    if (interactiveRepairSlot_ >= 0 || rescanAfterRepairs_) return true;
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+        const int state = workflow_.State(slot);
+        if (IsBusy(state) || state != lastSeen_[slot] || automaticRepair_[slot]) return true;
+    }
+    return false;
+}
+
 void App::DrawFrame(double dt) {
     clock_ += dt;
     ui_.BeginFrame(pending_, dt, clock_);
@@ -29,13 +62,9 @@ void App::DrawFrame(double dt) {
     pending_.enter = false;
     pending_.wheel = 0;
 
-    const float width = renderer_.Width(), height = renderer_.Height();
-    const ScreenLayout layout = LayoutFor(width, height, workflow_.CurrentStage());
     HandleUpdate();
-    if (fullTuneActive_ && workflow_.CurrentStage() == stage::FullTune) FullTuneTick(layout);
-    AutoAdvance();
-    workflow_.AdvanceStage();
-    WatchRepairs();
+    Tick();
+    const ScreenLayout layout = LayoutFor(renderer_.Width(), renderer_.Height(), workflow_.CurrentStage());
 
     const int slot = SlotShownBy(workflow_.CurrentStage());
     // The measure screen draws the measurement under the install too.
@@ -350,7 +379,7 @@ void App::WatchRepairs() {
             anyBusy = true;
         }
     }
-    if (rescanAfterRepairs_ && !anyBusy && !scanBusy_.load() && !driftPending_) {
+    if (rescanAfterRepairs_ && !anyBusy && !scanBusy_.load() && !monitor_.driftPending) {
         rescanAfterRepairs_ = false;
         StartHealthScan();
     }
@@ -389,6 +418,7 @@ void App::FullTuneTick(const ScreenLayout& layout) {
     in.afterburnerWaiting = afterburnerWaiting_;
     workflow_.Main().Stage(L"FULL TUNE", FullTuneStatusLine(in));
     if (FullTuneComplete(in)) {
+        LogInfo(L"Full tune complete. " + FullTuneStatusLine(in));
         fullTuneActive_ = false;
         afterburnerWaiting_ = false;
         workflow_.SetStage(stage::Review);

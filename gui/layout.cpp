@@ -25,6 +25,36 @@ ScreenLayout LayoutFor(float width, float height, int stageValue) {
     return l;
 }
 
+WelcomeLayout WelcomeLayoutFor(const RectF& content, bool measureSelected) {
+    WelcomeLayout w;
+    w.left = RectF{content.left, content.top, content.left + content.Width() * 0.5f - kGap / 2, content.bottom};
+    w.right = RectF{w.left.right + kGap, content.top, content.right, content.bottom};
+    const RectF l = w.left.Inset(24, 20);
+    w.healthButton = RectF::Xywh(l.left, l.bottom - 38, 160, 36);
+    const RectF r = w.right.Inset(24, 20);
+    w.title = RectF{r.left, r.top, r.right, r.top + 24};
+    float y = r.top + 32;
+    for (RectF& box : w.stepBoxes) {
+        box = RectF{r.left, y, r.left + 260, y + 24};
+        y += 26;
+    }
+    w.selectAll = RectF::Xywh(r.left + 280, r.top + 32, 120, 30);
+    w.clear = RectF::Xywh(r.left + 280, r.top + 68, 120, 30);
+    y += 8;
+    w.fidelityTop = y;
+    if (measureSelected) {
+        y += 26;
+        for (RectF& level : w.fidelity) {
+            level = RectF::Xywh(r.left, y, 300, 28);
+            y += 32;
+        }
+        w.fidelityLine = RectF{r.left, y, r.right, y + 20};
+    }
+    w.hint = RectF{r.left, r.bottom - 70, r.right, r.bottom - 46};
+    w.begin = RectF::Xywh(r.left, r.bottom - 38, 200, 36);
+    return w;
+}
+
 RectF CenteredSquare(const RectF& rect) {
     const float side = std::max(0.0f, std::min(rect.Width(), rect.Height()));
     const float x = rect.left + (rect.Width() - side) / 2;

@@ -24,6 +24,21 @@ struct ScreenLayout {
 // measurement and install stages (5..11).
 ScreenLayout LayoutFor(float width, float height, int stageValue);
 
+// The welcome screen: the text panel on the left, the step selection on the right. The
+// fidelity buttons exist only while Measure is selected.
+struct WelcomeLayout {
+    RectF left, right;
+    RectF healthButton;
+    RectF title;
+    RectF stepBoxes[9];
+    RectF selectAll, clear;
+    float fidelityTop = 0;
+    RectF fidelity[3];
+    RectF fidelityLine;
+    RectF hint, begin;
+};
+WelcomeLayout WelcomeLayoutFor(const RectF& content, bool measureSelected);
+
 // The largest square inside a rectangle, centred.
 RectF CenteredSquare(const RectF& rect);
 

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "timer/sweep_plan.h"
+#include "foundation/log.h"
 #include "foundation/text.h"
 #include "gui/app.h"
 #include "gui/captions.h"
@@ -83,11 +84,10 @@ const wchar_t* StatusLabel(int status) {
     }
 }
 
-bool IsAttention(int status) { return status == HealthAttention || status == HealthError || status == HealthRestartRequired; }
 
 Color StatusColor(int status) {
     if (status == HealthPassing) return palette::Electric;
-    if (IsAttention(status)) return palette::Alert;
+    if (IsAttentionStatus(status)) return palette::Alert;
     return palette::Muted;
 }
 
@@ -104,10 +104,9 @@ void App::DrawDescriptionPanel(const RectF& rect) {
 }
 
 void App::DrawWelcome(const RectF& area) {
-    const RectF left{area.left, area.top, area.left + area.Width() * 0.5f - kGap / 2, area.bottom};
-    const RectF right{left.right + kGap, area.top, area.right, area.bottom};
-    ui_.Panel(left);
-    const RectF l = left.Inset(24, 20);
+    const WelcomeLayout w = WelcomeLayoutFor(area, workflow_.want[SlotMeasure]);
+    ui_.Panel(w.left);
+    const RectF l = w.left.Inset(24, 20);
     if (renderer_.HasImage(Image::Brand)) {
         renderer_.DrawImage(Image::Brand, RectF::Xywh(l.left, l.top, std::min(l.Width(), 360.0f), std::min(l.Width(), 360.0f) * 146 / 820));
     } else {
@@ -120,7 +119,7 @@ void App::DrawWelcome(const RectF& area) {
                    L"measures timing next, then runs the remaining steps in a safe order. It asks only before a driver "
                    L"install or Afterburner.",
                    RectF{l.left, l.top + 104, l.right, l.bottom - 50}, Font::Paragraph16, palette::CoolWhite);
-    if (ui_.Button(kHealthButton, RectF::Xywh(l.left, l.bottom - 38, 160, 36), L"Health")) {
+    if (ui_.Button(kHealthButton, w.healthButton, L"Health")) {
         OpenHealth();
         StartHealthScan();
     }
@@ -129,55 +128,54 @@ void App::DrawWelcome(const RectF& area) {
                        palette::Icy, Align::Leading, true);
     }
 
-    ui_.Panel(right);
-    const RectF r = right.Inset(24, 20);
-    renderer_.Text(L"Select the steps to run  -  everything is on by default", RectF{r.left, r.top, r.right, r.top + 24},
-                   Font::Bold16, palette::CoolWhite);
-    float y = r.top + 32;
+    ui_.Panel(w.right);
+    const RectF r = w.right.Inset(24, 20);
+    renderer_.Text(L"Select the steps to run  -  everything is on by default", w.title, Font::Bold16, palette::CoolWhite);
     for (int slot = 0; slot < kSlotCount; ++slot) {
         bool value = workflow_.want[slot];
-        ui_.CheckBox(kStepBoxes + slot, RectF{r.left, y, r.left + 260, y + 24}, SlotName(slot), value);
+        ui_.CheckBox(kStepBoxes + slot, w.stepBoxes[slot], SlotName(slot), value);
         workflow_.want[slot] = value;
-        y += 26;
+        if (!StepAvailable(slot)) {
+            const RectF& box = w.stepBoxes[slot];
+            renderer_.Text(L"not available in this build", RectF{box.left + 130, box.top, r.right, box.bottom}, Font::Body12,
+                           palette::Muted, Align::Leading, true);
+        }
     }
-    if (ui_.Button(kSelectAll, RectF::Xywh(r.left + 280, r.top + 32, 120, 30), L"Select all")) workflow_.want.fill(true);
-    if (ui_.Button(kClear, RectF::Xywh(r.left + 280, r.top + 68, 120, 30), L"Clear")) workflow_.want.fill(false);
-    y += 8;
+    if (ui_.Button(kSelectAll, w.selectAll, L"Select all")) workflow_.want.fill(true);
+    if (ui_.Button(kClear, w.clear, L"Clear")) workflow_.want.fill(false);
     if (workflow_.want[SlotMeasure]) {
-        renderer_.Text(L"How thoroughly should each interval be measured?", RectF{r.left, y, r.right, y + 22}, Font::Bold13,
-                       palette::CoolWhite);
-        y += 26;
+        renderer_.Text(L"How thoroughly should each interval be measured?", RectF{r.left, w.fidelityTop, r.right, w.fidelityTop + 22},
+                       Font::Bold13, palette::CoolWhite);
         static constexpr const wchar_t* kLevels[] = {L"Low", L"Medium", L"High"};
         for (int level = 0; level < 3; ++level) {
             const FidelityCounts preset = FidelityPreset(level);
             const std::wstring label = std::wstring(kLevels[level]) + (level == 1 ? L"   (default)" : L"") + L"   " +
                                        EstimateText(preset.estimateSeconds);
             const ButtonKind kind = workflow_.fidelity == level ? ButtonKind::Primary : ButtonKind::Quiet;
-            if (ui_.Button(kFidelity + level, RectF::Xywh(r.left, y, 300, 28), label, {kind, false, false, false, Font::Body12})) {
+            if (ui_.Button(kFidelity + level, w.fidelity[level], label, {kind, false, false, false, Font::Body12})) {
                 workflow_.fidelity = level;
             }
-            y += 32;
         }
         const FidelityCounts chosen = FidelityPreset(workflow_.fidelity);
         renderer_.Text(FormatText(L"%ls%d back-to-back and %d after idle, %d pass%ls", workflow_.fidelity == 1 ? L"Default. " : L"",
                                   static_cast<int>(chosen.samples), static_cast<int>(chosen.samples / 2),
                                   static_cast<int>(chosen.passes), chosen.passes == 1 ? L"" : L"es"),
-                       RectF{r.left, y, r.right, y + 20}, Font::Body12, palette::Icy);
-        y += 24;
+                       w.fidelityLine, Font::Body12, palette::Icy);
     }
-    const bool any = std::any_of(workflow_.want.begin(), workflow_.want.end(), [](bool w) { return w; });
+    const bool any = std::any_of(workflow_.want.begin(), workflow_.want.end(), [](bool want) { return want; });
     renderer_.Text(any ? L"The restart screen lists the BIOS settings to set by hand. Press Enter to begin."
                        : L"Select at least one step to tune",
-                   RectF{r.left, r.bottom - 70, r.right, r.bottom - 46}, Font::Body12, any ? palette::Icy : palette::Alert);
-    if (ui_.Button(kBegin, RectF::Xywh(r.left, r.bottom - 38, 200, 36), L"Begin",
-                   {ButtonKind::Primary, true, true, !any})) {
+                   w.hint, Font::Body12, any ? palette::Icy : palette::Alert);
+    if (ui_.Button(kBegin, w.begin, L"Begin", {ButtonKind::Primary, true, true, !any})) {
         workflow_.SaveSelection();
         fullTuneActive_ = true;
         restoreFailureAccepted_ = false;
-        gpuDriverSkipped_ = !workflow_.want[SlotGpuDriver];
-        afterburnerSkipped_ = false;
+        // A step this build cannot run counts as skipped, so the tune never waits for it.
+        gpuDriverSkipped_ = !workflow_.want[SlotGpuDriver] || !StepAvailable(SlotGpuDriver);
+        afterburnerSkipped_ = !workflow_.want[SlotAfterburner] || !StepAvailable(SlotAfterburner);
         afterburnerWaiting_ = false;
         workflow_.SetStage(stage::FullTune);
+        LogInfo(L"Full tune started: " + SelectedStepNames() + L".");
     }
 }
 
@@ -322,7 +320,7 @@ void App::DrawHome(const RectF& area) {
         for (const HealthCheck& c : results) {
             if (c.group != group.name) continue;
             ++count;
-            if (IsAttention(c.status)) ++attention;
+            if (IsAttentionStatus(c.status)) ++attention;
         }
         if (count == 0) continue;
         const RectF row{h.left, gy, h.right, gy + 22};
@@ -374,7 +372,7 @@ void App::DrawHealth(const RectF& area) {
     for (const bool attentionFirst : {true, false}) {
         bool heading = false;
         for (const HealthCheck& c : results) {
-            const bool attention = IsAttention(c.status);
+            const bool attention = IsAttentionStatus(c.status);
             const int itemIndex = index++;
             if (attention != attentionFirst) {
                 continue;

@@ -130,6 +130,7 @@ public:
     void ApplyCommandLineSelection();
 
     // GPU Clean.
+    bool GpuCleanAvailable() const { return false; }  // the driver lookup and install come later
     int GpuCleanPhase() const;
     std::wstring GpuStatusText() const;
     std::atomic<bool> gpuStop{false};

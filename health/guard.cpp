@@ -111,20 +111,23 @@ void HardenTimer() {
         const UniqueServiceHandle service(
             manager ? OpenServiceW(manager.get(), kServiceName, SERVICE_CHANGE_CONFIG | SERVICE_QUERY_STATUS | SERVICE_START)
                     : nullptr);
-        if (service) {
-            ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_AUTO_START, SERVICE_NO_CHANGE, nullptr, nullptr,
-                                 nullptr, nullptr, nullptr, nullptr, nullptr);
-            SC_ACTION restarts[3] = {{SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 60000}};
-            SERVICE_FAILURE_ACTIONSW actions{};
-            actions.dwResetPeriod = 86400;
-            actions.cActions = 3;
-            actions.lpsaActions = restarts;
-            ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &actions);
-            SERVICE_FAILURE_ACTIONS_FLAG flag{TRUE};
-            ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag);
-            if (!StartServiceW(service.get(), 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
-                AppendLogLine(L"The timer service is set to start automatically, but it did not start this time.");
-            }
+        if (!service) {
+            // Nothing installed to harden: no guard mark and no startup task for it.
+            AppendLogLine(L"The timer service is not installed, so it was not hardened.");
+            return;
+        }
+        ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_AUTO_START, SERVICE_NO_CHANGE, nullptr, nullptr,
+                             nullptr, nullptr, nullptr, nullptr, nullptr);
+        SC_ACTION restarts[3] = {{SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 60000}};
+        SERVICE_FAILURE_ACTIONSW actions{};
+        actions.dwResetPeriod = 86400;
+        actions.cActions = 3;
+        actions.lpsaActions = restarts;
+        ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &actions);
+        SERVICE_FAILURE_ACTIONS_FLAG flag{TRUE};
+        ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag);
+        if (!StartServiceW(service.get(), 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
+            AppendLogLine(L"The timer service is set to start automatically, but it did not start this time.");
         }
     }
     MarkGuard(L"GuardTimer");

@@ -38,6 +38,8 @@ struct HealthSummary {
 };
 
 const wchar_t* HealthStatusName(int status);
+// Needs attention, an error, or a restart required: what counts as drifted everywhere.
+bool IsAttentionStatus(int status);
 HealthSummary SummarizeHealth(const std::vector<HealthCheck>& checks);
 int HealthSelfTest();
 
@@ -45,6 +47,9 @@ int HealthSelfTest();
 void FinishTweakCheck(HealthCheck& check, bool disabled, bool readOk, bool live, const std::wstring& expected,
                       const std::wstring& observed);
 void DecideTweakCheck(HealthCheck& check, bool disabled, bool unsupported, bool readOk, bool live, bool stepWanted);
+// A check of a step the user left off is never a failure to repair: whatever needed attention is
+// informational and carries no repair.
+void ApplyStepChoice(HealthCheck& check, bool stepWanted);
 
 // The whole catalogue in its fixed order; stops early once *cancel is set (may be null).
 std::vector<HealthCheck> RunHealthChecks(const std::atomic<bool>* cancel);

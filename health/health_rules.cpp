@@ -69,6 +69,17 @@ void FinishTweakCheck(HealthCheck& check, bool disabled, bool readOk, bool live,
     }
 }
 
+bool IsAttentionStatus(int status) {
+    return status == HealthAttention || status == HealthError || status == HealthRestartRequired;
+}
+
+void ApplyStepChoice(HealthCheck& check, bool stepWanted) {
+    if (stepWanted || !IsAttentionStatus(check.status)) return;
+    check.status = HealthInformational;
+    check.explanation = L"You left this step off. It is not currently applied, and Quorvantis will not change it.";
+    check.repairStep.clear();
+}
+
 void DecideTweakCheck(HealthCheck& check, bool disabled, bool unsupported, bool readOk, bool live, bool stepWanted) {
     if (disabled) {
         check.status = HealthDisabled;

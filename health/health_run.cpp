@@ -62,8 +62,15 @@ private:
     const std::atomic<bool>* cancel_;
 };
 
-void Finish(HealthCheck& check, bool readOk, bool live, const std::wstring& expected, const std::wstring& observed) {
+// The steps whose choice governs the checks outside the per-tweak rows.
+constexpr const wchar_t* kTimerStep = L"hold";
+constexpr const wchar_t* kMemoryStep = L"memory";
+constexpr const wchar_t* kStorageStep = L"storage";
+
+void Finish(HealthCheck& check, bool readOk, bool live, const std::wstring& expected, const std::wstring& observed,
+            const wchar_t* step) {
     FinishTweakCheck(check, IsCheckDisabled(check.id), readOk, live, expected, observed);
+    ApplyStepChoice(check, IsStepWanted(step));
 }
 
 void MarkDisabled(HealthCheck& check, const wchar_t* explanation) {
@@ -103,19 +110,25 @@ void TimerServiceCheck(Run& run) {
         check.observed = state == 1 ? (legacy ? L"legacy Brevitron service is running" : L"Quorvantis service is running")
                          : state == 2 ? L"service is installed but not running"
                                       : L"service is not installed";
-        FinishTweakCheck(check, IsCheckDisabled(check.id), true, state == 1, check.expected, check.observed);
+        Finish(check, true, state == 1, check.expected, check.observed, kTimerStep);
     }
     run.Add(std::move(check));
 }
 
 void GlobalFlagCheck(Run& run) {
     HealthCheck check = run.New(L"timer.global", kGroupTimer, L"System-wide timer requests", L"timer");
-    uint32_t value = 0;
-    const bool read = ReadDword(kKernelKey, L"GlobalTimerResolutionRequests", value);
-    Finish(check, read, value == 1,
-           L"GlobalTimerResolutionRequests = 1",
-           read ? FormatText(L"GlobalTimerResolutionRequests = %lu", static_cast<unsigned long>(value))
-                : std::wstring(L"value unreadable"));
+    // Absent is the Windows default (0), not an unreadable value.
+    DWORD value = 0;
+    DWORD size = sizeof(value);
+    const LSTATUS status = RegGetValueW(HKEY_LOCAL_MACHINE, kKernelKey, L"GlobalTimerResolutionRequests", RRF_RT_REG_DWORD,
+                                        nullptr, &value, &size);
+    const bool absent = status == ERROR_FILE_NOT_FOUND;
+    const bool read = status == ERROR_SUCCESS || absent;
+    Finish(check, read, status == ERROR_SUCCESS && value == 1, L"GlobalTimerResolutionRequests = 1",
+           absent  ? std::wstring(L"GlobalTimerResolutionRequests is not set")
+           : read  ? FormatText(L"GlobalTimerResolutionRequests = %lu", static_cast<unsigned long>(value))
+                   : std::wstring(L"value unreadable"),
+           kTimerStep);
     if (check.status == HealthPassing) {
         check.explanation += L" A reboot is still required before this flag affects every process.";
     }
@@ -148,6 +161,7 @@ void EffectiveTimerCheck(Run& run) {
             check.explanation = L"The kernel is not currently reporting the saved resolution. The effective value can "
                                 L"also change when the service is stopped. This check did not hold a timer request open.";
             check.repairStep = L"timer";
+            ApplyStepChoice(check, IsStepWanted(kTimerStep));
         } else {
             check.status = HealthPassing;
             check.explanation = L"The kernel's current resolution is close to the value Quorvantis saved. This check did "
@@ -269,7 +283,8 @@ void MemoryChecks(Run& run) {
                                    L"PagingFiles", RRF_RT_REG_SZ | RRF_RT_REG_MULTI_SZ, nullptr, files,
                                    &size) == ERROR_SUCCESS;
     const bool set = read && files[0] != L'\0';
-    Finish(pagefile, read, set, L"a paging file is configured", set ? L"PagingFiles is set" : L"PagingFiles is empty");
+    Finish(pagefile, read, set, L"a paging file is configured", set ? L"PagingFiles is set" : L"PagingFiles is empty",
+           kMemoryStep);
     run.Add(std::move(pagefile));
 
     HealthCheck compression = run.New(L"memory.compression", kGroupMemory, L"Memory compression", L"memory");
@@ -282,7 +297,7 @@ void MemoryChecks(Run& run) {
         const bool isFalse = output.find(L"False") != std::wstring::npos;
         if (isFalse || output.find(L"True") != std::wstring::npos) {
             Finish(compression, true, isFalse, L"MemoryCompression = False",
-                   isFalse ? L"MemoryCompression = False" : L"MemoryCompression = True");
+                   isFalse ? L"MemoryCompression = False" : L"MemoryCompression = True", kMemoryStep);
         } else {
             compression.status = HealthUnknown;
             compression.observed = output.empty() ? std::wstring(L"Get-MMAgent returned nothing") : output.substr(0, 80);
@@ -397,7 +412,8 @@ void StorageChecks(Run& run) {
         sysMain.explanation = L"SysMain's start type could not be read.";
     } else {
         const DWORD startType = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data())->dwStartType;
-        Finish(sysMain, true, startType == SERVICE_DISABLED, L"start type disabled", FormatText(L"start type %lu", startType));
+        Finish(sysMain, true, startType == SERVICE_DISABLED, L"start type disabled", FormatText(L"start type %lu", startType),
+               kStorageStep);
     }
     run.Add(std::move(sysMain));
 
@@ -407,7 +423,7 @@ void StorageChecks(Run& run) {
     const bool off = !on && output.find(L"= 1") != std::wstring::npos;
     if (on || off) {
         Finish(trim, true, on, L"DisableDeleteNotify = 0 (TRIM on)",
-               on ? L"DisableDeleteNotify = 0" : L"DisableDeleteNotify = 1");
+               on ? L"DisableDeleteNotify = 0" : L"DisableDeleteNotify = 1", kStorageStep);
     } else {
         trim.status = HealthUnknown;
         trim.observed = output.empty() ? std::wstring(L"fsutil returned nothing") : output.substr(0, 120);

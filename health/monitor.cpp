@@ -117,6 +117,21 @@ void RecordDrift(const std::wstring& checkId, int count) {
     }
 }
 
+namespace {
+
+// The step whose choice covers a repair area.
+const wchar_t* StepOfArea(const std::wstring& area) {
+    if (area == L"timer") return L"hold";
+    if (area == L"ppm") return L"cpu";
+    if (area == L"gpu") return L"gpu";
+    if (area == L"memory") return L"memory";
+    if (area == L"storage") return L"storage";
+    if (area == L"afterburner") return L"afterburner";
+    return nullptr;
+}
+
+}  // namespace
+
 DriftPlan PlanDriftRepair(const std::vector<HealthCheck>& results) {
     DriftPlan plan;
     for (const HealthCheck& check : results) {
@@ -124,10 +139,12 @@ DriftPlan PlanDriftRepair(const std::vector<HealthCheck>& results) {
             RecordDrift(check.id, 0);
             continue;
         }
-        const bool drifted = check.status == HealthAttention || check.status == HealthError ||
-                             check.status == HealthRestartRequired;
+        const bool drifted = IsAttentionStatus(check.status);
         // Afterburner cannot be repaired unattended; checks without an area have nothing to re-run.
         if (!drifted || check.repairStep.empty() || check.repairStep == L"afterburner") continue;
+        // Never re-run a step the user left off, whatever a check says.
+        const wchar_t* step = StepOfArea(check.repairStep);
+        if (step == nullptr || !IsStepWanted(step)) continue;
         uint32_t previous = 0;
         ReadMonitor(L"Drift_" + check.id, previous);
         const int count = static_cast<int>(previous) + 1;

@@ -245,3 +245,47 @@ TEST_F(HealthMachine, StaleTimerServiceWithAMissingProgramIsRemoved) {
     RemoveStaleServices();
     EXPECT_TRUE(UniqueServiceHandle(OpenServiceW(manager.get(), L"Quorvantis", SERVICE_QUERY_STATUS)));
 }
+
+// A user who left the timer, memory and storage steps off: those checks inform, and neither the
+// minute's repair nor hardening ever touches them.
+TEST_F(HealthMachine, StepsTheUserLeftOffAreNeverRepairedOrHardened) {
+    const FakeTool powershell(kPowerShell, Log());
+    const FakeTool fsutil(L"C:\\Windows\\System32\\fsutil.exe", Log());
+    const FakeTool schtasks(L"C:\\Windows\\System32\\schtasks.exe", Log());
+    SetEnvironmentVariableW(L"QV_FAKE_TOOL_OUTPUT", L"True\r\nDisableDeleteNotify = 1\r\n");
+    std::array<bool, 9> wants{};
+    wants.fill(true);
+    for (const size_t step : {2u, 7u, 8u}) wants[step] = false;  // hold, memory, storage
+    WriteStepWants(wants);
+
+    std::vector<std::wstring> hardened, repaired;
+    const auto harden = [&](const std::wstring& a) { hardened.push_back(a); };
+    const auto repair = [&](const std::wstring& a) { repaired.push_back(a); };
+    for (int minute = 0; minute < 3; ++minute) {
+        const std::vector<HealthCheck> checks = RunHealthChecks(nullptr);
+        for (const wchar_t* id : {L"timer.service", L"timer.global", L"memory.compression", L"storage.trim"}) {
+            EXPECT_EQ(Find(checks, id).status, HealthInformational) << id;
+            EXPECT_TRUE(Find(checks, id).repairStep.empty()) << id;
+        }
+        EXPECT_EQ(Find(checks, L"timer.service").observed, L"service is not installed");
+        DriftRepair(checks, harden, repair);
+    }
+    EXPECT_TRUE(hardened.empty());
+    EXPECT_TRUE(repaired.empty());
+
+    // Even a check that still asks for the area is not acted on.
+    HealthCheck stale;
+    stale.id = L"timer.effective";
+    stale.status = HealthAttention;
+    stale.repairStep = L"timer";
+    DriftRepair({stale}, harden, repair);
+    DriftRepair({stale}, harden, repair);
+    EXPECT_TRUE(hardened.empty() && repaired.empty());
+
+    // Hardening the timer without a service sets no guard and creates no startup task.
+    HardenArea(L"timer");
+    EXPECT_FALSE(IsGuardSet(L"GuardTimer"));
+    EXPECT_EQ(ReadFileBytes(Log()).find("/Create"), std::string::npos);
+    EXPECT_NE(ReadFileBytes(folder.File(L"Quorvantis\\Quorvantis.log")).find("not installed, so it was not hardened"),
+              std::string::npos);
+}
