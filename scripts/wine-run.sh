@@ -33,15 +33,22 @@ export WINEDLLOVERRIDES="winedbg.exe=d;mscoree=d;mshtml=d"
 # Windows need a display. Without one (a headless machine, CI) a private Xvfb serves every
 # run; it must exist before the prefix is made, or Wine's explorer starts without a display
 # and later dialogs fail.
+# A server killed with the session leaves its socket behind, so only a live process named in
+# its lock file counts as running.
+xvfb_alive() {
+    pid=$(tr -dc '0-9' </tmp/.X77-lock 2>/dev/null) || return 1
+    [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null
+}
 if [ -z "${DISPLAY:-}" ]; then
     export DISPLAY=:77
-    if [ ! -S /tmp/.X11-unix/X77 ] && command -v Xvfb >/dev/null 2>&1; then
+    if ! xvfb_alive && command -v Xvfb >/dev/null 2>&1; then
         (
             flock 8
-            if [ ! -S /tmp/.X11-unix/X77 ]; then
+            if ! xvfb_alive; then
+                rm -f /tmp/.X77-lock /tmp/.X11-unix/X77
                 nohup Xvfb :77 -screen 0 1920x1200x24 -nolisten tcp </dev/null >/dev/null 2>&1 8>&- &
                 i=0
-                while [ ! -S /tmp/.X11-unix/X77 ] && [ $i -lt 50 ]; do sleep 0.1; i=$((i + 1)); done
+                while ! { xvfb_alive && [ -S /tmp/.X11-unix/X77 ]; } && [ $i -lt 50 ]; do sleep 0.1; i=$((i + 1)); done
             fi
         ) 8>/tmp/.quorvantis-xvfb.lock
     fi
