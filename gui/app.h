@@ -117,6 +117,9 @@ private:
     void DrawMeasureScreen(const ScreenLayout& layout);
     void DrawStepScreen(const ScreenLayout& layout);
     void DrawGpuClean(const ScreenLayout& layout);
+    void DrawLogColumn(const ScreenLayout& layout);
+    void RetryGpuClean(const GpuDriverOffer& offer);
+    void ContinueAfterDriver();
     void DrawSweepChart(const RectF& rect, const StateView& view);
     void DrawLiveChart(const RectF& rect, const StateView& view);
     void DrawLatticeCard(const RectF& rect, const StateView& view, bool live);

@@ -323,6 +323,13 @@ void App::RepairArea(const std::wstring& area, bool interactive) {
     else if (area == L"afterburner") slot = SlotAfterburner;
     else if (area == L"timer") slot = SlotService;
     if (slot < 0) return;
+    if (!StepAvailable(slot)) {
+        if (interactive) {
+            MessageBoxW(window_, FormatText(L"%ls is not available in this build, so it cannot repair this.", SlotName(slot)).c_str(),
+                        L"Quorvantis", MB_OK | MB_ICONINFORMATION);
+        }
+        return;
+    }
     uint32_t desired = 0;
     if (slot == SlotService) {
         desired = hooks_.systemInfo ? hooks_.systemInfo().desiredResolution : 0;

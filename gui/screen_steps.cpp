@@ -85,19 +85,8 @@ const wchar_t* StatusWord(int status) {
 
 }  // namespace
 
-void App::DrawStepScreen(const ScreenLayout& layout) {
-    const int stageValue = workflow_.CurrentStage();
-    const StepTexts* t = TextsOf(stageValue);
-    if (t == nullptr) return;
-    const int slot = t->slot;
-    // The explanation of what the step is doing above its panel.
-    ui_.Panel(layout.mainChart);
-    const RectF chart = layout.mainChart.Inset(18, 14);
-    renderer_.Text(view_.explanationTitle.empty() ? std::wstring(t->title) : view_.explanationTitle,
-                   RectF{chart.left, chart.top, chart.right, chart.top + 30}, Font::Heading22, palette::CoolWhite);
-    renderer_.Text(view_.explanationText.empty() ? std::wstring(t->text) : view_.explanationText,
-                   RectF{chart.left, chart.top + 36, chart.right, chart.bottom}, Font::Paragraph16, palette::Icy);
-    // The right column: the step's log.
+// The right column of a step screen: the step's log, errors in the alert colour.
+void App::DrawLogColumn(const ScreenLayout& layout) {
     const RectF logRect{layout.liveChart.left, layout.liveChart.top, layout.candidate.right, layout.candidate.bottom};
     ui_.Panel(logRect);
     renderer_.Text(L"Log", RectF{logRect.left + 14, logRect.top + 8, logRect.right, logRect.top + 28}, Font::Title16Bold,
@@ -111,6 +100,21 @@ void App::DrawStepScreen(const ScreenLayout& layout) {
                        error ? palette::Alert : palette::Icy);
         y += 16;
     }
+}
+
+void App::DrawStepScreen(const ScreenLayout& layout) {
+    const int stageValue = workflow_.CurrentStage();
+    const StepTexts* t = TextsOf(stageValue);
+    if (t == nullptr) return;
+    const int slot = t->slot;
+    // The explanation of what the step is doing above its panel.
+    ui_.Panel(layout.mainChart);
+    const RectF chart = layout.mainChart.Inset(18, 14);
+    renderer_.Text(view_.explanationTitle.empty() ? std::wstring(t->title) : view_.explanationTitle,
+                   RectF{chart.left, chart.top, chart.right, chart.top + 30}, Font::Heading22, palette::CoolWhite);
+    renderer_.Text(view_.explanationText.empty() ? std::wstring(t->text) : view_.explanationText,
+                   RectF{chart.left, chart.top + 36, chart.right, chart.bottom}, Font::Paragraph16, palette::Icy);
+    DrawLogColumn(layout);
 
     const RectF panel = layout.stepPanel;
     ui_.Panel(panel);
@@ -128,6 +132,17 @@ void App::DrawStepScreen(const ScreenLayout& layout) {
         renderer_.Text(title, RectF{inner.left, inner.top, inner.right, inner.top + 30}, Font::Heading22, palette::CoolWhite);
         std::wstring text = t->text;
         const wchar_t* primary = t->primary;
+        if (!StepAvailable(slot)) {
+            // Offered only once it can run: the button moves on instead of starting a step that can only fail.
+            renderer_.Text(L"Not available in this build. Nothing is downloaded, installed or changed by this step; the "
+                           L"guided flow moves on to the next one.",
+                           RectF{inner.left, inner.top + 60, inner.right, inner.bottom - 46}, Font::Paragraph13, palette::Icy);
+            if (ui_.Button(kPrimary, RectF::Xywh(inner.left, inner.bottom - 38, 300, 36), L"Continue",
+                           {ButtonKind::Primary, true, true})) {
+                StartGuidedStep(t->nextStep);
+            }
+            return;
+        }
         if (slot == SlotCpu && cpuProbed_ && cpuProbe_.cpuClass == CpuDynamic) {
             text = L"A 5 s check interval delays turbo boost. Apply this only if the multiplier is locked in BIOS.";
             primary = L"Continue anyway";
@@ -251,42 +266,157 @@ void App::DrawResultBanner(const RectF& rect, int slot) {
 }
 
 void App::DrawGpuClean(const ScreenLayout& layout) {
+    const int phase = workflow_.GpuCleanPhase();
+    const GpuDriverOffer offer = workflow_.GpuOffer();
     ui_.Panel(layout.mainChart);
     const RectF chart = layout.mainChart.Inset(18, 14);
     renderer_.Text(L"GPU Clean", RectF{chart.left, chart.top, chart.right, chart.top + 30}, Font::Heading22, palette::CoolWhite);
-    const GpuProbeView probe = hooks_.probeGpu ? hooks_.probeGpu() : GpuProbeView{};
     renderer_.Text(L"Display adapter", RectF{chart.left, chart.top + 40, chart.right, chart.top + 60}, Font::Bold13,
                    palette::CoolWhite);
-    renderer_.Text(probe.name + L"\n" + probe.summary, RectF{chart.left, chart.top + 62, chart.right, chart.top + 120},
-                   Font::Paragraph13, palette::Icy);
+    std::wstring adapter;
+    if (!offer.adapterName.empty()) {
+        adapter = offer.adapterName;
+        if (!offer.currentDriver.empty()) adapter += L"\n" + offer.currentDriver;
+        if (!offer.version.empty()) adapter += L"\n" + offer.packageName + L"  " + offer.version;
+        if (!offer.notes.empty()) adapter += L"\n" + offer.notes;
+    } else {
+        const GpuProbeView probe = hooks_.probeGpu ? hooks_.probeGpu() : GpuProbeView{};
+        adapter = probe.name + L"\n" + probe.summary;
+    }
+    renderer_.Text(adapter, RectF{chart.left, chart.top + 62, chart.right, chart.top + 150}, Font::Paragraph13, palette::Icy);
     renderer_.Text(L"NVIDIA and AMD packages are downloaded only from the vendor. You will be asked again before anything "
                    L"is installed.",
-                   RectF{chart.left, chart.top + 124, chart.right, chart.bottom}, Font::Paragraph13, palette::Icy);
+                   RectF{chart.left, chart.top + 156, chart.right, chart.bottom}, Font::Paragraph13, palette::Icy);
+    DrawLogColumn(layout);
 
     const RectF panel = layout.stepPanel;
     ui_.Panel(panel);
     const RectF inner = panel.Inset(18, 14);
-    const int phase = workflow_.GpuCleanPhase();
-    if (phase == GpuPhaseLooking) {
-        renderer_.Text(L"Looking up the current driver", RectF{inner.left, inner.top, inner.right, inner.top + 30},
-                       Font::Heading22, palette::CoolWhite);
-        renderer_.Text(L"Reading the display adapter and asking the vendor for the current package.",
-                       RectF{inner.left, inner.top + 36, inner.right, inner.top + 80}, Font::Paragraph13, palette::Icy);
-    } else if (phase == GpuPhaseFailed) {
-        renderer_.Text(L"The driver step failed.", RectF{inner.left, inner.top, inner.right, inner.top + 30}, Font::Heading22,
-                       palette::Alert);
-        renderer_.Text(workflow_.GpuStatusText(), RectF{inner.left, inner.top + 36, inner.right, inner.top + 80},
-                       Font::Paragraph13, palette::CoolWhite);
-        if (ui_.Button(kGpuPrimary, RectF::Xywh(inner.left, inner.bottom - 38, 160, 36), L"Retry", {ButtonKind::Primary})) {
+    const RectF heading{inner.left, inner.top, inner.right, inner.top + 30};
+    const RectF body{inner.left, inner.top + 36, inner.right, inner.bottom - 90};
+    const RectF primary = RectF::Xywh(inner.left, inner.bottom - 38, 230, 36);
+    const RectF secondary = RectF::Xywh(inner.left + 242, inner.bottom - 38, 150, 36);
+    const RectF skip = RectF::Xywh(inner.right - 150, inner.bottom - 38, 150, 36);
+    auto skipStep = [this] {
+        gpuDriverSkipped_ = true;
+        StartGuidedStep(5);
+    };
+
+    if (!workflow_.GpuCleanAvailable() && phase == GpuPhaseNone) {
+        // Said plainly rather than run as a lookup that can only fail.
+        renderer_.Text(L"Not available in this build", heading, Font::Heading22, palette::CoolWhite);
+        renderer_.Text(L"The driver lookup, download and trimmed install are not part of this build yet. Nothing is looked "
+                       L"up, downloaded or installed. Install the vendor's driver by hand if you need a newer one; GPU Config "
+                       L"works with the driver already installed.",
+                       body, Font::Paragraph13, palette::Icy);
+        if (ui_.Button(kGpuPrimary, primary, L"Continue", {ButtonKind::Primary, true})) skipStep();
+        if (ui_.Button(kGpuSecondary, secondary, L"Home")) GoHome();
+        return;
+    }
+    switch (phase) {
+    case GpuPhaseNone:
+    case GpuPhaseLooking:
+        renderer_.Text(L"Looking up the current driver", heading, Font::Heading22, palette::CoolWhite);
+        renderer_.Text(L"Reading the display adapter and asking the vendor for the current package.", body,
+                       Font::Paragraph13, palette::Icy);
+        if (phase == GpuPhaseNone && ui_.Button(kGpuPrimary, primary, L"Check again", {ButtonKind::Primary})) {
             workflow_.BeginGpuLookup();
         }
-    }
-    if (phase == GpuPhaseFailed || phase == GpuPhaseFound || phase == GpuPhaseDownloaded || phase == GpuPhaseManual) {
-        if (ui_.Button(kGpuSkip, RectF::Xywh(inner.left + 172, inner.bottom - 38, 160, 36), L"Skip this step")) {
-            gpuDriverSkipped_ = true;
-            StartGuidedStep(5);
+        break;
+    case GpuPhaseFound:
+    case GpuPhaseDownloading:
+    case GpuPhaseDownloaded: {
+        renderer_.Text(offer.packageName + (offer.version.empty() ? L"" : L"  " + offer.version), heading, Font::Heading22,
+                       palette::CoolWhite);
+        std::wstring text = offer.description;
+        if (phase == GpuPhaseFound && !offer.Downloadable() && !offer.error.empty()) text += L"\n\n" + offer.error;
+        if (phase == GpuPhaseDownloading) text += L"\n\nDownloading. This does not install the driver yet.";
+        if (phase == GpuPhaseDownloaded) {
+            text += L"\n\nInstall the trimmed driver now? The display will flicker, this window may go blank until the "
+                    L"installer finishes, and a restart is required afterward.";
         }
+        renderer_.Text(text, body, Font::Paragraph13, palette::Icy);
+        if (phase == GpuPhaseFound) {
+            if (!offer.Downloadable()) {
+                if (ui_.Button(kGpuPrimary, primary, L"Check again", {ButtonKind::Primary})) workflow_.BeginGpuLookup();
+            } else {
+                const std::wstring label =
+                    offer.size > 0 ? L"Download  |  " + FormatSize(offer.size)
+                                   : std::wstring(offer.vendor == GpuNvidia ? L"Download NVIDIA driver" : L"Download AMD driver");
+                if (ui_.Button(kGpuPrimary, primary, label, {ButtonKind::Primary, true})) workflow_.BeginGpuDownload();
+            }
+        } else if (phase == GpuPhaseDownloading) {
+            const double fraction = std::clamp(view_.progress.fraction, 0.0, 1.0);
+            const RectF bar{inner.left, inner.bottom - 78, inner.right, inner.bottom - 70};
+            renderer_.FillRect(bar, palette::Blueprint, 4);
+            renderer_.FillRect(RectF{bar.left, bar.top, bar.left + bar.Width() * static_cast<float>(fraction), bar.bottom},
+                               palette::Electric, 4);
+            std::wstring amount = FormatText(L"%d%%", static_cast<int>(fraction * 100));
+            if (offer.size > 0) {
+                amount += L"    " + FormatSize(static_cast<uint64_t>(fraction * static_cast<double>(offer.size))) + L"  of  " +
+                          FormatSize(offer.size);
+            }
+            renderer_.Text(amount, RectF{inner.left, inner.bottom - 66, inner.right, inner.bottom - 46}, Font::Mono12,
+                           palette::CoolWhite);
+            if (ui_.Button(kGpuSecondary, RectF::Xywh(inner.right - 140, inner.bottom - 38, 140, 36), L"Stop",
+                           {ButtonKind::Danger})) {
+                workflow_.StopSlot(SlotGpuDriver);
+            }
+        } else if (ui_.Button(kGpuPrimary, primary, L"Install trimmed driver", {ButtonKind::Primary, true})) {
+            workflow_.BeginGpuInstall();
+        }
+        break;
     }
+    case GpuPhaseInstalling:
+        renderer_.Text(L"Installing", heading, Font::Heading22, palette::CoolWhite);
+        renderer_.Text(L"Installing the trimmed driver. The display may flicker, and this window may go blank until the "
+                       L"installer finishes. Leave this step running.",
+                       body, Font::Paragraph13, palette::Icy);
+        break;
+    case GpuPhaseInstalled:
+        renderer_.Text(L"Installed", heading, Font::Heading22, palette::CoolWhite);
+        renderer_.Text(L"The trimmed driver is installed. Restart Windows before it is fully in use. GPU Config can write its "
+                       L"settings now.",
+                       body, Font::Paragraph13, palette::Icy);
+        if (ui_.Button(kGpuPrimary, primary, L"Continue  -  configure GPU", {ButtonKind::Primary, true})) ContinueAfterDriver();
+        break;
+    case GpuPhaseFailed:
+        renderer_.Text(L"The driver step failed.", heading, Font::Heading22, palette::Alert);
+        renderer_.Text(workflow_.GpuStatusText(), body, Font::Paragraph13, palette::CoolWhite);
+        if (ui_.Button(kGpuPrimary, primary, L"Retry", {ButtonKind::Primary})) RetryGpuClean(offer);
+        break;
+    case GpuPhaseManual:
+        renderer_.Text(L"No vendor package can be installed from here.", heading, Font::Heading22, palette::CoolWhite);
+        renderer_.Text(L"NVIDIA: graphics driver only. Skip the NVIDIA App, telemetry, ShadowPlay, and HD audio.\n"
+                       L"AMD: choose Driver Only. Skip Adrenalin, the overlay, Chill, and the other extras.\n"
+                       L"DDU in Safe Mode is optional if an older package left leftovers.\n"
+                       L"Afterburner and RivaTuner are installed by the GPU step. BIOS Resizable BAR stays manual.",
+                       body, Font::Paragraph13, palette::Icy);
+        if (ui_.Button(kGpuPrimary, primary, L"Continue", {ButtonKind::Primary, true})) skipStep();
+        if (ui_.Button(kGpuSecondary, secondary, L"Check again")) workflow_.BeginGpuLookup();
+        break;
+    default:
+        break;
+    }
+    const bool waiting = phase == GpuPhaseFound || phase == GpuPhaseDownloaded || phase == GpuPhaseFailed;
+    if (waiting && ui_.Button(kGpuSkip, skip, L"Skip this step")) skipStep();
+}
+
+// A failed driver step resumes where it stopped: the install of a package already on disk, the
+// download of a package already found, or else the lookup.
+void App::RetryGpuClean(const GpuDriverOffer& offer) {
+    if (!offer.localPath.empty()) workflow_.BeginGpuInstall();
+    else if (offer.Downloadable()) workflow_.BeginGpuDownload();
+    else workflow_.BeginGpuLookup();
+}
+
+void App::ContinueAfterDriver() {
+    if (workflow_.want[SlotGpuSettings] && !workflow_.Busy(SlotGpuSettings)) workflow_.StartGpu(false);
+    if (workflow_.want[SlotAfterburner] && StepAvailable(SlotAfterburner) && !workflow_.Busy(SlotAfterburner)) {
+        workflow_.StartAfterburner(false);
+    }
+    if (workflow_.want[SlotGpuSettings]) workflow_.SetStage(workflow_.Busy(SlotGpuSettings) ? stage::GpuRunning : stage::GpuIntro);
+    else GoHome();
 }
 
 void App::DrawFullTune(const RectF& area) {
@@ -351,11 +481,17 @@ void App::DrawFullTune(const RectF& area) {
                                   : phase == GpuPhaseFailed ? L"The driver step failed."
                                                             : L"Choose whether to install the graphics driver.";
             renderer_.Text(text, RectF{inner.left, inner.top + 30, inner.right, inner.top + 60}, Font::Paragraph13, palette::Icy);
+            const RectF detail{inner.left, inner.top + 60, inner.right, inner.bottom - 40};
+            const RectF first = RectF::Xywh(inner.left, inner.bottom - 34, 130, 32);
             if (phase == GpuPhaseFailed) {
-                renderer_.Text(workflow_.GpuStatusText(), RectF{inner.left, inner.top + 60, inner.right, inner.bottom - 40},
-                               Font::Paragraph13, palette::Muted);
-                if (ui_.Button(id, RectF::Xywh(inner.left, inner.bottom - 34, 100, 32), L"Retry", {ButtonKind::Primary})) {
-                    workflow_.BeginGpuLookup();
+                renderer_.Text(workflow_.GpuStatusText(), detail, Font::Paragraph13, palette::Muted);
+                if (ui_.Button(id, first, L"Retry", {ButtonKind::Primary})) RetryGpuClean(workflow_.GpuOffer());
+            } else if (phase == GpuPhaseFound || phase == GpuPhaseDownloaded) {
+                renderer_.Text(L"Installs the graphics driver only.", detail, Font::Paragraph13, palette::Muted);
+                if (phase == GpuPhaseFound) {
+                    if (ui_.Button(id, first, L"Download driver", {ButtonKind::Primary})) workflow_.BeginGpuDownload();
+                } else if (ui_.Button(id, first, L"Install driver", {ButtonKind::Primary})) {
+                    workflow_.BeginGpuInstall();
                 }
             }
             if (ui_.Button(id + 2, RectF::Xywh(inner.right - 100, inner.bottom - 34, 100, 32),

@@ -263,6 +263,18 @@ void Workflow::SetGpuPhase(int phase, const std::wstring& status) {
     gpuStatus_ = status;
 }
 
+void Workflow::SetGpuPhase(int phase, const std::wstring& status, const GpuDriverOffer& offer) {
+    const std::lock_guard<std::mutex> lock(gpuMutex_);
+    gpuPhase_ = phase;
+    gpuStatus_ = status;
+    gpuOffer_ = offer;
+}
+
+GpuDriverOffer Workflow::GpuOffer() const {
+    const std::lock_guard<std::mutex> lock(gpuMutex_);
+    return gpuOffer_;
+}
+
 int Workflow::GpuCleanPhase() const {
     const std::lock_guard<std::mutex> lock(gpuMutex_);
     return gpuPhase_;
@@ -277,15 +289,7 @@ void Workflow::BeginGpuLookup() {
     const int phase = GpuCleanPhase();
     const bool allowed = phase == GpuPhaseNone || phase == GpuPhaseFound || phase == GpuPhaseDownloaded ||
                          phase == GpuPhaseInstalled || phase == GpuPhaseFailed || phase == GpuPhaseManual;
-    if (!allowed || Busy(SlotGpuDriver)) return;
-    gpuStop.store(false);
-    SetGpuPhase(GpuPhaseLooking, L"");
-    StartWorker(SlotGpuDriver, [this](SharedState& state) {
-        // The driver lookup, download and install are not part of this build yet.
-        state.Stage(L"GPU CLEAN", L"driver lookup is not available in this build");
-        SetGpuPhase(GpuPhaseFailed, L"The driver lookup is not available in this build yet.");
-        return 1;
-    });
+    if (!allowed || Busy(SlotGpuDriver) || !GpuCleanAvailable()) return;
 }
 
 void Workflow::BeginGpuDownload() {}

@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "gpu/driver_offer.h"
 #include "gui/gui_hooks.h"
 #include "gui/shared_state.h"
 
@@ -129,10 +130,15 @@ public:
     void SaveSelection();   // to the Monitor key, with "SetupComplete"
     void ApplyCommandLineSelection();
 
-    // GPU Clean.
-    bool GpuCleanAvailable() const { return false; }  // the driver lookup and install come later
+    // GPU Clean. Without the driver lookup, download and install in this build no lookup is
+    // ever started and the screen says so.
+    bool GpuCleanAvailable() const { return false; }
     int GpuCleanPhase() const;
     std::wstring GpuStatusText() const;
+    GpuDriverOffer GpuOffer() const;
+    // The jobs move the phase on; the offer travels with it so the screen never sees one without the other.
+    void SetGpuPhase(int phase, const std::wstring& status);
+    void SetGpuPhase(int phase, const std::wstring& status, const GpuDriverOffer& offer);
     std::atomic<bool> gpuStop{false};
 
     // A measurement stopped the service for an install that has not finished yet; an install
@@ -166,7 +172,6 @@ private:
     void StartStep(int slot, int runningStage, bool open, const StepJobText& text, const std::function<int(Feed&)>& hook);
     int MeasureJob(SharedState& state);
     int InstallJob(SharedState& state, uint32_t resolution);
-    void SetGpuPhase(int phase, const std::wstring& status);
 
     const GuiHooks& hooks_;
     std::function<void()> requestClose_;
@@ -179,4 +184,5 @@ private:
     mutable std::mutex gpuMutex_;
     int gpuPhase_ = GpuPhaseNone;
     std::wstring gpuStatus_;
+    GpuDriverOffer gpuOffer_;
 };

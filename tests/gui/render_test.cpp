@@ -68,7 +68,7 @@ TEST_F(OffscreenWindow, TextUsesTheEmbeddedFacesAndHasInk) {
     }
 }
 
-TEST_F(OffscreenWindow, LatticeLightsUpOnceSamplesArriveAndEveryStageIsDrawn) {
+TEST_F(OffscreenWindow, LatticeLightsUpOnceSamplesArrive) {
     const ScreenLayout layout = LayoutFor(kScreenWidth, kScreenHeight, stage::Measured);
     // Before any measurement the card shows an empty box.
     ASSERT_TRUE(script->DrawWithLattice(stage::Measured, 120000)) << "the Lattice never became ready";
@@ -81,25 +81,114 @@ TEST_F(OffscreenWindow, LatticeLightsUpOnceSamplesArriveAndEveryStageIsDrawn) {
     ASSERT_TRUE(script->DrawWithLattice(stage::Measured, 60000));
     const size_t fullBlue = script->BlueIn(layout.lattice);
     EXPECT_GT(fullBlue, emptyBlue + 2000) << "empty " << emptyBlue << ", after samples " << fullBlue;
-    script->Save(ScreensDirectory() + L"\\lattice-measured.png");
+}
 
+namespace {
+
+// The rectangles each stage must have drawn something bright into (besides the header).
+std::vector<RectF> PrimaryElements(int value) {
+    const ScreenLayout l = LayoutFor(kScreenWidth, kScreenHeight, value);
+    const RectF& c = l.content;
+    if (value == stage::Welcome) {
+        const WelcomeLayout w = WelcomeLayoutFor(c, true);
+        return {w.title, w.stepBoxes[0], w.stepBoxes[8], w.fidelity[1], w.begin, w.healthButton};
+    }
+    const float leftRight = c.left + (c.Width() - kGap) * 0.62f;
+    if (value == stage::Home) {
+        return {RectF{c.left, c.top, leftRight, c.top + 74}, RectF{c.left, c.top + 300, leftRight, c.bottom},
+                RectF{leftRight + kGap, c.top, c.right, c.bottom}};
+    }
+    if (value == stage::Health || value == stage::Review) {
+        return {RectF{c.left, c.top, c.right, c.top + 120}, RectF{c.left, c.top + 120, c.right, c.bottom}};
+    }
+    if (value == stage::FullTune) return {};
+    if (value >= stage::Measuring && value <= stage::InstallFailed) {
+        return {l.mainChart, l.stepPanel, l.liveChart, l.lattice, l.candidate};
+    }
+    return {l.mainChart, l.stepPanel};
+}
+
+}  // namespace
+
+TEST_F(OffscreenWindow, EveryStageDrawsItsPrimaryElements) {
+    ASSERT_TRUE(script->Measure());
+    ASSERT_TRUE(script->ScanHealth());
     // Steps that ended, so their screens have something to show.
     script->RunStep(SlotCpu, 0, L"Ultimate Performance power plan", L"The plan the processor settings are written onto.",
                     {{L"plan", L"Ultimate Performance power plan", L"", L"Balanced -> Ultimate Performance", TweakWritten},
                      {L"CPMINCORES", L"core parking min cores", L"", L"10 -> 100", TweakWritten}});
     script->RunStep(SlotMemory, 1, L"Memory compression", L"Turned off so pages are never compressed.",
                     {{L"compression", L"memory compression", L"", L"on -> off", TweakFailed}});
+    script->DrawWithLattice(stage::Home, 60000);
 
-    // A review image of every stage; each must at least draw its header and something below it.
+    // A review image of every stage: the header, and each of its main parts drawn.
     for (int value = stage::Welcome; value <= stage::FullTune; ++value) {
         script->Draw(value);
         const std::wstring name = FormatText(L"%ls\\stage-%02d-%ls.png", ScreensDirectory().c_str(), value,
                                              CaptionOf(value).name);
         EXPECT_TRUE(script->Save(name)) << ToUtf8(name);
-        EXPECT_GT(script->InkIn(RectF{kScreenWidth - 400.0f, 16, kScreenWidth - 16.0f, 50}), 100u) << "stage " << value;
-        // Full tune shows tiles only while a run is on.
-        if (value == stage::FullTune) continue;
-        EXPECT_GT(script->InkIn(RectF{16, kContentTop, kScreenWidth - 16.0f, kScreenHeight - 16.0f}), 2000u)
-            << "stage " << value;
+        EXPECT_GT(script->BrightIn(RectF{kScreenWidth - 400.0f, 16, kScreenWidth - 16.0f, 50}), 60u) << "stage " << value;
+        int part = 0;
+        for (const RectF& rect : PrimaryElements(value)) {
+            EXPECT_GT(script->BrightIn(rect), 60u) << "stage " << value << ", part " << part;
+            ++part;
+        }
     }
+    script->DrawWithLattice(stage::Measured, 60000);
+    script->Save(ScreensDirectory() + L"\\measure.png");
+    script->DrawWithLattice(stage::Home, 60000);
+    script->Save(ScreensDirectory() + L"\\home.png");
+
+    // Full tune: a tile per running step, each with its name, state, progress and Stop.
+    script->HoldSteps({SlotCpu, SlotMemory, SlotService});
+    script->Draw(stage::FullTune);
+    const ScreenLayout l = LayoutFor(kScreenWidth, kScreenHeight, stage::FullTune);
+    const TileGrid grid = FullTuneTiles(3, l.content.Width(), l.content.Height());
+    for (int i = 0; i < 3; ++i) {
+        const RectF tile = RectF::Xywh(l.content.left + i * (grid.tileWidth + kGap), l.content.top, grid.tileWidth, grid.tileHeight);
+        EXPECT_GT(script->BrightIn(tile), 300u) << "tile " << i;
+    }
+    script->Save(ScreensDirectory() + L"\\full-tune.png");
+    script->ReleaseSteps();
+}
+
+// GPU Clean draws every phase a driver lookup, download and install can be in; the phases the
+// user answers have their buttons, and one that is never started says it is not available.
+TEST_F(OffscreenWindow, GpuCleanShowsEachPhaseWithItsActions) {
+    const ScreenLayout l = LayoutFor(kScreenWidth, kScreenHeight, stage::GpuClean);
+    const RectF inner = l.stepPanel.Inset(18, 14);
+    const RectF heading{inner.left, inner.top, inner.right, inner.top + 30};
+    const RectF buttons{inner.left, inner.bottom - 38, inner.right, inner.bottom};
+
+    script->Flow().SetGpuPhase(GpuPhaseNone, L"", GpuDriverOffer{});
+    script->Draw(stage::GpuClean);
+    EXPECT_GT(script->BrightIn(heading), 60u) << "unavailable";
+    EXPECT_GT(script->BrightIn(buttons), 200u) << "unavailable";
+
+    GpuDriverOffer offer;
+    offer.vendor = GpuNvidia;
+    offer.found = offer.spaceOk = true;
+    offer.adapterName = L"NVIDIA GeForce RTX 4070";
+    offer.currentDriver = L"Windows driver  31.0.15.3713";
+    offer.version = L"566.36";
+    offer.packageName = L"GeForce Game Ready Driver";
+    offer.description = L"Keeps the display driver and PhysX.";
+    offer.notes = L"About 687 MB.";
+    offer.size = 720000000;
+    struct Case {
+        int phase;
+        bool hasButtons;
+    };
+    for (const Case c : {Case{GpuPhaseLooking, false}, Case{GpuPhaseFound, true}, Case{GpuPhaseDownloading, true},
+                         Case{GpuPhaseDownloaded, true}, Case{GpuPhaseInstalling, false}, Case{GpuPhaseInstalled, true},
+                         Case{GpuPhaseFailed, true}, Case{GpuPhaseManual, true}}) {
+        script->Flow().SetGpuPhase(c.phase, L"The download stopped early.", offer);
+        script->Draw(stage::GpuClean);
+        script->Save(FormatText(L"%ls\\gpu-clean-phase-%d.png", ScreensDirectory().c_str(), c.phase));
+        EXPECT_GT(script->BrightIn(heading), 60u) << "phase " << c.phase;
+        EXPECT_GT(script->BrightIn(RectF{inner.left, inner.top + 36, inner.right, inner.top + 80}), 60u) << "phase " << c.phase;
+        if (c.hasButtons) EXPECT_GT(script->BrightIn(buttons), 200u) << "phase " << c.phase;
+        else EXPECT_LT(script->BrightIn(buttons), 20u) << "phase " << c.phase;
+    }
+    script->Flow().SetGpuPhase(GpuPhaseNone, L"", GpuDriverOffer{});
 }

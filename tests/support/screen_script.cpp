@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -51,6 +52,7 @@ ScreenScript::ScreenScript() {
 }
 
 ScreenScript::~ScreenScript() {
+    ReleaseSteps();
     app_.reset();
     folders_.reset();
 }
@@ -88,6 +90,37 @@ void ScreenScript::RunStep(int slot, int result, const std::wstring& title, cons
         return result;
     });
     WaitUntilEnded(Flow(), slot, 10000);
+}
+
+bool ScreenScript::ScanHealth() {
+    app_->StartHealthScan();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    bool running = true;
+    while (std::chrono::steady_clock::now() < until) {
+        const std::vector<HealthCheck> results = app_->ScanResults(&running);
+        if (!running && !results.empty()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+void ScreenScript::HoldSteps(const std::vector<int>& slots) {
+    release_ = false;
+    for (const int slot : slots) {
+        Flow().StartWorker(slot, [this, slot](SharedState& state) {
+            state.Stage(SlotTag(slot), L"writing settings");
+            state.Progress(0.2 + 0.2 * (slot % 3), 12, 30);
+            while (!release_ && !state.CancelQuery()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            return 0;
+        });
+    }
+}
+
+void ScreenScript::ReleaseSteps() {
+    release_ = true;
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+        while (Flow().Busy(slot)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }
 
 const std::vector<uint32_t>& ScreenScript::Draw(int stageValue, int frames) {
@@ -132,6 +165,17 @@ size_t ScreenScript::InkIn(const RectF& rect) const {
             const uint32_t p = pixels_[static_cast<size_t>(y) * width_ + x];
             const int distance = std::abs(Channel(p, 16) - 0x07) + std::abs(Channel(p, 8) - 0x16) + std::abs(Channel(p, 0) - 0x38);
             if (distance > 60) ++count;
+        }
+    }
+    return count;
+}
+
+size_t ScreenScript::BrightIn(const RectF& rect) const {
+    size_t count = 0;
+    for (uint32_t y = static_cast<uint32_t>(rect.top); y < static_cast<uint32_t>(rect.bottom) && y < height_; ++y) {
+        for (uint32_t x = static_cast<uint32_t>(rect.left); x < static_cast<uint32_t>(rect.right) && x < width_; ++x) {
+            const uint32_t p = pixels_[static_cast<size_t>(y) * width_ + x];
+            if (std::max({Channel(p, 16), Channel(p, 8), Channel(p, 0)}) > 150) ++count;
         }
     }
     return count;

@@ -2,6 +2,7 @@
 // The window drawn offscreen from scripted states a user would see: a measurement run on the
 // simulated kernel, steps that finished or failed with their item lists, health results. Used by
 // the pixel tests and by the script that renders the README's screenshots.
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -31,6 +32,12 @@ public:
     void RunStep(int slot, int result, const std::wstring& title, const std::wstring& text,
                  const std::vector<TweakItem>& items);
 
+    // Runs the health catalogue of this machine and waits for its results.
+    bool ScanHealth();
+    // Starts steps that report progress and keep running until released (Full tune tiles).
+    void HoldSteps(const std::vector<int>& slots);
+    void ReleaseSteps();
+
     // Draws frames at the stage (the first one ends the fade-in) and returns the pixels.
     const std::vector<uint32_t>& Draw(int stageValue, int frames = 2);
     // Draws until the Lattice shows a picture of the newest data (it compiles on its own thread).
@@ -41,6 +48,8 @@ public:
     uint32_t Pixel(float x, float y) const;
     // Pixels inside a rectangle (device-independent) that differ clearly from the background.
     size_t InkIn(const RectF& rect) const;
+    // Pixels inside the rectangle brighter than any panel (text, lines, marks, buttons).
+    size_t BrightIn(const RectF& rect) const;
     // Pixels inside the rectangle that are a saturated blue (the Lattice's voxels and membranes).
     size_t BlueIn(const RectF& rect) const;
 
@@ -51,6 +60,7 @@ private:
     std::unique_ptr<SimulatedTimerKernel> kernel_;
     std::unique_ptr<App> app_;
     bool ready_ = false;
+    std::atomic<bool> release_{false};
     std::vector<uint32_t> pixels_;
     uint32_t width_ = 0, height_ = 0;
 };

@@ -1,0 +1,17 @@
+#!/bin/sh
+# Renders every screen offscreen under Wine and refreshes the README's screenshots in docs/screens.
+# The full set (one image per stage and GPU Clean phase) stays in build/mingw/screens for review.
+set -eu
+cd "$(dirname "$0")/.."
+sh scripts/build.sh
+out="$PWD/build/mingw/screens"
+mkdir -p "$out" docs/screens
+prefix="$PWD/build/mingw/wineprefix"
+# Wine's drive Z: is the Unix root.
+windows_out="Z:$(printf '%s' "$out" | tr / '\\')"
+QV_SCREENS_DIR="$windows_out" WINEDEBUG=-all sh scripts/wine-run.sh "$prefix" build/mingw/bin/quorvantis_tests.exe \
+    --gtest_filter='OffscreenWindow.EveryStage*:OffscreenWindow.GpuClean*'
+for name in home measure full-tune; do
+    cp "$out/$name.png" "docs/screens/$name.png"
+done
+echo "Screens written to $out; README images refreshed in docs/screens."
