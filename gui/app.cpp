@@ -683,10 +683,9 @@ LRESULT App::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         SetCapture(window_);
         return 0;
     case WM_LBUTTONUP:
-        if (buttonDown_) {
-            pending_.click = true;
-            pending_.clickX = static_cast<float>(static_cast<short>(LOWORD(lParam))) * 96 / dpi_;
-            pending_.clickY = static_cast<float>(static_cast<short>(HIWORD(lParam))) * 96 / dpi_;
+        if (buttonDown_ && queuedClicks_ < clicks_.size()) {
+            clicks_[queuedClicks_++] = {static_cast<float>(static_cast<short>(LOWORD(lParam))) * 96 / dpi_,
+                                        static_cast<float>(static_cast<short>(HIWORD(lParam))) * 96 / dpi_};
         }
         buttonDown_ = false;
         pending_.down = false;

@@ -150,6 +150,9 @@ private:
     bool trayPresent_ = false;
     HICON bigIcon_ = nullptr, smallIcon_ = nullptr, trayIcon_ = nullptr;
     FrameInput pending_;  // input gathered by the window procedure for the next frame
+    // Clicks wait their turn, one per frame: two quick clicks during one slow frame are two clicks.
+    std::array<std::pair<float, float>, 8> clicks_{};
+    size_t queuedClicks_ = 0;
     bool buttonDown_ = false;
     float scroll_ = 0;
     bool cursorHand_ = false;

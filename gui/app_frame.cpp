@@ -56,6 +56,13 @@ bool App::BackgroundWorkPending() const {
 
 void App::DrawFrame(double dt) {
     clock_ += dt;
+    if (queuedClicks_ > 0) {
+        pending_.click = true;
+        pending_.clickX = clicks_[0].first;
+        pending_.clickY = clicks_[0].second;
+        std::copy(clicks_.begin() + 1, clicks_.begin() + static_cast<std::ptrdiff_t>(queuedClicks_), clicks_.begin());
+        --queuedClicks_;
+    }
     ui_.BeginFrame(pending_, dt, clock_);
     // Clicks, Enter and the wheel belong to one frame; the pointer stays where it is.
     pending_.click = false;

@@ -1,6 +1,7 @@
 // The step screens (confirmation, item list, failure and result panels), the GPU Clean screen,
 // the Full tune tiles and the review screen with the restart buttons.
 #include <algorithm>
+#include <array>
 
 #include "foundation/text.h"
 #include "gui/app.h"
@@ -426,21 +427,24 @@ void App::DrawFullTune(const RectF& area) {
         int slot;
         int kind;  // 0 running step, 1 restore point failed, 2 driver choice, 3 Afterburner start
     };
-    std::vector<Tile> tiles;
+    // At most one tile per slot plus the three choice tiles; kept off the heap since it is rebuilt every frame.
+    std::array<Tile, kSlotCount + 3> tiles{};
+    size_t count = 0;
+    auto add = [&](int slot, int kind) { tiles[count++] = Tile{slot, kind}; };
     for (int slot = 0; slot < kSlotCount; ++slot) {
-        if (workflow_.Busy(slot)) tiles.push_back({slot, 0});
+        if (workflow_.Busy(slot)) add(slot, 0);
     }
     const int prepare = workflow_.State(SlotPrepare);
-    if ((prepare == StepFailed || prepare == StepStopped) && !restoreFailureAccepted_) tiles.push_back({SlotPrepare, 1});
+    if ((prepare == StepFailed || prepare == StepStopped) && !restoreFailureAccepted_) add(SlotPrepare, 1);
     const int phase = workflow_.GpuCleanPhase();
     if (workflow_.want[SlotGpuDriver] && !gpuDriverSkipped_ && !workflow_.Busy(SlotGpuDriver) &&
         (phase == GpuPhaseFound || phase == GpuPhaseDownloaded || phase == GpuPhaseFailed || phase == GpuPhaseManual)) {
-        tiles.push_back({SlotGpuDriver, 2});
+        add(SlotGpuDriver, 2);
     }
-    if (afterburnerWaiting_) tiles.push_back({SlotAfterburner, 3});
-    if (tiles.empty()) return;
-    const TileGrid grid = FullTuneTiles(static_cast<int>(tiles.size()), area.Width(), area.Height());
-    for (size_t i = 0; i < tiles.size(); ++i) {
+    if (afterburnerWaiting_) add(SlotAfterburner, 3);
+    if (count == 0) return;
+    const TileGrid grid = FullTuneTiles(static_cast<int>(count), area.Width(), area.Height());
+    for (size_t i = 0; i < count; ++i) {
         const int column = static_cast<int>(i) % grid.columns, rowIndex = static_cast<int>(i) / grid.columns;
         const RectF rect = RectF::Xywh(area.left + column * (grid.tileWidth + kGap), area.top + rowIndex * (grid.tileHeight + kGap),
                                        grid.tileWidth, grid.tileHeight);

@@ -139,6 +139,19 @@ std::string ReadFileBytes(const std::wstring& path) {
     return bytes;
 }
 
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+    const UniqueKernelHandle file =
+        AdoptFileHandle(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    for (size_t at = 0; at < bytes.size();) {
+        DWORD written = 0;
+        const DWORD part = static_cast<DWORD>(std::min<size_t>(bytes.size() - at, 1 << 24));
+        if (!WriteFile(file.get(), bytes.data() + at, part, &written, nullptr) || written == 0) return false;
+        at += written;
+    }
+    return true;
+}
+
 ProgramRun RunProgram(const std::wstring& executable, const std::wstring& arguments, uint32_t timeoutMs) {
     ProgramRun run;
     TempFolder folder;

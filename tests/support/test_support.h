@@ -120,6 +120,7 @@ private:
 std::wstring BinDirectory();  // the folder holding the test executable, the program and the helpers
 std::wstring ChildPath();     // the qv_child helper
 std::string ReadFileBytes(const std::wstring& path);
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 void DeleteTree(const std::wstring& path);
 
 struct ProgramRun {

@@ -1,0 +1,49 @@
+#pragma once
+// Which hosts each kind of vendor download may come from, and how an address is taken apart.
+// One table holds every vendor host the program talks to; tests pass one of their own.
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+enum VendorHostKind : int {
+    NvidiaLookup = 0,
+    NvidiaDownload = 1,
+    AmdDownload = 2,
+    PackageIndex = 3,
+    SevenZip = 4,
+    AfterburnerMirror = 5,
+};
+inline constexpr int kVendorHostKinds = 6;
+
+struct VendorHosts {
+    // Allowed names per kind, lower case. NvidiaDownload also allows any subdomain of its names.
+    std::array<std::vector<std::wstring>, kVendorHostKinds> allowed;
+    // Where the requests the program composes itself go ("host" or "host:port").
+    std::wstring nvidiaLookup;
+    std::wstring packageGallery;
+    std::wstring sevenZipWeb;
+    std::wstring amdSupport;  // named in the Referer of AMD downloads
+    std::wstring afterburnerMirror;
+};
+
+// The real vendor hosts.
+const VendorHosts& ProductVendorHosts();
+
+// Whole names only, compared without regard to case; subdomains only for NvidiaDownload.
+bool HostAllowed(const VendorHosts& hosts, int kind, std::wstring_view host);
+
+struct UrlParts {
+    std::wstring scheme;  // lower case
+    std::wstring host;    // lower case
+    uint16_t port = 0;    // 0 when the address names none
+    std::wstring path;    // from the first "/", or "/" when absent
+    std::wstring query;   // from "?", or empty
+};
+// Splits "scheme://host[:port][/path][?query]"; false for anything else, for user names in the
+// authority (a "vendor.com@elsewhere" trick), and for parts longer than 256 (host), 4096 (path) or
+// 2048 (query) characters.
+bool SplitUrl(std::wstring_view url, UrlParts& parts);
+// An https address whose host is allowed for the kind.
+bool VendorAddressAllowed(const VendorHosts& hosts, int kind, std::wstring_view url);
