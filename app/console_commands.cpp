@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "app/console_benchmark.h"
+#include "app/console_driver.h"
 #include "app/console_flow.h"
 #include "app/console_tweaks.h"
 #include "foundation/elevation.h"
@@ -12,6 +13,7 @@
 #include "foundation/system.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
+#include "gpu/driver_clean.h"
 #include "health/guard.h"
 #include "health/health_check.h"
 #include "service/service_control.h"
@@ -20,8 +22,9 @@
 namespace {
 
 // Commands that change the machine run one at a time, machine-wide, and never beside the GUI.
-constexpr const wchar_t* kLockedCommands[] = {L"",      L"install",     L"uninstall", L"start",   L"stop",   L"ppm",
-                                              L"gpu",   L"afterburner", L"benchmark", L"prepare", L"memory", L"storage"};
+constexpr const wchar_t* kLockedCommands[] = {L"",        L"install",     L"uninstall", L"start",   L"stop",
+                                              L"ppm",     L"gpu",         L"afterburner", L"benchmark", L"prepare",
+                                              L"memory",  L"storage",     L"check-driver", L"driver"};
 
 bool IsLockedCommand(const std::wstring& command) {
     for (const wchar_t* locked : kLockedCommands) {
@@ -40,6 +43,8 @@ int RunLockedCommand(const Options& options, const std::vector<std::wstring>& ar
     const std::wstring& command = options.command;
     // The benchmark changes nothing permanent, so it runs with whatever rights it has.
     if (command == L"benchmark") return RunConsoleBenchmark(options);
+    // A lookup only reads the adapter and asks the vendor.
+    if (command == L"check-driver") return ConsoleCheckDriver(ProductDriverTools());
     const int rights = RequireElevationConsole(options, arguments);
     if (rights != kElevationContinue) return rights;
     if (command == L"install") return RunConsoleFlow(options, false);
@@ -52,6 +57,7 @@ int RunLockedCommand(const Options& options, const std::vector<std::wstring>& ar
     if (command.empty()) return RunConsoleFlow(options, true);
     if (command == L"ppm") return ConsolePpmStep(options) == 1 ? 1 : 0;
     if (command == L"gpu") return ConsoleGpuStep(options) == 1 ? 1 : 0;
+    if (command == L"driver") return ConsoleApplyDriver(options, ProductDriverTools());
     if (command == L"prepare" || command == L"memory" || command == L"storage") return RunSingleTweakCommand(options);
     return CommandNotInThisBuild(command);
 }

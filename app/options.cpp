@@ -33,6 +33,8 @@ constexpr CommandSwitchRow kCommandSwitches[] = {
     {L"--apply-prepare", L"prepare"},
     {L"--apply-memory", L"memory"},
     {L"--apply-storage", L"storage"},
+    {L"--check-driver", L"check-driver"},
+    {L"--apply-driver", L"driver"},
     {L"--help", L"help"},
     {L"-h", L"help"},
     {L"/?", L"help"},

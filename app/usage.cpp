@@ -72,6 +72,10 @@ constexpr const wchar_t* kUsageBody =
     L"  Quorvantis.exe --no-pause            Do not pause at the end, and skip the\n"
     L"                                       per-tweak dwell (scripting).\n"
     L"  Quorvantis.exe --service             Internal: service entry point (SCM only).\n"
+    L"  Quorvantis.exe --check-driver        Look up the graphics driver the vendor publishes\n"
+    L"                                       for this PC. Changes nothing.\n"
+    L"  Quorvantis.exe --apply-driver        Download and verify the vendor's package and\n"
+    L"                                       install only its display driver (asks first).\n"
     L"\n";
 
 }  // namespace

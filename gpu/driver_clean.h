@@ -1,0 +1,44 @@
+#pragma once
+// GPU Clean: find the driver the vendor publishes for this machine, download and verify it, and
+// install only the display driver from it. Nothing is installed until InstallGpuDriver.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "gpu/driver_offer.h"
+#include "gpu/vendor_hosts.h"
+
+class Feed;
+
+// Whether a downloaded program carries a valid signature from the expected publisher.
+using SignatureCheck = std::function<bool(const std::wstring& path, const std::wstring& publisher, std::wstring& error)>;
+// The real check: WinVerifyTrust, then the signer's subject name.
+bool VerifyPublisherSignature(const std::wstring& path, const std::wstring& publisher, std::wstring& error);
+
+// Everything GPU Clean reaches outside the program. The product's is fixed (real vendor hosts,
+// the system's own tools, 7-Zip under Program Files, the real signature check); tests pass theirs.
+struct DriverTools {
+    const VendorHosts* hosts = nullptr;
+    std::wstring tar;
+    std::wstring pnputil;
+    std::vector<std::wstring> sevenZipPaths;  // where an installed 7z.exe may be, in order
+    SignatureCheck verifySignature;
+};
+const DriverTools& ProductDriverTools();
+
+inline constexpr const wchar_t* kNvidiaPublisher = L"NVIDIA Corporation";
+inline constexpr const wchar_t* kSevenZipPublisher = L"Igor Pavlov";
+
+// The offer for this machine's adapter; an empty offer when stopped first.
+GpuDriverOffer FindDriverOffer(const DriverTools& tools, Feed* feed, const std::atomic<bool>& stop);
+
+// 0 downloaded (or reused), 1 failed (offer.error says why), 2 stopped.
+int DownloadGpuDriver(const DriverTools& tools, Feed* feed, GpuDriverOffer& offer, const std::atomic<bool>& stop);
+
+std::wstring FindSevenZip(const DriverTools& tools);
+// The 7-Zip path, installing 7-Zip first when needed; empty on failure with the error.
+std::wstring EnsureSevenZip(const DriverTools& tools, Feed* feed, std::wstring& error);
+// 0 installed, 1 failed (offer.error says why).
+int InstallGpuDriver(const DriverTools& tools, Feed* feed, GpuDriverOffer& offer);

@@ -1,0 +1,131 @@
+// The package download: into the driver folder through a partial file, hashed on the way,
+// checked for the AMD digest, the executable header, its size and (NVIDIA) its signature.
+#include <windows.h>
+
+#include <chrono>
+
+#include "foundation/feed.h"
+#include "foundation/log.h"
+#include "foundation/text.h"
+#include "foundation/unique_handle.h"
+#include "gpu/driver_clean.h"
+#include "gpu/driver_text.h"
+#include "gpu/vendor_fetch.h"
+
+namespace {
+
+constexpr uint64_t kSmallestPackage = 0x1FFFFFF;  // an installer package is larger than this
+
+bool Cancelled(Feed* feed, const std::atomic<bool>& stop) { return stop.load() || (feed != nullptr && feed->CancelQuery()); }
+
+bool FileSize(const std::wstring& path, uint64_t& size) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
+    size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return true;
+}
+
+int Fail(GpuDriverOffer& offer, const std::wstring& text) {
+    offer.error = text;
+    return 1;
+}
+
+}  // namespace
+
+int DownloadGpuDriver(const DriverTools& tools, Feed* feed, GpuDriverOffer& offer, const std::atomic<bool>& stop) {
+    if (Cancelled(feed, stop)) return 2;
+    if (!offer.found || offer.url.empty() || !offer.spaceOk) return Fail(offer, L"There is no package to download.");
+    const bool amd = offer.vendor == GpuAmd;
+    if (!VendorAddressAllowed(*tools.hosts, amd ? AmdDownload : NvidiaDownload, offer.url)) {
+        return Fail(offer, L"The package address is not on the vendor site.");
+    }
+    const std::wstring folder = DriverFolder();
+    if (folder.find(L'"') != std::wstring::npos || !EnsureFolder(folder)) return Fail(offer, L"The driver folder path is not usable.");
+    const std::wstring package = folder + L"\\" + PackageFileName(offer.url);
+    uint64_t existing = 0;
+    // Without a published digest a package on disk of the published size is trusted as before.
+    if (offer.sha256.empty() && FileSize(package, existing) && existing > kSmallestPackage &&
+        (offer.size == 0 || existing == offer.size) && IsExecutableFile(package)) {
+        offer.localPath = package;
+        offer.size = existing;
+        offer.error.clear();
+        LogInfo(L"Using the package already downloaded.");
+        if (feed != nullptr) feed->Progress(1.0, 0, 0);
+        return 0;
+    }
+    if (package.find(L'"') != std::wstring::npos) return Fail(offer, L"The package name is not usable.");
+    const std::wstring partial = package + L".partial";
+    UniqueKernelHandle file =
+        AdoptFileHandle(CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return Fail(offer, L"Could not create the download file.");
+
+    Sha256Hasher hasher;
+    const auto started = std::chrono::steady_clock::now();
+    const auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(); };
+    if (feed != nullptr) feed->Stage(L"GPU CLEAN", L"downloading the driver package");
+    LogInfo(L"Downloading " + (offer.packageName.empty() ? std::wstring(L"the driver") : offer.packageName) +
+            (offer.version.empty() ? L"" : L" " + offer.version) + L".");
+    if (feed != nullptr) feed->Progress(0, 0, 0);
+    FetchResult result;
+    std::wstring fetchError;
+    const uint64_t offered = offer.size;
+    const bool fetched = VendorFetch(
+        *tools.hosts, amd ? AmdDownload : NvidiaDownload, L"GET", offer.url, amd, 0xFC000000ull,
+        [&](const uint8_t* chunk, size_t length, uint64_t received, uint64_t contentLength) {
+            if (stop.load()) return false;
+            DWORD written = 0;
+            if (!WriteFile(file.get(), chunk, static_cast<DWORD>(length), &written, nullptr) || written != length) return false;
+            hasher.Add(chunk, length);
+            if (feed != nullptr) {
+                const uint64_t total = contentLength != 0 ? contentLength : offered;
+                const double seconds = elapsed();
+                if (total == 0) {
+                    feed->Progress(0, seconds, 0);
+                } else {
+                    const double f = std::min(1.0, static_cast<double>(received) / static_cast<double>(total));
+                    feed->Progress(f, seconds, f > 0.02 ? (1 - f) * seconds / f : 0);
+                }
+            }
+            return true;
+        },
+        result, fetchError, stop);
+    file.reset();
+    if (!fetched) {
+        DeleteFileW(partial.c_str());
+        if (Cancelled(feed, stop) || result.stopped) return 2;
+        return Fail(offer, fetchError.empty() ? L"The download failed." : fetchError);
+    }
+    if (!offer.sha256.empty()) {
+        const std::wstring digest = hasher.Finish();
+        if (digest.empty()) {
+            DeleteFileW(partial.c_str());
+            return Fail(offer, L"Could not hash the package.");
+        }
+        if (!SameDigest(digest, offer.sha256)) {
+            DeleteFileW(partial.c_str());
+            return Fail(offer, L"The AMD package hash did not match the published hash.");
+        }
+    }
+    if (!MoveFileExW(partial.c_str(), package.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        DeleteFileW(partial.c_str());
+        return Fail(offer, L"Could not finish saving the package.");
+    }
+    uint64_t size = 0;
+    if (!FileSize(package, size)) return Fail(offer, L"The package did not save.");
+    if (size <= kSmallestPackage || !IsExecutableFile(package)) {
+        DeleteFileW(package.c_str());
+        return Fail(offer, L"The download was not an installer package.");
+    }
+    // NVIDIA's setup runs elevated: only a package NVIDIA signed is kept.
+    std::wstring signatureError;
+    if (!amd && !tools.verifySignature(package, kNvidiaPublisher, signatureError)) {
+        DeleteFileW(package.c_str());
+        return Fail(offer, L"The package is not signed by NVIDIA, so it was deleted. " + signatureError);
+    }
+    offer.localPath = package;
+    offer.size = size;
+    offer.error.clear();
+    if (feed != nullptr) feed->Progress(1.0, elapsed(), 0);
+    LogInfo(L"Download complete.");
+    return 0;
+}

@@ -1,0 +1,196 @@
+// GPU Clean end to end inside the test: the offer looked up from a planted adapter, the package
+// downloaded from the local vendor server and verified, and the trimmed install run through
+// fake vendor tools (7-Zip bootstrap included).
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+
+#include "foundation/system.h"
+#include "foundation/text.h"
+#include "gpu/driver_clean.h"
+#include "gpu/vendor_fetch.h"
+#include "support/driver_test_kit.h"
+#include "support/vendor_test_server.h"
+
+namespace {
+
+constexpr size_t kPackageSize = 0x2000000 + 4096;  // the smallest full driver, and a little more
+
+void PlantAdapter(int index, const wchar_t* desc, const wchar_t* provider, const wchar_t* hardwareId, const wchar_t* version) {
+    const std::wstring key = ScopedDisplayAdapters::Key(index);
+    WriteString(RegRoot::LocalMachine, key, L"DriverDesc", desc);
+    WriteString(RegRoot::LocalMachine, key, L"ProviderName", provider);
+    WriteString(RegRoot::LocalMachine, key, L"MatchingDeviceId", hardwareId);
+    WriteString(RegRoot::LocalMachine, key, L"DriverVersion", version);
+}
+
+class GpuClean : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.Ready()) << ToUtf8(server.Problem());
+        adapters = std::make_unique<ScopedDisplayAdapters>();
+        kit = std::make_unique<DriverTestKit>();
+    }
+    void TearDown() override {
+        kit.reset();
+        adapters.reset();
+    }
+    void PlantNvidia(const std::wstring& packageUrl, const std::string& package) {
+        PlantAdapter(0, L"NVIDIA GeForce RTX 4070", L"NVIDIA", L"pci\\ven_10de&dev_2786&subsys_51431458", L"31.0.15.3713");
+        ASSERT_TRUE(server.PlaceFile(L"nvidia-answer.json",
+                                     ToUtf8(L"{\"Success\":\"1\",\"IDS\":[{\"downloadInfo\":{\"DriverAttributes\":{},\"Version\":"
+                                            L"\"566.36\",\"Name\":\"GeForce Game Ready Driver\",\"DownloadURLAdmin\":null,"
+                                            L"\"DownloadURL\":\"" +
+                                            packageUrl + L"\"}}]}")));
+        if (!package.empty()) {
+            ASSERT_TRUE(server.PlaceFile(L"566.36-desktop.exe", package));
+        }
+    }
+    void PlantAmd(const std::string& package, const std::string& digest, const std::wstring& url) {
+        PlantAdapter(0, L"AMD Radeon RX 7800 XT", L"Advanced Micro Devices, Inc.", L"pci\\ven_1002&dev_747e", L"31.0.24033.1003");
+        const std::string script = "$packageArgs = @{\n  url64 = '" + ToUtf8(url) + "'\n  checksum64 = '" + digest + "'\n}\n";
+        ASSERT_TRUE(server.PlaceFile(L"amd-index.nupkg",
+                                     FakeArchive({{"tools/chocolateyinstall.ps1", script}, {"amd.nuspec", "<package/>"}}, false, 0)));
+        if (!package.empty()) {
+            ASSERT_TRUE(server.PlaceFile(L"amd-package.exe", package));
+        }
+    }
+
+    VendorTestServer& server = VendorTestServer::Get();
+    std::unique_ptr<ScopedDisplayAdapters> adapters;
+    std::unique_ptr<DriverTestKit> kit;
+    std::atomic<bool> stop{false};
+};
+
+}  // namespace
+
+TEST_F(GpuClean, NvidiaOfferDownloadReuseAndTrimmedInstallWithSevenZipFirst) {
+    const std::string package = FakeArchive({{"setup.exe", "", true}, {"Display.Driver/nvlddmkm.sys", "driver"}}, true, kPackageSize);
+    PlantNvidia(server.Url(L"/files/566.36-desktop.exe"), package);
+
+    GpuDriverOffer offer = FindDriverOffer(kit->Tools(), nullptr, stop);
+    ASSERT_TRUE(offer.found) << ToUtf8(offer.error);
+    EXPECT_EQ(offer.vendor, GpuNvidia);
+    EXPECT_EQ(offer.adapterName, L"NVIDIA GeForce RTX 4070");
+    EXPECT_EQ(offer.currentDriver, L"Windows driver  31.0.15.3713");
+    EXPECT_EQ(offer.version, L"566.36");
+    EXPECT_EQ(offer.size, kPackageSize);  // from a HEAD request
+    EXPECT_TRUE(offer.spaceOk) << ToUtf8(offer.error);
+    EXPECT_EQ(offer.notes, L"About 32 MB.");
+    // The first question names the whole device key, percent-encoded.
+    EXPECT_GE(server.RequestsContaining("%222786_10DE_5143_1458%22"), 1u);
+
+    ASSERT_EQ(DownloadGpuDriver(kit->Tools(), nullptr, offer, stop), 0) << ToUtf8(offer.error);
+    EXPECT_EQ(offer.localPath, DriverFolder() + L"\\566.36-desktop.exe");
+    EXPECT_EQ(ReadFileBytes(offer.localPath).size(), kPackageSize);
+    EXPECT_FALSE(FileExists(offer.localPath + L".partial"));
+    // Downloaded once: the same package on disk is used again without a request.
+    const size_t gets = server.RequestsContaining("GET /files/566.36-desktop.exe");
+    ASSERT_EQ(DownloadGpuDriver(kit->Tools(), nullptr, offer, stop), 0);
+    EXPECT_EQ(server.RequestsContaining("GET /files/566.36-desktop.exe"), gets);
+
+    ScopedEnvironment setupExit(L"QV_FAKE_EXIT_setup", L"3010");  // a success that asks for a restart
+    ASSERT_EQ(InstallGpuDriver(kit->Tools(), nullptr, offer), 0) << ToUtf8(offer.error);
+    EXPECT_TRUE(FileExists(kit->SevenZipPath()));
+    const std::string calls = kit->ToolCalls();
+    EXPECT_NE(calls.find("7z2605-x64.exe\" /S"), std::string::npos) << calls;
+    EXPECT_NE(calls.find("setup.exe\" -s -n Display.Driver Display.PhysX -log:"), std::string::npos) << calls;
+    EXPECT_FALSE(FileExists(DriverFolder() + L"\\nvidia-unpack"));
+    // Signed by their publishers: the package when it arrives and again before it runs, then 7-Zip.
+    EXPECT_EQ(kit->SignatureChecks(),
+              (std::vector<std::wstring>{kNvidiaPublisher, kNvidiaPublisher, kSevenZipPublisher}));
+}
+
+TEST_F(GpuClean, AnUnsignedOrOffSitePackageIsNeverKeptOrRun) {
+    const std::string package = FakeArchive({{"setup.exe", "", true}}, true, kPackageSize);
+    PlantNvidia(server.ForeignUrl(L"/files/566.36-desktop.exe"), package);
+    GpuDriverOffer offer = FindDriverOffer(kit->Tools(), nullptr, stop);
+    EXPECT_FALSE(offer.found);
+    EXPECT_EQ(offer.error, L"NVIDIA returned a package that is not on its download site.");
+
+    PlantNvidia(server.Url(L"/files/566.36-desktop.exe"), package);
+    offer = FindDriverOffer(kit->Tools(), nullptr, stop);
+    ASSERT_TRUE(offer.found) << ToUtf8(offer.error);
+    kit->refuseSignatures = true;
+    EXPECT_EQ(DownloadGpuDriver(kit->Tools(), nullptr, offer, stop), 1);
+    EXPECT_EQ(offer.error, L"The package is not signed by NVIDIA, so it was deleted. It carries no signature.");
+    EXPECT_FALSE(FileExists(DriverFolder() + L"\\566.36-desktop.exe"));
+
+    // A package path outside the driver folder is refused even though the file exists.
+    kit->refuseSignatures = false;
+    TempFolder elsewhere;
+    offer.localPath = elsewhere.File(L"setup.exe");
+    CopyFileW(kit->FakeToolPath().c_str(), offer.localPath.c_str(), FALSE);
+    EXPECT_EQ(InstallGpuDriver(kit->Tools(), nullptr, offer), 1);
+    EXPECT_EQ(offer.error, L"There is no downloaded package to install.");
+    offer.localPath = DriverFolder() + L"\\..\\setup.exe";
+    EXPECT_EQ(InstallGpuDriver(kit->Tools(), nullptr, offer), 1);
+    EXPECT_EQ(kit->ToolCalls().find("setup.exe"), std::string::npos);
+}
+
+TEST_F(GpuClean, AmdDigestCheckedAndOnlyDisplayInfsInstalledThroughPnputil) {
+    const std::string inf = "[Version]\r\n[Manufacturer]\r\nServiceBinary=%13%\\amdkmdag.sys\r\n";
+    const std::string nested = FakeArchive({{"Display/WT6B_INF/inner.inf", inf}}, false, 0);
+    const std::string package = FakeArchive(
+        {{"Packages/Drivers/Display/WT6A_INF/u0412345.inf", inf},
+         {"Packages/Drivers/HDMI_Audio/hdmi.inf", inf},               // a side driver that names it too
+         {"Packages/Drivers/Chipset/chipset.inf", "[Version]\r\n"},  // not the display driver
+         {"Packages/Drivers/Display/extra.zip", nested},
+         {"Bin64/Setup.exe", "", true}},
+        true, kPackageSize);
+    const std::wstring url = server.Url(L"/files/amd-package.exe");
+    PlantAmd(package, Sha256Hex(package), url);
+
+    GpuDriverOffer offer = FindDriverOffer(kit->Tools(), nullptr, stop);
+    ASSERT_TRUE(offer.found) << ToUtf8(offer.error);
+    EXPECT_EQ(offer.vendor, GpuAmd);
+    EXPECT_EQ(offer.sha256.size(), 64u);
+    EXPECT_FALSE(FileExists(DriverFolder() + L"\\amd-index"));  // the index is removed after reading
+    EXPECT_NE(kit->ToolCalls().find("tar.exe\" -xf \""), std::string::npos);
+
+    // A published digest in other letter case still matches.
+    for (wchar_t& c : offer.sha256) c = static_cast<wchar_t>(towupper(c));
+    ASSERT_EQ(DownloadGpuDriver(kit->Tools(), nullptr, offer, stop), 0) << ToUtf8(offer.error);
+    ASSERT_EQ(InstallGpuDriver(kit->Tools(), nullptr, offer), 0) << ToUtf8(offer.error);
+    const std::string calls = kit->ToolCalls();
+    EXPECT_NE(calls.find("u0412345.inf\" /install"), std::string::npos) << calls;
+    EXPECT_NE(calls.find("inner.inf\" /install"), std::string::npos) << calls;
+    EXPECT_EQ(calls.find("hdmi.inf"), std::string::npos) << calls;
+    EXPECT_EQ(calls.find("chipset.inf"), std::string::npos) << calls;
+    EXPECT_EQ(calls.find("Setup.exe"), std::string::npos) << calls;  // the suite installer never runs
+    EXPECT_FALSE(FileExists(DriverFolder() + L"\\amd-unpack"));
+    EXPECT_TRUE(FileExists(offer.localPath));  // kept for a manual install
+
+    // A wrong digest: the package is downloaded again, refused and not left behind.
+    offer.sha256 = std::wstring(64, L'0');
+    EXPECT_EQ(DownloadGpuDriver(kit->Tools(), nullptr, offer, stop), 1);
+    EXPECT_EQ(offer.error, L"The AMD package hash did not match the published hash.");
+    EXPECT_FALSE(FileExists(offer.localPath + L".partial"));
+}
+
+TEST_F(GpuClean, AmdIndexThatPointsElsewhereOrPackagesThatAreNotInstallersAreRefused) {
+    PlantAmd("", std::string(63, 'a'), L"https://drivers.example.com/whql-amd-software-adrenalin-edition-24.12.1-win10.exe");
+    GpuDriverOffer offer = FindDriverOffer(kit->Tools(), nullptr, stop);
+    EXPECT_FALSE(offer.found);
+    EXPECT_EQ(offer.error, L"The AMD index did not point at an official package.");
+
+    // 63 digest characters: no digest, still found; a body that is not an installer is deleted.
+    const std::string notInstaller(kPackageSize, 'x');
+    PlantAmd(notInstaller, std::string(63, 'a'), server.Url(L"/files/amd-package.exe"));
+    offer = FindDriverOffer(kit->Tools(), nullptr, stop);
+    ASSERT_TRUE(offer.found) << ToUtf8(offer.error);
+    EXPECT_TRUE(offer.sha256.empty());
+    EXPECT_EQ(DownloadGpuDriver(kit->Tools(), nullptr, offer, stop), 1);
+    EXPECT_EQ(offer.error, L"The download was not an installer package.");
+    EXPECT_FALSE(FileExists(DriverFolder() + L"\\amd-package.exe"));
+}
+
+TEST(DriverSignature, TheRealCheckRefusesAnUnsignedProgram) {
+    std::wstring error;
+    EXPECT_FALSE(VerifyPublisherSignature(BinDirectory() + L"\\fake_vendor_tool.exe", kNvidiaPublisher, error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(VerifyPublisherSignature(BinDirectory() + L"\\no-such-file.exe", kNvidiaPublisher, error));
+}

@@ -1,0 +1,167 @@
+// The vendor and system tools GPU Clean runs, played by one program that acts by its own file
+// name (copied under each name by the tests):
+//   7z.exe x -y -o"<dir>" "<archive>"      unpacks a test archive
+//   tar.exe -xf "<archive>" -C "<dir>"     the same
+//   pnputil.exe /add-driver "<inf>" ...    records the call
+//   setup.exe -s -n ...                    records the call (a vendor setup)
+//   7z2605-x64.exe /S                      installs this program as 7-Zip's 7z.exe
+// Test archives: optionally "MZ\n", then "QVPKG\n", then entries "F <size> <path>\n<bytes>" (a
+// file) and "X <path>\n" (a copy of this program), up to "END\n"; anything after is padding.
+// Every call appends its command line to QV_FAKE_TOOL_LOG when set. QV_FAKE_EXIT_<name> sets the
+// exit code, QV_FAKE_HANG_<name> a wait in milliseconds before exiting. The installer puts 7z.exe
+// under QV_FAKE_INSTALL_DIR when set, else under Program Files.
+#include <windows.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::wstring Environment(const std::wstring& name) {
+    wchar_t buffer[4096];
+    const DWORD n = GetEnvironmentVariableW(name.c_str(), buffer, 4096);
+    return n > 0 && n < 4096 ? std::wstring(buffer, n) : std::wstring();
+}
+
+std::wstring SelfPath() {
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    return self;
+}
+
+std::string Narrow(const std::wstring& wide) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), static_cast<int>(wide.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+// Archive paths use "/", as real archives do.
+std::wstring EntryPath(const std::string& text) {
+    const int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), n);
+    for (wchar_t& c : out) {
+        if (c == L'/') c = L'\\';
+    }
+    return out;
+}
+
+void Record() {
+    const std::wstring log = Environment(L"QV_FAKE_TOOL_LOG");
+    if (log.empty()) return;
+    HANDLE f = CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return;
+    const std::string line = Narrow(GetCommandLineW()) + "\n";
+    DWORD written = 0;
+    WriteFile(f, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    CloseHandle(f);
+}
+
+std::string ReadAll(const std::wstring& path) {
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return {};
+    std::string bytes;
+    char chunk[65536];
+    DWORD read = 0;
+    while (ReadFile(f, chunk, sizeof(chunk), &read, nullptr) && read > 0) bytes.append(chunk, read);
+    CloseHandle(f);
+    return bytes;
+}
+
+void MakeParents(const std::wstring& path) {
+    for (size_t at = path.find(L'\\', 3); at != std::wstring::npos; at = path.find(L'\\', at + 1)) {
+        CreateDirectoryW(path.substr(0, at).c_str(), nullptr);
+    }
+}
+
+bool WriteAll(const std::wstring& path, const char* data, size_t size) {
+    MakeParents(path);
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const BOOL ok = WriteFile(f, data, static_cast<DWORD>(size), &written, nullptr);
+    CloseHandle(f);
+    return ok && written == size;
+}
+
+// 0 unpacked; 2 not a test archive (as 7-Zip says for a file it cannot open).
+int Unpack(const std::wstring& archive, const std::wstring& folder) {
+    const std::string bytes = ReadAll(archive);
+    size_t at = bytes.rfind("MZ\n", 0) == 0 ? 3 : 0;
+    if (bytes.compare(at, 6, "QVPKG\n") != 0) return 2;
+    at += 6;
+    CreateDirectoryW(folder.c_str(), nullptr);
+    while (at < bytes.size()) {
+        const size_t end = bytes.find('\n', at);
+        if (end == std::string::npos) return 2;
+        const std::string line = bytes.substr(at, end - at);
+        at = end + 1;
+        if (line == "END") break;
+        if (line.rfind("X ", 0) == 0) {
+            const std::wstring target = folder + L"\\" + EntryPath(line.substr(2));
+            MakeParents(target);
+            if (!CopyFileW(SelfPath().c_str(), target.c_str(), FALSE)) return 2;
+        } else if (line.rfind("F ", 0) == 0) {
+            const size_t space = line.find(' ', 2);
+            if (space == std::string::npos) return 2;
+            const size_t size = std::stoull(line.substr(2, space - 2));
+            if (at + size > bytes.size()) return 2;
+            if (!WriteAll(folder + L"\\" + EntryPath(line.substr(space + 1)), bytes.data() + at, size)) return 2;
+            at += size;
+        } else {
+            return 2;
+        }
+    }
+    return 0;
+}
+
+std::wstring Stem() {
+    std::wstring name = SelfPath();
+    name = name.substr(name.find_last_of(L'\\') + 1);
+    name = name.substr(0, name.rfind(L'.'));
+    for (wchar_t& c : name) c = static_cast<wchar_t>(towlower(c));
+    return name;
+}
+
+}  // namespace
+
+int wmain(int, wchar_t**) {
+    Record();
+    const std::wstring stem = Stem();
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    std::vector<std::wstring> args(argv, argv + argc);
+    LocalFree(argv);
+
+    int code = 0;
+    if (stem == L"7z" && args.size() >= 5 && args[1] == L"x") {
+        std::wstring out, archive;
+        for (size_t i = 2; i < args.size(); ++i) {
+            if (args[i].rfind(L"-o", 0) == 0) out = args[i].substr(2);
+            else if (args[i] != L"-y") archive = args[i];
+        }
+        code = Unpack(archive, out);
+    } else if (stem == L"tar" && args.size() >= 5) {
+        code = Unpack(args[2], args[4]);
+    } else if (stem == L"7z2605-x64") {
+        std::wstring root = Environment(L"QV_FAKE_INSTALL_DIR");
+        if (root.empty()) {
+            PWSTR known = nullptr;
+            if (SHGetKnownFolderPath(FOLDERID_ProgramFiles, 0, nullptr, &known) == S_OK) root = known;
+            CoTaskMemFree(known);
+        }
+        const std::wstring target = root + L"\\7-Zip\\7z.exe";
+        MakeParents(target);
+        std::wstring self = SelfPath();
+        code = CopyFileW(self.c_str(), target.c_str(), FALSE) ? 0 : 1;
+    }
+    const std::wstring hang = Environment(L"QV_FAKE_HANG_" + stem);
+    if (!hang.empty()) Sleep(static_cast<DWORD>(_wtoi(hang.c_str())));
+    const std::wstring exitCode = Environment(L"QV_FAKE_EXIT_" + stem);
+    if (!exitCode.empty()) code = _wtoi(exitCode.c_str());
+    return code;
+}

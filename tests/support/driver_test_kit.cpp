@@ -1,0 +1,53 @@
+#include "support/driver_test_kit.h"
+
+#include <windows.h>
+
+#include "foundation/text.h"
+#include "gpu/vendor_fetch.h"
+#include "support/vendor_test_server.h"
+
+std::string FakeArchive(const std::vector<ArchiveEntry>& entries, bool executable, size_t padTo) {
+    std::string out = executable ? "MZ\nQVPKG\n" : "QVPKG\n";
+    for (const ArchiveEntry& e : entries) {
+        if (e.copyTool) out += "X " + e.path + "\n";
+        else out += "F " + std::to_string(e.bytes.size()) + " " + e.path + "\n" + e.bytes;
+    }
+    out += "END\n";
+    if (out.size() < padTo) out.resize(padTo, '\0');
+    return out;
+}
+
+std::string Sha256Hex(const std::string& bytes) {
+    Sha256Hasher hasher;
+    hasher.Add(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    return ToUtf8(hasher.Finish());
+}
+
+std::wstring DriverTestKit::FakeToolPath() const { return BinDirectory() + L"\\fake_vendor_tool.exe"; }
+
+DriverTestKit::DriverTestKit() {
+    const std::wstring tools = folder_.Path() + L"\\tools";
+    CreateDirectoryW(tools.c_str(), nullptr);
+    CreateDirectoryW((folder_.Path() + L"\\data").c_str(), nullptr);
+    programFolders_ = std::make_unique<ScopedProgramFolders>(folder_.Path() + L"\\data");
+    for (const wchar_t* name : {L"tar.exe", L"pnputil.exe"}) {
+        CopyFileW(FakeToolPath().c_str(), (tools + L"\\" + name).c_str(), FALSE);
+    }
+    toolLog_ = folder_.Path() + L"\\tool-calls.txt";
+    environment_.push_back(std::make_unique<ScopedEnvironment>(L"QV_FAKE_TOOL_LOG", toolLog_.c_str()));
+    environment_.push_back(
+        std::make_unique<ScopedEnvironment>(L"QV_FAKE_INSTALL_DIR", (folder_.Path() + L"\\programs").c_str()));
+    const VendorTestServer& server = VendorTestServer::Get();
+    server.PlaceFileFrom(L"7z-installer.exe", FakeToolPath());
+    tools_.hosts = &server.Hosts();
+    tools_.tar = tools + L"\\tar.exe";
+    tools_.pnputil = tools + L"\\pnputil.exe";
+    tools_.sevenZipPaths = {SevenZipPath()};
+    tools_.verifySignature = [this](const std::wstring&, const std::wstring& publisher, std::wstring& error) {
+        signatureChecks_.push_back(publisher);
+        if (refuseSignatures) error = L"It carries no signature.";
+        return !refuseSignatures;
+    };
+}
+
+DriverTestKit::~DriverTestKit() = default;

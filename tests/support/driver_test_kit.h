@@ -1,0 +1,43 @@
+#pragma once
+// What the GPU Clean tests set up around the program: archives in the fake tools' format, a
+// folder of fake vendor and system tools, and the driver tools pointing at them and at the local
+// vendor server.
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "gpu/driver_clean.h"
+#include "support/test_support.h"
+
+// Entries: (path, bytes) for a file; (path, "") with copyTool for a copy of the fake tool program.
+struct ArchiveEntry {
+    std::string path;
+    std::string bytes;
+    bool copyTool = false;
+};
+// "MZ" first when it is to pass as an installer; padded with zeros to at least padTo bytes.
+std::string FakeArchive(const std::vector<ArchiveEntry>& entries, bool executable, size_t padTo);
+std::string Sha256Hex(const std::string& bytes);
+
+class DriverTestKit {
+public:
+    DriverTestKit();
+    ~DriverTestKit();
+    const DriverTools& Tools() const { return tools_; }
+    DriverTools& Tools() { return tools_; }
+    // Everything the fake tools were asked to do, one command line per line.
+    std::string ToolCalls() const { return ReadFileBytes(toolLog_); }
+    // The publishers whose signatures were checked, in order; refuse makes the check fail.
+    const std::vector<std::wstring>& SignatureChecks() const { return signatureChecks_; }
+    bool refuseSignatures = false;
+    std::wstring SevenZipPath() const { return folder_.Path() + L"\\programs\\7-Zip\\7z.exe"; }
+    std::wstring FakeToolPath() const;
+
+private:
+    TempFolder folder_;
+    std::wstring toolLog_;
+    DriverTools tools_;
+    std::vector<std::wstring> signatureChecks_;
+    std::vector<std::unique_ptr<ScopedEnvironment>> environment_;
+    std::unique_ptr<ScopedProgramFolders> programFolders_;
+};
