@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "bench/download_bench.h"
 #include "bench/gui_bench.h"
 #include "foundation/state.h"
 #include "foundation/system.h"
@@ -118,10 +119,14 @@ void HealthRunTime() {
 
 }  // namespace
 
-// "gui" runs only the window's figures.
+// "gui" runs only the window's figures, "download" only the vendor download's.
 int main(int argc, char** argv) {
     if (argc > 1 && std::string(argv[1]) == "gui") {
         GuiFigures();
+        return 0;
+    }
+    if (argc > 1 && std::string(argv[1]) == "download") {
+        DownloadFigures();
         return 0;
     }
     OverheadPerSample();
@@ -130,5 +135,6 @@ int main(int argc, char** argv) {
     CpuTuneTimings();
     HealthRunTime();
     GuiFigures();
+    DownloadFigures();
     return 0;
 }

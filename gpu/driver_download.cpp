@@ -8,6 +8,7 @@
 #include "foundation/log.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
+#include "gpu/chunk_writer.h"
 #include "gpu/driver_clean.h"
 #include "gpu/driver_text.h"
 #include "gpu/vendor_fetch.h"
@@ -69,13 +70,12 @@ int DownloadGpuDriver(const DriverTools& tools, Feed* feed, GpuDriverOffer& offe
     FetchResult result;
     std::wstring fetchError;
     const uint64_t offered = offer.size;
-    const bool fetched = VendorFetch(
+    ChunkWriter writer(file.get(), &hasher);
+    bool fetched = VendorFetch(
         *tools.hosts, amd ? AmdDownload : NvidiaDownload, L"GET", offer.url, amd, 0xFC000000ull,
         [&](const uint8_t* chunk, size_t length, uint64_t received, uint64_t contentLength) {
             if (stop.load()) return false;
-            DWORD written = 0;
-            if (!WriteFile(file.get(), chunk, static_cast<DWORD>(length), &written, nullptr) || written != length) return false;
-            hasher.Add(chunk, length);
+            if (!writer.Push(chunk, length)) return false;
             if (feed != nullptr) {
                 const uint64_t total = contentLength != 0 ? contentLength : offered;
                 const double seconds = elapsed();
@@ -89,6 +89,11 @@ int DownloadGpuDriver(const DriverTools& tools, Feed* feed, GpuDriverOffer& offe
             return true;
         },
         result, fetchError, stop);
+    // The last chunks may still be on their way to the disk; a failed write fails the download.
+    if (!writer.Finish() && fetched) {
+        fetched = false;
+        fetchError = L"Could not save the download.";
+    }
     file.reset();
     if (!fetched) {
         DeleteFileW(partial.c_str());

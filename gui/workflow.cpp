@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "foundation/text.h"
+#include "gpu/driver_clean.h"
 #include "health/monitor.h"
 
 namespace {
@@ -290,10 +291,73 @@ void Workflow::BeginGpuLookup() {
     const bool allowed = phase == GpuPhaseNone || phase == GpuPhaseFound || phase == GpuPhaseDownloaded ||
                          phase == GpuPhaseInstalled || phase == GpuPhaseFailed || phase == GpuPhaseManual;
     if (!allowed || Busy(SlotGpuDriver) || !GpuCleanAvailable()) return;
+    gpuStop.store(false);
+    SetGpuPhase(GpuPhaseLooking, L"");
+    StartWorker(SlotGpuDriver, [this](SharedState& state) {
+        state.Stage(L"GPU CLEAN", L"looking up the current driver");
+        const GpuDriverOffer offer = FindDriverOffer(*driverTools_, &state, gpuStop);
+        if (offer.found) {
+            state.Stage(L"GPU CLEAN", L"driver package found");
+            SetGpuPhase(GpuPhaseFound, offer.error, offer);
+            return 0;
+        }
+        state.Stage(L"GPU CLEAN", L"manual driver install");
+        SetGpuPhase(GpuPhaseManual, offer.error, offer);
+        return 1;
+    });
 }
 
-void Workflow::BeginGpuDownload() {}
-void Workflow::BeginGpuInstall() {}
+void Workflow::BeginGpuDownload() {
+    const int phase = GpuCleanPhase();
+    if ((phase != GpuPhaseFound && phase != GpuPhaseFailed) || Busy(SlotGpuDriver)) return;
+    gpuStop.store(false);
+    GpuDriverOffer offer = GpuOffer();
+    SetGpuPhase(GpuPhaseDownloading, L"", offer);
+    StartWorker(SlotGpuDriver, [this, offer](SharedState& state) mutable {
+        state.Stage(L"GPU CLEAN", L"downloading the driver package");
+        const int result = DownloadGpuDriver(*driverTools_, &state, offer, gpuStop);
+        if (result == 0) {
+            state.Stage(L"GPU CLEAN", L"package ready to install");
+            SetGpuPhase(GpuPhaseDownloaded, L"", offer);
+        } else if (result == 2) {
+            state.Stage(L"GPU CLEAN", L"driver package found");
+            SetGpuPhase(GpuPhaseFound, L"", offer);
+        } else {
+            state.Stage(L"GPU CLEAN", L"download failed");
+            // The reason stays beside the summary: "failed" alone leaves the user nothing to act on.
+            SetGpuPhase(GpuPhaseFailed, L"The download failed. " + offer.error, offer);
+        }
+        return result;
+    });
+}
+
+void Workflow::BeginGpuInstall() {
+    const int phase = GpuCleanPhase();
+    if ((phase != GpuPhaseDownloaded && phase != GpuPhaseFailed) || Busy(SlotGpuDriver)) return;
+    GpuDriverOffer offer = GpuOffer();
+    if (offer.localPath.empty()) return;
+    SetGpuPhase(GpuPhaseInstalling, L"", offer);
+    StartWorker(SlotGpuDriver, [this, offer](SharedState& state) mutable {
+        std::unique_lock<std::mutex> disk, graphics;
+        if (!AcquireResource(SlotGpuDriver, diskLock, L"a restore point is using the disk", disk) ||
+            !AcquireResource(SlotGpuDriver, graphicsLock, L"GPU settings or Afterburner are using the graphics driver", graphics)) {
+            SetGpuPhase(GpuPhaseDownloaded, L"", offer);
+            return 1;
+        }
+        if (State(SlotAfterburner) == StepFinished) {
+            state.LogLine(L"A graphics driver install started after the Afterburner scan. Run Afterburner again if the curve is gone.");
+        }
+        state.Stage(L"GPU CLEAN", L"installing the trimmed driver");
+        if (InstallGpuDriver(*driverTools_, &state, offer) == 0) {
+            state.Stage(L"GPU CLEAN", L"trimmed driver installed");
+            SetGpuPhase(GpuPhaseInstalled, L"", offer);
+            return 0;
+        }
+        state.Stage(L"GPU CLEAN", L"driver install failed");
+        SetGpuPhase(GpuPhaseFailed, L"The driver did not install. " + offer.error, offer);
+        return 1;
+    });
+}
 
 void Workflow::AdvanceStage() {
     const int current = CurrentStage();

@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "gpu/driver_clean.h"
 #include "gpu/driver_offer.h"
 #include "gui/gui_hooks.h"
 #include "gui/shared_state.h"
@@ -130,9 +131,10 @@ public:
     void SaveSelection();   // to the Monitor key, with "SetupComplete"
     void ApplyCommandLineSelection();
 
-    // GPU Clean. Without the driver lookup, download and install in this build no lookup is
-    // ever started and the screen says so.
-    bool GpuCleanAvailable() const { return false; }
+    // GPU Clean.
+    bool GpuCleanAvailable() const { return driverTools_ != nullptr; }
+    // Where the driver lookup, download and install go (the product's tools unless a test says otherwise).
+    void SetDriverTools(const DriverTools* tools) { driverTools_ = tools; }
     int GpuCleanPhase() const;
     std::wstring GpuStatusText() const;
     GpuDriverOffer GpuOffer() const;
@@ -185,4 +187,5 @@ private:
     int gpuPhase_ = GpuPhaseNone;
     std::wstring gpuStatus_;
     GpuDriverOffer gpuOffer_;
+    const DriverTools* driverTools_ = &ProductDriverTools();
 };

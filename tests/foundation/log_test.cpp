@@ -13,6 +13,7 @@
 #include "foundation/protected_folder.h"
 #include "foundation/system.h"
 #include "foundation/text.h"
+#include "support/fakes.h"
 #include "support/test_support.h"
 
 namespace {
@@ -98,36 +99,6 @@ TEST_F(LogFile, LinesFromManyThreadsNeverInterleave) {
 }
 
 
-namespace {
-
-// Folder permissions as Windows keeps them; Wine keeps none.
-class FakeFolderSecurity final : public FolderSecurity {
-public:
-    FakeFolderSecurity() { SetFolderSecurity(this); }
-    ~FakeFolderSecurity() override { SetFolderSecurity(nullptr); }
-    bool Read(const std::wstring& path, FolderAccess& access) override {
-        const auto it = folders.find(path);
-        if (it == folders.end()) return false;
-        access = it->second;
-        return true;
-    }
-    bool Protect(const std::wstring& path) override {
-        ++protects;
-        if (refuse) return false;
-        folders[path] = FolderAccess{true, false};
-        return true;
-    }
-    bool CreateProtected(const std::wstring& path) override {
-        if (!CreateDirectoryW(path.c_str(), nullptr)) return false;
-        folders[path] = FolderAccess{true, false};
-        return true;
-    }
-    std::map<std::wstring, FolderAccess> folders;
-    bool refuse = false;
-    int protects = 0;
-};
-
-}  // namespace
 
 TEST_F(LogFile, AFolderOtherUsersCouldWriteIsRepairedBeforeTheFirstElevatedWrite) {
     FakeFolderSecurity security;

@@ -12,7 +12,9 @@
 #include "foundation/text.h"
 #include "gpu/driver_clean.h"
 #include "gpu/vendor_fetch.h"
+#include "gui/workflow.h"
 #include "support/driver_test_kit.h"
+#include "support/fakes.h"
 #include "support/vendor_test_server.h"
 
 namespace {
@@ -188,9 +190,65 @@ TEST_F(GpuClean, AmdIndexThatPointsElsewhereOrPackagesThatAreNotInstallersAreRef
     EXPECT_FALSE(FileExists(DriverFolder() + L"\\amd-package.exe"));
 }
 
+TEST_F(GpuClean, TheDriverFolderIsCreatedWritableByAdministratorsOnly) {
+    FakeFolderSecurity security;
+    ASSERT_TRUE(EnsureFolder(DriverFolder() + L"\\nvidia-unpack"));
+    ASSERT_TRUE(security.folders.count(DriverFolder()));
+    EXPECT_FALSE(security.folders[DriverFolder()].othersCanWrite);
+    EXPECT_TRUE(security.folders[DriverFolder()].ownerTrusted);
+    EXPECT_FALSE(EnsureFolder(DriverFolder() + L"\\a\"b"));
+}
+
 TEST(DriverSignature, TheRealCheckRefusesAnUnsignedProgram) {
     std::wstring error;
     EXPECT_FALSE(VerifyPublisherSignature(BinDirectory() + L"\\fake_vendor_tool.exe", kNvidiaPublisher, error));
     EXPECT_FALSE(error.empty());
     EXPECT_FALSE(VerifyPublisherSignature(BinDirectory() + L"\\no-such-file.exe", kNvidiaPublisher, error));
+}
+
+namespace {
+
+bool WaitForPhase(const Workflow& flow, int phase, int timeoutMs = 60000) {
+    for (int waited = 0; waited < timeoutMs; waited += 20) {
+        if (flow.GpuCleanPhase() == phase && !flow.Busy(SlotGpuDriver)) return true;
+        Sleep(20);
+    }
+    return false;
+}
+
+}  // namespace
+
+// The window's GPU Clean jobs move through their phases with the offer, the download's progress
+// and the install, and a failed download keeps its reason for the screen.
+TEST_F(GpuClean, TheWindowsJobsWalkThePhasesFromLookupToInstalled) {
+    const std::string package = FakeArchive({{"setup.exe", "", true}}, true, kPackageSize);
+    PlantNvidia(server.Url(L"/files/566.36-desktop.exe"), package);
+    GuiHooks hooks;
+    Workflow flow(hooks, nullptr);
+    flow.SetDriverTools(&kit->Tools());
+
+    flow.BeginGpuLookup();
+    ASSERT_TRUE(WaitForPhase(flow, GpuPhaseFound)) << flow.GpuCleanPhase() << " " << ToUtf8(flow.GpuStatusText());
+    EXPECT_EQ(flow.GpuOffer().version, L"566.36");
+
+    flow.BeginGpuDownload();
+    ASSERT_TRUE(WaitForPhase(flow, GpuPhaseDownloaded)) << ToUtf8(flow.GpuStatusText());
+    StateView view;
+    flow.StateOf(SlotGpuDriver).Snapshot(view);
+    EXPECT_DOUBLE_EQ(view.progress.fraction, 1.0);
+    EXPECT_EQ(flow.GpuOffer().localPath, DriverFolder() + L"\\566.36-desktop.exe");
+
+    flow.BeginGpuInstall();
+    ASSERT_TRUE(WaitForPhase(flow, GpuPhaseInstalled)) << ToUtf8(flow.GpuStatusText());
+    EXPECT_EQ(flow.State(SlotGpuDriver), StepFinished);
+
+    // A new lookup, then a download whose package has gone: failed, with the reason.
+    ASSERT_TRUE(DeleteFileW(flow.GpuOffer().localPath.c_str()));
+    server.PlaceFile(L"566.36-desktop.exe", "");
+    PlantNvidia(server.Url(L"/files/566.36-desktop.exe"), "");
+    flow.BeginGpuLookup();
+    ASSERT_TRUE(WaitForPhase(flow, GpuPhaseFound));
+    flow.BeginGpuDownload();
+    ASSERT_TRUE(WaitForPhase(flow, GpuPhaseFailed));
+    EXPECT_EQ(flow.GpuStatusText(), L"The download failed. The download was not an installer package.");
 }

@@ -25,11 +25,13 @@ std::string Sha256Hex(const std::string& bytes) {
 
 std::wstring DriverTestKit::FakeToolPath() const { return BinDirectory() + L"\\fake_vendor_tool.exe"; }
 
-DriverTestKit::DriverTestKit() {
+std::wstring DriverTestKit::TestProgramPath() { return BinDirectory() + L"\\quorvantis_vendor_test.exe"; }
+
+DriverTestKit::DriverTestKit(bool ownFolders) {
     const std::wstring tools = folder_.Path() + L"\\tools";
     CreateDirectoryW(tools.c_str(), nullptr);
     CreateDirectoryW((folder_.Path() + L"\\data").c_str(), nullptr);
-    programFolders_ = std::make_unique<ScopedProgramFolders>(folder_.Path() + L"\\data");
+    if (ownFolders) programFolders_ = std::make_unique<ScopedProgramFolders>(folder_.Path() + L"\\data");
     for (const wchar_t* name : {L"tar.exe", L"pnputil.exe"}) {
         CopyFileW(FakeToolPath().c_str(), (tools + L"\\" + name).c_str(), FALSE);
     }
@@ -38,6 +40,9 @@ DriverTestKit::DriverTestKit() {
     environment_.push_back(
         std::make_unique<ScopedEnvironment>(L"QV_FAKE_INSTALL_DIR", (folder_.Path() + L"\\programs").c_str()));
     const VendorTestServer& server = VendorTestServer::Get();
+    environment_.push_back(std::make_unique<ScopedEnvironment>(L"QV_TEST_TOOLS_DIR", tools.c_str()));
+    environment_.push_back(std::make_unique<ScopedEnvironment>(
+        L"QV_TEST_VENDOR_PORT", FormatText(L"%u", static_cast<unsigned>(server.Port())).c_str()));
     server.PlaceFileFrom(L"7z-installer.exe", FakeToolPath());
     tools_.hosts = &server.Hosts();
     tools_.tar = tools + L"\\tar.exe";

@@ -21,7 +21,9 @@ std::string Sha256Hex(const std::string& bytes);
 
 class DriverTestKit {
 public:
-    DriverTestKit();
+    // With ownFolders the program's data folder moves to a temporary one for this process;
+    // without, programs the test starts and the test itself use the prefix's real folders.
+    explicit DriverTestKit(bool ownFolders = true);
     ~DriverTestKit();
     const DriverTools& Tools() const { return tools_; }
     DriverTools& Tools() { return tools_; }
@@ -32,6 +34,8 @@ public:
     bool refuseSignatures = false;
     std::wstring SevenZipPath() const { return folder_.Path() + L"\\programs\\7-Zip\\7z.exe"; }
     std::wstring FakeToolPath() const;
+    // The program built to use the local vendor server and these tools (see the test build).
+    static std::wstring TestProgramPath();
 
 private:
     TempFolder folder_;

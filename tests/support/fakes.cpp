@@ -181,3 +181,9 @@ FakeCompression FakeMemoryCompression() {
     if (!ReadDwordIn(RegRoot::CurrentUser, kFakeMMAgentKey, L"MemoryCompression", on)) return FakeCompression::Absent;
     return on != 0 ? FakeCompression::On : FakeCompression::Off;
 }
+
+bool FakeFolderSecurity::CreateProtected(const std::wstring& path) {
+    if (!CreateDirectoryW(path.c_str(), nullptr)) return false;
+    folders[path] = FolderAccess{true, false};
+    return true;
+}

@@ -11,6 +11,7 @@
 #include <tuple>
 #include <vector>
 
+#include "foundation/protected_folder.h"
 #include "tweaks/memory_storage.h"
 #include "tweaks/power_store.h"
 #include "tweaks/restore_point.h"
@@ -115,3 +116,26 @@ std::vector<std::wstring> ToolCalls(const std::wstring& log);
 enum class FakeCompression { Absent, Off, On };
 void SetFakeMemoryCompression(FakeCompression state);
 FakeCompression FakeMemoryCompression();
+
+// Folder permissions as Windows keeps them; Wine keeps none.
+class FakeFolderSecurity final : public FolderSecurity {
+public:
+    FakeFolderSecurity() { SetFolderSecurity(this); }
+    ~FakeFolderSecurity() override { SetFolderSecurity(nullptr); }
+    bool Read(const std::wstring& path, FolderAccess& access) override {
+        const auto it = folders.find(path);
+        if (it == folders.end()) return false;
+        access = it->second;
+        return true;
+    }
+    bool Protect(const std::wstring& path) override {
+        ++protects;
+        if (refuse) return false;
+        folders[path] = FolderAccess{true, false};
+        return true;
+    }
+    bool CreateProtected(const std::wstring& path) override;
+    std::map<std::wstring, FolderAccess> folders;
+    bool refuse = false;
+    int protects = 0;
+};

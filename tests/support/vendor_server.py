@@ -30,7 +30,7 @@ import time
 import urllib.parse
 
 FOLDER = os.path.abspath(sys.argv[1])
-PATTERN = bytes(range(256)) * 256  # 64 KiB
+PATTERN = bytes(range(256)) * 4096  # 1 MiB; every offset's byte is its low 8 bits
 
 
 def make_certificates():
@@ -86,6 +86,19 @@ class Handler(http.server.BaseHTTPRequestHandler):
         for at in range(0, len(body), 1 << 20):
             self.wfile.write(view[at:at + (1 << 20)])
 
+    def stream_pattern(self, n, head):
+        """Large bodies straight from the 1 MiB block, never held whole."""
+        self.send_response(200)
+        self.send_header("Content-Length", str(n))
+        self.end_headers()
+        if head:
+            return
+        view = memoryview(PATTERN)
+        while n > 0:
+            piece = min(n, len(PATTERN))
+            self.wfile.write(view[:piece])
+            n -= piece
+
     def send_file(self, name, head):
         path = os.path.join(FOLDER, "files", name)
         if not os.path.isfile(path):
@@ -118,7 +131,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         number = int(parts[1]) if len(parts) > 1 and parts[1].isdigit() else 0
         try:
             if kind == "bytes":
-                self.send_body(pattern(number), head=head)
+                self.stream_pattern(number, head)
             elif kind == "mz":
                 self.send_body(pattern(number, mz=True), head=head)
             elif kind == "nolength":

@@ -11,6 +11,7 @@ public:
     // Reads the port and makes the test prefix trust the server's test CA (once per process).
     static VendorTestServer& Get();
     bool Ready() const { return port_ != 0 && trusted_; }
+    uint16_t Port() const { return port_; }
     const std::wstring& Problem() const { return problem_; }
 
     // "https://localhost:PORT" + path.
