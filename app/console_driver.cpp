@@ -55,7 +55,8 @@ void PrintOffer(const GpuDriverOffer& offer) {
         LogInfo(offer.notes);
         LogInfo(offer.description);
     }
-    if (!offer.error.empty()) LogError(offer.error);
+    // Without an adapter the lookup has already said why.
+    if (!offer.error.empty() && !offer.adapterName.empty()) LogError(offer.error);
 }
 
 }  // namespace

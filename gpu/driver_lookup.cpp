@@ -56,7 +56,7 @@ bool AskNvidia(const DriverTools& tools, const std::wstring& key, bool laptop, N
     return answer.found && !answer.url.empty();
 }
 
-void NvidiaOffer(const DriverTools& tools, const DisplayAdapter& adapter, GpuDriverOffer& offer, const std::atomic<bool>& stop) {
+void LookupNvidiaDriver(const DriverTools& tools, const DisplayAdapter& adapter, GpuDriverOffer& offer, const std::atomic<bool>& stop) {
     const PciIds& ids = adapter.ids;
     if (!FourHex(ids.device) || !FourHex(ids.vendor)) {
         offer.error = L"The adapter PCI id could not be read.";
@@ -210,7 +210,7 @@ GpuDriverOffer FindDriverOffer(const DriverTools& tools, Feed* feed, const std::
     offer.adapterName = adapter.name;
     if (!adapter.driverVersion.empty()) offer.currentDriver = L"Windows driver  " + adapter.driverVersion;
     offer.otherAdapter = choice.otherAdapterName;
-    if (adapter.vendor == GpuNvidia) NvidiaOffer(tools, adapter, offer, stop);
+    if (adapter.vendor == GpuNvidia) LookupNvidiaDriver(tools, adapter, offer, stop);
     else if (adapter.vendor == GpuAmd) AmdOffer(tools, offer, stop);
     return offer;
 }

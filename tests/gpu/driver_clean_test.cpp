@@ -190,6 +190,28 @@ TEST_F(GpuClean, AmdIndexThatPointsElsewhereOrPackagesThatAreNotInstallersAreRef
     EXPECT_FALSE(FileExists(DriverFolder() + L"\\amd-package.exe"));
 }
 
+TEST_F(GpuClean, AtMostFourDisplayInfsAreInstalledAndSevenZipWarningsAreAccepted) {
+    const std::string inf = "ServiceBinary=%13%\\amdkmdag.sys\r\n";
+    std::vector<ArchiveEntry> entries;
+    for (int i = 0; i < 5; ++i) entries.push_back({"Packages/Drivers/Display/D" + std::to_string(i) + "/u" + std::to_string(i) + ".inf", inf});
+    const std::string package = FakeArchive(entries, true, kPackageSize);
+    PlantAmd(package, Sha256Hex(package), server.Url(L"/files/amd-package.exe"));
+    GpuDriverOffer offer = FindDriverOffer(kit->Tools(), nullptr, stop);
+    ASSERT_EQ(DownloadGpuDriver(kit->Tools(), nullptr, offer, stop), 0) << ToUtf8(offer.error);
+    ScopedEnvironment warnings(L"QV_FAKE_EXIT_7z", L"1");
+    ScopedEnvironment restart(L"QV_FAKE_EXIT_pnputil", L"3010");
+    ASSERT_EQ(InstallGpuDriver(kit->Tools(), nullptr, offer), 0) << ToUtf8(offer.error);
+    const std::string calls = kit->ToolCalls();
+    size_t installs = 0;
+    for (size_t at = calls.find("/add-driver"); at != std::string::npos; at = calls.find("/add-driver", at + 1)) ++installs;
+    EXPECT_EQ(installs, 4u) << calls;
+
+    // Every install refused: the last code is reported.
+    ScopedEnvironment refused(L"QV_FAKE_EXIT_pnputil", L"5");
+    EXPECT_EQ(InstallGpuDriver(kit->Tools(), nullptr, offer), 1);
+    EXPECT_EQ(offer.error, L"The AMD display driver did not install (5).");
+}
+
 TEST_F(GpuClean, TheDriverFolderIsCreatedWritableByAdministratorsOnly) {
     FakeFolderSecurity security;
     ASSERT_TRUE(EnsureFolder(DriverFolder() + L"\\nvidia-unpack"));
