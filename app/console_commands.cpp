@@ -58,6 +58,12 @@ int RunLockedCommand(const Options& options, const std::vector<std::wstring>& ar
     if (command == L"ppm") return ConsolePpmStep(options) == 1 ? 1 : 0;
     if (command == L"gpu") return ConsoleGpuStep(options) == 1 ? 1 : 0;
     if (command == L"driver") return ConsoleApplyDriver(options, ProductDriverTools());
+    if (command == L"afterburner") {
+        Options forced = options;
+        forced.afterburner = true;  // the command names the step: no second question
+        forced.noAfterburner = false;
+        return ConsoleAfterburnerStep(forced) == 1 ? 1 : 0;
+    }
     if (command == L"prepare" || command == L"memory" || command == L"storage") return RunSingleTweakCommand(options);
     return CommandNotInThisBuild(command);
 }

@@ -101,6 +101,7 @@ int RunConsoleFlow(const Options& options, bool full) {
     // The tweak steps' own outcomes never stop the flow.
     ConsolePpmStep(options);
     ConsoleGpuStep(options);
+    ConsoleAfterburnerStep(options);
     ConsoleMemoryStep(options);
     ConsoleStorageStep(options);
     PrintReview();

@@ -1,5 +1,7 @@
 #include "app/console_tweaks.h"
 
+#include "afterburner/afterburner.h"
+
 #include "app/console_benchmark.h"
 #include "foundation/feed.h"
 #include "foundation/log.h"
@@ -141,6 +143,43 @@ void ShowGpuStatus() {
         return;
     }
     LogInfo(FormatText(L"GPU tweaks: not applied (%ls)", ProbeGpu().summary.c_str()));
+}
+
+int AfterburnerWorker(Feed* feed) {
+    SetCurrentFeed(feed);
+    std::wstring error;
+    const bool installed = InstallAfterburner(ProductAfterburnerSetup(), feed, error);
+    if (!installed) LogError(error.empty() ? std::wstring(L"Afterburner did not install.") : error);
+    SetCurrentFeed(nullptr);
+    return installed ? 0 : 1;
+}
+
+int ConsoleAfterburnerStep(const Options& options) {
+    if (options.noAfterburner) {
+        LogInfo(L"Skipping Afterburner (--no-afterburner).");
+        return 2;
+    }
+    if (!options.afterburner && !options.yes &&
+        !Confirm(options,
+                 L"Download MSI Afterburner if it is missing and scan an NVIDIA overclock? The download and scan take about 30 "
+                 L"minutes. The curve is saved as profile 1 and applied at every logon.",
+                 options.yes)) {
+        LogInfo(L"Afterburner was not installed. Re-run with --apply-afterburner.");
+        return 2;
+    }
+    FeedExplanation(L"Afterburner",
+                    L"The Afterburner download and OC scan take about 30 minutes. MSI Afterburner and RivaTuner are installed if "
+                    L"they are missing. On an NVIDIA GPU the scanner starts on its own. The curve is saved as profile 1 and applied "
+                    L"at every logon.");
+    FeedStage(L"AFTERBURNER", L"download and scan, about 30 minutes");
+    LogInfo(L"Installing MSI Afterburner and RivaTuner, then scanning a startup overclock. This takes about 30 minutes.");
+    std::wstring error;
+    if (!InstallAfterburner(ProductAfterburnerSetup(), CurrentFeed(), error)) {
+        LogError(error.empty() ? std::wstring(L"Afterburner did not install.") : error);
+        return 1;
+    }
+    LogInfo(L"Afterburner and RivaTuner will apply profile 1 at every logon.");
+    return 0;
 }
 
 int GpuConfigWorker(Feed* feed) {

@@ -11,6 +11,7 @@ bool DecideCpuTune(const Options& options, int cpuClass);
 // Step results: 0 done, 1 failed, 2 skipped or declined.
 int ConsolePpmStep(const Options& options);
 int ConsoleGpuStep(const Options& options);
+int ConsoleAfterburnerStep(const Options& options);
 // The restore point, memory and storage questions of the default flow.
 void ConsoleRestorePointStep(const Options& options);
 void ConsoleMemoryStep(const Options& options);
@@ -27,3 +28,4 @@ int PrepareWorker(Feed* feed);
 int MemoryWorker(Feed* feed);
 int StorageWorker(Feed* feed);
 int GpuConfigWorker(Feed* feed);
+int AfterburnerWorker(Feed* feed);

@@ -100,14 +100,15 @@ GuiHooks MakeHooks(const Options& options) {
     hooks.probeGpu = ProbeGpu;
     hooks.stepCpuTune = [](Feed& feed) { return CpuTuneWorker(&feed); };
     hooks.stepGpuConfig = [](Feed& feed) { return GpuConfigWorker(&feed); };
+    hooks.stepAfterburner = [](Feed& feed) { return AfterburnerWorker(&feed); };
     hooks.stepPrepare = [](Feed& feed) { return PrepareWorker(&feed); };
     hooks.stepMemory = [](Feed& feed) { return MemoryWorker(&feed); };
     hooks.stepStorage = [](Feed& feed) { return StorageWorker(&feed); };
     hooks.startService = StartTimerServiceNoWait;
     hooks.guardArea = [](const std::wstring& area) { HardenArea(area); };
     hooks.removeLegacyService = RemoveStaleServices;
-    // Afterburner and the self-update are not part of this build yet: their hooks stay empty,
-    // so the window does not offer them.
+    // The self-update is not part of this build yet: its hooks stay empty, so the window does not
+    // offer it.
     return hooks;
 }
 

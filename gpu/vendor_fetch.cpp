@@ -191,34 +191,48 @@ bool EnsureFolder(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+namespace {
+
+// Everything below the folder, never following a junction or link out of the tree.
+void RemoveContents(const std::wstring& path) {
+    WIN32_FIND_DATAW entry{};
+    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..") continue;
+        const std::wstring child = path + L"\\" + name;
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) RemoveDirectoryW(child.c_str());
+            else RemoveTree(child);
+        } else {
+            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW(child.c_str());
+        }
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+}
+
+}  // namespace
+
 void RemoveTree(const std::wstring& path) {
     if (path.size() < 4) return;  // never a drive root
     const DWORD top = GetFileAttributesW(path.c_str());
     if (top == INVALID_FILE_ATTRIBUTES) return;
-    if ((top & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && (top & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        WIN32_FIND_DATAW entry{};
-        HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
-        if (find != INVALID_HANDLE_VALUE) {
-            do {
-                const std::wstring name = entry.cFileName;
-                if (name == L"." || name == L"..") continue;
-                const std::wstring child = path + L"\\" + name;
-                if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-                    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) RemoveDirectoryW(child.c_str());
-                    else RemoveTree(child);
-                } else {
-                    SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-                    DeleteFileW(child.c_str());
-                }
-            } while (FindNextFileW(find, &entry));
-            FindClose(find);
-        }
-    }
-    if ((top & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        RemoveDirectoryW(path.c_str());
-    } else {
+    if ((top & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileW(path.c_str());
+        return;
+    }
+    if ((top & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        RemoveDirectoryW(path.c_str());
+        return;
+    }
+    RemoveContents(path);
+    // A program that has just exited may hold its image or its working folder for a moment longer.
+    for (int attempt = 0; attempt < 10 && !RemoveDirectoryW(path.c_str()); ++attempt) {
+        Sleep(100);
+        RemoveContents(path);
     }
 }
 

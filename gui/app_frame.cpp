@@ -364,15 +364,8 @@ void App::RepairArea(const std::wstring& area, bool interactive) {
     } else {
         interactiveRepairSlot_ = slot;
     }
-    switch (slot) {
-    case SlotCpu: workflow_.StartPpm(false); break;
-    case SlotGpuSettings: workflow_.StartGpu(false); break;
-    case SlotMemory: workflow_.StartMemory(false); break;
-    case SlotStorage: workflow_.StartStorage(false); break;
-    case SlotAfterburner: workflow_.StartAfterburner(false); break;
-    case SlotService: workflow_.StartInstall(false, desired); break;
-    default: break;
-    }
+    if (slot == SlotService) workflow_.StartInstall(false, desired);
+    else workflow_.StartTweak(slot, false);
 }
 
 void App::WatchRepairs() {

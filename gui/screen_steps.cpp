@@ -152,15 +152,7 @@ void App::DrawStepScreen(const ScreenLayout& layout) {
                        palette::Icy);
         if (ui_.Button(kPrimary, RectF::Xywh(inner.left, inner.bottom - 38, 300, 36), primary,
                        {ButtonKind::Primary, true, true})) {
-            switch (slot) {
-            case SlotPrepare: workflow_.StartPrepare(true); break;
-            case SlotCpu: workflow_.StartPpm(true); break;
-            case SlotGpuSettings: workflow_.StartGpu(true); break;
-            case SlotAfterburner: workflow_.StartAfterburner(true); break;
-            case SlotMemory: workflow_.StartMemory(true); break;
-            case SlotStorage: workflow_.StartStorage(true); break;
-            default: break;
-            }
+            workflow_.StartTweak(slot, true);
         }
         if (ui_.Button(kSkip, RectF::Xywh(inner.left + 312, inner.bottom - 38, 160, 36), L"Skip this step")) {
             StartGuidedStep(t->nextStep);
@@ -176,15 +168,7 @@ void App::DrawStepScreen(const ScreenLayout& layout) {
                        palette::Icy);
         if (ui_.Button(kAgain, RectF::Xywh(inner.left, inner.bottom - 38, 180, 36), t->retry, {ButtonKind::Primary, true})) {
             workflow_.ResetSlot(slot);
-            switch (slot) {
-            case SlotPrepare: workflow_.StartPrepare(true); break;
-            case SlotCpu: workflow_.StartPpm(true); break;
-            case SlotGpuSettings: workflow_.StartGpu(true); break;
-            case SlotAfterburner: workflow_.StartAfterburner(true); break;
-            case SlotMemory: workflow_.StartMemory(true); break;
-            case SlotStorage: workflow_.StartStorage(true); break;
-            default: break;
-            }
+            workflow_.StartTweak(slot, true);
         }
         if (ui_.Button(kSkip, RectF::Xywh(inner.left + 192, inner.bottom - 38, 140, 36), L"Skip")) StartGuidedStep(t->nextStep);
         return;
@@ -251,15 +235,7 @@ void App::DrawResultBanner(const RectF& rect, int slot) {
     const wchar_t* again = L"Run this step again";
     if (ui_.Button(kAgain, RectF::Xywh(rect.left, rect.top, 220, 36), again, {ButtonKind::Secondary})) {
         workflow_.ResetSlot(slot);
-        switch (slot) {
-        case SlotPrepare: workflow_.StartPrepare(true); break;
-        case SlotCpu: workflow_.StartPpm(true); break;
-        case SlotGpuSettings: workflow_.StartGpu(true); break;
-        case SlotAfterburner: workflow_.StartAfterburner(true); break;
-        case SlotMemory: workflow_.StartMemory(true); break;
-        case SlotStorage: workflow_.StartStorage(true); break;
-        default: break;
-        }
+        workflow_.StartTweak(slot, true);
     }
     if (ui_.Button(kHomeButton, RectF::Xywh(rect.left + 232, rect.top, 160, 36), L"Home", {ButtonKind::Primary, true})) {
         GoHome();

@@ -286,6 +286,18 @@ std::wstring Workflow::GpuStatusText() const {
     return gpuStatus_;
 }
 
+void Workflow::StartTweak(int slot, bool open) {
+    switch (slot) {
+    case SlotPrepare: StartPrepare(open); break;
+    case SlotCpu: StartPpm(open); break;
+    case SlotGpuSettings: StartGpu(open); break;
+    case SlotAfterburner: StartAfterburner(open); break;
+    case SlotMemory: StartMemory(open); break;
+    case SlotStorage: StartStorage(open); break;
+    default: break;
+    }
+}
+
 void Workflow::BeginGpuLookup() {
     const int phase = GpuCleanPhase();
     const bool allowed = phase == GpuPhaseNone || phase == GpuPhaseFound || phase == GpuPhaseDownloaded ||

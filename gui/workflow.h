@@ -110,6 +110,9 @@ public:
     void StartAfterburner(bool open);
     void StartMemory(bool open);
     void StartStorage(bool open);
+    // The Start operation of a tweak step's slot (restore point, CPU, GPU settings, Afterburner,
+    // memory, storage); other slots are left alone.
+    void StartTweak(int slot, bool open);
     void BeginGpuLookup();
     void BeginGpuDownload();
     void BeginGpuInstall();

@@ -71,6 +71,10 @@ Usage:
   Quorvantis.exe --no-pause            Do not pause at the end, and skip the
                                        per-tweak dwell (scripting).
   Quorvantis.exe --service             Internal: service entry point (SCM only).
+  Quorvantis.exe --check-driver        Look up the graphics driver the vendor publishes
+                                       for this PC. Changes nothing.
+  Quorvantis.exe --apply-driver        Download and verify the vendor's package and
+                                       install only its display driver (asks first).
 
 Log: C:\ProgramData\Quorvantis\Quorvantis.log
 )USAGE";

@@ -95,3 +95,14 @@ TEST_F(DriverProgram, AmdApplyWithYesInstallsTheDisplayInfAndAMissingAdapterIsAn
         << apply.out;
     EXPECT_NE(kit->ToolCalls().find("u0412345.inf\" /install"), std::string::npos) << kit->ToolCalls();
 }
+
+TEST_F(DriverProgram, ApplyAfterburnerInstallsScansAndRegistersTheLogonTask) {
+    kit->PlaceAfterburnerArchive();
+    const ProgramRun run = Run(L"--apply-afterburner --no-pause");
+    EXPECT_EQ(run.exitCode, 0u) << run.out << run.err;
+    EXPECT_NE(run.out.find("Pressed Scan."), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Profile 1 applies the scanned curve at every logon (core +105 MHz, memory +0 MHz)."), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("Afterburner and RivaTuner will apply profile 1 at every logon."), std::string::npos) << run.out;
+    EXPECT_NE(kit->ToolCalls().find("-profile1 /s"), std::string::npos) << kit->ToolCalls();
+}

@@ -1,11 +1,15 @@
-// The program as shipped, except that GPU Clean talks to the local vendor server and runs the
-// fake vendor tools: QV_TEST_VENDOR_PORT names the server's port, QV_TEST_TOOLS_DIR holds tar.exe
-// and pnputil.exe, and 7-Zip is looked for under QV_FAKE_INSTALL_DIR. Signatures are accepted and
-// recorded in QV_FAKE_TOOL_LOG as "signature <publisher>" (test packages carry none).
+// The program as shipped, except that GPU Clean and Afterburner talk to the local vendor server and
+// run the fake vendor tools: QV_TEST_VENDOR_PORT names the server's port, QV_TEST_TOOLS_DIR holds
+// tar.exe, pnputil.exe and schtasks.exe, 7-Zip is looked for under QV_FAKE_INSTALL_DIR, Afterburner
+// under QV_FAKE_PROGRAMS_X86, its archive is /files/afterburner.zip with the digest in
+// QV_TEST_AFTERBURNER_SHA256, and QV_TEST_NVAPI names the NVIDIA driver file. Signatures are
+// accepted and recorded in QV_FAKE_TOOL_LOG as "signature <publisher>" (test packages carry none).
 #include <windows.h>
 
 #include "foundation/text.h"
+#include "afterburner/afterburner.h"
 #include "gpu/driver_clean.h"
+#include "status_control.h"
 
 namespace {
 
@@ -48,4 +52,19 @@ const DriverTools& ProductDriverTools() {
         return t;
     }();
     return tools;
+}
+
+const AfterburnerSetup& ProductAfterburnerSetup() {
+    static const AfterburnerSetup setup = [] {
+        AfterburnerSetup s;
+        s.driverTools = &ProductDriverTools();
+        s.programFilesX86 = Environment(L"QV_FAKE_PROGRAMS_X86");
+        s.archivePath = L"/files/afterburner.zip";
+        s.archiveSha256 = Environment(L"QV_TEST_AFTERBURNER_SHA256");
+        s.schtasks = Environment(L"QV_TEST_TOOLS_DIR") + L"\\schtasks.exe";
+        s.nvapi = Environment(L"QV_TEST_NVAPI");
+        s.readStatus = ReadStatusControl;
+        return s;
+    }();
+    return setup;
 }

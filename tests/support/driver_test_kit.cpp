@@ -5,6 +5,7 @@
 #include "foundation/text.h"
 #include "gpu/vendor_fetch.h"
 #include "support/vendor_test_server.h"
+#include "helpers/status_control.h"
 
 std::string FakeArchive(const std::vector<ArchiveEntry>& entries, bool executable, size_t padTo) {
     std::string out = executable ? "MZ\nQVPKG\n" : "QVPKG\n";
@@ -32,7 +33,7 @@ DriverTestKit::DriverTestKit(bool ownFolders) {
     CreateDirectoryW(tools.c_str(), nullptr);
     CreateDirectoryW((folder_.Path() + L"\\data").c_str(), nullptr);
     if (ownFolders) programFolders_ = std::make_unique<ScopedProgramFolders>(folder_.Path() + L"\\data");
-    for (const wchar_t* name : {L"tar.exe", L"pnputil.exe"}) {
+    for (const wchar_t* name : {L"tar.exe", L"pnputil.exe", L"schtasks.exe"}) {
         CopyFileW(FakeToolPath().c_str(), (tools + L"\\" + name).c_str(), FALSE);
     }
     toolLog_ = folder_.Path() + L"\\tool-calls.txt";
@@ -48,6 +49,17 @@ DriverTestKit::DriverTestKit(bool ownFolders) {
     tools_.tar = tools + L"\\tar.exe";
     tools_.pnputil = tools + L"\\pnputil.exe";
     tools_.sevenZipPaths = {SevenZipPath()};
+    CreateDirectoryW(ProgramsX86().c_str(), nullptr);
+    environment_.push_back(std::make_unique<ScopedEnvironment>(L"QV_FAKE_PROGRAMS_X86", ProgramsX86().c_str()));
+    const std::wstring nvapi = folder_.Path() + L"\\nvapi64.dll";
+    WriteFileBytes(nvapi, "stand-in");
+    environment_.push_back(std::make_unique<ScopedEnvironment>(L"QV_TEST_NVAPI", nvapi.c_str()));
+    afterburner_.driverTools = &tools_;
+    afterburner_.programFilesX86 = ProgramsX86();
+    afterburner_.archivePath = L"/files/afterburner.zip";
+    afterburner_.schtasks = tools + L"\\schtasks.exe";
+    afterburner_.nvapi = nvapi;
+    afterburner_.readStatus = ReadStatusControl;
     tools_.verifySignature = [this](const std::wstring&, const std::wstring& publisher, std::wstring& error) {
         signatureChecks_.push_back(publisher);
         if (refuseSignatures) error = L"It carries no signature.";
@@ -56,3 +68,12 @@ DriverTestKit::DriverTestKit(bool ownFolders) {
 }
 
 DriverTestKit::~DriverTestKit() = default;
+
+std::string DriverTestKit::PlaceAfterburnerArchive() const {
+    const std::string archive =
+        FakeArchive({{"MSIAfterburnerSetup466.exe", ReadFileBytes(BinDirectory() + L"\\fake_afterburner.exe")}}, false, 0);
+    VendorTestServer::Get().PlaceFile(L"afterburner.zip", archive);
+    const std::string digest = Sha256Hex(archive);
+    SetEnvironmentVariableW(L"QV_TEST_AFTERBURNER_SHA256", FromUtf8(digest).c_str());
+    return digest;
+}

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "afterburner/afterburner.h"
 #include "gpu/driver_clean.h"
 #include "support/test_support.h"
 
@@ -33,6 +34,12 @@ public:
     const std::vector<std::wstring>& SignatureChecks() const { return signatureChecks_; }
     bool refuseSignatures = false;
     std::wstring SevenZipPath() const { return folder_.Path() + L"\\programs\\7-Zip\\7z.exe"; }
+    // The Afterburner step pointed at the server (archive /files/afterburner.zip), the fake tools,
+    // a 32-bit program folder of its own and an NVIDIA driver file that exists.
+    AfterburnerSetup& Afterburner() { return afterburner_; }
+    std::wstring ProgramsX86() const { return folder_.Path() + L"\\programs-x86"; }
+    // Places the Afterburner archive (the fake installer inside) on the server; returns its digest.
+    std::string PlaceAfterburnerArchive() const;
     std::wstring FakeToolPath() const;
     // The program built to use the local vendor server and these tools (see the test build).
     static std::wstring TestProgramPath();
@@ -41,6 +48,7 @@ private:
     TempFolder folder_;
     std::wstring toolLog_;
     DriverTools tools_;
+    AfterburnerSetup afterburner_;
     std::vector<std::wstring> signatureChecks_;
     std::vector<std::unique_ptr<ScopedEnvironment>> environment_;
     std::unique_ptr<ScopedProgramFolders> programFolders_;

@@ -1,0 +1,191 @@
+// The Afterburner step: install when missing (the pinned archive, checked against its digest),
+// configure, scan on NVIDIA hardware, and register the logon tasks.
+#include <windows.h>
+
+#include "afterburner/afterburner.h"
+#include "afterburner/afterburner_text.h"
+#include "foundation/feed.h"
+#include "foundation/log.h"
+#include "foundation/system.h"
+#include "foundation/text.h"
+#include "foundation/unique_handle.h"
+#include "gpu/chunk_writer.h"
+#include "gpu/driver_clean.h"
+#include "gpu/driver_text.h"
+#include "gpu/vendor_fetch.h"
+
+namespace {
+
+bool Cancelled(Feed* feed) { return feed != nullptr && feed->CancelQuery(); }
+
+bool Fail(std::wstring& error, const std::wstring& text) {
+    error = text;
+    return false;
+}
+
+std::wstring Detect(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES ? path : L""; }
+
+bool ReadText(const std::wstring& path, std::string& text) {
+    const UniqueKernelHandle file = AdoptFileHandle(
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size{};
+    if (!file || !GetFileSizeEx(file.get(), &size) || size.QuadPart > 0x1000000) return false;
+    text.assign(static_cast<size_t>(size.QuadPart), '\0');
+    DWORD read = 0;
+    return text.empty() || (ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &read, nullptr) && read == text.size());
+}
+
+bool WriteText(const std::wstring& path, const std::string& text) {
+    const UniqueKernelHandle file =
+        AdoptFileHandle(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    return file && WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size();
+}
+
+void ConfigureAfterburner(const std::wstring& executable) {
+    const std::wstring config = executable.substr(0, executable.find_last_of(L'\\')) + L"\\MSIAfterburner.cfg";
+    std::string text;
+    if (!ReadText(config, text)) return;  // no configuration yet: Afterburner writes its defaults on first start
+    for (const auto& [key, value] : {std::pair{"StartWithWindows", "1"}, {"StartMinimized", "1"}, {"RememberSettings", "1"},
+                                     {"StartupViaTaskScheduler", "1"}, {"StartupDelay", "0"}, {"UnlockVoltageControl", "1"},
+                                     {"UnlockVoltageMonitoring", "1"}, {"FirstRun", "0"}, {"EnableServer", "1"}}) {
+        SetConfigKey(text, key, value);
+    }
+    if (!WriteText(config, text)) LogInfo(L"Could not write the Afterburner configuration.");
+}
+
+// Download, check and unpack the pinned archive, then install Afterburner (and RTSS) silently.
+bool InstallPrograms(const AfterburnerSetup& setup, Feed* feed, std::wstring& error) {
+    if (feed != nullptr) feed->Stage(L"AFTERBURNER", L"downloading MSI Afterburner");
+    LogInfo(L"Downloading MSI Afterburner 4.6.6 from the Guru3D archive.");
+    std::wstring sevenZipError;
+    const std::wstring sevenZip = EnsureSevenZip(*setup.driverTools, feed, sevenZipError);
+    if (sevenZip.empty()) return Fail(error, L"7-Zip is required to open the Afterburner package.");
+
+    const std::wstring work = DriverFolder();
+    const std::wstring zip = work + L"\\MSIAfterburnerSetup466.zip";
+    const std::wstring extract = work + L"\\afterburner-setup";
+    EnsureFolder(work);
+    DeleteFileW(zip.c_str());
+    UniqueKernelHandle file =
+        AdoptFileHandle(CreateFileW(zip.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return Fail(error, L"Could not store the Afterburner download.");
+    Sha256Hasher hasher;
+    std::atomic<bool> stop{false};
+    FetchResult result;
+    std::wstring fetchError;
+    ChunkWriter writer(file.get(), &hasher);
+    bool fetched = VendorFetch(
+        *setup.driverTools->hosts, AfterburnerMirror, L"GET", L"https://" + setup.driverTools->hosts->afterburnerMirror + setup.archivePath,
+        false, 0x4000000,
+        [&](const uint8_t* chunk, size_t length, uint64_t received, uint64_t total) {
+            if (Cancelled(feed)) {
+                stop.store(true);
+                return false;
+            }
+            if (!writer.Push(chunk, length)) return false;
+            if (feed != nullptr && total > 0) {
+                feed->Progress(std::min(0.25 * static_cast<double>(received) / static_cast<double>(total), 0.25), 0, 0);
+            }
+            return true;
+        },
+        result, fetchError, stop);
+    fetched = writer.Finish() && fetched;
+    file.reset();
+    if (!fetched || !SameDigest(hasher.Finish(), setup.archiveSha256)) {
+        DeleteFileW(zip.c_str());
+        if (Cancelled(feed) || stop.load()) return Fail(error, L"Stopped.");
+        if (!fetched && fetchError.empty()) return Fail(error, L"The Afterburner download failed.");
+        return Fail(error, L"The Afterburner download did not match the published checksum.");
+    }
+
+    LogInfo(L"Unpacking the Afterburner installer.");
+    const InstallerRunResult unpacked =
+        RunInstaller(sevenZip, L"\"" + sevenZip + L"\" x -y -o\"" + extract + L"\" \"" + zip + L"\"", work, 300000, true, true);
+    const std::wstring installer = extract + L"\\MSIAfterburnerSetup466.exe";
+    if (!unpacked.started || unpacked.timedOut || unpacked.exitCode != 0 || !IsExecutableFile(installer)) {
+        RemoveTree(extract);
+        DeleteFileW(zip.c_str());
+        return Fail(error, L"The Afterburner package could not be unpacked.");
+    }
+    if (feed != nullptr) feed->Stage(L"AFTERBURNER", L"installing MSI Afterburner and RivaTuner");
+    LogInfo(L"Installing MSI Afterburner.");
+    const InstallerRunResult installed = RunInstaller(installer, L"\"" + installer + L"\" /S", extract, 600000, true, true);
+    if (!installed.started || installed.timedOut || installed.exitCode != 0) {
+        RemoveTree(extract);
+        DeleteFileW(zip.c_str());
+        return Fail(error, L"MSI Afterburner did not install (" + CodeText(installed.exitCode) + L").");
+    }
+    if (RtssExecutable(setup).empty()) {
+        LogInfo(L"Installing RivaTuner Statistics Server.");
+        RunInstaller(sevenZip, L"\"" + sevenZip + L"\" e \"" + installer + L"\" -o\"" + extract + L"\" \"Redist\\RTSSSetup.exe\" -y", extract,
+                     120000, true, true);
+        const std::wstring rtssSetup = extract + L"\\RTSSSetup.exe";
+        if (IsExecutableFile(rtssSetup)) RunInstaller(rtssSetup, L"\"" + rtssSetup + L"\" /S", extract, 600000, true, true);
+    }
+    RemoveTree(extract);
+    DeleteFileW(zip.c_str());
+    if (AfterburnerExecutable(setup).empty()) return Fail(error, L"MSI Afterburner installed, but MSIAfterburner.exe was not found.");
+    LogInfo(L"MSI Afterburner is installed.");
+    return true;
+}
+
+}  // namespace
+
+std::wstring AfterburnerExecutable(const AfterburnerSetup& setup) {
+    return Detect(setup.programFilesX86 + L"\\MSI Afterburner\\MSIAfterburner.exe");
+}
+
+std::wstring RtssExecutable(const AfterburnerSetup& setup) {
+    return Detect(setup.programFilesX86 + L"\\RivaTuner Statistics Server\\RTSS.exe");
+}
+
+bool CreateLogonTask(const AfterburnerSetup& setup, const std::wstring& name, const std::wstring& command) {
+    // The command is itself quoted inside /TR: schtasks takes \" for a quote within it.
+    std::wstring escaped;
+    for (const wchar_t c : command) escaped += c == L'"' ? std::wstring(L"\\\"") : std::wstring(1, c);
+    const InstallerRunResult run = RunInstaller(
+        setup.schtasks, L"\"" + setup.schtasks + L"\" /Create /F /SC ONLOGON /TN \"" + name + L"\" /TR \"" + escaped + L"\"", L"", 20000,
+        true, true);
+    return run.started && !run.timedOut && run.exitCode == 0;
+}
+
+bool InstallAfterburner(const AfterburnerSetup& setup, Feed* feed, std::wstring& error) {
+    error.clear();
+    if (Cancelled(feed)) return Fail(error, L"Stopped.");
+    if (feed != nullptr) feed->Stage(L"AFTERBURNER", L"download and scan, about 30 minutes");
+    LogInfo(L"The Afterburner download and OC scan take about 30 minutes.");
+    if (!AfterburnerExecutable(setup).empty()) {
+        LogInfo(L"MSI Afterburner is already installed.");
+    } else if (!InstallPrograms(setup, feed, error)) {
+        return false;
+    }
+    const std::wstring afterburner = AfterburnerExecutable(setup);
+    const std::wstring folder = afterburner.substr(0, afterburner.find_last_of(L'\\'));
+    ConfigureAfterburner(afterburner);
+    const std::wstring rtss = RtssExecutable(setup);
+    LogInfo(rtss.empty() ? L"RivaTuner Statistics Server was not found next to Afterburner." : L"RivaTuner Statistics Server is installed.");
+
+    bool profile1 = false;
+    const std::wstring scanner = folder + L"\\Bundle\\OCScanner\\MSIOCScanner_x64.exe";
+    if (!FileExists(setup.nvapi)) {
+        LogInfo(L"The OC scanner targets NVIDIA. Afterburner will still apply its saved settings at logon.");
+    } else if (!FileExists(scanner)) {
+        LogInfo(L"The OC scanner was not in this Afterburner install. Startup apply is still configured.");
+    } else if (!Cancelled(feed)) {
+        profile1 = RunOcScanner(setup, afterburner, scanner, feed, error);
+        if (error == L"Stopped.") return false;
+    }
+    if (Cancelled(feed)) return Fail(error, L"Stopped.");
+
+    const std::wstring command = L"\"" + afterburner + L"\"" + (profile1 ? L" -profile1 /s" : L" /s");
+    if (!CreateLogonTask(setup, kAfterburnerTask, command)) {
+        LogInfo(L"Could not create the Afterburner logon task. Start with Windows is still set in its config.");
+    } else {
+        LogInfo(profile1 ? L"Afterburner will start at logon and apply profile 1."
+                         : L"Afterburner will start at logon and apply its startup settings.");
+    }
+    if (!rtss.empty() && CreateLogonTask(setup, kRivaTunerTask, L"\"" + rtss + L"\"")) LogInfo(L"RivaTuner will start at logon.");
+    if (feed != nullptr) feed->Progress(1.0, 0, 0);
+    return true;
+}

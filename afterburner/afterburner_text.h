@@ -1,0 +1,38 @@
+#pragma once
+// What the Afterburner step reads and writes as text: the configuration keys, the scanner's status
+// line, the profile file's sections and Afterburner's control shared memory layout. Pure, so every
+// malformed file or status can be tried without the programs.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// Sets an existing key: the line that starts with it (at the start of the text or after a newline)
+// becomes "<key> = <value>" up to its newline. A key that does not occur is left absent (false).
+bool SetConfigKey(std::string& text, std::string_view key, std::string_view value);
+
+enum class ScanOutcome { Running, Succeeded, Failed };
+ScanOutcome ClassifyScanStatus(std::wstring_view status);
+// Whether any of "Start scanning", "Resume scanning", "Scanning point" occurs.
+bool ScanActivitySeen(std::wstring_view status);
+// N / M from the first "Scanning point N of M" with M > 0.
+bool ScanProgress(std::wstring_view status, double& fraction);
+
+// Copies the scanned curve keys from [Startup] onto [Profile1]. False (text untouched) when there
+// is no Startup section, nothing to copy, or the two VFCurve lines then differ; resultLine says
+// what profile 1 applies.
+bool CopyStartupToProfile1(const std::string& text, std::string& copied, std::wstring& resultLine);
+
+// Afterburner's control shared memory.
+inline constexpr uint32_t kMacmSignature = 0x4D41434D;
+inline constexpr size_t kMacmEntrySize = 3760;
+inline constexpr size_t kMacmCommandOffset = 32;
+inline constexpr size_t kMacmIdentifierOffset = 3536;
+inline constexpr size_t kMacmFlagsOffset = 316;
+inline constexpr uint32_t kMacmApplyCommand = 0x00AB0001;
+// The header checks of a mapping of the given size: signature, header size at least 36, entry size
+// 3760 (and nothing read beyond the mapping).
+bool MacmHeaderValid(const uint8_t* mapping, size_t size);
+// The first GPU entry (entries follow the header) whose identifier starts with "VEN_10DE" and whose
+// flag word is non-zero; -1 when there is none. Entries beyond the mapping are never read.
+int MacmNvidiaEntry(const uint8_t* mapping, size_t size, std::string& identifier);

@@ -1,0 +1,114 @@
+// The Afterburner step against the local vendor server and fake programs: the pinned archive
+// checked and installed, the configuration edited, the scanner driven through a scripted scan,
+// the curve applied through the shared memory and copied onto profile 1, and the logon tasks.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "afterburner/afterburner.h"
+#include "foundation/system.h"
+#include "foundation/text.h"
+#include "gpu/vendor_fetch.h"
+#include "support/driver_test_kit.h"
+#include "support/vendor_test_server.h"
+
+namespace {
+
+class AfterburnerStep : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.Ready()) << ToUtf8(server.Problem());
+        kit = std::make_unique<DriverTestKit>();
+    }
+    std::wstring Folder() const { return kit->ProgramsX86() + L"\\MSI Afterburner"; }
+    std::string Config() const { return ReadFileBytes(Folder() + L"\\MSIAfterburner.cfg"); }
+
+    VendorTestServer& server = VendorTestServer::Get();
+    std::unique_ptr<DriverTestKit> kit;
+};
+
+}  // namespace
+
+TEST_F(AfterburnerStep, AFreshInstallScansAndTheLogonTaskAppliesProfile1) {
+    std::wstring digest = FromUtf8(kit->PlaceAfterburnerArchive());
+    for (wchar_t& c : digest) c = static_cast<wchar_t>(towupper(c));  // the pinned digest in other letter case
+    kit->Afterburner().archiveSha256 = digest;
+    std::wstring error;
+    ASSERT_TRUE(InstallAfterburner(kit->Afterburner(), nullptr, error)) << ToUtf8(error);
+
+    const std::string calls = kit->ToolCalls();
+    EXPECT_NE(calls.find("7z2605-x64.exe\" /S"), std::string::npos) << calls;  // 7-Zip first, to open the archive
+    EXPECT_NE(calls.find("afterburner setup"), std::string::npos) << calls;
+    EXPECT_NE(calls.find("scan pressed"), std::string::npos) << calls;
+    EXPECT_NE(calls.find("afterburner applied"), std::string::npos) << calls;
+    EXPECT_NE(calls.find("/Create /F /SC ONLOGON /TN \"Quorvantis Afterburner\" /TR \"\\\""), std::string::npos) << calls;
+    EXPECT_NE(calls.find("MSIAfterburner.exe\\\" -profile1 /s\""), std::string::npos) << calls;
+    EXPECT_EQ(calls.find("Quorvantis RivaTuner"), std::string::npos) << "no RTSS here";
+    std::string left;
+    WIN32_FIND_DATAW entry{};
+    HANDLE find = FindFirstFileW((DriverFolder() + L"\\afterburner-setup\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do left += ToUtf8(entry.cFileName) + " ";
+        while (FindNextFileW(find, &entry));
+        FindClose(find);
+    }
+    EXPECT_FALSE(FileExists(DriverFolder() + L"\\afterburner-setup")) << left;
+    EXPECT_FALSE(FileExists(DriverFolder() + L"\\MSIAfterburnerSetup466.zip"));
+
+    // Every key the file had is set; the one it lacked stays absent.
+    const std::string config = Config();
+    EXPECT_NE(config.find("StartWithWindows = 1\r\n"), std::string::npos) << config;
+    EXPECT_NE(config.find("StartupDelay = 0\r\n"), std::string::npos) << config;
+    EXPECT_NE(config.find("EnableServer = 1\r\n"), std::string::npos) << config;
+    EXPECT_EQ(config.find("StartupViaTaskScheduler"), std::string::npos) << config;
+
+    const std::string profile =
+        ReadFileBytes(Folder() + L"\\Profiles\\VEN_10DE&DEV_2786&SUBSYS_51431458&REV_A1&BUS_1&DEV_0&FN_0.cfg");
+    EXPECT_NE(profile.find("[Profile1]\r\nFormat=2\r\nCoreClkBoost=105000\r\nVFCurve=000002007F000000\r\nMemClkBoost=0\r\n"),
+              std::string::npos)
+        << profile;
+}
+
+TEST_F(AfterburnerStep, AlreadyInstalledNeedsNoDownloadAndWithoutACurveStartsWithItsOwnSettings) {
+    // Installed beforehand, with RivaTuner beside it.
+    TempFolder setupFolder;
+    const std::wstring setup = setupFolder.File(L"MSIAfterburnerSetup466.exe");
+    ASSERT_TRUE(CopyFileW((BinDirectory() + L"\\fake_afterburner.exe").c_str(), setup.c_str(), FALSE));
+    ASSERT_EQ(RunProgram(setup, L"/S").exitCode, 0u);
+    const std::wstring rtss = kit->ProgramsX86() + L"\\RivaTuner Statistics Server\\RTSS.exe";
+    CreateDirectoryW((kit->ProgramsX86() + L"\\RivaTuner Statistics Server").c_str(), nullptr);
+    ASSERT_TRUE(WriteFileBytes(rtss, "MZ"));
+    const size_t downloads = server.RequestsContaining("GET /files/afterburner.zip");
+
+    // No NVIDIA driver: no scan.
+    kit->Afterburner().nvapi = kit->ProgramsX86() + L"\\missing\\nvapi64.dll";
+    std::wstring error;
+    ASSERT_TRUE(InstallAfterburner(kit->Afterburner(), nullptr, error)) << ToUtf8(error);
+    std::string calls = kit->ToolCalls();
+    EXPECT_EQ(calls.find("scanner started"), std::string::npos) << calls;
+    EXPECT_NE(calls.find("MSIAfterburner.exe\\\" /s\""), std::string::npos) << calls;
+    EXPECT_EQ(calls.find("-profile1"), std::string::npos) << calls;
+    EXPECT_NE(calls.find("/TN \"Quorvantis RivaTuner\" /TR \"\\\""), std::string::npos) << calls;
+    EXPECT_EQ(server.RequestsContaining("GET /files/afterburner.zip"), downloads);
+
+    // A scan that fails leaves profile 1 alone and the task without it.
+    kit->Afterburner().nvapi = rtss;  // any file that exists
+    ScopedEnvironment failing(L"QV_FAKE_SCAN_SCRIPT", L"Start scanning|Scanning point 1 of 3|Scan failed");
+    ASSERT_TRUE(InstallAfterburner(kit->Afterburner(), nullptr, error)) << ToUtf8(error);
+    calls = kit->ToolCalls();
+    EXPECT_NE(calls.find("scan pressed"), std::string::npos) << calls;
+    EXPECT_EQ(calls.find("afterburner applied"), std::string::npos) << calls;
+    EXPECT_EQ(calls.find("-profile1"), std::string::npos) << calls;
+}
+
+TEST_F(AfterburnerStep, AnArchiveThatDoesNotMatchItsDigestIsRemovedAndNothingIsInstalled) {
+    kit->PlaceAfterburnerArchive();
+    kit->Afterburner().archiveSha256 = std::wstring(64, L'0');
+    std::wstring error;
+    EXPECT_FALSE(InstallAfterburner(kit->Afterburner(), nullptr, error));
+    EXPECT_EQ(error, L"The Afterburner download did not match the published checksum.");
+    EXPECT_FALSE(FileExists(DriverFolder() + L"\\MSIAfterburnerSetup466.zip"));
+    EXPECT_EQ(kit->ToolCalls().find("afterburner setup"), std::string::npos);
+}

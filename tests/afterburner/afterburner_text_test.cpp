@@ -1,0 +1,124 @@
+// The Afterburner step's texts: configuration keys, the scanner's status line, the profile copy
+// and the shared-memory layout, including malformed and truncated input.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "afterburner/afterburner_text.h"
+#include "foundation/text.h"
+
+TEST(AfterburnerConfig, ExistingKeysAreSetAndMissingOnesStayMissing) {
+    std::string text = "[Settings]\r\nStartWithWindows = 0\r\nStartMinimized=0\r\nFirstRun = 1";
+    EXPECT_TRUE(SetConfigKey(text, "StartWithWindows", "1"));
+    EXPECT_TRUE(SetConfigKey(text, "FirstRun", "0"));
+    EXPECT_FALSE(SetConfigKey(text, "EnableServer", "1"));
+    EXPECT_EQ(text, "[Settings]\r\nStartWithWindows = 1\r\nStartMinimized=0\r\nFirstRun = 0");
+    // Only at the start of a line, and case-sensitive.
+    std::string other = "XStartupDelay = 5\nstartupdelay = 5\n";
+    EXPECT_FALSE(SetConfigKey(other, "StartupDelay", "0"));
+    EXPECT_EQ(other, "XStartupDelay = 5\nstartupdelay = 5\n");
+    std::string first = "StartupDelay = 5";
+    EXPECT_TRUE(SetConfigKey(first, "StartupDelay", "0"));
+    EXPECT_EQ(first, "StartupDelay = 0");
+    std::string empty;
+    EXPECT_FALSE(SetConfigKey(empty, "FirstRun", "0"));
+}
+
+TEST(ScannerStatus, ClassificationFollowsTheLastMarkers) {
+    struct Case {
+        const wchar_t* status;
+        ScanOutcome outcome;
+    } cases[] = {
+        {L"", ScanOutcome::Running},
+        {L"Connected to MSI Afterburner", ScanOutcome::Running},
+        {L"Start scanning\nScanning point 3 of 10", ScanOutcome::Running},
+        {L"Start scanning\nScan succeeded", ScanOutcome::Succeeded},
+        {L"Scanning point 9 of 10\nOverclocked curve exported", ScanOutcome::Succeeded},
+        {L"Start scanning\nScan failed", ScanOutcome::Failed},
+        {L"Failed to start scanning", ScanOutcome::Failed},
+        {L"Scan failed\nResume scanning", ScanOutcome::Running},  // resumed after a failure
+        {L"Scan failed\nResume scanning\nScan succeeded", ScanOutcome::Succeeded},
+        {L"Scan succeeded\nScan cancelled", ScanOutcome::Failed},
+        {L"Scan failed\nScan succeeded", ScanOutcome::Running},  // success after a failure without new activity
+    };
+    for (const Case& c : cases) EXPECT_EQ(ClassifyScanStatus(c.status), c.outcome) << ToUtf8(c.status);
+    EXPECT_TRUE(ScanActivitySeen(L"x Resume scanning"));
+    EXPECT_FALSE(ScanActivitySeen(L"Connected to MSI Afterburner"));
+}
+
+TEST(ScannerStatus, ProgressComesFromTheFirstScanningPoint) {
+    double p = -1;
+    ASSERT_TRUE(ScanProgress(L"Scanning point 3 of 12\nScanning point 4 of 12", p));
+    EXPECT_DOUBLE_EQ(p, 0.25);
+    EXPECT_FALSE(ScanProgress(L"Scanning point 3 of 0", p));
+    EXPECT_FALSE(ScanProgress(L"Scanning point of 12", p));
+    EXPECT_FALSE(ScanProgress(L"Scanning point 3 from 12", p));
+    EXPECT_FALSE(ScanProgress(L"Scanning point 3 of ", p));
+    EXPECT_FALSE(ScanProgress(L"Scanning point 99999999999999999999 of 1", p) && p < 1);
+}
+
+TEST(AfterburnerProfile, TheStartupCurveIsCopiedOntoProfile1KeepingLineEndings) {
+    const std::string crlf =
+        "[Startup]\r\nFormat=2\r\nCoreClkBoost=120000\r\nVFCurve=0A0B0C\r\nMemClkBoost=500000\r\n[Profile1]\r\nFormat=2\r\nVFCurve=FFFF\r\n"
+        "[Defaults]\r\nFormat=2\r\n";
+    std::string copied;
+    std::wstring line;
+    ASSERT_TRUE(CopyStartupToProfile1(crlf, copied, line));
+    EXPECT_EQ(copied,
+              "[Startup]\r\nFormat=2\r\nCoreClkBoost=120000\r\nVFCurve=0A0B0C\r\nMemClkBoost=500000\r\n[Profile1]\r\nFormat=2\r\n"
+              "VFCurve=0A0B0C\r\nCoreClkBoost=120000\r\nMemClkBoost=500000\r\n[Defaults]\r\nFormat=2\r\n");
+    EXPECT_EQ(line, L"Profile 1 applies the scanned curve at every logon (core +120 MHz, memory +500 MHz).");
+
+    // LF only, no Profile1 yet: it is created before Defaults.
+    ASSERT_TRUE(CopyStartupToProfile1("[Startup]\nVFCurve=01\n[Defaults]\nX=1\n", copied, line));
+    EXPECT_EQ(copied, "[Startup]\nVFCurve=01\n[Profile1]\nVFCurve=01\n[Defaults]\nX=1\n");
+    EXPECT_EQ(line, L"Profile 1 applies the scanned voltage curve at every logon.");
+    // Neither Profile1 nor Defaults: at the end.
+    ASSERT_TRUE(CopyStartupToProfile1("[Startup]\nVFCurve=01", copied, line));
+    EXPECT_EQ(copied, "[Startup]\nVFCurve=01\n[Profile1]\nVFCurve=01\n");
+}
+
+TEST(AfterburnerProfile, WithoutAStartupCurveNothingIsCopied) {
+    std::string copied = "unchanged";
+    std::wstring line;
+    for (const char* text : {"", "[Profile1]\nVFCurve=01\n", "[Startup]\n[Profile1]\n", "[Startup]\nCoreClkBoost=5\n",
+                             "[Startup", "\r\n\r\n", "[Startup]\nVFCurve"}) {
+        EXPECT_FALSE(CopyStartupToProfile1(text, copied, line)) << text;
+    }
+    EXPECT_EQ(copied, "unchanged");
+}
+
+TEST(AfterburnerSharedMemory, HeaderChecksAndTheNvidiaEntry) {
+    const size_t header = 36;
+    std::vector<uint8_t> mapping(header + 2 * kMacmEntrySize, 0);
+    const auto put32 = [&](size_t at, uint32_t v) { std::memcpy(mapping.data() + at, &v, 4); };
+    put32(0, kMacmSignature);
+    put32(8, header);
+    put32(12, 2);
+    put32(16, kMacmEntrySize);
+    const size_t second = header + kMacmEntrySize;
+    std::memcpy(mapping.data() + header + kMacmIdentifierOffset, "VEN_1002&DEV_747E", 17);
+    put32(header + kMacmFlagsOffset, 1);
+    std::memcpy(mapping.data() + second + kMacmIdentifierOffset, "VEN_10DE&DEV_2786&SUBSYS_51431458", 33);
+    put32(second + kMacmFlagsOffset, 7);
+    std::string id;
+    EXPECT_TRUE(MacmHeaderValid(mapping.data(), mapping.size()));
+    EXPECT_EQ(MacmNvidiaEntry(mapping.data(), mapping.size(), id), 1);
+    EXPECT_EQ(id, "VEN_10DE&DEV_2786&SUBSYS_51431458");
+    // A flag word of zero is skipped; an entry beyond the mapping is never read.
+    put32(second + kMacmFlagsOffset, 0);
+    EXPECT_EQ(MacmNvidiaEntry(mapping.data(), mapping.size(), id), -1);
+    put32(second + kMacmFlagsOffset, 7);
+    put32(12, 1000);
+    EXPECT_EQ(MacmNvidiaEntry(mapping.data(), mapping.size() - 1, id), -1);
+    put32(16, 3759);
+    EXPECT_FALSE(MacmHeaderValid(mapping.data(), mapping.size()));
+    put32(16, kMacmEntrySize);
+    put32(8, 35);
+    EXPECT_FALSE(MacmHeaderValid(mapping.data(), mapping.size()));
+    put32(8, header);
+    EXPECT_FALSE(MacmHeaderValid(mapping.data(), 35));
+    put32(0, 0x4D41484D);
+    EXPECT_FALSE(MacmHeaderValid(mapping.data(), mapping.size()));
+}
