@@ -112,6 +112,7 @@ bool InstallPrograms(const AfterburnerSetup& setup, Feed* feed, std::wstring& er
     LogInfo(L"Installing MSI Afterburner.");
     const InstallerRunResult installed = RunInstaller(installer, L"\"" + installer + L"\" /S", extract, 600000, true, true);
     if (!installed.started || installed.timedOut || installed.exitCode != 0) {
+        if (!installed.started) LogInfo(FormatText(L"The Afterburner installer could not be started (error %lu).", installed.startError));
         RemoveTree(extract);
         DeleteFileW(zip.c_str());
         return Fail(error, L"MSI Afterburner did not install (" + CodeText(installed.exitCode) + L").");

@@ -288,11 +288,18 @@ InstallerRunResult RunInstaller(const std::wstring& program, const std::wstring&
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION process{};
-    std::wstring line = commandLine;
-    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, noConsoleWindow ? CREATE_NO_WINDOW : 0, nullptr,
-                        workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &process)) {
-        return result;
+    // A program written a moment ago may still be held by whoever wrote or is scanning it.
+    bool created = false;
+    for (int attempt = 0; attempt < 10 && !created; ++attempt) {
+        std::wstring line = commandLine;
+        created = CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, noConsoleWindow ? CREATE_NO_WINDOW : 0,
+                                 nullptr, workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &process) != FALSE;
+        const DWORD error = created ? 0 : GetLastError();
+        result.startError = error;
+        if (!created && error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED && error != ERROR_LOCK_VIOLATION) break;
+        if (!created) Sleep(200);
     }
+    if (!created) return result;
     const UniqueKernelHandle processHandle(process.hProcess), threadHandle(process.hThread);
     result.started = true;
     uint64_t waited = 0;

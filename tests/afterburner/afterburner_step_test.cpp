@@ -112,3 +112,26 @@ TEST_F(AfterburnerStep, AnArchiveThatDoesNotMatchItsDigestIsRemovedAndNothingIsI
     EXPECT_FALSE(FileExists(DriverFolder() + L"\\MSIAfterburnerSetup466.zip"));
     EXPECT_EQ(kit->ToolCalls().find("afterburner setup"), std::string::npos);
 }
+
+TEST_F(AfterburnerStep, StoppingDuringTheScanEndsBothProgramsAndTheStep) {
+    TempFolder setupFolder;
+    const std::wstring setup = setupFolder.File(L"MSIAfterburnerSetup466.exe");
+    ASSERT_TRUE(CopyFileW((BinDirectory() + L"\\fake_afterburner.exe").c_str(), setup.c_str(), FALSE));
+    ASSERT_EQ(RunProgram(setup, L"/S").exitCode, 0u);
+    std::wstring script = L"Start scanning";
+    for (int i = 1; i <= 30; ++i) script += FormatText(L"|Scanning point %d of 30", i);
+    ScopedEnvironment slow(L"QV_FAKE_SCAN_SCRIPT", script.c_str());
+    RecordingFeed feed;
+    feed.cancelFrom = 16;  // a few seconds into the scan
+    const ScopedFeed current(&feed);
+    std::wstring error;
+    EXPECT_FALSE(InstallAfterburner(kit->Afterburner(), &feed, error));
+    EXPECT_EQ(error, L"Stopped.");
+    const std::string calls = kit->ToolCalls();
+    EXPECT_NE(calls.find("scan pressed"), std::string::npos) << calls;
+    EXPECT_EQ(calls.find("afterburner applied"), std::string::npos) << calls;
+    EXPECT_EQ(calls.find("/Create"), std::string::npos) << "no logon task after a stop";
+    EXPECT_EQ(FindWindowW(nullptr, L"MSI Overclocking Scanner v1.0.0"), nullptr);
+    EXPECT_EQ(FindWindowW(nullptr, L"MSI Afterburner v4.6.6"), nullptr);
+    EXPECT_TRUE(feed.Logged(L"The OC scan is running."));
+}

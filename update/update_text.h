@@ -1,0 +1,28 @@
+#pragma once
+// The self-update's texts: version numbers, the publisher's update list (a small JSON object),
+// the download paths it may name and the text its signature covers. Pure, so every list a server
+// might send can be tried without a network.
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "update/app_update.h"
+
+using Version = std::array<uint32_t, 4>;
+// 1 to 4 dot-separated components of decimal digits, each at most 65535; 1 to 32 characters.
+bool ParseVersion(std::wstring_view text, Version& version);
+int CompareVersions(const Version& a, const Version& b);
+// "%u.%u.%u" or, with a fourth component, "%u.%u.%u.%u".
+std::wstring VersionText(const Version& version);
+
+enum class ListError { None, NotJson, NotObject };
+// Reads "version", "url", "notes", "sha256", "size" and "signature"; every other value is skipped.
+ListError ParseUpdateList(std::string_view json, AppUpdate& update, std::wstring& signature);
+
+// "/Quorvantis.exe" or "/Quorvantis-<release>.exe", case-insensitive.
+bool AllowedDownloadPath(std::wstring_view path);
+// Spaces, tabs and line breaks removed, lower case; empty unless 64 hexadecimal digits remain.
+std::wstring NormaliseSha256(std::wstring_view text);
+// What the list's signature covers: version, url, sha256 and size, one per line.
+std::string SignedUpdateText(const AppUpdate& update);
