@@ -2,6 +2,7 @@
 
 #include "app/console_benchmark.h"
 #include "app/console_driver.h"
+#include "app/console_update.h"
 #include "app/console_flow.h"
 #include "app/console_tweaks.h"
 #include "foundation/elevation.h"
@@ -15,6 +16,7 @@
 #include "foundation/unique_handle.h"
 #include "gpu/driver_clean.h"
 #include "health/guard.h"
+#include "update/self_update.h"
 #include "health/health_check.h"
 #include "service/service_control.h"
 #include "service/service_install.h"
@@ -24,7 +26,8 @@ namespace {
 // Commands that change the machine run one at a time, machine-wide, and never beside the GUI.
 constexpr const wchar_t* kLockedCommands[] = {L"",        L"install",     L"uninstall", L"start",   L"stop",
                                               L"ppm",     L"gpu",         L"afterburner", L"benchmark", L"prepare",
-                                              L"memory",  L"storage",     L"check-driver", L"driver"};
+                                              L"memory",  L"storage",     L"check-driver", L"driver",
+                                              L"check-update", L"update"};
 
 bool IsLockedCommand(const std::wstring& command) {
     for (const wchar_t* locked : kLockedCommands) {
@@ -43,8 +46,9 @@ int RunLockedCommand(const Options& options, const std::vector<std::wstring>& ar
     const std::wstring& command = options.command;
     // The benchmark changes nothing permanent, so it runs with whatever rights it has.
     if (command == L"benchmark") return RunConsoleBenchmark(options);
-    // A lookup only reads the adapter and asks the vendor.
+    // A lookup only reads the adapter and asks the vendor; an update check only asks the publisher.
     if (command == L"check-driver") return ConsoleCheckDriver(ProductDriverTools());
+    if (command == L"check-update") return ConsoleCheckUpdate(ProductUpdateSource());
     const int rights = RequireElevationConsole(options, arguments);
     if (rights != kElevationContinue) return rights;
     if (command == L"install") return RunConsoleFlow(options, false);
@@ -58,6 +62,7 @@ int RunLockedCommand(const Options& options, const std::vector<std::wstring>& ar
     if (command == L"ppm") return ConsolePpmStep(options) == 1 ? 1 : 0;
     if (command == L"gpu") return ConsoleGpuStep(options) == 1 ? 1 : 0;
     if (command == L"driver") return ConsoleApplyDriver(options, ProductDriverTools());
+    if (command == L"update") return ConsoleUpdate(options, ProductUpdateSource());
     if (command == L"afterburner") {
         Options forced = options;
         forced.afterburner = true;  // the command names the step: no second question

@@ -22,6 +22,7 @@
 #include "service/service_control.h"
 #include "timer/sampling.h"
 #include "tweaks/cpu_probe.h"
+#include "update/self_update.h"
 
 namespace {
 
@@ -107,8 +108,16 @@ GuiHooks MakeHooks(const Options& options) {
     hooks.startService = StartTimerServiceNoWait;
     hooks.guardArea = [](const std::wstring& area) { HardenArea(area); };
     hooks.removeLegacyService = RemoveStaleServices;
-    // The self-update is not part of this build yet: its hooks stay empty, so the window does not
-    // offer it.
+    hooks.checkUpdate = [](AppUpdate& update, const std::atomic<bool>& stop, std::wstring& error) {
+        const bool available = CheckForAppUpdate(ProductUpdateSource(), kVersionText, update, stop, error);
+        if (!error.empty()) AppendLogLine(L"Update check: " + error);
+        if (available) AppendLogLine(L"Update available: " + update.version);
+        return available;
+    };
+    hooks.applyUpdate = [](const AppUpdate& update, const std::function<void(const std::wstring&)>& status,
+                           const std::atomic<bool>& stop, std::wstring& error) {
+        return ApplyAppUpdate(ProductUpdateSource(), update, status, stop, error);
+    };
     return hooks;
 }
 
@@ -122,7 +131,13 @@ int RunGui(const Options& options, const std::vector<std::wstring>&) {
         if (show != 0) PostMessageW(HWND_BROADCAST, show, 0, 0);
         return 0;
     }
+    RemoveOldCopies();
     const GuiHooks hooks = MakeHooks(options);
     const int result = RunApp(hooks);
-    return result == 2 ? 0 : result;
+    // 2: this copy was replaced by an update; the new one takes over.
+    if (result == 2) {
+        RelaunchSelf();
+        return 0;
+    }
+    return result;
 }

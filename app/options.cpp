@@ -35,6 +35,8 @@ constexpr CommandSwitchRow kCommandSwitches[] = {
     {L"--apply-storage", L"storage"},
     {L"--check-driver", L"check-driver"},
     {L"--apply-driver", L"driver"},
+    {L"--check-update", L"check-update"},
+    {L"--update", L"update"},
     {L"--help", L"help"},
     {L"-h", L"help"},
     {L"/?", L"help"},

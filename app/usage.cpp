@@ -76,6 +76,9 @@ constexpr const wchar_t* kUsageBody =
     L"                                       for this PC. Changes nothing.\n"
     L"  Quorvantis.exe --apply-driver        Download and verify the vendor's package and\n"
     L"                                       install only its display driver (asks first).\n"
+    L"  Quorvantis.exe --check-update        Ask the publisher whether a newer version exists.\n"
+    L"  Quorvantis.exe --update              Download, verify and install the newer version\n"
+    L"                                       in place of this copy and the service's (asks first).\n"
     L"\n";
 
 }  // namespace

@@ -80,6 +80,8 @@ void HoldOwnImage() {
 
 bool OwnImageHeld() { return static_cast<bool>(g_image); }
 
+void ReleaseOwnImage() { g_image.reset(); }
+
 bool CopyOwnImageTo(const std::wstring& destination, std::wstring& error) {
     if (!g_image) {
         error = FormatText(L"The program file could not be held unchanged (another program has it open for writing), "

@@ -8,6 +8,9 @@
 // Called first thing at start. Without it (or when the file could not be held), nothing is copied.
 void HoldOwnImage();
 bool OwnImageHeld();
+// Lets go of the file: only for an update, which moves this very file aside just before the
+// program ends. Nothing is copied from the image afterwards.
+void ReleaseOwnImage();
 
 // Copies the held image over the destination (through a temporary file beside it, then a
 // replace). False with a sentence for the user in error.

@@ -11,36 +11,11 @@
 #include "foundation/system.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
+#include "foundation/winhttp_util.h"
 
 namespace {
 
-inline void CloseInternet(HINTERNET h) { WinHttpCloseHandle(h); }
-using UniqueInternet = UniqueHandle<HINTERNET, CloseInternet>;
-
 constexpr size_t kChunk = 65536;
-
-std::wstring Header(HINTERNET request, DWORD query) {
-    DWORD size = 0;
-    WinHttpQueryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER, &size, WINHTTP_NO_HEADER_INDEX);
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) return {};
-    std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
-    if (!WinHttpQueryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, value.data(), &size, WINHTTP_NO_HEADER_INDEX)) {
-        return {};
-    }
-    value.resize(size / sizeof(wchar_t));
-    return value;
-}
-
-// Decimal digits only; anything else (or an overflow) reads as absent.
-uint64_t DecimalOrZero(const std::wstring& text) {
-    if (text.empty() || text.size() > 19) return 0;
-    uint64_t value = 0;
-    for (const wchar_t c : text) {
-        if (c < L'0' || c > L'9') return 0;
-        value = value * 10 + static_cast<uint64_t>(c - L'0');
-    }
-    return value;
-}
 
 bool Fail(std::wstring& error, const std::wstring& text) {
     error = text;
@@ -62,13 +37,7 @@ bool VendorFetch(const VendorHosts& hosts, int kind, const std::wstring& method,
     if (!SplitUrl(url, parts) || parts.scheme != L"https") return Fail(error, L"The address is not an https vendor URL.");
     if (!HostAllowed(hosts, kind, parts.host)) return Fail(error, L"The address is not on the vendor site.");
 
-    UniqueInternet session(WinHttpOpen(L"NvBackend/36.0.0.0", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
-                                       WINHTTP_NO_PROXY_BYPASS, 0));
-    // Systems before Windows 8.1 know no automatic proxy; they take the configured one.
-    if (!session) {
-        session.reset(WinHttpOpen(L"NvBackend/36.0.0.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                  WINHTTP_NO_PROXY_BYPASS, 0));
-    }
+    UniqueInternet session = OpenSession(L"NvBackend/36.0.0.0");
     if (!session) return Fail(error, FormatText(L"Could not open the network (%lu).", GetLastError()));
     WinHttpSetTimeouts(session.get(), 20000, 20000, 60000, 30000);
 
@@ -87,11 +56,7 @@ bool VendorFetch(const VendorHosts& hosts, int kind, const std::wstring& method,
                                              WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
         }
         if (!request) return Fail(error, FormatText(L"Could not start the request (%lu).", GetLastError()));
-        DWORD noRedirects = WINHTTP_DISABLE_REDIRECTS;
-        if (!WinHttpSetOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &noRedirects, sizeof(noRedirects))) {
-            DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
-            WinHttpSetOption(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof(never));
-        }
+        DisableRedirects(request.get());
         DWORD decompression = WINHTTP_DECOMPRESSION_FLAG_GZIP | WINHTTP_DECOMPRESSION_FLAG_DEFLATE;
         WinHttpSetOption(request.get(), WINHTTP_OPTION_DECOMPRESSION, &decompression, sizeof(decompression));
         if (browserHeaders) {
@@ -104,16 +69,12 @@ bool VendorFetch(const VendorHosts& hosts, int kind, const std::wstring& method,
             !WinHttpReceiveResponse(request.get(), nullptr)) {
             return Fail(error, FormatText(L"The vendor site did not answer (%lu).", GetLastError()));
         }
-        status = 0;
-        DWORD statusSize = sizeof(status);
-        WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
-                            &status, &statusSize, WINHTTP_NO_HEADER_INDEX);
+        status = ResponseStatus(request.get());
         result.status = status;
         result.finalUrl = current;
-        const bool redirect = status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-        if (!redirect) break;
+        if (!IsRedirectStatus(status)) break;
         if (hop >= 10) return Fail(error, L"The download was redirected away from the vendor site.");
-        std::wstring location = Header(request.get(), WINHTTP_QUERY_LOCATION);
+        std::wstring location = ResponseHeader(request.get(), WINHTTP_QUERY_LOCATION);
         // A path alone stays on the host that answered.
         if (!location.empty() && location[0] == L'/' && (location.size() < 2 || location[1] != L'/')) {
             location = L"https://" + parts.host + (parts.port != 0 ? FormatText(L":%u", static_cast<unsigned>(parts.port)) : L"") +
@@ -126,9 +87,9 @@ bool VendorFetch(const VendorHosts& hosts, int kind, const std::wstring& method,
         current = location;
     }
     // A compressed body arrives unpacked, so the length the server stated is not what is read.
-    const std::wstring encoding = Header(request.get(), WINHTTP_QUERY_CONTENT_ENCODING);
+    const std::wstring encoding = ResponseHeader(request.get(), WINHTTP_QUERY_CONTENT_ENCODING);
     if (encoding.empty() || _wcsicmp(encoding.c_str(), L"identity") == 0) {
-        result.contentLength = DecimalOrZero(Header(request.get(), WINHTTP_QUERY_CONTENT_LENGTH));
+        result.contentLength = DecimalOrZero(ResponseHeader(request.get(), WINHTTP_QUERY_CONTENT_LENGTH));
     }
     if (status != 200) return Fail(error, FormatText(L"The vendor site returned status %lu.", status));
     if (_wcsicmp(method.c_str(), L"HEAD") == 0) return true;

@@ -30,6 +30,8 @@ const VendorHosts& ProductVendorHosts() {
         h.sevenZipWeb = L"www.7-zip.org";
         h.amdSupport = L"www.amd.com";
         h.afterburnerMirror = L"ftp.nluug.nl";
+        h.publisherSite = h.publisherSiteAuthority = L"fenmarch.com";
+        h.publisherMedia = h.publisherMediaAuthority = L"media.fenmarch.com";
         return h;
     }();
     return hosts;

@@ -26,6 +26,10 @@ struct VendorHosts {
     std::wstring sevenZipWeb;
     std::wstring amdSupport;  // named in the Referer of AMD downloads
     std::wstring afterburnerMirror;
+    // The publisher: its site (update list, download counter, also under "www.") and its media
+    // host (update files). Lower-case host names; the authorities add a port in tests.
+    std::wstring publisherSite, publisherMedia;
+    std::wstring publisherSiteAuthority, publisherMediaAuthority;
 };
 
 // The real vendor hosts.

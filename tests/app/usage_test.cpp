@@ -75,6 +75,9 @@ Usage:
                                        for this PC. Changes nothing.
   Quorvantis.exe --apply-driver        Download and verify the vendor's package and
                                        install only its display driver (asks first).
+  Quorvantis.exe --check-update        Ask the publisher whether a newer version exists.
+  Quorvantis.exe --update              Download, verify and install the newer version
+                                       in place of this copy and the service's (asks first).
 
 Log: C:\ProgramData\Quorvantis\Quorvantis.log
 )USAGE";

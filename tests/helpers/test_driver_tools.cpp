@@ -4,11 +4,17 @@
 // under QV_FAKE_PROGRAMS_X86, its archive is /files/afterburner.zip with the digest in
 // QV_TEST_AFTERBURNER_SHA256, and QV_TEST_NVAPI names the NVIDIA driver file. Signatures are
 // accepted and recorded in QV_FAKE_TOOL_LOG as "signature <publisher>" (test packages carry none).
+// The publisher is the same server; update lists are signed with the key whose public half is
+// QV_TEST_UPDATE_KEY (128 hexadecimal digits).
 #include <windows.h>
 
-#include "foundation/text.h"
+#include <string>
+
 #include "afterburner/afterburner.h"
+#include "foundation/text.h"
 #include "gpu/driver_clean.h"
+#include "gpu/vendor_hosts.h"
+#include "update/self_update.h"
 #include "status_control.h"
 
 namespace {
@@ -40,6 +46,8 @@ const DriverTools& ProductDriverTools() {
         for (auto& allowed : h.allowed) allowed = {L"localhost"};
         h.nvidiaLookup = h.packageGallery = h.sevenZipWeb = h.amdSupport = h.afterburnerMirror =
             L"localhost:" + Environment(L"QV_TEST_VENDOR_PORT");
+        h.publisherSite = h.publisherMedia = L"localhost";
+        h.publisherSiteAuthority = h.publisherMediaAuthority = L"localhost:" + Environment(L"QV_TEST_VENDOR_PORT");
         return h;
     }();
     static const DriverTools tools = [] {
@@ -67,4 +75,15 @@ const AfterburnerSetup& ProductAfterburnerSetup() {
         return s;
     }();
     return setup;
+}
+
+const UpdateSource& ProductUpdateSource() {
+    static const UpdateSource source = [] {
+        UpdateSource s;
+        s.hosts = ProductDriverTools().hosts;
+        const std::wstring hex = Environment(L"QV_TEST_UPDATE_KEY");
+        for (size_t i = 0; i + 1 < hex.size(); i += 2) s.publicKey.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+        return s;
+    }();
+    return source;
 }

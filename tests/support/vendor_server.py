@@ -16,6 +16,9 @@ Makes a test CA and a localhost certificate in FOLDER (ca.pem, server.pem, serve
   /nvidia_web_services/...  FOLDER/files/nvidia-answer.json
   /api/v2/package/amd-software-adrenalin-edition  FOLDER/files/amd-index.nupkg
   /a/7z2605-x64.exe   FOLDER/files/7z-installer.exe
+  /quorvantis/latest.json   FOLDER/files/latest.json; /Quorvantis*.exe   FOLDER/files/<that name>
+  /Quorvantis-redirect.exe  302 to the same release by IP address (a host no table allows)
+  POST /api/quorvantis/downloads   counted in FOLDER/counted.log
 Every request is appended to FOLDER/requests.log as "METHOD PATH".
 """
 import gzip
@@ -123,6 +126,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         self.answer(head=False)
 
+    def do_POST(self):
+        """The publisher's download counter: any JSON body is counted."""
+        self.record()
+        length = int(self.headers.get("Content-Length", "0") or 0)
+        body = self.rfile.read(length) if length > 0 else b""
+        with open(os.path.join(FOLDER, "counted.log"), "ab") as f:
+            f.write(body + b"\n")
+        self.send_response(200 if self.path == "/api/quorvantis/downloads" else 404)
+        self.send_header("Content-Length", "0")
+        self.end_headers()
+
     def answer(self, head):
         self.record()
         url = urllib.parse.urlsplit(self.path)
@@ -183,6 +197,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.send_file("amd-index.nupkg", head)
             elif url.path == "/a/7z2605-x64.exe":
                 self.send_file("7z-installer.exe", head)
+            elif url.path == "/quorvantis/latest.json":
+                self.send_file("latest.json", head)
+            elif url.path == "/Quorvantis-redirect.exe":
+                port = self.server.server_address[1]
+                self.send_response(302)
+                self.send_header("Location", "https://127.0.0.1:%d/Quorvantis-2.7.0.exe" % port)
+                self.send_header("Content-Length", "0")
+                self.end_headers()
+            elif url.path.lower().startswith("/quorvantis") and url.path.lower().endswith(".exe") and "/" not in url.path[1:]:
+                self.send_file(url.path[1:], head)
             else:
                 self.send_error(404)
         except (BrokenPipeError, ConnectionResetError, ssl.SSLError):
