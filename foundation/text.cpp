@@ -9,8 +9,14 @@ namespace {
 
 std::wstring FormatInto(size_t capacity, const wchar_t* format, va_list args) {
     std::wstring buffer(capacity, L'\0');
+#ifdef _WIN32
     // _TRUNCATE keeps what fits (capacity - 1 characters) instead of failing the whole message.
     int written = _vsnwprintf_s(buffer.data(), capacity, _TRUNCATE, format, args);
+#else
+    // The parsers are also built natively for the sanitizers; there the standard call stands in.
+    int written = std::vswprintf(buffer.data(), capacity, format, args);
+    buffer[capacity - 1] = L'\0';
+#endif
     if (written < 0) written = static_cast<int>(std::wcslen(buffer.c_str()));
     buffer.resize(static_cast<size_t>(written));
     return buffer;

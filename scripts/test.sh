@@ -5,6 +5,8 @@ cd "$(dirname "$0")/.."
 sh scripts/build.sh
 status=0
 ctest --preset mingw -j2 || status=$?
+# The parsers again, natively under the sanitizers, and a bounded fuzzing run of each.
+sh scripts/native-test.sh 15 || status=$?
 # Leave no lingering Wine server holding the prefix once the suite is done.
 WINEPREFIX="$PWD/build/mingw/wineprefix" /usr/lib/wine/wineserver64 -k 2>/dev/null || true
 exit $status

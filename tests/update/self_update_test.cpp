@@ -200,3 +200,35 @@ TEST_F(SelfUpdate, CheckThenUpdateReplaceTheRunningCopyFromTheCommandLine) {
     EXPECT_TRUE(FileExists(copy + L".old"));
     EXPECT_GE(server.RequestsContaining("POST /api/quorvantis/downloads"), 1u);
 }
+
+// With the timer service installed, the update stops it, replaces its copy under Program Files as
+// well as the running one, and starts it again (here the published release is a stand-in program
+// that cannot run as the service, so the restart is reported as failed).
+TEST_F(SelfUpdate, TheInstalledServiceCopyIsStoppedReplacedAndStartedAgain) {
+    const std::wstring program = BinDirectory() + L"\\Quorvantis.exe";
+    ASSERT_EQ(RunProgram(program, L"--install --resolution 10000 --no-pause", 120000).exitCode, 0u) << ReadProgramLog();
+    ASSERT_EQ(QueryTimerServiceState(), 1);
+    ClearProgramLog();
+    std::wstring hex;
+    for (const uint8_t b : signer.PublicKey()) hex += FormatText(L"%02x", b);
+    ScopedEnvironment key(L"QV_TEST_UPDATE_KEY", hex.c_str());
+    ScopedEnvironment port(L"QV_TEST_VENDOR_PORT", FormatText(L"%u", static_cast<unsigned>(server.Port())).c_str());
+    Publish(offered, signer.Sign(offered));
+    TempFolder folder;
+    const std::wstring copy = folder.File(L"Quorvantis.exe");
+    ASSERT_TRUE(CopyFileW((BinDirectory() + L"\\quorvantis_vendor_test.exe").c_str(), copy.c_str(), FALSE));
+
+    const ProgramRun update = RunProgram(copy, L"--update --yes", 180000);
+    EXPECT_EQ(update.exitCode, 0u) << update.out << update.err;
+    EXPECT_TRUE(ReadFileBytes(InstalledExePath()) == release);
+    EXPECT_TRUE(ReadFileBytes(copy) == release);
+    EXPECT_TRUE(FileExists(InstalledExePath() + L".old"));
+    const std::string log = ReadProgramLog();
+    EXPECT_NE(log.find("The Quorvantis service did not restart."), std::string::npos) << log;
+    EXPECT_NE(log.find("Updated to 2.7.0."), std::string::npos) << log;
+
+    // The real program takes everything away again.
+    CopyFileW((InstalledExePath() + L".old").c_str(), InstalledExePath().c_str(), FALSE);
+    EXPECT_EQ(RunProgram(program, L"--uninstall --no-pause", 120000).exitCode, 0u) << ReadProgramLog();
+    DeleteFileW((InstalledExePath() + L".old").c_str());
+}
