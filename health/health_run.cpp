@@ -15,6 +15,7 @@
 #include "gpu/gpu_catalogue.h"
 #include "health/health_check.h"
 #include "health/monitor.h"
+#include "health/tool_output.h"
 #include "timer/timer_kernel.h"
 #include "tweaks/power_rows.h"
 #include "tweaks/power_store.h"
@@ -294,8 +295,9 @@ void MemoryChecks(Run& run) {
         const std::wstring output =
             RunCapture(L"C:\\Windows\\System32\\WindowsPowerShell\\v1.0\\powershell.exe",
                        L"-NoProfile -NonInteractive -Command \"(Get-MMAgent).MemoryCompression\"");
-        const bool isFalse = output.find(L"False") != std::wstring::npos;
-        if (isFalse || output.find(L"True") != std::wstring::npos) {
+        const ToolAnswer answer = MemoryCompressionFromPowerShell(output);
+        const bool isFalse = answer == ToolAnswer::No;
+        if (answer != ToolAnswer::Unknown) {
             Finish(compression, true, isFalse, L"MemoryCompression = False",
                    isFalse ? L"MemoryCompression = False" : L"MemoryCompression = True", kMemoryStep);
         } else {
@@ -419,8 +421,9 @@ void StorageChecks(Run& run) {
 
     HealthCheck trim = run.New(L"storage.trim", kGroupStorage, L"TRIM / delete notification", L"storage");
     const std::wstring output = RunCapture(L"C:\\Windows\\System32\\fsutil.exe", L"behavior query DisableDeleteNotify");
-    const bool on = output.find(L"= 0") != std::wstring::npos || output.find(L"=0") != std::wstring::npos;
-    const bool off = !on && output.find(L"= 1") != std::wstring::npos;
+    const ToolAnswer trimAnswer = TrimEnabledFromFsutil(output);
+    const bool on = trimAnswer == ToolAnswer::Yes;
+    const bool off = trimAnswer == ToolAnswer::No;
     if (on || off) {
         Finish(trim, true, on, L"DisableDeleteNotify = 0 (TRIM on)",
                on ? L"DisableDeleteNotify = 0" : L"DisableDeleteNotify = 1", kStorageStep);
