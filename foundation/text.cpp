@@ -130,7 +130,12 @@ std::string BuildLogLine(const LocalStamp& s, std::wstring_view text) {
     std::wstring stamp = FormatText(L"%04u-%02u-%02u %02u:%02u:%02u", s.year, s.month, s.day, s.hour, s.minute, s.second);
     std::string line = ToUtf8(stamp);
     line += "  ";
-    line += ToUtf8(text);
+    // A message of several lines keeps the file's CR LF line ends throughout.
+    const std::string body = ToUtf8(text);
+    for (size_t i = 0; i < body.size(); ++i) {
+        if (body[i] == '\n' && (i == 0 || body[i - 1] != '\r')) line += '\r';
+        line += body[i];
+    }
     line += "\r\n";
     return line;
 }

@@ -51,6 +51,7 @@ TEST(LogLineBytes, TimestampTwoSpacesUtf8TextCrLf) {
     const LocalStamp stamp{2026, 3, 4, 5, 6, 7};
     EXPECT_EQ(BuildLogLine(stamp, L"h\u00E9llo \u2192 ok"), "2026-03-04 05:06:07  h\xC3\xA9llo \xE2\x86\x92 ok\r\n");
     EXPECT_EQ(BuildLogLine(stamp, L"ERROR: x"), "2026-03-04 05:06:07  ERROR: x\r\n");
+    EXPECT_EQ(BuildLogLine(stamp, L"\nInstalled.\r\nok\nend"), "2026-03-04 05:06:07  \r\nInstalled.\r\nok\r\nend\r\n");
     // Text handed to the log directly is never cut.
     const std::wstring big(3000, L'q');
     EXPECT_EQ(BuildLogLine(stamp, big).size(), 21u + 3000u + 2u);

@@ -1,0 +1,71 @@
+#!/bin/sh
+# A reliability soak under Wine (not run by CI): the timer service installed, reinstalled with
+# another resolution, stopped and started again and again; console commands run side by side
+# against the single-instance lock; the window started and closed. Afterwards the service, its
+# registry state and the log must be intact, and the service process must not have grown.
+# Usage: soak.sh [ROUNDS]   (default 20)
+set -eu
+cd "$(dirname "$0")/.."
+rounds=${1:-20}
+sh scripts/build.sh >/dev/null
+prefix="$PWD/build/mingw/wineprefix"
+exe="$PWD/build/mingw/bin/Quorvantis.exe"
+out=$(mktemp -d)
+run() { sh scripts/wine-run.sh "$prefix" "$exe" "$@" --no-pause >>"$out/console.txt" 2>&1; }
+service_pid() { ps -eo pid,args | awk '/Quorvantis.exe --service/ && !/awk/ {print $1; exit}'; }
+figures() {
+    pid=$(service_pid)
+    if [ -n "$pid" ]; then
+        echo "$(ls /proc/$pid/fd 2>/dev/null | wc -l) $(awk '/VmRSS/ {print $2}' /proc/$pid/status)"
+    else
+        echo "- -"
+    fi
+}
+
+log="$prefix/drive_c/ProgramData/Quorvantis/Quorvantis.log"
+rm -f "$log"
+run --install --resolution 10000
+sleep 2
+set -- $(figures)
+first_fds=$1 first_rss=$2
+refused=0
+i=1
+while [ $i -le "$rounds" ]; do
+    resolution=$(( i % 2 == 0 ? 10000 : 20000 ))
+    run --install --resolution $resolution
+    run --stop
+    run --start
+    # Two commands that change the machine at once: one of them must be turned away, never both run.
+    sh scripts/wine-run.sh "$prefix" "$exe" --stop --no-pause >"$out/a.txt" 2>&1 &
+    sh scripts/wine-run.sh "$prefix" "$exe" --start --no-pause >"$out/b.txt" 2>&1 &
+    run --status
+    wait
+    grep -q "Another Quorvantis operation is already running." "$out/a.txt" "$out/b.txt" && refused=$((refused + 1))
+    run --start
+    if [ $((i % 5)) -eq 0 ]; then
+        sh scripts/wine-run.sh "$prefix" "$exe" --gui >/dev/null 2>&1 &
+        sleep 6
+        gui=$(ps -eo pid,args | awk '/Quorvantis.exe --gui/ && !/awk|wine-run/ {print $1; exit}')
+        [ -n "$gui" ] && kill "$gui" 2>/dev/null || true
+        wait || true
+    fi
+    i=$((i + 1))
+done
+sleep 2
+set -- $(figures)
+last_fds=$1 last_rss=$2
+run --status
+WINEPREFIX="$prefix" wine reg query 'HKLM\SOFTWARE\Quorvantis' /v DesiredResolution >"$out/reg.txt" 2>/dev/null || true
+log="$prefix/drive_c/ProgramData/Quorvantis/Quorvantis.log"
+# A torn line is two writes run together: a timestamp anywhere but at the start of a line.
+torn=$(grep -c '.[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9] [0-9][0-9]:[0-9][0-9]:[0-9][0-9]  ' "$log" || true)
+crlf=$(grep -c "$(printf '\r')\$" "$log" || true)
+lines=$(wc -l <"$log")
+echo "rounds: $rounds"
+echo "service after the last round: $(grep -E 'Service:' "$out/console.txt" | tail -1)"
+echo "registry: $(grep -o 'DesiredResolution.*' "$out/reg.txt" || echo missing)"
+echo "concurrent pairs turned away by the lock: $refused of $rounds"
+echo "service process: $first_fds -> $last_fds open descriptors, $first_rss -> $last_rss kB resident"
+echo "log: $lines lines, $crlf ending in CR LF, $torn torn"
+run --uninstall
+rm -rf "$out"
