@@ -27,8 +27,15 @@ void AppendBytes(const std::string& bytes, DWORD shareMode) {
     if (folder == FolderSafety::Repaired && !repairNoted.exchange(true)) {
         AppendBytes(BuildLogLine(NowStamp(), FolderRepairNote(DataDirectory())), shareMode);
     }
-    const UniqueKernelHandle file = AdoptFileHandle(CreateFileW(LogFilePath().c_str(), FILE_APPEND_DATA, shareMode,
-                                                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Other roles (the service, the window, a console command) append to the same file; one that
+    // is writing at this very moment holds it for a few milliseconds, so a busy file is tried again.
+    UniqueKernelHandle file;
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        file = AdoptFileHandle(CreateFileW(LogFilePath().c_str(), FILE_APPEND_DATA, shareMode, nullptr, OPEN_ALWAYS,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file || GetLastError() != ERROR_SHARING_VIOLATION) break;
+        Sleep(10);
+    }
     if (!file) return;  // a log that cannot be opened loses the line, never the operation
     DWORD written = 0;
     WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
