@@ -5,7 +5,7 @@
 
 namespace {
 
-struct FormatSpec {
+struct TextStyle {
     const wchar_t* family;
     DWRITE_FONT_WEIGHT weight;
     float size;
@@ -13,7 +13,7 @@ struct FormatSpec {
     bool privateFace;  // from the embedded faces; Consolas comes from the system
 };
 
-constexpr FormatSpec kFormats[static_cast<size_t>(Font::Count)] = {
+constexpr TextStyle kFormats[static_cast<size_t>(Font::Count)] = {
     {L"Bruno Ace SC", DWRITE_FONT_WEIGHT_NORMAL, 26, false, true},
     {L"Philosopher", DWRITE_FONT_WEIGHT_BOLD, 16, false, true},
     {L"Gruppo", DWRITE_FONT_WEIGHT_NORMAL, 12, false, true},
@@ -226,12 +226,12 @@ void Renderer::CreateFormats() {
     dwrite_->GetSystemFontCollection(system.put());
     ComPtr<IDWriteInlineObject> ellipsis;
     for (size_t i = 0; i < formats_.size(); ++i) {
-        const FormatSpec& spec = kFormats[i];
+        const TextStyle& style = kFormats[i];
         IDWriteFontCollection* collection = nullptr;
-        std::wstring family = spec.family;
-        if (spec.privateFace && FamilyIn(privateFonts_.get(), spec.family)) {
+        std::wstring family = style.family;
+        if (style.privateFace && FamilyIn(privateFonts_.get(), style.family)) {
             collection = privateFonts_.get();
-        } else if (FamilyIn(system.get(), spec.family)) {
+        } else if (FamilyIn(system.get(), style.family)) {
             collection = system.get();
         } else if (FamilyIn(system.get(), L"Segoe UI")) {
             family = L"Segoe UI";
@@ -244,12 +244,12 @@ void Renderer::CreateFormats() {
         } else {
             family = L"Segoe UI";
         }
-        if (FAILED(dwrite_->CreateTextFormat(family.c_str(), collection, spec.weight, DWRITE_FONT_STYLE_NORMAL,
-                                             DWRITE_FONT_STRETCH_NORMAL, spec.size, L"en-us", formats_[i].put()))) {
+        if (FAILED(dwrite_->CreateTextFormat(family.c_str(), collection, style.weight, DWRITE_FONT_STYLE_NORMAL,
+                                             DWRITE_FONT_STRETCH_NORMAL, style.size, L"en-us", formats_[i].put()))) {
             continue;
         }
         families_[i] = family;
-        if (!spec.wrap) {
+        if (!style.wrap) {
             formats_[i]->SetWordWrapping(DWRITE_WORD_WRAPPING_NO_WRAP);
             ellipsis.reset();
             if (SUCCEEDED(dwrite_->CreateEllipsisTrimmingSign(formats_[i].get(), ellipsis.put()))) {

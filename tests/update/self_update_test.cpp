@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 
 #include "foundation/system.h"
 #include "service/service_control.h"
@@ -40,6 +41,23 @@ protected:
     }
     void Publish(const AppUpdate& update, const std::wstring& signature) {
         ASSERT_TRUE(server.PlaceFile(L"latest.json", UpdateListJson(update, signature)));
+    }
+    // The signed list published, and a place for a copy of the program built against this server
+    // and this signer (told through its environment, which the copy inherits).
+    struct ProgramCopy {
+        ProgramCopy(const std::wstring& key, uint16_t port)
+            : keyVariable(L"QV_TEST_UPDATE_KEY", key.c_str()),
+              portVariable(L"QV_TEST_VENDOR_PORT", FormatText(L"%u", static_cast<unsigned>(port)).c_str()),
+              path(folder.File(L"Quorvantis.exe")) {}
+        ScopedEnvironment keyVariable, portVariable;
+        TempFolder folder;
+        std::wstring path;
+    };
+    std::unique_ptr<ProgramCopy> PublishForProgramCopy() {
+        std::wstring hex;
+        for (const uint8_t b : signer.PublicKey()) hex += FormatText(L"%02x", b);
+        Publish(offered, signer.Sign(offered));
+        return std::make_unique<ProgramCopy>(hex, server.Port());
     }
     bool Check(AppUpdate& found, std::wstring& error, const wchar_t* current = L"2.6.2") {
         return CheckForAppUpdate(source, current, found, cancel, error);
@@ -179,13 +197,8 @@ TEST_F(SelfUpdate, CheckThenUpdateReplaceTheRunningCopyFromTheCommandLine) {
         ASSERT_EQ(RunProgram(BinDirectory() + L"\\Quorvantis.exe", L"--uninstall --no-pause", 120000).exitCode, 0u);
     }
     DeleteFileW(InstalledExePath().c_str());  // no installed copy: only this one is replaced
-    std::wstring hex;
-    for (const uint8_t b : signer.PublicKey()) hex += FormatText(L"%02x", b);
-    ScopedEnvironment key(L"QV_TEST_UPDATE_KEY", hex.c_str());
-    ScopedEnvironment port(L"QV_TEST_VENDOR_PORT", FormatText(L"%u", static_cast<unsigned>(server.Port())).c_str());
-    Publish(offered, signer.Sign(offered));
-    TempFolder folder;
-    const std::wstring copy = folder.File(L"Quorvantis.exe");
+    const auto published = PublishForProgramCopy();
+    const std::wstring& copy = published->path;
     ASSERT_TRUE(CopyFileW((BinDirectory() + L"\\quorvantis_vendor_test.exe").c_str(), copy.c_str(), FALSE));
 
     const ProgramRun check = RunProgram(copy, L"--check-update", 60000);
@@ -209,13 +222,8 @@ TEST_F(SelfUpdate, TheInstalledServiceCopyIsStoppedReplacedAndStartedAgain) {
     ASSERT_EQ(RunProgram(program, L"--install --resolution 10000 --no-pause", 120000).exitCode, 0u) << ReadProgramLog();
     ASSERT_EQ(QueryTimerServiceState(), 1);
     ClearProgramLog();
-    std::wstring hex;
-    for (const uint8_t b : signer.PublicKey()) hex += FormatText(L"%02x", b);
-    ScopedEnvironment key(L"QV_TEST_UPDATE_KEY", hex.c_str());
-    ScopedEnvironment port(L"QV_TEST_VENDOR_PORT", FormatText(L"%u", static_cast<unsigned>(server.Port())).c_str());
-    Publish(offered, signer.Sign(offered));
-    TempFolder folder;
-    const std::wstring copy = folder.File(L"Quorvantis.exe");
+    const auto published = PublishForProgramCopy();
+    const std::wstring& copy = published->path;
     ASSERT_TRUE(CopyFileW((BinDirectory() + L"\\quorvantis_vendor_test.exe").c_str(), copy.c_str(), FALSE));
 
     const ProgramRun update = RunProgram(copy, L"--update --yes", 180000);
