@@ -95,3 +95,25 @@ bool AdapterTextMatchesVendor(const std::wstring& vendorId, const std::wstring& 
     if (vendor == GpuIntel) return ContainsAnyNoCase(desc, {L"Intel", L"Arc", L"UHD", L"Iris"});
     return true;
 }
+
+GpuProbeView SummariseGpu(const std::vector<AdapterEntry>& entries, bool hagsOn, bool tweaksApplied) {
+    GpuProbeView view;
+    view.hagsOn = hagsOn;
+    view.tweaksApplied = tweaksApplied;
+    std::wstring list;
+    for (const AdapterEntry& e : entries) {
+        view.hasNvidia = view.hasNvidia || AdapterTextMatchesVendor(e.vendorId, e.provider, e.desc, GpuNvidia);
+        view.hasAmd = view.hasAmd || AdapterTextMatchesVendor(e.vendorId, e.provider, e.desc, GpuAmd);
+        view.hasIntel = view.hasIntel || AdapterTextMatchesVendor(e.vendorId, e.provider, e.desc, GpuIntel);
+        if (view.name.empty()) view.name = e.desc;
+        if (!list.empty()) list += L" + ";
+        list += e.desc;
+    }
+    if (view.name.empty()) view.name = L"no display adapter found";
+    view.summary = list.empty() ? L"no PCI display adapters enumerated" : list;
+    view.summary += view.hagsOn ? L"  \u00B7  HAGS on" : L"  \u00B7  HAGS off";
+    if (view.hasNvidia) view.summary += L"  \u00B7  NVIDIA";
+    if (view.hasAmd) view.summary += L"  \u00B7  AMD";
+    if (view.hasIntel) view.summary += L"  \u00B7  Intel";
+    return view;
+}

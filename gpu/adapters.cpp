@@ -70,32 +70,19 @@ std::vector<std::wstring> AdapterKeysForVendor(int vendor) {
 }
 
 GpuProbeView ProbeGpu() {
-    GpuProbeView view;
     uint32_t value = 0;
-    view.tweaksApplied = ReadStateDword(L"GpuApplied", value) && value != 0;
-    view.hagsOn = ReadDword(L"SYSTEM\\CurrentControlSet\\Control\\GraphicsDrivers", L"HwSchMode", value) && value == 2;
-    std::wstring list;
+    const bool tweaksApplied = ReadStateDword(L"GpuApplied", value) && value != 0;
+    const bool hagsOn = ReadDword(L"SYSTEM\\CurrentControlSet\\Control\\GraphicsDrivers", L"HwSchMode", value) && value == 2;
+    std::vector<AdapterEntry> entries;
     for (int index = 0; index < 32; ++index) {
         const std::wstring key = AdapterKey(index);
-        std::wstring desc;
-        if (!ReadSz(key, L"DriverDesc", 512, desc)) continue;
-        std::wstring provider;
-        ReadSz(key, L"ProviderName", 512, provider);
-        const std::wstring vendorId = AdapterVendorId(key);
-        view.hasNvidia = view.hasNvidia || AdapterTextMatchesVendor(vendorId, provider, desc, GpuNvidia);
-        view.hasAmd = view.hasAmd || AdapterTextMatchesVendor(vendorId, provider, desc, GpuAmd);
-        view.hasIntel = view.hasIntel || AdapterTextMatchesVendor(vendorId, provider, desc, GpuIntel);
-        if (view.name.empty()) view.name = desc;
-        if (!list.empty()) list += L" + ";
-        list += desc;
+        AdapterEntry entry;
+        if (!ReadSz(key, L"DriverDesc", 512, entry.desc)) continue;
+        ReadSz(key, L"ProviderName", 512, entry.provider);
+        entry.vendorId = AdapterVendorId(key);
+        entries.push_back(std::move(entry));
     }
-    if (view.name.empty()) view.name = L"no display adapter found";
-    view.summary = list.empty() ? L"no PCI display adapters enumerated" : list;
-    view.summary += view.hagsOn ? L"  \u00B7  HAGS on" : L"  \u00B7  HAGS off";
-    if (view.hasNvidia) view.summary += L"  \u00B7  NVIDIA";
-    if (view.hasAmd) view.summary += L"  \u00B7  AMD";
-    if (view.hasIntel) view.summary += L"  \u00B7  Intel";
-    return view;
+    return SummariseGpu(entries, hagsOn, tweaksApplied);
 }
 
 void PrintGpuProbe(const GpuProbeView& view) {

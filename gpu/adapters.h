@@ -55,6 +55,16 @@ int VendorOfPciId(const std::wstring& vendorId);
 bool AdapterTextMatchesVendor(const std::wstring& vendorId, const std::wstring& provider, const std::wstring& desc,
                               int vendor);
 
+// One display-class entry as read from the registry, in key order.
+struct AdapterEntry {
+    std::wstring desc;
+    std::wstring provider;
+    std::wstring vendorId;  // from MatchingDeviceId; empty when unreadable
+};
+// The GPU line of the status and health screens: the first adapter's name, every adapter joined,
+// HAGS, and which vendors are present.
+GpuProbeView SummariseGpu(const std::vector<AdapterEntry>& entries, bool hagsOn, bool tweaksApplied);
+
 bool AdapterMatchesVendor(const std::wstring& keyPath, int vendor);
 std::vector<std::wstring> AdapterKeysForVendor(int vendor);
 GpuProbeView ProbeGpu();

@@ -251,14 +251,21 @@ constexpr const wchar_t* kAdaptersClassKey =
     L"SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e968-e325-11ce-bfc1-08002be10318}";
 constexpr const wchar_t* kAdaptersBackup = L"SOFTWARE\\QuorvantisTests\\DisplayBackup";
 
+// Wine keeps its own adapter at 0000, and a process that finds that key missing rebuilds the whole
+// class key, wiping whatever a test planted there. The planted adapters therefore live above it, and
+// Wine's key is never touched.
+constexpr int kFirstPlantedAdapter = 4;
+
 void ClearAdapterKeys() {
-    for (int i = 0; i < 40; ++i) RegDeleteTreeW(HKEY_LOCAL_MACHINE, ScopedDisplayAdapters::Key(i).c_str());
+    for (int i = 0; i + kFirstPlantedAdapter < 40; ++i) {
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, ScopedDisplayAdapters::Key(i).c_str());
+    }
 }
 }  // namespace
 
 std::wstring ScopedDisplayAdapters::Key(int index) {
     wchar_t suffix[8];
-    swprintf(suffix, 8, L"\\%04d", index);
+    swprintf(suffix, 8, L"\\%04d", index + kFirstPlantedAdapter);
     return std::wstring(kAdaptersClassKey) + suffix;
 }
 
