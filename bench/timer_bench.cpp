@@ -2,12 +2,15 @@
 // against the sleeps it timed, and the printed time estimate against a simulated run.
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <string>
 
 #include "bench/download_bench.h"
 #include "bench/gui_bench.h"
+#include "bench/selection_bench.h"
 #include "foundation/state.h"
 #include "foundation/system.h"
 #include "foundation/text.h"
@@ -119,8 +122,17 @@ void HealthRunTime() {
 
 }  // namespace
 
-// "gui" runs only the window's figures, "download" only the vendor download's.
+// "gui" runs only the window's figures, "download" only the vendor download's, "selection [N]"
+// only the selection quality on N simulated machines (200).
 int main(int argc, char** argv) {
+    if (argc > 3 && std::string(argv[1]) == "selection-run") {
+        SelectionRun(std::atoi(argv[2]), std::atoi(argv[3]));
+        return 0;
+    }
+    if (argc > 1 && std::string(argv[1]) == "selection") {
+        SelectionFigures(argc > 2 ? std::max(1, std::atoi(argv[2])) : 200, argc > 3 && std::string(argv[3]) == "detail");
+        return 0;
+    }
     if (argc > 1 && std::string(argv[1]) == "gui") {
         GuiFigures();
         return 0;
@@ -136,5 +148,6 @@ int main(int argc, char** argv) {
     HealthRunTime();
     GuiFigures();
     DownloadFigures();
+    SelectionFigures(200);
     return 0;
 }

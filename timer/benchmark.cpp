@@ -317,8 +317,11 @@ BenchmarkResult RunBenchmark(const BenchmarkParams& params) {
     }
     WriteScanFile(result.scanPath, grid, finalists);
     if (pick < 0) {
-        result.errorText = L"Verification could not measure any finalist (another process took the clock). Close it "
-                           L"and re-run.";
+        const bool someMeasured = std::any_of(finalists.begin(), finalists.end(), [](const TimerCandidate& c) { return c.Measured(); });
+        result.errorText = someMeasured ? L"Verification could not measure any finalist at or above the safety margin "
+                                          L"(another process took the clock). Close it and re-run."
+                                        : L"Verification could not measure any finalist (another process took the clock). "
+                                          L"Close it and re-run.";
         return result;
     }
     const TimerCandidate& winner = finalists[pick];

@@ -151,11 +151,8 @@ int SelectFinalist(const std::vector<TimerCandidate>& finalists, uint32_t target
         const TimerCandidate& c = finalists[i];
         if (c.Measured() && c.requested >= targetPeriod && (pick < 0 || c.score < finalists[pick].score)) pick = i;
     }
-    if (pick < 0) {
-        for (int i = 0; i < f; ++i) {
-            if (finalists[i].Measured() && (pick < 0 || finalists[i].score < finalists[pick].score)) pick = i;
-        }
-    }
+    // Nothing below the target is installed: a finalist there was measured only because another
+    // process held the clock finer than everything at or above it, which says nothing in its favour.
     if (pick < 0) return -1;
     // Near-ties go to the longer period: fewer wake-ups and more headroom for the same latency.
     for (int i = 0; i < f; ++i) {

@@ -41,7 +41,7 @@ int MarginTarget(const std::vector<TimerCandidate>& grid, int best, uint32_t mar
 // Grid indexes of up to six finalists, ascending by period.
 std::vector<int> PickFinalists(const std::vector<TimerCandidate>& grid, int target, int best, int firstNeverMissing);
 
-// Index of the finalist to install, or -1 when none was measured.
+// Index of the finalist to install, or -1 when none at or above the target period was measured.
 int SelectFinalist(const std::vector<TimerCandidate>& finalists, uint32_t targetPeriod);
 
 // Per-row notes of the two console tables.

@@ -16,6 +16,12 @@ void SimulatedTimerKernel::Spend(double microseconds) {
     if (!config_.instant) now_ += static_cast<int64_t>(microseconds * 10);
 }
 
+uint32_t SimulatedTimerKernel::Granted(uint32_t desired) const {
+    uint32_t granted = std::clamp(desired, config_.finest, config_.coarsest);
+    if (config_.roundTo != 0) granted = (granted + config_.roundTo - 1) / config_.roundTo * config_.roundTo;
+    return granted;
+}
+
 uint32_t SimulatedTimerKernel::CurrentPeriod() const {
     // The kernel runs at the finest period anyone holds.
     uint32_t period = config_.coarsest;
@@ -37,9 +43,7 @@ int32_t SimulatedTimerKernel::SetResolution(uint32_t desired, bool set, uint32_t
     }
     ++setCalls_;
     if (config_.failSet) return kStatusUnsuccessful;
-    uint32_t granted = std::clamp(desired, config_.finest, config_.coarsest);
-    if (config_.roundTo != 0) granted = (granted + config_.roundTo - 1) / config_.roundTo * config_.roundTo;
-    own_ = granted;
+    own_ = Granted(desired);
     current = CurrentPeriod();
     return 0;
 }
@@ -67,7 +71,9 @@ void SimulatedTimerKernel::Sleep(uint32_t milliseconds) {
     // multiples of the period in force. Lateness in noticing the due time can push the wake to
     // the next interrupt, which is how finer periods with little slack miss ticks.
     const int64_t period = CurrentPeriod();
-    double lateUs = -std::log(1 - Uniform()) * config_.lateMeanUs;
+    const bool afterIdle = lastSleepMs_ >= 2 && config_.afterIdleLateMeanUs > 0;
+    lastSleepMs_ = milliseconds;
+    double lateUs = config_.lateFloorUs - std::log(1 - Uniform()) * (afterIdle ? config_.afterIdleLateMeanUs : config_.lateMeanUs);
     if (config_.stallChance > 0 && Uniform() < config_.stallChance) lateUs += config_.stallUs * Uniform();
     int64_t due = start + static_cast<int64_t>(milliseconds) * 10'000 + static_cast<int64_t>(lateUs * 10);
     if (milliseconds == 1 && config_.missTick && config_.missTick(static_cast<uint32_t>(period))) due += period;
@@ -79,4 +85,20 @@ void SimulatedTimerKernel::Sleep(uint32_t milliseconds) {
 int64_t SimulatedTimerKernel::Counter() {
     Spend(0.02);
     return now_;
+}
+
+PeriodTruth SimulatedTimerKernel::Truth(uint32_t requested) const {
+    // Back-to-back samples start one dispatch and one validating query after the interrupt that
+    // ended the previous one; idle-gap samples start one dispatch after the idle sleep ended.
+    const int64_t call = static_cast<int64_t>(config_.callCostUs * 10);
+    WakeLateness lateness{config_.lateFloorUs, config_.lateMeanUs, config_.stallChance, config_.stallUs};
+    PeriodTruth truth;
+    truth.period = Granted(requested);
+    truth.loop = ComputeOvershootTruth(truth.period, 2 * call, call, lateness);
+    if (config_.afterIdleLateMeanUs > 0) lateness.meanUs = config_.afterIdleLateMeanUs;
+    truth.idle = ComputeOvershootTruth(truth.period, call, call, lateness);
+    truth.score = (truth.loop.score + truth.idle.score) / 2;
+    truth.lateRate = std::max(truth.loop.lateRate, truth.idle.lateRate);
+    truth.missRate = std::max(truth.loop.missRate, truth.idle.missRate);
+    return truth;
 }

@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "support/simulated_timer_truth.h"
 #include "timer/timer_kernel.h"
 
 struct OtherProcessHold {
@@ -27,6 +28,10 @@ struct SimulatedTimerConfig {
     bool failSet = false;
     uint64_t seed = 1;
     double lateMeanUs = 12;  // mean of the exponential wake-up lateness
+    double lateFloorUs = 0;  // lateness every wake-up has at least (interrupt and dispatch path)
+    // Mean lateness of a Sleep(1) that follows a sleep of 2 ms or more, when the core had time to
+    // reach a deeper idle state (0: the same as lateMeanUs).
+    double afterIdleLateMeanUs = 0;
     double stallChance = 0;  // chance of a long stall (deep C-state exit) on a wake-up
     double stallUs = 400;
     double callCostUs = 1;   // time every call into the kernel takes
@@ -53,8 +58,13 @@ public:
     double NowMs() const { return static_cast<double>(now_) / 10'000; }
     double SleptMs() const { return static_cast<double>(slept_) / 10'000; }
     uint32_t CurrentPeriod() const;
+    uint32_t Granted(uint32_t desired) const;  // the period a request for desired is given
     // Another process starts holding this period now, for the rest of the run.
     void HoldFromNow(uint32_t period) { config_.holds.push_back(OtherProcessHold{NowMs(), 1e18, period}); }
+
+    // What the model makes of a request for this period if it were measured forever with the
+    // benchmark's two patterns, with nobody else holding the clock; missTick is not modelled.
+    PeriodTruth Truth(uint32_t requested) const;
 
 private:
     void Spend(double microseconds);
@@ -68,6 +78,7 @@ private:
     uint64_t queries_ = 0;
     uint64_t setCalls_ = 0;
     uint64_t releaseCalls_ = 0;
+    uint32_t lastSleepMs_ = 0;
 };
 
 // Installs a kernel for the scope of a test and puts the real one back afterwards.

@@ -27,7 +27,6 @@ class BenchmarkRun : public testing::Test {
 protected:
     TempFolder folder;
     ScopedProgramFolders folders{folder.Path()};
-    RecordingFeed feed;
 
     void SetUp() override { feed.storeSamples = false; }
 
@@ -59,7 +58,9 @@ protected:
     }
 
 public:
+    RecordingFeed feed;
     std::unique_ptr<SimulatedTimerKernel> kernel;
+    uint32_t holdAt = 0;  // the period another process starts holding, when a test makes one
 };
 
 }  // namespace
@@ -159,6 +160,26 @@ TEST_F(BenchmarkRun, ClockTakenAwayBeforeVerificationFailsAfterWritingTheScan) {
     const std::vector<std::string> scan = ScanLines(r.scanPath);
     ASSERT_EQ(scan.size(), 1u + 101u + 6u);
     EXPECT_EQ(scan.back().substr(scan.back().size() - 5), ",4000");
+}
+
+// Another process starts holding the best measured period as the verification begins: the
+// finalists at or above the margin are masked, those at or below the hold are measured, and none
+// of them may be installed.
+TEST_F(BenchmarkRun, ClockHeldAtTheBestMeasuredPeriodDuringVerificationInstallsNothing) {
+    feed.onStageContext = this;
+    feed.onStage = [](const std::wstring& tag, void* self) {
+        auto* run = static_cast<BenchmarkRun*>(self);
+        if (tag == L"VERIFICATION" && run->kernel && run->holdAt == 0 && !run->feed.sweeps.empty()) {
+            run->holdAt = 5000 + 10 * static_cast<uint32_t>(run->feed.sweeps.back().best);
+            run->kernel->HoldFromNow(run->holdAt);
+        }
+    };
+    const BenchmarkResult r = Run({});
+    ASSERT_GT(holdAt, 5000u);
+    EXPECT_EQ(r.selected, 0u);
+    EXPECT_EQ(r.errorText, L"Verification could not measure any finalist at or above the safety margin (another process "
+                           L"took the clock). Close it and re-run.");
+    EXPECT_TRUE(feed.Logged(L"best measured in sweep")) << "the best, at the hold, was measured";
 }
 
 TEST_F(BenchmarkRun, CancelMidSweepEndsWithoutAScanFile) {

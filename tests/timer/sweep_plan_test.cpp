@@ -179,9 +179,11 @@ TEST(Selection, NearTiesGoToTheLongerPeriodAtOrAboveTheTarget) {
     EXPECT_EQ(SelectFinalist(f, 5500), 3) << "each replacement raises the bar: 0.2115 <= 0.2055 x 1.03";
 }
 
-TEST(Selection, BelowTheTargetOnlyWhenNothingAtOrAboveWasMeasured) {
+TEST(Selection, NothingBelowTheTargetIsEverInstalled) {
     std::vector<TimerCandidate> f = {Measured(5300, 0.100), Measured(5400, 0.150), Unmeasured(5600)};
-    EXPECT_EQ(SelectFinalist(f, 5600), 0);
+    EXPECT_EQ(SelectFinalist(f, 5600), -1);
+    f[2] = Measured(5600, 0.4);
+    EXPECT_EQ(SelectFinalist(f, 5600), 2) << "however much better the ones below scored";
     EXPECT_EQ(SelectFinalist({Unmeasured(5000)}, 5000), -1);
     std::vector<TimerCandidate> equal = {Measured(5600, 0.2), Measured(5700, 0.2)};
     EXPECT_EQ(SelectFinalist(equal, 5600), 1) << "an equal score is a near-tie too";
