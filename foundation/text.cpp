@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cwchar>
+#include <type_traits>
 
 namespace {
 
@@ -44,9 +45,12 @@ std::string ToUtf8(std::wstring_view wide) {
     std::string out;
     out.reserve(wide.size());
     for (size_t i = 0; i < wide.size(); ++i) {
-        uint32_t cp = static_cast<uint16_t>(wide[i]);
+        // Windows strings are UTF-16; where wchar_t is 32 bits wide (the native build) a unit is a
+        // whole code point.
+        uint32_t cp = static_cast<uint32_t>(static_cast<std::make_unsigned_t<wchar_t>>(wide[i]));
+        if (cp > 0x10FFFF) cp = 0xFFFD;
         if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < wide.size()) {
-            uint32_t low = static_cast<uint16_t>(wide[i + 1]);
+            uint32_t low = static_cast<uint32_t>(static_cast<std::make_unsigned_t<wchar_t>>(wide[i + 1]));
             if (low >= 0xDC00 && low <= 0xDFFF) {
                 cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
                 ++i;
@@ -110,7 +114,9 @@ std::wstring FromUtf8(std::string_view utf8) {
             continue;
         }
         i += extra + 1;
-        if (cp >= 0x10000) {
+        if (cp >= 0x10000 && sizeof(wchar_t) > 2) {
+            out += static_cast<wchar_t>(cp);
+        } else if (cp >= 0x10000) {
             cp -= 0x10000;
             out += static_cast<wchar_t>(0xD800 + (cp >> 10));
             out += static_cast<wchar_t>(0xDC00 + (cp & 0x3FF));

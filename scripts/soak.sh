@@ -22,12 +22,20 @@ figures() {
     fi
 }
 
+# The same process as Windows counts it: open handles and working set in kB.
+win_figures() {
+    counted=$(sh scripts/wine-run.sh "$prefix" "$PWD/build/mingw/bin/qv_child.exe" service-figures Quorvantis 2>/dev/null | tr -d '\r')
+    echo "${counted:-- -}"
+}
+
 log="$prefix/drive_c/ProgramData/Quorvantis/Quorvantis.log"
 rm -f "$log"
 run --install --resolution 10000
 sleep 2
 set -- $(figures)
 first_fds=$1 first_rss=$2
+set -- $(win_figures)
+first_handles=$1 first_ws=$2
 refused=0
 i=1
 while [ $i -le "$rounds" ]; do
@@ -54,6 +62,8 @@ done
 sleep 2
 set -- $(figures)
 last_fds=$1 last_rss=$2
+set -- $(win_figures)
+last_handles=$1 last_ws=$2
 run --status
 WINEPREFIX="$prefix" wine reg query 'HKLM\SOFTWARE\Quorvantis' /v DesiredResolution >"$out/reg.txt" 2>/dev/null || true
 log="$prefix/drive_c/ProgramData/Quorvantis/Quorvantis.log"
@@ -66,6 +76,7 @@ echo "service after the last round: $(grep -E 'Service:' "$out/console.txt" | ta
 echo "registry: $(grep -o 'DesiredResolution.*' "$out/reg.txt" || echo missing)"
 echo "concurrent pairs turned away by the lock: $refused of $rounds"
 echo "service process: $first_fds -> $last_fds open descriptors, $first_rss -> $last_rss kB resident"
+echo "service process as Windows counts it: $first_handles -> $last_handles handles, $first_ws -> $last_ws kB working set"
 echo "log: $lines lines, $crlf ending in CR LF, $torn torn"
 run --uninstall
 rm -rf "$out"
