@@ -172,7 +172,22 @@ int wmain(int argc, wchar_t** argv) {
         WriteAll(STD_OUTPUT_HANDLE, bytes);
         return 0;
     }
-    // The named service's open handles and working set as Windows itself counts them (the soak).
+    // Asks the named service for its state the given number of times, through its control handler.
+    if (verb == L"service-interrogate") {
+        SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+        SC_HANDLE service = scm != nullptr ? OpenServiceW(scm, value, SERVICE_INTERROGATE) : nullptr;
+        int answered = 0;
+        for (int i = 0; service != nullptr && i < (argc > 3 ? _wtoi(argv[3]) : 1); ++i) {
+            SERVICE_STATUS status{};
+            if (ControlService(service, SERVICE_CONTROL_INTERROGATE, &status)) ++answered;
+        }
+        if (service != nullptr) CloseServiceHandle(service);
+        if (scm != nullptr) CloseServiceHandle(scm);
+        WriteAll(STD_OUTPUT_HANDLE, std::to_string(answered) + "\n");
+        return answered > 0 ? 0 : 1;
+    }
+    // The named service's open handles, working set (kB) and process id as Windows itself counts
+    // them (the soak).
     if (verb == L"service-figures") {
         SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
         SC_HANDLE service = scm != nullptr ? OpenServiceW(scm, value, SERVICE_QUERY_STATUS) : nullptr;
@@ -193,7 +208,8 @@ int wmain(int argc, wchar_t** argv) {
         if (!ok) return 1;
         // Wine answers 0 for another process's count; its system handle table has every entry.
         if (handles == 0) handles = SystemTableHandles(status.dwProcessId);
-        WriteAll(STD_OUTPUT_HANDLE, std::to_string(handles) + " " + std::to_string(memory.WorkingSetSize / 1024) + "\n");
+        WriteAll(STD_OUTPUT_HANDLE, std::to_string(handles) + " " + std::to_string(memory.WorkingSetSize / 1024) + " " +
+                                        std::to_string(status.dwProcessId) + "\n");
         return 0;
     }
     if (verb == L"oem") {
