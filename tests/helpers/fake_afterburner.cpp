@@ -16,33 +16,16 @@
 #include <string>
 #include <vector>
 
+#include "helper_common.h"
+
 namespace {
 
-std::wstring Environment(const std::wstring& name) {
-    wchar_t buffer[4096];
-    const DWORD n = GetEnvironmentVariableW(name.c_str(), buffer, 4096);
-    return n > 0 && n < 4096 ? std::wstring(buffer, n) : std::wstring();
-}
-
-std::wstring SelfPath() {
-    wchar_t self[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    return self;
-}
+using helper::Environment;
+using helper::SelfPath;
 
 std::wstring Folder(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\')); }
 
-void Record(const std::string& line) {
-    const std::wstring log = Environment(L"QV_FAKE_TOOL_LOG");
-    if (log.empty()) return;
-    HANDLE f = CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return;
-    DWORD written = 0;
-    const std::string text = line + "\n";
-    WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    CloseHandle(f);
-}
+void Record(const std::string& line) { helper::AppendToolLog(line); }
 
 bool WriteText(const std::wstring& path, const std::string& text) {
     for (size_t at = path.find(L'\\', 3); at != std::wstring::npos; at = path.find(L'\\', at + 1)) {

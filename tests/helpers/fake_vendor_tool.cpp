@@ -17,19 +17,12 @@
 #include <string>
 #include <vector>
 
+#include "helper_common.h"
+
 namespace {
 
-std::wstring Environment(const std::wstring& name) {
-    wchar_t buffer[4096];
-    const DWORD n = GetEnvironmentVariableW(name.c_str(), buffer, 4096);
-    return n > 0 && n < 4096 ? std::wstring(buffer, n) : std::wstring();
-}
-
-std::wstring SelfPath() {
-    wchar_t self[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    return self;
-}
+using helper::Environment;
+using helper::SelfPath;
 
 std::string Narrow(const std::wstring& wide) {
     const int n = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
@@ -49,17 +42,7 @@ std::wstring EntryPath(const std::string& text) {
     return out;
 }
 
-void Record() {
-    const std::wstring log = Environment(L"QV_FAKE_TOOL_LOG");
-    if (log.empty()) return;
-    HANDLE f = CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return;
-    const std::string line = Narrow(GetCommandLineW()) + "\n";
-    DWORD written = 0;
-    WriteFile(f, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-    CloseHandle(f);
-}
+void Record() { helper::AppendToolLog(Narrow(GetCommandLineW())); }
 
 std::string ReadAll(const std::wstring& path) {
     HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

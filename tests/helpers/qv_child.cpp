@@ -24,6 +24,8 @@
 #include <cstring>
 #include <string>
 
+#include "helper_common.h"
+
 namespace {
 
 void WriteAll(DWORD stdId, const std::string& bytes) {
@@ -46,11 +48,7 @@ void CreateMarker(const wchar_t* path, const std::string& content) {
     CloseHandle(f);
 }
 
-std::wstring Environment(const wchar_t* name) {
-    wchar_t buffer[4096];
-    const DWORD n = GetEnvironmentVariableW(name, buffer, 4096);
-    return n > 0 && n < 4096 ? std::wstring(buffer, n) : std::wstring();
-}
+using helper::Environment;
 
 constexpr const wchar_t* kFakePower = L"Software\\QuorvantisTests\\FakePower";
 constexpr const wchar_t* kFakeMMAgent = L"Software\\QuorvantisTests\\FakeMMAgent";

@@ -15,26 +15,15 @@
 #include "gpu/driver_clean.h"
 #include "gpu/vendor_hosts.h"
 #include "update/self_update.h"
+#include "helper_common.h"
 #include "status_control.h"
 
 namespace {
 
-std::wstring Environment(const wchar_t* name) {
-    wchar_t buffer[4096];
-    const DWORD n = GetEnvironmentVariableW(name, buffer, 4096);
-    return n > 0 && n < 4096 ? std::wstring(buffer, n) : std::wstring();
-}
+using helper::Environment;
 
 bool RecordSignature(const std::wstring&, const std::wstring& publisher, std::wstring&) {
-    const std::wstring log = Environment(L"QV_FAKE_TOOL_LOG");
-    HANDLE f = CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (f != INVALID_HANDLE_VALUE) {
-        const std::string line = "signature " + ToUtf8(publisher) + "\n";
-        DWORD written = 0;
-        WriteFile(f, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-        CloseHandle(f);
-    }
+    helper::AppendToolLog("signature " + ToUtf8(publisher));
     return true;
 }
 
