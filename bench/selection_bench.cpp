@@ -177,30 +177,32 @@ void SelectionFigures(int machines, bool detail) {
             // A clean period exists when one past the band's lowest member misses less than the
             // band's limit; those below the band (a 1 ms clock waiting two whole ticks) do not count.
             double best = 1e18;
+            PeriodTruth bestTruth;
             bool bandSeen = false;
             bool cleanExists = false;
             for (const uint32_t period : grid) {
                 const PeriodTruth truth = truthKernel.Truth(period);
-                best = std::min(best, truth.score);
+                if (truth.score < best) {
+                    best = truth.score;
+                    bestTruth = truth;
+                }
                 bandSeen = bandSeen || truth.missRate > kMissBand;
                 cleanExists = cleanExists || (bandSeen && truth.missRate <= kMissBand);
             }
             withClean += cleanExists ? 1 : 0;
             const Pick picks[] = {RunOurs(config, 0), RunOurs(config, 1), RunOurs(config, 2),
                                   RunSimple(config, grid, false), RunSimple(config, grid, true)};
+            PeriodTruth truths[std::size(picks)];
+            for (size_t i = 0; i < std::size(picks); ++i) truths[i] = truthKernel.Truth(picks[i].period);
             if (detail) {
-                uint32_t bestPeriod = 0;
-                for (const uint32_t period : grid) {
-                    if (truthKernel.Truth(period).score == best) bestPeriod = period;
-                }
                 std::fprintf(stderr, "machine %d: finest %u floor %.0f us mean %.1f us idle %.1f us stall %.4f x %.0f us flicker %u hold %s"
                              " | best %u (%.4f, miss %.2f%%)%s", m, config.finest, config.lateFloorUs, config.lateMeanUs,
                              config.afterIdleLateMeanUs, config.stallChance, config.stallUs, config.flickerEvery,
-                             config.holds.empty() ? "-" : "yes", bestPeriod, best,
-                             100 * truthKernel.Truth(bestPeriod).missRate, cleanExists ? "" : " no clean period");
-                for (const Pick& p : picks) {
-                    const PeriodTruth t = truthKernel.Truth(p.period);
-                    std::fprintf(stderr, " | %u (%+.4f, miss %.2f%%)", p.period, p.period ? t.score - best : 0.0, 100 * t.missRate);
+                             config.holds.empty() ? "-" : "yes", bestTruth.period, best, 100 * bestTruth.missRate,
+                             cleanExists ? "" : " no clean period");
+                for (size_t i = 0; i < std::size(picks); ++i) {
+                    std::fprintf(stderr, " | %u (%+.4f, miss %.2f%%)", picks[i].period,
+                                 picks[i].period ? truths[i].score - best : 0.0, 100 * truths[i].missRate);
                 }
                 std::fprintf(stderr, "\n");
             }
@@ -211,9 +213,8 @@ void SelectionFigures(int machines, bool detail) {
                     ++t.noPick;
                     continue;
                 }
-                const PeriodTruth truth = truthKernel.Truth(picks[i].period);
-                t.regrets.push_back(truth.score - best);
-                if (truth.missRate > kMissBand) {
+                t.regrets.push_back(truths[i].score - best);
+                if (truths[i].missRate > kMissBand) {
                     ++t.inBand;
                     if (cleanExists) ++t.inBandWhereCleanExists;
                 }
