@@ -5,7 +5,7 @@
 
 #include "afterburner/afterburner.h"
 #include "foundation/system.h"
-#include "gpu/driver_clean.h"
+#include "driver/driver_clean.h"
 
 const AfterburnerSetup& ProductAfterburnerSetup() {
     static const AfterburnerSetup setup = [] {

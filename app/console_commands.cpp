@@ -14,7 +14,7 @@
 #include "foundation/system.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
-#include "gpu/driver_clean.h"
+#include "driver/driver_clean.h"
 #include "health/guard.h"
 #include "update/self_update.h"
 #include "health/health_check.h"

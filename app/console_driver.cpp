@@ -9,7 +9,7 @@
 #include "foundation/feed.h"
 #include "foundation/log.h"
 #include "foundation/text.h"
-#include "gpu/driver_clean.h"
+#include "driver/driver_clean.h"
 
 namespace {
 

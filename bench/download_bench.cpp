@@ -12,8 +12,8 @@
 
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
-#include "gpu/chunk_writer.h"
-#include "gpu/vendor_fetch.h"
+#include "foundation/chunk_writer.h"
+#include "driver/vendor_fetch.h"
 #include "support/test_support.h"
 #include "support/vendor_test_server.h"
 

@@ -2,7 +2,7 @@
 #include <vector>
 
 #include "fuzz_common.h"
-#include "gpu/driver_text.h"
+#include "driver/driver_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::wstring text = AsWide(data, size);

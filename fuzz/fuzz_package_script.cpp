@@ -1,6 +1,6 @@
 // The AMD package index's install script and the package address it names.
 #include "fuzz_common.h"
-#include "gpu/driver_text.h"
+#include "driver/driver_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view text = AsText(data, size);

@@ -1,6 +1,6 @@
 // Addresses from vendor answers, redirects and update lists: splitting and host matching.
 #include "fuzz_common.h"
-#include "gpu/vendor_hosts.h"
+#include "driver/vendor_hosts.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::wstring url = AsWide(data, size);

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "afterburner/afterburner_text.h"
-#include "gpu/driver_text.h"
+#include "driver/driver_text.h"
 #include "update/update_text.h"
 
 TEST(FuzzRegressions, DeeplyNestedValuesAreRefusedWithoutRunningOutOfStack) {

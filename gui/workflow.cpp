@@ -3,7 +3,7 @@
 #include <chrono>
 
 #include "foundation/text.h"
-#include "gpu/driver_clean.h"
+#include "driver/driver_clean.h"
 #include "health/monitor.h"
 
 namespace {

@@ -12,8 +12,8 @@
 #include <string>
 #include <thread>
 
-#include "gpu/driver_clean.h"
-#include "gpu/driver_offer.h"
+#include "driver/driver_clean.h"
+#include "driver/driver_offer.h"
 #include "gui/gui_hooks.h"
 #include "gui/shared_state.h"
 

@@ -1,7 +1,7 @@
 // The shipped program's update source: the publisher's hosts and the public half of the key the
 // publisher signs update lists with (scripts/sign-update.sh). Alone in this file so that a test
 // build of the program can supply its own.
-#include "gpu/vendor_hosts.h"
+#include "driver/vendor_hosts.h"
 #include "update/self_update.h"
 
 const UpdateSource& ProductUpdateSource() {

@@ -11,9 +11,9 @@
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
 #include "foundation/winhttp_util.h"
-#include "gpu/chunk_writer.h"
-#include "gpu/vendor_fetch.h"
-#include "gpu/vendor_hosts.h"
+#include "foundation/chunk_writer.h"
+#include "driver/vendor_fetch.h"
+#include "driver/vendor_hosts.h"
 #include "service/service_control.h"
 
 namespace {

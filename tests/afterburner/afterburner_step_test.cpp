@@ -10,7 +10,7 @@
 #include "afterburner/afterburner.h"
 #include "foundation/system.h"
 #include "foundation/text.h"
-#include "gpu/vendor_fetch.h"
+#include "driver/vendor_fetch.h"
 #include "support/driver_test_kit.h"
 #include "support/vendor_test_server.h"
 

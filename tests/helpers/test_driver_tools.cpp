@@ -12,8 +12,8 @@
 
 #include "afterburner/afterburner.h"
 #include "foundation/text.h"
-#include "gpu/driver_clean.h"
-#include "gpu/vendor_hosts.h"
+#include "driver/driver_clean.h"
+#include "driver/vendor_hosts.h"
 #include "update/self_update.h"
 #include "helper_common.h"
 #include "status_control.h"

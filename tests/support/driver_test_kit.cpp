@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "foundation/text.h"
-#include "gpu/vendor_fetch.h"
+#include "driver/vendor_fetch.h"
 #include "support/vendor_test_server.h"
 #include "helpers/status_control.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "afterburner/afterburner.h"
-#include "gpu/driver_clean.h"
+#include "driver/driver_clean.h"
 #include "support/test_support.h"
 
 // Entries: (path, bytes) for a file; (path, "") with copyTool for a copy of the fake tool program.

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "gpu/vendor_hosts.h"
+#include "driver/vendor_hosts.h"
 
 class VendorTestServer {
 public:

@@ -10,7 +10,7 @@
 #include "foundation/system.h"
 #include "service/service_control.h"
 #include "foundation/text.h"
-#include "gpu/vendor_fetch.h"
+#include "driver/vendor_fetch.h"
 #include "support/test_support.h"
 #include "support/update_test_kit.h"
 #include "support/vendor_test_server.h"

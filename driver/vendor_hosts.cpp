@@ -1,4 +1,4 @@
-#include "gpu/vendor_hosts.h"
+#include "driver/vendor_hosts.h"
 
 #include <cwctype>
 

@@ -1,10 +1,10 @@
-#include "gpu/driver_text.h"
+#include "driver/driver_text.h"
 
 #include <cctype>
 #include <cwctype>
 
 #include "foundation/text.h"
-#include "gpu/driver_offer.h"
+#include "driver/driver_offer.h"
 
 namespace {
 

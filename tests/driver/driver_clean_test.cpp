@@ -10,8 +10,8 @@
 
 #include "foundation/system.h"
 #include "foundation/text.h"
-#include "gpu/driver_clean.h"
-#include "gpu/vendor_fetch.h"
+#include "driver/driver_clean.h"
+#include "driver/vendor_fetch.h"
 #include "gui/workflow.h"
 #include "support/driver_test_kit.h"
 #include "support/fakes.h"

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "gpu/driver_offer.h"
-#include "gpu/vendor_hosts.h"
+#include "driver/driver_offer.h"
+#include "driver/vendor_hosts.h"
 
 class Feed;
 

@@ -6,7 +6,7 @@
 #include <wintrust.h>
 
 #include "foundation/text.h"
-#include "gpu/driver_clean.h"
+#include "driver/driver_clean.h"
 
 bool VerifyPublisherSignature(const std::wstring& path, const std::wstring& publisher, std::wstring& error) {
     error.clear();

@@ -8,10 +8,10 @@
 #include "foundation/log.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
-#include "gpu/chunk_writer.h"
-#include "gpu/driver_clean.h"
-#include "gpu/driver_text.h"
-#include "gpu/vendor_fetch.h"
+#include "foundation/chunk_writer.h"
+#include "driver/driver_clean.h"
+#include "driver/driver_text.h"
+#include "driver/vendor_fetch.h"
 
 namespace {
 

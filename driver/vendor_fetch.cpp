@@ -1,4 +1,4 @@
-#include "gpu/vendor_fetch.h"
+#include "driver/vendor_fetch.h"
 
 #include <windows.h>
 #include <bcrypt.h>

@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #include "foundation/system.h"
-#include "gpu/driver_clean.h"
+#include "driver/driver_clean.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <atomic>
 
 #include "foundation/text.h"
-#include "gpu/vendor_fetch.h"
+#include "driver/vendor_fetch.h"
 #include "support/test_support.h"
 #include "support/vendor_test_server.h"
 

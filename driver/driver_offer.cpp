@@ -1,4 +1,4 @@
-#include "gpu/driver_offer.h"
+#include "driver/driver_offer.h"
 
 #include "foundation/text.h"
 

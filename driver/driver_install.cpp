@@ -9,9 +9,9 @@
 #include "foundation/system.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
-#include "gpu/driver_clean.h"
-#include "gpu/driver_text.h"
-#include "gpu/vendor_fetch.h"
+#include "driver/driver_clean.h"
+#include "driver/driver_text.h"
+#include "driver/vendor_fetch.h"
 
 namespace {
 

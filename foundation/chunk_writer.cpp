@@ -1,11 +1,11 @@
-#include "gpu/chunk_writer.h"
+#include "foundation/chunk_writer.h"
 
 #include <windows.h>
 
 #include <algorithm>
 #include <cstring>
 
-#include "gpu/vendor_fetch.h"
+#include "driver/vendor_fetch.h"
 
 ChunkWriter::ChunkWriter(void* file, Sha256Hasher* hasher) : file_(file), hasher_(hasher) {
     for (std::vector<uint8_t>& buffer : buffers_) buffer.resize(kSlotBytes);

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "foundation/text.h"
-#include "gpu/driver_text.h"
-#include "gpu/vendor_hosts.h"
+#include "driver/driver_text.h"
+#include "driver/vendor_hosts.h"
 
 TEST(VendorHosts, WholeNamesOnlyAndSubdomainsOnlyForNvidiaDownloads) {
     const VendorHosts& hosts = ProductVendorHosts();

@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "gpu/vendor_hosts.h"
+#include "driver/vendor_hosts.h"
 
 struct FetchResult {
     uint32_t status = 0;

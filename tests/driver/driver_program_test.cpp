@@ -8,7 +8,7 @@
 
 #include "foundation/system.h"
 #include "foundation/text.h"
-#include "gpu/vendor_fetch.h"
+#include "driver/vendor_fetch.h"
 #include "support/driver_test_kit.h"
 #include "support/vendor_test_server.h"
 
