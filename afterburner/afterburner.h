@@ -40,7 +40,8 @@ bool ApplyCurveThroughSharedMemory(uint32_t afterburnerProcess, std::string& ide
 // Copies the Startup curve onto profile 1 in the GPU's profile file.
 bool CopyScannedCurve(const std::wstring& afterburnerFolder, const std::string& identifier, std::wstring& resultLine);
 
-bool CreateLogonTask(const AfterburnerSetup& setup, const std::wstring& name, const std::wstring& command);
+// A logon task for the user at this desktop, with the highest run level, starting the program.
+bool CreateLogonTask(const AfterburnerSetup& setup, const std::wstring& name, const std::wstring& program, const std::wstring& arguments);
 
 // The real status reader (UI Automation).
 std::wstring ReadScannerStatus(HWND scannerWindow);

@@ -4,6 +4,7 @@
 
 #include "afterburner/afterburner.h"
 #include "afterburner/afterburner_text.h"
+#include "foundation/files.h"
 #include "foundation/unique_handle.h"
 
 namespace {
@@ -23,34 +24,50 @@ BOOL CALLBACK FindAfterburnerWindow(HWND window, LPARAM data) {
     auto* search = reinterpret_cast<AfterburnerWindowSearch*>(data);
     DWORD process = 0;
     GetWindowThreadProcessId(window, &process);
+    // The process first: asking every window for its title would send WM_GETTEXT to our own GUI
+    // thread too, and stall for as long as that thread waits.
+    if (process != search->process) return TRUE;
     wchar_t title[64] = {};
     GetWindowTextW(window, title, 64);
-    if (process == search->process && wcsncmp(title, L"MSI Afterburner", 15) == 0) {
+    if (wcsncmp(title, L"MSI Afterburner", 15) == 0) {
         search->found = window;
         return FALSE;
     }
     return TRUE;
 }
 
-std::string ReadWhole(const std::wstring& path, bool& ok) {
+std::string ReadWhole(HANDLE file, bool& ok) {
     ok = false;
-    const UniqueKernelHandle file = AdoptFileHandle(
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return {};
     LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file.get(), &size) || size.QuadPart > 0x1000000) return {};
+    if (!GetFileSizeEx(file, &size) || size.QuadPart > 0x1000000) return {};
     std::string text(static_cast<size_t>(size.QuadPart), '\0');
     DWORD read = 0;
-    if (!text.empty() && (!ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &read, nullptr) || read != text.size())) {
+    if (!text.empty() && (!ReadFile(file, text.data(), static_cast<DWORD>(text.size()), &read, nullptr) || read != text.size())) {
         return {};
     }
     ok = true;
     return text;
 }
 
+// The folder or file a handle really reaches, links and junctions followed; empty when unknown.
+std::wstring FinalPath(HANDLE handle) {
+    wchar_t buffer[1024] = {};
+    const DWORD length = GetFinalPathNameByHandleW(handle, buffer, 1024, FILE_NAME_NORMALIZED);
+    return length > 0 && length < 1024 ? std::wstring(buffer, length) : std::wstring();
+}
+
+std::wstring FinalFolderPath(const std::wstring& folder) {
+    const UniqueKernelHandle handle = AdoptFileHandle(CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES,
+                                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return handle ? FinalPath(handle.get()) : std::wstring();
+}
+
+// The profile file for the GPU: named after an identifier that can only name a file in Profiles,
+// else the newest NVIDIA profile there.
 std::wstring ProfileFile(const std::wstring& folder, const std::string& identifier) {
     const std::wstring profiles = folder + L"\\Profiles";
-    if (!identifier.empty()) {
+    if (SafeProfileIdentifier(identifier)) {
         std::wstring named(identifier.begin(), identifier.end());
         const std::wstring path = profiles + L"\\" + named + L".cfg";
         if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return path;
@@ -61,7 +78,7 @@ std::wstring ProfileFile(const std::wstring& folder, const std::string& identifi
     std::wstring newest;
     FILETIME newestTime{};
     do {
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+        if ((entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) continue;
         if (newest.empty() || CompareFileTime(&entry.ftLastWriteTime, &newestTime) >= 0) {
             newest = profiles + L"\\" + entry.cFileName;
             newestTime = entry.ftLastWriteTime;
@@ -69,6 +86,14 @@ std::wstring ProfileFile(const std::wstring& folder, const std::string& identifi
     } while (FindNextFileW(find, &entry));
     FindClose(find);
     return newest;
+}
+
+// Whether the file, as the system resolves it, lies directly in the Profiles folder.
+bool InProfilesFolder(const std::wstring& folder, HANDLE file) {
+    const std::wstring profiles = FinalFolderPath(folder + L"\\Profiles");
+    const std::wstring resolved = FinalPath(file);
+    const size_t slash = resolved.find_last_of(L'\\');
+    return !profiles.empty() && slash != std::wstring::npos && _wcsicmp(resolved.substr(0, slash).c_str(), profiles.c_str()) == 0;
 }
 
 }  // namespace
@@ -113,16 +138,23 @@ bool ApplyCurveThroughSharedMemory(uint32_t afterburnerProcess, std::string& ide
 bool CopyScannedCurve(const std::wstring& afterburnerFolder, const std::string& identifier, std::wstring& resultLine) {
     const std::wstring path = ProfileFile(afterburnerFolder, identifier);
     if (path.empty()) return false;
-    bool read = false;
-    const std::string text = ReadWhole(path, read);
+    std::string text;
+    {
+        // Read, and its place confirmed, through one handle: the file written below is this one.
+        const UniqueKernelHandle file = AdoptFileHandle(
+            CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        bool read = false;
+        if (file && InProfilesFolder(afterburnerFolder, file.get())) text = ReadWhole(file.get(), read);
+        if (!read) return false;
+    }
     std::string copied;
-    if (!read || !CopyStartupToProfile1(text, copied, resultLine)) return false;
+    if (!CopyStartupToProfile1(text, copied, resultLine)) return false;
     if (copied == text) return true;
-    // Written beside and moved over, so a failed write never leaves half a profile behind.
+    // Written beside, as a file made new, and moved over, so a failed write never leaves half a
+    // profile behind.
     const std::wstring temporary = path + L".quorvantis";
     {
-        const UniqueKernelHandle file =
-            AdoptFileHandle(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        const UniqueKernelHandle file(static_cast<HANDLE>(CreateNewFile(temporary)));
         DWORD written = 0;
         if (!file || !WriteFile(file.get(), copied.data(), static_cast<DWORD>(copied.size()), &written, nullptr) ||
             written != copied.size()) {

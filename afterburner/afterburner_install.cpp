@@ -4,15 +4,19 @@
 
 #include "afterburner/afterburner.h"
 #include "afterburner/afterburner_text.h"
-#include "foundation/feed.h"
-#include "foundation/log.h"
-#include "foundation/system.h"
-#include "foundation/text.h"
-#include "foundation/unique_handle.h"
-#include "foundation/chunk_writer.h"
 #include "driver/driver_clean.h"
 #include "driver/driver_text.h"
 #include "driver/vendor_fetch.h"
+#include "foundation/chunk_writer.h"
+#include "foundation/feed.h"
+#include "foundation/files.h"
+#include "foundation/installer.h"
+#include "foundation/log.h"
+#include "foundation/scheduled_task.h"
+#include "foundation/sha256.h"
+#include "foundation/system.h"
+#include "foundation/text.h"
+#include "foundation/unique_handle.h"
 
 namespace {
 
@@ -65,16 +69,13 @@ bool InstallPrograms(const AfterburnerSetup& setup, Feed* feed, std::wstring& er
     const std::wstring work = DriverFolder();
     const std::wstring zip = work + L"\\MSIAfterburnerSetup466.zip";
     const std::wstring extract = work + L"\\afterburner-setup";
-    EnsureFolder(work);
-    DeleteFileW(zip.c_str());
-    UniqueKernelHandle file =
-        AdoptFileHandle(CreateFileW(zip.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueKernelHandle file;
+    if (EnsureFolder(work)) file.reset(static_cast<HANDLE>(CreateNewFile(zip)));
     if (!file) return Fail(error, L"Could not store the Afterburner download.");
-    Sha256Hasher hasher;
     std::atomic<bool> stop{false};
     FetchResult result;
     std::wstring fetchError;
-    ChunkWriter writer(file.get(), &hasher);
+    ChunkWriter writer(file.get(), nullptr);
     bool fetched = VendorFetch(
         *setup.driverTools->hosts, AfterburnerMirror, L"GET", L"https://" + setup.driverTools->hosts->afterburnerMirror + setup.archivePath,
         false, 0x4000000,
@@ -92,20 +93,34 @@ bool InstallPrograms(const AfterburnerSetup& setup, Feed* feed, std::wstring& er
         result, fetchError, stop);
     fetched = writer.Finish() && fetched;
     file.reset();
-    if (!fetched || !SameDigest(hasher.Finish(), setup.archiveSha256)) {
+    // The digest is taken through the handle that then holds the archive until it is unpacked.
+    HeldFile archive(zip);
+    if (!fetched || !archive.Held() || !SameDigest(archive.Sha256(), setup.archiveSha256)) {
+        archive.Release();
         DeleteFileW(zip.c_str());
         if (Cancelled(feed) || stop.load()) return Fail(error, L"Stopped.");
         if (!fetched && fetchError.empty()) return Fail(error, L"The Afterburner download failed.");
         return Fail(error, L"The Afterburner download did not match the published checksum.");
+    }
+    const auto cleanUp = [&] {
+        archive.Release();
+        RemoveTree(extract);
+        DeleteFileW(zip.c_str());
+    };
+    if (!CreateFreshFolder(extract, error)) {
+        cleanUp();
+        return false;
     }
 
     LogInfo(L"Unpacking the Afterburner installer.");
     const InstallerRunResult unpacked =
         RunInstaller(sevenZip, L"\"" + sevenZip + L"\" x -y -o\"" + extract + L"\" \"" + zip + L"\"", work, 300000, true, true);
     const std::wstring installer = extract + L"\\MSIAfterburnerSetup466.exe";
-    if (!unpacked.started || unpacked.timedOut || unpacked.exitCode != 0 || !IsExecutableFile(installer)) {
-        RemoveTree(extract);
-        DeleteFileW(zip.c_str());
+    HeldFile setupFile(installer);
+    if (!unpacked.started || unpacked.timedOut || unpacked.exitCode != 0 || !setupFile.Held() ||
+        setupFile.Kind() == ExecutableKind::NotExecutable) {
+        setupFile.Release();
+        cleanUp();
         return Fail(error, L"The Afterburner package could not be unpacked.");
     }
     if (feed != nullptr) feed->Stage(L"AFTERBURNER", L"installing MSI Afterburner and RivaTuner");
@@ -113,8 +128,8 @@ bool InstallPrograms(const AfterburnerSetup& setup, Feed* feed, std::wstring& er
     const InstallerRunResult installed = RunInstaller(installer, L"\"" + installer + L"\" /S", extract, 600000, true, true);
     if (!installed.started || installed.timedOut || installed.exitCode != 0) {
         if (!installed.started) LogInfo(FormatText(L"The Afterburner installer could not be started (error %lu).", installed.startError));
-        RemoveTree(extract);
-        DeleteFileW(zip.c_str());
+        setupFile.Release();
+        cleanUp();
         return Fail(error, L"MSI Afterburner did not install (" + CodeText(installed.exitCode) + L").");
     }
     if (RtssExecutable(setup).empty()) {
@@ -122,10 +137,13 @@ bool InstallPrograms(const AfterburnerSetup& setup, Feed* feed, std::wstring& er
         RunInstaller(sevenZip, L"\"" + sevenZip + L"\" e \"" + installer + L"\" -o\"" + extract + L"\" \"Redist\\RTSSSetup.exe\" -y", extract,
                      120000, true, true);
         const std::wstring rtssSetup = extract + L"\\RTSSSetup.exe";
-        if (IsExecutableFile(rtssSetup)) RunInstaller(rtssSetup, L"\"" + rtssSetup + L"\" /S", extract, 600000, true, true);
+        const HeldFile rtssFile(rtssSetup);
+        if (rtssFile.Held() && rtssFile.Kind() != ExecutableKind::NotExecutable) {
+            RunInstaller(rtssSetup, L"\"" + rtssSetup + L"\" /S", extract, 600000, true, true);
+        }
     }
-    RemoveTree(extract);
-    DeleteFileW(zip.c_str());
+    setupFile.Release();
+    cleanUp();
     if (AfterburnerExecutable(setup).empty()) return Fail(error, L"MSI Afterburner installed, but MSIAfterburner.exe was not found.");
     LogInfo(L"MSI Afterburner is installed.");
     return true;
@@ -133,22 +151,34 @@ bool InstallPrograms(const AfterburnerSetup& setup, Feed* feed, std::wstring& er
 
 }  // namespace
 
+// Without the system's program folder nothing is looked for (a relative path would mean the
+// current folder).
 std::wstring AfterburnerExecutable(const AfterburnerSetup& setup) {
-    return Detect(setup.programFilesX86 + L"\\MSI Afterburner\\MSIAfterburner.exe");
+    return setup.programFilesX86.empty() ? std::wstring() : Detect(setup.programFilesX86 + L"\\MSI Afterburner\\MSIAfterburner.exe");
 }
 
 std::wstring RtssExecutable(const AfterburnerSetup& setup) {
-    return Detect(setup.programFilesX86 + L"\\RivaTuner Statistics Server\\RTSS.exe");
+    return setup.programFilesX86.empty() ? std::wstring() : Detect(setup.programFilesX86 + L"\\RivaTuner Statistics Server\\RTSS.exe");
 }
 
-bool CreateLogonTask(const AfterburnerSetup& setup, const std::wstring& name, const std::wstring& command) {
-    // The command is itself quoted inside /TR: schtasks takes \" for a quote within it.
-    std::wstring escaped;
-    for (const wchar_t c : command) escaped += c == L'"' ? std::wstring(L"\\\"") : std::wstring(1, c);
-    const InstallerRunResult run = RunInstaller(
-        setup.schtasks, L"\"" + setup.schtasks + L"\" /Create /F /SC ONLOGON /TN \"" + name + L"\" /TR \"" + escaped + L"\"", L"", 20000,
-        true, true);
-    return run.started && !run.timedOut && run.exitCode == 0;
+bool CreateLogonTask(const AfterburnerSetup& setup, const std::wstring& name, const std::wstring& program, const std::wstring& arguments) {
+    // Afterburner asks for administrator rights when it starts; a logon task without the highest
+    // run level cannot start it (Windows refuses the elevation silently). It starts at the logon
+    // of whoever sits at this desktop, in their session.
+    ScheduledTaskDefinition task;
+    task.start = ScheduledTaskDefinition::Start::AtLogon;
+    task.account = InteractiveAccount();
+    task.highest = true;
+    task.description = L"Started by Quorvantis at logon.";
+    task.command = program;
+    task.arguments = arguments;
+    std::wstring error;
+    if (task.account.empty()) return false;
+    if (!RegisterScheduledTask(setup.schtasks, name, task, error)) {
+        LogInfo(error);
+        return false;
+    }
+    return true;
 }
 
 bool InstallAfterburner(const AfterburnerSetup& setup, Feed* feed, std::wstring& error) {
@@ -179,14 +209,13 @@ bool InstallAfterburner(const AfterburnerSetup& setup, Feed* feed, std::wstring&
     }
     if (Cancelled(feed)) return Fail(error, L"Stopped.");
 
-    const std::wstring command = L"\"" + afterburner + L"\"" + (profile1 ? L" -profile1 /s" : L" /s");
-    if (!CreateLogonTask(setup, kAfterburnerTask, command)) {
+    if (!CreateLogonTask(setup, kAfterburnerTask, afterburner, profile1 ? L"-profile1 /s" : L"/s")) {
         LogInfo(L"Could not create the Afterburner logon task. Start with Windows is still set in its config.");
     } else {
         LogInfo(profile1 ? L"Afterburner will start at logon and apply profile 1."
                          : L"Afterburner will start at logon and apply its startup settings.");
     }
-    if (!rtss.empty() && CreateLogonTask(setup, kRivaTunerTask, L"\"" + rtss + L"\"")) LogInfo(L"RivaTuner will start at logon.");
+    if (!rtss.empty() && CreateLogonTask(setup, kRivaTunerTask, rtss, L"")) LogInfo(L"RivaTuner will start at logon.");
     if (feed != nullptr) feed->Progress(1.0, 0, 0);
     return true;
 }

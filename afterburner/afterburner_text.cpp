@@ -167,19 +167,20 @@ bool CopyStartupToProfile1(const std::string& text, std::string& copied, std::ws
 }
 
 bool MacmHeaderValid(const uint8_t* mapping, size_t size) {
-    if (mapping == nullptr || size < 36) return false;
-    return Read32(mapping) == kMacmSignature && Read32(mapping + 8) >= 36 && Read32(mapping + 16) == kMacmEntrySize;
+    if (mapping == nullptr || size < kMacmHeaderMinimum) return false;
+    return Read32(mapping) == kMacmSignature && Read32(mapping + 8) >= kMacmHeaderMinimum && Read32(mapping + 16) >= kMacmEntrySize;
 }
 
 int MacmNvidiaEntry(const uint8_t* mapping, size_t size, std::string& identifier) {
     identifier.clear();
     if (!MacmHeaderValid(mapping, size)) return -1;
     const uint32_t count = Read32(mapping + 12);
-    // Entries follow the header, whose size the header itself states.
-    const size_t first = Read32(mapping + 8);
+    // The header states its own size and the entries' size; the entries follow it directly.
+    const uint64_t first = Read32(mapping + 8);
+    const uint64_t entrySize = Read32(mapping + 16);
     for (uint32_t i = 0; i < count && i < 64; ++i) {
-        const size_t entry = first + kMacmEntrySize * i;
-        if (entry + kMacmEntrySize > size) break;  // an entry the mapping does not hold whole is never read
+        const uint64_t entry = first + entrySize * i;
+        if (entry + entrySize > size) break;  // an entry the mapping does not hold whole is never read
         const char* id = reinterpret_cast<const char*>(mapping + entry + kMacmIdentifierOffset);
         size_t length = 0;
         while (length < 220 && id[length] != 0) ++length;
@@ -189,4 +190,13 @@ int MacmNvidiaEntry(const uint8_t* mapping, size_t size, std::string& identifier
         }
     }
     return -1;
+}
+
+bool SafeProfileIdentifier(std::string_view identifier) {
+    if (identifier.empty() || identifier.size() > 220) return false;
+    for (const char c : identifier) {
+        const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '&' || c == '_';
+        if (!ok) return false;
+    }
+    return true;
 }

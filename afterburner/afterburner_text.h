@@ -23,16 +23,24 @@ bool ScanProgress(std::wstring_view status, double& fraction);
 // what profile 1 applies.
 bool CopyStartupToProfile1(const std::string& text, std::string& copied, std::wstring& resultLine);
 
-// Afterburner's control shared memory.
+// Afterburner's control shared memory, as its SDK header (MACMSharedMemory.h, v2.x) lays it out:
+// a header whose own fields give its size and the GPU entries' size, then the entries directly
+// after it. In an entry the flag word comes first and the GPU identifier follows the voltage/
+// frequency curve, 3500 bytes in (MAX_PATH characters).
 inline constexpr uint32_t kMacmSignature = 0x4D41434D;
-inline constexpr size_t kMacmEntrySize = 3760;
+inline constexpr size_t kMacmHeaderMinimum = 36;
+inline constexpr size_t kMacmEntrySize = 3760;  // the smallest entry that holds the identifier
 inline constexpr size_t kMacmCommandOffset = 32;
-inline constexpr size_t kMacmIdentifierOffset = 3536;
-inline constexpr size_t kMacmFlagsOffset = 316;
+inline constexpr size_t kMacmIdentifierOffset = 3500;
+inline constexpr size_t kMacmFlagsOffset = 0;
 inline constexpr uint32_t kMacmApplyCommand = 0x00AB0001;
 // The header checks of a mapping of the given size: signature, header size at least 36, entry size
-// 3760 (and nothing read beyond the mapping).
+// at least 3760 (and nothing read beyond the mapping).
 bool MacmHeaderValid(const uint8_t* mapping, size_t size);
-// The first GPU entry (entries follow the header) whose identifier starts with "VEN_10DE" and whose
-// flag word is non-zero; -1 when there is none. Entries beyond the mapping are never read.
+// The first GPU entry (at the header's size plus its index times the entry size) whose identifier
+// starts with "VEN_10DE" and whose flag word is non-zero; -1 when there is none. Entries beyond
+// the mapping are never read.
 int MacmNvidiaEntry(const uint8_t* mapping, size_t size, std::string& identifier);
+// Whether an identifier read from the shared memory (which any program in the session can create
+// first) may name a profile file: letters, digits, "&" and "_" only, 1 to 220 of them.
+bool SafeProfileIdentifier(std::string_view identifier);

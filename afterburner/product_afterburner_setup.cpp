@@ -1,8 +1,5 @@
 // The Afterburner step's outside world in the shipped program, alone in this file so that a test
 // build of the program can supply its own.
-#include <windows.h>
-#include <shlobj.h>
-
 #include "afterburner/afterburner.h"
 #include "foundation/system.h"
 #include "driver/driver_clean.h"
@@ -12,11 +9,7 @@ const AfterburnerSetup& ProductAfterburnerSetup() {
         AfterburnerSetup s;
         s.driverTools = &ProductDriverTools();
         // The system's own 32-bit program folder, never the environment: this process is elevated.
-        PWSTR folder = nullptr;
-        s.programFilesX86 = SHGetKnownFolderPath(FOLDERID_ProgramFilesX86, 0, nullptr, &folder) == S_OK && folder != nullptr
-                                ? std::wstring(folder)
-                                : std::wstring(L"C:\\Program Files (x86)");
-        CoTaskMemFree(folder);
+        s.programFilesX86 = SystemFolderPath(SystemFolder::ProgramFilesX86);
         s.archivePath = L"/pub/games/PC/guru3d/afterburner/%5BGuru3D%5D-MSIAfterburnerSetup466Build16757.zip";
         s.archiveSha256 = L"348e9690a638d84e30e32e9c7c2dd7aad9fd82d71eced1942c04c4c5620b0e1e";
         s.schtasks = SystemToolPath(L"schtasks.exe");

@@ -133,6 +133,7 @@ int RunConsoleCommand(const Options& options, const std::vector<std::wstring>& a
             return 1;
         }
         // A mutex that cannot be created at all does not stop the command.
+        RecoverInterruptedRuns();
         exitCode = RunLockedCommand(options, arguments);
     }
     // Only someone at a console can press Enter; a script or a redirected run would wait forever.

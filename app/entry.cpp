@@ -11,6 +11,7 @@
 #include "service/service_control.h"
 #include "service/timer_service.h"
 #include "tweaks/restore_point.h"
+#include "update/self_update.h"
 
 namespace {
 
@@ -44,6 +45,13 @@ int EnforceRights(const Options& options, const std::vector<std::wstring>& argum
 
 }  // namespace
 
+void RecoverInterruptedRuns() {
+    if (!IsElevated()) return;
+    // A run that died while Windows wrote its restore point left the creation frequency at 0.
+    RecoverRestorePointFrequency(nullptr);
+    RecoverInterruptedUpdate();
+}
+
 std::vector<std::wstring> SplitCommandLine(const wchar_t* commandLine) {
     std::vector<std::wstring> arguments;
     int count = 0;
@@ -74,8 +82,6 @@ int ProgramEntry(const std::vector<std::wstring>& arguments) {
     const bool console = WantsConsole(arguments, options);
     const int refused = EnforceRights(options, arguments, console);
     if (refused >= 0) return refused;
-    // A run that died while Windows wrote its restore point left the creation frequency at 0.
-    if (IsElevated()) RecoverRestorePointFrequency(nullptr);
     if (console) {
         EnsureConsole();
         return RunConsoleCommand(options, arguments);

@@ -18,5 +18,10 @@ inline constexpr int kElevationContinue = -1;
 // kElevationContinue when elevated; else 0 after a started relaunch, 1 on failure.
 int RequireElevationConsole(const Options& options, const std::vector<std::wstring>& arguments);
 
+// Puts back what a run that died half-way left behind (the restore-point frequency, an installed
+// copy an update was replacing). Only while holding the single-instance lock: another copy may be
+// in the middle of exactly that work.
+void RecoverInterruptedRuns();
+
 // The window role. Returns its exit code.
 int RunGui(const Options& options, const std::vector<std::wstring>& arguments);

@@ -131,6 +131,7 @@ int RunGui(const Options& options, const std::vector<std::wstring>&) {
         if (show != 0) PostMessageW(HWND_BROADCAST, show, 0, 0);
         return 0;
     }
+    RecoverInterruptedRuns();
     RemoveOldCopies();
     const GuiHooks hooks = MakeHooks(options);
     const int result = RunApp(hooks);

@@ -10,10 +10,11 @@
 #include <cstdio>
 #include <vector>
 
+#include "driver/vendor_fetch.h"
+#include "foundation/chunk_writer.h"
+#include "foundation/sha256.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
-#include "foundation/chunk_writer.h"
-#include "driver/vendor_fetch.h"
 #include "support/test_support.h"
 #include "support/vendor_test_server.h"
 

@@ -9,13 +9,16 @@
 
 #include "driver/driver_offer.h"
 #include "driver/vendor_hosts.h"
+#include "foundation/files.h"
 
 class Feed;
 
-// Whether a downloaded program carries a valid signature from the expected publisher.
-using SignatureCheck = std::function<bool(const std::wstring& path, const std::wstring& publisher, std::wstring& error)>;
-// The real check: WinVerifyTrust, then the signer's subject name.
-bool VerifyPublisherSignature(const std::wstring& path, const std::wstring& publisher, std::wstring& error);
+// Whether a held program carries a valid signature from the expected publisher. With no publisher
+// named, an unsigned program passes and a signed one must carry a valid signature (of anyone).
+using SignatureCheck = std::function<bool(const HeldFile& file, const std::wstring& publisher, std::wstring& error)>;
+// The real check: WinVerifyTrust through the held handle with revocation checking (the cached
+// state when offline), then the signer's subject name.
+bool VerifyPublisherSignature(const HeldFile& file, const std::wstring& publisher, std::wstring& error);
 
 // Everything GPU Clean reaches outside the program. The product's is fixed (real vendor hosts,
 // the system's own tools, 7-Zip under Program Files, the real signature check); tests pass theirs.
@@ -29,7 +32,6 @@ struct DriverTools {
 const DriverTools& ProductDriverTools();
 
 inline constexpr const wchar_t* kNvidiaPublisher = L"NVIDIA Corporation";
-inline constexpr const wchar_t* kSevenZipPublisher = L"Igor Pavlov";
 
 // The offer for this machine's adapter; an empty offer when stopped first.
 GpuDriverOffer FindDriverOffer(const DriverTools& tools, Feed* feed, const std::atomic<bool>& stop);

@@ -4,27 +4,23 @@
 
 #include <chrono>
 
-#include "foundation/feed.h"
-#include "foundation/log.h"
-#include "foundation/text.h"
-#include "foundation/unique_handle.h"
-#include "foundation/chunk_writer.h"
 #include "driver/driver_clean.h"
 #include "driver/driver_text.h"
 #include "driver/vendor_fetch.h"
+#include "foundation/chunk_writer.h"
+#include "foundation/feed.h"
+#include "foundation/files.h"
+#include "foundation/log.h"
+#include "foundation/sha256.h"
+#include "foundation/system.h"
+#include "foundation/text.h"
+#include "foundation/unique_handle.h"
 
 namespace {
 
 constexpr uint64_t kSmallestPackage = 0x1FFFFFF;  // an installer package is larger than this
 
 bool Cancelled(Feed* feed, const std::atomic<bool>& stop) { return stop.load() || (feed != nullptr && feed->CancelQuery()); }
-
-bool FileSize(const std::wstring& path, uint64_t& size) {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
-    size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    return true;
-}
 
 int Fail(GpuDriverOffer& offer, const std::wstring& text) {
     offer.error = text;
@@ -43,21 +39,29 @@ int DownloadGpuDriver(const DriverTools& tools, Feed* feed, GpuDriverOffer& offe
     const std::wstring folder = DriverFolder();
     if (folder.find(L'"') != std::wstring::npos || !EnsureFolder(folder)) return Fail(offer, L"The driver folder path is not usable.");
     const std::wstring package = folder + L"\\" + PackageFileName(offer.url);
-    uint64_t existing = 0;
-    // Without a published digest a package on disk of the published size is trusted as before.
-    if (offer.sha256.empty() && FileSize(package, existing) && existing > kSmallestPackage &&
-        (offer.size == 0 || existing == offer.size) && IsExecutableFile(package)) {
-        offer.localPath = package;
-        offer.size = existing;
-        offer.error.clear();
-        LogInfo(L"Using the package already downloaded.");
-        if (feed != nullptr) feed->Progress(1.0, 0, 0);
-        return 0;
-    }
     if (package.find(L'"') != std::wstring::npos) return Fail(offer, L"The package name is not usable.");
+    // A package already on disk is used again only when it checks out now, through a handle that
+    // keeps it from changing: AMD's published digest, NVIDIA's signature.
+    if (FileExists(package)) {
+        const HeldFile held(package);
+        uint64_t existing = 0;
+        std::wstring ignored;
+        const bool whole = held.Held() && held.Size(existing) && existing > kSmallestPackage && (offer.size == 0 || existing == offer.size) &&
+                           held.Kind() != ExecutableKind::NotExecutable;
+        const bool checked = whole && (amd ? !offer.sha256.empty() && SameDigest(held.Sha256(), offer.sha256)
+                                           : tools.verifySignature(held, kNvidiaPublisher, ignored));
+        if (checked) {
+            offer.localPath = package;
+            offer.size = existing;
+            offer.error.clear();
+            LogInfo(L"Using the package already downloaded.");
+            if (feed != nullptr) feed->Progress(1.0, 0, 0);
+            return 0;
+        }
+    }
     const std::wstring partial = package + L".partial";
-    UniqueKernelHandle file =
-        AdoptFileHandle(CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Made new: a partial file someone left there is never the one that becomes the package.
+    UniqueKernelHandle file(static_cast<HANDLE>(CreateNewFile(partial)));
     if (!file) return Fail(offer, L"Could not create the download file.");
 
     Sha256Hasher hasher;
@@ -97,7 +101,7 @@ int DownloadGpuDriver(const DriverTools& tools, Feed* feed, GpuDriverOffer& offe
     file.reset();
     if (!fetched) {
         DeleteFileW(partial.c_str());
-        if (Cancelled(feed, stop) || result.stopped) return 2;
+        if (Cancelled(feed, stop) || result.stopped()) return 2;
         return Fail(offer, fetchError.empty() ? L"The download failed." : fetchError);
     }
     if (!offer.sha256.empty()) {
@@ -115,15 +119,18 @@ int DownloadGpuDriver(const DriverTools& tools, Feed* feed, GpuDriverOffer& offe
         DeleteFileW(partial.c_str());
         return Fail(offer, L"Could not finish saving the package.");
     }
+    HeldFile held(package);
     uint64_t size = 0;
-    if (!FileSize(package, size)) return Fail(offer, L"The package did not save.");
-    if (size <= kSmallestPackage || !IsExecutableFile(package)) {
+    if (!held.Held() || !held.Size(size)) return Fail(offer, L"The package did not save.");
+    if (size <= kSmallestPackage || held.Kind() == ExecutableKind::NotExecutable) {
+        held.Release();
         DeleteFileW(package.c_str());
         return Fail(offer, L"The download was not an installer package.");
     }
     // NVIDIA's setup runs elevated: only a package NVIDIA signed is kept.
     std::wstring signatureError;
-    if (!amd && !tools.verifySignature(package, kNvidiaPublisher, signatureError)) {
+    if (!amd && !tools.verifySignature(held, kNvidiaPublisher, signatureError)) {
+        held.Release();
         DeleteFileW(package.c_str());
         return Fail(offer, L"The package is not signed by NVIDIA, so it was deleted. " + signatureError);
     }

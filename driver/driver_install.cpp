@@ -4,14 +4,16 @@
 
 #include <algorithm>
 
+#include "driver/driver_clean.h"
+#include "driver/driver_text.h"
+#include "driver/vendor_fetch.h"
 #include "foundation/feed.h"
+#include "foundation/files.h"
+#include "foundation/installer.h"
 #include "foundation/log.h"
 #include "foundation/system.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
-#include "driver/driver_clean.h"
-#include "driver/driver_text.h"
-#include "driver/vendor_fetch.h"
 
 namespace {
 
@@ -71,8 +73,7 @@ int InstallNvidia(const DriverTools& tools, Feed* feed, GpuDriverOffer& offer, c
         return Fail(offer, error.empty() ? L"7-Zip could not be installed, so the NVIDIA package cannot be trimmed." : error);
     }
     const std::wstring unpack = folder + L"\\nvidia-unpack";
-    RemoveTree(unpack);
-    EnsureFolder(unpack);
+    if (!CreateFreshFolder(unpack, error)) return Fail(offer, error);
     LogInfo(L"Unpacking the NVIDIA package.");
     const InstallerRunResult unpacked = RunInstaller(
         sevenZip, L"\"" + sevenZip + L"\" x -y -o\"" + unpack + L"\" \"" + offer.localPath + L"\"", folder, 1200000, true, true);
@@ -81,15 +82,25 @@ int InstallNvidia(const DriverTools& tools, Feed* feed, GpuDriverOffer& offer, c
         RemoveTree(unpack);
         return Fail(offer, L"The NVIDIA package could not be unpacked.");
     }
+    // What runs is what was checked: the unpacked setup is held from its signature check until it
+    // has run.
+    HeldFile held(setup);
+    std::wstring signatureError;
+    if (!tools.verifySignature(held, kNvidiaPublisher, signatureError)) {
+        held.Release();
+        RemoveTree(unpack);
+        return Fail(offer, L"The unpacked NVIDIA setup is not signed by NVIDIA, so it was not run. " + signatureError);
+    }
     if (feed != nullptr) feed->Progress(0.4, 0, 0);
     LogInfo(L"NVIDIA setup, display driver and PhysX only.");
     const std::wstring log = folder + L"\\nvidia-setup.log";
     DeleteFileW(log.c_str());
     const InstallerRunResult run = RunInstaller(
         setup, L"\"" + setup + L"\" -s -n Display.Driver Display.PhysX -log:" + log + L" -loglevel:6", unpack, 1500000, false, false);
+    held.Release();
     if (!run.started) {
         RemoveTree(unpack);
-        return Fail(offer, FormatText(L"NVIDIA setup did not start (%lu).", GetLastError()));
+        return Fail(offer, FormatText(L"NVIDIA setup did not start (%lu).", static_cast<unsigned long>(run.startError)));
     }
     if (run.timedOut) return Fail(offer, L"NVIDIA setup is still running after 25 minutes. It was left running.");
     RemoveTree(unpack);
@@ -112,8 +123,7 @@ int InstallAmd(const DriverTools& tools, Feed* feed, GpuDriverOffer& offer, cons
                                          : error + L" The package is saved at " + package + L".");
     }
     const std::wstring unpack = folder + L"\\amd-unpack";
-    RemoveTree(unpack);
-    EnsureFolder(unpack);
+    if (!CreateFreshFolder(unpack, error)) return Fail(offer, error + L" The package is saved at " + package + L".");
     LogInfo(L"Unpacking the AMD package. The Adrenalin installer is not run.");
     const InstallerRunResult unpacked =
         RunInstaller(sevenZip, L"\"" + sevenZip + L"\" x -y -o\"" + unpack + L"\" \"" + package + L"\"", folder, 900000, true, true);
@@ -182,9 +192,7 @@ std::wstring EnsureSevenZip(const DriverTools& tools, Feed* feed, std::wstring& 
     const std::wstring folder = DriverFolder();
     const std::wstring installer = folder + L"\\7z2605-x64.exe";
     UniqueKernelHandle file;
-    if (EnsureFolder(folder)) {
-        file = AdoptFileHandle(CreateFileW(installer.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    }
+    if (EnsureFolder(folder)) file.reset(static_cast<HANDLE>(CreateNewFile(installer)));
     if (!file) {
         error = L"Could not store the 7-Zip installer.";
         return {};
@@ -201,19 +209,29 @@ std::wstring EnsureSevenZip(const DriverTools& tools, Feed* feed, std::wstring& 
         },
         result, fetchError, never);
     file.reset();
-    if (!fetched || !IsExecutableFile(installer)) {
+    HeldFile held(installer);
+    const auto refuse = [&](const std::wstring& text) {
+        held.Release();
         DeleteFileW(installer.c_str());
-        error = Cancelled(feed) ? L"Stopped." : !fetchError.empty() ? fetchError : L"The 7-Zip installer could not be downloaded.";
-        return {};
+        error = text;
+        return std::wstring();
+    };
+    if (!fetched) {
+        return refuse(Cancelled(feed) ? L"Stopped." : !fetchError.empty() ? fetchError : L"The 7-Zip installer could not be downloaded.");
+    }
+    // The 7-Zip project does not sign its installers: one from the pinned host over HTTPS that is
+    // a 64-bit Windows program is taken, and a signature, where one is present, must hold.
+    if (!held.Held() || held.Kind() != ExecutableKind::X64) {
+        return refuse(L"The 7-Zip installer is not a 64-bit Windows program, so it was deleted.");
     }
     std::wstring signatureError;
-    if (!tools.verifySignature(installer, kSevenZipPublisher, signatureError)) {
-        DeleteFileW(installer.c_str());
-        error = L"The 7-Zip installer is not signed by its publisher, so it was deleted. " + signatureError;
-        return {};
+    if (!tools.verifySignature(held, L"", signatureError)) {
+        return refuse(L"The 7-Zip installer carries a signature Windows does not accept, so it was deleted. " + signatureError);
     }
+    LogInfo(L"7-Zip installer SHA-256: " + held.Sha256() + L".");
     LogInfo(L"Installing 7-Zip.");
     const InstallerRunResult run = RunInstaller(installer, L"\"" + installer + L"\" /S", folder, 300000, true, true);
+    held.Release();
     DeleteFileW(installer.c_str());
     if (!run.started) {
         error = L"The 7-Zip installer did not start.";
@@ -244,20 +262,29 @@ int InstallGpuDriver(const DriverTools& tools, Feed* feed, GpuDriverOffer& offer
     const std::wstring fullPackage = fullPath(package), fullFolder = fullPath(folder) + L"\\";
     const bool inside = !package.empty() && package.find(L'"') == std::wstring::npos && fullPackage.size() > fullFolder.size() &&
                         SamePath(fullPackage.substr(0, fullFolder.size()), fullFolder);
-    if (!inside || !IsExecutableFile(package)) return Fail(offer, L"There is no downloaded package to install.");
+    HeldFile held(inside ? package : std::wstring());
+    if (!inside || !held.Held() || held.Kind() == ExecutableKind::NotExecutable) return Fail(offer, L"There is no downloaded package to install.");
     if (feed != nullptr) {
         feed->Stage(L"GPU CLEAN", L"installing the trimmed driver");
         feed->Explanation(L"Installing", L"The display may flicker. This can take several minutes.");
     }
+    // Held from the check below until it has been unpacked: what is checked is what is opened.
     if (offer.vendor == GpuNvidia) {
-        // Checked again right before it runs: what lies on disk is what gets run.
         std::wstring signatureError;
-        if (!tools.verifySignature(package, kNvidiaPublisher, signatureError)) {
+        if (!tools.verifySignature(held, kNvidiaPublisher, signatureError)) {
+            held.Release();
             DeleteFileW(package.c_str());
             return Fail(offer, L"The package is not signed by NVIDIA, so it was deleted. " + signatureError);
         }
         return InstallNvidia(tools, feed, offer, folder);
     }
-    if (offer.vendor == GpuAmd) return InstallAmd(tools, feed, offer, folder);
+    if (offer.vendor == GpuAmd) {
+        if (!offer.sha256.empty() && !SameDigest(held.Sha256(), offer.sha256)) {
+            held.Release();
+            DeleteFileW(package.c_str());
+            return Fail(offer, L"The AMD package hash did not match the published hash.");
+        }
+        return InstallAmd(tools, feed, offer, folder);
+    }
     return Fail(offer, L"There is no downloaded package to install.");
 }

@@ -2,15 +2,17 @@
 // and whether the disk can hold it. Only small answers are fetched; nothing is installed.
 #include <windows.h>
 
+#include "driver/driver_clean.h"
+#include "driver/driver_text.h"
+#include "driver/vendor_fetch.h"
 #include "foundation/feed.h"
+#include "foundation/files.h"
+#include "foundation/installer.h"
 #include "foundation/log.h"
 #include "foundation/system.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
 #include "gpu/adapters.h"
-#include "driver/driver_clean.h"
-#include "driver/driver_text.h"
-#include "driver/vendor_fetch.h"
 
 namespace {
 

@@ -1,24 +1,11 @@
 // The driver tools of the shipped program, alone in this file so that a test build of the
 // program can supply a table that points at a local server instead.
 #include <windows.h>
-#include <shlobj.h>
 
 #include <algorithm>
 
 #include "foundation/system.h"
 #include "driver/driver_clean.h"
-
-namespace {
-
-std::wstring KnownFolderPath(REFKNOWNFOLDERID id) {
-    PWSTR path = nullptr;
-    std::wstring result;
-    if (SHGetKnownFolderPath(id, 0, nullptr, &path) == S_OK) result = path;
-    CoTaskMemFree(path);
-    return result;
-}
-
-}  // namespace
 
 const DriverTools& ProductDriverTools() {
     static const DriverTools tools = [] {
@@ -28,8 +15,7 @@ const DriverTools& ProductDriverTools() {
         t.pnputil = SystemToolPath(L"pnputil.exe");
         // Only the system's own Program Files folders: never the environment or the search path,
         // which a standard user controls and this elevated process would then run from.
-        for (const std::wstring& root : {KnownFolderPath(FOLDERID_ProgramFiles), KnownFolderPath(FOLDERID_ProgramFilesX86),
-                                         std::wstring(L"C:\\Program Files"), std::wstring(L"C:\\Program Files (x86)")}) {
+        for (const std::wstring& root : {SystemFolderPath(SystemFolder::ProgramFiles), SystemFolderPath(SystemFolder::ProgramFilesX86)}) {
             if (root.empty()) continue;
             const std::wstring path = root + L"\\7-Zip\\7z.exe";
             if (std::none_of(t.sevenZipPaths.begin(), t.sevenZipPaths.end(), [&](const std::wstring& p) { return SamePath(p, path); })) {

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "foundation/url.h"
+
 enum VendorHostKind : int {
     NvidiaLookup = 0,
     NvidiaDownload = 1,
@@ -26,10 +28,6 @@ struct VendorHosts {
     std::wstring sevenZipWeb;
     std::wstring amdSupport;  // named in the Referer of AMD downloads
     std::wstring afterburnerMirror;
-    // The publisher: its site (update list, download counter, also under "www.") and its media
-    // host (update files). Lower-case host names; the authorities add a port in tests.
-    std::wstring publisherSite, publisherMedia;
-    std::wstring publisherSiteAuthority, publisherMediaAuthority;
 };
 
 // The real vendor hosts.
@@ -38,16 +36,5 @@ const VendorHosts& ProductVendorHosts();
 // Whole names only, compared without regard to case; subdomains only for NvidiaDownload.
 bool HostAllowed(const VendorHosts& hosts, int kind, std::wstring_view host);
 
-struct UrlParts {
-    std::wstring scheme;  // lower case
-    std::wstring host;    // lower case
-    uint16_t port = 0;    // 0 when the address names none
-    std::wstring path;    // from the first "/", or "/" when absent
-    std::wstring query;   // from "?", or empty
-};
-// Splits "scheme://host[:port][/path][?query]"; false for anything else, for user names in the
-// authority (a "vendor.com@elsewhere" trick), and for parts longer than 256 (host), 4096 (path) or
-// 2048 (query) characters.
-bool SplitUrl(std::wstring_view url, UrlParts& parts);
 // An https address whose host is allowed for the kind.
 bool VendorAddressAllowed(const VendorHosts& hosts, int kind, std::wstring_view url);

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "driver/vendor_fetch.h"
+#include "foundation/sha256.h"
 
 ChunkWriter::ChunkWriter(void* file, Sha256Hasher* hasher) : file_(file), hasher_(hasher) {
     for (std::vector<uint8_t>& buffer : buffers_) buffer.resize(kSlotBytes);

@@ -23,9 +23,9 @@ LocalStamp NowStamp() {
 void AppendBytes(const std::string& bytes, DWORD shareMode) {
     const FolderSafety folder = PrepareDataDirectory();
     if (folder == FolderSafety::Unsafe) return;  // an elevated write there could be redirected
-    static std::atomic<bool> repairNoted{false};
-    if (folder == FolderSafety::Repaired && !repairNoted.exchange(true)) {
-        AppendBytes(BuildLogLine(NowStamp(), FolderRepairNote(DataDirectory())), shareMode);
+    static std::atomic<bool> replacementNoted{false};
+    if (folder == FolderSafety::Replaced && !replacementNoted.exchange(true)) {
+        AppendBytes(BuildLogLine(NowStamp(), FolderReplacedNote(DataDirectory(), DataFolderMovedAside())), shareMode);
     }
     // Other roles (the service, the window, a console command) append to the same file; one that
     // is writing at this very moment holds it for a few milliseconds, so a busy file is tried again.

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/environment_block.h"
 #include "foundation/system.h"
 #include "foundation/unique_handle.h"
 
@@ -21,15 +22,16 @@ uint32_t StartFailure() {
 
 }  // namespace
 
-uint32_t RunProcess(const std::wstring& executable, const std::wstring& arguments, uint32_t timeoutMs) {
+uint32_t RunProcess(const std::wstring& executable, const std::wstring& arguments, uint32_t timeoutMs, const std::wstring& environment) {
     std::wstring commandLine = ChildCommandLine(executable, arguments);
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                        &startup, &info)) {
+    void* block = environment.empty() ? nullptr : const_cast<wchar_t*>(environment.data());
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT, block,
+                        nullptr, &startup, &info)) {
         return StartFailure();
     }
     const UniqueKernelHandle process(info.hProcess);
@@ -44,16 +46,54 @@ uint32_t RunProcess(const std::wstring& executable, const std::wstring& argument
     return exitCode;
 }
 
+std::wstring PowerShellEnvironment() {
+    std::wstring current;
+    if (wchar_t* strings = GetEnvironmentStringsW(); strings != nullptr) {
+        wchar_t* end = strings;
+        while (*end != L'\0') end += wcslen(end) + 1;
+        current.assign(strings, end);
+        FreeEnvironmentStringsW(strings);
+    }
+    // Windows PowerShell keeps a PSModulePath that holds its own module folder as given (adding
+    // only the all-users folder under Program Files, which only administrators can write), and
+    // never adds the user's Documents folder to it.
+    return WithVariable(current, L"PSModulePath", SystemToolPath(L"WindowsPowerShell\\v1.0\\Modules"));
+}
+
+namespace {
+
+std::wstring PowerShellArguments(const std::wstring& command) {
+    return L"-NoProfile -NonInteractive -ExecutionPolicy Bypass -Command \"" + command + L"\"";
+}
+
+}  // namespace
+
 uint32_t RunPowerShell(const std::wstring& command, uint32_t timeoutMs) {
-    return RunProcess(PowerShellPath(), L"-NoProfile -NonInteractive -ExecutionPolicy Bypass -Command \"" + command + L"\"",
-                      timeoutMs);
+    return RunProcess(PowerShellPath(), PowerShellArguments(command), timeoutMs, PowerShellEnvironment());
+}
+
+std::wstring CapturePowerShell(const std::wstring& command) {
+    return RunCapture(PowerShellPath(), PowerShellArguments(command), PowerShellEnvironment());
+}
+
+bool OpenInNotepad(const std::wstring& file) {
+    if (file.find(L'"') != std::wstring::npos) return false;
+    const std::wstring notepad = SystemToolPath(L"notepad.exe");
+    std::wstring commandLine = L"\"" + notepad + L"\" \"" + file + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(notepad.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) return false;
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return true;
 }
 
 uint32_t RunPowercfg(const std::wstring& arguments) {
     return RunProcess(SystemToolPath(L"powercfg.exe"), arguments, 20000);
 }
 
-std::wstring RunCapture(const std::wstring& executable, const std::wstring& arguments) {
+std::wstring RunCapture(const std::wstring& executable, const std::wstring& arguments, const std::wstring& environment) {
     SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     UniqueKernelHandle readEnd;
     UniqueKernelHandle writeEnd;
@@ -99,8 +139,10 @@ std::wstring RunCapture(const std::wstring& executable, const std::wstring& argu
     startup.StartupInfo.hStdError = writeEnd.get();
     startup.lpAttributeList = list;
     PROCESS_INFORMATION info{};
+    void* block = environment.empty() ? nullptr : const_cast<wchar_t*>(environment.data());
     if (!CreateProcessW(executable.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                        CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr, &startup.StartupInfo, &info)) {
+                        CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT | CREATE_UNICODE_ENVIRONMENT, block, nullptr,
+                        &startup.StartupInfo, &info)) {
         return {};
     }
     const UniqueKernelHandle process(info.hProcess);

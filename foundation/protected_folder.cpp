@@ -129,6 +129,57 @@ FolderSafety EnsureProtectedFolder(const std::wstring& path) {
     return CurrentFolderSecurity().Protect(path) && IsProtected(path) ? FolderSafety::Repaired : FolderSafety::Unsafe;
 }
 
+namespace {
+
+std::wstring g_movedAside;
+
+bool TreeIsOurs(const std::wstring& path, int depth) {
+    FolderAccess access;
+    if (!CurrentFolderSecurity().Read(path, access) || !access.ownerTrusted || access.othersCanWrite) return false;
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return false;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return true;
+    if (depth > 32) return false;
+    WIN32_FIND_DATAW entry{};
+    const HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    bool ours = true;
+    do {
+        const std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..") continue;
+        ours = TreeIsOurs(path + L"\\" + name, depth + 1);
+    } while (ours && FindNextFileW(find, &entry));
+    FindClose(find);
+    return ours;
+}
+
+// An elevated process's own data folder: made new, or checked whole and moved aside when any of it
+// is someone else's.
+FolderSafety PrepareOwnFolder(const std::wstring& path) {
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        if (!RemoveDirectoryW(path.c_str()) && !DeleteFileW(path.c_str())) return FolderSafety::Unsafe;
+        attributes = INVALID_FILE_ATTRIBUTES;
+    }
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return CurrentFolderSecurity().CreateProtected(path) ? FolderSafety::Created : FolderSafety::Unsafe;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return FolderSafety::Unsafe;
+    if (TreeIsOurs(path, 0)) return FolderSafety::Safe;
+    SYSTEMTIME t{};
+    GetLocalTime(&t);
+    const std::wstring aside = path + FormatText(L".untrusted-%04u%02u%02u-%02u%02u%02u-%lu", t.wYear, t.wMonth, t.wDay, t.wHour,
+                                                 t.wMinute, t.wSecond, GetCurrentProcessId());
+    if (!MoveFileExW(path.c_str(), aside.c_str(), 0)) return FolderSafety::Unsafe;
+    if (!CurrentFolderSecurity().CreateProtected(path)) return FolderSafety::Unsafe;
+    g_movedAside = aside;
+    return FolderSafety::Replaced;
+}
+
+}  // namespace
+
+bool FolderTreeIsOurs(const std::wstring& path) { return TreeIsOurs(path, 0); }
+
 FolderSafety PrepareDataDirectory() {
     static std::mutex mutex;
     static std::wstring prepared;
@@ -137,10 +188,24 @@ FolderSafety PrepareDataDirectory() {
     const std::lock_guard<std::mutex> lock(mutex);
     // Once per folder; only tests ever move it within one process.
     if (folder != prepared || GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        safety = EnsureProtectedFolder(folder);
+        if (IsElevated()) {
+            safety = PrepareOwnFolder(folder);
+        } else {
+            // A process without the rights writes nothing a standard user could not.
+            CreateDirectoryW(folder.c_str(), nullptr);
+            safety = FolderSafety::Safe;
+        }
         prepared = folder;
     }
     return safety;
+}
+
+std::wstring DataFolderMovedAside() { return g_movedAside; }
+
+std::wstring FolderReplacedNote(const std::wstring& path, const std::wstring& aside) {
+    return FormatText(L"Files in %ls were not made by Quorvantis, and other users could change them; they were moved to %ls "
+                      L"and the folder was made anew, writable only by Administrators and SYSTEM.",
+                      path.c_str(), aside.c_str());
 }
 
 std::wstring FolderRepairNote(const std::wstring& path) {

@@ -5,7 +5,9 @@
 // elevated process writes, reads back or runs.
 #include <string>
 
-enum class FolderSafety { Created, Safe, Repaired, Unsafe };
+// Replaced: the folder held something not made by an administrator or SYSTEM; it was moved aside
+// and made anew.
+enum class FolderSafety { Created, Safe, Repaired, Replaced, Unsafe };
 
 // Who may change a folder: the boundary Wine cannot show (it keeps no permissions on files and
 // reports every file as its user's). Tests install a fake.
@@ -30,9 +32,20 @@ void SetFolderSecurity(FolderSecurity* security);  // null: the real one
 // Safe, since it writes nothing a standard user could not.
 FolderSafety EnsureProtectedFolder(const std::wstring& path);
 
-// The data folder, prepared before the first write (and again should it vanish). Unsafe: an
-// elevated process must not write there (it could not be repaired).
+// The data folder, prepared before the first write (and again should it vanish). Anyone may
+// create folders under ProgramData before our first run, and whatever they put inside would keep
+// them as its owner; so when the folder or anything in it was not made by an administrator or
+// SYSTEM, or others may write it, the whole folder is moved aside and made anew, never repaired in
+// place. Unsafe: an elevated process must not write there (it could not be made safe).
 FolderSafety PrepareDataDirectory();
+
+// Whether the folder and everything in it (no links, no junctions) were made by administrators or
+// SYSTEM and nobody else may change them.
+bool FolderTreeIsOurs(const std::wstring& path);
 
 // The log line that says a folder was repaired.
 std::wstring FolderRepairNote(const std::wstring& path);
+// The log line that says the data folder was moved aside to the given place and made anew.
+std::wstring FolderReplacedNote(const std::wstring& path, const std::wstring& aside);
+// Where the data folder was last moved aside to (empty when it never was).
+std::wstring DataFolderMovedAside();

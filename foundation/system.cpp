@@ -11,14 +11,20 @@ namespace {
 
 // The system's own folders, never the environment: an elevated copy inherits variables that a
 // standard user can set (HKCU\Environment), and must not be steered by them.
-std::wstring KnownFolder(REFKNOWNFOLDERID id, const wchar_t* fallback) {
+std::wstring KnownFolder(REFKNOWNFOLDERID id) {
     PWSTR path = nullptr;
-    std::wstring result = fallback;
+    std::wstring result;
     if (SHGetKnownFolderPath(id, KF_FLAG_DEFAULT, nullptr, &path) == S_OK && path != nullptr && path[0] != L'\0') {
         result = path;
     }
     CoTaskMemFree(path);
     return result;
+}
+
+// Should the known folder ever be unavailable, the same folder on the drive Windows runs from.
+std::wstring KnownFolderOr(REFKNOWNFOLDERID id, const wchar_t* onSystemDrive) {
+    const std::wstring known = KnownFolder(id);
+    return known.empty() ? SystemDrive() + onSystemDrive : known;
 }
 
 std::wstring g_dataRootOverride;
@@ -38,15 +44,29 @@ bool SetValue(RegRoot root, const std::wstring& subkey, const std::wstring& name
 
 }  // namespace
 
+std::wstring SystemDrive() {
+    wchar_t buffer[MAX_PATH] = {};
+    const UINT length = GetSystemWindowsDirectoryW(buffer, MAX_PATH);
+    return length >= 2 && length < MAX_PATH && buffer[1] == L':' ? std::wstring(buffer, 2) : std::wstring();
+}
+
+std::wstring SystemFolderPath(SystemFolder folder) {
+    switch (folder) {
+    case SystemFolder::ProgramData: return KnownFolder(FOLDERID_ProgramData);
+    case SystemFolder::ProgramFiles: return KnownFolder(FOLDERID_ProgramFiles);
+    case SystemFolder::ProgramFilesX86: return KnownFolder(FOLDERID_ProgramFilesX86);
+    }
+    return {};
+}
+
 std::wstring DataDirectory() {
-    const std::wstring root =
-        g_dataRootOverride.empty() ? KnownFolder(FOLDERID_ProgramData, L"C:\\ProgramData") : g_dataRootOverride;
+    const std::wstring root = g_dataRootOverride.empty() ? KnownFolderOr(FOLDERID_ProgramData, L"\\ProgramData") : g_dataRootOverride;
     return root + L"\\Quorvantis";
 }
 
 std::wstring InstallDirectory() {
-    const std::wstring root = g_programFilesOverride.empty() ? KnownFolder(FOLDERID_ProgramFiles, L"C:\\Program Files")
-                                                             : g_programFilesOverride;
+    const std::wstring root =
+        g_programFilesOverride.empty() ? KnownFolderOr(FOLDERID_ProgramFiles, L"\\Program Files") : g_programFilesOverride;
     return root + L"\\Quorvantis";
 }
 

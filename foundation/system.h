@@ -12,6 +12,12 @@
 std::wstring DataDirectory();     // ProgramData\Quorvantis
 std::wstring InstallDirectory();  // Program Files\Quorvantis
 std::wstring InstalledExePath();  // InstallDirectory()\Quorvantis.exe
+
+// The system's own folders, never from the environment; empty when the system cannot say.
+enum class SystemFolder { ProgramData, ProgramFiles, ProgramFilesX86 };
+std::wstring SystemFolderPath(SystemFolder folder);
+// The drive Windows runs from, as "X:" (from the system's own Windows folder).
+std::wstring SystemDrive();
 // For tests and benchmarks in this process only: other roots for the two folders (empty: the
 // system's). The program never calls it.
 void OverrideProgramFolders(const std::wstring& dataRoot, const std::wstring& programFilesRoot);
@@ -72,11 +78,22 @@ std::wstring PowerShellPath();
 // Exit result of a child: its exit code; 258 when it was killed after the timeout; the Windows
 // error code (never 0) when it could not be started.
 inline constexpr uint32_t kChildTimedOut = 258;
-uint32_t RunProcess(const std::wstring& executable, const std::wstring& arguments, uint32_t timeoutMs);
+// environment: a whole block for the child (see environment_block.h); empty: this process's own.
+uint32_t RunProcess(const std::wstring& executable, const std::wstring& arguments, uint32_t timeoutMs,
+                    const std::wstring& environment = {});
+// PowerShell from the system folder, without the user's profile scripts and with only the
+// system's module folders to load modules from: a module named like a system one in the user's
+// Documents must never load into this elevated process.
 uint32_t RunPowerShell(const std::wstring& command, uint32_t timeoutMs);
+std::wstring CapturePowerShell(const std::wstring& command);
+// This process's environment with PSModulePath set to the system's own module folder.
+std::wstring PowerShellEnvironment();
 uint32_t RunPowercfg(const std::wstring& arguments);
 // Standard output and error of the child, first 2047 bytes, from the OEM code page; empty on failure.
-std::wstring RunCapture(const std::wstring& executable, const std::wstring& arguments);
+std::wstring RunCapture(const std::wstring& executable, const std::wstring& arguments, const std::wstring& environment = {});
+// Opens a text file in the system's own Notepad, by its full path: the user's file associations
+// would let any program they chose run with this process's rights.
+bool OpenInNotepad(const std::wstring& file);
 
 // The program runs elevated, as LocalSystem and as SYSTEM: it loads libraries from the system
 // folder only, never from beside itself (a Downloads folder) or the current directory.

@@ -4,7 +4,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     AppUpdate update;
-    std::wstring signature;
+    UpdateSignatures signature;
     ParseUpdateList(AsText(data, size), update, signature);
     Version version{};
     if (ParseVersion(update.version, version)) {

@@ -7,6 +7,6 @@
 
 TEST(FuzzRegressions, DeeplyNestedValuesAreRefusedWithoutRunningOutOfStack) {
     AppUpdate update;
-    std::wstring signature;
+    UpdateSignatures signature;
     EXPECT_EQ(ParseUpdateList("{\"a\":" + std::string(100, '[') , update, signature), ListError::NotJson);
 }

@@ -292,7 +292,7 @@ bool ApplyGpuTweaks() {
 }
 
 bool RestoreGpuTweaks(RestoreLedger& ledger) {
-    const std::wstring schtasks = L"C:\\Windows\\System32\\schtasks.exe";
+    const std::wstring schtasks = SystemToolPath(L"schtasks.exe");
     RunProcess(schtasks, L"/Delete /F /TN \"Quorvantis Afterburner\"", 15000);
     RunProcess(schtasks, L"/Delete /F /TN \"Quorvantis RivaTuner\"", 15000);
 

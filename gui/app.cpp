@@ -310,9 +310,7 @@ void App::OpenHealth() {
     workflow_.Main().Stage(L"HEALTH", L"read-only check of applied settings");
 }
 
-void App::OpenLog() {
-    ShellExecuteW(window_, L"open", hooks_.logPath.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-}
+void App::OpenLog() { OpenInNotepad(hooks_.logPath); }
 
 void App::RestartComputer() {
     HANDLE token = nullptr;

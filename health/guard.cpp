@@ -98,7 +98,7 @@ void EnsureGuardTask() {
     const std::wstring command = L"\\\"" + installed + L"\\\" --guard";
     const std::wstring arguments =
         L"/Create /F /SC ONSTART /RU SYSTEM /RL HIGHEST /TN \"Quorvantis Guard\" /TR \"" + command + L"\"";
-    if (RunProcess(L"C:\\Windows\\System32\\schtasks.exe", arguments, 20000) == 0) {
+    if (RunProcess(SystemToolPath(L"schtasks.exe"), arguments, 20000) == 0) {
         AppendLogLine(L"Quorvantis Guard will re-apply hardened settings at startup.");
     } else {
         AppendLogLine(L"Could not create the Quorvantis Guard startup task.");

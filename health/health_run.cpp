@@ -211,11 +211,6 @@ bool ProcessRunning(const wchar_t* exeName) {
     return false;
 }
 
-std::wstring ProgramFilesX86() {
-    wchar_t buffer[260] = {};
-    const DWORD length = GetEnvironmentVariableW(L"ProgramFiles(x86)", buffer, 260);
-    return length == 0 || length >= 260 ? std::wstring(L"C:\\Program Files (x86)") : std::wstring(buffer, length);
-}
 
 // An optional utility: present passes, absent is only informational (the repair area stays).
 struct UtilityFile {
@@ -244,8 +239,8 @@ void UtilityFileCheck(Run& run, const UtilityFile& u, bool present, const std::w
 }
 
 void UtilityChecks(Run& run) {
-    const std::wstring base = ProgramFilesX86();
-    const bool installed = FileExists(base + L"\\MSI Afterburner\\MSIAfterburner.exe");
+    const std::wstring base = SystemFolderPath(SystemFolder::ProgramFilesX86);
+    const bool installed = !base.empty() && FileExists(base + L"\\MSI Afterburner\\MSIAfterburner.exe");
     UtilityFileCheck(run,
                      {L"util.afterburner", L"MSI Afterburner", L"installed when you opted into the Afterburner step",
                       L"Afterburner is optional. Absence is not a failure, and no overclock is inferred.",
@@ -255,7 +250,7 @@ void UtilityChecks(Run& run) {
                      !installed                               ? L"not installed"
                      : ProcessRunning(L"MSIAfterburner.exe") ? L"installed and running"
                                                               : L"installed, not running");
-    const bool rtss = FileExists(base + L"\\RivaTuner Statistics Server\\RTSS.exe");
+    const bool rtss = !base.empty() && FileExists(base + L"\\RivaTuner Statistics Server\\RTSS.exe");
     UtilityFileCheck(run,
                      {L"util.rtss", L"RivaTuner Statistics Server", L"installed alongside Afterburner when that step was used",
                       L"RivaTuner is optional and is only expected after the Afterburner step.",
@@ -264,7 +259,7 @@ void UtilityChecks(Run& run) {
 
     HealthCheck task = run.New(L"util.afterburner-task", kGroupUtilities, L"Afterburner logon task", L"");
     const bool exists =
-        RunProcess(L"C:\\Windows\\System32\\schtasks.exe", L"/Query /TN \"Quorvantis Afterburner\"", 8000) == 0;
+        RunProcess(SystemToolPath(L"schtasks.exe"), L"/Query /TN \"Quorvantis Afterburner\"", 8000) == 0;
     task.status = HealthInformational;
     task.expected = L"logon task present only after the Afterburner step saved a profile";
     task.observed = exists ? L"scheduled task Quorvantis Afterburner exists" : L"no Quorvantis Afterburner logon task";
@@ -293,8 +288,7 @@ void MemoryChecks(Run& run) {
         MarkDisabled(compression, L"This check is turned off in Settings.");
     } else {
         const std::wstring output =
-            RunCapture(L"C:\\Windows\\System32\\WindowsPowerShell\\v1.0\\powershell.exe",
-                       L"-NoProfile -NonInteractive -Command \"(Get-MMAgent).MemoryCompression\"");
+            CapturePowerShell(L"(Get-MMAgent).MemoryCompression");
         const ToolAnswer answer = MemoryCompressionFromPowerShell(output);
         const bool isFalse = answer == ToolAnswer::No;
         if (answer != ToolAnswer::Unknown) {
@@ -420,7 +414,7 @@ void StorageChecks(Run& run) {
     run.Add(std::move(sysMain));
 
     HealthCheck trim = run.New(L"storage.trim", kGroupStorage, L"TRIM / delete notification", L"storage");
-    const std::wstring output = RunCapture(L"C:\\Windows\\System32\\fsutil.exe", L"behavior query DisableDeleteNotify");
+    const std::wstring output = RunCapture(SystemToolPath(L"fsutil.exe"), L"behavior query DisableDeleteNotify");
     const ToolAnswer trimAnswer = TrimEnabledFromFsutil(output);
     const bool on = trimAnswer == ToolAnswer::Yes;
     const bool off = trimAnswer == ToolAnswer::No;

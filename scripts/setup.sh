@@ -3,7 +3,7 @@
 set -eu
 
 # libgl1 and libgnutls30 are only recommended by Wine: without them there is no Direct3D or TLS.
-packages="g++-mingw-w64-x86-64-posix wine wine64 cmake ninja-build googletest xvfb xauth libgl1 libglx-mesa0 libgl1-mesa-dri libgnutls30 openssl python3 clang libclang-rt-14-dev"
+packages="g++-mingw-w64-x86-64-posix wine wine64 cmake ninja-build googletest xvfb xauth libgl1 libglx-mesa0 libgl1-mesa-dri libgnutls30 openssl osslsigncode python3 clang libclang-rt-14-dev"
 
 missing=""
 for p in $packages; do

@@ -97,21 +97,27 @@ void StartTimerServiceNoWait() {
     if (service) StartServiceW(service.get(), 0, nullptr);
 }
 
+bool StartServiceAndWait(const wchar_t* name, uint32_t timeoutMs) {
+    const UniqueServiceHandle manager = OpenManager();
+    if (!manager) return false;
+    const UniqueServiceHandle service = OpenNamedService(manager, name, SERVICE_START | SERVICE_QUERY_STATUS);
+    if (!service) return false;
+    const bool started = StartServiceW(service.get(), 0, nullptr) || GetLastError() == ERROR_SERVICE_ALREADY_RUNNING;
+    return started && WaitForServiceState(service.get(), SERVICE_RUNNING, timeoutMs);
+}
+
 int StartOrStopCommand(bool start) {
     const UniqueServiceHandle manager = OpenManager();
     if (!manager) {
         LogError(L"OpenSCManager failed.");
         return 1;
     }
-    const UniqueServiceHandle service =
-        OpenNamedService(manager, kServiceName, SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS);
-    if (!service) {
+    if (!OpenNamedService(manager, kServiceName, SERVICE_QUERY_STATUS)) {
         LogError(L"Service is not installed.");
         return 1;
     }
     if (start) {
-        const bool started = StartServiceW(service.get(), 0, nullptr) || GetLastError() == ERROR_SERVICE_ALREADY_RUNNING;
-        if (started && WaitForServiceState(service.get(), SERVICE_RUNNING, 15000)) {
+        if (StartServiceAndWait(kServiceName, 15000)) {
             LogInfo(L"Service started.");
             return 0;
         }

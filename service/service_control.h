@@ -14,5 +14,8 @@ bool StopServiceByName(const wchar_t* name);
 // Stops and deletes the older build's service; true when it is gone (or going).
 bool RemoveLegacyService();
 void StartTimerServiceNoWait();
+// Starts the service (or finds it running) and waits until it runs; false when it does not
+// exist, did not start, or did not reach running in time.
+bool StartServiceAndWait(const wchar_t* name, uint32_t timeoutMs);
 // The --start and --stop commands; returns the exit code.
 int StartOrStopCommand(bool start);

@@ -152,6 +152,7 @@ bool PrepareInstallDirectory() {
     case FolderSafety::Repaired:
         LogInfo(FolderRepairNote(folder));
         return true;
+    case FolderSafety::Replaced:  // only the data folder is replaced
     case FolderSafety::Unsafe:
         break;
     }
@@ -249,7 +250,7 @@ bool UninstallEverything() {
         LogInfo(L"Service is not installed.");
     }
     RemoveLegacyService();
-    RunProcess(L"C:\\Windows\\System32\\schtasks.exe", L"/Delete /F /TN \"Quorvantis Guard\"", 15000);
+    RunProcess(SystemToolPath(L"schtasks.exe"), L"/Delete /F /TN \"Quorvantis Guard\"", 15000);
     // Every restore acts on whatever records exist, so a cancelled or half-failed run is undone
     // as well. The plan goes back last, once every power value is in the plan it came from.
     RestoreLedger ledger;

@@ -151,10 +151,11 @@ bool RunPrepare() {
     FeedExplanation(L"Prepare", L"Creates a System Restore point named 'Quorvantis pre-tune' so you can roll back if a "
                                 L"later change is unstable.");
     FeedStage(L"PREPARE", L"creating a System Restore point");
+    const std::wstring drive = SystemDrive();
     ItemList items({
-        {L"SYSPROTECT", L"enable System Restore on C:",
+        {L"SYSPROTECT", L"enable System Restore on " + drive,
          L"Windows only creates restore points if System Protection is on for the system drive.",
-         L"Enable-ComputerRestore -Drive C:\\", TweakPending},
+         L"Enable-ComputerRestore -Drive " + drive + L"\\", TweakPending},
         {L"RESTOREPT", L"create restore point",
          L"Named 'Quorvantis pre-tune' so you can roll back from System Restore if anything is unstable.",
          L"SRSetRestorePoint  \u2192  Quorvantis pre-tune", TweakPending},
@@ -164,7 +165,7 @@ bool RunPrepare() {
 
     items.Begin(0);
     DwellCancellable(1400);
-    const uint32_t enabled = RunPowerShell(L"Enable-ComputerRestore -Drive 'C:\\' -ErrorAction SilentlyContinue", 60000);
+    const uint32_t enabled = RunPowerShell(L"Enable-ComputerRestore -Drive '" + drive + L"\\' -ErrorAction SilentlyContinue", 60000);
     const std::wstring protection = enabled == 0 ? L"System Protection enabled (or already on)"
                                                  : L"Enable-ComputerRestore returned a warning; continuing";
     items.Finish(0, TweakWritten, &protection);

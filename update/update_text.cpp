@@ -49,15 +49,59 @@ public:
             case 'n': out += '\n'; break;
             case 'r': out += '\r'; break;
             case 't': out += '\t'; break;
-            case 'u':
-                if (t_.size() - i_ < 4) return false;
-                i_ += 4;
-                out += '?';
+            case 'b': out += '\b'; break;
+            case 'f': out += '\f'; break;
+            case 'u': {
+                uint32_t unit = 0;
+                if (!Hex4(unit)) return false;
+                // A high surrogate followed by an escaped low one is one character; alone, either
+                // half becomes the replacement character.
+                if (unit >= 0xD800 && unit <= 0xDBFF && t_.substr(i_, 2) == "\\u") {
+                    const size_t mark = i_;
+                    i_ += 2;
+                    uint32_t low = 0;
+                    if (Hex4(low) && low >= 0xDC00 && low <= 0xDFFF) {
+                        unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+                    } else {
+                        i_ = mark;
+                    }
+                }
+                if (unit >= 0xD800 && unit <= 0xDFFF) unit = 0xFFFD;
+                AppendUtf8(out, unit);
                 break;
+            }
             default: return false;
             }
         }
         return false;
+    }
+    bool Hex4(uint32_t& value) {
+        if (t_.size() - i_ < 4) return false;
+        value = 0;
+        for (int k = 0; k < 4; ++k) {
+            const char c = t_[i_++];
+            const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+            if (digit < 0) return false;
+            value = value * 16 + static_cast<uint32_t>(digit);
+        }
+        return true;
+    }
+    static void AppendUtf8(std::string& out, uint32_t c) {
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
     }
     // A number without exponent; integer part within 64 bits. negative/whole report what was read.
     bool Number(bool& negative, uint64_t& whole) {
@@ -160,9 +204,9 @@ std::wstring VersionText(const Version& v) {
     return v[3] != 0 ? FormatText(L"%u.%u.%u.%u", v[0], v[1], v[2], v[3]) : FormatText(L"%u.%u.%u", v[0], v[1], v[2]);
 }
 
-ListError ParseUpdateList(std::string_view json, AppUpdate& update, std::wstring& signature) {
+ListError ParseUpdateList(std::string_view json, AppUpdate& update, UpdateSignatures& signatures) {
     update = AppUpdate{};
-    signature.clear();
+    signatures = UpdateSignatures{};
     JsonReader reader(json);
     if (reader.AtEnd()) return ListError::NotJson;
     if (!reader.Peek('{')) return reader.Skip() && reader.AtEnd() ? ListError::NotObject : ListError::NotJson;
@@ -172,7 +216,7 @@ ListError ParseUpdateList(std::string_view json, AppUpdate& update, std::wstring
             std::string key;
             if (!reader.String(key) || !reader.Take(':')) return ListError::NotJson;
             std::string text;
-            if (key == "version" || key == "url" || key == "notes" || key == "sha256" || key == "signature") {
+            if (key == "version" || key == "url" || key == "notes" || key == "sha256" || key == "signature" || key == "signature2") {
                 if (!reader.Peek('"')) {
                     if (!reader.Skip()) return ListError::NotJson;
                 } else {
@@ -182,7 +226,8 @@ ListError ParseUpdateList(std::string_view json, AppUpdate& update, std::wstring
                     else if (key == "url") update.url = wide;
                     else if (key == "notes") update.notes = wide;
                     else if (key == "sha256") update.sha256 = wide;
-                    else signature = wide;
+                    else if (key == "signature") signatures.legacy = wide;
+                    else signatures.full = wide;
                 }
             } else if (key == "size" && !reader.Peek('"') && !reader.Peek('{') && !reader.Peek('[') && !reader.Peek('t') &&
                        !reader.Peek('f') && !reader.Peek('n')) {
@@ -232,6 +277,7 @@ std::wstring NormaliseSha256(std::wstring_view text) {
 }
 
 std::string SignedUpdateText(const AppUpdate& update) {
-    return "quorvantis-update\nversion=" + ToUtf8(update.version) + "\nurl=" + ToUtf8(update.url) +
-           "\nsha256=" + ToUtf8(NormaliseSha256(update.sha256)) + "\nsize=" + std::to_string(update.size) + "\n";
+    return "quorvantis-update-2\nversion=" + ToUtf8(update.version) + "\nurl=" + ToUtf8(update.url) +
+           "\nsha256=" + ToUtf8(NormaliseSha256(update.sha256)) + "\nsize=" + std::to_string(update.size) +
+           "\nnotes=" + ToUtf8(update.notes) + "\n";
 }

@@ -17,12 +17,20 @@ int CompareVersions(const Version& a, const Version& b);
 std::wstring VersionText(const Version& version);
 
 enum class ListError { None, NotJson, NotObject };
-// Reads "version", "url", "notes", "sha256", "size" and "signature"; every other value is skipped.
-ListError ParseUpdateList(std::string_view json, AppUpdate& update, std::wstring& signature);
+// The list's signatures: "signature" covers what older builds show and act on (version, url,
+// sha256, size) and stays for them; "signature2" covers every field, the notes included, and is
+// the one this build requires.
+struct UpdateSignatures {
+    std::wstring legacy;
+    std::wstring full;
+};
+// Reads "version", "url", "notes", "sha256", "size", "signature" and "signature2"; every other
+// value is skipped. Escapes are decoded, \uXXXX (surrogate pairs included) to UTF-8.
+ListError ParseUpdateList(std::string_view json, AppUpdate& update, UpdateSignatures& signatures);
 
 // "/Quorvantis.exe" or "/Quorvantis-<release>.exe", case-insensitive.
 bool AllowedDownloadPath(std::wstring_view path);
 // Spaces, tabs and line breaks removed, lower case; empty unless 64 hexadecimal digits remain.
 std::wstring NormaliseSha256(std::wstring_view text);
-// What the list's signature covers: version, url, sha256 and size, one per line.
+// What "signature2" covers: every field of the list, one per line, the notes last.
 std::string SignedUpdateText(const AppUpdate& update);

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 
 #include "afterburner/afterburner.h"
 #include "foundation/system.h"
@@ -43,8 +45,11 @@ TEST_F(AfterburnerStep, AFreshInstallScansAndTheLogonTaskAppliesProfile1) {
     EXPECT_NE(calls.find("afterburner setup"), std::string::npos) << calls;
     EXPECT_NE(calls.find("scan pressed"), std::string::npos) << calls;
     EXPECT_NE(calls.find("afterburner applied"), std::string::npos) << calls;
-    EXPECT_NE(calls.find("/Create /F /SC ONLOGON /TN \"Quorvantis Afterburner\" /TR \"\\\""), std::string::npos) << calls;
-    EXPECT_NE(calls.find("MSIAfterburner.exe\\\" -profile1 /s\""), std::string::npos) << calls;
+    // The logon task: the highest run level, in the session of whoever is logged on.
+    EXPECT_NE(calls.find("task Quorvantis Afterburner: runlevel=HighestAvailable user="), std::string::npos) << calls;
+    EXPECT_NE(calls.find(" logon=InteractiveToken command=" + ToUtf8(Folder()) + "\\MSIAfterburner.exe arguments=-profile1 /s"),
+              std::string::npos)
+        << calls;
     EXPECT_EQ(calls.find("Quorvantis RivaTuner"), std::string::npos) << "no RTSS here";
     std::string left;
     WIN32_FIND_DATAW entry{};
@@ -64,11 +69,25 @@ TEST_F(AfterburnerStep, AFreshInstallScansAndTheLogonTaskAppliesProfile1) {
     EXPECT_NE(config.find("EnableServer = 1\r\n"), std::string::npos) << config;
     EXPECT_EQ(config.find("StartupViaTaskScheduler"), std::string::npos) << config;
 
+    // Profile 1 of the GPU the shared memory named, not of the other NVIDIA card whose profile
+    // Afterburner happened to write last.
     const std::string profile =
         ReadFileBytes(Folder() + L"\\Profiles\\VEN_10DE&DEV_2786&SUBSYS_51431458&REV_A1&BUS_1&DEV_0&FN_0.cfg");
     EXPECT_NE(profile.find("[Profile1]\r\nFormat=2\r\nCoreClkBoost=105000\r\nVFCurve=000002007F000000\r\nMemClkBoost=0\r\n"),
               std::string::npos)
         << profile;
+    const std::string other = ReadFileBytes(Folder() + L"\\Profiles\\VEN_10DE&DEV_2882&SUBSYS_00000000&REV_A1&BUS_2&DEV_0&FN_0.cfg");
+    EXPECT_EQ(other.find("[Profile1]"), std::string::npos) << other;
+
+    // The next logon: the task starts Afterburner, which asks for administrator rights, with profile 1.
+    const ProgramRun logon = RunProgram(kit->Afterburner().schtasks, L"/Run /TN \"Quorvantis Afterburner\"");
+    EXPECT_EQ(logon.exitCode, 0u);
+    for (int waited = 0; waited < 5000 && FindWindowW(nullptr, L"MSI Afterburner v4.6.6") == nullptr; waited += 50) Sleep(50);
+    const HWND started = FindWindowW(nullptr, L"MSI Afterburner v4.6.6");
+    EXPECT_NE(started, nullptr);
+    if (started != nullptr) PostMessageW(started, WM_CLOSE, 0, 0);
+    EXPECT_NE(kit->ToolCalls().find("afterburner started -profile1 /s"), std::string::npos) << kit->ToolCalls();
+    for (int waited = 0; waited < 5000 && FindWindowW(nullptr, L"MSI Afterburner v4.6.6") != nullptr; waited += 50) Sleep(50);
 }
 
 TEST_F(AfterburnerStep, AlreadyInstalledNeedsNoDownloadAndWithoutACurveStartsWithItsOwnSettings) {
@@ -88,9 +107,9 @@ TEST_F(AfterburnerStep, AlreadyInstalledNeedsNoDownloadAndWithoutACurveStartsWit
     ASSERT_TRUE(InstallAfterburner(kit->Afterburner(), nullptr, error)) << ToUtf8(error);
     std::string calls = kit->ToolCalls();
     EXPECT_EQ(calls.find("scanner started"), std::string::npos) << calls;
-    EXPECT_NE(calls.find("MSIAfterburner.exe\\\" /s\""), std::string::npos) << calls;
+    EXPECT_NE(calls.find("MSIAfterburner.exe arguments=/s"), std::string::npos) << calls;
     EXPECT_EQ(calls.find("-profile1"), std::string::npos) << calls;
-    EXPECT_NE(calls.find("/TN \"Quorvantis RivaTuner\" /TR \"\\\""), std::string::npos) << calls;
+    EXPECT_NE(calls.find("task Quorvantis RivaTuner: runlevel=HighestAvailable"), std::string::npos) << calls;
     EXPECT_EQ(server.RequestsContaining("GET /files/afterburner.zip"), downloads);
 
     // A scan that fails leaves profile 1 alone and the task without it.
@@ -130,8 +149,53 @@ TEST_F(AfterburnerStep, StoppingDuringTheScanEndsBothProgramsAndTheStep) {
     const std::string calls = kit->ToolCalls();
     EXPECT_NE(calls.find("scan pressed"), std::string::npos) << calls;
     EXPECT_EQ(calls.find("afterburner applied"), std::string::npos) << calls;
-    EXPECT_EQ(calls.find("/Create"), std::string::npos) << "no logon task after a stop";
+    EXPECT_EQ(calls.find("task Quorvantis"), std::string::npos) << "no logon task after a stop";
     EXPECT_EQ(FindWindowW(nullptr, L"MSI Overclocking Scanner v1.0.0"), nullptr);
     EXPECT_EQ(FindWindowW(nullptr, L"MSI Afterburner v4.6.6"), nullptr);
     EXPECT_TRUE(feed.Logged(L"The OC scan is running."));
+}
+
+// Any program in the session can create Afterburner's shared memory first; an identifier that
+// tries to leave the Profiles folder names no file, and the step writes nowhere but there.
+TEST_F(AfterburnerStep, AnIdentifierFromTheSharedMemoryCannotLeadOutOfTheProfilesFolder) {
+    TempFolder setupFolder;
+    const std::wstring setup = setupFolder.File(L"MSIAfterburnerSetup466.exe");
+    ASSERT_TRUE(CopyFileW((BinDirectory() + L"\\fake_afterburner.exe").c_str(), setup.c_str(), FALSE));
+    ASSERT_EQ(RunProgram(setup, L"/S").exitCode, 0u);
+    ScopedEnvironment planted(L"QV_FAKE_AB_GPU", L"VEN_10DE\\..\\..\\escaped");
+    const std::wstring outside = kit->ProgramsX86() + L"\\escaped.cfg";
+    const std::string text = "[Startup]\r\nFormat=2\r\nCoreClkBoost=1\r\nVFCurve=01\r\n";
+    ASSERT_TRUE(WriteFileBytes(outside, text));
+    std::wstring error;
+    ASSERT_TRUE(InstallAfterburner(kit->Afterburner(), nullptr, error)) << ToUtf8(error);
+    EXPECT_EQ(ReadFileBytes(outside), text);
+    EXPECT_FALSE(FileExists(outside + L".quorvantis"));
+    // The curve still reached the profile of the card Afterburner wrote.
+    EXPECT_NE(ReadFileBytes(Folder() + L"\\Profiles\\VEN_10DE&DEV_2882&SUBSYS_00000000&REV_A1&BUS_2&DEV_0&FN_0.cfg").find("[Profile1]"),
+              std::string::npos);
+}
+
+// The apply looks for Afterburner's window among all windows; a window of this process whose
+// thread is busy must not hold it up (asking it for its title would wait for that thread).
+TEST_F(AfterburnerStep, TheApplyDoesNotWaitForABusyWindowOfAnotherProgram) {
+    TempFolder setupFolder;
+    const std::wstring setup = setupFolder.File(L"MSIAfterburnerSetup466.exe");
+    ASSERT_TRUE(CopyFileW((BinDirectory() + L"\\fake_afterburner.exe").c_str(), setup.c_str(), FALSE));
+    ASSERT_EQ(RunProgram(setup, L"/S").exitCode, 0u);
+    RunningProgram afterburner(Folder() + L"\\MSIAfterburner.exe", L"");
+    ASSERT_TRUE(afterburner.Started());
+    for (int waited = 0; waited < 5000 && FindWindowW(nullptr, L"MSI Afterburner v4.6.6") == nullptr; waited += 50) Sleep(50);
+    std::atomic<bool> created{false};
+    std::thread busy([&] {
+        CreateWindowExW(0, L"STATIC", L"busy", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+        created = true;
+        Sleep(12000);  // never pumps its messages meanwhile
+    });
+    while (!created) Sleep(10);
+    const ULONGLONG start = GetTickCount64();
+    std::string identifier;
+    EXPECT_TRUE(ApplyCurveThroughSharedMemory(afterburner.Id(), identifier));
+    EXPECT_LT(GetTickCount64() - start, 6000u);
+    busy.join();
+    if (const HWND window = FindWindowW(nullptr, L"MSI Afterburner v4.6.6"); window != nullptr) PostMessageW(window, WM_CLOSE, 0, 0);
 }

@@ -89,36 +89,51 @@ TEST(AfterburnerProfile, WithoutAStartupCurveNothingIsCopied) {
     EXPECT_EQ(copied, "unchanged");
 }
 
-TEST(AfterburnerSharedMemory, HeaderChecksAndTheNvidiaEntry) {
-    const size_t header = 36;
-    std::vector<uint8_t> mapping(header + 2 * kMacmEntrySize, 0);
-    const auto put32 = [&](size_t at, uint32_t v) { std::memcpy(mapping.data() + at, &v, 4); };
-    put32(0, kMacmSignature);
-    put32(8, header);
-    put32(12, 2);
-    put32(16, kMacmEntrySize);
-    const size_t second = header + kMacmEntrySize;
-    std::memcpy(mapping.data() + header + kMacmIdentifierOffset, "VEN_1002&DEV_747E", 17);
-    put32(header + kMacmFlagsOffset, 1);
-    std::memcpy(mapping.data() + second + kMacmIdentifierOffset, "VEN_10DE&DEV_2786&SUBSYS_51431458", 33);
-    put32(second + kMacmFlagsOffset, 7);
-    std::string id;
-    EXPECT_TRUE(MacmHeaderValid(mapping.data(), mapping.size()));
-    EXPECT_EQ(MacmNvidiaEntry(mapping.data(), mapping.size(), id), 1);
-    EXPECT_EQ(id, "VEN_10DE&DEV_2786&SUBSYS_51431458");
-    // A flag word of zero is skipped; an entry beyond the mapping is never read.
-    put32(second + kMacmFlagsOffset, 0);
-    EXPECT_EQ(MacmNvidiaEntry(mapping.data(), mapping.size(), id), -1);
-    put32(second + kMacmFlagsOffset, 7);
-    put32(12, 1000);
-    EXPECT_EQ(MacmNvidiaEntry(mapping.data(), mapping.size() - 1, id), -1);
-    put32(16, 3759);
-    EXPECT_FALSE(MacmHeaderValid(mapping.data(), mapping.size()));
-    put32(16, kMacmEntrySize);
-    put32(8, 35);
-    EXPECT_FALSE(MacmHeaderValid(mapping.data(), mapping.size()));
-    put32(8, header);
-    EXPECT_FALSE(MacmHeaderValid(mapping.data(), 35));
-    put32(0, 0x4D41484D);
-    EXPECT_FALSE(MacmHeaderValid(mapping.data(), mapping.size()));
+// Laid out by hand as Afterburner's SDK header describes it (not through our own constants): a
+// 36-byte header, entries right after it, each with its flag word first and the identifier 3500
+// bytes in.
+TEST(AfterburnerSharedMemory, EntriesFollowTheHeaderAsItsOwnSizesSay) {
+    for (const size_t header : {size_t{36}, size_t{40}}) {  // a later header may grow; its size field says so
+        const size_t entrySize = 3760;
+        std::vector<uint8_t> mapping(header + 2 * entrySize, 0);
+        const auto put32 = [&](size_t at, uint32_t v) { std::memcpy(mapping.data() + at, &v, 4); };
+        put32(0, 0x4D41434D);
+        put32(4, 0x00020000);
+        put32(8, static_cast<uint32_t>(header));
+        put32(12, 2);
+        put32(16, static_cast<uint32_t>(entrySize));
+        const size_t first = header, second = header + entrySize;
+        std::memcpy(mapping.data() + first + 3500, "VEN_1002&DEV_747E", 17);
+        put32(first, 1);
+        std::memcpy(mapping.data() + second + 3500, "VEN_10DE&DEV_2786&SUBSYS_51431458", 33);
+        put32(second, 0x00060C00);
+        std::string id;
+        EXPECT_TRUE(MacmHeaderValid(mapping.data(), mapping.size()));
+        EXPECT_EQ(MacmNvidiaEntry(mapping.data(), mapping.size(), id), 1) << header;
+        EXPECT_EQ(id, "VEN_10DE&DEV_2786&SUBSYS_51431458");
+        // A flag word of zero is skipped; an entry beyond the mapping is never read.
+        put32(second, 0);
+        EXPECT_EQ(MacmNvidiaEntry(mapping.data(), mapping.size(), id), -1);
+        put32(second, 7);
+        put32(12, 1000);
+        EXPECT_EQ(MacmNvidiaEntry(mapping.data(), mapping.size() - 1, id), -1);
+        put32(16, 3759);
+        EXPECT_FALSE(MacmHeaderValid(mapping.data(), mapping.size()));
+        put32(16, static_cast<uint32_t>(entrySize));
+        put32(8, 35);
+        EXPECT_FALSE(MacmHeaderValid(mapping.data(), mapping.size()));
+        put32(8, static_cast<uint32_t>(header));
+        EXPECT_FALSE(MacmHeaderValid(mapping.data(), 35));
+        put32(0, 0x4D41484D);
+        EXPECT_FALSE(MacmHeaderValid(mapping.data(), mapping.size()));
+    }
+}
+
+TEST(AfterburnerSharedMemory, OnlyPlainIdentifiersMayNameAProfileFile) {
+    EXPECT_TRUE(SafeProfileIdentifier("VEN_10DE&DEV_2786&SUBSYS_51431458&REV_A1&BUS_1&DEV_0&FN_0"));
+    for (const char* bad : {"", "VEN_10DE\\..\\..\\x", "VEN_10DE/../x", "VEN_10DE..", "VEN_10DE:stream", "VEN 10DE", "VEN_10DE%2e"}) {
+        EXPECT_FALSE(SafeProfileIdentifier(bad)) << bad;
+    }
+    EXPECT_FALSE(SafeProfileIdentifier(std::string(221, 'A')));
+    EXPECT_TRUE(SafeProfileIdentifier(std::string(220, 'A')));
 }

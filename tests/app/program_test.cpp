@@ -122,21 +122,36 @@ TEST_F(Program, BenchmarkWithAnUnwritableDataDirectoryStillSucceeds) {
 
 TEST_F(Program, ALibraryPlantedBesideTheProgramIsNeverLoaded) {
     // A copy in a folder any user can write (Downloads), with libraries the elevated program
-    // would otherwise load from there, and Wine told to prefer files over its own.
+    // would otherwise load from there (those it loads itself, and those Windows resolves for its
+    // import table before its first line runs), and Wine told to prefer files over its own.
     TempFolder downloads;
     const std::wstring program = downloads.File(L"Quorvantis.exe");
     ASSERT_TRUE(CopyFileW(ProgramPath().c_str(), program.c_str(), FALSE));
-    for (const wchar_t* name : {L"powrprof.dll", L"nvapi64.dll", L"srclient.dll"}) {
-        ASSERT_TRUE(CopyFileW((BinDirectory() + L"\\planted.dll").c_str(), downloads.File(name).c_str(), FALSE));
-    }
+    // (Not bcrypt or crypt32: Wine's own winhttp loads them, and Wine, unlike Windows, resolves
+    // its system libraries' imports beside the program too.)
+    const wchar_t* modules[] = {L"powrprof", L"nvapi64", L"srclient", L"version", L"winhttp", L"dwrite"};
     const std::wstring overrides = L"Software\\Wine\\AppDefaults\\Quorvantis.exe\\DllOverrides";
-    for (const wchar_t* module : {L"powrprof", L"nvapi64", L"srclient"}) {
+    for (const wchar_t* module : modules) {
+        ASSERT_TRUE(CopyFileW((BinDirectory() + L"\\planted.dll").c_str(), downloads.File((std::wstring(module) + L".dll").c_str()).c_str(), FALSE));
         RegSetKeyValueW(HKEY_CURRENT_USER, overrides.c_str(), module, REG_SZ, L"native,builtin", sizeof(L"native,builtin"));
     }
     const std::wstring marker = downloads.File(L"loaded.txt");
     const ScopedEnvironment planted(L"QV_PLANTED_MARKER", marker.c_str());
-    const ProgramRun run = RunProgram(program, L"--health", 120000);
+    const ProgramRun health = RunProgram(program, L"--health", 120000);
+    // The update check reads versions, hashes and talks HTTPS: each of those libraries is called.
+    // (Statically imported, the program would have bound its calls to the planted stand-ins,
+    // which export nothing, and failed at the first of them.)
+    const ProgramRun update = RunProgram(program, L"--check-update", 120000);
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\Quorvantis.exe");
-    EXPECT_EQ(run.exitCode, 0u);
-    EXPECT_FALSE(FileExists(marker)) << "a planted library was loaded into the program";
+    EXPECT_EQ(health.exitCode, 0u);
+    EXPECT_NE((update.out + update.err).find("fenmarch.com"), std::string::npos) << update.out << update.err;
+    std::string loaded = ReadFileBytes(marker);
+    for (char& c : loaded) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    for (const wchar_t* module : modules) {
+        // Wine's own advapi32 imports version.dll, and Wine (unlike Windows, which resolves the
+        // imports of its KnownDLLs from the system folder) resolves that import beside the program;
+        // the program itself never uses that copy.
+        if (std::wstring(module) == L"version") continue;
+        EXPECT_EQ(loaded.find("\\" + ToUtf8(module) + ".dll"), std::string::npos) << "a planted library was loaded: " << loaded;
+    }
 }

@@ -8,10 +8,13 @@
 #include <atomic>
 #include <memory>
 
-#include "foundation/system.h"
-#include "foundation/text.h"
 #include "driver/driver_clean.h"
 #include "driver/vendor_fetch.h"
+#include "foundation/files.h"
+#include "foundation/log.h"
+#include "foundation/unique_handle.h"
+#include "foundation/system.h"
+#include "foundation/text.h"
 #include "gui/workflow.h"
 #include "support/driver_test_kit.h"
 #include "support/fakes.h"
@@ -101,9 +104,12 @@ TEST_F(GpuClean, NvidiaOfferDownloadReuseAndTrimmedInstallWithSevenZipFirst) {
     EXPECT_NE(calls.find("7z2605-x64.exe\" /S"), std::string::npos) << calls;
     EXPECT_NE(calls.find("setup.exe\" -s -n Display.Driver Display.PhysX -log:"), std::string::npos) << calls;
     EXPECT_FALSE(FileExists(DriverFolder() + L"\\nvidia-unpack"));
-    // Signed by their publishers: the package when it arrives and again before it runs, then 7-Zip.
-    EXPECT_EQ(kit->SignatureChecks(),
-              (std::vector<std::wstring>{kNvidiaPublisher, kNvidiaPublisher, kSevenZipPublisher}));
+    // NVIDIA's signature on the package when it arrives, when it is used again, right before it is
+    // unpacked, and on the unpacked setup that runs; 7-Zip's installer is taken signed or not.
+    EXPECT_EQ(kit->SignatureChecks(), (std::vector<std::wstring>{kNvidiaPublisher, kNvidiaPublisher, kNvidiaPublisher, L"",
+                                                                 kNvidiaPublisher}));
+    EXPECT_NE(ReadFileBytes(LogFilePath()).find("7-Zip installer SHA-256: " + Sha256Hex(ReadFileBytes(kit->FakeToolPath())) + "."),
+              std::string::npos);
 }
 
 TEST_F(GpuClean, AnUnsignedOrOffSitePackageIsNeverKeptOrRun) {
@@ -212,20 +218,102 @@ TEST_F(GpuClean, AtMostFourDisplayInfsAreInstalledAndSevenZipWarningsAreAccepted
     EXPECT_EQ(offer.error, L"The AMD display driver did not install (5).");
 }
 
-TEST_F(GpuClean, TheDriverFolderIsCreatedWritableByAdministratorsOnly) {
+TEST_F(GpuClean, TheDriverFolderLivesInTheDataFolderThatOnlyAdministratorsCanWrite) {
     FakeFolderSecurity security;
+    RemoveTree(DataDirectory());
     ASSERT_TRUE(EnsureFolder(DriverFolder() + L"\\nvidia-unpack"));
-    ASSERT_TRUE(security.folders.count(DriverFolder()));
-    EXPECT_FALSE(security.folders[DriverFolder()].othersCanWrite);
-    EXPECT_TRUE(security.folders[DriverFolder()].ownerTrusted);
+    ASSERT_TRUE(security.folders.count(DataDirectory()));
+    EXPECT_FALSE(security.folders[DataDirectory()].othersCanWrite);
+    EXPECT_TRUE(security.folders[DataDirectory()].ownerTrusted);
     EXPECT_FALSE(EnsureFolder(DriverFolder() + L"\\a\"b"));
+}
+
+// The 7-Zip project does not sign its installers, so the real check must take an unsigned one
+// from the pinned host; a signature that is there must hold.
+TEST_F(GpuClean, SevenZipInstallsUnsignedOrValidlySignedAndNeverWithABrokenSignature) {
+    std::wstring error;
+    server.PlaceFileFrom(L"7z-installer.exe", BinDirectory() + L"\\fake_vendor_tool_tampered.exe");
+    EXPECT_TRUE(EnsureSevenZip(kit->Tools(), nullptr, error).empty());
+    EXPECT_EQ(error.rfind(L"The 7-Zip installer carries a signature Windows does not accept, so it was deleted. Windows did not "
+                          L"accept its signature (0x",
+                          0),
+              0u)
+        << ToUtf8(error);
+    EXPECT_FALSE(FileExists(kit->SevenZipPath()));
+    EXPECT_FALSE(FileExists(DriverFolder() + L"\\7z2605-x64.exe"));
+
+    server.PlaceFile(L"7z-installer.exe", "MZ and then nothing a program needs");
+    EXPECT_TRUE(EnsureSevenZip(kit->Tools(), nullptr, error).empty());
+    EXPECT_EQ(error, L"The 7-Zip installer is not a 64-bit Windows program, so it was deleted.");
+
+    for (const wchar_t* installer : {L"fake_vendor_tool_signed.exe", L"fake_vendor_tool.exe"}) {
+        DeleteFileW(kit->SevenZipPath().c_str());
+        server.PlaceFileFrom(L"7z-installer.exe", BinDirectory() + L"\\" + installer);
+        EXPECT_EQ(EnsureSevenZip(kit->Tools(), nullptr, error), kit->SevenZipPath()) << ToUtf8(installer) << " " << ToUtf8(error);
+    }
+}
+
+// A partial file someone put in the driver folder first (keeping a second name for it) is
+// never the file that becomes the package: the download is a file of its own.
+TEST_F(GpuClean, APartialFileLeftInTheDriverFolderIsNeverTheOneThatBecomesThePackage) {
+    const std::string package = FakeArchive({{"setup.exe", "", true}}, true, kPackageSize);
+    PlantNvidia(server.Url(L"/files/566.36-desktop.exe"), package);
+    GpuDriverOffer offer = FindDriverOffer(kit->Tools(), nullptr, stop);
+    ASSERT_TRUE(offer.found) << ToUtf8(offer.error);
+    ASSERT_TRUE(EnsureFolder(DriverFolder()));
+    const std::wstring partial = DriverFolder() + L"\\566.36-desktop.exe.partial";
+    ASSERT_TRUE(WriteFileBytes(partial, "planted"));
+    const std::wstring secondName = DataDirectory() + L"\\kept-by-someone-else";
+    ASSERT_TRUE(CreateHardLinkW(secondName.c_str(), partial.c_str(), nullptr));
+    ASSERT_EQ(DownloadGpuDriver(kit->Tools(), nullptr, offer, stop), 0) << ToUtf8(offer.error);
+    EXPECT_TRUE(ReadFileBytes(offer.localPath) == package);
+    EXPECT_EQ(ReadFileBytes(secondName), "planted");
+    DeleteFileW(secondName.c_str());
+}
+
+// A work folder that cannot be made new (a program holds a file in it) stops the step with a
+// clear message rather than unpacking on top of what is there.
+TEST_F(GpuClean, AWorkFolderThatCannotBeEmptiedStopsTheInstall) {
+    const std::string package = FakeArchive({{"setup.exe", "", true}}, true, kPackageSize);
+    PlantNvidia(server.Url(L"/files/566.36-desktop.exe"), package);
+    GpuDriverOffer offer = FindDriverOffer(kit->Tools(), nullptr, stop);
+    ASSERT_EQ(DownloadGpuDriver(kit->Tools(), nullptr, offer, stop), 0) << ToUtf8(offer.error);
+    const std::wstring unpack = DriverFolder() + L"\\nvidia-unpack";
+    ASSERT_TRUE(EnsureFolder(unpack));
+    const std::wstring stale = unpack + L"\\setup.exe";
+    ASSERT_TRUE(WriteFileBytes(stale, "MZ left from before"));
+    {
+        const UniqueKernelHandle held = AdoptFileHandle(CreateFileW(stale.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held);
+        EXPECT_EQ(InstallGpuDriver(kit->Tools(), nullptr, offer), 1);
+        EXPECT_EQ(offer.error, L"The work folder " + unpack + L" could not be emptied, so nothing was put there. Close any program using it and try again.");
+    }
+    EXPECT_EQ(kit->ToolCalls().find("setup.exe\" -s"), std::string::npos);
+    // Once it is free, the stale file is gone and the package's own setup runs.
+    ASSERT_EQ(InstallGpuDriver(kit->Tools(), nullptr, offer), 0) << ToUtf8(offer.error);
+    EXPECT_NE(kit->ToolCalls().find("setup.exe\" -s"), std::string::npos);
+}
+
+// A setup that cannot be started is reported with the reason Windows gave for that start.
+TEST_F(GpuClean, ASetupThatCannotStartIsReportedWithItsOwnError) {
+    const std::string package = FakeArchive({{"setup.exe", "MZ but not a program Windows can start"}}, true, kPackageSize);
+    PlantNvidia(server.Url(L"/files/566.36-desktop.exe"), package);
+    GpuDriverOffer offer = FindDriverOffer(kit->Tools(), nullptr, stop);
+    ASSERT_EQ(DownloadGpuDriver(kit->Tools(), nullptr, offer, stop), 0) << ToUtf8(offer.error);
+    EXPECT_EQ(InstallGpuDriver(kit->Tools(), nullptr, offer), 1);
+    EXPECT_EQ(offer.error, L"NVIDIA setup did not start (193).");
 }
 
 TEST(DriverSignature, TheRealCheckRefusesAnUnsignedProgram) {
     std::wstring error;
-    EXPECT_FALSE(VerifyPublisherSignature(BinDirectory() + L"\\fake_vendor_tool.exe", kNvidiaPublisher, error));
-    EXPECT_FALSE(error.empty());
-    EXPECT_FALSE(VerifyPublisherSignature(BinDirectory() + L"\\no-such-file.exe", kNvidiaPublisher, error));
+    EXPECT_FALSE(VerifyPublisherSignature(HeldFile(BinDirectory() + L"\\fake_vendor_tool.exe"), kNvidiaPublisher, error));
+    EXPECT_EQ(error, L"It carries no signature.");
+    EXPECT_FALSE(VerifyPublisherSignature(HeldFile(BinDirectory() + L"\\no-such-file.exe"), kNvidiaPublisher, error));
+    // Signed, but by someone else: the signer's name decides.
+    EXPECT_FALSE(VerifyPublisherSignature(HeldFile(BinDirectory() + L"\\fake_vendor_tool_signed.exe"), kNvidiaPublisher, error));
+    EXPECT_EQ(error, L"It is signed by Quorvantis Test Signer, not NVIDIA Corporation.");
+    EXPECT_TRUE(VerifyPublisherSignature(HeldFile(BinDirectory() + L"\\fake_vendor_tool_signed.exe"), L"Quorvantis Test Signer", error))
+        << ToUtf8(error);
 }
 
 namespace {

@@ -6,9 +6,10 @@
 
 #include <memory>
 
+#include "driver/vendor_fetch.h"
+#include "foundation/files.h"
 #include "foundation/system.h"
 #include "foundation/text.h"
-#include "driver/vendor_fetch.h"
 #include "support/driver_test_kit.h"
 #include "support/vendor_test_server.h"
 

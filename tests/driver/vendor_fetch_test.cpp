@@ -6,8 +6,11 @@
 
 #include <atomic>
 
-#include "foundation/text.h"
 #include "driver/vendor_fetch.h"
+#include "foundation/files.h"
+#include "foundation/installer.h"
+#include "foundation/sha256.h"
+#include "foundation/text.h"
 #include "support/test_support.h"
 #include "support/vendor_test_server.h"
 
@@ -93,13 +96,13 @@ TEST_F(VendorFetchTest, ShortOversizeAndFailedAnswersAreErrorsWithTheirTexts) {
     // A sink that cannot store the chunk, without a stop: a failed save, not a stop.
     EXPECT_FALSE(Fetch(server.Url(L"/bytes/1000"), L"GET", 1 << 30, [](const uint8_t*, size_t, uint64_t, uint64_t) { return false; }));
     EXPECT_EQ(error, L"Could not save the download.");
-    EXPECT_FALSE(result.stopped);
+    EXPECT_FALSE(result.stopped());
 }
 
 TEST_F(VendorFetchTest, TheStopFlagEndsASlowDownloadBetweenChunks) {
     stop.store(true);
     EXPECT_FALSE(Fetch(server.Url(L"/bytes/10")));
-    EXPECT_TRUE(result.stopped);
+    EXPECT_TRUE(result.stopped());
     stop.store(false);
 
     uint64_t seen = 0;
@@ -111,7 +114,7 @@ TEST_F(VendorFetchTest, TheStopFlagEndsASlowDownloadBetweenChunks) {
         return true;
     }));
     EXPECT_EQ(error, L"Stopped.");
-    EXPECT_TRUE(result.stopped);
+    EXPECT_TRUE(result.stopped());
     EXPECT_LT(seen, 10000000u);
     EXPECT_LT(GetTickCount64() - started, 5000u);  // the whole body would take 7.6 s
 }

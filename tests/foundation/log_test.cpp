@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "foundation/files.h"
 #include "foundation/protected_folder.h"
 #include "foundation/system.h"
 #include "foundation/text.h"
@@ -20,11 +21,12 @@ namespace {
 
 // Every test logs into its own data directory.
 class LogFile : public testing::Test {
+public:
+    std::string Log() { return ReadFileBytes(LogFilePath()); }
+
 protected:
     TempFolder folder;
     ScopedProgramFolders folders{folder.Path()};
-
-    std::string Log() { return ReadFileBytes(LogFilePath()); }
 };
 
 std::vector<std::string> SplitCrLf(const std::string& bytes) {
@@ -100,28 +102,52 @@ TEST_F(LogFile, LinesFromManyThreadsNeverInterleave) {
 
 
 
-TEST_F(LogFile, AFolderOtherUsersCouldWriteIsRepairedBeforeTheFirstElevatedWrite) {
-    FakeFolderSecurity security;
-    ASSERT_TRUE(CreateDirectoryW(DataDirectory().c_str(), nullptr));
-    security.folders[DataDirectory()] = FolderAccess{false, true};  // made by a standard user, everyone may write
-    LogInfo(L"first line");
-    EXPECT_EQ(security.protects, 1);
-    const std::vector<std::string> lines = SplitCrLf(Log());
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_NE(lines[0].find(ToUtf8(L"Other users could change " + DataDirectory() +
-                                   L"; its owner and permissions were reset so that only Administrators and SYSTEM "
-                                   L"can write there.")),
-              std::string::npos);
-    EXPECT_NE(lines[1].find("  first line"), std::string::npos);
+// Anyone may make the data folder, or put things in it, before the program first runs; the
+// elevated program then takes nothing over: the whole folder is moved aside and made anew before
+// its first line is written.
+void ExpectMovedAsideAndMadeAnew(LogFile& test, bool folderItself) {
+    {
+        FakeFolderSecurity security;
+        ASSERT_TRUE(CreateDirectoryW(DataDirectory().c_str(), nullptr));
+        ASSERT_TRUE(CreateDirectoryW((DataDirectory() + L"\\drivers").c_str(), nullptr));
+        const std::wstring planted = DataDirectory() + L"\\drivers\\package.exe.partial";
+        ASSERT_TRUE(WriteFileBytes(planted, "theirs"));
+        if (folderItself) {
+            security.folders[DataDirectory()] = FolderAccess{false, true};  // made by a standard user, everyone may write
+        } else {
+            security.folders[DataDirectory()] = FolderAccess{true, false};
+            security.folders[planted] = FolderAccess{false, false};  // one file inside is someone else's
+        }
+        LogInfo(L"first line");
+        EXPECT_FALSE(FileExists(planted)) << folderItself;
+        EXPECT_FALSE(FileExists(DataDirectory() + L"\\drivers")) << folderItself;
+        const std::wstring aside = DataFolderMovedAside();
+        ASSERT_FALSE(aside.empty());
+        EXPECT_TRUE(FileExists(aside + L"\\drivers\\package.exe.partial"));
+        const std::vector<std::string> lines = SplitCrLf(test.Log());
+        ASSERT_EQ(lines.size(), 2u);
+        EXPECT_NE(lines[0].find(ToUtf8(L"Files in " + DataDirectory() + L" were not made by Quorvantis, and other users could change "
+                                       L"them; they were moved to " + aside +
+                                       L" and the folder was made anew, writable only by Administrators and SYSTEM.")),
+                  std::string::npos)
+            << lines[0];
+        EXPECT_NE(lines[1].find("  first line"), std::string::npos);
+        RemoveTree(aside);
+    }
 }
 
-TEST_F(LogFile, AnElevatedProcessWritesNothingIntoAFolderItCannotRepair) {
+TEST_F(LogFile, AFolderMadeByAnotherUserIsMovedAsideAndMadeAnew) { ExpectMovedAsideAndMadeAnew(*this, true); }
+
+TEST_F(LogFile, AFolderWithOneFileOfAnotherUserIsMovedAsideWholeAndMadeAnew) { ExpectMovedAsideAndMadeAnew(*this, false); }
+
+TEST_F(LogFile, AnElevatedProcessWritesNothingIntoAFolderItCannotMakeSafe) {
     FakeFolderSecurity security;
     security.refuse = true;
     ASSERT_TRUE(CreateDirectoryW(DataDirectory().c_str(), nullptr));
     security.folders[DataDirectory()] = FolderAccess{true, true};
     LogInfo(L"kept out");
     EXPECT_FALSE(FileExists(LogFilePath()));
+    RemoveTree(DataFolderMovedAside());
 }
 
 TEST_F(LogFile, AMissingFolderIsCreatedProtected) {

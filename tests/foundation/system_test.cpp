@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "foundation/environment_block.h"
+#include "foundation/files.h"
 #include "foundation/state.h"
 #include "support/fakes.h"
 #include "support/test_support.h"
@@ -110,6 +112,39 @@ TEST(Paths, ElevatedFlagGoesLast) {
     EXPECT_EQ(WithElevatedFlag({}), (std::vector<std::wstring>{L"--elevated"}));
     EXPECT_EQ(WithElevatedFlag({L"--install", L"--yes"}),
               (std::vector<std::wstring>{L"--install", L"--yes", L"--elevated"}));
+}
+
+// A standard user's profile script and a module named like a system one in their Documents must
+// never load into the elevated program's PowerShell: it runs without profiles and with only the
+// system's module folder, whatever the environment it inherited says.
+TEST(RunPowerShell, NeitherTheUsersProfileNorTheirModulesLoad) {
+    TempFolder root;
+    const FakeTool powershell(PowerShellPath(), root.File(L"calls.txt"));
+    const std::wstring userModules = root.File(L"Documents\\WindowsPowerShell\\Modules");
+    ASSERT_TRUE(EnsureFolder(userModules + L"\\MMAgent"));
+    const ScopedEnvironment modules(L"PSModulePath", (userModules + L";" + SystemToolPath(L"WindowsPowerShell\\v1.0\\Modules")).c_str());
+    const ScopedEnvironment profile(L"QV_FAKE_PROFILE", L"1");
+    const std::wstring marker = root.File(L"loaded.txt");
+    const ScopedEnvironment planted(L"QV_PLANTED_MARKER", marker.c_str());
+    RunPowerShell(L"Disable-MMAgent -MemoryCompression -ErrorAction SilentlyContinue", 20000);
+    CapturePowerShell(L"(Get-MMAgent).MemoryCompression");
+    EXPECT_FALSE(FileExists(marker)) << ReadFileBytes(marker);
+    EXPECT_EQ(VariableIn(PowerShellEnvironment(), L"PSModulePath"), SystemToolPath(L"WindowsPowerShell\\v1.0\\Modules"));
+}
+
+TEST(Notepad, TheLogOpensInTheSystemsNotepadByItsFullPath) {
+    TempFolder root;
+    const std::wstring notepad = SystemToolPath(L"notepad.exe");
+    const FakeTool fake(notepad, root.File(L"calls.txt"));
+    const std::wstring log = root.File(L"Quorvantis.log");
+    ASSERT_TRUE(OpenInNotepad(log));
+    std::string calls;
+    for (int waited = 0; waited < 10000 && calls.empty(); waited += 50) {
+        Sleep(50);
+        calls = ReadFileBytes(root.File(L"calls.txt"));
+    }
+    EXPECT_EQ(calls, ToUtf8(L"\"" + notepad + L"\" \"" + log + L"\"\n"));
+    EXPECT_FALSE(OpenInNotepad(L"a\" & calc.exe"));
 }
 
 TEST(RunPowerShell, WrapsTheCommandInItsFixedArguments) {

@@ -82,7 +82,7 @@ TEST_F(HealthMachine, TimerChecksFollowTheServiceTheFlagAndTheKernel) {
 TEST_F(HealthMachine, ToolAnswersAreParsedAndAnythingElseIsNeverAPass) {
     const FakeTool powershell(kPowerShell, Log());
     const FakeTool fsutil(L"C:\\Windows\\System32\\fsutil.exe", Log());
-    const FakeTool schtasks(L"C:\\Windows\\System32\\schtasks.exe", Log());
+    const FakeTool schtasks(SystemToolPath(L"schtasks.exe"), Log());
     SetEnvironmentVariableW(L"QV_FAKE_EXIT_schtasks", L"1");
     const struct {
         const wchar_t* output;
@@ -202,7 +202,7 @@ TEST_F(HealthMachine, MonitorSettingsDefaultsAndScanHoursRange) {
 }
 
 TEST_F(HealthMachine, GuardTaskRunsTheInstalledCopyAndReappliesExactlyTheMarkedAreas) {
-    const FakeTool schtasks(L"C:\\Windows\\System32\\schtasks.exe", Log());
+    const FakeTool schtasks(SystemToolPath(L"schtasks.exe"), Log());
     const FakeTool powershell(PowerShellPath(), Log());
     const std::wstring installed = InstalledExePath();
     const bool hadInstalled = FileExists(installed);
@@ -210,7 +210,7 @@ TEST_F(HealthMachine, GuardTaskRunsTheInstalledCopyAndReappliesExactlyTheMarkedA
     const std::vector<std::wstring> calls = ToolCalls(Log());
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_NE(calls[0].find(L"Disable-MMAgent -MemoryCompression"), std::wstring::npos);
-    EXPECT_EQ(calls[1], L"\"C:\\Windows\\System32\\schtasks.exe\" /Create /F /SC ONSTART /RU SYSTEM /RL HIGHEST /TN "
+    EXPECT_EQ(calls[1], L"\"" + SystemToolPath(L"schtasks.exe") + L"\" /Create /F /SC ONSTART /RU SYSTEM /RL HIGHEST /TN "
                         L"\"Quorvantis Guard\" /TR \"\\\"" + installed + L"\\\" --guard\"");
     EXPECT_TRUE(FileExists(installed)) << "the task never runs a copy the user could replace";
     EXPECT_TRUE(IsGuardSet(L"GuardMemory"));
@@ -251,7 +251,7 @@ TEST_F(HealthMachine, StaleTimerServiceWithAMissingProgramIsRemoved) {
 TEST_F(HealthMachine, StepsTheUserLeftOffAreNeverRepairedOrHardened) {
     const FakeTool powershell(kPowerShell, Log());
     const FakeTool fsutil(L"C:\\Windows\\System32\\fsutil.exe", Log());
-    const FakeTool schtasks(L"C:\\Windows\\System32\\schtasks.exe", Log());
+    const FakeTool schtasks(SystemToolPath(L"schtasks.exe"), Log());
     SetEnvironmentVariableW(L"QV_FAKE_TOOL_OUTPUT", L"True\r\nDisableDeleteNotify = 1\r\n");
     std::array<bool, 9> wants{};
     wants.fill(true);

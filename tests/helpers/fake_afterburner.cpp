@@ -9,8 +9,10 @@
 //                               under QV_FAKE_PROGRAMS_X86\MSI Afterburner
 // QV_FAKE_SCAN_SCRIPT: status lines separated by "|" (default: a successful scan);
 // QV_FAKE_SCAN_READY=0: the status stays empty until Scan is pressed; QV_FAKE_AB_ACK=0: never
-// acknowledges; QV_FAKE_EXIT_<name>: exit code. Calls are appended to QV_FAKE_TOOL_LOG.
+// acknowledges; QV_FAKE_AB_GPU: the GPU identifier in the shared memory; QV_FAKE_EXIT_<name>:
+// exit code. Calls are appended to QV_FAKE_TOOL_LOG.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstring>
 #include <string>
@@ -65,6 +67,10 @@ LRESULT CALLBACK AfterburnerProc(HWND window, UINT message, WPARAM w, LPARAM l) 
         const std::wstring profile = Folder(SelfPath()) + L"\\Profiles\\" + std::wstring(kGpu, kGpu + sizeof(kGpu) - 1) + L".cfg";
         WriteText(profile, "[Startup]\r\nFormat=2\r\nCoreClkBoost=105000\r\nVFCurve=000002007F000000\r\nMemClkBoost=0\r\n"
                            "[Defaults]\r\nFormat=2\r\n");
+        // A second NVIDIA card's profile, written last: only the identifier tells them apart.
+        Sleep(30);
+        WriteText(Folder(SelfPath()) + L"\\Profiles\\VEN_10DE&DEV_2882&SUBSYS_00000000&REV_A1&BUS_2&DEV_0&FN_0.cfg",
+                  "[Startup]\r\nFormat=2\r\nCoreClkBoost=0\r\nVFCurve=0000\r\n");
         DestroyWindow(window);
         return 0;
     }
@@ -76,16 +82,33 @@ LRESULT CALLBACK AfterburnerProc(HWND window, UINT message, WPARAM w, LPARAM l) 
 }
 
 int RunAfterburner() {
-    Record("afterburner started");
+    // As started: the arguments a logon task passed, if any.
+    int argc = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    std::string started = "afterburner started";
+    for (int i = 1; i < argc; ++i) {
+        started += ' ';
+        for (const wchar_t* c = argv[i]; *c != 0; ++c) started += static_cast<char>(*c < 128 ? *c : '?');
+    }
+    LocalFree(argv);
+    Record(started);
     g_mutex = CreateMutexW(nullptr, FALSE, L"Global\\Access_MACMSharedMemory");
     const size_t size = kHeader + kEntry;
     HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, static_cast<DWORD>(size), L"MACMSharedMemory");
     g_memory = static_cast<uint8_t*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, size));
     const uint32_t header[] = {0x4D41434D, 0x00020000, static_cast<uint32_t>(kHeader), 1, static_cast<uint32_t>(kEntry), 0, 0, 0, 0};
     std::memcpy(g_memory, header, sizeof(header));
-    std::memcpy(g_memory + kHeader + 3536, kGpu, sizeof(kGpu));
-    const uint32_t flags = 3;
-    std::memcpy(g_memory + kHeader + 316, &flags, 4);
+    // The SDK's layout: entries right after the header; in an entry the flag word first and the
+    // GPU identifier 3500 bytes in.
+    // QV_FAKE_AB_GPU: the identifier another program in the session published first.
+    const std::wstring published = Environment(L"QV_FAKE_AB_GPU");
+    if (published.empty()) {
+        std::memcpy(g_memory + kHeader + 3500, kGpu, sizeof(kGpu));
+    } else {
+        for (size_t i = 0; i < published.size() && i < 259; ++i) g_memory[kHeader + 3500 + i] = static_cast<uint8_t>(published[i]);
+    }
+    const uint32_t flags = 0x00060C01;
+    std::memcpy(g_memory + kHeader, &flags, 4);
     g_notification = RegisterWindowMessageW(L"MACMCmdNotification");
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = AfterburnerProc;

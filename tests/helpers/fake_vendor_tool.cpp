@@ -5,6 +5,15 @@
 //   pnputil.exe /add-driver "<inf>" ...    records the call
 //   setup.exe -s -n ...                    records the call (a vendor setup)
 //   7z2605-x64.exe /S                      installs this program as 7-Zip's 7z.exe
+//   schtasks.exe /Create /F /TN "<name>" /XML "<file>"
+//                                          keeps the task's definition in QV_FAKE_TASKS_DIR and
+//                                          records "task <name>: runlevel=<level> user=<account>
+//                                          command=<program> arguments=<arguments>"
+//   schtasks.exe /Run /TN "<name>"         starts the task as a logon would: a program that asks
+//                                          for administrator rights (MSIAfterburner.exe does) is
+//                                          refused silently unless the task runs with the highest
+//                                          level, as Windows does
+//   schtasks.exe /Delete /F /TN "<name>"   forgets it
 // Test archives: optionally "MZ\n", then "QVPKG\n", then entries "F <size> <path>\n<bytes>" (a
 // file) and "X <path>\n" (a copy of this program), up to "END\n"; anything after is padding.
 // Every call appends its command line to QV_FAKE_TOOL_LOG when set. QV_FAKE_EXIT_<name> sets the
@@ -102,6 +111,80 @@ int Unpack(const std::wstring& archive, const std::wstring& folder) {
     return 0;
 }
 
+// ---- schtasks -----------------------------------------------------------------------------
+
+std::wstring Unescaped(std::wstring text) {
+    const std::pair<const wchar_t*, wchar_t> entities[] = {{L"&lt;", L'<'}, {L"&gt;", L'>'}, {L"&quot;", L'"'}, {L"&apos;", L'\''}, {L"&amp;", L'&'}};
+    for (const auto& [entity, c] : entities) {
+        for (size_t at = text.find(entity); at != std::wstring::npos; at = text.find(entity, at + 1)) text.replace(at, wcslen(entity), 1, c);
+    }
+    return text;
+}
+
+std::wstring Element(const std::wstring& xml, const std::wstring& tag) {
+    const size_t open = xml.find(L"<" + tag + L">");
+    if (open == std::wstring::npos) return {};
+    const size_t start = open + tag.size() + 2;
+    const size_t close = xml.find(L"</" + tag + L">", start);
+    return close == std::wstring::npos ? std::wstring() : Unescaped(xml.substr(start, close - start));
+}
+
+std::wstring TaskFile(const std::wstring& name) { return Environment(L"QV_FAKE_TASKS_DIR") + L"\\" + name + L".xml"; }
+
+std::wstring ReadWide(const std::wstring& path) {
+    const std::string bytes = ReadAll(path);
+    if (bytes.size() < 2 || static_cast<unsigned char>(bytes[0]) != 0xFF || static_cast<unsigned char>(bytes[1]) != 0xFE) return {};
+    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / sizeof(wchar_t));
+}
+
+std::wstring ArgumentAfter(const std::vector<std::wstring>& args, const wchar_t* option) {
+    for (size_t i = 0; i + 1 < args.size(); ++i) {
+        if (_wcsicmp(args[i].c_str(), option) == 0) return args[i + 1];
+    }
+    return {};
+}
+
+int Schtasks(const std::vector<std::wstring>& args) {
+    const std::wstring name = ArgumentAfter(args, L"/TN");
+    const bool create = args.size() > 1 && _wcsicmp(args[1].c_str(), L"/Create") == 0;
+    if (create && !ArgumentAfter(args, L"/XML").empty()) {
+        const std::wstring xml = ReadWide(ArgumentAfter(args, L"/XML"));
+        if (xml.empty()) return 1;
+        const std::string bytes(reinterpret_cast<const char*>(xml.data()), xml.size() * sizeof(wchar_t));
+        if (!WriteAll(TaskFile(name), "\xFF\xFE", 2)) return 1;
+        HANDLE f = CreateFileW(TaskFile(name).c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        DWORD written = 0;
+        WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        CloseHandle(f);
+        helper::AppendToolLog(Narrow(L"task " + name + L": runlevel=" + Element(xml, L"RunLevel") + L" user=" + Element(xml, L"UserId") +
+                                     L" logon=" + Element(xml, L"LogonType") + L" command=" + Element(xml, L"Command") +
+                                     L" arguments=" + Element(xml, L"Arguments")));
+        return 0;
+    }
+    if (args.size() > 1 && _wcsicmp(args[1].c_str(), L"/Run") == 0) {
+        const std::wstring xml = ReadWide(TaskFile(name));
+        if (xml.empty()) return 1;
+        const std::wstring command = Element(xml, L"Command");
+        std::wstring program = command.substr(command.find_last_of(L'\\') + 1);
+        for (wchar_t& c : program) c = static_cast<wchar_t>(towlower(c));
+        if (program == L"msiafterburner.exe" && Element(xml, L"RunLevel") != L"HighestAvailable") {
+            helper::AppendToolLog(Narrow(L"task " + name + L": not started, the program asks for administrator rights"));
+            return 0;  // Windows says nothing either
+        }
+        std::wstring line = L"\"" + command + L"\" " + Element(xml, L"Arguments");
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION process{};
+        if (!CreateProcessW(command.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) return 1;
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        helper::AppendToolLog(Narrow(L"task " + name + L": started"));
+        return 0;
+    }
+    if (args.size() > 1 && _wcsicmp(args[1].c_str(), L"/Delete") == 0) DeleteFileW(TaskFile(name).c_str());
+    return 0;
+}
+
 std::wstring Stem() {
     std::wstring name = SelfPath();
     name = name.substr(name.find_last_of(L'\\') + 1);
@@ -141,6 +224,8 @@ int wmain(int, wchar_t**) {
         MakeParents(target);
         std::wstring self = SelfPath();
         code = CopyFileW(self.c_str(), target.c_str(), FALSE) ? 0 : 1;
+    } else if (stem == L"schtasks") {
+        code = Schtasks(args);
     }
     const std::wstring hang = Environment(L"QV_FAKE_HANG_" + stem);
     if (!hang.empty()) Sleep(static_cast<DWORD>(_wtoi(hang.c_str())));

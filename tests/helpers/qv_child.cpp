@@ -15,7 +15,11 @@
 //                                (HKCU\Software\QuorvantisTests\FakePower, value "Active")
 //   powershell with the MMAgent  memory compression kept in
 //   commands                     HKCU\Software\QuorvantisTests\FakeMMAgent "MemoryCompression"
-//                                (absent: no MMAgent cmdlets)
+//                                (absent: no MMAgent cmdlets); like the real one, it loads the
+//                                MMAgent module from the first folder of its PSModulePath that
+//                                holds one, and a module found outside the system's module folder
+//                                creates the file named by QV_PLANTED_MARKER; without -NoProfile it
+//                                runs the profile named by QV_FAKE_PROFILE (creating the marker)
 #include <windows.h>
 #include <psapi.h>
 #include <objbase.h>
@@ -68,7 +72,31 @@ int ModelPowercfg(const std::wstring& commandLine) {
     return 0;
 }
 
+// What the real PowerShell would load before running the command: the user's profile unless told
+// not to, and the first MMAgent module along its module path.
+void LoadLikePowerShell(const std::wstring& commandLine) {
+    const std::wstring marker = Environment(L"QV_PLANTED_MARKER");
+    if (commandLine.find(L"-NoProfile") == std::wstring::npos && !Environment(L"QV_FAKE_PROFILE").empty() && !marker.empty()) {
+        CreateMarker(marker.c_str(), "profile");
+    }
+    if (commandLine.find(L"MMAgent") == std::wstring::npos) return;
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    const std::wstring systemModules = std::wstring(system) + L"\\WindowsPowerShell\\v1.0\\Modules";
+    const std::wstring path = Environment(L"PSModulePath");
+    for (size_t start = 0; start <= path.size();) {
+        size_t end = path.find(L';', start);
+        if (end == std::wstring::npos) end = path.size();
+        const std::wstring folder = path.substr(start, end - start);
+        start = end + 1;
+        if (folder.empty() || GetFileAttributesW((folder + L"\\MMAgent").c_str()) == INVALID_FILE_ATTRIBUTES) continue;
+        if (_wcsicmp(folder.c_str(), systemModules.c_str()) != 0 && !marker.empty()) CreateMarker(marker.c_str(), "module");
+        return;
+    }
+}
+
 int ModelPowerShell(const std::wstring& commandLine) {
+    LoadLikePowerShell(commandLine);
     DWORD on = 0, size = sizeof(on);
     const bool present =
         RegGetValueW(HKEY_CURRENT_USER, kFakeMMAgent, L"MemoryCompression", RRF_RT_REG_DWORD, nullptr, &on, &size) ==

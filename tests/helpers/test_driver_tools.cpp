@@ -2,8 +2,9 @@
 // run the fake vendor tools: QV_TEST_VENDOR_PORT names the server's port, QV_TEST_TOOLS_DIR holds
 // tar.exe, pnputil.exe and schtasks.exe, 7-Zip is looked for under QV_FAKE_INSTALL_DIR, Afterburner
 // under QV_FAKE_PROGRAMS_X86, its archive is /files/afterburner.zip with the digest in
-// QV_TEST_AFTERBURNER_SHA256, and QV_TEST_NVAPI names the NVIDIA driver file. Signatures are
-// accepted and recorded in QV_FAKE_TOOL_LOG as "signature <publisher>" (test packages carry none).
+// QV_TEST_AFTERBURNER_SHA256, and QV_TEST_NVAPI names the NVIDIA driver file. NVIDIA's signature
+// is accepted and recorded in QV_FAKE_TOOL_LOG as "signature <publisher>" (test packages carry
+// none); a check naming no publisher (7-Zip's installer) is Windows' own.
 // The publisher is the same server; update lists are signed with the key whose public half is
 // QV_TEST_UPDATE_KEY (128 hexadecimal digits).
 #include <windows.h>
@@ -22,9 +23,9 @@ namespace {
 
 using helper::Environment;
 
-bool RecordSignature(const std::wstring&, const std::wstring& publisher, std::wstring&) {
+bool RecordSignature(const HeldFile& file, const std::wstring& publisher, std::wstring& error) {
     helper::AppendToolLog("signature " + ToUtf8(publisher));
-    return true;
+    return publisher == kNvidiaPublisher || VerifyPublisherSignature(file, publisher, error);
 }
 
 }  // namespace
@@ -35,8 +36,6 @@ const DriverTools& ProductDriverTools() {
         for (auto& allowed : h.allowed) allowed = {L"localhost"};
         h.nvidiaLookup = h.packageGallery = h.sevenZipWeb = h.amdSupport = h.afterburnerMirror =
             L"localhost:" + Environment(L"QV_TEST_VENDOR_PORT");
-        h.publisherSite = h.publisherMedia = L"localhost";
-        h.publisherSiteAuthority = h.publisherMediaAuthority = L"localhost:" + Environment(L"QV_TEST_VENDOR_PORT");
         return h;
     }();
     static const DriverTools tools = [] {
@@ -69,7 +68,8 @@ const AfterburnerSetup& ProductAfterburnerSetup() {
 const UpdateSource& ProductUpdateSource() {
     static const UpdateSource source = [] {
         UpdateSource s;
-        s.hosts = ProductDriverTools().hosts;
+        const std::wstring authority = L"localhost:" + Environment(L"QV_TEST_VENDOR_PORT");
+        s.hosts = {L"localhost", L"localhost", authority, authority};
         const std::wstring hex = Environment(L"QV_TEST_UPDATE_KEY");
         for (size_t i = 0; i + 1 < hex.size(); i += 2) s.publicKey.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
         return s;

@@ -2,10 +2,11 @@
 
 #include <windows.h>
 
-#include "foundation/text.h"
 #include "driver/vendor_fetch.h"
-#include "support/vendor_test_server.h"
+#include "foundation/sha256.h"
+#include "foundation/text.h"
 #include "helpers/status_control.h"
+#include "support/vendor_test_server.h"
 
 std::string FakeArchive(const std::vector<ArchiveEntry>& entries, bool executable, size_t padTo) {
     std::string out = executable ? "MZ\nQVPKG\n" : "QVPKG\n";
@@ -38,6 +39,8 @@ DriverTestKit::DriverTestKit(bool ownFolders) {
     }
     toolLog_ = folder_.Path() + L"\\tool-calls.txt";
     environment_.push_back(std::make_unique<ScopedEnvironment>(L"QV_FAKE_TOOL_LOG", toolLog_.c_str()));
+    CreateDirectoryW((folder_.Path() + L"\\tasks").c_str(), nullptr);
+    environment_.push_back(std::make_unique<ScopedEnvironment>(L"QV_FAKE_TASKS_DIR", (folder_.Path() + L"\\tasks").c_str()));
     environment_.push_back(
         std::make_unique<ScopedEnvironment>(L"QV_FAKE_INSTALL_DIR", (folder_.Path() + L"\\programs").c_str()));
     const VendorTestServer& server = VendorTestServer::Get();
@@ -60,8 +63,11 @@ DriverTestKit::DriverTestKit(bool ownFolders) {
     afterburner_.schtasks = tools + L"\\schtasks.exe";
     afterburner_.nvapi = nvapi;
     afterburner_.readStatus = ReadStatusControl;
-    tools_.verifySignature = [this](const std::wstring&, const std::wstring& publisher, std::wstring& error) {
+    // No test file can be signed by NVIDIA: that check alone is played. Every other check (7-Zip's
+    // installer, signed or not) is Windows' real one.
+    tools_.verifySignature = [this](const HeldFile& file, const std::wstring& publisher, std::wstring& error) {
         signatureChecks_.push_back(publisher);
+        if (publisher != kNvidiaPublisher) return VerifyPublisherSignature(file, publisher, error);
         if (refuseSignatures) error = L"It carries no signature.";
         return !refuseSignatures;
     };

@@ -183,7 +183,7 @@ FakeCompression FakeMemoryCompression() {
 }
 
 bool FakeFolderSecurity::CreateProtected(const std::wstring& path) {
-    if (!CreateDirectoryW(path.c_str(), nullptr)) return false;
+    if (refuse || !CreateDirectoryW(path.c_str(), nullptr)) return false;
     folders[path] = FolderAccess{true, false};
     return true;
 }

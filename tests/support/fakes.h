@@ -122,11 +122,19 @@ class FakeFolderSecurity final : public FolderSecurity {
 public:
     FakeFolderSecurity() { SetFolderSecurity(this); }
     ~FakeFolderSecurity() override { SetFolderSecurity(nullptr); }
+    // As Windows does: what is made inside a folder inherits its permissions and is owned by
+    // whoever made it, so an entry not listed reads as its nearest listed folder.
     bool Read(const std::wstring& path, FolderAccess& access) override {
-        const auto it = folders.find(path);
-        if (it == folders.end()) return false;
-        access = it->second;
-        return true;
+        for (std::wstring at = path;;) {
+            const auto it = folders.find(at);
+            if (it != folders.end()) {
+                access = it->second;
+                return true;
+            }
+            const size_t slash = at.rfind(L'\\');
+            if (slash == std::wstring::npos) return false;
+            at.resize(slash);
+        }
     }
     bool Protect(const std::wstring& path) override {
         ++protects;

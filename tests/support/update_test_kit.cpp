@@ -51,7 +51,7 @@ std::wstring UpdateSigner::Sign(const AppUpdate& update) const {
 std::string UpdateListJson(const AppUpdate& update, const std::wstring& signature) {
     std::string json = "{\"version\":\"" + ToUtf8(update.version) + "\",\"url\":\"" + ToUtf8(update.url) + "\",\"sha256\":\"" +
                        ToUtf8(update.sha256) + "\",\"size\":" + std::to_string(update.size) + ",\"notes\":\"" + ToUtf8(update.notes) + "\"";
-    if (!signature.empty()) json += ",\"signature\":\"" + ToUtf8(signature) + "\"";
+    if (!signature.empty()) json += ",\"signature2\":\"" + ToUtf8(signature) + "\"";
     return json + "}";
 }
 

@@ -14,7 +14,7 @@ public:
     ~UpdateSigner();
     bool Ready() const { return key_ != nullptr; }
     const std::vector<uint8_t>& PublicKey() const { return publicKey_; }
-    std::wstring Sign(const AppUpdate& update) const;  // base64 of r || s
+    std::wstring Sign(const AppUpdate& update) const;  // base64 of r || s over the full signed text
 
 private:
     void* algorithm_ = nullptr;
@@ -22,7 +22,7 @@ private:
     std::vector<uint8_t> publicKey_;
 };
 
-// The list as the publisher's script writes it; signature empty leaves the key out.
+// The list as the publisher's script writes it, with "signature2"; signature empty leaves the key out.
 std::string UpdateListJson(const AppUpdate& update, const std::wstring& signature);
 // The bytes of the test executable that says it is version 2.7.0.0.
 std::string Version270Executable();

@@ -50,8 +50,7 @@ VendorTestServer::VendorTestServer() : folder_(BinDirectory() + L"\\vendor-serve
     const std::wstring authority = FormatText(L"localhost:%u", static_cast<unsigned>(port_));
     for (auto& allowed : hosts_.allowed) allowed = {L"localhost"};
     hosts_.nvidiaLookup = hosts_.packageGallery = hosts_.sevenZipWeb = hosts_.amdSupport = hosts_.afterburnerMirror = authority;
-    hosts_.publisherSite = hosts_.publisherMedia = L"localhost";
-    hosts_.publisherSiteAuthority = hosts_.publisherMediaAuthority = authority;
+    publisher_ = {L"localhost", L"localhost", authority, authority};
 }
 
 std::wstring VendorTestServer::Url(const std::wstring& path) const {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "driver/vendor_hosts.h"
+#include "update/self_update.h"
 
 class VendorTestServer {
 public:
@@ -20,6 +21,8 @@ public:
     std::wstring ForeignUrl(const std::wstring& path) const;
     // Every kind allows localhost; composed requests go to it.
     const VendorHosts& Hosts() const { return hosts_; }
+    // The publisher's site and media host, both this server.
+    const PublisherHosts& Publisher() const { return publisher_; }
     // Places a file the server hands out under /files/NAME (and the fixed vendor paths).
     bool PlaceFile(const std::wstring& name, const std::string& bytes) const;
     bool PlaceFileFrom(const std::wstring& name, const std::wstring& source) const;
@@ -33,4 +36,5 @@ private:
     bool trusted_ = false;
     std::wstring problem_;
     VendorHosts hosts_;
+    PublisherHosts publisher_;
 };

@@ -146,12 +146,19 @@ TEST_F(Tweaks, AProgramThatDiesInsideTheRestorePointCallHasTheFrequencyPutBackBy
     uint32_t frequency = 1440;
     for (int i = 0; i < 300 && !(ReadDword(kRestoreKey, kFrequency, frequency) && frequency == 0); ++i) Sleep(100);
     ASSERT_EQ(frequency, 0u) << "the program is inside SRSetRestorePointW";
+    // A second copy started meanwhile must not put the value back under the first one's feet:
+    // the first would then leave 0 for good when it finishes.
+    RunProgram(program, L"--status");
+    RunProgram(program, L"--stop");  // refused: the first copy holds the single-instance lock
+    ASSERT_TRUE(ReadDword(kRestoreKey, kFrequency, frequency));
+    EXPECT_EQ(frequency, 0u);
+    EXPECT_EQ(State(L"RestoreFrequencyHad"), 1u);
     TerminateProcess(process.get(), 1);
     WaitForSingleObject(process.get(), 10000);
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\QuorvantisTests\\FakeSrClient");
     EXPECT_EQ(State(L"RestoreFrequencyHad"), 1u);
 
-    ASSERT_EQ(RunProgram(program, L"--status").exitCode, 0u);
+    RunProgram(program, L"--stop");  // the next start that takes the lock
     ASSERT_TRUE(ReadDword(kRestoreKey, kFrequency, frequency));
     EXPECT_EQ(frequency, 1440u);
     EXPECT_EQ(State(L"RestoreFrequencyHad"), 0xDEADBEEFu);

@@ -7,10 +7,11 @@
 #include <atomic>
 #include <memory>
 
-#include "foundation/system.h"
-#include "service/service_control.h"
-#include "foundation/text.h"
 #include "driver/vendor_fetch.h"
+#include "foundation/sha256.h"
+#include "foundation/system.h"
+#include "foundation/text.h"
+#include "service/service_control.h"
 #include "support/test_support.h"
 #include "support/update_test_kit.h"
 #include "support/vendor_test_server.h"
@@ -23,7 +24,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(server.Ready()) << ToUtf8(server.Problem());
         ASSERT_TRUE(signer.Ready()) << "ECDSA P-256 keys could not be made";
-        source.hosts = &server.Hosts();
+        source.hosts = server.Publisher();
         source.publicKey = signer.PublicKey();
         release = Version270Executable();
         ASSERT_GT(release.size(), 1000u);
@@ -122,13 +123,25 @@ TEST_F(SelfUpdate, OnlyANewerListSignedByThePublisherIsOffered) {
 TEST_F(SelfUpdate, TheDownloadMustMatchItsDigestSizeMachineAndVersion) {
     TempFolder folder;
     const std::wstring file = folder.File(L"Quorvantis-update.exe");
+    // Whatever was at the path before is never the file that gets verified.
+    ASSERT_TRUE(WriteFileBytes(file, "planted"));
     std::wstring error;
-    ASSERT_TRUE(DownloadAndVerifyUpdate(source, offered, file, nullptr, cancel, error)) << ToUtf8(error);
+    HeldFile held;
+    ASSERT_TRUE(DownloadAndVerifyUpdate(source, offered, file, held, nullptr, cancel, error)) << ToUtf8(error);
+    ASSERT_TRUE(held.Held());
     EXPECT_TRUE(ReadFileBytes(file) == release);
+    // Between verification and the last copy nobody can change, rename or delete the staged file.
+    EXPECT_EQ(CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                          nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(DeleteFileW(file.c_str()));
+    EXPECT_FALSE(MoveFileExW(file.c_str(), folder.File(L"moved.exe").c_str(), 0));
+    held.Release();
 
     const auto expectRefused = [&](const AppUpdate& update, const std::wstring& message) {
-        EXPECT_FALSE(DownloadAndVerifyUpdate(source, update, file, nullptr, cancel, error)) << ToUtf8(message);
+        EXPECT_FALSE(DownloadAndVerifyUpdate(source, update, file, held, nullptr, cancel, error)) << ToUtf8(message);
         EXPECT_EQ(error, message);
+        EXPECT_FALSE(held.Held());
         EXPECT_FALSE(FileExists(file)) << ToUtf8(message);
     };
     AppUpdate wrongDigest = offered;
@@ -162,31 +175,37 @@ TEST_F(SelfUpdate, TheDownloadMustMatchItsDigestSizeMachineAndVersion) {
 
     AppUpdate redirected = offered;
     redirected.url = server.Url(L"/Quorvantis-redirect.exe");
-    EXPECT_FALSE(DownloadAndVerifyUpdate(source, redirected, file, nullptr, cancel, error));
+    EXPECT_FALSE(DownloadAndVerifyUpdate(source, redirected, file, held, nullptr, cancel, error));
     EXPECT_EQ(error, L"The download was redirected away from localhost.");
     EXPECT_FALSE(FileExists(file));
 }
 
-TEST_F(SelfUpdate, ReplacingKeepsTheOldCopyAndRollsBackWhenTheCopyFails) {
+TEST_F(SelfUpdate, ReplacingKeepsTheRunningCopyAsideAndPutsItBackWhenTheNewOneDoesNotCheckOut) {
     TempFolder folder;
     const std::wstring target = folder.File(L"Quorvantis.exe");
     ASSERT_TRUE(CopyFileW(ChildPath().c_str(), target.c_str(), FALSE));
     const std::wstring fresh = folder.File(L"new.exe");
     ASSERT_TRUE(WriteFileBytes(fresh, release));
+    const HeldFile held(fresh);
+    ASSERT_TRUE(held.Held());
     std::wstring error;
     {
-        // The target is running while it is replaced.
+        // The target is running while it is replaced: it can only be moved aside.
         RunningProgram running(target, L"sleep 3000");
         ASSERT_TRUE(running.Started());
-        ASSERT_TRUE(ReplaceExecutable(target, fresh, error)) << ToUtf8(error);
+        ASSERT_TRUE(ReplaceExecutable(target, held, error)) << ToUtf8(error);
         EXPECT_TRUE(ReadFileBytes(target) == release);
-        EXPECT_TRUE(ReadFileBytes(target + L".old") == ReadFileBytes(ChildPath()));
+        EXPECT_FALSE(FileExists(target + L".new"));
     }
+    RemoveTree(target + L".old");
 
-    // A new file that cannot be copied: the target comes back from ".old".
-    EXPECT_FALSE(ReplaceExecutable(target, folder.File(L"missing.exe"), error));
-    EXPECT_EQ(error.rfind(L"Could not replace " + target + L" (error ", 0), 0u) << ToUtf8(error);
+    // A copy that is not a 64-bit program: the previous program comes back and nothing is left beside it.
+    const std::wstring text = folder.File(L"text.exe");
+    ASSERT_TRUE(WriteFileBytes(text, "MZ but no more"));
+    EXPECT_FALSE(ReplaceExecutable(target, HeldFile(text), error));
+    EXPECT_EQ(error, L"The new copy at " + target + L" did not check out, so the previous one was put back.");
     EXPECT_FALSE(FileExists(target + L".old"));
+    EXPECT_FALSE(FileExists(target + L".new"));
     EXPECT_TRUE(ReadFileBytes(target) == release);
 }
 
@@ -210,8 +229,9 @@ TEST_F(SelfUpdate, CheckThenUpdateReplaceTheRunningCopyFromTheCommandLine) {
     EXPECT_EQ(update.exitCode, 0u) << update.out << update.err;
     EXPECT_NE(update.out.find("Updated to 2.7.0."), std::string::npos) << update.out;
     EXPECT_TRUE(ReadFileBytes(copy) == release);
-    EXPECT_TRUE(FileExists(copy + L".old"));
     EXPECT_GE(server.RequestsContaining("POST /api/quorvantis/downloads"), 1u);
+    // Staged under the protected data folder, and gone once it was copied.
+    EXPECT_FALSE(FileExists(DataDirectory() + L"\\update"));
 }
 
 // With the timer service installed, the update stops it, replaces its copy under Program Files as
@@ -230,13 +250,52 @@ TEST_F(SelfUpdate, TheInstalledServiceCopyIsStoppedReplacedAndStartedAgain) {
     EXPECT_EQ(update.exitCode, 0u) << update.out << update.err;
     EXPECT_TRUE(ReadFileBytes(InstalledExePath()) == release);
     EXPECT_TRUE(ReadFileBytes(copy) == release);
-    EXPECT_TRUE(FileExists(InstalledExePath() + L".old"));
+    // The installed copy passed its checks, so its old copy is gone.
+    EXPECT_FALSE(FileExists(InstalledExePath() + L".old"));
     const std::string log = ReadProgramLog();
     EXPECT_NE(log.find("The Quorvantis service did not restart."), std::string::npos) << log;
     EXPECT_NE(log.find("Updated to 2.7.0."), std::string::npos) << log;
 
+    // An older list is refused while this newer copy is installed, whichever copy asks.
+    AppUpdate older = offered;
+    older.version = L"2.6.9";
+    Publish(older, signer.Sign(older));
+    AppUpdate found;
+    std::wstring error;
+    EXPECT_FALSE(Check(found, error));
+    EXPECT_TRUE(error.empty()) << ToUtf8(error);
+    EXPECT_EQ(ApplyAppUpdate(source, older, nullptr, cancel, error), 1);
+    EXPECT_EQ(error, L"The installed copy is already version 2.7.0, so 2.6.9 was not installed.");
+
     // The real program takes everything away again.
-    CopyFileW((InstalledExePath() + L".old").c_str(), InstalledExePath().c_str(), FALSE);
+    CopyFileW(program.c_str(), InstalledExePath().c_str(), FALSE);
     EXPECT_EQ(RunProgram(program, L"--uninstall --no-pause", 120000).exitCode, 0u) << ReadProgramLog();
-    DeleteFileW((InstalledExePath() + L".old").c_str());
+}
+
+// A power cut between the two renames of an update leaves the installed copy missing (or a
+// half-written file in its place) beside a whole ".old": the next start puts the old copy back.
+TEST_F(SelfUpdate, AnInstalledCopyAnInterruptedUpdateLeftMissingOrBrokenIsPutBackAtTheNextStart) {
+    if (QueryTimerServiceState() != 0) {
+        ASSERT_EQ(RunProgram(BinDirectory() + L"\\Quorvantis.exe", L"--uninstall --no-pause", 120000).exitCode, 0u);
+    }
+    const std::wstring program = BinDirectory() + L"\\Quorvantis.exe";
+    CreateDirectoryW(InstallDirectory().c_str(), nullptr);
+    const std::wstring installed = InstalledExePath();
+    for (const char* leftOver : {"", "half a progr"}) {
+        DeleteFileW(installed.c_str());
+        if (*leftOver != '\0') {
+            ASSERT_TRUE(WriteFileBytes(installed, leftOver));
+        }
+        ASSERT_TRUE(CopyFileW(program.c_str(), (installed + L".old").c_str(), FALSE));
+        RunProgram(program, L"--stop", 60000);  // any command that takes the single-instance lock
+        EXPECT_TRUE(ReadFileBytes(installed) == ReadFileBytes(program)) << leftOver;
+        EXPECT_FALSE(FileExists(installed + L".old")) << leftOver;
+        EXPECT_NE(ReadProgramLog().find("was interrupted; the previous copy was put back."), std::string::npos);
+    }
+    // A whole installed copy is never replaced by its old one.
+    ASSERT_TRUE(WriteFileBytes(installed + L".old", release));
+    RunProgram(program, L"--stop", 60000);
+    EXPECT_TRUE(ReadFileBytes(installed) == ReadFileBytes(program));
+    DeleteFileW((installed + L".old").c_str());
+    DeleteFileW(installed.c_str());
 }

@@ -27,23 +27,26 @@ TEST(UpdateVersion, ParsingComparisonAndText) {
 
 TEST(UpdateList, KeysAreReadAndEverythingElseSkippedWhateverItHolds) {
     AppUpdate u;
-    std::wstring signature;
+    UpdateSignatures signature;
     ASSERT_EQ(ParseUpdateList(R"({"schema":{"a":[1,{"b":"}]"}],"c":null},"version":"2.7.0","flag":true,"x":-1.5,
-        "url":"https:\/\/media.example\/Quorvantis-2.7.0.exe","notes":"Line\nTwo \"q\" \u00e9","sha256":"AB",
-        "size":1234.9,"signature":"c2ln"})",
+        "url":"https:\/\/media.example\/Quorvantis-2.7.0.exe","notes":"Line\nTwo \"q\" \u00e9 \ud83c\udfae \ud800x\b","sha256":"AB",
+        "size":1234.9,"signature":"c2ln","signature2":"c2lnMg=="})",
                               u, signature),
               ListError::None);
     EXPECT_EQ(u.version, L"2.7.0");
     EXPECT_EQ(u.url, L"https://media.example/Quorvantis-2.7.0.exe");
-    EXPECT_EQ(u.notes, L"Line\nTwo \"q\" ?");
+    // Escapes as the publisher's script writes them: a pair of surrogates is one character, a
+    // lone one the replacement character.
+    EXPECT_EQ(ToUtf8(u.notes), "Line\nTwo \"q\" \xC3\xA9 \xF0\x9F\x8E\xAE \xEF\xBF\xBDx\b");
     EXPECT_EQ(u.sha256, L"AB");
     EXPECT_EQ(u.size, 1234u);
-    EXPECT_EQ(signature, L"c2ln");
+    EXPECT_EQ(signature.legacy, L"c2ln");
+    EXPECT_EQ(signature.full, L"c2lnMg==");
     ASSERT_EQ(ParseUpdateList(R"({"size":-5})", u, signature), ListError::None);
     EXPECT_EQ(u.size, 0u);  // a negative size is ignored
 
     for (const char* bad : {"", "{", R"({"version":"1"} x)", R"({"a":1e5})", R"({"size":18446744073709551616})",
-                            R"({"a":"\x"})", R"({"a":[1,2})", R"({"a" 1})", R"({"a":"\u12"})", R"({,})", R"({"a":tru})"}) {
+                            R"({"a":"\x"})", R"({"a":[1,2})", R"({"a" 1})", R"({"a":"\u12"})", R"({"a":"\u12g4"})", R"({,})", R"({"a":tru})"}) {
         EXPECT_EQ(ParseUpdateList(bad, u, signature), ListError::NotJson) << bad;
     }
     EXPECT_EQ(ParseUpdateList("[1,2]", u, signature), ListError::NotObject);

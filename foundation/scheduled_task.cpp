@@ -1,0 +1,75 @@
+#include "foundation/scheduled_task.h"
+
+#include <windows.h>
+#include <wtsapi32.h>
+
+#include "foundation/files.h"
+#include "foundation/installer.h"
+#include "foundation/system.h"
+#include "foundation/text.h"
+#include "foundation/unique_handle.h"
+
+namespace {
+
+using QuerySessionFn = BOOL(WINAPI*)(HANDLE, DWORD, WTS_INFO_CLASS, LPWSTR*, DWORD*);
+using FreeMemoryFn = void(WINAPI*)(PVOID);
+
+std::wstring SessionText(QuerySessionFn query, FreeMemoryFn release, DWORD session, WTS_INFO_CLASS what) {
+    LPWSTR text = nullptr;
+    DWORD bytes = 0;
+    if (!query(WTS_CURRENT_SERVER_HANDLE, session, what, &text, &bytes) || text == nullptr) return {};
+    std::wstring value = text;
+    release(text);
+    return value;
+}
+
+}  // namespace
+
+std::wstring InteractiveAccount() {
+    // Over-the-shoulder elevation runs this process as an administrator while someone else sits
+    // at the desktop; the session says who that is.
+    const UniqueModule wts(static_cast<HMODULE>(LoadSystemLibrary(L"wtsapi32.dll")));
+    if (wts) {
+        const auto query = reinterpret_cast<QuerySessionFn>(reinterpret_cast<void*>(GetProcAddress(wts.get(), "WTSQuerySessionInformationW")));
+        const auto release = reinterpret_cast<FreeMemoryFn>(reinterpret_cast<void*>(GetProcAddress(wts.get(), "WTSFreeMemory")));
+        DWORD session = 0;
+        if (query != nullptr && release != nullptr && ProcessIdToSessionId(GetCurrentProcessId(), &session)) {
+            const std::wstring user = SessionText(query, release, session, WTSUserName);
+            const std::wstring domain = SessionText(query, release, session, WTSDomainName);
+            if (!user.empty()) return domain.empty() ? user : domain + L"\\" + user;
+        }
+    }
+    wchar_t user[257] = {};
+    DWORD length = 257;
+    if (!GetUserNameW(user, &length)) return {};
+    wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD computerLength = MAX_COMPUTERNAME_LENGTH + 1;
+    return GetComputerNameW(computer, &computerLength) ? std::wstring(computer) + L"\\" + user : std::wstring(user);
+}
+
+bool RegisterScheduledTask(const std::wstring& schtasks, const std::wstring& name, const ScheduledTaskDefinition& task,
+                           std::wstring& error) {
+    error.clear();
+    const std::wstring folder = DataDirectory();
+    const std::wstring file = folder + FormatText(L"\\task-%lu.xml", GetCurrentProcessId());
+    {
+        UniqueKernelHandle out;
+        if (EnsureFolder(folder)) out.reset(static_cast<HANDLE>(CreateNewFile(file)));
+        const std::wstring xml = L"\uFEFF" + ScheduledTaskXml(task);
+        const DWORD bytes = static_cast<DWORD>(xml.size() * sizeof(wchar_t));
+        DWORD written = 0;
+        if (!out || !WriteFile(out.get(), xml.data(), bytes, &written, nullptr) || written != bytes) {
+            error = L"The task definition could not be written.";
+            DeleteFileW(file.c_str());
+            return false;
+        }
+    }
+    const InstallerRunResult run =
+        RunInstaller(schtasks, L"\"" + schtasks + L"\" /Create /F /TN \"" + name + L"\" /XML \"" + file + L"\"", L"", 20000, true, true);
+    DeleteFileW(file.c_str());
+    if (!run.started || run.timedOut || run.exitCode != 0) {
+        error = FormatText(L"schtasks did not register the task (%lu).", static_cast<unsigned long>(run.started ? run.exitCode : run.startError));
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,17 @@
+#pragma once
+// Registering the program's scheduled tasks with the system's own schtasks, from a full task
+// definition rather than command-line switches: the definition names the account, its session
+// and its rights exactly, and needs no password.
+#include <string>
+
+#include "foundation/task_xml.h"
+
+// The account logged on in this process's session (the one at the desktop), even when this
+// process runs elevated as another administrator: "DOMAIN\user". Empty when it cannot be told.
+std::wstring InteractiveAccount();
+
+// Registers the task under the name, replacing one of that name, through "schtasks /Create /F
+// /TN <name> /XML <file>" with the definition in a file made new in the protected data folder.
+// False, with the words for the user, when schtasks refused it.
+bool RegisterScheduledTask(const std::wstring& schtasks, const std::wstring& name, const ScheduledTaskDefinition& task,
+                           std::wstring& error);
