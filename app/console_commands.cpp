@@ -18,6 +18,7 @@
 #include "health/guard.h"
 #include "update/self_update.h"
 #include "health/health_check.h"
+#include "health/monitor.h"
 #include "service/service_control.h"
 #include "service/service_install.h"
 
@@ -27,7 +28,7 @@ namespace {
 constexpr const wchar_t* kLockedCommands[] = {L"",        L"install",     L"uninstall", L"start",   L"stop",
                                               L"ppm",     L"gpu",         L"afterburner", L"benchmark", L"prepare",
                                               L"memory",  L"storage",     L"check-driver", L"driver",
-                                              L"check-update", L"update"};
+                                              L"check-update", L"update", L"guard"};
 
 bool IsLockedCommand(const std::wstring& command) {
     for (const wchar_t* locked : kLockedCommands) {
@@ -53,11 +54,16 @@ int RunLockedCommand(const Options& options, const std::vector<std::wstring>& ar
     if (rights != kElevationContinue) return rights;
     if (command == L"install") return RunConsoleFlow(options, false);
     if (command == L"uninstall") {
-        if (!UninstallEverything()) return 1;
+        const bool uninstalled = UninstallEverything();
+        // Nothing comes back on its own: the monitor stops maintaining and forgets its drift
+        // counts (the user's step choices stay).
+        StopMaintaining();
+        if (!uninstalled) return 1;
         LogInfo(L"Uninstalled.");
         return 0;
     }
     if (command == L"start" || command == L"stop") return StartOrStopCommand(command == L"start");
+    if (command == L"guard") return RunGuard();
     if (command.empty()) return RunConsoleFlow(options, true);
     if (command == L"ppm") return ConsolePpmStep(options) == 1 ? 1 : 0;
     if (command == L"gpu") return ConsoleGpuStep(options) == 1 ? 1 : 0;
@@ -115,7 +121,6 @@ int RunConsoleCommand(const Options& options, const std::vector<std::wstring>& a
         return 0;
     }
     if (command == L"status") return ShowStatus();
-    if (command == L"guard") return RunGuard();
     if (command == L"health") return RunHealthCommand();
     if (command == L"self-test") {
         const bool passed = HealthSelfTest() == 0;

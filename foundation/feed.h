@@ -37,7 +37,8 @@ struct CandidateSummary {
     bool clean = false;
 };
 
-enum TweakStatus : int { TweakPending = 0, TweakApplying = 1, TweakWritten = 2, TweakFailed = 3 };
+// Skipped: left as it was on purpose (the user's own setup, or nothing to change there).
+enum TweakStatus : int { TweakPending = 0, TweakApplying = 1, TweakWritten = 2, TweakFailed = 3, TweakSkipped = 4 };
 
 struct TweakItem {
     std::wstring alias;

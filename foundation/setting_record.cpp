@@ -55,7 +55,7 @@ bool RecordValueOnce(RegRoot root, const std::wstring& key, const std::wstring& 
 }
 
 RestoreResult RestoreRecordedValue(RegRoot root, const std::wstring& key, const std::wstring& name,
-                                   const ValueRecordNames& record) {
+                                   const ValueRecordNames& record, const std::wstring& createdPrefix) {
     uint32_t had = 0;
     if (!ReadStateDword(record.had, had)) return RestoreResult::NothingRecorded;
     if (had != 0) {
@@ -65,7 +65,7 @@ RestoreResult RestoreRecordedValue(RegRoot root, const std::wstring& key, const 
     }
     if (!DeleteRegistryValue(root, key, name)) return RestoreResult::Failed;
     std::wstring created;
-    if (!record.created.empty() && ReadStateString(record.created, created)) RemoveEmptyKeysUpTo(root, key, created);
+    if (!record.created.empty() && ReadStateString(record.created, created)) RemoveEmptyKeysUpTo(root, key, createdPrefix + created);
     return RestoreResult::Restored;
 }
 

@@ -32,9 +32,10 @@ bool RecordValueOnce(RegRoot root, const std::wstring& key, const std::wstring& 
 
 enum class RestoreResult { NothingRecorded, Restored, Failed };
 // Writes the recorded copy back, or deletes the value when it did not exist, then removes the
-// keys the change created when they are empty again.
+// keys the change created when they are empty again. createdPrefix: put before the recorded key
+// a change created (an account's SID when the value is restored through HKEY_USERS).
 RestoreResult RestoreRecordedValue(RegRoot root, const std::wstring& key, const std::wstring& name,
-                                   const ValueRecordNames& record);
+                                   const ValueRecordNames& record, const std::wstring& createdPrefix = {});
 
 // What an uninstall achieved. A setting that could not be put back keeps its records, so a
 // later uninstall can try again; everything else in the state key goes.

@@ -4,6 +4,7 @@
 #include <knownfolders.h>
 #include <objbase.h>
 #include <shlobj.h>
+#include <sddl.h>
 
 #include "foundation/unique_handle.h"
 
@@ -30,7 +31,14 @@ std::wstring KnownFolderOr(REFKNOWNFOLDERID id, const wchar_t* onSystemDrive) {
 std::wstring g_dataRootOverride;
 std::wstring g_programFilesOverride;
 
-HKEY RootKey(RegRoot root) { return root == RegRoot::CurrentUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE; }
+HKEY RootKey(RegRoot root) {
+    switch (root) {
+    case RegRoot::CurrentUser: return HKEY_CURRENT_USER;
+    case RegRoot::Users: return HKEY_USERS;
+    case RegRoot::LocalMachine: break;
+    }
+    return HKEY_LOCAL_MACHINE;
+}
 
 bool SetValue(RegRoot root, const std::wstring& subkey, const std::wstring& name, DWORD type, const void* data,
               DWORD size) {
@@ -216,6 +224,40 @@ std::vector<std::wstring> RegistryValueNames(RegRoot root, const std::wstring& s
         names.emplace_back(name, length);
     }
     return names;
+}
+
+std::wstring CurrentAccountSid() {
+    UniqueKernelHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return {};
+    std::vector<BYTE> buffer(256);
+    DWORD needed = 0;
+    if (!GetTokenInformation(token.get(), TokenUser, buffer.data(), static_cast<DWORD>(buffer.size()), &needed)) {
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return {};
+        buffer.resize(needed);
+        if (!GetTokenInformation(token.get(), TokenUser, buffer.data(), static_cast<DWORD>(buffer.size()), &needed)) return {};
+    }
+    LPWSTR text = nullptr;
+    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) return {};
+    std::wstring sid = text;
+    LocalFree(text);
+    return sid;
+}
+
+std::wstring AccountNameOfSid(const std::wstring& sid) {
+    PSID binary = nullptr;
+    if (!ConvertStringSidToSidW(sid.c_str(), &binary)) return sid;
+    wchar_t name[256] = {}, domain[256] = {};
+    DWORD nameLength = 256, domainLength = 256;
+    SID_NAME_USE use{};
+    const bool named = LookupAccountSidW(nullptr, binary, name, &nameLength, domain, &domainLength, &use) != FALSE;
+    LocalFree(binary);
+    if (!named) return sid;
+    return domain[0] != L'\0' ? std::wstring(domain) + L"\\" + name : std::wstring(name);
+}
+
+bool AccountHiveLoaded(const std::wstring& sid) {
+    UniqueKey key;
+    return !sid.empty() && RegOpenKeyExW(HKEY_USERS, sid.c_str(), 0, KEY_QUERY_VALUE, key.put()) == ERROR_SUCCESS;
 }
 
 std::wstring GuidText(const GUID& guid) {

@@ -35,7 +35,8 @@ std::wstring RunningExecutablePath(size_t capacity);
 // The argument list as given, with "--elevated" appended last.
 std::vector<std::wstring> WithElevatedFlag(const std::vector<std::wstring>& arguments);
 
-enum class RegRoot { LocalMachine, CurrentUser };
+// Users: HKEY_USERS, whose subkeys start with an account's SID ("S-1-5-21-...\\Software\\...").
+enum class RegRoot { LocalMachine, CurrentUser, Users };
 
 // Creates the key (and missing parents) and sets a REG_DWORD.
 bool WriteDword(RegRoot root, const std::wstring& subkey, const std::wstring& name, uint32_t value);
@@ -67,6 +68,13 @@ std::wstring FirstMissingKey(RegRoot root, const std::wstring& subkey);
 void RemoveEmptyKeysUpTo(RegRoot root, const std::wstring& subkey, const std::wstring& top);
 // Names of every value directly under the key (empty when it cannot be opened).
 std::vector<std::wstring> RegistryValueNames(RegRoot root, const std::wstring& subkey);
+
+// This process's account as a SID string ("S-1-5-21-..."); empty when it cannot be read.
+std::wstring CurrentAccountSid();
+// "DOMAIN\\user" for a SID string, or the SID itself when the system cannot name it.
+std::wstring AccountNameOfSid(const std::wstring& sid);
+// Whether the account's registry hive is loaded (it is while the account is signed in).
+bool AccountHiveLoaded(const std::wstring& sid);
 
 // Upper-case 8-4-4-4-12 form without braces.
 std::wstring GuidText(const GUID& guid);

@@ -41,14 +41,18 @@ std::vector<std::wstring> AllRecordNames(const std::wstring& id) {
     std::vector<std::wstring> names = RecordOf(id).All();
     names.push_back(Name(L"Gpu_%ls_key", id));
     names.push_back(Name(L"Gpu_%ls_name", id));
+    names.push_back(Name(L"Gpu_%ls_sid", id));
     return names;
 }
 
-// The first record of a value wins: what a later run finds is already our own value.
+// The first record of a value wins: what a later run finds is already our own value. A per-user
+// value also records whose it is: with over-the-shoulder elevation this process's own hive is an
+// administrator's, and a later uninstall may run as yet another account.
 void RecordValueIn(RegRoot root, const std::wstring& id, const std::wstring& keyPath, const std::wstring& valueName) {
     if (StateValueExists(RecordOf(id).had)) return;
     WriteStateString(Name(L"Gpu_%ls_key", id), keyPath);
     WriteStateString(Name(L"Gpu_%ls_name", id), valueName);
+    if (root == RegRoot::CurrentUser) WriteStateString(Name(L"Gpu_%ls_sid", id), CurrentAccountSid());
     RecordValueOnce(root, keyPath, valueName, RecordOf(id));
 }
 
@@ -71,15 +75,28 @@ std::wstring AdapterRecordId(const GpuTweak& row, const std::wstring& adapterKey
 // Puts one record back. Several records may name the same value (the Game Bar row records the
 // machine-wide value twice); it is restored and counted once.
 void RestoreRecord(RegRoot root, const std::wstring& id, GpuRestore& pass) {
-    std::wstring key, name;
+    std::wstring key, name, sid;
     if (!StateValueExists(RecordOf(id).had)) return;
     if (!ReadStateString(Name(L"Gpu_%ls_key", id), key) || !ReadStateString(Name(L"Gpu_%ls_name", id), name)) return;
+    // A per-user value goes back into the hive of the account it came from (records from before
+    // accounts were recorded go to this one's).
+    if (root == RegRoot::CurrentUser && ReadStateString(Name(L"Gpu_%ls_sid", id), sid) && !sid.empty()) {
+        if (!AccountHiveLoaded(sid)) {
+            LogError(FormatText(L"%ls\\%ls of %ls could not be put back: that account is not signed in. Its record is kept for "
+                                L"the next uninstall.",
+                                key.c_str(), name.c_str(), AccountNameOfSid(sid).c_str()));
+            pass.ledger.Failed(AllRecordNames(id));
+            return;
+        }
+        root = RegRoot::Users;
+        key = sid + L"\\" + key;
+    }
     // An adapter that is gone took its values with it; recreating its key would leave a stray one.
     if (_wcsnicmp(key.c_str(), kDisplayClassKey, wcslen(kDisplayClassKey)) == 0 && !RegistryKeyExists(root, key)) return;
-    std::wstring target = (root == RegRoot::CurrentUser ? L"HKCU\\" : L"HKLM\\") + key + L"\\" + name;
+    std::wstring target = (root == RegRoot::CurrentUser ? L"HKCU\\" : root == RegRoot::Users ? L"HKU\\" : L"HKLM\\") + key + L"\\" + name;
     for (wchar_t& c : target) c = static_cast<wchar_t>(towlower(c));
     if (!pass.targets.insert(target).second) return;
-    switch (RestoreRecordedValue(root, key, name, RecordOf(id))) {
+    switch (RestoreRecordedValue(root, key, name, RecordOf(id), root == RegRoot::Users ? sid + L"\\" : std::wstring())) {
     case RestoreResult::Restored:
         ++pass.restored;
         pass.ledger.Restored();
@@ -157,7 +174,9 @@ bool ApplyDriverProfileRow(const GpuTweak& row, DriverProfileSession& session, b
             if (!StateValueExists(had)) WriteStateDword(had, 0);
             break;
         case ProfileRead::Failed:
-            break;
+            // Without the value as it was there is nothing to put back later: never written blind.
+            LogInfo(FormatText(L"    NVIDIA setting 0x%08X could not be read; it is left unchanged.", row.settingId));
+            return false;
         }
         if (WriteProfileDword(session, row.settingId, row.value)) return true;
     }

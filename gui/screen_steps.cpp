@@ -80,6 +80,7 @@ const wchar_t* StatusWord(int status) {
     case TweakApplying: return L"applying";
     case TweakWritten: return L"written";
     case TweakFailed: return L"failed";
+    case TweakSkipped: return L"left alone";
     default: return L"pending";
     }
 }
@@ -182,9 +183,9 @@ void App::DrawItemList(const RectF& panel, const StateView& view, int slot) {
     const size_t total = view.items.size();
     size_t done = 0, applied = 0, skipped = 0;
     for (const TweakItem& item : view.items) {
-        if (item.status == TweakWritten || item.status == TweakFailed) ++done;
+        if (item.status == TweakWritten || item.status == TweakFailed || item.status == TweakSkipped) ++done;
         if (item.status == TweakWritten) ++applied;
-        if (item.status == TweakFailed) ++skipped;
+        if (item.status == TweakFailed || item.status == TweakSkipped) ++skipped;
     }
     std::wstring status = L"Preparing\u2026";
     if (total > 0) status = IsBusy(state) ? L"Writing settings." : L"Complete.";

@@ -13,6 +13,7 @@
 #include "foundation/unique_handle.h"
 #include "gpu/gpu_catalogue.h"
 #include "gpu/gpu_tweaks.h"
+#include "health/monitor.h"
 #include "foundation/service_backup.h"
 #include "service/service_control.h"
 #include "service/service_install.h"
@@ -168,15 +169,25 @@ void HardenArea(const std::wstring& area) {
 }
 
 int RunGuard() {
+    // An area is kept up only while it is both hardened and still applied: an uninstall that
+    // could not remove this task must not have its work undone at the next boot.
+    const auto guarded = [](const wchar_t* mark, const wchar_t* area) { return IsGuardSet(mark) && IsAreaApplied(area); };
+    const bool timer = guarded(L"GuardTimer", L"timer"), ppm = guarded(L"GuardPpm", L"ppm"),
+               storage = guarded(L"GuardStorage", L"storage"), gpu = guarded(L"GuardGpu", L"gpu"),
+               memory = guarded(L"GuardMemory", L"memory");
+    if (!timer && !ppm && !storage && !gpu && !memory) {
+        AppendLogLine(L"Startup guard: nothing is installed, so there is nothing to keep.");
+        return 0;
+    }
     AppendLogLine(L"Startup guard");
-    if (IsGuardSet(L"GuardTimer")) HardenTimer();
-    if (IsGuardSet(L"GuardPpm")) WriteRowsToEveryScheme(CpuTuneRows(), L"Ppm_");
-    if (IsGuardSet(L"GuardStorage")) {
+    if (timer) HardenTimer();
+    if (ppm) WriteRowsToEveryScheme(CpuTuneRows(), L"Ppm_");
+    if (storage) {
         WriteRowsToEveryScheme(StoragePowerRows(), L"Pwr_");
         PinServiceDisabled(L"SysMain");
     }
-    if (IsGuardSet(L"GuardGpu")) PinGpuServicesAndGameDvr();
-    if (IsGuardSet(L"GuardMemory")) DisableMemoryCompression();
+    if (gpu) PinGpuServicesAndGameDvr();
+    if (memory) DisableMemoryCompression();
     return 0;
 }
 

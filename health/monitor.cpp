@@ -4,8 +4,11 @@
 
 #include <algorithm>
 
+#include "foundation/setting_record.h"
+#include "foundation/state.h"
 #include "foundation/system.h"
 #include "foundation/unique_handle.h"
+#include "service/service_control.h"
 
 namespace {
 
@@ -132,6 +135,45 @@ const wchar_t* StepOfArea(const std::wstring& area) {
 
 }  // namespace
 
+bool IsAreaApplied(const std::wstring& area) {
+    if (area == L"timer") return TimerServiceInstalled();
+    struct AreaRecords {
+        const wchar_t* area;
+        const wchar_t* marker;
+        std::vector<const wchar_t*> prefixes;
+    };
+    static const AreaRecords kAreas[] = {
+        {L"ppm", L"PpmApplied", {L"Ppm_", L"PpmPreviousScheme", L"PpmScheme", L"ThreadDpc"}},
+        {L"gpu", L"GpuApplied", {L"Gpu_", L"GpuDrs_", L"GpuSvc_"}},
+        {L"memory", L"MemoryApplied", {L"MemCompDisabled", L"Pagefile"}},
+        {L"storage", L"StorageApplied", {L"Pwr_", L"GpuSvc_SysMain"}},
+    };
+    for (const AreaRecords& entry : kAreas) {
+        if (area != entry.area) continue;
+        uint32_t marker = 0;
+        if (ReadStateDword(entry.marker, marker) && marker != 0) return true;
+        // Records an uninstall could not restore stay for the next uninstall; they are not a
+        // tune to keep up.
+        if (StateValueExists(L"RestorePending")) return false;
+        for (const std::wstring& name : RegistryValueNames(RegRoot::LocalMachine, kStateKey)) {
+            for (const wchar_t* prefix : entry.prefixes) {
+                // SysMain's start type is storage's, though it sits among the graphics services' records.
+                if (area == L"gpu" && name.rfind(L"GpuSvc_SysMain", 0) == 0) continue;
+                if (name.rfind(prefix, 0) == 0) return true;
+            }
+        }
+        return false;
+    }
+    return false;
+}
+
+void StopMaintaining() {
+    if (LoadMonitorSettings().maintainTiming) WriteDword(RegRoot::CurrentUser, kMonitorKey, L"MaintainTiming", 0);
+    for (const std::wstring& name : RegistryValueNames(RegRoot::CurrentUser, kMonitorKey)) {
+        if (name.rfind(L"Drift_", 0) == 0) RegDeleteKeyValueW(HKEY_CURRENT_USER, kMonitorKey, name.c_str());
+    }
+}
+
 DriftPlan PlanDriftRepair(const std::vector<HealthCheck>& results) {
     DriftPlan plan;
     for (const HealthCheck& check : results) {
@@ -142,9 +184,10 @@ DriftPlan PlanDriftRepair(const std::vector<HealthCheck>& results) {
         const bool drifted = IsAttentionStatus(check.status);
         // Afterburner cannot be repaired unattended; checks without an area have nothing to re-run.
         if (!drifted || check.repairStep.empty() || check.repairStep == L"afterburner") continue;
-        // Never re-run a step the user left off, whatever a check says.
+        // Never re-run a step the user left off, nor one this program has not applied (never ran,
+        // or was uninstalled): those are reported, and changed only when the user asks.
         const wchar_t* step = StepOfArea(check.repairStep);
-        if (step == nullptr || !IsStepWanted(step)) continue;
+        if (step == nullptr || !IsStepWanted(step) || !IsAreaApplied(check.repairStep)) continue;
         uint32_t previous = 0;
         ReadMonitor(L"Drift_" + check.id, previous);
         const int count = static_cast<int>(previous) + 1;

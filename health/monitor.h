@@ -37,12 +37,21 @@ bool IsCheckDisabled(const std::wstring& checkId);
 bool IsStepWanted(const std::wstring& step);
 void RecordDrift(const std::wstring& checkId, int count);
 
+// Whether this program has applied the area and not undone it: its step's applied marker is in
+// the state key, or records of its settings are (a cancelled run) and no uninstall left them
+// behind. Only such areas are ever repaired or hardened without the user pressing a button.
+bool IsAreaApplied(const std::wstring& area);
+
+// What an uninstall does to the per-user monitor: it stops maintaining, and forgets drift.
+void StopMaintaining();
+
 struct DriftPlan {
     std::vector<std::wstring> harden;  // areas, in order of first sight
     std::vector<std::wstring> repair;
 };
 // Counts consecutive drifts per check (in the Monitor key) and lists the areas to harden
-// (drifted twice or more in a row) and to repair.
+// (drifted twice or more in a row) and to repair: only areas the user wants and this program
+// applied; anything else is reported and left alone.
 DriftPlan PlanDriftRepair(const std::vector<HealthCheck>& results);
 // Hardens, then repairs, through the caller's operations.
 void DriftRepair(const std::vector<HealthCheck>& results, const std::function<void(const std::wstring&)>& harden,

@@ -262,6 +262,8 @@ bool UninstallEverything() {
     RecoverRestorePointFrequency(&ledger);
     RestoreGlobalFlag(ledger);
     ClearStateKeepingRecords(ledger);
+    // What could not be put back waits for the next uninstall; it is no longer a tune to maintain.
+    if (ledger.FailedCount() > 0) WriteStateDword(L"RestorePending", 1);
     RemoveInstalledExecutable();
     RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", L"Quorvantis");
     if (ledger.FailedCount() > 0) {

@@ -14,15 +14,17 @@ namespace {
 SERVICE_STATUS_HANDLE g_statusHandle = nullptr;
 HANDLE g_stopEvent = nullptr;
 
-// Asks for the target, lets the kernel settle and publishes the period it reports.
-int32_t RequestAndPublish(TimerKernel& kernel, uint32_t target) {
+// Asks for the target, lets the kernel settle and publishes the period it reports. Nothing is
+// published once a stop was asked for: the uninstall may be deleting the state key right then,
+// and a late write would create it again.
+int32_t RequestAndPublish(TimerKernel& kernel, uint32_t target, HANDLE stopEvent) {
     uint32_t current = 0;
     const int32_t status = kernel.SetResolution(target, true, current);
     if (status != 0) return status;
     kernel.Sleep(5);
     uint32_t coarsest = 0, finest = 0;
     kernel.QueryResolution(coarsest, finest, current);
-    WriteStateDword(L"AppliedResolution", current);
+    if (stopEvent == nullptr || WaitForSingleObject(stopEvent, 0) != WAIT_OBJECT_0) UpdateStateDword(L"AppliedResolution", current);
     return 0;
 }
 
@@ -46,8 +48,8 @@ bool StartHolding(uint32_t& target) {
     target = ChooseServiceTarget(desired, legacy, finest, coarsest);
 
     KeepResolutionRequestsHonoured();
-    WriteStateDword(L"AppliedResolution", 0);
-    if (RequestAndPublish(kernel, target) != 0) {
+    UpdateStateDword(L"AppliedResolution", 0);
+    if (RequestAndPublish(kernel, target, nullptr) != 0) {
         AppendLogLine(L"service: NtSetTimerResolution failed");
         return false;
     }
@@ -61,13 +63,13 @@ void KeepHolding(HANDLE stopEvent, uint32_t target, uint32_t intervalMs) {
     TimerKernel& kernel = CurrentTimerKernel();
     // Re-asserting keeps the request in force and the published value fresh; a failure here
     // changes nothing and is tried again next time.
-    while (WaitForSingleObject(stopEvent, intervalMs) == WAIT_TIMEOUT) RequestAndPublish(kernel, target);
+    while (WaitForSingleObject(stopEvent, intervalMs) == WAIT_TIMEOUT) RequestAndPublish(kernel, target, stopEvent);
 }
 
+// Writes nothing to the state key: readers look at AppliedResolution only while the service runs.
 void StopHolding(uint32_t target) {
     uint32_t ignored = 0;
     CurrentTimerKernel().SetResolution(target, false, ignored);
-    WriteStateDword(L"AppliedResolution", 0);
     AppendLogLine(L"service: stopped, resolution released");
 }
 

@@ -145,7 +145,39 @@ int RestoreCpuTune(RestoreLedger& ledger) {
     return restored;
 }
 
+namespace {
+
+// The Ultimate Performance plan CPU Tune made goes once the user's plan is active again.
+void RemoveCreatedPlan(RestoreLedger& ledger) {
+    std::wstring created;
+    GUID scheme{};
+    if (!ReadStateString(L"PpmCreatedScheme", created) || !ParseGuidText(created, scheme)) return;
+    if (!PowerSchemeListed(scheme)) return;
+    PowerStore& store = CurrentPowerStore();
+    GUID active{};
+    if (store.GetActiveScheme(active) && memcmp(&active, &scheme, sizeof(GUID)) == 0) {
+        LogError(L"The Ultimate Performance plan Quorvantis made is still the active plan, so it was kept.");
+        ledger.Failed({L"PpmCreatedScheme"});
+        return;
+    }
+    if (!store.DeleteScheme(scheme)) RunPowercfg(L"/delete " + GuidText(scheme));
+    if (PowerSchemeListed(scheme)) {
+        LogError(L"The Ultimate Performance plan Quorvantis made could not be removed.");
+        ledger.Failed({L"PpmCreatedScheme"});
+        return;
+    }
+    LogInfo(L"Removed the Ultimate Performance plan Quorvantis made.");
+    ledger.Restored();
+}
+
+}  // namespace
+
 void RestorePowerPlan(RestoreLedger& ledger) {
+    SwitchBackToPreviousPlan(ledger);
+    RemoveCreatedPlan(ledger);
+}
+
+void SwitchBackToPreviousPlan(RestoreLedger& ledger) {
     std::wstring previous;
     if (!ReadStateString(L"PpmPreviousScheme", previous) || previous.size() <= 2) return;
     GUID scheme{};

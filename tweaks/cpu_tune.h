@@ -7,6 +7,8 @@ bool ApplyCpuTune();
 // Puts back every recorded PPM value and ThreadDpcEnable, whether or not a run completed;
 // returns how many settings were restored. The plan switch is undone separately, last.
 int RestoreCpuTune(RestoreLedger& ledger);
-// Activates the plan that was active before the first CPU Tune run. Called after every power
-// value is back, so no restore writes into a plan that just stopped being the active one.
+// Activates the plan that was active before the first CPU Tune run, then removes the Ultimate
+// Performance plan CPU Tune made. Called after every power value is back, so no restore writes
+// into a plan that just stopped being the active one.
 void RestorePowerPlan(RestoreLedger& ledger);
+void SwitchBackToPreviousPlan(RestoreLedger& ledger);

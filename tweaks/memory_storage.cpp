@@ -3,6 +3,9 @@
 #include <windows.h>
 #include <winioctl.h>
 
+#include <string_view>
+#include <vector>
+
 #include "foundation/log.h"
 #include "foundation/state.h"
 #include "foundation/system.h"
@@ -10,12 +13,37 @@
 #include "foundation/unique_handle.h"
 #include "foundation/service_backup.h"
 #include "foundation/pacing.h"
+#include "foundation/setting_record.h"
+#include "tweaks/pagefile_rules.h"
 #include "tweaks/tweak_walk.h"
 
 namespace {
 
 class WindowsPhysicalDiskCache final : public PhysicalDiskCache {
 public:
+    bool Describe(int diskNumber, DiskDescription& description) override {
+        const std::wstring path = FormatText(L"\\\\.\\PhysicalDrive%d", diskNumber);
+        // No access needed to ask for the descriptor.
+        const UniqueKernelHandle disk = AdoptFileHandle(
+            CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+        if (!disk) return false;
+        STORAGE_PROPERTY_QUERY query{};
+        query.PropertyId = StorageDeviceProperty;
+        query.QueryType = PropertyStandardQuery;
+        alignas(8) BYTE buffer[1024] = {};
+        DWORD returned = 0;
+        if (!DeviceIoControl(disk.get(), IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof(query), buffer, sizeof(buffer), &returned,
+                             nullptr) ||
+            returned < sizeof(STORAGE_DEVICE_DESCRIPTOR) - 1) {
+            // A disk that cannot say what it is might be removable: treated as such.
+            description = DiskDescription{true, 0};
+            return true;
+        }
+        const auto* descriptor = reinterpret_cast<const STORAGE_DEVICE_DESCRIPTOR*>(buffer);
+        description.removable = descriptor->RemovableMedia != FALSE;
+        description.busType = static_cast<unsigned>(descriptor->BusType);
+        return true;
+    }
     DiskCacheOutcome EnableWriteCache(int diskNumber) override {
         const std::wstring path = FormatText(L"\\\\.\\PhysicalDrive%d", diskNumber);
         const UniqueKernelHandle disk = AdoptFileHandle(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
@@ -45,22 +73,66 @@ bool StateFlag(const wchar_t* name) {
     return ReadStateDword(name, value) && value != 0;
 }
 
-// Windows decides the pagefile size itself. CreateProcess expands no environment variables, so
-// the computer name is filled in here, from the system rather than %computername%: a user can
-// set that variable to smuggle extra words into an elevated wmic command line. Without WMIC
-// the same change goes through CIM.
-uint32_t SetSystemManagedPagefile() {
+constexpr const wchar_t* kMemoryManagementKey = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Memory Management";
+const ValueRecordNames kPagingFilesRecord{L"PagefileHad", L"PagefilePrevious", L""};
+
+// The paging file setup as Windows keeps it (and reads it at boot): PagingFiles.
+bool ReadPagingFiles(std::vector<std::wstring>& entries) {
+    RegistryValue value;
+    entries.clear();
+    if (!ReadRawValue(RegRoot::LocalMachine, kMemoryManagementKey, L"PagingFiles", value)) return false;
+    if (value.type != REG_MULTI_SZ && value.type != REG_SZ) return false;
+    const std::wstring_view text(reinterpret_cast<const wchar_t*>(value.bytes.data()), value.bytes.size() / sizeof(wchar_t));
+    entries = MultiStringEntries(text);
+    return true;
+}
+
+// Windows decides the pagefile size itself. Through WMI's own cmdlets first: wmic is gone from
+// current Windows 11. CreateProcess expands no environment variables, so wmic gets the computer
+// name from the system rather than %computername%, which a user could set to smuggle extra words
+// into an elevated command line.
+bool SetSystemManagedPagefile() {
+    const auto managed = [] {
+        std::vector<std::wstring> entries;
+        return ReadPagingFiles(entries) && ClassifyPagingFiles(entries) == PagefileSetup::SystemManaged;
+    };
+    RunPowerShell(L"Get-CimInstance -ClassName Win32_ComputerSystem -ErrorAction Stop | Set-CimInstance "
+                  L"-Property @{AutomaticManagedPagefile=$true} -ErrorAction Stop; exit 0",
+                  20000);
+    if (managed()) return true;
     const std::wstring wmic = SystemToolPath(L"wbem\\wmic.exe");
-    if (!FileExists(wmic)) {
-        return RunPowerShell(L"Get-CimInstance -ClassName Win32_ComputerSystem -ErrorAction Stop | Set-CimInstance "
-                             L"-Property @{AutomaticManagedPagefile=$true} -ErrorAction Stop; exit 0",
-                             20000);
-    }
     wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
     DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
-    if (!GetComputerNameW(name, &size)) return 1;
-    return RunProcess(wmic, FormatText(L"computersystem where name=\"%ls\" set AutomaticManagedPagefile=True", name),
-                      20000);
+    if (!FileExists(wmic) || !GetComputerNameW(name, &size)) return false;
+    RunProcess(wmic, FormatText(L"computersystem where name=\"%ls\" set AutomaticManagedPagefile=True", name), 20000);
+    return managed();
+}
+
+// The pagefile item: a paging file the user set up is theirs; only a machine with none at all
+// gets one managed by Windows, with what was there on record first. False when it failed.
+bool PagefileItem(ItemList& items, size_t index) {
+    bool written = false;
+    std::vector<std::wstring> entries;
+    const bool read = ReadPagingFiles(entries);
+    const PagefileSetup setup = read ? ClassifyPagingFiles(entries) : PagefileSetup::Manual;
+    std::wstring detail;
+    int status = TweakSkipped;
+    if (!read) {
+        detail = L"the paging file setup could not be read, so it is left alone";
+    } else if (setup == PagefileSetup::SystemManaged) {
+        detail = L"already managed by Windows";
+        status = TweakWritten;
+    } else if (setup == PagefileSetup::Manual) {
+        detail = L"a manual pagefile is set (" + PagingFilesText(entries) + L"); it is left alone";
+    } else {
+        RecordValueOnce(RegRoot::LocalMachine, kMemoryManagementKey, L"PagingFiles", kPagingFilesRecord);
+        written = SetSystemManagedPagefile();
+        status = written ? TweakWritten : TweakFailed;
+        detail = written ? L"AutomaticManagedPagefile = True" : L"the pagefile could not be set to system-managed";
+    }
+    items.Finish(index, status, &detail);
+    LogInfo(FormatText(L"  pagefile: %ls", detail.c_str()));
+    return status != TweakFailed;
 }
 
 // One storage item that runs a tool: explained, run, and marked by the tool's exit code.
@@ -87,11 +159,23 @@ PhysicalDiskCache& CurrentPhysicalDiskCache() {
 
 void SetPhysicalDiskCache(PhysicalDiskCache* disks) { g_disks = disks; }
 
-bool EnableDiskWriteCache(int& enabled, int& failed) {
+bool WriteCacheSuitsDisk(const DiskDescription& description) {
+    constexpr unsigned kUsb = 7, kSd = 12, kMmc = 13;
+    return !description.removable && description.busType != kUsb && description.busType != kSd && description.busType != kMmc;
+}
+
+bool EnableDiskWriteCache(int& enabled, int& failed, int& skipped) {
     enabled = 0;
     failed = 0;
+    skipped = 0;
     PhysicalDiskCache& disks = CurrentPhysicalDiskCache();
     for (int disk = 0; disk < 16; ++disk) {
+        DiskDescription description;
+        if (!disks.Describe(disk, description)) continue;
+        if (!WriteCacheSuitsDisk(description)) {
+            ++skipped;
+            continue;
+        }
         switch (disks.EnableWriteCache(disk)) {
         case DiskCacheOutcome::Absent:
             break;
@@ -126,11 +210,7 @@ bool ApplyMemory() {
     DwellCancellable(1000);
 
     BeginItem(items, 0, 1400);
-    const bool pagefile = SetSystemManagedPagefile() == 0;
-    const std::wstring pagefileText = pagefile ? L"AutomaticManagedPagefile = True"
-                                               : L"wmic could not set the pagefile (already managed, or WMIC removed)";
-    items.Finish(0, pagefile ? TweakWritten : TweakFailed, &pagefileText);
-    LogInfo(FormatText(L"  pagefile: %ls", pagefileText.c_str()));
+    const bool pagefile = PagefileItem(items, 0);
     DwellCancellable(500);
 
     BeginItem(items, 1, 1600);
@@ -160,6 +240,18 @@ bool TurnOffMemoryCompression() {
 }
 
 bool RestoreMemory(RestoreLedger& ledger) {
+    // The paging file as it was, read again by Windows at the next boot.
+    switch (RestoreRecordedValue(RegRoot::LocalMachine, kMemoryManagementKey, L"PagingFiles", kPagingFilesRecord)) {
+    case RestoreResult::NothingRecorded: break;
+    case RestoreResult::Restored:
+        LogInfo(L"Restored the paging file setup; it takes effect after a restart.");
+        ledger.Restored();
+        break;
+    case RestoreResult::Failed:
+        LogError(L"The paging file setup could not be put back.");
+        ledger.Failed(kPagingFilesRecord.All());
+        break;
+    }
     if (!StateFlag(L"MemCompDisabled")) return true;
     if (RunPowerShell(L"Enable-MMAgent -MemoryCompression -ErrorAction Stop; exit 0", 30000) != 0) {
         LogError(L"Memory compression could not be turned back on.");
@@ -237,14 +329,17 @@ bool ApplyStorage() {
                 L"powercfg -h off failed", counts);
 
     BeginItem(items, 6, 1600);
-    int enabled = 0, failedDisks = 0;
-    const bool cached = EnableDiskWriteCache(enabled, failedDisks);
+    int enabled = 0, failedDisks = 0, removable = 0;
+    const bool cached = EnableDiskWriteCache(enabled, failedDisks, removable);
     const std::wstring cacheText =
-        FormatText(L"write cache on for %d disk(s)%ls", enabled,
-                   failedDisks != 0 ? FormatText(L", %d could not be changed", failedDisks).c_str() : L"");
-    items.Finish(6, cached ? TweakWritten : TweakFailed, &cacheText);
-    if (cached) ++counts.written;
-    else ++counts.failed;
+        FormatText(L"write cache on for %d disk(s)%ls%ls", enabled,
+                   failedDisks != 0 ? FormatText(L", %d could not be changed", failedDisks).c_str() : L"",
+                   removable != 0 ? FormatText(L", %d removable left alone", removable).c_str() : L"");
+    // Only removable disks there: nothing to do is not a failure.
+    const int cacheStatus = cached ? TweakWritten : (enabled == 0 && failedDisks == 0 && removable > 0 ? TweakSkipped : TweakFailed);
+    items.Finish(6, cacheStatus, &cacheText);
+    if (cacheStatus == TweakWritten) ++counts.written;
+    else if (cacheStatus == TweakFailed) ++counts.failed;
     DwellCancellable(400);
 
     BeginItem(items, 7, 1200);

@@ -2,17 +2,28 @@
 // Memory (system-managed pagefile, memory compression off) and Storage (power rows, TRIM,
 // SysMain, hibernate, disk write cache, last-access updates).
 
-// The write cache of one physical disk; the boundary tests cannot reach on a real machine.
+// What a physical disk says of itself (its storage device descriptor) and its write cache; the
+// boundary tests cannot reach on a real machine.
+struct DiskDescription {
+    bool removable = false;   // removable media
+    unsigned busType = 0;     // STORAGE_BUS_TYPE: 7 USB, 12 SD, 13 MMC, 11 SATA, 17 NVMe, ...
+};
 enum class DiskCacheOutcome { Absent, AlreadyOn, Enabled, Failed };
 class PhysicalDiskCache {
 public:
     virtual ~PhysicalDiskCache() = default;
+    // False when there is no such disk (or it cannot be asked).
+    virtual bool Describe(int diskNumber, DiskDescription& description) = 0;
     virtual DiskCacheOutcome EnableWriteCache(int diskNumber) = 0;
 };
 PhysicalDiskCache& CurrentPhysicalDiskCache();
 void SetPhysicalDiskCache(PhysicalDiskCache* disks);
 
-bool EnableDiskWriteCache(int& enabled, int& failed);
+// A disk that can be pulled out (removable media, or on a USB, SD or MMC bus) keeps quick
+// removal: with write caching on, pulling it loses data.
+bool WriteCacheSuitsDisk(const DiskDescription& description);
+// Turns write caching on for every fixed disk; removable ones are counted as skipped.
+bool EnableDiskWriteCache(int& enabled, int& failed, int& skipped);
 
 class RestoreLedger;
 

@@ -12,6 +12,8 @@ using ReadValueFn = DWORD(WINAPI*)(HKEY, const GUID*, const GUID*, const GUID*, 
 using WriteValueFn = DWORD(WINAPI*)(HKEY, const GUID*, const GUID*, const GUID*, DWORD);
 using WriteAttributesFn = DWORD(WINAPI*)(const GUID*, const GUID*, DWORD);
 using EnumerateFn = DWORD(WINAPI*)(HKEY, const GUID*, const GUID*, int, ULONG, UCHAR*, DWORD*);
+using DuplicateFn = DWORD(WINAPI*)(HKEY, const GUID*, GUID**);
+using DeleteFn = DWORD(WINAPI*)(HKEY, const GUID*);
 
 template <typename Fn>
 Fn Export(HMODULE module, const char* name) {
@@ -31,6 +33,8 @@ public:
         writeDc_ = Export<WriteValueFn>(powrprof, "PowerWriteDCValueIndex");
         writeAttributes_ = Export<WriteAttributesFn>(powrprof, "PowerWriteSettingAttributes");
         enumerate_ = Export<EnumerateFn>(powrprof, "PowerEnumerate");
+        duplicate_ = Export<DuplicateFn>(powrprof, "PowerDuplicateScheme");
+        delete_ = Export<DeleteFn>(powrprof, "PowerDeleteScheme");
     }
 
     bool GetActiveScheme(GUID& scheme) override {
@@ -68,7 +72,23 @@ public:
                    ERROR_SUCCESS;
     }
 
+    bool DuplicateScheme(const GUID& source, const GUID& destination) override {
+        // A pointer that already holds a GUID asks for the copy under that GUID.
+        GUID wanted = destination;
+        GUID* target = &wanted;
+        return duplicate_ != nullptr && duplicate_(nullptr, &source, &target) == ERROR_SUCCESS;
+    }
+    bool DeleteScheme(const GUID& scheme) override { return delete_ != nullptr && delete_(nullptr, &scheme) == ERROR_SUCCESS; }
+    bool ResetValue(const GUID& scheme, const GUID& subgroup, const GUID& setting, PowerSource source) override {
+        // powrprof has no call for it: the scheme's own value is a registry value over the default.
+        const std::wstring key = std::wstring(kPowerSchemesKey) + L"\\" + GuidText(scheme) + L"\\" + GuidText(subgroup) + L"\\" +
+                                 GuidText(setting);
+        return DeleteRegistryValue(RegRoot::LocalMachine, key, source == PowerSource::Ac ? L"ACSettingIndex" : L"DCSettingIndex");
+    }
+
 private:
+    DuplicateFn duplicate_ = nullptr;
+    DeleteFn delete_ = nullptr;
     EnumerateFn enumerate_ = nullptr;
     GetActiveSchemeFn getActive_ = nullptr;
     SetActiveSchemeFn setActive_ = nullptr;

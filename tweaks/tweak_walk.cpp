@@ -12,7 +12,10 @@
 
 namespace {
 
-constexpr GUID kUltimatePerformance = ParseGuid("e9a42b02-d5df-448d-aa00-03a2192483d7");
+// Windows' Ultimate Performance plan is a template it keeps hidden; a plan is made from it by
+// duplicating it. Ours always goes under one GUID of our own, so a second run finds it again
+// instead of making another copy, and the uninstall knows which plan to take away.
+constexpr GUID kUltimatePerformance = ParseGuid("e9a42b02-d5df-448d-aa00-03f14749eb61");
 constexpr GUID kHighPerformance = ParseGuid("8c5e7fda-e8bf-4a96-9a85-a6e23a8c635c");
 
 std::wstring BackupName(const wchar_t* prefix, const wchar_t* alias, const wchar_t* suffix) {
@@ -65,31 +68,36 @@ std::vector<PowerRecord> RecordsOfRow(const wchar_t* prefix, const PowerSettingR
     return records;
 }
 
+// One recorded value put back: the value as it was, or, where the plan had none of its own, the
+// plan's value taken away again so the setting's default applies.
+bool RestorePowerValue(const PowerRecord& record, const PowerSettingRow& row, const GUID& scheme, PowerSource source) {
+    const bool ac = source == PowerSource::Ac;
+    uint32_t had = 0, value = 0;
+    if (!ReadStateDword(record.Name(ac ? L"hadAc" : L"hadDc"), had)) return true;
+    if (had == 0) return CurrentPowerStore().ResetValue(scheme, row.subgroup, row.setting, source);
+    // A copy that is not a number (changed by hand) restores nothing; the setting stays as it is.
+    if (!ReadStateDword(record.Name(ac ? L"ac" : L"dc"), value)) return true;
+    return WritePowerValue(scheme, row.subgroup, row.setting, source, value);
+}
+
 // Writes one scheme's recorded values back. A scheme the user deleted since has nothing left to
-// restore; any other failure keeps the record for the next uninstall.
+// restore (and a write into it could make a phantom plan): its record is dropped. Any other
+// failure keeps the record for the next uninstall.
 bool RestorePowerRecord(const PowerRecord& record, const PowerSettingRow& row, const GUID& scheme,
                         RestoreLedger& ledger) {
-    bool acRestored = false;
-    bool failed = false;
-    uint32_t had = 0, value = 0;
-    if (ReadStateDword(record.Name(L"hadAc"), had) && had != 0 && ReadStateDword(record.Name(L"ac"), value)) {
-        acRestored = WritePowerValue(scheme, row.subgroup, row.setting, PowerSource::Ac, value);
-        failed = !acRestored;
-    }
-    if (ReadStateDword(record.Name(L"hadDc"), had) && had != 0 && ReadStateDword(record.Name(L"dc"), value)) {
-        failed = !WritePowerValue(scheme, row.subgroup, row.setting, PowerSource::Dc, value) || failed;
-    }
-    if (failed) {
-        if (PowerSchemeListed(scheme)) {
-            ledger.Failed(record.Names());
-        } else {
-            LogInfo(FormatText(L"The power plan %ls no longer exists; its recorded %ls values are dropped.",
-                               BracedGuidText(scheme).c_str(), row.alias));
-        }
+    if (!PowerSchemeListed(scheme)) {
+        LogInfo(FormatText(L"The power plan %ls no longer exists; its recorded %ls values are dropped.",
+                           BracedGuidText(scheme).c_str(), row.alias));
         return false;
     }
-    if (acRestored) ledger.Restored();
-    return acRestored;
+    const bool acRestored = RestorePowerValue(record, row, scheme, PowerSource::Ac);
+    const bool dcRestored = RestorePowerValue(record, row, scheme, PowerSource::Dc);
+    if (!acRestored || !dcRestored) {
+        ledger.Failed(record.Names());
+        return false;
+    }
+    ledger.Restored();
+    return true;
 }
 
 }  // namespace
@@ -134,20 +142,39 @@ bool PowercfgSetValue(const GUID& subgroup, const GUID& setting, uint32_t value,
                                   static_cast<unsigned long>(value))) == 0;
 }
 
+namespace {
+
+// Activated, and seen active: the call's word alone is not believed.
+bool ActivatePlan(const GUID& scheme) {
+    PowerStore& store = CurrentPowerStore();
+    if (!store.SetActiveScheme(scheme)) RunPowercfg(L"/setactive " + GuidText(scheme));
+    GUID active{};
+    return store.GetActiveScheme(active) && memcmp(&active, &scheme, sizeof(GUID)) == 0;
+}
+
+}  // namespace
+
+const GUID& UltimateCopyScheme() {
+    static constexpr GUID kOurCopy = ParseGuid("5f0c8d3e-9a41-4b6e-8c2d-7e1a4b9f3c65");
+    return kOurCopy;
+}
+
 bool SwitchToUltimatePlan(std::wstring& text) {
-    const std::wstring ultimate = GuidText(kUltimatePerformance);
-    if (RunPowercfg(L"/setactive " + ultimate) == 0) {
+    const GUID& copy = UltimateCopyScheme();
+    if (!PowerSchemeListed(copy)) {
+        const bool made = CurrentPowerStore().DuplicateScheme(kUltimatePerformance, copy) ||
+                          RunPowercfg(L"/duplicatescheme " + GuidText(kUltimatePerformance) + L" " + GuidText(copy)) == 0;
+        // The copy is ours to take away at uninstall, and only if this run made it.
+        if (made && PowerSchemeListed(copy) && !StateValueExists(L"PpmCreatedScheme")) {
+            WriteStateString(L"PpmCreatedScheme", BracedGuidText(copy));
+        }
+    }
+    if (PowerSchemeListed(copy) && ActivatePlan(copy)) {
         text = L"Ultimate Performance is now the active plan";
         return true;
     }
-    // Editions that ship the plan hidden accept it once it is duplicated under its own GUID.
-    RunPowercfg(L"/duplicatescheme " + ultimate);
-    if (RunPowercfg(L"/setactive " + ultimate) == 0) {
-        text = L"duplicated Ultimate Performance and set it active";
-        return true;
-    }
-    if (RunPowercfg(L"/setactive " + GuidText(kHighPerformance)) == 0) {
-        text = L"Ultimate Performance is not on this SKU; High Performance is active instead";
+    if (ActivatePlan(kHighPerformance)) {
+        text = L"this PC does not offer Ultimate Performance (Modern Standby PCs do not); High Performance is active instead";
         return true;
     }
     text = L"could not switch the Windows power plan";

@@ -36,7 +36,11 @@ bool ReadPowerValue(const GUID& scheme, const GUID& subgroup, const GUID& settin
 bool WritePowerValue(const GUID& scheme, const GUID& subgroup, const GUID& setting, PowerSource source, uint32_t value);
 void UnhidePowerSetting(const GUID& subgroup, const GUID& setting);
 bool PowercfgSetValue(const GUID& subgroup, const GUID& setting, uint32_t value, PowerSource source);
+// Ultimate Performance, made from Windows' template under our own GUID (or found again there)
+// and activated; High Performance where Windows offers no such plan.
 bool SwitchToUltimatePlan(std::wstring& text);
+// The GUID of the Ultimate Performance plan this program makes.
+const GUID& UltimateCopyScheme();
 
 // "15ms  →  5000ms", "0  →  1", or "(hidden/unread)  →  100%" when nothing could be read.
 std::wstring ChangeDetail(bool oldRead, uint32_t oldValue, uint32_t newValue, const wchar_t* unit);

@@ -10,6 +10,8 @@
 #include "foundation/unique_handle.h"
 #include "health/monitor.h"
 #include "service/service_control.h"
+#include "support/fakes.h"
+#include "support/registry_export.h"
 #include "support/test_support.h"
 
 namespace {
@@ -127,4 +129,71 @@ TEST_F(GuiWindow, WithYesAndAResolutionTheInstallStartsWithoutMeasuring) {
     uint32_t code = 1;
     ASSERT_TRUE(program.WaitForExit(60000, code));
     EXPECT_EQ(code, 0u);
+}
+
+// Uninstall means the program stops tuning: with "Maintain timing" on, a window opened after the
+// uninstall finds nothing of this program's to keep up, and over two drift checks it writes
+// nothing, records nothing and creates no startup task.
+TEST_F(GuiWindow, AfterAnUninstallMaintainingTimingPutsNothingBack) {
+    // The user's own values, each unlike what the GPU step writes.
+    const std::wstring graphics = L"SYSTEM\\CurrentControlSet\\Control\\GraphicsDrivers";
+    const std::wstring games = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Multimedia\\SystemProfile\\Tasks\\Games";
+    const std::wstring capture = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\GameDVR";
+    WriteDword(RegRoot::LocalMachine, graphics, L"HwSchMode", 1);
+    WriteDword(RegRoot::LocalMachine, games, L"GPU Priority", 2);
+    WriteDword(RegRoot::CurrentUser, capture, L"AppCaptureEnabled", 1);
+    const auto snapshot = [&] {
+        return std::vector<RegistryExport>{ExportRegistry(RegRoot::LocalMachine, graphics), ExportRegistry(RegRoot::LocalMachine, games),
+                                           ExportRegistry(RegRoot::CurrentUser, capture), ExportRegistry(RegRoot::LocalMachine, capture)};
+    };
+    const std::vector<RegistryExport> users = snapshot();
+    WriteDword(RegRoot::CurrentUser, kMonitorKey, L"MaintainTiming", 1);
+    WriteDword(RegRoot::CurrentUser, kMonitorKey, L"Drift_gpu.HAGS", 1);
+
+    ASSERT_EQ(RunProgram(ProgramPath(), L"--apply-gpu --gpu --yes --no-pause", 120000).exitCode, 0u) << ReadProgramLog();
+    uint32_t hags = 0;
+    ASSERT_TRUE(ReadDword(graphics, L"HwSchMode", hags));
+    ASSERT_EQ(hags, 2u);
+    ASSERT_EQ(RunProgram(ProgramPath(), L"--uninstall --no-pause", 120000).exitCode, 0u) << ReadProgramLog();
+    EXPECT_TRUE(snapshot() == users) << "the user's values are back";
+    EXPECT_FALSE(LoadMonitorSettings().maintainTiming);
+    uint32_t drift = 0;
+    EXPECT_FALSE(ReadDwordIn(RegRoot::CurrentUser, kMonitorKey, L"Drift_gpu.HAGS", drift));
+
+    // The user turns maintaining on again and opens the window.
+    WriteDword(RegRoot::CurrentUser, kMonitorKey, L"MaintainTiming", 1);
+    WriteDword(RegRoot::CurrentUser, kMonitorKey, L"Paused", 0);
+    TempFolder tools;
+    const FakeTool schtasks(SystemToolPath(L"schtasks.exe"), tools.File(L"calls.txt"));
+    ClearProgramLog();
+    RunningProgram program(ProgramPath(), L"");
+    const HWND window = WaitForWindow(program.Id(), 30000);
+    ASSERT_NE(window, nullptr);
+    const auto scans = [] {
+        const std::string log = ReadProgramLog();
+        size_t count = 0;
+        for (const char* summary : {" need attention.", "Nothing needs attention.", "Some checks could not be completed."}) {
+            for (size_t at = log.find(summary); at != std::string::npos; at = log.find(summary, at + 1)) ++count;
+        }
+        return count;
+    };
+    ASSERT_TRUE(WaitUntil([&] { return scans() >= 1; }, 60000)) << "the scan at start";
+    for (int tick = 0; tick < 2; ++tick) {
+        if (tick == 1) Sleep(61000);  // drift checks are a minute apart
+        const size_t before = scans();
+        PostMessageW(window, WM_TIMER, 7, 0);  // the minute timer
+        ASSERT_TRUE(WaitUntil([&] { return scans() > before; }, 60000)) << "drift check " << tick;
+        Sleep(3000);  // what a check decides to repair or harden starts at once
+    }
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    uint32_t code = 1;
+    EXPECT_TRUE(program.WaitForExit(60000, code));
+    EXPECT_TRUE(snapshot() == users) << "nothing was applied again";
+    EXPECT_FALSE(RegistryKeyExists(RegRoot::LocalMachine, kStateKey)) << "nothing was recorded";
+    EXPECT_EQ(ReadFileBytes(tools.File(L"calls.txt")).find("/Create"), std::string::npos) << "no startup task";
+    EXPECT_FALSE(FileExists(InstalledExePath())) << "no copy under Program Files";
+    EXPECT_EQ(ReadProgramLog().find("automatic repair"), std::string::npos) << ReadProgramLog();
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, graphics.c_str(), L"HwSchMode");
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, games.c_str(), L"GPU Priority");
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, capture.c_str(), L"AppCaptureEnabled");
 }

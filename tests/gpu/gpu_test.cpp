@@ -226,6 +226,20 @@ TEST_F(Gpu, DriverProfileRowsAreRecordedWrittenSavedAndRestored) {
     EXPECT_EQ(ledger.FailedCount(), 0);
 }
 
+// A setting the driver cannot read has no original to put back: it is never written.
+TEST_F(Gpu, ADriverSettingThatCannotBeReadIsLeftAsTheUserSetIt) {
+    AddAdapter(0, L"NVIDIA GeForce RTX 4070", L"NVIDIA");
+    InstallFakeNvapi();
+    WriteDword(RegRoot::CurrentUser, std::wstring(kFakeNvapi) + L"\\Profile", L"1057EB71", 0);
+    WriteDword(RegRoot::CurrentUser, std::wstring(kFakeNvapi) + L"\\Unreadable", L"1057EB71", 1);
+    ASSERT_TRUE(ApplyGpuTweaks());
+    EXPECT_EQ(Profile(L"1057EB71"), 0u) << "the user's control-panel value";
+    EXPECT_EQ(State(L"GpuDrs_1057EB71_had"), 0xDEADBEEFu);
+    EXPECT_EQ(Item(L"NV_PWR").status, TweakFailed);
+    EXPECT_TRUE(feed.Logged(L"    NVIDIA setting 0x1057EB71 could not be read; it is left unchanged."));
+    EXPECT_EQ(Profile(L"00A879CF"), 0x08416747u) << "the others are still written";
+}
+
 TEST_F(Gpu, TelemetryServiceIsDisabledAndItsAutomaticStartRestored) {
     AddAdapter(0, L"NVIDIA GeForce RTX 4070", L"NVIDIA");
     CreateTestService(L"NvTelemetryContainer", L"C:\\nowhere\\nvtelemetry.exe", SERVICE_AUTO_START);
@@ -260,6 +274,46 @@ TEST_F(Gpu, ApplyAndUninstallThroughTheProgramLeaveEveryValueAsItWas) {
     ASSERT_EQ(RunProgram(program, L"--uninstall --no-pause", 120000).exitCode, 0u);
     EXPECT_EQ(TakeSnapshot({AdapterKey(0), AdapterKey(1)}), original);
     RegDeleteKeyValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Microsoft\\GameBar", L"AutoGameModeEnabled");
+}
+
+// The per-user Game Bar switch goes back into the hive of the account it was recorded from,
+// whoever runs the uninstall; an account that is not signed in keeps its record for later.
+TEST_F(Gpu, PerUserValuesGoBackIntoTheAccountTheyCameFrom) {
+    const wchar_t* gameBar = L"SOFTWARE\\Microsoft\\GameBar";
+    WriteDword(RegRoot::CurrentUser, gameBar, L"AutoGameModeEnabled", 0);
+    ASSERT_TRUE(ApplyGpuTweaks());
+    std::wstring sid;
+    ASSERT_TRUE(ReadStateString(L"Gpu_GAMEMODE_CU_sid", sid));
+    EXPECT_EQ(sid, CurrentAccountSid());
+
+    // Recorded from another account whose hive is loaded (signed in): its value goes back there,
+    // and this account's is not touched.
+    const std::wstring other = L"S-1-5-21-1111111111-2222222222-3333333333-1001";
+    WriteDword(RegRoot::Users, other + L"\\" + gameBar, L"AutoGameModeEnabled", 1);
+    ASSERT_TRUE(WriteStateString(L"Gpu_GAMEMODE_CU_sid", other));
+    {
+        RestoreLedger ledger;
+        ASSERT_TRUE(RestoreGpuTweaks(ledger));
+        uint32_t value = 0xDEADBEEF;
+        EXPECT_TRUE(ReadDwordIn(RegRoot::Users, other + L"\\" + gameBar, L"AutoGameModeEnabled", value));
+        EXPECT_EQ(value, 0u);
+        EXPECT_TRUE(ReadDwordIn(RegRoot::CurrentUser, gameBar, L"AutoGameModeEnabled", value));
+        EXPECT_EQ(value, 1u) << "not this account's record";
+        EXPECT_EQ(ledger.FailedCount(), 0);
+    }
+    RegDeleteTreeW(HKEY_USERS, other.c_str());
+
+    // An account that is not signed in: nothing is written anywhere, the record stays.
+    ASSERT_TRUE(ApplyGpuTweaks());
+    ASSERT_TRUE(WriteStateString(L"Gpu_GAMEMODE_CU_sid", other));
+    RestoreLedger ledger;
+    RestoreGpuTweaks(ledger);
+    EXPECT_EQ(ledger.FailedCount(), 1);
+    EXPECT_TRUE(ledger.Kept().count(L"Gpu_GAMEMODE_CU_had"));
+    EXPECT_TRUE(feed.Logged(L"SOFTWARE\\Microsoft\\GameBar\\AutoGameModeEnabled of " + other +
+                            L" could not be put back: that account is not signed in. Its record is kept for the next uninstall."));
+    EXPECT_FALSE(AccountHiveLoaded(other));
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, gameBar, L"AutoGameModeEnabled");
 }
 
 TEST_F(Gpu, HealthReadsTheNvidiaRowsBackThroughTheDriverInterface) {

@@ -159,8 +159,15 @@ TEST_F(HealthMachine, DriftIsCountedPerCheckAndHardensOnTheSecondConsecutiveDrif
     const auto harden = [&](const std::wstring& a) { hardened.push_back(a); };
     const auto repair = [&](const std::wstring& a) { repaired.push_back(a); };
 
-    DriftRepair({drifted, afterburner, noArea}, harden, repair);
+    // CPU Tune never applied (or uninstalled): reported, never repaired or hardened on its own.
+    DriftRepair({drifted}, harden, repair);
+    DriftRepair({drifted}, harden, repair);
+    EXPECT_TRUE(hardened.empty() && repaired.empty());
     uint32_t count = 0;
+    EXPECT_FALSE(ReadDwordIn(RegRoot::CurrentUser, kMonitorKey, L"Drift_power.PERFEPP", count));
+
+    WriteStateDword(L"PpmApplied", 1);
+    DriftRepair({drifted, afterburner, noArea}, harden, repair);
     ASSERT_TRUE(ReadDwordIn(RegRoot::CurrentUser, kMonitorKey, L"Drift_power.PERFEPP", count));
     EXPECT_EQ(count, 1u);
     EXPECT_TRUE(hardened.empty());
@@ -216,9 +223,11 @@ TEST_F(HealthMachine, GuardTaskRunsTheInstalledCopyAndReappliesExactlyTheMarkedA
     EXPECT_TRUE(IsGuardSet(L"GuardMemory"));
     EXPECT_FALSE(IsGuardSet(L"GuardPpm"));
 
-    // More than 64 plans: the first 64 get the rows.
+    // More than 64 plans: the first 64 get the rows. (Only areas still applied are kept up.)
     for (unsigned i = 0; i < 70; ++i) store.schemes.push_back(GUID{i + 1, 0, 0, {}});
     MarkGuard(L"GuardPpm");
+    WriteStateDword(L"PpmApplied", 1);
+    WriteStateDword(L"MemoryApplied", 1);
     EXPECT_EQ(RunGuard(), 0);
     const PowerSettingRow& perfCheck = CpuTuneRows()[4];
     EXPECT_EQ(store.ValueIn(store.schemes[63], perfCheck.setting, PowerSource::Dc), 5000u);
@@ -230,6 +239,21 @@ TEST_F(HealthMachine, GuardTaskRunsTheInstalledCopyAndReappliesExactlyTheMarkedA
         DeleteFileW(installed.c_str());
         RemoveDirectoryW(InstallDirectory().c_str());
     }
+}
+
+// After an uninstall the guard's marks may outlive it (a task the uninstall could not delete):
+// the guard then has nothing to keep, and changes nothing.
+TEST_F(HealthMachine, TheGuardKeepsNothingThatIsNotInstalled) {
+    const FakeTool powershell(kPowerShell, Log());
+    const FakeTool schtasks(SystemToolPath(L"schtasks.exe"), Log());
+    for (const wchar_t* mark : {L"GuardTimer", L"GuardPpm", L"GuardStorage", L"GuardGpu", L"GuardMemory"}) MarkGuard(mark);
+    const PowerSettingRow& perfCheck = CpuTuneRows()[4];
+    const uint32_t before = store.ValueIn(store.active, perfCheck.setting, PowerSource::Ac);
+    EXPECT_EQ(RunGuard(), 0);
+    EXPECT_TRUE(ToolCalls(Log()).empty());
+    EXPECT_EQ(store.ValueIn(store.active, perfCheck.setting, PowerSource::Ac), before);
+    EXPECT_NE(ReadFileBytes(folder.File(L"Quorvantis\\Quorvantis.log")).find("Startup guard: nothing is installed, so there is nothing to keep."),
+              std::string::npos);
 }
 
 TEST_F(HealthMachine, StaleTimerServiceWithAMissingProgramIsRemoved) {

@@ -4,6 +4,8 @@
 //   OmitInterface (DWORD)  an interface id to answer with null
 //   FailInitialize (DWORD) non-zero: NvAPI_Initialize fails
 //   Reject\<id as 8 hex digits> (any value): SetSetting rejects that setting id
+//   Unreadable\<id as 8 hex digits> (any value): GetSetting fails for that id with NVAPI_ERROR
+//                                                (as a driver that cannot read it does); writing works
 // Settings live under Profile (committed by SaveSettings) and Session (set but not saved). A
 // setting stored as REG_BINARY or REG_SZ there reads back with the binary or string type.
 #include <windows.h>
@@ -90,8 +92,10 @@ int GetBaseProfile(void*, void** profile) {
 }
 int GetSetting(void*, void*, uint32_t id, Setting* setting) {
     wchar_t key[96], name[16];
-    swprintf(key, 96, L"%ls\\Session", kRoot);
     IdText(id, name);
+    swprintf(key, 96, L"%ls\\Unreadable", kRoot);
+    if (RegGetValueW(HKEY_CURRENT_USER, key, name, RRF_RT_ANY, nullptr, nullptr, nullptr) == ERROR_SUCCESS) return -1;
+    swprintf(key, 96, L"%ls\\Session", kRoot);
     DWORD type = 0;
     BYTE data[64] = {};
     DWORD size = sizeof(data);

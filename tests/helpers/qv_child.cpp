@@ -11,8 +11,12 @@
 // else QV_FAKE_TOOL_EXIT, else 0; but with 1 whenever its command line contains the text of
 // QV_FAKE_FAIL_IF_CONTAINS. Without an exit code set for it, the tool also models what the
 // program relies on:
-//   powercfg /setactive <GUID>   makes that plan active in the stand-in power store
-//                                (HKCU\Software\QuorvantisTests\FakePower, value "Active")
+//   powercfg /setactive <GUID>   makes an existing plan active where Windows keeps the plans
+//                                (HKLM\...\Control\Power\User\PowerSchemes, "ActivePowerScheme");
+//                                an unknown plan is refused
+//   powercfg /duplicatescheme    copies a plan, or a hidden template (...\User\Default\PowerSchemes),
+//     <GUID> <GUID>              under the second GUID; refused when that exists or the first does not
+//   powercfg /delete <GUID>      removes a plan that is not the active one
 //   powershell with the MMAgent  memory compression kept in
 //   commands                     HKCU\Software\QuorvantisTests\FakeMMAgent "MemoryCompression"
 //                                (absent: no MMAgent cmdlets); like the real one, it loads the
@@ -20,12 +24,16 @@
 //                                holds one, and a module found outside the system's module folder
 //                                creates the file named by QV_PLANTED_MARKER; without -NoProfile it
 //                                runs the profile named by QV_FAKE_PROFILE (creating the marker)
+//   powershell Set-CimInstance   AutomaticManagedPagefile=$true, as Windows does it: PagingFiles
+//   or wmic ... set Automatic-   under Memory Management becomes "?:\pagefile.sys"
+//   ManagedPagefile=True
 #include <windows.h>
 #include <psapi.h>
 #include <objbase.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <string>
 
 #include "helper_common.h"
@@ -54,7 +62,6 @@ void CreateMarker(const wchar_t* path, const std::string& content) {
 
 using helper::Environment;
 
-constexpr const wchar_t* kFakePower = L"Software\\QuorvantisTests\\FakePower";
 constexpr const wchar_t* kFakeMMAgent = L"Software\\QuorvantisTests\\FakeMMAgent";
 
 bool ParseGuid(const std::wstring& text, GUID& guid) {
@@ -62,13 +69,64 @@ bool ParseGuid(const std::wstring& text, GUID& guid) {
     return braced.size() == 38 && IIDFromString(braced.c_str(), &guid) == S_OK;
 }
 
+constexpr const wchar_t* kPlans = L"SYSTEM\\CurrentControlSet\\Control\\Power\\User\\PowerSchemes";
+constexpr const wchar_t* kTemplates = L"SYSTEM\\CurrentControlSet\\Control\\Power\\User\\Default\\PowerSchemes";
+
+bool KeyExists(const std::wstring& key) {
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
+    RegCloseKey(handle);
+    return true;
+}
+
+// The words after the switch, as powercfg takes them (GUIDs without braces); the one at `skip`.
+std::wstring ArgumentAfter(const std::wstring& commandLine, const wchar_t* option, size_t skip = 0) {
+    const size_t at = commandLine.find(option);
+    if (at == std::wstring::npos) return {};
+    size_t start = at + wcslen(option);
+    for (size_t word = 0;; ++word) {
+        const size_t end = std::min(commandLine.size(), commandLine.find(L' ', start));
+        if (word == skip) return commandLine.substr(start, end - start);
+        if (end >= commandLine.size()) return {};
+        start = end + 1;
+    }
+}
+
 int ModelPowercfg(const std::wstring& commandLine) {
-    const size_t at = commandLine.find(L"/setactive ");
-    if (at == std::wstring::npos) return 0;
-    std::wstring scheme = commandLine.substr(at + 11);
-    scheme = scheme.substr(0, scheme.find(L' '));
-    GUID guid{};
-    if (ParseGuid(scheme, guid)) RegSetKeyValueW(HKEY_CURRENT_USER, kFakePower, L"Active", REG_BINARY, &guid, sizeof(guid));
+    const std::wstring plans = kPlans;
+    if (commandLine.find(L"/setactive ") != std::wstring::npos) {
+        const std::wstring scheme = ArgumentAfter(commandLine, L"/setactive ");
+        GUID guid{};
+        if (scheme == L"SCHEME_CURRENT") return 0;
+        if (!ParseGuid(scheme, guid) || !KeyExists(plans + L"\\" + scheme)) return 1;
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, kPlans, L"ActivePowerScheme", REG_SZ, scheme.c_str(),
+                        static_cast<DWORD>((scheme.size() + 1) * sizeof(wchar_t)));
+        return 0;
+    }
+    if (commandLine.find(L"/duplicatescheme ") != std::wstring::npos) {
+        const std::wstring source = ArgumentAfter(commandLine, L"/duplicatescheme ");
+        const std::wstring target = ArgumentAfter(commandLine, L"/duplicatescheme ", 1);
+        const std::wstring from = KeyExists(plans + L"\\" + source) ? plans + L"\\" + source : std::wstring(kTemplates) + L"\\" + source;
+        if (target.empty() || KeyExists(plans + L"\\" + target) || !KeyExists(from)) return 1;
+        HKEY created = nullptr;
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, (plans + L"\\" + target).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &created,
+                            nullptr) != ERROR_SUCCESS) {
+            return 1;
+        }
+        RegCopyTreeW(HKEY_LOCAL_MACHINE, from.c_str(), created);
+        RegCloseKey(created);
+        return 0;
+    }
+    if (commandLine.find(L"/delete ") != std::wstring::npos) {
+        const std::wstring scheme = ArgumentAfter(commandLine, L"/delete ");
+        wchar_t current[64] = {};
+        DWORD size = sizeof(current);
+        RegGetValueW(HKEY_LOCAL_MACHINE, kPlans, L"ActivePowerScheme", RRF_RT_REG_SZ, nullptr, current, &size);
+        if (_wcsicmp(current, scheme.c_str()) == 0 || !KeyExists(plans + L"\\" + scheme)) return 1;
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, (plans + L"\\" + scheme).c_str());
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, (plans + L"\\" + scheme).c_str());
+        return 0;
+    }
     return 0;
 }
 
@@ -95,8 +153,21 @@ void LoadLikePowerShell(const std::wstring& commandLine) {
     }
 }
 
+// What Windows does when WMI is told to manage the paging file: automatic management is the
+// "?:\pagefile.sys" entry in PagingFiles.
+int ModelSystemManagedPagefile() {
+    const wchar_t automatic[] = L"?:\\pagefile.sys\0";
+    return RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Memory Management",
+                           L"PagingFiles", REG_MULTI_SZ, automatic, sizeof(automatic)) == ERROR_SUCCESS
+               ? 0
+               : 1;
+}
+
 int ModelPowerShell(const std::wstring& commandLine) {
     LoadLikePowerShell(commandLine);
+    if (commandLine.find(L"Set-CimInstance -Property @{AutomaticManagedPagefile=$true}") != std::wstring::npos) {
+        return ModelSystemManagedPagefile();
+    }
     DWORD on = 0, size = sizeof(on);
     const bool present =
         RegGetValueW(HKEY_CURRENT_USER, kFakeMMAgent, L"MemoryCompression", RRF_RT_REG_DWORD, nullptr, &on, &size) ==
@@ -140,6 +211,9 @@ int ActAsFakeTool(const std::wstring& logPath) {
     if (!chosen.empty()) return _wtoi(chosen.c_str());
     if (_wcsicmp(tool.c_str(), L"powercfg") == 0) return ModelPowercfg(GetCommandLineW());
     if (_wcsicmp(tool.c_str(), L"powershell") == 0) return ModelPowerShell(GetCommandLineW());
+    if (_wcsicmp(tool.c_str(), L"wmic") == 0 && std::wstring(GetCommandLineW()).find(L"set AutomaticManagedPagefile=True") != std::wstring::npos) {
+        return ModelSystemManagedPagefile();
+    }
     return 0;
 }
 

@@ -152,7 +152,7 @@ TEST_F(ServiceMachine, InstallStatusStopStartUninstallRoundTrip) {
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_TRUE(Logged("Service stopped."));
     EXPECT_EQ(QueryTimerServiceState(), 2);
-    EXPECT_EQ(State(L"AppliedResolution"), 0u) << "released on stop";
+    EXPECT_TRUE(Logged("service: stopped, resolution released"));
     Run(L"--status");
     EXPECT_TRUE(Logged("Service: installed but not running (see --start)."));
 
@@ -282,8 +282,27 @@ TEST_F(ServiceMachine, ServiceTargetComesFromTheStateKeyWithBadValuesReadingAsMi
     ASSERT_TRUE(StartHolding(target));
     EXPECT_EQ(target, 5000u) << "0 counts as missing: the finest";
     StopHolding(target);
-    EXPECT_EQ(State(L"AppliedResolution"), 0u);
     EXPECT_EQ(kernel.OwnRequest(), 0u);
+}
+
+// An uninstall deletes the state key while the service is still on its way out: nothing the
+// service does after that (a last re-assertion, the stop) brings the key back.
+TEST_F(ServiceMachine, AServiceThatIsStoppingNeverWritesTheStateKeyBack) {
+    SimulatedTimerKernel kernel({});
+    const ScopedTimerKernel scope(&kernel);
+    WriteStateDword(L"DesiredResolution", 5070);
+    uint32_t target = 0;
+    ASSERT_TRUE(StartHolding(target));
+    const UniqueKernelHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::thread holder([&] { KeepHolding(stop.get(), target, 1); });
+    while (kernel.SetCalls() < 20) Sleep(1);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
+    const uint64_t calls = kernel.SetCalls();
+    while (kernel.SetCalls() < calls + 20) Sleep(1);  // re-assertions after the key went
+    SetEvent(stop.get());
+    holder.join();
+    StopHolding(target);
+    EXPECT_FALSE(RegistryKeyExists(RegRoot::LocalMachine, kStateKey));
 }
 
 TEST_F(ServiceMachine, ReassertingForManyCyclesLeaksNoHandles) {

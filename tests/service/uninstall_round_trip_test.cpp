@@ -28,11 +28,12 @@
 #include "tweaks/memory_storage.h"
 #include "tweaks/power_rows.h"
 #include "tweaks/restore_point.h"
+#include "tweaks/tweak_walk.h"
 
 namespace {
 
 constexpr GUID kBalanced{0x381b4222, 0xf694, 0x41f0, {0x96, 0x85, 0xff, 0x5b, 0xb2, 0x60, 0xdf, 0x2e}};
-constexpr GUID kUltimate{0xe9a42b02, 0xd5df, 0x448d, {0xaa, 0x00, 0x03, 0xa2, 0x19, 0x24, 0x83, 0xd7}};
+constexpr GUID kHighPerformance{0x8c5e7fda, 0xe8bf, 0x4a96, {0x9a, 0x85, 0xa6, 0xe2, 0x3a, 0x8c, 0x63, 0x5c}};
 constexpr GUID kSaver{0xa1841308, 0x3541, 0x4fab, {0xbc, 0x81, 0xf7, 0x15, 0x56, 0xf2, 0x0b, 0x4a}};
 constexpr const wchar_t* kPowerSettings = L"SYSTEM\\CurrentControlSet\\Control\\Power\\PowerSettings";
 constexpr const wchar_t* kRestoreKey = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\SystemRestore";
@@ -108,20 +109,21 @@ protected:
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
         SetDwellEnabled(false);
         powershell = std::make_unique<FakeTool>(PowerShellPath(), folder.File(L"tools.log"));
-        // Three plans, each with its own values of every row the steps write.
+        // Three plans and Windows' hidden Ultimate Performance template, each with its own values
+        // of every row the steps write; one value of the user's plan has never been set.
         store.followPowercfg = true;
-        store.schemes = {kBalanced, kUltimate, kSaver};
+        store.schemes = {kBalanced, kHighPerformance, kSaver};
         uint32_t value = 7;
-        for (const GUID& scheme : store.schemes) {
-            store.active = scheme;
+        for (const GUID& scheme : {kBalanced, kHighPerformance, kSaver, FakePowerStore::kUltimateTemplate}) {
             for (const auto rows : {CpuTuneRows(), StoragePowerRows()}) {
                 for (const PowerSettingRow& row : rows) {
-                    store.Set(row.setting, PowerSource::Ac, ++value);
-                    store.Set(row.setting, PowerSource::Dc, ++value);
+                    store.SetIn(scheme, row.setting, PowerSource::Ac, ++value);
+                    store.SetIn(scheme, row.setting, PowerSource::Dc, ++value);
                 }
             }
         }
         store.active = kBalanced;
+        store.ResetValue(kBalanced, CpuTuneRows()[3].subgroup, CpuTuneRows()[3].setting, PowerSource::Dc);
         // Windows hides some settings until they are unhidden.
         store.hidden.insert(GuidText(StoragePowerRows()[2].setting));
     }
@@ -185,7 +187,7 @@ TEST_P(CpuTuneUndo, RepeatedHardenedAndCancelledRunsUndoToTheSeed) {
     const auto plans = PowerPlans();
 
     ApplyTwiceThenCancelled([] { ApplyCpuTune(); });
-    EXPECT_EQ(GuidText(store.active), GuidText(kUltimate)) << "CPU Tune switched to Ultimate Performance";
+    EXPECT_EQ(GuidText(store.active), GuidText(UltimateCopyScheme())) << "CPU Tune switched to Ultimate Performance";
     HardenArea(L"ppm");  // every plan, the user's own included
     EXPECT_EQ(store.ValueIn(kSaver, CpuTuneRows()[4].setting, PowerSource::Ac), 5000u);
     { ApplyCpuTune(); }
@@ -214,7 +216,7 @@ TEST_F(UninstallRoundTrip, ACancelledFirstRunIsUndonePlanSwitchIncluded) {
     }
     uint32_t applied = 0;
     EXPECT_FALSE(ReadStateDword(L"PpmApplied", applied)) << "the run never completed";
-    EXPECT_EQ(GuidText(store.active), GuidText(kUltimate));
+    EXPECT_EQ(GuidText(store.active), GuidText(UltimateCopyScheme()));
     EXPECT_TRUE(UninstallEverything());
     ExpectSamePlans(plans, PowerPlans());
     ExpectStateKeyGone();
@@ -224,9 +226,27 @@ TEST_F(UninstallRoundTrip, CpuTuneThenStoragePutBothPlansBackAndTheUserPlanActiv
     const auto plans = PowerPlans();
     ASSERT_TRUE(ApplyCpuTune());
     ASSERT_TRUE(ApplyStorage());  // writes into Ultimate Performance, now the active plan
-    EXPECT_EQ(store.ValueIn(kUltimate, StoragePowerRows()[0].setting, PowerSource::Ac), 0u);
+    EXPECT_EQ(store.ValueIn(UltimateCopyScheme(), StoragePowerRows()[0].setting, PowerSource::Ac), 0u);
     EXPECT_TRUE(UninstallEverything());
     ExpectSamePlans(plans, PowerPlans());
+    ExpectStateKeyGone();
+}
+
+// A plan the user deleted after the guard hardened it has nothing left to put back: its records
+// are dropped, and nothing is written into it (which would make a phantom plan).
+TEST_F(UninstallRoundTrip, APlanTheUserDeletedIsNeitherWrittenNorKeptOnRecord) {
+    ASSERT_TRUE(ApplyCpuTune());
+    HardenArea(L"ppm");  // every plan gets the rows, each with its own record
+    store.schemes = {kBalanced, kHighPerformance, UltimateCopyScheme()};  // the user deleted Power saver
+    RecordingFeed feed;
+    {
+        const ScopedFeed scope(&feed);
+        EXPECT_TRUE(UninstallEverything());
+    }
+    EXPECT_EQ(store.unknownPlanWrites, 0);
+    EXPECT_TRUE(feed.Logged(L"The power plan {" + GuidText(kSaver) + L"} no longer exists; its recorded"));
+    EXPECT_EQ(GuidText(store.active), GuidText(kBalanced));
+    EXPECT_FALSE(store.Listed(UltimateCopyScheme())) << "the plan CPU Tune made is gone too";
     ExpectStateKeyGone();
 }
 

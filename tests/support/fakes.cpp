@@ -1,6 +1,7 @@
 #include "support/fakes.h"
 
 #include <windows.h>
+#include <objbase.h>
 
 #include "foundation/system.h"
 #include "foundation/text.h"
@@ -11,33 +12,62 @@ int SourceIndex(PowerSource s) { return s == PowerSource::Ac ? 0 : 1; }
 }  // namespace
 
 namespace {
-constexpr const wchar_t* kFakePowerKey = L"Software\\QuorvantisTests\\FakePower";
+// Where Windows keeps its plans, and where the fake powercfg looks for them.
+constexpr const wchar_t* kPowerUser = L"SYSTEM\\CurrentControlSet\\Control\\Power\\User";
+
+bool Same(const GUID& a, const GUID& b) { return memcmp(&a, &b, sizeof(GUID)) == 0; }
 }  // namespace
+
+const GUID FakePowerStore::kUltimateTemplate{0xe9a42b02, 0xd5df, 0x448d, {0xaa, 0x00, 0x03, 0xf1, 0x47, 0x49, 0xeb, 0x61}};
 
 FakePowerStore::FakePowerStore() {
     active = GUID{0x381b4222, 0xf694, 0x41f0, {0x96, 0x85, 0xff, 0x5b, 0xb2, 0x60, 0xdf, 0x2e}};  // Balanced
-    RegDeleteKeyValueW(HKEY_CURRENT_USER, kFakePowerKey, L"Active");
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kPowerUser);
     SetPowerStore(this);
 }
 FakePowerStore::~FakePowerStore() {
     SetPowerStore(nullptr);
-    RegDeleteKeyValueW(HKEY_CURRENT_USER, kFakePowerKey, L"Active");
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kPowerUser);
+}
+
+bool FakePowerStore::Listed(const GUID& scheme) const {
+    if (schemes.empty()) return Same(scheme, active);
+    for (const GUID& listed : schemes) {
+        if (Same(listed, scheme)) return true;
+    }
+    return false;
+}
+
+void FakePowerStore::MirrorPlans() {
+    if (!followPowercfg) return;
+    const std::wstring root = std::wstring(kPowerUser) + L"\\PowerSchemes";
+    for (const GUID& plan : schemes.empty() ? std::vector<GUID>{active} : schemes) {
+        WriteDword(RegRoot::LocalMachine, root + L"\\" + GuidText(plan), L"FakePlan", 1);
+    }
+    for (const GUID& plan : templates) {
+        WriteDword(RegRoot::LocalMachine, std::wstring(kPowerUser) + L"\\Default\\PowerSchemes\\" + GuidText(plan), L"FakePlan", 1);
+    }
 }
 
 bool FakePowerStore::GetActiveScheme(GUID& scheme) {
     if (activeSchemeFails) return false;
-    GUID switched{};
-    DWORD size = sizeof(switched);
-    if (followPowercfg && RegGetValueW(HKEY_CURRENT_USER, kFakePowerKey, L"Active", RRF_RT_REG_BINARY, nullptr, &switched,
-                                       &size) == ERROR_SUCCESS) {
-        active = switched;
-        RegDeleteKeyValueW(HKEY_CURRENT_USER, kFakePowerKey, L"Active");
+    MirrorPlans();
+    std::wstring switched;
+    GUID parsed{};
+    const std::wstring root = std::wstring(kPowerUser) + L"\\PowerSchemes";
+    if (followPowercfg && ReadString(RegRoot::LocalMachine, root, L"ActivePowerScheme", switched) &&
+        IIDFromString((L"{" + switched + L"}").c_str(), &parsed) == S_OK) {
+        // A plan powercfg made (duplicated) is in the list from now on.
+        if (!Listed(parsed) && !schemes.empty()) schemes.push_back(parsed);
+        active = parsed;
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, root.c_str(), L"ActivePowerScheme");
     }
     scheme = active;
     return true;
 }
 
 bool FakePowerStore::SetActiveScheme(const GUID& scheme) {
+    if (!Listed(scheme)) return false;
     active = scheme;
     ++activations;
     return true;
@@ -46,7 +76,7 @@ bool FakePowerStore::SetActiveScheme(const GUID& scheme) {
 bool FakePowerStore::ReadValue(const GUID& scheme, const GUID&, const GUID& setting, PowerSource source,
                                uint32_t& value) {
     const std::wstring id = GuidText(setting);
-    if (unreadable.count(id) || hidden.count(id)) return false;
+    if (!Listed(scheme) || unreadable.count(id) || hidden.count(id)) return false;
     const auto it = values_.find({GuidText(scheme), id, SourceIndex(source)});
     if (it == values_.end()) return false;
     value = it->second;
@@ -56,6 +86,10 @@ bool FakePowerStore::ReadValue(const GUID& scheme, const GUID&, const GUID& sett
 bool FakePowerStore::WriteValue(const GUID& scheme, const GUID&, const GUID& setting, PowerSource source,
                                 uint32_t value) {
     if (beforeWrite) beforeWrite(setting);
+    if (!Listed(scheme)) {
+        ++unknownPlanWrites;
+        return false;
+    }
     if (unwritable.count(GuidText(setting))) return false;
     values_[{GuidText(scheme), GuidText(setting), SourceIndex(source)}] = value;
     return true;
@@ -67,6 +101,7 @@ bool FakePowerStore::WriteSettingAttributes(const GUID&, const GUID& setting, ui
 }
 
 bool FakePowerStore::EnumerateScheme(uint32_t index, GUID& scheme) {
+    MirrorPlans();
     if (schemes.empty()) {
         if (index != 0) return false;
         scheme = active;
@@ -77,9 +112,52 @@ bool FakePowerStore::EnumerateScheme(uint32_t index, GUID& scheme) {
     return true;
 }
 
+bool FakePowerStore::DuplicateScheme(const GUID& source, const GUID& destination) {
+    if (Listed(destination)) return false;
+    bool isTemplate = false;
+    for (const GUID& t : templates) isTemplate = isTemplate || Same(t, source);
+    if (!isTemplate && !Listed(source)) return false;
+    if (schemes.empty()) schemes.push_back(active);
+    schemes.push_back(destination);
+    const std::wstring from = GuidText(source), to = GuidText(destination);
+    std::map<std::tuple<std::wstring, std::wstring, int>, uint32_t> copies;
+    for (const auto& [where, value] : values_) {
+        if (std::get<0>(where) == from) copies[{to, std::get<1>(where), std::get<2>(where)}] = value;
+    }
+    values_.insert(copies.begin(), copies.end());
+    return true;
+}
+
+bool FakePowerStore::DeleteScheme(const GUID& scheme) {
+    if (!Listed(scheme) || Same(scheme, active)) return false;
+    for (auto it = schemes.begin(); it != schemes.end(); ++it) {
+        if (Same(*it, scheme)) {
+            schemes.erase(it);
+            break;
+        }
+    }
+    const std::wstring id = GuidText(scheme);
+    for (auto it = values_.begin(); it != values_.end();) it = std::get<0>(it->first) == id ? values_.erase(it) : std::next(it);
+    return true;
+}
+
+bool FakePowerStore::ResetValue(const GUID& scheme, const GUID&, const GUID& setting, PowerSource source) {
+    if (!Listed(scheme)) {
+        ++unknownPlanWrites;
+        return false;
+    }
+    if (unwritable.count(GuidText(setting))) return false;
+    values_.erase({GuidText(scheme), GuidText(setting), SourceIndex(source)});
+    return true;
+}
+
 uint32_t FakePowerStore::ValueIn(const GUID& scheme, const GUID& setting, PowerSource source) const {
     const auto it = values_.find({GuidText(scheme), GuidText(setting), SourceIndex(source)});
     return it == values_.end() ? 0xFFFFFFFFu : it->second;
+}
+
+void FakePowerStore::SetIn(const GUID& scheme, const GUID& setting, PowerSource source, uint32_t value) {
+    values_[{GuidText(scheme), GuidText(setting), SourceIndex(source)}] = value;
 }
 
 uint32_t FakePowerStore::Value(const GUID& setting, PowerSource source) const {
@@ -91,10 +169,20 @@ void FakePowerStore::Set(const GUID& setting, PowerSource source, uint32_t value
     values_[{GuidText(active), GuidText(setting), SourceIndex(source)}] = value;
 }
 
-FakeDisks::FakeDisks(std::vector<DiskCacheOutcome> disks) : disks_(std::move(disks)) { SetPhysicalDiskCache(this); }
+FakeDisks::FakeDisks(std::vector<DiskCacheOutcome> outcomes) {
+    for (const DiskCacheOutcome outcome : outcomes) disks_.push_back(Disk{outcome});
+    SetPhysicalDiskCache(this);
+}
+FakeDisks::FakeDisks(std::vector<Disk> disks) : disks_(std::move(disks)) { SetPhysicalDiskCache(this); }
 FakeDisks::~FakeDisks() { SetPhysicalDiskCache(nullptr); }
+bool FakeDisks::Describe(int diskNumber, DiskDescription& description) {
+    if (diskNumber >= static_cast<int>(disks_.size()) || disks_[diskNumber].outcome == DiskCacheOutcome::Absent) return false;
+    description = disks_[diskNumber].description;
+    return true;
+}
 DiskCacheOutcome FakeDisks::EnableWriteCache(int diskNumber) {
-    return diskNumber < static_cast<int>(disks_.size()) ? disks_[diskNumber] : DiskCacheOutcome::Absent;
+    enabledAsked.push_back(diskNumber);
+    return diskNumber < static_cast<int>(disks_.size()) ? disks_[diskNumber].outcome : DiskCacheOutcome::Absent;
 }
 
 FakeRestoreClient::FakeRestoreClient() { SetSystemRestoreClient(this); }

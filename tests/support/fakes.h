@@ -16,10 +16,15 @@
 #include "tweaks/power_store.h"
 #include "tweaks/restore_point.h"
 
+// Windows' power plans in memory, as strict as Windows: a plan that is not in the list cannot be
+// read, written or made active; templates Windows keeps hidden (Ultimate Performance) become a
+// plan only when duplicated, under the GUID asked for; the active plan cannot be deleted.
 class FakePowerStore final : public PowerStore {
 public:
     FakePowerStore();
     ~FakePowerStore() override;
+    // Windows' hidden Ultimate Performance template.
+    static const GUID kUltimateTemplate;
 
     bool GetActiveScheme(GUID& scheme) override;
     bool SetActiveScheme(const GUID& scheme) override;
@@ -29,8 +34,13 @@ public:
                     uint32_t value) override;
     bool WriteSettingAttributes(const GUID& subgroup, const GUID& setting, uint32_t attributes) override;
     bool EnumerateScheme(uint32_t index, GUID& scheme) override;
+    bool DuplicateScheme(const GUID& source, const GUID& destination) override;
+    bool DeleteScheme(const GUID& scheme) override;
+    bool ResetValue(const GUID& scheme, const GUID& subgroup, const GUID& setting, PowerSource source) override;
     // The value in a given scheme; 0xFFFFFFFF when it was never set.
     uint32_t ValueIn(const GUID& scheme, const GUID& setting, PowerSource source) const;
+    void SetIn(const GUID& scheme, const GUID& setting, PowerSource source, uint32_t value);
+    bool Listed(const GUID& scheme) const;
 
     // The value in the active scheme; 0xFFFFFFFF when it was never set.
     uint32_t Value(const GUID& setting, PowerSource source) const;
@@ -38,27 +48,39 @@ public:
 
     GUID active{};
     std::vector<GUID> schemes;  // the machine's plan list; empty means just the active one
+    std::vector<GUID> templates{kUltimateTemplate};  // hidden templates; empty: a Modern Standby PC
+    int unknownPlanWrites = 0;  // writes aimed at a plan that is not there (Windows would make a phantom)
     bool activeSchemeFails = false;
     std::set<std::wstring> unreadable;     // setting GUIDs (text) that never read
     std::set<std::wstring> unwritable;     // setting GUIDs that refuse writes
     std::set<std::wstring> hidden;         // unreadable until their attributes are cleared
     int activations = 0;
-    // Follows "powercfg /setactive <GUID>" run through the fake powercfg, as the real store does.
+    // Follows "powercfg /setactive <GUID>" run through the fake powercfg, as the real store does:
+    // the plans are mirrored where Windows keeps them, so the fake powercfg refuses unknown ones.
     bool followPowercfg = false;
     std::function<void(const GUID& setting)> beforeWrite;
 
 private:
+    void MirrorPlans();
     std::map<std::tuple<std::wstring, std::wstring, int>, uint32_t> values_;
 };
 
+// Disks as their descriptors describe them; an outcome alone is a fixed SATA disk.
 class FakeDisks final : public PhysicalDiskCache {
 public:
-    explicit FakeDisks(std::vector<DiskCacheOutcome> disks);
+    struct Disk {
+        DiskCacheOutcome outcome;
+        DiskDescription description{false, 11};
+    };
+    explicit FakeDisks(std::vector<DiskCacheOutcome> outcomes);
+    explicit FakeDisks(std::vector<Disk> disks);
     ~FakeDisks() override;
+    bool Describe(int diskNumber, DiskDescription& description) override;
     DiskCacheOutcome EnableWriteCache(int diskNumber) override;
+    std::vector<int> enabledAsked;  // the disks whose write cache the step tried to turn on
 
 private:
-    std::vector<DiskCacheOutcome> disks_;
+    std::vector<Disk> disks_;
 };
 
 class FakeRestoreClient final : public SystemRestoreClient {

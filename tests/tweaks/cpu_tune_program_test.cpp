@@ -1,6 +1,7 @@
 // CPU Tune and its uninstall through the shipped program, with a stand-in power library in the
 // prefix's system folder (Wine's own is a stub) and a fake powercfg.
 #include <windows.h>
+#include <objbase.h>
 
 #include <gtest/gtest.h>
 
@@ -12,30 +13,31 @@
 
 namespace {
 
-constexpr const wchar_t* kFakePower = L"Software\\QuorvantisTests\\FakePower";
+// Where Windows keeps its plans, and where the stand-in power library keeps them too.
+constexpr const wchar_t* kPowerUser = L"SYSTEM\\CurrentControlSet\\Control\\Power\\User";
 constexpr GUID kBalanced{0x381b4222, 0xf694, 0x41f0, {0x96, 0x85, 0xff, 0x5b, 0xb2, 0x60, 0xdf, 0x2e}};
-constexpr GUID kUltimate{0xe9a42b02, 0xd5df, 0x448d, {0xaa, 0x00, 0x03, 0xa2, 0x19, 0x24, 0x83, 0xd7}};
+constexpr GUID kTemplate{0xe9a42b02, 0xd5df, 0x448d, {0xaa, 0x00, 0x03, 0xf1, 0x47, 0x49, 0xeb, 0x61}};
 
-std::wstring FakeValueKey(const GUID& scheme, const GUID& setting) {
-    return std::wstring(kFakePower) + L"\\" + GuidText(scheme) + L"\\" + GuidText(setting);
+const PowerSettingRow& PerfCheck() { return CpuTuneRows()[4]; }
+
+std::wstring ValueKey(const GUID& scheme, const GUID& setting, bool hiddenTemplate = false) {
+    return std::wstring(kPowerUser) + (hiddenTemplate ? L"\\Default\\PowerSchemes\\" : L"\\PowerSchemes\\") + GuidText(scheme) +
+           L"\\" + GuidText(PerfCheck().subgroup) + L"\\" + GuidText(setting);
 }
 
-uint32_t FakeValue(const GUID& scheme, const GUID& setting, const wchar_t* source) {
+uint32_t PlanValue(const GUID& scheme, const GUID& setting, const wchar_t* source) {
     uint32_t value = 0xDEADBEEF;
-    DWORD size = sizeof(value);
-    RegGetValueW(HKEY_CURRENT_USER, FakeValueKey(scheme, setting).c_str(), source, RRF_RT_REG_DWORD, nullptr, &value,
-                 &size);
+    ReadDword(ValueKey(scheme, setting), source, value);
     return value;
 }
 
 GUID ActiveScheme() {
+    std::wstring text;
     GUID scheme{};
-    DWORD size = sizeof(scheme);
-    RegGetValueW(HKEY_CURRENT_USER, kFakePower, L"Active", RRF_RT_REG_BINARY, nullptr, &scheme, &size);
+    ReadString(RegRoot::LocalMachine, std::wstring(kPowerUser) + L"\\PowerSchemes", L"ActivePowerScheme", text);
+    IIDFromString((L"{" + text + L"}").c_str(), &scheme);
     return scheme;
 }
-
-const PowerSettingRow& PerfCheck() { return CpuTuneRows()[4]; }
 
 class CpuTuneProgram : public testing::Test {
 protected:
@@ -47,19 +49,16 @@ protected:
     void SetUp() override {
         Clean();
         ClearProgramLog();
-        RegSetKeyValueW(HKEY_CURRENT_USER, kFakePower, L"Active", REG_BINARY, &kBalanced, sizeof(kBalanced));
-        // The user's Balanced plan at 15 ms, and an Ultimate Performance plan (which CPU Tune
-        // activates through powercfg) at 30 ms.
-        const DWORD fifteen = 15, thirty = 30;
-        RegSetKeyValueW(HKEY_CURRENT_USER, FakeValueKey(kBalanced, PerfCheck().setting).c_str(), L"ac", REG_DWORD,
-                        &fifteen, 4);
-        RegSetKeyValueW(HKEY_CURRENT_USER, FakeValueKey(kUltimate, PerfCheck().setting).c_str(), L"ac", REG_DWORD,
-                        &thirty, 4);
+        // The user's Balanced plan, active, at 15 ms, and Windows' hidden Ultimate Performance
+        // template at 30 ms (CPU Tune makes a plan from it).
+        WriteDword(RegRoot::LocalMachine, ValueKey(kBalanced, PerfCheck().setting), L"ACSettingIndex", 15);
+        WriteDword(RegRoot::LocalMachine, ValueKey(kTemplate, PerfCheck().setting, true), L"ACSettingIndex", 30);
+        WriteString(RegRoot::LocalMachine, std::wstring(kPowerUser) + L"\\PowerSchemes", L"ActivePowerScheme", GuidText(kBalanced));
     }
     void TearDown() override { Clean(); }
 
     static void Clean() {
-        RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\QuorvantisTests");
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kPowerUser);
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
         RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKernelKey, L"ThreadDpcEnable");
     }
@@ -86,10 +85,11 @@ TEST_F(CpuTuneProgram, ApplyStatusAndUninstallRoundTrip) {
     EXPECT_EQ(value, 30u);
     ASSERT_TRUE(ReadStateDword(L"Ppm_PERFCHECK_hadDc", value));
     EXPECT_EQ(value, 0u) << "the DC value was never there: on record as absent";
-    EXPECT_EQ(GuidText(ActiveScheme()), GuidText(kUltimate));
-    EXPECT_EQ(FakeValue(kUltimate, PerfCheck().setting, L"ac"), 5000u);
-    EXPECT_EQ(FakeValue(kUltimate, PerfCheck().setting, L"dc"), 5000u);
-    EXPECT_EQ(FakeValue(kBalanced, PerfCheck().setting, L"ac"), 15u) << "the user's own plan is not touched";
+    const GUID ultimate = ActiveScheme();
+    EXPECT_NE(GuidText(ultimate), GuidText(kBalanced)) << "a plan made from the Ultimate Performance template";
+    EXPECT_EQ(PlanValue(ultimate, PerfCheck().setting, L"ACSettingIndex"), 5000u);
+    EXPECT_EQ(PlanValue(ultimate, PerfCheck().setting, L"DCSettingIndex"), 5000u);
+    EXPECT_EQ(PlanValue(kBalanced, PerfCheck().setting, L"ACSettingIndex"), 15u) << "the user's own plan is not touched";
     ASSERT_TRUE(ReadDword(kKernelKey, L"ThreadDpcEnable", value));
     EXPECT_EQ(value, 0u);
 
@@ -97,10 +97,13 @@ TEST_F(CpuTuneProgram, ApplyStatusAndUninstallRoundTrip) {
     EXPECT_NE(Log().find("PPM tweaks: applied (PERFCHECK 5000 ms, core parking off, idle thresholds 95%)"),
               std::string::npos);
 
+    // The uninstall from the installed copy: the user's plan active again, the plan CPU Tune made
+    // gone. (With the plan kept, its DC value, recorded as never set, would be taken away again.)
     ASSERT_EQ(Run(L"--uninstall").exitCode, 0u) << Log();
-    EXPECT_NE(Log().find("Restored 2 PPM setting(s) to their previous values."), std::string::npos) << Log();
-    EXPECT_EQ(FakeValue(kUltimate, PerfCheck().setting, L"ac"), 30u);
+    EXPECT_NE(Log().find("Removed the Ultimate Performance plan Quorvantis made."), std::string::npos) << Log();
     EXPECT_EQ(GuidText(ActiveScheme()), GuidText(kBalanced));
+    EXPECT_FALSE(RegistryKeyExists(RegRoot::LocalMachine, std::wstring(kPowerUser) + L"\\PowerSchemes\\" + GuidText(ultimate)));
+    EXPECT_EQ(PlanValue(kBalanced, PerfCheck().setting, L"ACSettingIndex"), 15u);
     EXPECT_FALSE(ReadDword(kKernelKey, L"ThreadDpcEnable", value));
     EXPECT_FALSE(ReadStateDword(L"PpmApplied", value));
 }

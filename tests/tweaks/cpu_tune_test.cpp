@@ -14,8 +14,11 @@
 #include "support/simulated_timer_kernel.h"
 #include "support/test_support.h"
 #include "tweaks/power_rows.h"
+#include "tweaks/tweak_walk.h"
 
 namespace {
+
+constexpr GUID kHighPerformance{0x8c5e7fda, 0xe8bf, 0x4a96, {0x9a, 0x85, 0xa6, 0xe2, 0x3a, 0x8c, 0x63, 0x5c}};
 
 class CpuTune : public testing::Test {
 protected:
@@ -30,12 +33,16 @@ protected:
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
         RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKernelKey, L"ThreadDpcEnable");
         SetDwellEnabled(false);
-        // A Balanced-like plan: parking on, 15 ms check interval.
-        for (const PowerSettingRow& row : CpuTuneRows()) {
-            store.Set(row.setting, PowerSource::Ac, 10);
-            store.Set(row.setting, PowerSource::Dc, 5);
+        // Balanced and High Performance listed; Windows' hidden Ultimate Performance template with
+        // the same values as Balanced: parking on, 15 ms check interval.
+        store.schemes = {store.active, kHighPerformance};
+        for (const GUID& plan : {store.active, FakePowerStore::kUltimateTemplate}) {
+            for (const PowerSettingRow& row : CpuTuneRows()) {
+                store.SetIn(plan, row.setting, PowerSource::Ac, 10);
+                store.SetIn(plan, row.setting, PowerSource::Dc, 5);
+            }
+            store.SetIn(plan, Row(L"PERFCHECK").setting, PowerSource::Ac, 15);
         }
-        store.Set(Row(L"PERFCHECK").setting, PowerSource::Ac, 15);
     }
     void TearDown() override {
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
@@ -102,10 +109,20 @@ TEST_F(CpuTune, WritesEveryRowForAcAndDcAfterRecordingItsPreviousValues) {
     EXPECT_EQ(FinalItem(L"ULTIMATE").detail, L"Ultimate Performance is now the active plan");
     EXPECT_TRUE(feed.Logged(L"    written (confirmed 5000)."));
     EXPECT_TRUE(feed.Logged(L"Applied 23 PPM tweak(s)."));
+    // A plan made from Windows' template under our own GUID, and active; Balanced untouched.
+    EXPECT_EQ(GuidText(store.active), GuidText(UltimateCopyScheme()));
+    EXPECT_EQ(store.schemes.size(), 3u);
+    EXPECT_EQ(store.ValueIn(balanced, Row(L"PERFCHECK").setting, PowerSource::Ac), 15u);
+    std::wstring created;
+    ASSERT_TRUE(ReadStateString(L"PpmCreatedScheme", created));
+    EXPECT_EQ(created, L"{" + GuidText(UltimateCopyScheme()) + L"}");
     const std::vector<std::wstring> calls = Calls();
     ASSERT_FALSE(calls.empty());
-    EXPECT_NE(calls.front().find(L"/setactive E9A42B02-D5DF-448D-AA00-03A2192483D7"), std::wstring::npos);
     EXPECT_NE(calls.back().find(L"/setactive SCHEME_CURRENT"), std::wstring::npos);
+    // A second run finds the copy again: no second plan.
+    ASSERT_TRUE(ApplyCpuTune());
+    EXPECT_EQ(store.schemes.size(), 3u);
+    EXPECT_EQ(GuidText(store.active), GuidText(UltimateCopyScheme()));
 }
 
 TEST_F(CpuTune, UnreadableRowIsRecordedAsAbsentAndAFailedRowDoesNotStopTheOthers) {
@@ -124,18 +141,31 @@ TEST_F(CpuTune, UnreadableRowIsRecordedAsAbsentAndAFailedRowDoesNotStopTheOthers
     EXPECT_EQ(FinalItem(L"PERFEPP").detail, L"10%  \u2192  0%  (write failed)");
     EXPECT_TRUE(feed.Logged(L"ERROR:   write failed for PERFEPP (API and powercfg). Continuing with the rest."));
     EXPECT_EQ(FinalItem(L"PERFEPP1").status, TweakWritten);
-    EXPECT_EQ(FinalItem(L"ULTIMATE").detail, L"could not switch the Windows power plan");
-    EXPECT_EQ(FinalItem(L"ULTIMATE").status, TweakFailed);
+    EXPECT_EQ(FinalItem(L"ULTIMATE").detail, L"Ultimate Performance is now the active plan") << "the power library needs no powercfg";
     EXPECT_TRUE(feed.Logged(L"Applied 22 PPM tweak(s), 1 failed confirmation."));
     EXPECT_EQ(State(L"PpmApplied"), 1u);
 }
 
-TEST_F(CpuTune, HighPerformanceStandsInWhenUltimateIsMissing) {
-    SetEnvironmentVariableW(L"QV_FAKE_FAIL_IF_CONTAINS", L"E9A42B02");
+// A Modern Standby PC keeps no Ultimate Performance template: it is said so, and High
+// Performance is used; with neither, the plan stays and the item says so.
+TEST_F(CpuTune, HighPerformanceStandsInWhereWindowsOffersNoUltimatePerformance) {
+    store.templates.clear();
     ASSERT_TRUE(ApplyCpuTune());
     EXPECT_EQ(FinalItem(L"ULTIMATE").detail,
-              L"Ultimate Performance is not on this SKU; High Performance is active instead");
+              L"this PC does not offer Ultimate Performance (Modern Standby PCs do not); High Performance is active instead");
     EXPECT_EQ(FinalItem(L"ULTIMATE").status, TweakWritten);
+    EXPECT_EQ(GuidText(store.active), GuidText(kHighPerformance));
+    EXPECT_EQ(store.schemes.size(), 2u) << "no plan was made";
+    std::wstring created;
+    EXPECT_FALSE(ReadStateString(L"PpmCreatedScheme", created));
+
+    // Only Balanced: no faster plan at all.
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
+    store.active = store.schemes[0];
+    store.schemes = {store.active};
+    ApplyCpuTune();
+    EXPECT_EQ(FinalItem(L"ULTIMATE").detail, L"could not switch the Windows power plan");
+    EXPECT_EQ(FinalItem(L"ULTIMATE").status, TweakFailed);
 }
 
 TEST_F(CpuTune, WithoutAnActivePlanNothingIsMarkedApplied) {
@@ -167,18 +197,23 @@ TEST_F(CpuTune, RestorePutsBackEveryRecordedValueAndThePreviousPlan) {
     RegSetKeyValueW(HKEY_LOCAL_MACHINE, kStateKey, L"Ppm_PERFEPP_ac", REG_SZ, L"10", 6);
     RestoreLedger ledger;
     RestoreCpuTune(ledger);
-    RestorePowerPlan(ledger);
-    EXPECT_EQ(ledger.FailedCount(), 0);
+    // Every value back in the plan CPU Tune wrote (the one it made), but the one whose copy is gone.
     for (const PowerSettingRow& row : CpuTuneRows()) {
         EXPECT_EQ(store.Value(row.setting, PowerSource::Dc), 5u) << row.alias;
         if (std::wstring(row.alias) == L"PERFEPP") continue;
         EXPECT_EQ(store.Value(row.setting, PowerSource::Ac), row.setting == Row(L"PERFCHECK").setting ? 15u : 10u);
     }
     EXPECT_EQ(store.Value(Row(L"PERFEPP").setting, PowerSource::Ac), 0u);
+    RestorePowerPlan(ledger);
+    EXPECT_EQ(ledger.FailedCount(), 0);
     uint32_t dpc = 0;
     EXPECT_FALSE(ReadDword(kKernelKey, L"ThreadDpcEnable", dpc)) << "it did not exist before";
-    EXPECT_TRUE(feed.Logged(L"Restored 22 PPM setting(s) to their previous values."));
+    EXPECT_TRUE(feed.Logged(L"Restored 23 PPM setting(s) to their previous values."));
     EXPECT_EQ(GuidText(store.active), GuidText(balanced));
+    // The plan CPU Tune made is gone again once Balanced is back.
+    EXPECT_FALSE(store.Listed(UltimateCopyScheme()));
+    EXPECT_TRUE(feed.Logged(L"Removed the Ultimate Performance plan Quorvantis made."));
+    EXPECT_EQ(store.unknownPlanWrites, 0);
 }
 
 TEST_F(CpuTune, RestoreWithoutRecordsWritesNothing) {

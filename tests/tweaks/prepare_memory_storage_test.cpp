@@ -12,6 +12,7 @@
 #include "foundation/setting_record.h"
 #include "foundation/state.h"
 #include "foundation/system.h"
+#include "foundation/text.h"
 #include "foundation/unique_handle.h"
 #include "support/fakes.h"
 #include "support/test_support.h"
@@ -164,43 +165,107 @@ TEST_F(Tweaks, AProgramThatDiesInsideTheRestorePointCallHasTheFrequencyPutBackBy
     EXPECT_EQ(State(L"RestoreFrequencyHad"), 0xDEADBEEFu);
 }
 
-TEST_F(Tweaks, MemoryNamesThisComputerToWmicAndTurnsCompressionOff) {
-    const FakeTool wmic(SystemToolPath(L"wbem\\wmic.exe"), Log());
+// The paging file of the test prefix, as Windows keeps it, put back after each test.
+class ScopedPagingFiles {
+public:
+    explicit ScopedPagingFiles(const std::wstring& entries) {
+        had_ = ReadRawValue(RegRoot::LocalMachine, kKey, L"PagingFiles", saved_);
+        Set(entries);
+    }
+    ~ScopedPagingFiles() {
+        if (had_) WriteRawValue(RegRoot::LocalMachine, kKey, L"PagingFiles", saved_);
+        else DeleteRegistryValue(RegRoot::LocalMachine, kKey, L"PagingFiles");
+    }
+    // Entries separated by "|"; empty: no paging file at all.
+    static void Set(const std::wstring& entries) {
+        std::wstring stored = entries;
+        for (wchar_t& c : stored) c = c == L'|' ? L'\0' : c;
+        stored.append(entries.empty() ? 1 : 2, L'\0');
+        RegistryValue value{REG_MULTI_SZ, std::vector<uint8_t>(reinterpret_cast<const uint8_t*>(stored.data()),
+                                                              reinterpret_cast<const uint8_t*>(stored.data() + stored.size()))};
+        WriteRawValue(RegRoot::LocalMachine, kKey, L"PagingFiles", value);
+    }
+    static RegistryValue Current() {
+        RegistryValue value;
+        ReadRawValue(RegRoot::LocalMachine, kKey, L"PagingFiles", value);
+        return value;
+    }
+    static constexpr const wchar_t* kKey = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Memory Management";
+
+private:
+    bool had_ = false;
+    RegistryValue saved_;
+};
+
+// Current Windows 11 has no wmic: the paging file is set through WMI's own cmdlets, and only a
+// machine without any paging file gets one; uninstall puts back what was there.
+TEST_F(Tweaks, MemoryGivesAMachineWithoutAPagingFileOneThroughCimAndUninstallPutsItBack) {
+    const std::wstring wmicPath = SystemToolPath(L"wbem\\wmic.exe");
+    const bool hadWmic = FileExists(wmicPath);
+    if (hadWmic) MoveFileExW(wmicPath.c_str(), (wmicPath + L".away").c_str(), MOVEFILE_REPLACE_EXISTING);
+    const ScopedPagingFiles pagingFiles(L"");
+    const RegistryValue before = ScopedPagingFiles::Current();
     SetFakeMemoryCompression(FakeCompression::On);
     EXPECT_TRUE(ApplyMemory());
+    if (hadWmic) MoveFileExW((wmicPath + L".away").c_str(), wmicPath.c_str(), MOVEFILE_REPLACE_EXISTING);
+    const std::vector<std::wstring> calls = Calls();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_NE(calls[0].find(L"Set-CimInstance -Property @{AutomaticManagedPagefile=$true}"), std::wstring::npos);
+    EXPECT_NE(calls[1].find(L"Disable-MMAgent -MemoryCompression"), std::wstring::npos);
+    EXPECT_EQ(Item(L"PAGEFILE").detail, L"AutomaticManagedPagefile = True");
+    EXPECT_EQ(Item(L"PAGEFILE").status, TweakWritten);
+    EXPECT_EQ(Item(L"MEMCOMP").detail, L"MemoryCompression  \u2192  off");
+    EXPECT_EQ(State(L"PagefileHad"), 1u);
+    EXPECT_EQ(State(L"MemCompDisabled"), 1u);
+    EXPECT_EQ(State(L"MemoryApplied"), 1u);
+    EXPECT_EQ(FakeMemoryCompression(), FakeCompression::Off);
+
+    // A second run (a repair) finds it managed and records nothing over the original.
+    EXPECT_TRUE(ApplyMemory());
+    EXPECT_EQ(Item(L"PAGEFILE").detail, L"already managed by Windows");
+
+    RestoreLedger ledger;
+    EXPECT_TRUE(RestoreMemory(ledger));
+    EXPECT_TRUE(ScopedPagingFiles::Current() == before);
+    EXPECT_NE(Calls().back().find(L"Enable-MMAgent -MemoryCompression"), std::wstring::npos);
+    EXPECT_EQ(FakeMemoryCompression(), FakeCompression::On);
+    EXPECT_EQ(ledger.RestoredCount(), 2);
+}
+
+TEST_F(Tweaks, AManualPagingFileIsLeftAloneAndNothingIsRecordedForIt) {
+    for (const wchar_t* manual : {L"C:\\pagefile.sys 4096 8192", L"C:\\pagefile.sys 0 0|D:\\pagefile.sys 0 0"}) {
+        const ScopedPagingFiles pagingFiles(manual);
+        const RegistryValue before = ScopedPagingFiles::Current();
+        ApplyMemory();
+        std::wstring shown = manual;
+        for (wchar_t& c : shown) c = c == L'|' ? L';' : c;
+        if (shown.find(L';') != std::wstring::npos) shown.insert(shown.find(L';') + 1, L" ");
+        EXPECT_EQ(Item(L"PAGEFILE").detail, L"a manual pagefile is set (" + shown + L"); it is left alone");
+        EXPECT_EQ(Item(L"PAGEFILE").status, TweakSkipped);
+        EXPECT_TRUE(ScopedPagingFiles::Current() == before);
+        EXPECT_EQ(State(L"PagefileHad"), 0xDEADBEEFu);
+        for (const std::wstring& call : Calls()) EXPECT_EQ(call.find(L"AutomaticManagedPagefile"), std::wstring::npos) << ToUtf8(call);
+    }
+}
+
+// Where WMI's cmdlets cannot do it (an older or trimmed system), wmic still can, told this
+// computer's name by the system.
+TEST_F(Tweaks, WithoutCimTheOlderWmicSetsThePagingFileAndToolFailuresFailOnlyTheirItem) {
+    const FakeTool wmic(SystemToolPath(L"wbem\\wmic.exe"), Log());
+    const ScopedPagingFiles pagingFiles(L"");
+    SetEnvironmentVariableW(L"QV_FAKE_FAIL_IF_CONTAINS", L"Cim");
+    ApplyMemory();
     wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
     DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
     GetComputerNameW(name, &size);
     const std::vector<std::wstring> calls = Calls();
-    ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(calls[0], L"\"" + SystemToolPath(L"wbem\\wmic.exe") + L"\" computersystem where name=\"" + name +
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_EQ(calls[1], L"\"" + SystemToolPath(L"wbem\\wmic.exe") + L"\" computersystem where name=\"" + name +
                             L"\" set AutomaticManagedPagefile=True");
-    EXPECT_NE(calls[1].find(L"Disable-MMAgent -MemoryCompression"), std::wstring::npos);
-    EXPECT_EQ(Item(L"PAGEFILE").detail, L"AutomaticManagedPagefile = True");
-    EXPECT_EQ(Item(L"MEMCOMP").detail, L"MemoryCompression  \u2192  off");
-    EXPECT_EQ(State(L"MemCompDisabled"), 1u);
-    EXPECT_EQ(State(L"MemoryApplied"), 1u);
-
-    EXPECT_EQ(FakeMemoryCompression(), FakeCompression::Off);
-
-    RestoreLedger ledger;
-    EXPECT_TRUE(RestoreMemory(ledger));
-    EXPECT_NE(Calls().back().find(L"Enable-MMAgent -MemoryCompression"), std::wstring::npos);
-    EXPECT_EQ(FakeMemoryCompression(), FakeCompression::On);
-    EXPECT_EQ(ledger.RestoredCount(), 1);
-}
-
-TEST_F(Tweaks, MemoryWithoutWmicUsesCimAndToolFailuresFailOnlyTheirItem) {
-    const std::wstring wmicPath = SystemToolPath(L"wbem\\wmic.exe");
-    const bool hadWmic = FileExists(wmicPath);
-    if (hadWmic) MoveFileExW(wmicPath.c_str(), (wmicPath + L".away").c_str(), MOVEFILE_REPLACE_EXISTING);
-    SetEnvironmentVariableW(L"QV_FAKE_FAIL_IF_CONTAINS", L"MMAgent");
-    EXPECT_TRUE(ApplyMemory());
-    SetEnvironmentVariableW(L"QV_FAKE_FAIL_IF_CONTAINS", nullptr);
-    if (hadWmic) MoveFileExW((wmicPath + L".away").c_str(), wmicPath.c_str(), MOVEFILE_REPLACE_EXISTING);
-    ASSERT_GE(Calls().size(), 1u);
-    EXPECT_NE(Calls()[0].find(L"Set-CimInstance -Property @{AutomaticManagedPagefile=$true}"), std::wstring::npos);
     EXPECT_EQ(Item(L"PAGEFILE").status, TweakWritten);
+    SetEnvironmentVariableW(L"QV_FAKE_FAIL_IF_CONTAINS", L"MMAgent");
+    ApplyMemory();
+    SetEnvironmentVariableW(L"QV_FAKE_FAIL_IF_CONTAINS", nullptr);
     EXPECT_EQ(Item(L"MEMCOMP").status, TweakFailed);
     EXPECT_EQ(Item(L"MEMCOMP").detail, L"Disable-MMAgent failed (MMAgent cmdlet missing?)");
 }
@@ -247,11 +312,31 @@ TEST_F(Tweaks, StorageRunsEachToolDisablesSysMainAndRestoresItsStartType) {
     EXPECT_TRUE(feed.Logged(L"Restored SysMain start type."));
 }
 
+// A USB stick or an SD card keeps quick removal: pulling one out with write caching on loses data.
+TEST_F(Tweaks, RemovableDisksKeepQuickRemovalAndCountAsSkipped) {
+    FakePowerStore store;
+    const FakeTool fsutil(SystemToolPath(L"fsutil.exe"), Log());
+    const FakeTool powercfg(SystemToolPath(L"powercfg.exe"), Log());
+    FakeDisks disks(std::vector<FakeDisks::Disk>{{DiskCacheOutcome::Enabled, {false, 17}},   // NVMe
+                                                 {DiskCacheOutcome::Enabled, {false, 7}},    // a USB drive
+                                                 {DiskCacheOutcome::Enabled, {true, 11}},    // removable media
+                                                 {DiskCacheOutcome::Enabled, {false, 12}}}); // an SD card
+    EXPECT_TRUE(ApplyStorage());
+    EXPECT_EQ(disks.enabledAsked, std::vector<int>{0});
+    EXPECT_EQ(Item(L"WRITECACHE").detail, L"write cache on for 1 disk(s), 3 removable left alone");
+    EXPECT_EQ(Item(L"WRITECACHE").status, TweakWritten);
+
+    FakeDisks onlyRemovable(std::vector<FakeDisks::Disk>{{DiskCacheOutcome::Enabled, {false, 7}}});
+    ApplyStorage();
+    EXPECT_TRUE(onlyRemovable.enabledAsked.empty());
+    EXPECT_EQ(Item(L"WRITECACHE").status, TweakSkipped);
+}
+
 TEST_F(Tweaks, WriteCacheOfNoDiskFailsTheItemAndAbsentSysMainStillCountsAsWritten) {
     FakePowerStore store;
     const FakeTool fsutil(SystemToolPath(L"fsutil.exe"), Log());
     const FakeTool powercfg(SystemToolPath(L"powercfg.exe"), Log());
-    const FakeDisks disks({});
+    const FakeDisks disks(std::vector<DiskCacheOutcome>{});
     EXPECT_TRUE(ApplyStorage());
     EXPECT_EQ(Item(L"WRITECACHE").detail, L"write cache on for 0 disk(s)");
     EXPECT_EQ(Item(L"WRITECACHE").status, TweakFailed);
