@@ -111,8 +111,10 @@ bool ScanProgress(std::wstring_view status, double& fraction) {
     const auto number = [&](uint64_t& value) {
         const size_t start = i;
         value = 0;
-        while (i < status.size() && status[i] >= L'0' && status[i] <= L'9' && i - start < 9) value = value * 10 + (status[i++] - L'0');
-        return i > start;
+        const auto digit = [&] { return i < status.size() && status[i] >= L'0' && status[i] <= L'9'; };
+        while (digit() && i - start < 9) value = value * 10 + (status[i++] - L'0');
+        // A longer count is not a shorter one with its tail cut off.
+        return i > start && !digit();
     };
     uint64_t n = 0, m = 0;
     if (!number(n) || status.substr(i, 4) != L" of ") return false;

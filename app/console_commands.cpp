@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include "app/command_handlers.h"
+#include "app/commands.h"
 #include "app/console_benchmark.h"
 #include "app/console_driver.h"
 #include "app/console_update.h"
@@ -24,62 +26,32 @@
 
 namespace {
 
-// Commands that change the machine run one at a time, machine-wide, and never beside the GUI.
-constexpr const wchar_t* kLockedCommands[] = {L"",        L"install",     L"uninstall", L"start",   L"stop",
-                                              L"ppm",     L"gpu",         L"afterburner", L"benchmark", L"prepare",
-                                              L"memory",  L"storage",     L"check-driver", L"driver",
-                                              L"check-update", L"update", L"guard"};
-
-bool IsLockedCommand(const std::wstring& command) {
-    for (const wchar_t* locked : kLockedCommands) {
-        if (command == locked) return true;
-    }
-    return false;
+void PauseBeforeClosing() {
+    WriteStd(StdStream::Output, L"\nPress Enter to close...");
+    std::wstring line;
+    ReadStdLine(line, 8);
 }
 
-int CommandNotInThisBuild(const std::wstring& command) {
-    const std::wstring name = command.empty() ? std::wstring(L"--cli") : CommandSwitch(command);
-    LogError(FormatText(L"%ls is not available in this build yet.", name.c_str()));
-    return 1;
+}  // namespace
+
+int DefaultFlowCommand(const Options& options, const CommandArguments&) { return RunConsoleFlow(options, true); }
+
+int HelpCommand(const Options&, const CommandArguments&) {
+    PrintUsage();
+    return 0;
 }
 
-int RunLockedCommand(const Options& options, const std::vector<std::wstring>& arguments) {
-    const std::wstring& command = options.command;
-    // The benchmark changes nothing permanent, so it runs with whatever rights it has.
-    if (command == L"benchmark") return RunConsoleBenchmark(options);
-    // A lookup only reads the adapter and asks the vendor; an update check only asks the publisher.
-    if (command == L"check-driver") return ConsoleCheckDriver(ProductDriverTools());
-    if (command == L"check-update") return ConsoleCheckUpdate(ProductUpdateSource());
-    const int rights = RequireElevationConsole(options, arguments);
-    if (rights != kElevationContinue) return rights;
-    if (command == L"install") return RunConsoleFlow(options, false);
-    if (command == L"uninstall") {
-        const bool uninstalled = UninstallEverything();
-        // Nothing comes back on its own: the monitor stops maintaining and forgets its drift
-        // counts (the user's step choices stay).
-        StopMaintaining();
-        if (!uninstalled) return 1;
-        LogInfo(L"Uninstalled.");
-        return 0;
-    }
-    if (command == L"start" || command == L"stop") return StartOrStopCommand(command == L"start");
-    if (command == L"guard") return RunGuard();
-    if (command.empty()) return RunConsoleFlow(options, true);
-    if (command == L"ppm") return ConsolePpmStep(options) == 1 ? 1 : 0;
-    if (command == L"gpu") return ConsoleGpuStep(options) == 1 ? 1 : 0;
-    if (command == L"driver") return ConsoleApplyDriver(options, ProductDriverTools());
-    if (command == L"update") return ConsoleUpdate(options, ProductUpdateSource());
-    if (command == L"afterburner") {
-        Options forced = options;
-        forced.afterburner = true;  // the command names the step: no second question
-        forced.noAfterburner = false;
-        return ConsoleAfterburnerStep(forced) == 1 ? 1 : 0;
-    }
-    if (command == L"prepare" || command == L"memory" || command == L"storage") return RunSingleTweakCommand(options);
-    return CommandNotInThisBuild(command);
+int VersionCommand(const Options&, const CommandArguments&) {
+    WriteStd(StdStream::Output, FormatText(L"Quorvantis %ls\n%ls\n%ls\n", kVersionText, kPublisherName, kPublisherWebAddress));
+    return 0;
 }
 
-int RunHealthCommand() {
+int BenchmarkCommand(const Options& options, const CommandArguments&) { return RunConsoleBenchmark(options); }
+int InstallCommand(const Options& options, const CommandArguments&) { return RunConsoleFlow(options, false); }
+int HoldCommand(const Options& options, const CommandArguments&) { return HoldResolutionInConsole(options.resolution); }
+int StatusCommand(const Options&, const CommandArguments&) { return ShowStatus(); }
+
+int HealthCommand(const Options&, const CommandArguments&) {
     const std::vector<HealthCheck> checks = RunHealthChecks(nullptr);
     LogInfo(SummarizeHealth(checks).text);
     for (const HealthCheck& c : checks) {
@@ -89,13 +61,44 @@ int RunHealthCommand() {
     return 0;
 }
 
-void PauseBeforeClosing() {
-    WriteStd(StdStream::Output, L"\nPress Enter to close...");
-    std::wstring line;
-    ReadStdLine(line, 8);
+int GuardCommand(const Options&, const CommandArguments&) { return RunGuard(); }
+
+int SelfTestCommand(const Options&, const CommandArguments&) {
+    const bool passed = HealthSelfTest() == 0;
+    LogInfo(passed ? L"Health self-test passed." : L"Health self-test failed.");
+    return passed ? 0 : 1;
 }
 
-}  // namespace
+int StopCommand(const Options&, const CommandArguments&) { return StartOrStopCommand(false); }
+int StartCommand(const Options&, const CommandArguments&) { return StartOrStopCommand(true); }
+
+int UninstallCommand(const Options&, const CommandArguments&) {
+    const bool uninstalled = UninstallEverything();
+    // Nothing comes back on its own: the monitor stops maintaining and forgets its drift counts
+    // (the user's step choices stay).
+    StopMaintaining();
+    if (!uninstalled) return 1;
+    LogInfo(L"Uninstalled.");
+    return 0;
+}
+
+int SingleTweakCommand(const Options& options, const CommandArguments&) { return RunSingleTweakCommand(options); }
+int CpuTuneCommand(const Options& options, const CommandArguments&) { return ConsolePpmStep(options) == 1 ? 1 : 0; }
+int GpuConfigCommand(const Options& options, const CommandArguments&) { return ConsoleGpuStep(options) == 1 ? 1 : 0; }
+
+int AfterburnerCommand(const Options& options, const CommandArguments&) {
+    Options forced = options;
+    forced.afterburner = true;  // the command names the step: no second question
+    forced.noAfterburner = false;
+    return ConsoleAfterburnerStep(forced) == 1 ? 1 : 0;
+}
+
+int CheckDriverCommand(const Options&, const CommandArguments&) { return ConsoleCheckDriver(ProductDriverTools()); }
+int ApplyDriverCommand(const Options& options, const CommandArguments&) {
+    return ConsoleApplyDriver(options, ProductDriverTools());
+}
+int CheckUpdateCommand(const Options&, const CommandArguments&) { return ConsoleCheckUpdate(ProductUpdateSource()); }
+int UpdateCommand(const Options& options, const CommandArguments&) { return ConsoleUpdate(options, ProductUpdateSource()); }
 
 int RequireElevationConsole(const Options& options, const std::vector<std::wstring>& arguments) {
     if (IsElevated()) return kElevationContinue;
@@ -110,25 +113,16 @@ int RequireElevationConsole(const Options& options, const std::vector<std::wstri
 }
 
 int RunConsoleCommand(const Options& options, const std::vector<std::wstring>& arguments) {
-    const std::wstring& command = options.command;
-    if (command == L"help") {
-        PrintUsage();
-        return 0;
+    const CommandRow* row = CommandForWord(options.command);
+    if (row == nullptr || row->rights == CommandRights::ServiceManager) {
+        LogError(FormatText(L"%ls cannot be run from a console.", CommandSwitch(options.command).c_str()));
+        return 1;
     }
-    if (command == L"version") {
-        WriteStd(StdStream::Output,
-                 FormatText(L"Quorvantis %ls\n%ls\n%ls\n", kVersionText, kPublisherName, kPublisherWebAddress));
-        return 0;
+    if (row->rights == CommandRights::Administrator) {
+        const int rights = RequireElevationConsole(options, arguments);
+        if (rights != kElevationContinue) return rights;
     }
-    if (command == L"status") return ShowStatus();
-    if (command == L"health") return RunHealthCommand();
-    if (command == L"self-test") {
-        const bool passed = HealthSelfTest() == 0;
-        LogInfo(passed ? L"Health self-test passed." : L"Health self-test failed.");
-        return passed ? 0 : 1;
-    }
-    if (command == L"apply") return HoldResolutionInConsole(options.resolution);
-    if (!IsLockedCommand(command)) return CommandNotInThisBuild(command);
+    if (!row->locked) return row->handler(options, arguments);
 
     int exitCode = 0;
     {
@@ -139,9 +133,9 @@ int RunConsoleCommand(const Options& options, const std::vector<std::wstring>& a
         }
         // A mutex that cannot be created at all does not stop the command.
         RecoverInterruptedRuns();
-        exitCode = RunLockedCommand(options, arguments);
+        exitCode = row->handler(options, arguments);
     }
     // Only someone at a console can press Enter; a script or a redirected run would wait forever.
-    if (command.empty() && !options.noPause && IsElevated() && CanAskQuestions()) PauseBeforeClosing();
+    if (options.command.empty() && !options.noPause && IsElevated() && CanAskQuestions()) PauseBeforeClosing();
     return exitCode;
 }

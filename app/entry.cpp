@@ -3,8 +3,10 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "foundation/elevation.h"
+#include "app/command_handlers.h"
+#include "app/commands.h"
 #include "app/usage.h"
+#include "foundation/elevation.h"
 #include "foundation/console.h"
 #include "foundation/log.h"
 #include "foundation/system.h"
@@ -16,7 +18,8 @@
 namespace {
 
 bool SkipsRightsCheck(const std::wstring& command) {
-    return command == L"help" || command == L"version" || command == L"self-test";
+    const CommandRow* row = CommandForWord(command);
+    return row != nullptr && row->rights == CommandRights::Anyone;
 }
 
 // Without administrator rights nothing can be tuned: relaunch elevated once, and refuse clearly
@@ -52,6 +55,12 @@ void RecoverInterruptedRuns() {
     RecoverInterruptedUpdate();
 }
 
+int ServiceCommand(const Options&, const CommandArguments&) {
+    // Started by the service control manager; a user starting it by hand gets exit code 1.
+    static SERVICE_TABLE_ENTRYW table[] = {{const_cast<LPWSTR>(kServiceName), TimerServiceMain}, {nullptr, nullptr}};
+    return StartServiceCtrlDispatcherW(table) ? 0 : 1;
+}
+
 std::vector<std::wstring> SplitCommandLine(const wchar_t* commandLine) {
     std::vector<std::wstring> arguments;
     int count = 0;
@@ -66,10 +75,8 @@ int ProgramEntry(const std::vector<std::wstring>& arguments) {
     Options options;
     std::wstring error;
     const bool parsed = ParseOptionsText(arguments, options, error);
-    if (options.command == L"service") {
-        // Started by the service control manager; a user starting it by hand gets exit code 1.
-        static SERVICE_TABLE_ENTRYW table[] = {{const_cast<LPWSTR>(kServiceName), TimerServiceMain}, {nullptr, nullptr}};
-        return StartServiceCtrlDispatcherW(table) ? 0 : 1;
+    if (const CommandRow* row = CommandForWord(options.command); row != nullptr && row->rights == CommandRights::ServiceManager) {
+        return row->handler(options, arguments);
     }
     if (!parsed) {
         // Report only once the console exists: a GUI-subsystem process started from a prompt

@@ -4,44 +4,11 @@
 #include <cerrno>
 #include <cwchar>
 
+#include "app/commands.h"
 #include "foundation/log.h"
 #include "foundation/text.h"
 
 namespace {
-
-struct CommandSwitchRow {
-    const wchar_t* argument;
-    const wchar_t* command;
-};
-
-// Order matters only for CommandSwitch: the first switch that stores a word names it.
-constexpr CommandSwitchRow kCommandSwitches[] = {
-    {L"--benchmark", L"benchmark"},
-    {L"--install", L"install"},
-    {L"--apply", L"apply"},
-    {L"--status", L"status"},
-    {L"--stop", L"stop"},
-    {L"--start", L"start"},
-    {L"--uninstall", L"uninstall"},
-    {L"--service", L"service"},
-    {L"--health", L"health"},
-    {L"--guard", L"guard"},
-    {L"--self-test", L"self-test"},
-    {L"--apply-ppm", L"ppm"},
-    {L"--apply-gpu", L"gpu"},
-    {L"--apply-afterburner", L"afterburner"},
-    {L"--apply-prepare", L"prepare"},
-    {L"--apply-memory", L"memory"},
-    {L"--apply-storage", L"storage"},
-    {L"--check-driver", L"check-driver"},
-    {L"--apply-driver", L"driver"},
-    {L"--check-update", L"check-update"},
-    {L"--update", L"update"},
-    {L"--help", L"help"},
-    {L"-h", L"help"},
-    {L"/?", L"help"},
-    {L"--version", L"version"},
-};
 
 struct FlagRow {
     const wchar_t* argument;
@@ -170,8 +137,8 @@ bool ParseOptionsText(const std::vector<std::wstring>& arguments, Options& optio
     bool quick = false;
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::wstring& argument = arguments[i];
-        if (const auto* row = FindRow(kCommandSwitches, argument)) {
-            options.command = row->command;
+        if (const CommandRow* row = CommandForSwitch(argument)) {
+            options.command = row->word;
         } else if (const auto* flag = FindRow(kFlags, argument)) {
             options.*(flag->field) = true;
         } else if (const auto* number = FindRow(kNumbers, argument)) {
@@ -218,9 +185,7 @@ bool WantsConsole(const std::vector<std::wstring>& arguments, const Options& opt
 }
 
 std::wstring CommandSwitch(const std::wstring& command) {
-    for (const auto& row : kCommandSwitches) {
-        if (command == row.command) return row.argument;
-    }
-    return command;
+    const CommandRow* row = CommandForWord(command);
+    return row != nullptr && row->switches[0] != nullptr ? std::wstring(row->switches[0]) : command;
 }
 

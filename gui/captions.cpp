@@ -4,6 +4,23 @@
 
 namespace {
 
+constexpr const wchar_t* kTags[kSlotCount] = {L"PREPARE",    L"MEASURE",     L"INSTALLING", L"CPU TUNE", L"GPU CLEAN",
+                                              L"GPU CONFIG", L"AFTERBURNER", L"MEMORY",     L"STORAGE"};
+constexpr const wchar_t* kNames[kSlotCount] = {L"Restore point", L"Measure",     L"Timer service", L"CPU power", L"GPU driver",
+                                               L"GPU settings",  L"Afterburner", L"Memory",        L"Storage"};
+constexpr StepStages kStages[kSlotCount] = {
+    {stage::PrepareRunning, stage::PrepareDone, stage::PrepareFailed, stage::PrepareFailed},
+    {stage::Measuring, stage::Measured, stage::MeasureFailed, stage::MeasureStopped},
+    {stage::Installing, stage::Installed, stage::InstallFailed, stage::InstallFailed},
+    {stage::CpuRunning, stage::CpuDone, stage::CpuFailed, stage::CpuFailed},
+    {stage::GpuClean, -1, -1, -1},
+    {stage::GpuRunning, stage::GpuDone, stage::GpuFailed, stage::GpuFailed},
+    {stage::AfterburnerRunning, stage::AfterburnerDone, stage::AfterburnerFailed, stage::AfterburnerFailed},
+    {stage::MemoryRunning, stage::MemoryDone, stage::MemoryFailed, stage::MemoryFailed},
+    {stage::StorageRunning, stage::StorageDone, stage::StorageFailed, stage::StorageFailed},
+};
+
+
 struct CaptionRow {
     int first, last;
     StepCaption caption;
@@ -48,3 +65,15 @@ int SlotShownBy(int stageValue) {
     if (stageValue >= 29 && stageValue <= 32) return SlotStorage;
     return -1;
 }
+
+StepStages StagesOfSlot(int slot) { return slot >= 0 && slot < kSlotCount ? kStages[slot] : StepStages{}; }
+
+int SlotOfRunningStage(int stageValue) {
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+        if (kStages[slot].running == stageValue && slot != SlotGpuDriver) return slot;
+    }
+    return -1;
+}
+
+const wchar_t* SlotTag(int slot) { return slot >= 0 && slot < kSlotCount ? kTags[slot] : L"QUORVANTIS"; }
+const wchar_t* SlotName(int slot) { return slot >= 0 && slot < kSlotCount ? kNames[slot] : L""; }

@@ -8,37 +8,9 @@
 
 namespace {
 
-constexpr const wchar_t* kTags[kSlotCount] = {L"PREPARE",    L"MEASURE",     L"INSTALLING", L"CPU TUNE", L"GPU CLEAN",
-                                              L"GPU CONFIG", L"AFTERBURNER", L"MEMORY",     L"STORAGE"};
-constexpr const wchar_t* kNames[kSlotCount] = {L"Restore point", L"Measure",     L"Timer service", L"CPU power", L"GPU driver",
-                                               L"GPU settings",  L"Afterburner", L"Memory",        L"Storage"};
-constexpr StepStages kStages[kSlotCount] = {
-    {stage::PrepareRunning, stage::PrepareDone, stage::PrepareFailed, stage::PrepareFailed},
-    {stage::Measuring, stage::Measured, stage::MeasureFailed, stage::MeasureStopped},
-    {stage::Installing, stage::Installed, stage::InstallFailed, stage::InstallFailed},
-    {stage::CpuRunning, stage::CpuDone, stage::CpuFailed, stage::CpuFailed},
-    {stage::GpuClean, -1, -1, -1},
-    {stage::GpuRunning, stage::GpuDone, stage::GpuFailed, stage::GpuFailed},
-    {stage::AfterburnerRunning, stage::AfterburnerDone, stage::AfterburnerFailed, stage::AfterburnerFailed},
-    {stage::MemoryRunning, stage::MemoryDone, stage::MemoryFailed, stage::MemoryFailed},
-    {stage::StorageRunning, stage::StorageDone, stage::StorageFailed, stage::StorageFailed},
-};
-
 void Pause40ms() { std::this_thread::sleep_for(std::chrono::milliseconds(40)); }
 
 }  // namespace
-
-StepStages StagesOfSlot(int slot) { return slot >= 0 && slot < kSlotCount ? kStages[slot] : StepStages{}; }
-
-int SlotOfRunningStage(int stageValue) {
-    for (int slot = 0; slot < kSlotCount; ++slot) {
-        if (kStages[slot].running == stageValue && slot != SlotGpuDriver) return slot;
-    }
-    return -1;
-}
-
-const wchar_t* SlotTag(int slot) { return slot >= 0 && slot < kSlotCount ? kTags[slot] : L"QUORVANTIS"; }
-const wchar_t* SlotName(int slot) { return slot >= 0 && slot < kSlotCount ? kNames[slot] : L""; }
 
 Workflow::Workflow(const GuiHooks& hooks, std::function<void()> requestClose)
     : hooks_(hooks), requestClose_(std::move(requestClose)) {

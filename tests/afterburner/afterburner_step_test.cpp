@@ -15,6 +15,7 @@
 #include "driver/vendor_fetch.h"
 #include "support/driver_test_kit.h"
 #include "support/vendor_test_server.h"
+#include "support/wait.h"
 
 namespace {
 
@@ -82,12 +83,12 @@ TEST_F(AfterburnerStep, AFreshInstallScansAndTheLogonTaskAppliesProfile1) {
     // The next logon: the task starts Afterburner, which asks for administrator rights, with profile 1.
     const ProgramRun logon = RunProgram(kit->Afterburner().schtasks, L"/Run /TN \"Quorvantis Afterburner\"");
     EXPECT_EQ(logon.exitCode, 0u);
-    for (int waited = 0; waited < 5000 && FindWindowW(nullptr, L"MSI Afterburner v4.6.6") == nullptr; waited += 50) Sleep(50);
+    WaitUntil([] { return FindWindowW(nullptr, L"MSI Afterburner v4.6.6") != nullptr; }, 5000, 50);
     const HWND started = FindWindowW(nullptr, L"MSI Afterburner v4.6.6");
     EXPECT_NE(started, nullptr);
     if (started != nullptr) PostMessageW(started, WM_CLOSE, 0, 0);
     EXPECT_NE(kit->ToolCalls().find("afterburner started -profile1 /s"), std::string::npos) << kit->ToolCalls();
-    for (int waited = 0; waited < 5000 && FindWindowW(nullptr, L"MSI Afterburner v4.6.6") != nullptr; waited += 50) Sleep(50);
+    WaitUntil([] { return FindWindowW(nullptr, L"MSI Afterburner v4.6.6") == nullptr; }, 5000, 50);
 }
 
 TEST_F(AfterburnerStep, AlreadyInstalledNeedsNoDownloadAndWithoutACurveStartsWithItsOwnSettings) {
@@ -184,14 +185,14 @@ TEST_F(AfterburnerStep, TheApplyDoesNotWaitForABusyWindowOfAnotherProgram) {
     ASSERT_EQ(RunProgram(setup, L"/S").exitCode, 0u);
     RunningProgram afterburner(Folder() + L"\\MSIAfterburner.exe", L"");
     ASSERT_TRUE(afterburner.Started());
-    for (int waited = 0; waited < 5000 && FindWindowW(nullptr, L"MSI Afterburner v4.6.6") == nullptr; waited += 50) Sleep(50);
+    WaitUntil([] { return FindWindowW(nullptr, L"MSI Afterburner v4.6.6") != nullptr; }, 5000, 50);
     std::atomic<bool> created{false};
     std::thread busy([&] {
         CreateWindowExW(0, L"STATIC", L"busy", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
         created = true;
         Sleep(12000);  // never pumps its messages meanwhile
     });
-    while (!created) Sleep(10);
+    ASSERT_TRUE(WaitUntil([&] { return created.load(); }, 10000, 10));
     const ULONGLONG start = GetTickCount64();
     std::string identifier;
     EXPECT_TRUE(ApplyCurveThroughSharedMemory(afterburner.Id(), identifier));

@@ -55,7 +55,11 @@ TEST(ScannerStatus, ProgressComesFromTheFirstScanningPoint) {
     EXPECT_FALSE(ScanProgress(L"Scanning point of 12", p));
     EXPECT_FALSE(ScanProgress(L"Scanning point 3 from 12", p));
     EXPECT_FALSE(ScanProgress(L"Scanning point 3 of ", p));
-    EXPECT_FALSE(ScanProgress(L"Scanning point 99999999999999999999 of 1", p) && p < 1);
+    // An overlong count is not read as a shorter one, and a refused status leaves the fraction alone.
+    p = -1;
+    EXPECT_FALSE(ScanProgress(L"Scanning point 99999999999999999999 of 1", p));
+    EXPECT_FALSE(ScanProgress(L"Scanning point 1 of 99999999999999999999", p));
+    EXPECT_EQ(p, -1);
 }
 
 TEST(AfterburnerProfile, TheStartupCurveIsCopiedOntoProfile1KeepingLineEndings) {

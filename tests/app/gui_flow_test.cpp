@@ -16,7 +16,9 @@
 #include "service/service_control.h"
 #include "service/service_install.h"
 #include "support/registry_export.h"
+#include "support/machine_state.h"
 #include "support/test_support.h"
+#include "support/wait.h"
 
 namespace {
 
@@ -35,30 +37,6 @@ MachineExport ExportMachine() {
     return e;
 }
 
-HWND FindProgramWindow(DWORD process, uint32_t timeoutMs) {
-    struct Search {
-        DWORD process;
-        HWND found;
-    } search{process, nullptr};
-    for (uint32_t waited = 0; waited < timeoutMs && search.found == nullptr; waited += 100) {
-        EnumWindows(
-            [](HWND window, LPARAM context) -> BOOL {
-                auto* s = reinterpret_cast<Search*>(context);
-                DWORD owner = 0;
-                wchar_t name[64] = {};
-                GetWindowThreadProcessId(window, &owner);
-                if (owner != s->process || GetClassNameW(window, name, 64) == 0 || std::wstring(name) != L"Quorvantis.Gui") {
-                    return TRUE;
-                }
-                s->found = window;
-                return FALSE;
-            },
-            reinterpret_cast<LPARAM>(&search));
-        if (search.found == nullptr) Sleep(100);
-    }
-    return search.found;
-}
-
 // A click as the mouse makes it, then time for a frame to take it.
 void Click(HWND window, const RectF& rect) {
     const LPARAM at = MAKELPARAM(static_cast<int>((rect.left + rect.right) / 2), static_cast<int>((rect.top + rect.bottom) / 2));
@@ -69,11 +47,7 @@ void Click(HWND window, const RectF& rect) {
 }
 
 bool WaitForLog(const char* text, uint32_t timeoutMs) {
-    for (uint32_t waited = 0; waited < timeoutMs; waited += 250) {
-        if (ReadProgramLog().find(text) != std::string::npos) return true;
-        Sleep(250);
-    }
-    return false;
+    return WaitUntil([&] { return ReadProgramLog().find(text) != std::string::npos; }, timeoutMs, 250);
 }
 
 class GuiFlow : public testing::Test {
@@ -90,9 +64,7 @@ protected:
     void TearDown() override { Clean(); }
     static void Clean() {
         if (QueryTimerServiceState() != 0) RunProgram(ProgramPath(), L"--uninstall --no-pause", 120000);
-        RegDeleteTreeW(HKEY_CURRENT_USER, kMonitorKey);
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
-        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKernelKey, kGlobalTimerValue);
+        ScopedMachineState::Clear();
         ClearProgramLog();
     }
 };
@@ -110,7 +82,7 @@ TEST_F(GuiFlow, StepsChosenWithTheMouseRunToTheReviewAndLeaveWhatTheConsoleFlowL
     ClearProgramLog();
 
     RunningProgram program(ProgramPath(), L"--fidelity low --from 10000 --to 10020");
-    const HWND window = FindProgramWindow(program.Id(), 30000);
+    const HWND window = WaitForProgramWindow(program.Id(), 30000);
     ASSERT_NE(window, nullptr);
     RECT client{};
     GetClientRect(window, &client);

@@ -13,46 +13,11 @@
 #include "support/fakes.h"
 #include "support/registry_export.h"
 #include "support/test_support.h"
+#include "support/wait.h"
 
 namespace {
 
 std::wstring ProgramPath() { return BinDirectory() + L"\\Quorvantis.exe"; }
-
-struct WindowSearch {
-    DWORD process;
-    HWND found;
-};
-
-// The program's main window (visible or not) once it exists.
-HWND WaitForWindow(DWORD process, uint32_t timeoutMs) {
-    for (uint32_t waited = 0; waited < timeoutMs; waited += 100) {
-        WindowSearch search{process, nullptr};
-        EnumWindows(
-            [](HWND window, LPARAM context) -> BOOL {
-                auto* s = reinterpret_cast<WindowSearch*>(context);
-                wchar_t name[64] = {};
-                DWORD owner = 0;
-                GetWindowThreadProcessId(window, &owner);
-                if (owner == s->process && GetClassNameW(window, name, 64) > 0 && std::wstring(name) == L"Quorvantis.Gui") {
-                    s->found = window;
-                    return FALSE;
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&search));
-        if (search.found != nullptr) return search.found;
-        Sleep(100);
-    }
-    return nullptr;
-}
-
-bool WaitUntil(const std::function<bool()>& condition, uint32_t timeoutMs) {
-    for (uint32_t waited = 0; waited < timeoutMs; waited += 100) {
-        if (condition()) return true;
-        Sleep(100);
-    }
-    return condition();
-}
 
 uint32_t DesiredResolution() {
     uint32_t value = 0;
@@ -88,7 +53,7 @@ TEST_F(GuiWindow, ASecondCopyShowsTheFirstAndLeavesQuietlyAndClosingEndsTheProgr
     WriteDword(RegRoot::CurrentUser, kMonitorKey, L"StartMinimized", 1);
     RunningProgram first(ProgramPath(), L"");
     ASSERT_TRUE(first.Started());
-    const HWND window = WaitForWindow(first.Id(), 30000);
+    const HWND window = WaitForProgramWindow(first.Id(), 30000);
     ASSERT_NE(window, nullptr);
     EXPECT_FALSE(IsWindowVisible(window)) << "started minimised to the tray";
 
@@ -105,7 +70,7 @@ TEST_F(GuiWindow, ASecondCopyShowsTheFirstAndLeavesQuietlyAndClosingEndsTheProgr
 
 TEST_F(GuiWindow, WithYesTheMeasurementStartsByItselfAndItsResultIsInstalled) {
     RunningProgram program(ProgramPath(), L"--yes --fidelity low --from 10000 --to 10020");
-    const HWND window = WaitForWindow(program.Id(), 30000);
+    const HWND window = WaitForProgramWindow(program.Id(), 30000);
     ASSERT_NE(window, nullptr);
     EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, 10000));
     EXPECT_TRUE(WaitUntil([] { return Logged("Benchmarking Sleep(1) response across timer resolutions."); }, 30000));
@@ -120,7 +85,7 @@ TEST_F(GuiWindow, WithYesTheMeasurementStartsByItselfAndItsResultIsInstalled) {
 
 TEST_F(GuiWindow, WithYesAndAResolutionTheInstallStartsWithoutMeasuring) {
     RunningProgram program(ProgramPath(), L"--yes --resolution 10000");
-    const HWND window = WaitForWindow(program.Id(), 30000);
+    const HWND window = WaitForProgramWindow(program.Id(), 30000);
     ASSERT_NE(window, nullptr);
     EXPECT_TRUE(WaitUntil([] { return QueryTimerServiceState() == 1 && DesiredResolution() == 10000; }, 90000))
         << ReadProgramLog();
@@ -167,7 +132,7 @@ TEST_F(GuiWindow, AfterAnUninstallMaintainingTimingPutsNothingBack) {
     const FakeTool schtasks(SystemToolPath(L"schtasks.exe"), tools.File(L"calls.txt"));
     ClearProgramLog();
     RunningProgram program(ProgramPath(), L"");
-    const HWND window = WaitForWindow(program.Id(), 30000);
+    const HWND window = WaitForProgramWindow(program.Id(), 30000);
     ASSERT_NE(window, nullptr);
     const auto scans = [] {
         const std::string log = ReadProgramLog();

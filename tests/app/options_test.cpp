@@ -1,9 +1,11 @@
 #include "app/options.h"
+#include "app/commands.h"
 #include "timer/sweep_plan.h"
 
 #include <gtest/gtest.h>
 
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -107,6 +109,35 @@ TEST(ParseOptions, CommandSwitchesStoreTheirWordAndTheLastOneWins) {
     }
     EXPECT_EQ(Parsed({L"--status", L"--install"}).command, L"install");
     EXPECT_EQ(CommandSwitch(L"ppm"), L"--apply-ppm");
+}
+
+// What may change the machine runs locked and elevated; only the three read-only helpers run for
+// anyone, and every switch chooses exactly one command.
+TEST(CommandTable, LocksRightsAndSwitchesAreTheContract) {
+    const std::set<std::wstring> locked = {L"",        L"install",      L"uninstall", L"start",       L"stop",
+                                           L"ppm",     L"gpu",          L"afterburner", L"benchmark", L"prepare",
+                                           L"memory",  L"storage",      L"check-driver", L"driver",   L"check-update",
+                                           L"update",  L"guard"};
+    const std::set<std::wstring> anyone = {L"help", L"version", L"self-test"};
+    std::set<std::wstring> words;
+    std::set<std::wstring> switches;
+    for (const CommandRow& row : Commands()) {
+        EXPECT_TRUE(words.insert(row.word).second) << row.word;
+        EXPECT_EQ(row.locked, locked.count(row.word) == 1) << row.word;
+        const CommandRights expected = anyone.count(row.word) != 0        ? CommandRights::Anyone
+                                       : std::wstring(row.word) == L"service" ? CommandRights::ServiceManager
+                                                                           : CommandRights::Administrator;
+        EXPECT_EQ(row.rights, expected) << row.word;
+        EXPECT_NE(row.handler, nullptr) << row.word;
+        for (const wchar_t* name : row.switches) {
+            if (name == nullptr) continue;
+            EXPECT_TRUE(switches.insert(name).second) << name;
+            EXPECT_EQ(Parsed({name}).command, row.word) << name;
+        }
+        EXPECT_EQ(CommandForWord(row.word), &row);
+    }
+    EXPECT_EQ(words.size(), 24u);
+    EXPECT_EQ(CommandForSwitch(L"--cli"), nullptr) << "a flag, not a command";
 }
 
 TEST(ParseOptions, NumbersFlagsAndFidelity) {

@@ -19,6 +19,7 @@
 #include "support/driver_test_kit.h"
 #include "support/fakes.h"
 #include "support/vendor_test_server.h"
+#include "support/wait.h"
 
 namespace {
 
@@ -134,8 +135,18 @@ TEST_F(GpuClean, AnUnsignedOrOffSitePackageIsNeverKeptOrRun) {
     CopyFileW(kit->FakeToolPath().c_str(), offer.localPath.c_str(), FALSE);
     EXPECT_EQ(InstallGpuDriver(kit->Tools(), nullptr, offer), 1);
     EXPECT_EQ(offer.error, L"There is no downloaded package to install.");
-    offer.localPath = DriverFolder() + L"\\..\\setup.exe";
-    EXPECT_EQ(InstallGpuDriver(kit->Tools(), nullptr, offer), 1);
+    // Programs that exist beside the driver folder, reached by "..\" or by a folder whose name
+    // only begins like it: only the inside-the-folder check can refuse them.
+    const std::wstring beside = DriverFolder() + L"-beside";
+    ASSERT_TRUE(CreateDirectoryW(beside.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    for (const std::wstring& path : {DriverFolder() + L"\\..\\setup.exe", beside + L"\\setup.exe"}) {
+        ASSERT_TRUE(CopyFileW(kit->FakeToolPath().c_str(), path.c_str(), FALSE)) << ToUtf8(path);
+        offer.localPath = path;
+        EXPECT_EQ(InstallGpuDriver(kit->Tools(), nullptr, offer), 1) << ToUtf8(path);
+        EXPECT_EQ(offer.error, L"There is no downloaded package to install.");
+        DeleteFileW(path.c_str());
+    }
+    RemoveDirectoryW(beside.c_str());
     EXPECT_EQ(kit->ToolCalls().find("setup.exe"), std::string::npos);
 }
 
@@ -318,12 +329,8 @@ TEST(DriverSignature, TheRealCheckRefusesAnUnsignedProgram) {
 
 namespace {
 
-bool WaitForPhase(const Workflow& flow, int phase, int timeoutMs = 60000) {
-    for (int waited = 0; waited < timeoutMs; waited += 20) {
-        if (flow.GpuCleanPhase() == phase && !flow.Busy(SlotGpuDriver)) return true;
-        Sleep(20);
-    }
-    return false;
+bool WaitForPhase(const Workflow& flow, int phase, uint32_t timeoutMs = 60000) {
+    return WaitUntil([&] { return flow.GpuCleanPhase() == phase && !flow.Busy(SlotGpuDriver); }, timeoutMs);
 }
 
 }  // namespace

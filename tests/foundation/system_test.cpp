@@ -10,6 +10,7 @@
 #include "foundation/state.h"
 #include "support/fakes.h"
 #include "support/test_support.h"
+#include "support/wait.h"
 
 namespace {
 
@@ -139,10 +140,7 @@ TEST(Notepad, TheLogOpensInTheSystemsNotepadByItsFullPath) {
     const std::wstring log = root.File(L"Quorvantis.log");
     ASSERT_TRUE(OpenInNotepad(log));
     std::string calls;
-    for (int waited = 0; waited < 10000 && calls.empty(); waited += 50) {
-        Sleep(50);
-        calls = ReadFileBytes(root.File(L"calls.txt"));
-    }
+    WaitUntil([&] { return !(calls = ReadFileBytes(root.File(L"calls.txt"))).empty(); }, 10000, 50);
     EXPECT_EQ(calls, ToUtf8(L"\"" + notepad + L"\" \"" + log + L"\"\n"));
     EXPECT_FALSE(OpenInNotepad(L"a\" & calc.exe"));
 }

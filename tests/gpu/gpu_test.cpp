@@ -18,6 +18,7 @@
 #include "gpu/gpu_tweaks.h"
 #include "health/health_check.h"
 #include "support/fakes.h"
+#include "support/machine_state.h"
 #include "support/test_support.h"
 
 namespace {
@@ -67,6 +68,7 @@ void PutBack(const Snapshot& snapshot) {
 
 class Gpu : public testing::Test {
 protected:
+    ScopedMachineState machine;
     TempFolder folder;
     ScopedProgramFolders folders{folder.Path()};
     RecordingFeed feed;
@@ -77,17 +79,14 @@ protected:
 
     void SetUp() override {
         adapters = std::make_unique<ScopedDisplayAdapters>();
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
         RegDeleteTreeW(HKEY_CURRENT_USER, kFakeNvapi);
         before = TakeSnapshot({});
-        SetDwellEnabled(false);
     }
     void TearDown() override {
         PutBack(before);
         adapters.reset();
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\QuorvantisTests");
         RegDeleteTreeW(HKEY_CURRENT_USER, kFakeNvapi);
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(kPciEnum) + L"\\VEN_10DE&DEV_2786&SUBSYS_51411462&REV_A1").c_str());
         DeleteTestService(L"NvTelemetryContainer");
         nvapi.reset();

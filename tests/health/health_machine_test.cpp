@@ -16,6 +16,7 @@
 #include "health/health_check.h"
 #include "health/monitor.h"
 #include "support/fakes.h"
+#include "support/machine_state.h"
 #include "support/test_support.h"
 #include "tweaks/power_rows.h"
 
@@ -25,19 +26,14 @@ constexpr const wchar_t* kPowerShell = L"C:\\Windows\\System32\\WindowsPowerShel
 
 class HealthMachine : public testing::Test {
 protected:
+    ScopedMachineState machine{L"QV_FAKE_TOOL_OUTPUT", L"QV_FAKE_EXIT_schtasks"};
     TempFolder folder;
     ScopedProgramFolders folders{folder.Path()};
     FakePowerStore store;
 
-    void SetUp() override { Clean(); }
-    void TearDown() override {
-        Clean();
-        for (const wchar_t* name : {L"QV_FAKE_TOOL_OUTPUT", L"QV_FAKE_EXIT_schtasks"}) SetEnvironmentVariableW(name, nullptr);
-    }
-    static void Clean() {
-        RegDeleteTreeW(HKEY_CURRENT_USER, kMonitorKey);
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
-        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKernelKey, L"GlobalTimerResolutionRequests");
+    void SetUp() override { DeleteServices(); }
+    void TearDown() override { DeleteServices(); }
+    static void DeleteServices() {
         for (const wchar_t* name : {L"Quorvantis", L"SysMain"}) DeleteTestService(name);
     }
     static void AddService(const wchar_t* name, const std::wstring& binaryPath, DWORD startType) {

@@ -17,7 +17,9 @@
 #include "service/timer_service.h"
 #include "support/registry_export.h"
 #include "support/simulated_timer_kernel.h"
+#include "support/machine_state.h"
 #include "support/test_support.h"
+#include "support/wait.h"
 
 namespace {
 
@@ -27,18 +29,15 @@ void DeleteServiceIfAny(const wchar_t* name) {
     if (!service) return;
     SERVICE_STATUS status{};
     ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
-    for (int i = 0; i < 50 && QueryServiceStatus(service.get(), &status) && status.dwCurrentState != SERVICE_STOPPED; ++i) {
-        Sleep(100);
-    }
+    WaitUntil([&] { return !QueryServiceStatus(service.get(), &status) || status.dwCurrentState == SERVICE_STOPPED; }, 5000, 100);
     DeleteService(service.get());
 }
 
 void CleanMachine() {
     DeleteServiceIfAny(kServiceName);
     DeleteServiceIfAny(kLegacyServiceName);
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
+    ScopedMachineState::Clear();
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kLegacyStateKey);
-    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKernelKey, kGlobalTimerValue);
 }
 
 class ServiceMachine : public testing::Test {
@@ -96,11 +95,7 @@ ServiceConfig ReadServiceConfig() {
 }
 
 bool WaitForState(int wanted) {
-    for (int i = 0; i < 100; ++i) {
-        if (QueryTimerServiceState() == wanted) return true;
-        Sleep(100);
-    }
-    return false;
+    return WaitUntil([&] { return QueryTimerServiceState() == wanted; }, 10000, 100);
 }
 
 }  // namespace
@@ -295,10 +290,11 @@ TEST_F(ServiceMachine, AServiceThatIsStoppingNeverWritesTheStateKeyBack) {
     ASSERT_TRUE(StartHolding(target));
     const UniqueKernelHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     std::thread holder([&] { KeepHolding(stop.get(), target, 1); });
-    while (kernel.SetCalls() < 20) Sleep(1);
+    EXPECT_TRUE(WaitUntil([&] { return kernel.SetCalls() >= 20; }, 10000, 1));
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
     const uint64_t calls = kernel.SetCalls();
-    while (kernel.SetCalls() < calls + 20) Sleep(1);  // re-assertions after the key went
+    // Re-assertions after the key went.
+    EXPECT_TRUE(WaitUntil([&] { return kernel.SetCalls() >= calls + 20; }, 10000, 1));
     SetEvent(stop.get());
     holder.join();
     StopHolding(target);
@@ -315,7 +311,7 @@ TEST_F(ServiceMachine, ReassertingForManyCyclesLeaksNoHandles) {
     DWORD before = 0;
     GetProcessHandleCount(GetCurrentProcess(), &before);
     std::thread holder([&] { KeepHolding(stop.get(), target, 1); });
-    while (kernel.SetCalls() < 300) Sleep(5);
+    EXPECT_TRUE(WaitUntil([&] { return kernel.SetCalls() >= 300; }, 30000, 5));
     SetEvent(stop.get());
     holder.join();
     DWORD after = 0;

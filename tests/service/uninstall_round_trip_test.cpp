@@ -23,6 +23,7 @@
 #include "service/service_install.h"
 #include "support/fakes.h"
 #include "support/registry_export.h"
+#include "support/machine_state.h"
 #include "support/test_support.h"
 #include "tweaks/cpu_tune.h"
 #include "tweaks/memory_storage.h"
@@ -95,6 +96,7 @@ void ApplyTwiceThenCancelled(Step step) {
 
 class UninstallRoundTrip : public testing::Test {
 protected:
+    ScopedMachineState machine;
     TempFolder folder;
     TempFolder programFiles;
     ScopedProgramFolders folders{folder.Path(), programFiles.Path()};
@@ -106,8 +108,6 @@ protected:
     FakeDisks disks{{DiskCacheOutcome::Enabled}};
 
     void SetUp() override {
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
-        SetDwellEnabled(false);
         powershell = std::make_unique<FakeTool>(PowerShellPath(), folder.File(L"tools.log"));
         // Three plans and Windows' hidden Ultimate Performance template, each with its own values
         // of every row the steps write; one value of the user's plan has never been set.
@@ -127,10 +127,7 @@ protected:
         // Windows hides some settings until they are unhidden.
         store.hidden.insert(GuidText(StoragePowerRows()[2].setting));
     }
-    void TearDown() override {
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
-        SetFakeMemoryCompression(FakeCompression::Absent);
-    }
+    void TearDown() override { SetFakeMemoryCompression(FakeCompression::Absent); }
 
     // Every value of every plan and which plan is active.
     std::map<std::tuple<std::wstring, std::wstring, int>, uint32_t> PowerPlans() {
@@ -471,13 +468,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 namespace {
 
-class RestoreFrequencyUndo : public UninstallRoundTrip, public testing::WithParamInterface<SeedKind> {
-protected:
-    void TearDown() override {
-        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kRestoreKey, kFrequency);
-        UninstallRoundTrip::TearDown();
-    }
-};
+class RestoreFrequencyUndo : public UninstallRoundTrip, public testing::WithParamInterface<SeedKind> {};
 
 }  // namespace
 

@@ -1,4 +1,5 @@
 #include "support/screen_script.h"
+#include "support/wait.h"
 
 #include <windows.h>
 
@@ -14,12 +15,7 @@
 namespace {
 
 bool WaitUntilEnded(Workflow& flow, int slot, uint32_t timeoutMs) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (flow.State(slot) == StepIdle || flow.Busy(slot)) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
+    return WaitUntil([&] { return flow.State(slot) != StepIdle && !flow.Busy(slot); }, timeoutMs, 10);
 }
 
 int Channel(uint32_t pixel, int shift) { return static_cast<int>((pixel >> shift) & 0xFF); }
@@ -94,14 +90,13 @@ void ScreenScript::RunStep(int slot, int result, const std::wstring& title, cons
 
 bool ScreenScript::ScanHealth() {
     app_->StartHealthScan();
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    bool running = true;
-    while (std::chrono::steady_clock::now() < until) {
-        const std::vector<HealthCheck> results = app_->ScanResults(&running);
-        if (!running && !results.empty()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
+    return WaitUntil(
+        [&] {
+            bool running = true;
+            const std::vector<HealthCheck> results = app_->ScanResults(&running);
+            return !running && !results.empty();
+        },
+        60000, 50);
 }
 
 void ScreenScript::HoldSteps(const std::vector<int>& slots) {
@@ -118,9 +113,7 @@ void ScreenScript::HoldSteps(const std::vector<int>& slots) {
 
 void ScreenScript::ReleaseSteps() {
     release_ = true;
-    for (int slot = 0; slot < kSlotCount; ++slot) {
-        while (Flow().Busy(slot)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    for (int slot = 0; slot < kSlotCount; ++slot) WaitUntil([&] { return !Flow().Busy(slot); }, 30000, 5);
 }
 
 const std::vector<uint32_t>& ScreenScript::Draw(int stageValue, int frames) {

@@ -9,6 +9,7 @@
 #include <chrono>
 
 #include "foundation/unique_handle.h"
+#include "support/wait.h"
 
 void RecordingFeed::System(const SystemView& view) { systems.push_back(view); }
 
@@ -220,15 +221,42 @@ bool RunningProgram::WaitForExit(uint32_t timeoutMs, uint32_t& exitCode) {
     return true;
 }
 
+HWND WaitForProgramWindow(DWORD process, uint32_t timeoutMs) {
+    struct Search {
+        DWORD process;
+        HWND found;
+    } search{process, nullptr};
+    WaitUntil(
+        [&] {
+            EnumWindows(
+                [](HWND window, LPARAM context) -> BOOL {
+                    auto* s = reinterpret_cast<Search*>(context);
+                    DWORD owner = 0;
+                    wchar_t name[64] = {};
+                    GetWindowThreadProcessId(window, &owner);
+                    if (owner != s->process || GetClassNameW(window, name, 64) == 0 || std::wstring(name) != L"Quorvantis.Gui") {
+                        return TRUE;
+                    }
+                    s->found = window;
+                    return FALSE;
+                },
+                reinterpret_cast<LPARAM>(&search));
+            return search.found != nullptr;
+        },
+        timeoutMs, 100);
+    return search.found;
+}
+
 void CreateTestService(const wchar_t* name, const std::wstring& binaryPath, unsigned long startType) {
     const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        const UniqueServiceHandle service(CreateServiceW(manager.get(), name, name, SERVICE_ALL_ACCESS,
-                                                         SERVICE_WIN32_OWN_PROCESS, startType, SERVICE_ERROR_NORMAL,
-                                                         binaryPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
-        if (service || GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE) return;
-        Sleep(100);
-    }
+    WaitUntil(
+        [&] {
+            const UniqueServiceHandle service(CreateServiceW(manager.get(), name, name, SERVICE_ALL_ACCESS,
+                                                             SERVICE_WIN32_OWN_PROCESS, startType, SERVICE_ERROR_NORMAL,
+                                                             binaryPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+            return service || GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE;
+        },
+        5000, 100);
 }
 
 void DeleteTestService(const wchar_t* name) {
@@ -240,10 +268,7 @@ void DeleteTestService(const wchar_t* name) {
         ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
         DeleteService(service.get());
     }
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        if (!UniqueServiceHandle(OpenServiceW(manager.get(), name, SERVICE_QUERY_STATUS))) return;
-        Sleep(100);
-    }
+    WaitUntil([&] { return !UniqueServiceHandle(OpenServiceW(manager.get(), name, SERVICE_QUERY_STATUS)); }, 5000, 100);
 }
 
 namespace {

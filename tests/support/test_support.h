@@ -149,6 +149,10 @@ private:
     unsigned long id_ = 0;
 };
 
+// The program's main window (visible or not) once the process has made it, or null after the limit.
+struct HWND__;
+HWND__* WaitForProgramWindow(unsigned long process, uint32_t timeoutMs);
+
 // A service of the test prefix. One of the same name that an earlier test deleted may linger
 // until its last handle closes; creation waits for it to go.
 void CreateTestService(const wchar_t* name, const std::wstring& binaryPath, unsigned long startType);

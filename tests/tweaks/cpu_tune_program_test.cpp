@@ -8,6 +8,7 @@
 #include "foundation/state.h"
 #include "foundation/system.h"
 #include "support/fakes.h"
+#include "support/machine_state.h"
 #include "support/test_support.h"
 #include "tweaks/power_rows.h"
 
@@ -41,13 +42,14 @@ GUID ActiveScheme() {
 
 class CpuTuneProgram : public testing::Test {
 protected:
+    ScopedMachineState machine;
     TempFolder folder;
     ScopedProgramFolders folders{folder.Path()};
     FakeTool powercfg{SystemToolPath(L"powercfg.exe"), folder.File(L"tools.log")};
     FakeLibrary powrprof{L"fake_powrprof.dll", L"powrprof.dll"};
 
     void SetUp() override {
-        Clean();
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kPowerUser);
         ClearProgramLog();
         // The user's Balanced plan, active, at 15 ms, and Windows' hidden Ultimate Performance
         // template at 30 ms (CPU Tune makes a plan from it).
@@ -55,13 +57,7 @@ protected:
         WriteDword(RegRoot::LocalMachine, ValueKey(kTemplate, PerfCheck().setting, true), L"ACSettingIndex", 30);
         WriteString(RegRoot::LocalMachine, std::wstring(kPowerUser) + L"\\PowerSchemes", L"ActivePowerScheme", GuidText(kBalanced));
     }
-    void TearDown() override { Clean(); }
-
-    static void Clean() {
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kPowerUser);
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
-        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKernelKey, L"ThreadDpcEnable");
-    }
+    void TearDown() override { RegDeleteTreeW(HKEY_LOCAL_MACHINE, kPowerUser); }
     ProgramRun Run(const wchar_t* arguments) { return RunProgram(BinDirectory() + L"\\Quorvantis.exe", arguments, 120000); }
     std::string Log() { return ReadProgramLog(); }
 };

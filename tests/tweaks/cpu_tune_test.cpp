@@ -12,6 +12,7 @@
 #include "foundation/system.h"
 #include "support/fakes.h"
 #include "support/simulated_timer_kernel.h"
+#include "support/machine_state.h"
 #include "support/test_support.h"
 #include "tweaks/power_rows.h"
 #include "tweaks/tweak_walk.h"
@@ -22,6 +23,7 @@ constexpr GUID kHighPerformance{0x8c5e7fda, 0xe8bf, 0x4a96, {0x9a, 0x85, 0xa6, 0
 
 class CpuTune : public testing::Test {
 protected:
+    ScopedMachineState machine{L"QV_FAKE_FAIL_IF_CONTAINS", L"QV_FAKE_EXIT_powercfg"};
     TempFolder folder;
     ScopedProgramFolders folders{folder.Path()};
     FakePowerStore store;
@@ -30,9 +32,6 @@ protected:
     ScopedFeed feedScope{&feed};
 
     void SetUp() override {
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
-        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKernelKey, L"ThreadDpcEnable");
-        SetDwellEnabled(false);
         // Balanced and High Performance listed; Windows' hidden Ultimate Performance template with
         // the same values as Balanced: parking on, 15 ms check interval.
         store.schemes = {store.active, kHighPerformance};
@@ -43,12 +42,6 @@ protected:
             }
             store.SetIn(plan, Row(L"PERFCHECK").setting, PowerSource::Ac, 15);
         }
-    }
-    void TearDown() override {
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
-        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKernelKey, L"ThreadDpcEnable");
-        SetEnvironmentVariableW(L"QV_FAKE_FAIL_IF_CONTAINS", nullptr);
-        SetEnvironmentVariableW(L"QV_FAKE_EXIT_powercfg", nullptr);
     }
 
     static const PowerSettingRow& Row(const wchar_t* alias) {

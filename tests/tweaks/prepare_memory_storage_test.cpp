@@ -15,7 +15,9 @@
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
 #include "support/fakes.h"
+#include "support/machine_state.h"
 #include "support/test_support.h"
+#include "support/wait.h"
 #include "tweaks/memory_storage.h"
 #include "tweaks/power_rows.h"
 #include "tweaks/restore_point.h"
@@ -27,26 +29,17 @@ constexpr const wchar_t* kFrequency = L"SystemRestorePointCreationFrequency";
 
 class Tweaks : public testing::Test {
 protected:
+    ScopedMachineState machine{L"QV_FAKE_EXIT_powershell", L"QV_FAKE_EXIT_wmic", L"QV_FAKE_EXIT_fsutil",
+                               L"QV_FAKE_EXIT_powercfg"};
     TempFolder folder;
     ScopedProgramFolders folders{folder.Path()};
     RecordingFeed feed;
     ScopedFeed feedScope{&feed};
 
     void SetUp() override {
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
-        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kRestoreKey, kFrequency);
-        SetDwellEnabled(false);
         powershell = std::make_unique<FakeTool>(PowerShellPath(), Log());
     }
-    void TearDown() override {
-        SetFakeMemoryCompression(FakeCompression::Absent);
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
-        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kRestoreKey, kFrequency);
-        for (const wchar_t* name : {L"QV_FAKE_EXIT_powershell", L"QV_FAKE_EXIT_wmic", L"QV_FAKE_EXIT_fsutil",
-                                    L"QV_FAKE_EXIT_powercfg"}) {
-            SetEnvironmentVariableW(name, nullptr);
-        }
-    }
+    void TearDown() override { SetFakeMemoryCompression(FakeCompression::Absent); }
 
     std::wstring Log() const { return folder.File(L"tools.log"); }
     std::vector<std::wstring> Calls() const { return ToolCalls(Log()); }
@@ -145,7 +138,7 @@ TEST_F(Tweaks, AProgramThatDiesInsideTheRestorePointCallHasTheFrequencyPutBackBy
                                nullptr, &startup, &info));
     const UniqueKernelHandle process(info.hProcess), thread(info.hThread);
     uint32_t frequency = 1440;
-    for (int i = 0; i < 300 && !(ReadDword(kRestoreKey, kFrequency, frequency) && frequency == 0); ++i) Sleep(100);
+    WaitUntil([&] { return ReadDword(kRestoreKey, kFrequency, frequency) && frequency == 0; }, 30000, 100);
     ASSERT_EQ(frequency, 0u) << "the program is inside SRSetRestorePointW";
     // A second copy started meanwhile must not put the value back under the first one's feet:
     // the first would then leave 0 for good when it finishes.
