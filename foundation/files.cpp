@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include <utility>
 
 #include "foundation/protected_folder.h"
@@ -105,13 +107,33 @@ bool IsExecutableFile(const std::wstring& path) {
     return file.Held() && file.Kind() != ExecutableKind::NotExecutable;
 }
 
+bool ReadFileAt(void* file, uint64_t offset, void* into, uint32_t length, uint32_t& read) {
+    OVERLAPPED position{};
+    position.Offset = static_cast<DWORD>(offset);
+    position.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD got = 0;
+    const bool ok = ReadFile(static_cast<HANDLE>(file), into, length, &got, &position) || GetLastError() == ERROR_HANDLE_EOF;
+    read = ok ? got : 0;
+    return ok;
+}
+
+bool ReadFileChunks(void* file, const std::function<bool(const uint8_t* bytes, size_t count)>& sink) {
+    if (file == nullptr) return false;
+    std::vector<uint8_t> buffer(1 << 20);
+    uint64_t at = 0;
+    for (;;) {
+        uint32_t read = 0;
+        if (!ReadFileAt(file, at, buffer.data(), static_cast<uint32_t>(buffer.size()), read)) return false;
+        if (read == 0) return true;
+        if (!sink(buffer.data(), read)) return false;
+        at += read;
+    }
+}
+
 ExecutableKind ExecutableKindOf(void* file) {
-    const auto readAt = [file](uint64_t offset, void* into, DWORD length) {
-        OVERLAPPED position{};
-        position.Offset = static_cast<DWORD>(offset);
-        position.OffsetHigh = static_cast<DWORD>(offset >> 32);
-        DWORD read = 0;
-        return ReadFile(static_cast<HANDLE>(file), into, length, &read, &position) && read == length;
+    const auto readAt = [file](uint64_t offset, void* into, uint32_t length) {
+        uint32_t read = 0;
+        return ReadFileAt(file, offset, into, length, read) && read == length;
     };
     uint8_t head[64]{};
     if (file == nullptr || !readAt(0, head, sizeof(head)) || head[0] != 'M' || head[1] != 'Z') {

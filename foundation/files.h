@@ -3,6 +3,7 @@
 // files are created new, never taken over from whoever made them first; a file that is checked
 // and then run or copied is held from the check to its use, so nobody can swap it in between.
 #include <cstdint>
+#include <functional>
 #include <string>
 
 // Creates the folder and each missing parent. Inside the data folder nothing is made before the
@@ -24,6 +25,13 @@ void* CreateNewFile(const std::wstring& path);
 
 // Whether the file begins with the two bytes "MZ" of a Windows executable.
 bool IsExecutableFile(const std::wstring& path);
+
+// Positioned reads through an open handle: whatever was read through it before does not matter.
+// ReadFileAt reads up to length bytes at the offset (read is 0 at the end of the file);
+// ReadFileChunks hands the whole file from its start to the sink, chunk by chunk, and is false
+// when a read fails or the sink returns false.
+bool ReadFileAt(void* file, uint64_t offset, void* into, uint32_t length, uint32_t& read);
+bool ReadFileChunks(void* file, const std::function<bool(const uint8_t* bytes, size_t count)>& sink);
 
 // NotExecutable: not "MZ"; NotPe: "MZ" without a PE header; then the machine the PE header names.
 enum class ExecutableKind { NotExecutable, NotPe, X64, OtherMachine };

@@ -57,6 +57,8 @@ struct FetchResult {
     FetchFailure failure = FetchFailure::None;
     uint32_t systemError = 0;
     bool stopped() const { return failure == FetchFailure::Stopped; }
+    // The server's certificate was refused (WinHTTP's secure failure).
+    bool certificateRefused() const { return failure == FetchFailure::NoAnswer && systemError == 12175; }
 };
 
 // (chunk, length, received so far, stated length or 0); false refuses the chunk and ends the fetch.

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "foundation/files.h"
 #include "foundation/system.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
@@ -19,11 +20,9 @@ bool ReadAll(HANDLE file, std::vector<char>& bytes) {
     bytes.resize(static_cast<size_t>(size.QuadPart));
     size_t done = 0;
     while (done < bytes.size()) {
-        OVERLAPPED at{};
-        at.Offset = static_cast<DWORD>(done);
-        DWORD got = 0;
-        const DWORD want = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1 << 20));
-        if (!ReadFile(file, bytes.data() + done, want, &got, &at) || got == 0) return false;
+        uint32_t got = 0;
+        const uint32_t want = static_cast<uint32_t>(std::min<size_t>(bytes.size() - done, 1 << 20));
+        if (!ReadFileAt(file, done, bytes.data() + done, want, got) || got == 0) return false;
         done += got;
     }
     return true;

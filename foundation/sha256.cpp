@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "foundation/files.h"
 #include "foundation/text.h"
 
 Sha256Hasher::Sha256Hasher() {
@@ -58,21 +59,9 @@ std::wstring Sha256Hasher::Finish() {
 std::wstring Sha256OfFile(void* file) {
     Sha256Hasher hasher;
     if (file == nullptr || !hasher.Open()) return {};
-    std::vector<uint8_t> buffer(1 << 20);
-    uint64_t at = 0;
-    for (;;) {
-        // Positioned reads: whatever was read through the handle before does not matter.
-        OVERLAPPED position{};
-        position.Offset = static_cast<DWORD>(at);
-        position.OffsetHigh = static_cast<DWORD>(at >> 32);
-        DWORD read = 0;
-        if (!ReadFile(static_cast<HANDLE>(file), buffer.data(), static_cast<DWORD>(buffer.size()), &read, &position)) {
-            if (GetLastError() == ERROR_HANDLE_EOF) break;
-            return {};
-        }
-        if (read == 0) break;
-        hasher.Add(buffer.data(), read);
-        at += read;
-    }
-    return hasher.Finish();
+    const bool read = ReadFileChunks(file, [&](const uint8_t* bytes, size_t count) {
+        hasher.Add(bytes, count);
+        return true;
+    });
+    return read ? hasher.Finish() : std::wstring();
 }

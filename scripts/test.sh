@@ -2,6 +2,9 @@
 # Builds everything and runs the whole test suite under Wine.
 set -eu
 cd "$(dirname "$0")/.."
+# The layers first: an upward include fails at once, before the long build.
+sh scripts/check-layers.sh
+sh scripts/check-layers.sh --self-test
 sh scripts/build.sh
 status=0
 ctest --preset mingw -j2 || status=$?

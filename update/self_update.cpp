@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <bcrypt.h>
 #include <wincrypt.h>
-#include <winhttp.h>
 
 #include <array>
 
@@ -93,7 +92,7 @@ std::wstring UpdateFetchError(const UpdateSource& source, const FetchResult& res
     case FetchFailure::NoSession:
     case FetchFailure::NoRequest: return L"Could not reach " + site + L".";
     case FetchFailure::NoAnswer:
-        return result.systemError == ERROR_WINHTTP_SECURE_FAILURE ? site + L" did not present a trusted certificate." : L"Could not reach " + site + L".";
+        return result.certificateRefused() ? site + L" did not present a trusted certificate." : L"Could not reach " + site + L".";
     case FetchFailure::Redirected:
         return file ? L"The download was redirected away from " + source.hosts.media + L"." : L"The update list was redirected away from " + site + L".";
     case FetchFailure::Status:
@@ -164,25 +163,16 @@ bool WriteAllFromHeld(const HeldFile& source, const std::wstring& destination, s
         error = FormatText(L"Could not write %ls (error %lu).", destination.c_str(), GetLastError());
         return false;
     }
-    std::vector<uint8_t> buffer(1 << 20);
-    uint64_t at = 0;
-    for (;;) {
-        OVERLAPPED position{};
-        position.Offset = static_cast<DWORD>(at);
-        position.OffsetHigh = static_cast<DWORD>(at >> 32);
-        DWORD read = 0;
-        if (!ReadFile(static_cast<HANDLE>(source.Handle()), buffer.data(), static_cast<DWORD>(buffer.size()), &read, &position) &&
-            GetLastError() != ERROR_HANDLE_EOF) {
-            error = L"The download could not be read.";
-            return false;
-        }
-        if (read == 0) break;
+    bool writeFailed = false;
+    const bool copied = ReadFileChunks(source.Handle(), [&](const uint8_t* bytes, size_t count) {
         DWORD written = 0;
-        if (!WriteFile(out.get(), buffer.data(), read, &written, nullptr) || written != read) {
-            error = FormatText(L"Could not write %ls (error %lu).", destination.c_str(), GetLastError());
-            return false;
-        }
-        at += read;
+        writeFailed = !WriteFile(out.get(), bytes, static_cast<DWORD>(count), &written, nullptr) || written != count;
+        return !writeFailed;
+    });
+    if (!copied) {
+        error = writeFailed ? FormatText(L"Could not write %ls (error %lu).", destination.c_str(), GetLastError())
+                            : std::wstring(L"The download could not be read.");
+        return false;
     }
     // On the disk before the rename that makes it the program: a power cut must not leave a
     // renamed file whose bytes never arrived.

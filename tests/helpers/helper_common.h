@@ -1,6 +1,7 @@
 #pragma once
 // What the tests' helper programs share: environment lookups, their own path, and the tool log
 // every fake appends its calls to (QV_FAKE_TOOL_LOG).
+// Each helper program is a row of docs/outside-world.md: change the row with the helper.
 #include <windows.h>
 
 #include <string>

@@ -1,6 +1,7 @@
 #pragma once
 // Stand-ins for what Wine cannot show: the power-plan store, physical disks, the System Restore
 // client, and Windows tools (a copy of qv_child placed where the product looks for the tool).
+// Each fake here is a row of docs/outside-world.md: change the row with the fake.
 #include <guiddef.h>
 
 #include <cstdint>
