@@ -474,14 +474,22 @@ void App::ShowTrayMenu() {
 }
 
 void App::ChooseOpeningStage() {
-    if (hooks_.yes && hooks_.resolution != 0) {
+    if (hooks_.yes) {
+        // The unattended flow runs the steps the user chose: the stored selection with the
+        // command line's "--no-..." switches on top.
+        if (IsSetupComplete()) workflow_.LoadSelection();
+        workflow_.ApplyCommandLineSelection();
+    }
+    if (hooks_.yes && hooks_.resolution != 0 && workflow_.want[SlotService]) {
         workflow_.SetInstallPeriod(hooks_.resolution);
         workflow_.SetStage(stage::Measured);
         if (!workflow_.Busy(SlotService)) workflow_.StartInstall(false, hooks_.resolution);
         workflow_.SetStage(stage::Installing);
-    } else if (hooks_.yes) {
+    } else if (hooks_.yes && hooks_.resolution == 0 && workflow_.want[SlotMeasure]) {
         if (!workflow_.Busy(SlotMeasure)) workflow_.StartBenchmark(false);
         workflow_.SetStage(stage::Measuring);
+    } else if (hooks_.yes) {
+        StartNextWantedStep(SlotService);
     } else if (IsSetupComplete()) {
         workflow_.LoadSelection();
         GoHome();

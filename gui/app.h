@@ -59,6 +59,7 @@ public:
     void ShowMainWindow();
     void RequestClose();
     void StartGuidedStep(int step);
+    void StartNextWantedStep(int after);
     void RepairArea(const std::wstring& area, bool interactive);
     void OpenLog();
     void RestartComputer();

@@ -256,19 +256,12 @@ void App::AutoAdvance() {
     if (hooks_.yes && !fullTuneActive_) {
         for (int slot = 0; slot < kSlotCount; ++slot) {
             if (now[slot] != StepFinished || lastSeen_[slot] == StepFinished) continue;
-            switch (slot) {
-            case SlotPrepare: StartGuidedStep(1); break;
-            case SlotMeasure:
+            // A measurement goes straight on to its install when the service is wanted.
+            if (slot == SlotMeasure && workflow_.want[SlotService]) {
                 if (!workflow_.Busy(SlotService) && workflow_.State(SlotService) != StepFinished) workflow_.StartInstall(false, 0);
                 workflow_.SetStage(stage::Installing);
-                break;
-            case SlotService: StartGuidedStep(3); break;
-            case SlotCpu: StartGuidedStep(4); break;
-            case SlotGpuSettings: StartGuidedStep(6); break;
-            case SlotAfterburner: StartGuidedStep(7); break;
-            case SlotMemory: StartGuidedStep(8); break;
-            case SlotStorage: StartGuidedStep(9); break;
-            default: break;
+            } else if (slot != SlotGpuDriver) {
+                StartNextWantedStep(slot);
             }
             break;  // the first newly finished slot only
         }
@@ -279,6 +272,14 @@ void App::AutoAdvance() {
         measureFadeA_ = measureFadeB_ = 0.0001;
     }
     lastSeen_ = now;
+}
+
+// The automatic flow ("--yes") moves on to the next step the user left selected; the guided
+// steps are numbered as the slots are, and anything after the last is the review.
+void App::StartNextWantedStep(int after) {
+    int next = after + 1;
+    while (next < kSlotCount && (!workflow_.want[next] || !StepAvailable(next))) ++next;
+    StartGuidedStep(next);
 }
 
 void App::StartGuidedStep(int step) {

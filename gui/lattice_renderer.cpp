@@ -98,7 +98,8 @@ struct LatticeDevice {
         return SUCCEEDED(device->CreateTexture2D(&desc, nullptr, texture.put()));
     }
 
-    bool Create(double& compileMs) {
+    bool Create(double& compileMs, LatticeFaults* faults = nullptr) {
+        if (faults != nullptr && faults->failCreate.load()) return false;
         if (!CreateDevice() || device->GetFeatureLevel() < D3D_FEATURE_LEVEL_10_0) return false;
         const std::string text = LatticeShaderText();
         if (text.empty()) return false;
@@ -163,7 +164,7 @@ struct LatticeDevice {
         // The first picture pays for the rasteriser's own shader compilation: part of getting ready.
         std::vector<uint32_t> first;
         const auto empty = std::make_unique<LatticeData>();
-        if (!Draw(*empty, 0, 32, first)) return false;
+        if (Draw(*empty, 0, 32, first) != Drawn::Picture) return false;
         compileMs = MillisecondsSince(start);
         return true;
     }
@@ -196,8 +197,9 @@ struct LatticeDevice {
     }
 
     // Draws into the top-left size x size of the texture and reads that region back.
-    bool Draw(const LatticeData& data, double seconds, int size, std::vector<uint32_t>& pixels,
-              const std::atomic<bool>* stop = nullptr) {
+    enum class Drawn { Picture, Stopped, Failed };
+    Drawn Draw(const LatticeData& data, double seconds, int size, std::vector<uint32_t>& pixels,
+               const std::atomic<bool>* stop = nullptr, LatticeFaults* faults = nullptr) {
         Fill(data);
         context->UpdateSubresource(histTex.get(), 0, nullptr, hist.data(), kLatticeSize * 16, 0);
         context->UpdateSubresource(statTex.get(), 0, nullptr, stat.data(), kLatticeSize * 16, 0);
@@ -255,10 +257,17 @@ struct LatticeDevice {
         // Poll rather than block: a blocking read-back can hold the driver's process-wide lock
         // for the whole picture and stall the window's own drawing meanwhile.
         D3D11_MAPPED_SUBRESOURCE mapped{};
+        if (faults != nullptr) faults->attempts.fetch_add(1);
         for (;;) {
-            const HRESULT hr = context->Map(staging.get(), 0, D3D11_MAP_READ, D3D11_MAP_FLAG_DO_NOT_WAIT, &mapped);
+            HRESULT hr = context->Map(staging.get(), 0, D3D11_MAP_READ, D3D11_MAP_FLAG_DO_NOT_WAIT, &mapped);
+            if (SUCCEEDED(hr) && faults != nullptr && faults->failDraws.load() > 0) {
+                context->Unmap(staging.get(), 0);
+                faults->failDraws.fetch_sub(1);
+                hr = DXGI_ERROR_DEVICE_REMOVED;
+            }
             if (SUCCEEDED(hr)) break;
-            if (hr != DXGI_ERROR_WAS_STILL_DRAWING || (stop != nullptr && stop->load())) return false;
+            if (stop != nullptr && stop->load()) return Drawn::Stopped;
+            if (hr != DXGI_ERROR_WAS_STILL_DRAWING) return Drawn::Failed;
             Sleep(2);
         }
         pixels.resize(static_cast<size_t>(size) * size);
@@ -267,7 +276,7 @@ struct LatticeDevice {
                         static_cast<size_t>(size) * 4);
         }
         context->Unmap(staging.get(), 0);
-        return true;
+        return Drawn::Picture;
     }
 };
 
@@ -277,6 +286,11 @@ constexpr double kSlowFrameMs = 120;
 constexpr double kFastFrameMs = 40;
 constexpr int kSmallestSize = 160;
 constexpr double kRestFactor = 2;
+// After a picture that could not be made: rest this long before the next attempt (doubling up
+// to a second), and give up on the device after this many failures in a row.
+constexpr double kFailureRestMs = 100;
+constexpr int kFailuresBeforeNewDevice = 3;
+constexpr int kNewDevicesAllowed = 3;
 
 }  // namespace
 
@@ -332,9 +346,9 @@ void LatticeRenderer::Run() {
     // A COM apartment of its own for the device and the compiler.
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     {
-        LatticeDevice device;
+        auto device = std::make_unique<LatticeDevice>();
         double compileMs = 0;
-        if (!device.Create(compileMs)) {
+        if (!device->Create(compileMs, faults_)) {
             status_.store(Status::Unavailable);
             frameReady_.notify_all();
             CoUninitialize();
@@ -347,6 +361,8 @@ void LatticeRenderer::Run() {
         LatticeData& data = *owned;
         std::vector<uint32_t> pixels;
         int size = kLatticeTexture / 2;
+        int failures = 0, newDevices = 0;
+        double rest = 0;
         for (;;) {
             double seconds = 0;
             uint64_t taken = 0;
@@ -359,25 +375,45 @@ void LatticeRenderer::Run() {
                 taken = submitted_;
             }
             const auto start = Clock::now();
-            if (!device.Draw(data, seconds, size, pixels, &stop_)) continue;
-            const double spent = MillisecondsSince(start);
-            {
-                const std::lock_guard<std::mutex> lock(mutex_);
-                picture_.swap(pixels);
-                pictureSize_ = size;
-                rendered_ = taken;
-                ++frameId_;
+            const LatticeDevice::Drawn drawn = device->Draw(data, seconds, size, pixels, &stop_, faults_);
+            if (drawn == LatticeDevice::Drawn::Stopped) break;
+            if (drawn == LatticeDevice::Drawn::Failed) {
+                // A device that was removed (a driver install does that) fails every picture from
+                // then on: make a new one, and say plainly when that cannot be done. Never retry at
+                // once: the submission that failed is still pending and would spin the thread.
+                if (++failures >= kFailuresBeforeNewDevice) {
+                    failures = 0;
+                    auto fresh = std::make_unique<LatticeDevice>();
+                    double ignored = 0;
+                    if (++newDevices > kNewDevicesAllowed || !fresh->Create(ignored, faults_)) {
+                        status_.store(Status::Unavailable);
+                        frameReady_.notify_all();
+                        break;
+                    }
+                    device = std::move(fresh);
+                }
+                rest = rest == 0 ? kFailureRestMs : std::min(rest * 2, 1000.0);
+            } else {
+                const double spent = MillisecondsSince(start);
+                failures = 0;
+                {
+                    const std::lock_guard<std::mutex> lock(mutex_);
+                    picture_.swap(pixels);
+                    pictureSize_ = size;
+                    rendered_ = taken;
+                    ++frameId_;
+                }
+                frameReady_.notify_all();
+                frameMs_.store(spent);
+                if (spent > kSlowFrameMs && size > kSmallestSize) size = std::max(kSmallestSize, (size * 3 / 4) / 32 * 32);
+                else if (spent < kFastFrameMs && size < kLatticeTexture) size = std::min(kLatticeTexture, (size * 5 / 4 + 31) / 32 * 32);
+                size_.store(size);
+                // On a software rasteriser the picture takes the processor from the window: rest
+                // twice as long as it took, so the chart gets at most a third of the time.
+                rest = std::min(spent * kRestFactor, 1000.0);
             }
-            frameReady_.notify_all();
-            frameMs_.store(spent);
-            if (spent > kSlowFrameMs && size > kSmallestSize) size = std::max(kSmallestSize, (size * 3 / 4) / 32 * 32);
-            else if (spent < kFastFrameMs && size < kLatticeTexture) size = std::min(kLatticeTexture, (size * 5 / 4 + 31) / 32 * 32);
-            size_.store(size);
-            // On a software rasteriser the picture takes the processor from the window: rest
-            // twice as long as it took, so the chart gets at most a third of the time.
             std::unique_lock<std::mutex> lock(mutex_);
-            wake_.wait_for(lock, std::chrono::duration<double, std::milli>(std::min(spent * kRestFactor, 1000.0)),
-                           [&] { return stop_.load(); });
+            wake_.wait_for(lock, std::chrono::duration<double, std::milli>(rest), [&] { return stop_.load(); });
             if (stop_.load()) break;
         }
     }

@@ -19,6 +19,14 @@ inline constexpr int kLatticeTexture = 640;
 // The shader text as it is compiled: the embedded source, built (empty when it is missing).
 std::string LatticeShaderText();
 
+// Faults a test can make the renderer meet: pictures that fail as a removed device's do, and a
+// device that cannot be made again. Counts the pictures attempted.
+struct LatticeFaults {
+    std::atomic<int> failDraws{0};
+    std::atomic<bool> failCreate{false};
+    std::atomic<int> attempts{0};
+};
+
 class LatticeRenderer {
 public:
     enum class Status { Starting, Ready, Unavailable };
@@ -30,6 +38,8 @@ public:
 
     // Starts the thread, which creates the device and compiles the shader.
     void Start();
+    // Only before Start.
+    void SetFaults(LatticeFaults* faults) { faults_ = faults; }
     void Stop();
     Status GetStatus() const { return status_.load(); }
 
@@ -51,6 +61,7 @@ private:
     void Run();
 
     std::thread thread_;
+    LatticeFaults* faults_ = nullptr;
     std::atomic<bool> stop_{false};
     std::atomic<Status> status_{Status::Starting};
     std::atomic<double> compileMs_{0};

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <cstdio>
 #include <string>
 
@@ -184,4 +185,49 @@ TEST(LatticeSource, TheBuiltShaderIsStraightLineCodeWineCanCompile) {
         EXPECT_EQ(full.find(banned), std::string::npos) << banned;
     }
     EXPECT_EQ(kLatticeStepsPerPass * kLatticePasses, kLatticeSteps);
+}
+
+namespace {
+
+// A renderer that has compiled its shader and drawn once, with faults ready to be switched on.
+bool ReadyRenderer(LatticeRenderer& renderer, LatticeFaults& faults, LatticeData& data) {
+    renderer.SetFaults(&faults);
+    renderer.Start();
+    for (int i = 0; i < 600 && renderer.GetStatus() == LatticeRenderer::Status::Starting; ++i) Sleep(100);
+    if (renderer.GetStatus() != LatticeRenderer::Status::Ready) return false;
+    renderer.Submit(data, 0);
+    return renderer.WaitFrame(60000);
+}
+
+}  // namespace
+
+// A device that is gone (our own driver install removes it) fails every picture: the thread
+// rests between attempts instead of retrying at once, makes a new device, and says plainly when
+// it cannot.
+TEST(LatticeRenderer, ALostDeviceIsNeverRetriedAtOnceAndWhatCannotBeMadeAgainIsUnavailable) {
+    const auto data = std::make_unique<LatticeData>();
+    {
+        LatticeFaults faults;
+        LatticeRenderer renderer;
+        ASSERT_TRUE(ReadyRenderer(renderer, faults, *data));
+        faults.failCreate.store(true);
+        faults.failDraws.store(1000000);
+        const int before = faults.attempts.load();
+        renderer.Submit(*data, 1);
+        for (int i = 0; i < 100 && renderer.GetStatus() != LatticeRenderer::Status::Unavailable; ++i) Sleep(50);
+        EXPECT_EQ(renderer.GetStatus(), LatticeRenderer::Status::Unavailable);
+        Sleep(500);
+        // Three failed pictures, then the failed attempt at a new device ends the thread.
+        EXPECT_EQ(faults.attempts.load() - before, 3);
+    }
+    {
+        // A device that can be made again takes over: the chart keeps moving.
+        LatticeFaults faults;
+        LatticeRenderer renderer;
+        ASSERT_TRUE(ReadyRenderer(renderer, faults, *data));
+        faults.failDraws.store(3);
+        renderer.Submit(*data, 2);
+        EXPECT_TRUE(renderer.WaitFrame(120000));
+        EXPECT_EQ(renderer.GetStatus(), LatticeRenderer::Status::Ready);
+    }
 }
