@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,3 +26,6 @@ void RecoverInterruptedRuns();
 
 // The window role. Returns its exit code.
 int RunGui(const Options& options, const std::vector<std::wstring>& arguments);
+// The window's exit code once it has closed: after an update (2) the new copy is started, and a
+// start that fails is told to the user and ends with 1.
+int FinishWindow(int result, const std::function<bool()>& relaunch, const std::function<void(const wchar_t*)>& tell);

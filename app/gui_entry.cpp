@@ -134,11 +134,19 @@ int RunGui(const Options& options, const std::vector<std::wstring>&) {
     RecoverInterruptedRuns();
     RemoveOldCopies();
     const GuiHooks hooks = MakeHooks(options);
-    const int result = RunApp(hooks);
+    return FinishWindow(RunApp(hooks), RelaunchSelf, [](const wchar_t* text) {
+        MessageBoxW(nullptr, text, L"Quorvantis", MB_ICONWARNING | MB_SETFOREGROUND);
+    });
+}
+
+int FinishWindow(int result, const std::function<bool()>& relaunch, const std::function<void(const wchar_t*)>& tell) {
     // 2: this copy was replaced by an update; the new one takes over.
-    if (result == 2) {
-        RelaunchSelf();
-        return 0;
-    }
-    return result;
+    if (result != 2) return result;
+    if (relaunch()) return 0;
+    // The update is in place but nothing is running now: say so, or the user sees the window
+    // vanish and nothing come back.
+    constexpr const wchar_t* kText = L"Quorvantis was updated, but the new version could not be started. Start Quorvantis again.";
+    LogError(kText);
+    tell(kText);
+    return 1;
 }

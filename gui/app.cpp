@@ -169,6 +169,7 @@ App::App(const GuiHooks& hooks)
 }
 
 App::~App() {
+    jobs_.Stop();
     if (scanThread_.joinable()) {
         scanStop_.store(true);
         scanThread_.join();
@@ -273,6 +274,19 @@ void App::ShowBalloon(const std::wstring& title, const std::wstring& text, DWORD
     Shell_NotifyIconW(NIM_MODIFY, &balloon);
 }
 
+MonitorSettings App::Settings() const {
+    const std::lock_guard<std::mutex> lock(settingsMutex_);
+    return settings_;
+}
+
+void App::SaveSettings(const MonitorSettings& settings) {
+    {
+        const std::lock_guard<std::mutex> lock(settingsMutex_);
+        settings_ = settings;
+    }
+    SaveMonitorSettings(settings);
+}
+
 void App::RefreshTray() {
     if (!trayPresent_) return;
     std::vector<HealthCheck> results = ScanResults();
@@ -301,13 +315,16 @@ void App::RequestClose() {
 }
 
 void App::GoHome() {
+    // Every visit shows the newest saved scan, whichever screen measured it.
+    scanLoadWanted_ = true;
     workflow_.SetStage(stage::Home);
     workflow_.Main().Stage(L"HOME", L"choose a function");
 }
 
-void App::OpenHealth() {
+void App::OpenHealth(bool scan) {
     workflow_.SetStage(stage::Health);
     workflow_.Main().Stage(L"HEALTH", L"read-only check of applied settings");
+    if (scan) StartHealthScan();
 }
 
 void App::OpenLog() { OpenInNotepad(hooks_.logPath); }
@@ -338,7 +355,9 @@ void App::StartHealthScan() {
     if (scanBusy_.exchange(true)) return;
     if (scanThread_.joinable()) scanThread_.join();
     scanStop_.store(false);
-    scanThread_ = std::thread([this] {
+    // The settings as they are now; the tray menu may change them while the scan runs.
+    const MonitorSettings settings = Settings();
+    scanThread_ = std::thread([this, settings] {
         std::vector<HealthCheck> results = RunHealthChecks(&scanStop_);
         bool somethingNew = false;
         {
@@ -348,13 +367,14 @@ void App::StartHealthScan() {
             if (!scanStop_.load()) {
                 scanResults_ = std::move(results);
                 flagged_ = std::move(flagged);
-                scanTime_ = GetTickCount64();
+                scanGeneration_.fetch_add(1);
             }
         }
-        nextScan_ = GetTickCount64() + static_cast<ULONGLONG>(settings_.scanHours) * 3600000ull;
+        nextScan_ = GetTickCount64() + static_cast<ULONGLONG>(settings.scanHours) * 3600000ull;
         scanBusy_.store(false);
+        scanGeneration_.fetch_add(1);
         if (window_ != nullptr) {
-            if (settings_.notify && somethingNew) PostMessageW(window_, kScanAlertMessage, 0, 0);
+            if (settings.notify && somethingNew) PostMessageW(window_, kScanAlertMessage, 0, 0);
             PostMessageW(window_, kScanFinishedMessage, 0, 0);
         }
     });
@@ -370,7 +390,8 @@ void App::ScheduleDriftCheck() {
 
 void App::MinuteTick() {
     monitor_.nextScan = nextScan_.load();
-    switch (::MinuteTick(settings_.paused, settings_.maintainTiming, scanBusy_.load(), GetTickCount64(), monitor_)) {
+    const MonitorSettings settings = Settings();
+    switch (::MinuteTick(settings.paused, settings.maintainTiming, scanBusy_.load(), GetTickCount64(), monitor_)) {
     case MinuteAction::Scan:
     case MinuteAction::DriftCheck: StartHealthScan(); break;
     case MinuteAction::None: break;
@@ -381,17 +402,22 @@ void App::OnScanFinished() {
     RefreshTray();
     if (!monitor_.driftPending) return;
     monitor_.driftPending = false;
-    if (!settings_.maintainTiming || settings_.paused) return;
+    const MonitorSettings settings = Settings();
+    if (!settings.maintainTiming || settings.paused) return;
     std::vector<HealthCheck> results = ScanResults();
+    // Hardening copies the program and registers tasks (seconds): it runs on the worker.
     DriftRepair(
-        results, [this](const std::wstring& area) { if (hooks_.guardArea) hooks_.guardArea(area); },
+        results,
+        [this](const std::wstring& area) {
+            if (hooks_.guardArea) jobs_.Post([this, area] { hooks_.guardArea(area); });
+        },
         [this](const std::wstring& area) { RepairArea(area, false); });
 }
 
 void App::OnScanAlert() {
     const std::vector<HealthCheck> results = ScanResults();
     const auto first = std::find_if(results.begin(), results.end(), [](const HealthCheck& c) { return IsAttentionStatus(c.status); });
-    if (!TakeBalloonTurn(settings_.notify, trayPresent_, first != results.end(), GetTickCount64(), monitor_)) return;
+    if (!TakeBalloonTurn(Settings().notify, trayPresent_, first != results.end(), GetTickCount64(), monitor_)) return;
     ShowBalloon(L"Quorvantis", first->title + L": " + first->observed, NIIF_WARNING);
 }
 
@@ -404,7 +430,11 @@ void App::OnTrayEvent(LPARAM event) {
         break;
     case NIN_BALLOONUSERCLICK:
         ShowMainWindow();
-        if (updateMode_) updatePromptRequest_ = true;
+        if (updateMode_) {
+            updatePromptRequest_ = true;
+            HandleUpdate();  // the question comes now, not on the next frame, which a hidden window never draws
+            AskQueuedQuestions();
+        }
         else GoHome();
         break;
     case WM_RBUTTONUP:
@@ -418,14 +448,15 @@ void App::OnTrayEvent(LPARAM event) {
 void App::ShowTrayMenu() {
     const HMENU menu = CreatePopupMenu();
     if (menu == nullptr) return;
+    MonitorSettings settings = Settings();
     AppendMenuW(menu, MF_STRING, 4100, L"Open Quorvantis");
     AppendMenuW(menu, MF_STRING, 4101, L"Run health check");
-    AppendMenuW(menu, MF_STRING, 4102, settings_.paused ? L"Resume monitoring" : L"Pause monitoring");
+    AppendMenuW(menu, MF_STRING, 4102, settings.paused ? L"Resume monitoring" : L"Pause monitoring");
     AppendMenuW(menu, MF_STRING, 4103, L"Settings");
     AppendMenuW(menu, MF_STRING, 4105,
-                settings_.launchAtLogin ? L"Start with Windows, minimized: on" : L"Start with Windows, minimized: off");
-    AppendMenuW(menu, MF_STRING, 4106, settings_.notify ? L"Notifications: on" : L"Notifications: off");
-    AppendMenuW(menu, MF_STRING, 4107, settings_.maintainTiming ? L"Maintain timing: on" : L"Maintain timing: off");
+                settings.launchAtLogin ? L"Start with Windows, minimized: on" : L"Start with Windows, minimized: off");
+    AppendMenuW(menu, MF_STRING, 4106, settings.notify ? L"Notifications: on" : L"Notifications: off");
+    AppendMenuW(menu, MF_STRING, 4107, settings.maintainTiming ? L"Maintain timing: on" : L"Maintain timing: off");
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuW(menu, MF_STRING, 4104, L"Exit");
     POINT cursor{};
@@ -441,28 +472,24 @@ void App::ShowTrayMenu() {
         break;
     case 4101:
         ShowMainWindow();
-        OpenHealth();
-        StartHealthScan();
+        OpenHealth(true);
         break;
     case 4102:
-        settings_.paused = !settings_.paused;
-        SaveMonitorSettings(settings_);
+        settings.paused = !settings.paused;
+        SaveSettings(settings);
         break;
     case 4105:
-        settings_.launchAtLogin = !settings_.launchAtLogin;
-        settings_.startMinimized = settings_.launchAtLogin;
-        if (settings_.launchAtLogin) settings_.closeToTray = true;
-        SaveMonitorSettings(settings_);
+        settings.launchAtLogin = !settings.launchAtLogin;
+        settings.startMinimized = settings.launchAtLogin;
+        if (settings.launchAtLogin) settings.closeToTray = true;
+        SaveSettings(settings);
         break;
     case 4106:
-        settings_.notify = !settings_.notify;
-        SaveMonitorSettings(settings_);
+        settings.notify = !settings.notify;
+        SaveSettings(settings);
         break;
     case 4107:
-        settings_.maintainAsked = true;
-        settings_.maintainTiming = !settings_.maintainTiming;
-        SaveMonitorSettings(settings_);
-        if (settings_.maintainTiming) ScheduleDriftCheck();
+        ToggleMaintainTiming();
         break;
     case 4104:
         quitting_ = true;
@@ -503,25 +530,27 @@ void App::AskStartupQuestion() {
     const INT_PTR answer = DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kStartupDialog), window_,
                                            StartupDialogProcedure, 0);
     const bool on = answer == 1;
-    settings_.closeToTray = on;
-    settings_.startMinimized = on;
-    settings_.launchAtLogin = on;
-    settings_.trayPrompted = true;
-    settings_.startupAsked = true;
-    SaveMonitorSettings(settings_);
+    MonitorSettings settings = Settings();
+    settings.closeToTray = on;
+    settings.startMinimized = on;
+    settings.launchAtLogin = on;
+    settings.trayPrompted = true;
+    settings.startupAsked = true;
+    SaveSettings(settings);
 }
 
 void App::AskMaintainQuestion() {
-    if (hooks_.yes || settings_.maintainAsked) return;
+    MonitorSettings settings = Settings();
+    if (hooks_.yes || settings.maintainAsked) return;
     const int answer = MessageBoxW(window_,
                                    L"Automatically maintain the timing structure?\n\nOnce a minute, Quorvantis reads the "
                                    L"monitored settings and puts back any that have drifted. You can change this later "
                                    L"from the tray menu or the home screen.",
                                    L"Quorvantis", MB_YESNO | MB_ICONQUESTION);
-    settings_.maintainTiming = answer == IDYES;
-    settings_.maintainAsked = true;
-    SaveMonitorSettings(settings_);
-    if (settings_.maintainTiming) ScheduleDriftCheck();
+    settings.maintainTiming = answer == IDYES;
+    settings.maintainAsked = true;
+    SaveSettings(settings);
+    if (settings.maintainTiming) ScheduleDriftCheck();
 }
 
 int App::Run() {
@@ -540,17 +569,21 @@ int App::Run() {
         CoUninitialize();
         return 1;
     }
-    settings_ = LoadMonitorSettings();
+    {
+        const std::lock_guard<std::mutex> lock(settingsMutex_);
+        settings_ = LoadMonitorSettings();
+    }
+    const MonitorSettings settings = Settings();
     showMessage_ = RegisterWindowMessageW(L"Quorvantis.Show");
     AddTrayIcon();
     if (hooks_.removeLegacyService) hooks_.removeLegacyService();
 
-    const bool askStartup = !hooks_.yes && !settings_.startupAsked;
-    ShowWindow(window_, !askStartup && settings_.startMinimized && !hooks_.yes ? SW_HIDE : SW_SHOW);
+    const bool askStartup = !hooks_.yes && !settings.startupAsked;
+    ShowWindow(window_, !askStartup && settings.startMinimized && !hooks_.yes ? SW_HIDE : SW_SHOW);
 
     SetTimer(window_, kMinuteTimer, 60000, nullptr);
-    nextScan_ = GetTickCount64() + static_cast<ULONGLONG>(settings_.scanHours) * 3600000ull;
-    if (!settings_.paused) StartHealthScan();
+    nextScan_ = GetTickCount64() + static_cast<ULONGLONG>(settings.scanHours) * 3600000ull;
+    if (!settings.paused) StartHealthScan();
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
     if (hooks_.systemInfo) workflow_.Main().System(hooks_.systemInfo());
     QueryPerformanceCounter(&lastFrame_);
@@ -567,6 +600,8 @@ int App::Run() {
             updateError_ = error;
             updateAvailable_ = available;
             updateChecked_.store(true);
+            // Announced at once, even while the window waits hidden in the tray.
+            if (window_ != nullptr) PostMessageW(window_, kUpdateCheckedMessage, 0, 0);
         });
     }
     if (askStartup) AskStartupQuestion();
@@ -596,6 +631,7 @@ void App::MessageLoop() {
             if (BackgroundWorkPending()) {
                 MsgWaitForMultipleObjects(0, nullptr, FALSE, 250, QS_ALLINPUT);
                 Tick();
+                AskQueuedQuestions();
             } else {
                 WaitMessage();
             }
@@ -613,6 +649,8 @@ void App::MessageLoop() {
         }
         DrawFrame(dt);
         renderer_.EndFrame();
+        // Questions open their own message loop: only once the frame is shown.
+        AskQueuedQuestions();
     }
 }
 
@@ -620,6 +658,7 @@ void App::Shutdown() {
     // Every stop flag first, so the threads end together; then each is joined.
     updateStop_.store(true);
     workflow_.RequestStop();
+    jobs_.Stop();
     if (updateThread_.joinable()) updateThread_.join();
     scanStop_.store(true);
     if (scanThread_.joinable()) scanThread_.join();
@@ -654,7 +693,7 @@ LRESULT App::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         ValidateRect(window_, nullptr);
         return 0;
     case WM_CLOSE:
-        if (quitting_ || updateApplied_.load() || !settings_.closeToTray) DestroyWindow(window_);
+        if (quitting_ || updateApplied_.load() || !Settings().closeToTray) DestroyWindow(window_);
         else ShowWindow(window_, SW_HIDE);
         return 0;
     case WM_ERASEBKGND:
@@ -673,7 +712,7 @@ LRESULT App::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     case WM_KEYDOWN:
         if (wParam == VK_ESCAPE) {
-            if (confirmOpen_) confirmOpen_ = false;
+            if (states_.review.confirmOpen) states_.review.confirmOpen = false;
             else PostMessageW(window_, WM_CLOSE, 0, 0);
         } else if (wParam == VK_RETURN) {
             pending_.enter = true;
@@ -697,13 +736,10 @@ LRESULT App::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         pending_.down = false;
         ReleaseCapture();
         return 0;
-    case WM_MOUSEWHEEL: {
-        const int stageValue = workflow_.CurrentStage();
-        if (stageValue == stage::Health || stageValue == stage::Home) {
-            scroll_ = std::max(0.0f, scroll_ - static_cast<float>(GET_WHEEL_DELTA_WPARAM(wParam)) / 120 * 40);
-        }
+    case WM_MOUSEWHEEL:
+        // Each screen scrolls its own list by the notches of the frame, within that list.
+        pending_.wheel += GET_WHEEL_DELTA_WPARAM(wParam) / WHEEL_DELTA;
         return 0;
-    }
     case WM_DPICHANGED: {
         dpi_ = HIWORD(wParam);
         renderer_.SetDpi(dpi_);
@@ -728,6 +764,10 @@ LRESULT App::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case kScanAlertMessage:
         OnScanAlert();
+        return 0;
+    case kUpdateCheckedMessage:
+        HandleUpdate();
+        AskQueuedQuestions();
         return 0;
     default:
         break;

@@ -2,7 +2,9 @@
 // The window: its run order, message loop and window procedure, the tray icon, the first-run
 // questions, the health scans and drift checks, and the end of the process. It owns the window
 // and the threads; the step workflow is gui/workflow, the drawing gui/renderer, and each screen
-// is one Draw function that reads the frame's snapshot and calls the operations here.
+// (gui/screens) is a function over the frame's snapshot that asks for work through the
+// operations App implements. Nothing that waits runs on the window's thread: probes, the saved
+// scan and hardening go to a background worker, and questions are asked after the frame.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -16,8 +18,10 @@
 #include <vector>
 
 #include "gui/gui_hooks.h"
+#include "gui/background_jobs.h"
 #include "gui/layout.h"
 #include "gui/renderer.h"
+#include "gui/screens/screen.h"
 #include "gui/shared_state.h"
 #include "gui/tray_monitor.h"
 #include "gui/widgets.h"
@@ -29,16 +33,18 @@
 inline constexpr UINT kScanFinishedMessage = WM_APP + 1;
 inline constexpr UINT kScanAlertMessage = WM_APP + 2;
 inline constexpr UINT kTrayCallbackMessage = WM_APP + 3;
+// Posted by the update check when it has an answer, so it is announced while the window is hidden.
+inline constexpr UINT kUpdateCheckedMessage = WM_APP + 4;
 
 // Runs the window until it ends: 0, 1 (no window or no Direct2D) or 2 (an update was applied
 // and the new copy must be started).
 int RunApp(const GuiHooks& hooks);
 
 // Megabytes of state: create it on the heap.
-class App {
+class App final : private ScreenOps {
 public:
     explicit App(const GuiHooks& hooks);
-    ~App();
+    ~App() override;
     App(const App&) = delete;
     App& operator=(const App&) = delete;
 
@@ -49,25 +55,21 @@ public:
     void DrawFrame(double dt);
     Renderer& GetRenderer() { return renderer_; }
     Workflow& Flow() { return workflow_; }
+    // What the last frame was drawn from, the screens' own state, and the operations a click
+    // on a screen calls (tests drive the window through them as the screens do).
+    const FrameSnapshot& Snapshot() const { return snap_; }
+    const ScreenStates& States() const { return states_; }
+    ScreenOps& Operations() { return *this; }
     // Lets the Lattice catch up with what the last frame submitted (review images).
     bool WaitForLattice(uint32_t timeoutMs) { return renderer_.Lattice().WaitFrame(timeoutMs); }
+    // Waits until the background worker has nothing left to do (tests).
+    bool WaitForBackground(uint32_t timeoutMs) { return jobs_.WaitIdle(timeoutMs); }
+    // Runs what a drift check decides, as the scan's end does (tests drive it without a window).
+    void FinishDriftCheck() { OnScanFinished(); }
+    // Runs the questions waiting for the end of the frame (the message loop does so after every frame).
+    void AskQueuedQuestions();
 
-    // Operations the screens call.
-    void GoHome();
-    void OpenHealth();
-    void StartHealthScan();
-    void ShowMainWindow();
-    void RequestClose();
-    void StartGuidedStep(int step);
-    void StartNextWantedStep(int after);
-    void RepairArea(const std::wstring& area, bool interactive);
-    void OpenLog();
-    void RestartComputer();
-
-    // Whether this build can run a step (the driver install and Afterburner come later).
-    bool StepAvailable(int slot) const;
-    std::wstring SelectedStepNames() const;
-
+    void StartHealthScan() override;
     // What the health scan found, copied under its lock.
     std::vector<HealthCheck> ScanResults(bool* running = nullptr) const;
 
@@ -75,7 +77,46 @@ public:
     void AttachWindow(HWND window) { window_ = window; }
 
 private:
-    friend struct Screens;
+    // The operations the screens call.
+    void GoHome() override;
+    void SetStage(int stageValue) override { workflow_.SetStage(stageValue); }
+    void OpenHealth(bool scan) override;
+    void RepairArea(const std::wstring& area) override { RepairArea(area, true); }
+    void OpenHomeTile(int index) override;
+    void StartGuidedStep(int step) override;
+    void StartStep(int slot) override { workflow_.StartTweak(slot, true); }
+    void RetryStep(int slot) override;
+    void StopStep(int slot) override { workflow_.StopSlot(slot); }
+    void StartMeasure() override { workflow_.StartBenchmark(true); }
+    void StartInstall(uint32_t period) override { workflow_.StartInstall(true, period); }
+    void SetWanted(int slot, bool wanted) override { workflow_.want[slot] = wanted; }
+    void SetAllWanted(bool wanted) override { workflow_.want.fill(wanted); }
+    void SetFidelity(int level) override { workflow_.fidelity = level; }
+    void BeginFullTune() override;
+    void GpuLookup() override { workflow_.BeginGpuLookup(); }
+    void GpuDownload() override { workflow_.BeginGpuDownload(); }
+    void GpuInstall() override { workflow_.BeginGpuInstall(); }
+    void RetryGpuClean() override;
+    void ContinueAfterDriver() override;
+    void SkipGpuDriver(bool guided) override;
+    void RetryRestorePoint() override { workflow_.ResetSlot(SlotPrepare); }
+    void AcceptRestoreFailure() override { restoreFailureAccepted_ = true; }
+    void StartAfterburnerInTune() override;
+    void SkipAfterburnerInTune() override;
+    void ToggleMaintainTiming() override;
+    void RequestUpdatePrompt() override { updatePromptRequest_ = true; }
+    void OpenLog() override;
+    void RequestClose() override;
+    void RestartComputer() override;
+
+    void RepairArea(const std::wstring& area, bool interactive);
+    void StartNextWantedStep(int after);
+    void OpenStep(int slot);
+    // Whether this build can run a step.
+    bool StepAvailable(int slot) const;
+    std::wstring SelectedStepNames() const;
+    // A question (a message box) for after the frame, so its own message loop never runs inside one.
+    void AskAfterFrame(std::function<void()> question);
 
     // Run order and loop.
     bool CreateMainWindow();
@@ -86,6 +127,7 @@ private:
     void RefreshTray();
     void ShowTrayMenu();
     void ShowBalloon(const std::wstring& title, const std::wstring& text, DWORD icon);
+    void ShowMainWindow();
     void ChooseOpeningStage();
     void AskStartupQuestion();
     void AskMaintainQuestion();
@@ -96,6 +138,13 @@ private:
     void OnScanAlert();
     void OnTrayEvent(LPARAM event);
     void ScheduleDriftCheck();
+    MonitorSettings Settings() const;
+    void SaveSettings(const MonitorSettings& settings);
+
+    // Background work: probes and the saved scan, landing in the snapshot.
+    void ProbeCpuInBackground(bool decideGuidedStep);
+    void ProbeGpuInBackground();
+    void LoadScanInBackground();
 
     // Every frame; Tick also runs while the window is hidden and a step, tune or repair is under
     // way, so they move on in the tray too.
@@ -104,40 +153,16 @@ private:
     void HandleUpdate();
     void AutoAdvance();
     void WatchRepairs();
-    void FullTuneTick(const ScreenLayout& layout);
-    void DrawHeader(const ScreenLayout& layout);
-    void DrawScreen(const ScreenLayout& layout);
-    void DrawVeil(double dt);
-
-    // Screens.
-    void DrawWelcome(const RectF& area);
-    void DrawHome(const RectF& area);
-    void DrawHealth(const RectF& area);
-    void DrawReview(const RectF& area);
-    void DrawFullTune(const RectF& area);
-    void DrawMeasureScreen(const ScreenLayout& layout);
-    void DrawStepScreen(const ScreenLayout& layout);
-    void DrawGpuClean(const ScreenLayout& layout);
-    void DrawLogColumn(const ScreenLayout& layout);
-    void RetryGpuClean(const GpuDriverOffer& offer);
-    void ContinueAfterDriver();
-    void DrawSweepChart(const RectF& rect, const StateView& view);
-    void DrawLiveChart(const RectF& rect, const StateView& view);
-    void DrawLatticeCard(const RectF& rect, const StateView& view, bool live);
-    void DrawCandidatePanel(const RectF& rect, const StateView& view);
-    void DrawMeasurePanel(const RectF& rect, const StateView& view);
-    void DrawVerificationBars(const RectF& rect, const StateView& view);
-    void DrawInstallPanel(const RectF& rect, const StateView& view);
-    void DrawItemList(const RectF& rect, const StateView& view, int slot);
-    void DrawResultBanner(const RectF& rect, int slot);
-    void DrawDescriptionPanel(const RectF& rect);
-    void DrawRestartButtons(const RectF& panel);
-    bool DrawHouse();
+    void FullTuneTick();
+    void TakeSnapshot(double dt);
 
     const GuiHooks& hooks_;
     Workflow workflow_;
     Renderer renderer_;
     Ui ui_;
+    // The tray menu and the home screen change these on the window's thread; the scan thread
+    // reads them: always through Settings() and SaveSettings().
+    mutable std::mutex settingsMutex_;
     MonitorSettings settings_;
 
     // Window.
@@ -145,7 +170,6 @@ private:
     float dpi_ = 96;
     bool running_ = false;
     bool quitting_ = false;
-    bool confirmOpen_ = false;
     UINT showMessage_ = 0;
     NOTIFYICONDATAW tray_{};
     bool trayPresent_ = false;
@@ -155,17 +179,29 @@ private:
     std::array<std::pair<float, float>, 8> clicks_{};
     size_t queuedClicks_ = 0;
     bool buttonDown_ = false;
-    float scroll_ = 0;
     bool cursorHand_ = false;
+    std::vector<std::function<void()>> questions_;
 
     // Frame.
     LARGE_INTEGER frequency_{}, lastFrame_{};
     double clock_ = 0;
     double veil_ = 0;
-    StateView view_;   // the slot snapshot the current screen draws from
-    StateView home_;   // the measuring slot, for the home screen's live card
-    StateView tileView_;  // one Full tune tile at a time
-    std::vector<PointF> chartPoints_;  // reused by the charts frame after frame
+    FrameSnapshot snap_;
+    ScreenStates states_;
+    uint64_t healthShown_ = ~0ull;  // the scan generation the snapshot holds
+    uint64_t gpuShown_ = ~0ull;     // the GPU Clean generation the snapshot holds
+
+    // Background work.
+    BackgroundJobs jobs_;
+    mutable std::mutex probeMutex_;
+    bool cpuProbed_ = false, gpuProbed_ = false;
+    CpuProbe cpuProbe_;
+    GpuProbeView gpuProbe_;
+    std::atomic<bool> cpuDecisionPending_{false};  // guided step 3 waits for the probe to choose
+    std::unique_ptr<LatticeData> loadedScan_;      // what the worker loaded, not yet taken
+    std::unique_ptr<LatticeData> shownScan_;       // what the snapshot points at
+    bool loadedScanFound_ = false, shownScanFound_ = false, scanLoadDone_ = false;
+    bool scanLoadWanted_ = true;
 
     // Health scans and drift checks.
     std::thread scanThread_;
@@ -174,10 +210,9 @@ private:
     mutable std::mutex scanMutex_;
     std::vector<HealthCheck> scanResults_;
     std::vector<std::wstring> flagged_;
-    uint64_t scanTime_ = 0;
+    std::atomic<uint64_t> scanGeneration_{0};
     MonitorClock monitor_;
     std::atomic<ULONGLONG> nextScan_{0};  // the scan thread sets it when it finishes
-    int selectedCheck_ = -1;
 
     // Repairs started from the health screen or by a drift check.
     int interactiveRepairSlot_ = -1;
@@ -201,21 +236,15 @@ private:
     std::atomic<bool> updateFailed_{false};
     std::wstring updateStatus_;
 
-    // Screens.
+    // The flow.
     std::array<int, kSlotCount> lastSeen_{};
+    int lastGpuPhase_ = GpuPhaseNone;
     bool fullTuneActive_ = false;
     bool restoreFailureAccepted_ = false;
     bool gpuDriverSkipped_ = false;
     bool afterburnerSkipped_ = false;
     bool afterburnerWaiting_ = false;
-    bool afterburnerDoneThisRun_ = false;
-    bool openedFromHome_ = false;
+    bool afterburnerRan_ = false;          // Afterburner finished in this session
+    bool afterburnerAfterDriver_ = false;  // and a driver was installed since
     bool gpuDeferredStart_ = false;
-    double measureFadeA_ = 0, measureFadeB_ = 0;
-    bool scanLoaded_ = false;
-    bool scanFound_ = false;
-    std::wstring scanName_;
-    LatticeData scanLattice_;
-    CpuProbe cpuProbe_;
-    bool cpuProbed_ = false;
 };

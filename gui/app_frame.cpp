@@ -1,24 +1,16 @@
-// One frame of the window: the update handling, the Full tune tick, the automatic advance and
-// the stage changes, the header, the current screen, the click effects and the fade-in veil.
+// One frame of the window: the snapshot it draws from, the update handling, the Full tune tick,
+// the automatic advance and the stage changes, the screen, the click effects and the fade-in
+// veil; and the operations the screens ask for.
 #include <algorithm>
 #include <cmath>
 
 #include "foundation/log.h"
-#include "foundation/product.h"
 #include "foundation/text.h"
 #include "gui/app.h"
-#include "gui/captions.h"
 #include "gui/full_tune.h"
 
 namespace {
-
-constexpr int kHouseButton = 900;
-
-std::wstring Upper(std::wstring text) {
-    for (wchar_t& c : text) c = static_cast<wchar_t>(towupper(c));
-    return text;
-}
-
+constexpr size_t kTileLogLines = 8;
 }  // namespace
 
 bool App::StepAvailable(int slot) const {
@@ -37,21 +29,96 @@ std::wstring App::SelectedStepNames() const {
     return names.empty() ? std::wstring(L"nothing") : names;
 }
 
+void App::AskAfterFrame(std::function<void()> question) { questions_.push_back(std::move(question)); }
+
+void App::AskQueuedQuestions() {
+    // A question may queue another (a confirmation after an answer): take the list first.
+    std::vector<std::function<void()>> asking;
+    asking.swap(questions_);
+    for (const auto& question : asking) question();
+}
+
 void App::Tick() {
-    const ScreenLayout layout = LayoutFor(renderer_.Width(), renderer_.Height(), workflow_.CurrentStage());
-    if (fullTuneActive_ && workflow_.CurrentStage() == stage::FullTune) FullTuneTick(layout);
+    HandleUpdate();
+    if (fullTuneActive_ && workflow_.CurrentStage() == stage::FullTune) FullTuneTick();
     AutoAdvance();
     workflow_.AdvanceStage();
     WatchRepairs();
 }
 
 bool App::BackgroundWorkPending() const {
-    if (interactiveRepairSlot_ >= 0 || rescanAfterRepairs_) return true;
+    if (interactiveRepairSlot_ >= 0 || rescanAfterRepairs_ || cpuDecisionPending_.load()) return true;
     for (int slot = 0; slot < kSlotCount; ++slot) {
         const int state = workflow_.State(slot);
         if (IsBusy(state) || state != lastSeen_[slot] || automaticRepair_[slot]) return true;
     }
     return false;
+}
+
+void App::TakeSnapshot(double dt) {
+    FrameSnapshot& s = snap_;
+    s.stage = workflow_.CurrentStage();
+    s.clock = clock_;
+    s.version = hooks_.version;
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+        s.state[slot] = workflow_.State(slot);
+        s.want[slot] = workflow_.want[slot];
+        s.available[slot] = StepAvailable(slot);
+    }
+    s.fidelity = workflow_.fidelity;
+    s.mainHeader = workflow_.Main().Header();
+    const int shown = s.stage >= stage::Measuring && s.stage <= stage::InstallFailed ? static_cast<int>(SlotMeasure)
+                                                                                     : SlotShownBy(s.stage);
+    if (shown >= 0) workflow_.StateOf(shown).Snapshot(s.view);
+    s.elevated = s.view.system.elevated;
+    if (s.stage >= stage::Installing && s.stage <= stage::InstallFailed) s.serviceHeader = workflow_.StateOf(SlotService).Header();
+    if (s.stage == stage::Home && IsBusy(s.state[SlotMeasure])) workflow_.StateOf(SlotMeasure).Snapshot(s.measuring);
+    if (s.stage == stage::FullTune) {
+        for (int slot = 0; slot < kSlotCount; ++slot) {
+            if (IsBusy(s.state[slot])) workflow_.StateOf(slot).Brief(s.briefs[slot], kTileLogLines);
+        }
+    }
+    if (s.stage >= stage::Measuring && s.stage <= stage::InstallFailed) s.result = workflow_.LatestResult();
+    // What changes rarely is copied only when it changed.
+    const uint64_t gpu = workflow_.GpuGeneration();
+    if (gpu != gpuShown_) {
+        gpuShown_ = gpu;
+        s.gpuPhase = workflow_.GpuCleanPhase();
+        s.offer = workflow_.GpuOffer();
+        s.gpuStatus = workflow_.GpuStatusText();
+    }
+    s.gpuCleanAvailable = workflow_.GpuCleanAvailable();
+    {
+        const std::lock_guard<std::mutex> lock(probeMutex_);
+        s.cpuProbed = cpuProbed_;
+        if (cpuProbed_) s.cpu = cpuProbe_;
+        s.gpuProbed = gpuProbed_;
+        if (gpuProbed_) s.gpu = gpuProbe_;
+        if (scanLoadDone_) {
+            scanLoadDone_ = false;
+            shownScan_ = std::move(loadedScan_);
+            shownScanFound_ = loadedScanFound_;
+        }
+    }
+    s.scanFound = shownScanFound_;
+    s.scan = shownScan_.get();
+    const uint64_t health = scanGeneration_.load();
+    if (health != healthShown_) {
+        healthShown_ = health;
+        s.health = ScanResults();
+    }
+    s.healthRunning = scanBusy_.load();
+    s.maintainTiming = Settings().maintainTiming;
+    s.updateMode = updateMode_;
+    s.updateApplying = updateApplying_.load();
+    s.fullTuneActive = fullTuneActive_;
+    s.restoreFailureAccepted = restoreFailureAccepted_;
+    s.gpuDriverSkipped = gpuDriverSkipped_;
+    s.afterburnerWaiting = afterburnerWaiting_;
+    s.afterburnerAfterDriver = afterburnerAfterDriver_;
+    // The measurement's result fades in; the time step belongs to the frame.
+    MeasureScreenState& measure = states_.measure;
+    if (measure.fadeA > 0) measure.fadeA = std::min(1.0, measure.fadeA + dt * 1.5);
 }
 
 void App::DrawFrame(double dt) {
@@ -69,118 +136,19 @@ void App::DrawFrame(double dt) {
     pending_.enter = false;
     pending_.wheel = 0;
 
-    HandleUpdate();
     Tick();
-    const ScreenLayout layout = LayoutFor(renderer_.Width(), renderer_.Height(), workflow_.CurrentStage());
-
-    const int slot = SlotShownBy(workflow_.CurrentStage());
-    // The measure screen draws the measurement under the install too.
-    const int shown = workflow_.CurrentStage() >= stage::Measuring && workflow_.CurrentStage() <= stage::InstallFailed
-                          ? static_cast<int>(SlotMeasure)
-                          : slot;
-    if (shown >= 0) workflow_.StateOf(shown).Snapshot(view_);
-
-    DrawHeader(layout);
-    DrawScreen(layout);
+    TakeSnapshot(dt);
+    const ScreenLayout layout = LayoutFor(renderer_.Width(), renderer_.Height(), snap_.stage);
+    ScreenContext context{renderer_, ui_, layout};
+    DrawHeader(context, snap_, *this);
+    DrawScreen(context, snap_, states_, *this);
     ui_.EndFrame();
-    DrawVeil(dt);
-    cursorHand_ = ui_.hand;
-}
-
-void App::DrawVeil(double dt) {
     veil_ = std::min(1.0, veil_ + 1.4 * dt);
-    if (veil_ >= 1) return;
-    const float opacity = static_cast<float>(std::pow(1 - veil_, 3));
-    renderer_.FillRect(RectF{0, 0, renderer_.Width(), renderer_.Height()}, palette::Background.WithAlpha(opacity));
-}
-
-bool App::DrawHouse() {
-    const RectF house = RectF::Xywh(kMargin, kMargin + 6, 40, 40);
-    const int stageValue = workflow_.CurrentStage();
-    const bool enabled = stageValue != stage::Home;
-    const bool hovered = enabled && ui_.Hovered(house);
-    if (hovered) ui_.hand = true;
-    const Color edge = hovered ? palette::CoolWhite : palette::Icy;
-    // The house is cut into the frame: a notch in the background with a bright outline.
-    const float l = house.left + 6, r = house.right - 6, t = house.top + 4, b = house.bottom - 6;
-    const float mid = (l + r) / 2, eave = t + (b - t) * 0.45f;
-    renderer_.FillRect(RectF{l + 3, eave, r - 3, b}, palette::Background.WithAlpha(0.9f), 2);
-    renderer_.Line(l, eave + 2, mid, t, edge, 2.2f);
-    renderer_.Line(mid, t, r, eave + 2, edge, 2.2f);
-    renderer_.Line(l + 3, eave, l + 3, b, edge, 2.2f);
-    renderer_.Line(r - 3, eave, r - 3, b, edge, 2.2f);
-    renderer_.Line(l + 3, b, r - 3, b, edge, 2.2f);
-    renderer_.Line(mid - 4, b, mid - 4, b - 9, edge, 1.6f);
-    renderer_.Line(mid + 4, b, mid + 4, b - 9, edge, 1.6f);
-    renderer_.Line(mid - 4, b - 9, mid + 4, b - 9, edge, 1.6f);
-    ui_.Describe(house, L"Home",
-                 L"Returns to this screen. The house is cut into the window rather than drawn as a button. A tune you "
-                 L"already started keeps its place until that step finishes.");
-    if (enabled && ui_.Clicked(house)) {
-        GoHome();
-        return true;
+    if (veil_ < 1) {
+        const float opacity = static_cast<float>(std::pow(1 - veil_, 3));
+        renderer_.FillRect(RectF{0, 0, renderer_.Width(), renderer_.Height()}, palette::Background.WithAlpha(opacity));
     }
-    return false;
-}
-
-void App::DrawHeader(const ScreenLayout& layout) {
-    const RectF& h = layout.header;
-    DrawHouse();
-    float x = h.left + 52;
-    if (renderer_.HasImage(Image::Logo)) {
-        renderer_.DrawImage(Image::Logo, RectF::Xywh(x, h.top, 62, 62));
-        x += 70;
-    }
-    renderer_.Text(L"QUORVANTIS", RectF{x, h.top - 2, h.right - 360, h.top + 50}, Font::Display40, palette::CoolWhite);
-    renderer_.Text(FormatText(L"Fenmarch Systems  |  %ls", kPublisherWebHost), RectF{x + 2, h.top + 50, h.right - 360, h.bottom},
-                   Font::Gruppo13, palette::Icy);
-
-    const int stageValue = workflow_.CurrentStage();
-    const StepCaption caption = CaptionOf(stageValue);
-    const std::wstring name = Upper(caption.name);
-    const std::wstring stepLine =
-        caption.number > 0 ? FormatText(L"STEP %d OF %d  |  %ls", caption.number, kStepCount, name.c_str()) : name;
-    const RectF right{h.right - 520, h.top + 4, h.right, h.top + 30};
-    renderer_.Text(stepLine, right, Font::Title16Bold, palette::CoolWhite, Align::Trailing);
-    const bool named = caption.number > 0 || stageValue == stage::Health || stageValue == stage::Home;
-    std::wstring second = named ? FormatText(L"%ls - %ls | v%ls", caption.name, caption.tagline, hooks_.version.c_str())
-                                : FormatText(L"Quorvantis | v%ls", hooks_.version.c_str());
-    if (SlotShownBy(stageValue) >= 0 && view_.progressSeen && view_.progress.elapsed > 0) {
-        second += L"   elapsed " + FormatMinSec(view_.progress.elapsed);
-        if (view_.progress.remaining > 0) second += L"  |  remaining ~" + FormatMinSec(view_.progress.remaining);
-    }
-    renderer_.Text(second, RectF{h.right - 620, h.top + 32, h.right, h.top + 56}, Font::Gruppo13, palette::Icy,
-                   Align::Trailing);
-    // The stage header of the step (or of the screen) below the caption.
-    std::pair<std::wstring, std::wstring> header = workflow_.Main().Header();
-    const int slot = SlotShownBy(stageValue);
-    if (slot >= 0) header = {view_.tag, view_.text};
-    if (stageValue >= stage::Installing && stageValue <= stage::InstallFailed) header = workflow_.StateOf(SlotService).Header();
-    if (!header.first.empty()) {
-        renderer_.Text(header.first + (header.second.empty() ? L"" : L"  /  " + header.second),
-                       RectF{h.right - 620, h.top + 56, h.right, h.bottom}, Font::Mono10, palette::Muted, Align::Trailing);
-    }
-    renderer_.Line(h.left, h.bottom + 8, h.right, h.bottom + 8, palette::Muted.WithAlpha(0.5f), 1);
-}
-
-void App::DrawScreen(const ScreenLayout& layout) {
-    const int stageValue = workflow_.CurrentStage();
-    if (stageValue >= stage::Measuring && stageValue <= stage::InstallFailed) {
-        DrawMeasureScreen(layout);
-        return;
-    }
-    switch (stageValue) {
-    case stage::Welcome: DrawWelcome(layout.content); break;
-    case stage::Home: DrawHome(layout.content); break;
-    case stage::Health: DrawHealth(layout.content); break;
-    case stage::FullTune: DrawFullTune(layout.content); break;
-    case stage::GpuClean: DrawGpuClean(layout); break;
-    case stage::Review: DrawReview(layout.content); break;
-    default:
-        if (SlotShownBy(stageValue) >= 0) DrawStepScreen(layout);
-        else DrawReview(layout.content);
-        break;
-    }
+    cursorHand_ = ui_.hand;
 }
 
 void App::HandleUpdate() {
@@ -200,8 +168,12 @@ void App::HandleUpdate() {
         ShowBalloon(L"Quorvantis update", L"Version " + version + L" is ready. Open Quorvantis to install it.", NIIF_INFO);
     }
     if (updateFailed_.exchange(false)) {
-        MessageBoxW(window_, updateStatus_.empty() ? L"The update could not be installed." : updateStatus_.c_str(),
-                    L"Quorvantis", MB_ICONWARNING);
+        std::wstring failure;
+        {
+            const std::lock_guard<std::mutex> lock(updateMutex_);
+            failure = updateStatus_.empty() ? std::wstring(L"The update could not be installed.") : updateStatus_;
+        }
+        AskAfterFrame([this, failure] { MessageBoxW(window_, failure.c_str(), L"Quorvantis", MB_ICONWARNING); });
     }
     if (!updatePromptRequest_ || !available) return;
     updatePromptRequest_ = false;
@@ -211,37 +183,42 @@ void App::HandleUpdate() {
     text += servicePresent ? L"\n\nDownload it and replace this copy, including the installed service? Quorvantis will "
                              L"close and open the new version."
                            : L"\n\nDownload it and replace this copy? Quorvantis will close and open the new version.";
-    if (MessageBoxW(window_, text.c_str(), L"Quorvantis", MB_YESNO | MB_ICONINFORMATION | MB_DEFBUTTON2 | MB_SETFOREGROUND) !=
-        IDYES) {
-        return;
-    }
-    if (!hooks_.applyUpdate || applyThread_.joinable()) return;
-    updateApplying_.store(true);
-    AppUpdate chosen;
-    {
-        const std::lock_guard<std::mutex> lock(updateMutex_);
-        chosen = update_;
-    }
-    applyThread_ = std::thread([this, chosen] {
-        std::wstring error;
-        const int result = hooks_.applyUpdate(
-            chosen,
-            [this](const std::wstring& status) {
-                const std::lock_guard<std::mutex> lock(updateMutex_);
-                updateStatus_ = status;
-            },
-            updateStop_, error);
-        if (result == 0) {
-            updateApplied_.store(true);
-            RequestClose();
-        } else {
-            {
-                const std::lock_guard<std::mutex> lock(updateMutex_);
-                updateStatus_ = error;
-            }
-            updateFailed_.store(true);
+    AskAfterFrame([this, text] {
+        if (MessageBoxW(window_, text.c_str(), L"Quorvantis", MB_YESNO | MB_ICONINFORMATION | MB_DEFBUTTON2 | MB_SETFOREGROUND) !=
+            IDYES) {
+            return;
         }
-        updateApplying_.store(false);
+        if (!hooks_.applyUpdate || updateApplying_.load()) return;
+        // A failed attempt's thread has ended: join it, so the user can try again.
+        if (applyThread_.joinable()) applyThread_.join();
+        updateApplying_.store(true);
+        AppUpdate chosen;
+        {
+            const std::lock_guard<std::mutex> lock(updateMutex_);
+            chosen = update_;
+        }
+        applyThread_ = std::thread([this, chosen] {
+            std::wstring error;
+            const int result = hooks_.applyUpdate(
+                chosen,
+                [this](const std::wstring& status) {
+                    const std::lock_guard<std::mutex> lock(updateMutex_);
+                    updateStatus_ = status;
+                },
+                updateStop_, error);
+            if (result == 0) {
+                updateApplied_.store(true);
+                RequestClose();
+            } else {
+                {
+                    const std::lock_guard<std::mutex> lock(updateMutex_);
+                    updateStatus_ = error;
+                }
+                updateFailed_.store(true);
+                if (window_ != nullptr) PostMessageW(window_, kUpdateCheckedMessage, 0, 0);
+            }
+            updateApplying_.store(false);
+        });
     });
 }
 
@@ -249,13 +226,33 @@ void App::AutoAdvance() {
     // A request from the GPU driver screen to start GPU settings, taken once.
     if (gpuDeferredStart_ && !workflow_.Busy(SlotGpuSettings)) {
         gpuDeferredStart_ = false;
-        workflow_.StartGpu(false);
+        workflow_.StartTweak(SlotGpuSettings, false);
+    }
+    // Guided step 3 waits for the processor probe to choose between its warning and the step.
+    if (cpuDecisionPending_.load()) {
+        bool probed = false;
+        int cpuClass = CpuUnclear;
+        {
+            const std::lock_guard<std::mutex> lock(probeMutex_);
+            probed = cpuProbed_;
+            cpuClass = cpuProbe_.cpuClass;
+        }
+        if (probed) {
+            cpuDecisionPending_.store(false);
+            if (cpuClass == CpuDynamic) {
+                workflow_.SetStage(stage::CpuIntro);
+                workflow_.Main().Stage(L"CPU TUNE", L"dynamic boost detected. A 5000 ms interval would delay turbo");
+            } else {
+                workflow_.StartTweak(SlotCpu, true);
+            }
+        }
     }
     std::array<int, kSlotCount> now{};
     for (int slot = 0; slot < kSlotCount; ++slot) now[slot] = workflow_.State(slot);
+    const auto newly = [&](int slot, int state) { return now[slot] == state && lastSeen_[slot] != state; };
     if (hooks_.yes && !fullTuneActive_) {
         for (int slot = 0; slot < kSlotCount; ++slot) {
-            if (now[slot] != StepFinished || lastSeen_[slot] == StepFinished) continue;
+            if (!newly(slot, StepFinished)) continue;
             // A measurement goes straight on to its install when the service is wanted.
             if (slot == SlotMeasure && workflow_.want[SlotService]) {
                 if (!workflow_.Busy(SlotService) && workflow_.State(SlotService) != StepFinished) workflow_.StartInstall(false, 0);
@@ -267,11 +264,19 @@ void App::AutoAdvance() {
         }
     }
     // The measure screen's result fades in once the measurement or the install has finished.
-    if ((now[SlotMeasure] == StepFinished && lastSeen_[SlotMeasure] != StepFinished) ||
-        (now[SlotService] == StepFinished && lastSeen_[SlotService] != StepFinished)) {
-        measureFadeA_ = measureFadeB_ = 0.0001;
+    if (newly(SlotMeasure, StepFinished) || newly(SlotService, StepFinished)) states_.measure.fadeA = 0.0001;
+    // Every measurement that ends (from any screen) has saved a new scan for the home screen.
+    if (HasEnded(now[SlotMeasure]) && !HasEnded(lastSeen_[SlotMeasure])) scanLoadWanted_ = true;
+    // Afterburner's curve may not survive a driver installed after it ran.
+    if (newly(SlotAfterburner, StepFinished)) {
+        afterburnerRan_ = true;
+        afterburnerAfterDriver_ = false;
     }
+    const int phase = workflow_.GpuCleanPhase();
+    if (phase == GpuPhaseInstalled && lastGpuPhase_ != GpuPhaseInstalled && afterburnerRan_) afterburnerAfterDriver_ = true;
+    lastGpuPhase_ = phase;
     lastSeen_ = now;
+    if (scanLoadWanted_ && workflow_.CurrentStage() == stage::Home && !workflow_.Busy(SlotMeasure)) LoadScanInBackground();
 }
 
 // The automatic flow ("--yes") moves on to the next step the user left selected; the guided
@@ -284,37 +289,31 @@ void App::StartNextWantedStep(int after) {
 
 void App::StartGuidedStep(int step) {
     switch (step) {
-    case 0:
+    case SlotPrepare:
         workflow_.SetStage(stage::PrepareIntro);
         workflow_.Main().Stage(L"PREPARE", L"create a System Restore point");
         break;
-    case 1: workflow_.StartBenchmark(true); break;
-    case 2: workflow_.StartInstall(true, 0); break;
-    case 3: {
-        if (hooks_.probeCpu) {
-            cpuProbe_ = hooks_.probeCpu();
-            cpuProbed_ = true;
-        }
-        if (cpuProbed_ && cpuProbe_.cpuClass == CpuDynamic) {
-            workflow_.SetStage(stage::CpuIntro);
-            workflow_.Main().Stage(L"CPU TUNE", L"dynamic boost detected. A 5000 ms interval would delay turbo");
-        } else {
-            workflow_.StartPpm(true);
-        }
+    case SlotMeasure: workflow_.StartBenchmark(true); break;
+    case SlotService: workflow_.StartInstall(true, 0); break;
+    case SlotCpu:
+        // The probe takes a few hundred milliseconds: the intro shows while it runs, and the
+        // probe's answer decides between the warning and the step.
+        workflow_.SetStage(stage::CpuIntro);
+        ProbeCpuInBackground(true);
         break;
-    }
-    case 4:
+    case SlotGpuDriver:
         workflow_.SetStage(stage::GpuClean);
         workflow_.Main().Stage(L"GPU CLEAN", L"looking up the current driver");
         workflow_.BeginGpuLookup();
         break;
-    case 5:
-        if (hooks_.yes) workflow_.StartGpu(true);
+    case SlotGpuSettings:
+        ProbeGpuInBackground();
+        if (hooks_.yes) workflow_.StartTweak(SlotGpuSettings, true);
         else workflow_.SetStage(stage::GpuIntro);
         break;
-    case 6: workflow_.SetStage(stage::AfterburnerIntro); break;
-    case 7: workflow_.SetStage(workflow_.Busy(SlotMemory) ? stage::MemoryRunning : stage::MemoryIntro); break;
-    case 8: workflow_.SetStage(workflow_.Busy(SlotStorage) ? stage::StorageRunning : stage::StorageIntro); break;
+    case SlotAfterburner: workflow_.SetStage(stage::AfterburnerIntro); break;
+    case SlotMemory: workflow_.SetStage(workflow_.Busy(SlotMemory) ? stage::MemoryRunning : stage::MemoryIntro); break;
+    case SlotStorage: workflow_.SetStage(workflow_.Busy(SlotStorage) ? stage::StorageRunning : stage::StorageIntro); break;
     default:
         workflow_.SetStage(stage::Review);
         workflow_.Main().Stage(L"REVIEW", L"set BIOS, then restart");
@@ -322,51 +321,145 @@ void App::StartGuidedStep(int step) {
     }
 }
 
+// A step's screen opened from its home tile: the running screen when it runs, else its intro.
+void App::OpenStep(int slot) {
+    const StepRow& step = StepOf(slot);
+    if (slot == SlotMeasure) {
+        if (!workflow_.Busy(SlotMeasure)) workflow_.StartBenchmark(false);
+        workflow_.SetStage(stage::Measuring);
+        return;
+    }
+    if (slot == SlotGpuDriver) {
+        workflow_.SetStage(stage::GpuClean);
+        workflow_.BeginGpuLookup();
+        ProbeGpuInBackground();
+        return;
+    }
+    if (workflow_.Busy(slot)) {
+        workflow_.SetStage(step.stages.running);
+        return;
+    }
+    if (slot == SlotCpu) ProbeCpuInBackground(false);
+    if (slot == SlotGpuSettings) ProbeGpuInBackground();
+    workflow_.SetStage(step.intro);
+}
+
+void App::OpenHomeTile(int index) {
+    if (index == kFullTuneTile) {
+        workflow_.SetStage(fullTuneActive_ ? stage::FullTune : stage::Welcome);
+    } else if (index == kHealthTile) {
+        OpenHealth(true);
+    } else if (const int slot = HomeTileSlot(index); slot >= 0) {
+        OpenStep(slot);
+    } else {
+        workflow_.SetStage(stage::Review);
+        workflow_.Main().Stage(L"REVIEW", L"set BIOS, then restart");
+    }
+}
+
+void App::RetryStep(int slot) {
+    workflow_.ResetSlot(slot);
+    workflow_.StartTweak(slot, true);
+}
+
+void App::BeginFullTune() {
+    workflow_.SaveSelection();
+    fullTuneActive_ = true;
+    restoreFailureAccepted_ = false;
+    // A step this build cannot run counts as skipped, so the tune never waits for it.
+    gpuDriverSkipped_ = !workflow_.want[SlotGpuDriver] || !StepAvailable(SlotGpuDriver);
+    afterburnerSkipped_ = !workflow_.want[SlotAfterburner] || !StepAvailable(SlotAfterburner);
+    afterburnerWaiting_ = false;
+    workflow_.SetStage(stage::FullTune);
+    LogInfo(L"Full tune started: " + SelectedStepNames() + L".");
+}
+
+// A failed driver step resumes where it stopped: the install of a package already on disk, the
+// download of a package already found, or else the lookup.
+void App::RetryGpuClean() {
+    const GpuDriverOffer offer = workflow_.GpuOffer();
+    if (!offer.localPath.empty()) workflow_.BeginGpuInstall();
+    else if (offer.Downloadable()) workflow_.BeginGpuDownload();
+    else workflow_.BeginGpuLookup();
+}
+
+void App::ContinueAfterDriver() {
+    if (workflow_.want[SlotGpuSettings] && !workflow_.Busy(SlotGpuSettings)) workflow_.StartTweak(SlotGpuSettings, false);
+    if (workflow_.want[SlotAfterburner] && StepAvailable(SlotAfterburner) && !workflow_.Busy(SlotAfterburner)) {
+        workflow_.StartTweak(SlotAfterburner, false);
+    }
+    if (workflow_.want[SlotGpuSettings]) workflow_.SetStage(workflow_.Busy(SlotGpuSettings) ? stage::GpuRunning : stage::GpuIntro);
+    else GoHome();
+}
+
+void App::SkipGpuDriver(bool guided) {
+    gpuDriverSkipped_ = true;
+    if (guided) StartGuidedStep(SlotGpuSettings);
+}
+
+void App::StartAfterburnerInTune() {
+    afterburnerWaiting_ = false;
+    workflow_.StartTweak(SlotAfterburner, false);
+}
+
+void App::SkipAfterburnerInTune() {
+    afterburnerSkipped_ = true;
+    afterburnerWaiting_ = false;
+}
+
+void App::ToggleMaintainTiming() {
+    MonitorSettings settings = Settings();
+    settings.maintainTiming = !settings.maintainTiming;
+    settings.maintainAsked = true;
+    SaveSettings(settings);
+    if (settings.maintainTiming) ScheduleDriftCheck();
+}
+
 void App::RepairArea(const std::wstring& area, bool interactive) {
-    int slot = -1;
-    if (area == L"ppm") slot = SlotCpu;
-    else if (area == L"gpu") slot = SlotGpuSettings;
-    else if (area == L"memory") slot = SlotMemory;
-    else if (area == L"storage") slot = SlotStorage;
-    else if (area == L"afterburner") slot = SlotAfterburner;
-    else if (area == L"timer") slot = SlotService;
+    const int slot = SlotRepairing(area.c_str());
     if (slot < 0) return;
+    const auto tell = [this, interactive](std::wstring text) {
+        if (interactive) AskAfterFrame([this, text] { MessageBoxW(window_, text.c_str(), L"Quorvantis", MB_ICONINFORMATION); });
+    };
     if (!StepAvailable(slot)) {
-        if (interactive) {
-            MessageBoxW(window_, FormatText(L"%ls is not available in this build, so it cannot repair this.", SlotName(slot)).c_str(),
-                        L"Quorvantis", MB_OK | MB_ICONINFORMATION);
-        }
+        tell(FormatText(L"%ls is not available in this build, so it cannot repair this.", SlotName(slot)));
         return;
     }
     uint32_t desired = 0;
     if (slot == SlotService) {
         desired = hooks_.systemInfo ? hooks_.systemInfo().desiredResolution : 0;
         if (desired == 0) {
-            if (interactive) {
-                MessageBoxW(window_, L"Measure a timer resolution before repairing the timer service.", L"Quorvantis",
-                            MB_ICONINFORMATION);
-            }
+            tell(L"Measure a timer resolution before repairing the timer service.");
             return;
         }
     }
     if (workflow_.Busy(slot)) {
-        if (interactive) MessageBoxW(window_, L"That step is already running.", L"Quorvantis", MB_ICONINFORMATION);
+        tell(L"That step is already running.");
         return;
     }
-    if (interactive && MessageBoxW(window_,
-                                   L"This changes the selected Windows setting using the existing Quorvantis step. It does "
-                                   L"not install a driver unless you chose the graphics or Afterburner repair.",
-                                   L"Quorvantis", MB_OKCANCEL | MB_ICONWARNING) != IDOK) {
-        return;
-    }
+    const auto start = [this, slot, desired, interactive, area] {
+        if (workflow_.Busy(slot)) return;
+        if (!interactive) {
+            AppendHealthLog(L"automatic repair " + area);
+            automaticRepair_[slot] = true;
+        } else {
+            interactiveRepairSlot_ = slot;
+        }
+        if (slot == SlotService) workflow_.StartInstall(false, desired);
+        else workflow_.StartTweak(slot, false);
+    };
     if (!interactive) {
-        AppendHealthLog(L"automatic repair " + area);
-        automaticRepair_[slot] = true;
-    } else {
-        interactiveRepairSlot_ = slot;
+        start();
+        return;
     }
-    if (slot == SlotService) workflow_.StartInstall(false, desired);
-    else workflow_.StartTweak(slot, false);
+    AskAfterFrame([this, start] {
+        if (MessageBoxW(window_,
+                        L"This changes the selected Windows setting using the existing Quorvantis step. It does not "
+                        L"install a driver unless you chose the graphics or Afterburner repair.",
+                        L"Quorvantis", MB_OKCANCEL | MB_ICONWARNING) == IDOK) {
+            start();
+        }
+    });
 }
 
 void App::WatchRepairs() {
@@ -379,8 +472,7 @@ void App::WatchRepairs() {
     for (int slot = 0; slot < kSlotCount; ++slot) {
         if (!automaticRepair_[slot]) continue;
         if (HasEnded(workflow_.State(slot))) {
-            AppendHealthLog(workflow_.State(slot) == StepFinished ? L"automatic repair finished"
-                                                                  : L"automatic repair failed");
+            AppendHealthLog(workflow_.State(slot) == StepFinished ? L"automatic repair finished" : L"automatic repair failed");
             automaticRepair_[slot] = false;
             rescanAfterRepairs_ = true;
         } else {
@@ -393,7 +485,8 @@ void App::WatchRepairs() {
     }
 }
 
-void App::FullTuneTick(const ScreenLayout& layout) {
+void App::FullTuneTick() {
+    const ScreenLayout layout = LayoutFor(renderer_.Width(), renderer_.Height(), stage::FullTune);
     FullTuneInput in;
     in.want = workflow_.want;
     for (int slot = 0; slot < kSlotCount; ++slot) in.state[slot] = workflow_.State(slot);
@@ -407,18 +500,13 @@ void App::FullTuneTick(const ScreenLayout& layout) {
     while (FullTuneBusy(in) < in.limit) {
         const FullTuneStart start = NextFullTuneStart(in);
         if (start == FullTuneStart::None) break;
+        const int slot = SlotOfStart(start);
         switch (start) {
-        case FullTuneStart::Prepare: workflow_.StartPrepare(false); break;
         case FullTuneStart::Measure: workflow_.StartBenchmark(false); break;
-        case FullTuneStart::Cpu: workflow_.StartPpm(false); break;
-        case FullTuneStart::Memory: workflow_.StartMemory(false); break;
-        case FullTuneStart::Storage: workflow_.StartStorage(false); break;
         case FullTuneStart::Install: workflow_.StartInstall(false, 0); break;
         case FullTuneStart::GpuLookup: workflow_.BeginGpuLookup(); break;
-        case FullTuneStart::Gpu: workflow_.StartGpu(false); break;
-        case FullTuneStart::None: break;
+        default: workflow_.StartTweak(slot, false); break;
         }
-        const int slot = SlotOfStart(start);
         in.state[slot] = workflow_.State(slot) == StepIdle ? StepRunning : workflow_.State(slot);
         if (slot == SlotGpuDriver) in.gpuPhase = workflow_.GpuCleanPhase();
     }
@@ -432,4 +520,49 @@ void App::FullTuneTick(const ScreenLayout& layout) {
         workflow_.SetStage(stage::Review);
         workflow_.Main().Stage(L"REVIEW", L"set BIOS, then restart");
     }
+}
+
+void App::ProbeCpuInBackground(bool decideGuidedStep) {
+    {
+        // A fresh answer: the processor may have been set differently since the last probe.
+        const std::lock_guard<std::mutex> lock(probeMutex_);
+        cpuProbed_ = false;
+    }
+    if (!hooks_.probeCpu) {
+        // Nothing to probe with: the step is offered as for a processor of unclear class.
+        const std::lock_guard<std::mutex> lock(probeMutex_);
+        cpuProbed_ = true;
+    } else {
+        jobs_.Post([this] {
+            const CpuProbe probe = hooks_.probeCpu();
+            const std::lock_guard<std::mutex> lock(probeMutex_);
+            cpuProbe_ = probe;
+            cpuProbed_ = true;
+        });
+    }
+    if (decideGuidedStep) cpuDecisionPending_.store(true);
+}
+
+void App::ProbeGpuInBackground() {
+    if (!hooks_.probeGpu) return;
+    jobs_.Post([this] {
+        const GpuProbeView probe = hooks_.probeGpu();
+        const std::lock_guard<std::mutex> lock(probeMutex_);
+        gpuProbe_ = probe;
+        gpuProbed_ = true;
+    });
+}
+
+void App::LoadScanInBackground() {
+    scanLoadWanted_ = false;
+    const std::wstring directory = hooks_.dataDirectory;
+    jobs_.Post([this, directory] {
+        auto lattice = std::make_unique<LatticeData>();
+        std::wstring name;
+        const bool found = LoadLatestScan(directory, *lattice, name);
+        const std::lock_guard<std::mutex> lock(probeMutex_);
+        loadedScan_ = std::move(lattice);
+        loadedScanFound_ = found;
+        scanLoadDone_ = true;
+    });
 }

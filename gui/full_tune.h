@@ -5,7 +5,7 @@
 #include <array>
 #include <string>
 
-#include "gui/workflow.h"
+#include "gui/steps.h"
 
 struct FullTuneInput {
     std::array<bool, kSlotCount> want{};

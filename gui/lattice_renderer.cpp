@@ -164,7 +164,8 @@ struct LatticeDevice {
         // The first picture pays for the rasteriser's own shader compilation: part of getting ready.
         std::vector<uint32_t> first;
         const auto empty = std::make_unique<LatticeData>();
-        if (Draw(*empty, 0, 32, first) != Drawn::Picture) return false;
+        int width = 0, height = 0;
+        if (Draw(*empty, 0, 32, 1, first, width, height) != Drawn::Picture) return false;
         compileMs = MillisecondsSince(start);
         return true;
     }
@@ -196,17 +197,22 @@ struct LatticeDevice {
         }
     }
 
-    // Draws into the top-left size x size of the texture and reads that region back.
+    // Draws into the top-left width x height of the texture (the longer side `size`, the other
+    // from the aspect) and reads that region back.
     enum class Drawn { Picture, Stopped, Failed };
-    Drawn Draw(const LatticeData& data, double seconds, int size, std::vector<uint32_t>& pixels,
-               const std::atomic<bool>* stop = nullptr, LatticeFaults* faults = nullptr) {
+    Drawn Draw(const LatticeData& data, double seconds, int size, float aspect, std::vector<uint32_t>& pixels, int& width,
+               int& height, const std::atomic<bool>* stop = nullptr, LatticeFaults* faults = nullptr) {
+        aspect = std::clamp(aspect, 0.25f, 4.0f);
+        width = aspect >= 1 ? size : std::max(1, static_cast<int>(size * aspect + 0.5f));
+        height = aspect >= 1 ? std::max(1, static_cast<int>(size / aspect + 0.5f)) : size;
         Fill(data);
         context->UpdateSubresource(histTex.get(), 0, nullptr, hist.data(), kLatticeSize * 16, 0);
         context->UpdateSubresource(statTex.get(), 0, nullptr, stat.data(), kLatticeSize * 16, 0);
-        const float frame[4] = {static_cast<float>(seconds), static_cast<float>(size), 0, 0};
+        const float frame[4] = {static_cast<float>(seconds), static_cast<float>(size),
+                                static_cast<float>(width) / static_cast<float>(height), 0};
         context->UpdateSubresource(constants.get(), 0, nullptr, frame, 0, 0);
 
-        D3D11_VIEWPORT viewport{0, 0, static_cast<float>(size), static_cast<float>(size), 0, 1};
+        D3D11_VIEWPORT viewport{0, 0, static_cast<float>(width), static_cast<float>(height), 0, 1};
         context->RSSetViewports(1, &viewport);
         context->RSSetState(rasterizer.get());
         context->OMSetBlendState(blend.get(), nullptr, 0xFFFFFFFF);
@@ -251,7 +257,7 @@ struct LatticeDevice {
         context->PSSetShaderResources(0, 2 + kStateTargets, none);
         context->OMSetRenderTargets(0, nullptr, nullptr);
 
-        const D3D11_BOX region{0, 0, 0, static_cast<UINT>(size), static_cast<UINT>(size), 1};
+        const D3D11_BOX region{0, 0, 0, static_cast<UINT>(width), static_cast<UINT>(height), 1};
         context->CopySubresourceRegion(staging.get(), 0, 0, 0, 0, target.get(), 0, &region);
         context->Flush();
         // Poll rather than block: a blocking read-back can hold the driver's process-wide lock
@@ -270,10 +276,10 @@ struct LatticeDevice {
             if (hr != DXGI_ERROR_WAS_STILL_DRAWING) return Drawn::Failed;
             Sleep(2);
         }
-        pixels.resize(static_cast<size_t>(size) * size);
-        for (int y = 0; y < size; ++y) {
-            std::memcpy(&pixels[static_cast<size_t>(y) * size], static_cast<const BYTE*>(mapped.pData) + y * mapped.RowPitch,
-                        static_cast<size_t>(size) * 4);
+        pixels.resize(static_cast<size_t>(width) * height);
+        for (int y = 0; y < height; ++y) {
+            std::memcpy(&pixels[static_cast<size_t>(y) * width], static_cast<const BYTE*>(mapped.pData) + y * mapped.RowPitch,
+                        static_cast<size_t>(width) * 4);
         }
         context->Unmap(staging.get(), 0);
         return Drawn::Picture;
@@ -315,22 +321,24 @@ void LatticeRenderer::Stop() {
     if (thread_.joinable()) thread_.join();
 }
 
-void LatticeRenderer::Submit(const LatticeData& data, double seconds) {
+void LatticeRenderer::Submit(const LatticeData& data, double seconds, float aspect) {
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         pending_ = data;
         pendingSeconds_ = seconds;
+        pendingAspect_ = aspect;
         ++submitted_;
     }
     wake_.notify_one();
 }
 
-bool LatticeRenderer::TakeFrame(uint64_t& frame, std::vector<uint32_t>& pixels, int& size) {
+bool LatticeRenderer::TakeFrame(uint64_t& frame, std::vector<uint32_t>& pixels, int& width, int& height) {
     const std::lock_guard<std::mutex> lock(mutex_);
     if (frameId_ == frame || picture_.empty()) return false;
     frame = frameId_;
     pixels = picture_;
-    size = pictureSize_;
+    width = pictureWidth_;
+    height = pictureHeight_;
     return true;
 }
 
@@ -365,6 +373,7 @@ void LatticeRenderer::Run() {
         double rest = 0;
         for (;;) {
             double seconds = 0;
+            float aspect = 1;
             uint64_t taken = 0;
             {
                 std::unique_lock<std::mutex> lock(mutex_);
@@ -372,10 +381,12 @@ void LatticeRenderer::Run() {
                 if (stop_.load()) break;
                 data = pending_;
                 seconds = pendingSeconds_;
+                aspect = pendingAspect_;
                 taken = submitted_;
             }
             const auto start = Clock::now();
-            const LatticeDevice::Drawn drawn = device->Draw(data, seconds, size, pixels, &stop_, faults_);
+            int width = 0, height = 0;
+            const LatticeDevice::Drawn drawn = device->Draw(data, seconds, size, aspect, pixels, width, height, &stop_, faults_);
             if (drawn == LatticeDevice::Drawn::Stopped) break;
             if (drawn == LatticeDevice::Drawn::Failed) {
                 // A device that was removed (a driver install does that) fails every picture from
@@ -399,7 +410,8 @@ void LatticeRenderer::Run() {
                 {
                     const std::lock_guard<std::mutex> lock(mutex_);
                     picture_.swap(pixels);
-                    pictureSize_ = size;
+                    pictureWidth_ = width;
+                    pictureHeight_ = height;
                     rendered_ = taken;
                     ++frameId_;
                 }

@@ -43,12 +43,12 @@ public:
     void Stop();
     Status GetStatus() const { return status_.load(); }
 
-    // The grid to draw and the animation clock; the thread renders the newest one it was given
-    // and keeps animating while submissions keep coming.
-    void Submit(const LatticeData& data, double seconds);
-    // The newest finished picture when it is newer than `frame`: premultiplied BGRA rows of
-    // `size` pixels (size x size, at most 640).
-    bool TakeFrame(uint64_t& frame, std::vector<uint32_t>& pixels, int& size);
+    // The grid to draw, the animation clock and the shape of the card it fills (width / height);
+    // the thread renders the newest one it was given and keeps animating while submissions keep coming.
+    void Submit(const LatticeData& data, double seconds, float aspect = 1);
+    // The newest finished picture when it is newer than `frame`: premultiplied BGRA rows, width
+    // x height pixels (the longer side at most 640).
+    bool TakeFrame(uint64_t& frame, std::vector<uint32_t>& pixels, int& width, int& height);
     // Waits until a picture of the latest submission exists (tests and review images).
     bool WaitFrame(uint32_t timeoutMs);
 
@@ -72,10 +72,11 @@ private:
     std::condition_variable wake_;
     LatticeData pending_;
     double pendingSeconds_ = 0;
+    float pendingAspect_ = 1;
     uint64_t submitted_ = 0;  // submission counter
     uint64_t rendered_ = 0;   // the submission the newest picture shows
     uint64_t frameId_ = 0;
     std::vector<uint32_t> picture_;
-    int pictureSize_ = 0;
+    int pictureWidth_ = 0, pictureHeight_ = 0;
     std::condition_variable frameReady_;
 };

@@ -111,3 +111,10 @@ int FullTuneParallelLimit(float contentWidth, float contentHeight) {
     const int rows = std::clamp(static_cast<int>(std::floor((contentHeight + kGap) / 208)), 1, 3);
     return columns * rows;
 }
+
+std::wstring TickLineLabel(int index) {
+    const int n = index + 1;
+    const int tens = n % 100, ones = n % 10;
+    const wchar_t* suffix = tens >= 11 && tens <= 13 ? L"th" : ones == 1 ? L"st" : ones == 2 ? L"nd" : ones == 3 ? L"rd" : L"th";
+    return FormatText(L"%d%ls tick", n, suffix);
+}

@@ -52,6 +52,9 @@ Ticks NiceTicks(double low, double high, int wanted);
 // "~35 s", "~3 min 30 s", "~4 min": the fidelity time estimates of the welcome screen.
 std::wstring EstimateText(double seconds);
 
+// The label of the live chart's tick line at index (1: "2nd tick", 2: "3rd tick", 3: "4th tick", ...).
+std::wstring TickLineLabel(int index);
+
 // The Full tune tile grid: columns and rows for n tiles in a panel.
 struct TileGrid {
     int columns = 1, rows = 1;

@@ -18,11 +18,11 @@ constexpr TextStyle kFormats[static_cast<size_t>(Font::Count)] = {
     {L"Philosopher", DWRITE_FONT_WEIGHT_BOLD, 16, false, true},
     {L"Gruppo", DWRITE_FONT_WEIGHT_NORMAL, 12, false, true},
     {L"Philosopher", DWRITE_FONT_WEIGHT_NORMAL, 12, false, true},
-    {L"Philosopher", DWRITE_FONT_WEIGHT_NORMAL, 8, false, true},
+    {L"Philosopher", DWRITE_FONT_WEIGHT_NORMAL, 11, false, true},
     {L"Gruppo", DWRITE_FONT_WEIGHT_NORMAL, 13, false, true},
     {L"Philosopher", DWRITE_FONT_WEIGHT_NORMAL, 13.5f, true, true},
     {L"Consolas", DWRITE_FONT_WEIGHT_NORMAL, 12.5f, false, false},
-    {L"Consolas", DWRITE_FONT_WEIGHT_NORMAL, 10.5f, false, false},
+    {L"Consolas", DWRITE_FONT_WEIGHT_NORMAL, 11, false, false},
     {L"Consolas", DWRITE_FONT_WEIGHT_BOLD, 15, false, false},
     {L"Bruno Ace SC", DWRITE_FONT_WEIGHT_NORMAL, 40, false, true},
     {L"Philosopher", DWRITE_FONT_WEIGHT_BOLD, 13.5f, false, true},
@@ -31,8 +31,66 @@ constexpr TextStyle kFormats[static_cast<size_t>(Font::Count)] = {
     {L"Philosopher", DWRITE_FONT_WEIGHT_NORMAL, 16, true, true},
 };
 
-constexpr const wchar_t* kFontResources[] = {L"FONT_PHILOSOPHER", L"FONT_PHILOSOPHER_BOLD", L"FONT_BRUNO", L"FONT_GRUPPO"};
+constexpr const wchar_t* kFontResources[] = {L"FONT_PHILOSOPHER", L"FONT_PHILOSOPHER_BOLD", L"FONT_BRUNO", L"FONT_GRUPPO",
+                                             L"FONT_FALLBACK"};
+// The embedded face that draws what the others lack ("→", "…", "×", ...), and the ranges it takes
+// over. Plain ASCII is never among them: a run that falls back must end at the next ordinary
+// character, or the rest of a line changes face.
+constexpr const wchar_t* kFallbackFamily = L"DejaVu Sans";
+constexpr DWRITE_UNICODE_RANGE kFallbackRanges[] = {{0x00A0, 0x017F}, {0x2010, 0x205E}, {0x2070, 0x209F},
+                                                    {0x20AC, 0x20AC}, {0x2190, 0x22FF}, {0x2500, 0x25FF}, {0xFFFD, 0xFFFD}};
 constexpr const wchar_t* kImageResources[] = {L"LOGO_PNG", L"MARK_PNG", L"BRAND_PNG"};
+
+// One character as DirectWrite's fallback reads text, to ask which face would draw it. COM
+// interfaces have no virtual destructor; this one lives on its caller's stack.
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+#endif
+class SingleCharacterSource final : public IDWriteTextAnalysisSource {
+public:
+    explicit SingleCharacterSource(wchar_t character) : text_{character, 0} {}
+    virtual ~SingleCharacterSource() = default;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** out) override {
+        if (id == __uuidof(IUnknown) || id == __uuidof(IDWriteTextAnalysisSource)) {
+            *out = this;
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }   // lives on the caller's stack
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE GetTextAtPosition(UINT32 position, const WCHAR** text, UINT32* length) override {
+        *text = position < 1 ? text_ + position : nullptr;
+        *length = position < 1 ? 1 - position : 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTextBeforePosition(UINT32 position, const WCHAR** text, UINT32* length) override {
+        *text = position == 1 ? text_ : nullptr;
+        *length = position == 1 ? 1 : 0;
+        return S_OK;
+    }
+    DWRITE_READING_DIRECTION STDMETHODCALLTYPE GetParagraphReadingDirection() override {
+        return DWRITE_READING_DIRECTION_LEFT_TO_RIGHT;
+    }
+    HRESULT STDMETHODCALLTYPE GetLocaleName(UINT32, UINT32* length, const WCHAR** locale) override {
+        *locale = L"en-us";
+        *length = 1;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetNumberSubstitution(UINT32, UINT32* length, IDWriteNumberSubstitution** substitution) override {
+        *substitution = nullptr;
+        *length = 1;
+        return S_OK;
+    }
+
+private:
+    wchar_t text_[2];
+};
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
 
 D2D1_COLOR_F ToD2D(const Color& c) { return D2D1_COLOR_F{c.r, c.g, c.b, c.a}; }
 D2D1_RECT_F ToD2D(const RectF& r) { return D2D1_RECT_F{r.left, r.top, r.right, r.bottom}; }
@@ -218,7 +276,58 @@ void Renderer::CreateFonts() {
     }
     ComPtr<IDWriteFontSet> set;
     if (FAILED(builder->CreateFontSet(set.put()))) return;
-    factory5->CreateFontCollectionFromFontSet(set.get(), privateFonts_.put());
+    if (FAILED(factory5->CreateFontCollectionFromFontSet(set.get(), privateFonts_.put()))) return;
+    // Characters a face lacks come from the embedded fallback face, then from the system's own
+    // fallback (other scripts: a power plan named in Japanese, say).
+    ComPtr<IDWriteFontFallbackBuilder> fallback;
+    if (FAILED(factory5->CreateFontFallbackBuilder(fallback.put()))) return;
+    const wchar_t* families[] = {kFallbackFamily};
+    fallback->AddMapping(kFallbackRanges, static_cast<UINT32>(std::size(kFallbackRanges)), families, 1, privateFonts_.get());
+    ComPtr<IDWriteFontFallback> system;
+    if (SUCCEEDED(factory5->GetSystemFontFallback(system.put()))) fallback->AddMappings(system.get());
+    fallback->CreateFontFallback(fallback_.put());
+}
+
+bool Renderer::CanDraw(Font font, wchar_t character) const {
+    const size_t index = static_cast<size_t>(font);
+    if (index >= formats_.size() || !formats_[index]) return false;
+    IDWriteTextFormat* format = formats_[index].get();
+    ComPtr<IDWriteFontCollection> collection;
+    format->GetFontCollection(collection.put());
+    // The format's own face first.
+    if (collection) {
+        UINT32 at = 0;
+        BOOL exists = FALSE;
+        ComPtr<IDWriteFontFamily> family;
+        ComPtr<IDWriteFont> face;
+        if (SUCCEEDED(collection->FindFamilyName(families_[index].c_str(), &at, &exists)) && exists &&
+            SUCCEEDED(collection->GetFontFamily(at, family.put())) &&
+            SUCCEEDED(family->GetFirstMatchingFont(kFormats[index].weight, DWRITE_FONT_STRETCH_NORMAL, DWRITE_FONT_STYLE_NORMAL,
+                                                   face.put()))) {
+            BOOL has = FALSE;
+            if (SUCCEEDED(face->HasCharacter(character, &has)) && has) return true;
+        }
+    }
+    // Then what the format falls back to, as a layout would.
+    ComPtr<IDWriteTextFormat1> format1;
+    ComPtr<IDWriteFontFallback> fallback;
+    if (FAILED(formats_[index].As(format1)) || FAILED(format1->GetFontFallback(fallback.put())) || !fallback) return false;
+    SingleCharacterSource source(character);
+    UINT32 mapped = 0;
+    float scale = 1;
+    ComPtr<IDWriteFont> face;
+    if (FAILED(fallback->MapCharacters(&source, 0, 1, collection.get(), families_[index].c_str(), kFormats[index].weight,
+                                       DWRITE_FONT_STYLE_NORMAL, DWRITE_FONT_STRETCH_NORMAL, &mapped, face.put(), &scale)) ||
+        !face) {
+        return false;
+    }
+    BOOL has = FALSE;
+    return SUCCEEDED(face->HasCharacter(character, &has)) && has;
+}
+
+float Renderer::FontSize(Font font) {
+    const size_t index = static_cast<size_t>(font);
+    return index < std::size(kFormats) ? kFormats[index].size : 0;
 }
 
 void Renderer::CreateFormats() {
@@ -249,6 +358,8 @@ void Renderer::CreateFormats() {
             continue;
         }
         families_[i] = family;
+        ComPtr<IDWriteTextFormat1> format1;
+        if (fallback_ && SUCCEEDED(formats_[i].As(format1))) format1->SetFontFallback(fallback_.get());
         if (!style.wrap) {
             formats_[i]->SetWordWrapping(DWRITE_WORD_WRAPPING_NO_WRAP);
             ellipsis.reset();
@@ -659,12 +770,13 @@ void Renderer::Glow(float cx, float cy, float radius, const Color& color, float 
 }
 
 bool Renderer::DrawLattice(const RectF& rect) {
-    int size = 0;
-    if (lattice_.TakeFrame(latticeFrameShown_, latticePixels_, size)) {
-        latticeFrameSize_ = size;
+    int width = 0, height = 0;
+    if (lattice_.TakeFrame(latticeFrameShown_, latticePixels_, width, height)) {
+        latticeFrameWidth_ = width;
+        latticeFrameHeight_ = height;
         latticeDirty_ = true;
     }
-    if (latticeFrameSize_ <= 0 || latticePixels_.empty()) return false;
+    if (latticeFrameWidth_ <= 0 || latticeFrameHeight_ <= 0 || latticePixels_.empty()) return false;
     if (!latticeBitmap_) {
         const D2D1_BITMAP_PROPERTIES1 properties{{DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED},
                                                  96,
@@ -677,13 +789,14 @@ bool Renderer::DrawLattice(const RectF& rect) {
         }
         latticeDirty_ = true;
     }
-    const uint32_t size32 = static_cast<uint32_t>(latticeFrameSize_);
+    const uint32_t w = static_cast<uint32_t>(latticeFrameWidth_), h = static_cast<uint32_t>(latticeFrameHeight_);
     if (latticeDirty_) {
-        const D2D1_RECT_U region{0, 0, size32, size32};
-        latticeBitmap_->CopyFromMemory(&region, latticePixels_.data(), size32 * 4);
+        const D2D1_RECT_U region{0, 0, w, h};
+        latticeBitmap_->CopyFromMemory(&region, latticePixels_.data(), w * 4);
         latticeDirty_ = false;
     }
-    const D2D1_RECT_F source{0, 0, static_cast<float>(size32), static_cast<float>(size32)};
-    dc_->DrawBitmap(latticeBitmap_.get(), ToD2D(rect), 1, D2D1_INTERPOLATION_MODE_LINEAR, &source, nullptr);
+    // The picture is smaller than the card while frames are expensive: scaled up smoothly.
+    const D2D1_RECT_F source{0, 0, static_cast<float>(w), static_cast<float>(h)};
+    dc_->DrawBitmap(latticeBitmap_.get(), ToD2D(rect), 1, D2D1_INTERPOLATION_MODE_HIGH_QUALITY_CUBIC, &source, nullptr);
     return true;
 }

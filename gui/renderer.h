@@ -73,6 +73,11 @@ public:
     // The family a text format really uses (the embedded one, or a fallback).
     std::wstring FontFamilyOf(Font font) const;
     bool HasPrivateFonts() const { return static_cast<bool>(privateFonts_); }
+    // Whether text in this format draws the character with a real glyph (its own face or the
+    // fallback chain), not an empty box.
+    bool CanDraw(Font font, wchar_t character) const;
+    // The format's size in device-independent pixels.
+    static float FontSize(Font font);
 
     // The Lattice.
     LatticeRenderer& Lattice() { return lattice_; }
@@ -114,6 +119,7 @@ private:
     ComPtr<IDWriteFactory> dwrite_;
     ComPtr<IDWriteFontCollection1> privateFonts_;
     ComPtr<IDWriteInMemoryFontFileLoader> memoryLoader_;
+    ComPtr<IDWriteFontFallback> fallback_;
     std::array<ComPtr<IDWriteTextFormat>, static_cast<size_t>(Font::Count)> formats_;
     std::array<std::wstring, static_cast<size_t>(Font::Count)> families_;
     ComPtr<ID2D1SolidColorBrush> brush_;
@@ -144,7 +150,7 @@ private:
     ComPtr<ID2D1SolidColorBrush> textBrush_;
     ComPtr<ID2D1Bitmap1> latticeBitmap_;
     uint64_t latticeFrameShown_ = 0;
-    int latticeFrameSize_ = 0;
+    int latticeFrameWidth_ = 0, latticeFrameHeight_ = 0;
     bool latticeDirty_ = false;  // a new picture (or a new bitmap) still to be copied
     std::vector<uint32_t> latticePixels_;
     LatticeRenderer lattice_;

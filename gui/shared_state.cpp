@@ -202,6 +202,16 @@ void SharedState::Snapshot(StateView& view) const {
     }
 }
 
+void SharedState::Brief(StepBrief& brief, size_t logLines) const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    brief.tag = tag_;
+    brief.text = text_;
+    brief.progress = progress_;
+    const size_t first = log_.size() > logLines ? log_.size() - logLines : 0;
+    brief.log.assign(log_.begin() + static_cast<std::ptrdiff_t>(first), log_.end());
+    brief.items = items_;
+}
+
 std::pair<std::wstring, std::wstring> SharedState::Header() const {
     const std::lock_guard<std::mutex> lock(mutex_);
     return {tag_, text_};

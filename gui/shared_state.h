@@ -74,6 +74,14 @@ struct StateView {
     std::vector<PeriodCounts> periods;  // every period seen, in no particular order
 };
 
+// A running step at a glance, for a tile: its header, progress, newest log lines and items.
+struct StepBrief {
+    std::wstring tag, text;
+    ProgressTriple progress;
+    std::vector<std::wstring> log;  // the newest lines, oldest first
+    std::vector<TweakItem> items;
+};
+
 class SharedState final : public Feed {
 public:
     static constexpr size_t kRingSize = 4096;
@@ -101,6 +109,8 @@ public:
     void Reset();
     // Copies the state for one frame. The view's buffers are reused from frame to frame.
     void Snapshot(StateView& view) const;
+    // The step at a glance, with at most logLines of its newest log lines. Buffers are reused.
+    void Brief(StepBrief& brief, size_t logLines) const;
     // The stage header alone, for the screens that need nothing else.
     std::pair<std::wstring, std::wstring> Header() const;
 

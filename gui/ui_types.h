@@ -45,11 +45,11 @@ enum class Font : int {
     Title16Bold,       // Philosopher 700 16
     Gruppo12,          // Gruppo 12
     Body12,            // Philosopher 12
-    Body8,             // Philosopher 8
+    Body11,            // Philosopher 11
     Gruppo13,          // Gruppo 13
     Paragraph13,       // Philosopher 13.5, wrapping
     Mono12,            // Consolas 12.5
-    Mono10,            // Consolas 10.5
+    Mono11,            // Consolas 11
     MonoBold15,        // Consolas 700 15
     Display40,         // Bruno Ace SC 40
     Bold13,            // Philosopher 700 13.5

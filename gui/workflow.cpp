@@ -88,68 +88,33 @@ bool Workflow::AcquireResource(int slot, std::mutex& lock, const std::wstring& r
     return true;
 }
 
-int Workflow::RunStepJob(int slot, const StepJobText& text, const std::function<int(Feed&)>& hook, SharedState& state) {
+std::mutex& Workflow::LockOf(StepLock lock) {
+    switch (lock) {
+    case StepLock::Clock: return clockLock;
+    case StepLock::PowerPlan: return powerPlanLock;
+    case StepLock::Graphics: return graphicsLock;
+    case StepLock::Disk: break;
+    }
+    return diskLock;
+}
+
+int Workflow::RunStepJob(const StepRow& step, SharedState& state) {
     std::unique_lock<std::mutex> held;
-    if (!AcquireResource(slot, *text.lock, text.reason, held)) return 1;
-    state.Stage(text.runningTag, text.runningText);
+    if (!AcquireResource(step.slot, LockOf(step.lock), step.job.waitReason, held)) return 1;
+    state.Stage(step.job.runningTag, step.job.runningText);
+    const std::function<int(Feed&)>& hook = hooks_.*step.hook;
     const int result = hook ? hook(state) : 1;
-    if (result == 0) state.Stage(text.doneTag, text.doneText);
-    else state.Stage(text.failTag, text.failText);
+    if (result == 0) state.Stage(step.job.doneTag, step.job.doneText);
+    else state.Stage(step.job.failTag, step.job.failText);
     return result;
 }
 
-void Workflow::StartStep(int slot, int runningStage, bool open, const StepJobText& text,
-                         const std::function<int(Feed&)>& hook) {
-    if (!Busy(slot)) {
-        StartWorker(slot, [this, slot, text, &hook](SharedState& state) { return RunStepJob(slot, text, hook, state); });
-    }
-    if (open) SetStage(runningStage);
-}
-
-void Workflow::StartPrepare(bool open) {
-    StartStep(SlotPrepare, stage::PrepareRunning, open,
-              {&diskLock, L"a driver install is using the disk", L"PREPARE", L"creating a System Restore point",
-               L"PREPARE", L"restore point created", L"PREPARE FAILED", L"see the log for details"},
-              hooks_.stepPrepare);
-}
-
-void Workflow::StartPpm(bool open) {
-    StartStep(SlotCpu, stage::CpuRunning, open,
-              {&powerPlanLock, L"storage settings are writing the power plan", L"CPU TUNE",
-               L"writing power-plan settings", L"PPM APPLIED", L"every processor power setting written", L"PPM FAILED",
-               L"see the log for details"},
-              hooks_.stepCpuTune);
-}
-
-void Workflow::StartGpu(bool open) {
-    StartStep(SlotGpuSettings, stage::GpuRunning, open,
-              {&graphicsLock, L"the driver install or Afterburner is using the graphics driver", L"GPU CONFIG",
-               L"writing driver / Windows graphics settings", L"GPU CONFIG", L"HAGS, overlays, NVIDIA/AMD profile",
-               L"GPU CONFIG", L"see the log for details"},
-              hooks_.stepGpuConfig);
-}
-
-void Workflow::StartAfterburner(bool open) {
-    StartStep(SlotAfterburner, stage::AfterburnerRunning, open,
-              {&graphicsLock, L"the driver install or GPU settings are using the graphics driver", L"AFTERBURNER",
-               L"installing Afterburner and RivaTuner", L"AFTERBURNER", L"overclock applies at every logon",
-               L"AFTERBURNER", L"see the log for details"},
-              hooks_.stepAfterburner);
-}
-
-void Workflow::StartMemory(bool open) {
-    StartStep(SlotMemory, stage::MemoryRunning, open,
-              {&diskLock, L"a restore point or driver install is using the disk", L"MEMORY",
-               L"pagefile and memory compression", L"MEMORY", L"pagefile and compression updated", L"MEMORY FAILED",
-               L"see the log for details"},
-              hooks_.stepMemory);
-}
-
-void Workflow::StartStorage(bool open) {
-    StartStep(SlotStorage, stage::StorageRunning, open,
-              {&powerPlanLock, L"CPU power settings are writing the power plan", L"STORAGE", L"SSD, PCIe, USB, TRIM",
-               L"STORAGE", L"storage settings written", L"STORAGE FAILED", L"see the log for details"},
-              hooks_.stepStorage);
+void Workflow::StartTweak(int slot, bool open) {
+    if (slot < 0 || slot >= kSlotCount) return;
+    const StepRow& step = StepOf(slot);
+    if (step.hook == nullptr) return;
+    if (!Busy(slot)) StartWorker(slot, [this, &step](SharedState& state) { return RunStepJob(step, state); });
+    if (open) SetStage(step.stages.running);
 }
 
 void Workflow::StartBenchmark(bool open) {
@@ -159,7 +124,7 @@ void Workflow::StartBenchmark(bool open) {
 
 int Workflow::MeasureJob(SharedState& state) {
     std::unique_lock<std::mutex> held;
-    if (!AcquireResource(SlotMeasure, clockLock, L"the timer service install is using the clock", held)) return 1;
+    if (!AcquireResource(SlotMeasure, LockOf(StepOf(SlotMeasure).lock), StepOf(SlotMeasure).job.waitReason, held)) return 1;
     {
         const std::lock_guard<std::mutex> lock(resultMutex_);
         result_ = ResultView{};
@@ -215,7 +180,7 @@ int Workflow::InstallJob(SharedState& state, uint32_t resolution) {
         }
     }
     std::unique_lock<std::mutex> held;
-    if (!AcquireResource(SlotService, clockLock, L"the timer measurement is using the clock", held)) return 1;
+    if (!AcquireResource(SlotService, LockOf(StepOf(SlotService).lock), StepOf(SlotService).job.waitReason, held)) return 1;
     state.Stage(L"INSTALLING", L"copying the executable, writing the registry, starting the service");
     const int result = hooks_.installService ? hooks_.installService(r, state) : 1;
     // The install goes on in an elevated copy of the program; this one steps aside.
@@ -234,6 +199,7 @@ void Workflow::SetGpuPhase(int phase, const std::wstring& status) {
     const std::lock_guard<std::mutex> lock(gpuMutex_);
     gpuPhase_ = phase;
     gpuStatus_ = status;
+    gpuGeneration_.fetch_add(1);
 }
 
 void Workflow::SetGpuPhase(int phase, const std::wstring& status, const GpuDriverOffer& offer) {
@@ -241,6 +207,7 @@ void Workflow::SetGpuPhase(int phase, const std::wstring& status, const GpuDrive
     gpuPhase_ = phase;
     gpuStatus_ = status;
     gpuOffer_ = offer;
+    gpuGeneration_.fetch_add(1);
 }
 
 GpuDriverOffer Workflow::GpuOffer() const {
@@ -256,18 +223,6 @@ int Workflow::GpuCleanPhase() const {
 std::wstring Workflow::GpuStatusText() const {
     const std::lock_guard<std::mutex> lock(gpuMutex_);
     return gpuStatus_;
-}
-
-void Workflow::StartTweak(int slot, bool open) {
-    switch (slot) {
-    case SlotPrepare: StartPrepare(open); break;
-    case SlotCpu: StartPpm(open); break;
-    case SlotGpuSettings: StartGpu(open); break;
-    case SlotAfterburner: StartAfterburner(open); break;
-    case SlotMemory: StartMemory(open); break;
-    case SlotStorage: StartStorage(open); break;
-    default: break;
-    }
 }
 
 void Workflow::BeginGpuLookup() {
@@ -385,10 +340,8 @@ void Workflow::SaveSelection() {
 }
 
 void Workflow::ApplyCommandLineSelection() {
-    if (hooks_.noPrepare) want[SlotPrepare] = false;
-    if (hooks_.noPpm) want[SlotCpu] = false;
-    if (hooks_.noGpu) want[SlotGpuSettings] = false;
-    if (hooks_.noAfterburner) want[SlotAfterburner] = false;
-    if (hooks_.noMemory) want[SlotMemory] = false;
-    if (hooks_.noStorage) want[SlotStorage] = false;
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+        const StepRow& step = StepOf(slot);
+        if (step.leaveOut != nullptr && hooks_.*step.leaveOut) want[slot] = false;
+    }
 }

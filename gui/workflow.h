@@ -16,62 +16,7 @@
 #include "driver/driver_offer.h"
 #include "gui/gui_hooks.h"
 #include "gui/shared_state.h"
-
-enum Slot : int {
-    SlotPrepare = 0,
-    SlotMeasure = 1,
-    SlotService = 2,
-    SlotCpu = 3,
-    SlotGpuDriver = 4,
-    SlotGpuSettings = 5,
-    SlotAfterburner = 6,
-    SlotMemory = 7,
-    SlotStorage = 8,
-    kSlotCount = 9
-};
-
-enum StepState : int { StepIdle = 0, StepWaiting = 1, StepRunning = 2, StepFinished = 3, StepFailed = 4, StepStopped = 5 };
-inline bool IsBusy(int state) { return state == StepWaiting || state == StepRunning; }
-inline bool HasEnded(int state) { return state >= StepFinished; }
-
-// The screens, by the stage values the rest of the window uses.
-namespace stage {
-inline constexpr int Welcome = 0, PrepareIntro = 1, PrepareRunning = 2, PrepareDone = 3, PrepareFailed = 4;
-inline constexpr int Measuring = 5, Measured = 6, MeasureFailed = 7, MeasureStopped = 8;
-inline constexpr int Installing = 9, Installed = 10, InstallFailed = 11;
-inline constexpr int CpuIntro = 12, CpuRunning = 13, CpuDone = 14, CpuFailed = 15;
-inline constexpr int GpuClean = 16;
-inline constexpr int GpuIntro = 17, GpuRunning = 18, GpuDone = 19, GpuFailed = 20;
-inline constexpr int AfterburnerIntro = 21, AfterburnerRunning = 22, AfterburnerDone = 23, AfterburnerFailed = 24;
-inline constexpr int MemoryIntro = 25, MemoryRunning = 26, MemoryDone = 27, MemoryFailed = 28;
-inline constexpr int StorageIntro = 29, StorageRunning = 30, StorageDone = 31, StorageFailed = 32;
-inline constexpr int Review = 33, Health = 34, Home = 35, FullTune = 36;
-}  // namespace stage
-
-// The running stage of a step's screen and the stages it moves on to by itself, or -1.
-struct StepStages {
-    int running = -1, finished = -1, failed = -1, stopped = -1;
-};
-StepStages StagesOfSlot(int slot);
-// The slot whose running stage this is, or -1.
-int SlotOfRunningStage(int stageValue);
-// The stage header tag of a slot ("PREPARE", "MEASURE", ...).
-const wchar_t* SlotTag(int slot);
-// Display names ("Restore point", "Measure", ...).
-const wchar_t* SlotName(int slot);
-
-// GPU Clean phases.
-enum GpuPhase : int {
-    GpuPhaseNone = 0,
-    GpuPhaseLooking = 1,
-    GpuPhaseFound = 2,
-    GpuPhaseDownloading = 3,
-    GpuPhaseDownloaded = 4,
-    GpuPhaseInstalling = 5,
-    GpuPhaseInstalled = 6,
-    GpuPhaseFailed = 7,
-    GpuPhaseManual = 8
-};
+#include "gui/steps.h"
 
 class Workflow {
 public:
@@ -101,17 +46,11 @@ public:
     // the job was stopped first. On success the lock is held until the job returns.
     bool AcquireResource(int slot, std::mutex& lock, const std::wstring& reason, std::unique_lock<std::mutex>& held);
 
-    // The Start operations; each opens the step's screen when asked to.
-    void StartPrepare(bool open);
+    // The Start operations; each opens the step's screen when asked to. StartTweak runs a tweak
+    // step's hook from its row (restore point, CPU, GPU settings, Afterburner, memory, storage);
+    // other slots are left alone.
     void StartBenchmark(bool open);
     void StartInstall(bool open, uint32_t resolution);
-    void StartPpm(bool open);
-    void StartGpu(bool open);
-    void StartAfterburner(bool open);
-    void StartMemory(bool open);
-    void StartStorage(bool open);
-    // The Start operation of a tweak step's slot (restore point, CPU, GPU settings, Afterburner,
-    // memory, storage); other slots are left alone.
     void StartTweak(int slot, bool open);
     void BeginGpuLookup();
     void BeginGpuDownload();
@@ -139,6 +78,8 @@ public:
     // Where the driver lookup, download and install go (the product's tools unless a test says otherwise).
     void SetDriverTools(const DriverTools* tools) { driverTools_ = tools; }
     int GpuCleanPhase() const;
+    // Counts the phase changes, so a frame copies the offer only when it changed.
+    uint64_t GpuGeneration() const { return gpuGeneration_.load(); }
     std::wstring GpuStatusText() const;
     GpuDriverOffer GpuOffer() const;
     // The jobs move the phase on; the offer travels with it so the screen never sees one without the other.
@@ -157,6 +98,7 @@ public:
 
     // The four resource locks.
     std::mutex clockLock, powerPlanLock, graphicsLock, diskLock;
+    std::mutex& LockOf(StepLock lock);
 
 private:
     struct StepSlot {
@@ -166,15 +108,8 @@ private:
         std::atomic<bool> abandon{false};
         std::atomic<int> result{0};
     };
-    struct StepJobText {
-        std::mutex* lock;
-        const wchar_t* reason;
-        const wchar_t *runningTag, *runningText, *doneTag, *doneText, *failTag, *failText;
-    };
-
     bool Stopping(int slot) const { return slots_[slot].abandon.load() || slots_[slot].feed.cancel.load(); }
-    int RunStepJob(int slot, const StepJobText& text, const std::function<int(Feed&)>& hook, SharedState& state);
-    void StartStep(int slot, int runningStage, bool open, const StepJobText& text, const std::function<int(Feed&)>& hook);
+    int RunStepJob(const StepRow& step, SharedState& state);
     int MeasureJob(SharedState& state);
     int InstallJob(SharedState& state, uint32_t resolution);
 
@@ -188,6 +123,7 @@ private:
     uint32_t installPeriod_ = 0;
     mutable std::mutex gpuMutex_;
     int gpuPhase_ = GpuPhaseNone;
+    std::atomic<uint64_t> gpuGeneration_{0};
     std::wstring gpuStatus_;
     GpuDriverOffer gpuOffer_;
     const DriverTools* driverTools_ = &ProductDriverTools();

@@ -16,7 +16,7 @@
 cbuffer Frame : register(b0) {
     float time;
     float res;
-    float pad0;
+    float aspect;  // the picture's width over its height
     float pad1;
 };
 
@@ -64,7 +64,7 @@ SamplerState samp0 : register(s0);
 
 // The camera for a pixel: a slow turn with a gentle nod and roll. Declares ndc, ro and rd.
 #define QV_CAMERA(uvIn) \
-    float2 ndc = float2((uvIn).x * 2 - 1, 1 - (uvIn).y * 2); \
+    float2 ndc = float2(((uvIn).x * 2 - 1) * aspect, 1 - (uvIn).y * 2); \
     float yaw = time * 0.32; \
     float sPitch; QV_SIN(sPitch, time * 0.21); \
     float pitch = 0.40 + 0.16 * sPitch; \
@@ -76,7 +76,7 @@ SamplerState samp0 : register(s0);
     float cp; QV_SIN(cp, pitch + 1.5707963); \
     float sr; QV_SIN(sr, roll); \
     float cr; QV_SIN(cr, roll + 1.5707963); \
-    float3 ro = float3(0, 0, -3.65); \
+    float3 ro = float3(0, 0, -4.5); \
     float3 rd = normalize(float3(ndc * 0.70, 1.45)); \
     ro = float3(ro.x * cy + ro.z * sy, ro.y, -ro.x * sy + ro.z * cy); \
     rd = float3(rd.x * cy + rd.z * sy, rd.y, -rd.x * sy + rd.z * cy); \

@@ -184,3 +184,16 @@ TEST_F(Entry, InstallWorkerWithoutRightsHandsTheInstallToAnElevatedCopy) {
                                                               L"ERROR: elevation was declined or failed."}));
     EXPECT_EQ(CurrentFeed(), nullptr) << "the worker clears its feed when it ends";
 }
+
+// A relaunch after an update that fails once left the user with nothing running and no word.
+TEST(FinishWindow, AFailedStartOfTheUpdatedCopyIsToldAndEndsWithOne) {
+    std::wstring told;
+    const auto tell = [&](const wchar_t* text) { told = text; };
+    EXPECT_EQ(FinishWindow(2, [] { return false; }, tell), 1);
+    EXPECT_EQ(told, L"Quorvantis was updated, but the new version could not be started. Start Quorvantis again.");
+    told.clear();
+    EXPECT_EQ(FinishWindow(2, [] { return true; }, tell), 0);
+    EXPECT_EQ(FinishWindow(0, [] { return false; }, tell), 0);
+    EXPECT_EQ(FinishWindow(1, [] { return true; }, tell), 1);
+    EXPECT_EQ(told, L"") << "only an update relaunches";
+}

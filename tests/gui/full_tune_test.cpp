@@ -144,6 +144,16 @@ TEST(FullTune, TheStatusLineGroupsTheStepsAndLeavesEmptyGroupsOut) {
               L"    Finished: Restore point, Measure");
 }
 
+// Every tick line past the first is named by its own number: the fifth is not a second "4th tick".
+TEST(LiveChart, TickLinesAreNamedByTheirOwnNumber) {
+    EXPECT_EQ(TickLineLabel(1), L"2nd tick");
+    EXPECT_EQ(TickLineLabel(2), L"3rd tick");
+    EXPECT_EQ(TickLineLabel(3), L"4th tick");
+    EXPECT_EQ(TickLineLabel(4), L"5th tick");
+    EXPECT_EQ(TickLineLabel(10), L"11th tick");
+    EXPECT_EQ(TickLineLabel(20), L"21st tick");
+}
+
 TEST(WelcomeEstimates, FollowTheRoundingRulesForThePresetsAndTheEdges) {
     EXPECT_EQ(EstimateText(FidelityPreset(0).estimateSeconds), L"~10 s");
     EXPECT_EQ(EstimateText(FidelityPreset(1).estimateSeconds), L"~35 s");

@@ -5,10 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
 #include <memory>
 
 #include "foundation/text.h"
-#include "gui/captions.h"
+#include "gui/steps.h"
 #include "gui/layout.h"
 #include "support/screen_script.h"
 
@@ -195,4 +199,49 @@ TEST_F(OffscreenWindow, GpuCleanShowsEachPhaseWithItsActions) {
         else EXPECT_LT(script->BrightIn(buttons), 20u) << "phase " << c.phase;
     }
     script->Flow().SetGpuPhase(GpuPhaseNone, L"", GpuDriverOffer{});
+}
+
+namespace {
+
+// Every character the product's texts use: printable ASCII and each \uXXXX escape in the
+// sources of the folders whose texts reach the window.
+std::set<wchar_t> CharactersTheTextsUse() {
+    std::set<wchar_t> used;
+    for (wchar_t c = 0x20; c < 0x7F; ++c) used.insert(c);
+    for (const char* folder : {"app", "gui", "health", "tweaks", "gpu", "driver", "afterburner", "update", "timer", "service"}) {
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(std::filesystem::path(QV_SOURCE_ROOT) / folder)) {
+            const std::string name = entry.path().filename().string();
+            if (!entry.is_regular_file() || (name.find(".cpp") == std::string::npos && name.find(".h") == std::string::npos)) continue;
+            std::ifstream file(entry.path(), std::ios::binary);
+            const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+            for (size_t at = text.find("\\u"); at != std::string::npos; at = text.find("\\u", at + 2)) {
+                const std::string digits = text.substr(at + 2, 4);
+                if (digits.size() == 4 && digits.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos) {
+                    const auto code = static_cast<wchar_t>(std::stoul(digits, nullptr, 16));
+                    if (code != 0xFEFF) used.insert(code);  // the byte-order mark is written to files, never drawn
+                }
+            }
+        }
+    }
+    return used;
+}
+
+}  // namespace
+
+// The Review screen once showed empty boxes for "→": every character the texts use draws with a
+// real glyph in every format, and nothing is smaller than 11 pixels at 96 DPI.
+TEST_F(OffscreenWindow, EveryCharacterTheTextsUseHasAGlyphAndNoTextIsTooSmall) {
+    Renderer& renderer = script->Window().GetRenderer();
+    const std::set<wchar_t> used = CharactersTheTextsUse();
+    EXPECT_TRUE(used.count(L'\u2192') == 1 && used.count(L'\u2026') == 1) << "the sources were not read";
+    for (int index = 0; index < static_cast<int>(Font::Count); ++index) {
+        const Font font = static_cast<Font>(index);
+        EXPECT_GE(Renderer::FontSize(font), 11.0f) << "format " << index;
+        std::wstring missing;
+        for (const wchar_t c : used) {
+            if (!renderer.CanDraw(font, c)) missing += c;
+        }
+        EXPECT_EQ(missing, L"") << "format " << index << " (" << ToUtf8(renderer.FontFamilyOf(font)) << ") lacks "
+                                << ToUtf8(missing);
+    }
 }

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "gpu/gpu_catalogue.h"
-#include "gui/captions.h"
+#include "gui/steps.h"
 #include "gui/workflow.h"
 #include "tweaks/power_rows.h"
 

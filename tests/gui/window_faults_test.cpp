@@ -6,7 +6,7 @@
 
 #include <atomic>
 
-#include "gui/captions.h"
+#include "gui/steps.h"
 #include "support/screen_script.h"
 #include "support/wait.h"
 
@@ -29,6 +29,121 @@ TEST(WindowFaults, YesRunsOnlyTheStepsTheUserLeftSelected) {
     EXPECT_EQ(cpu.load(), 0) << "CPU Tune was left off";
     EXPECT_EQ(script.Flow().State(SlotCpu), StepIdle);
     EXPECT_EQ(gpu.load(), 1) << "the next selected step runs instead";
+}
+
+}  // namespace
+
+namespace {
+
+constexpr int kCpuTile = 3;  // Full tune, Health, Measure timing, CPU power, ...
+
+uint64_t Milliseconds(ULONGLONG since) { return GetTickCount64() - since; }
+
+// The home screen once ran the processor probe (a sleep and busy work) while drawing.
+TEST(WindowFaults, ProbesRunOnTheWorkerAndLandInALaterFrame) {
+    ScreenScript script;
+    ASSERT_TRUE(script.Ready());
+    script.Hooks().probeCpu = [] {
+        Sleep(1500);
+        CpuProbe probe;
+        probe.cpuClass = CpuLocked;
+        probe.brand = L"Test CPU";
+        return probe;
+    };
+    script.Hooks().probeGpu = [] {
+        Sleep(1500);
+        GpuProbeView probe;
+        probe.tweaksApplied = true;
+        return probe;
+    };
+    script.Draw(stage::Home, 2);
+    ULONGLONG start = GetTickCount64();
+    script.Window().Operations().OpenHomeTile(kCpuTile);
+    script.Draw(stage::CpuIntro, 1);
+    EXPECT_LT(Milliseconds(start), 1000u) << "the window waited for the probe";
+    EXPECT_FALSE(script.Window().Snapshot().cpuProbed);
+    ASSERT_TRUE(script.Window().WaitForBackground(10000));
+    script.Draw(stage::CpuIntro, 1);
+    EXPECT_TRUE(script.Window().Snapshot().cpuProbed);
+    EXPECT_EQ(script.Window().Snapshot().cpu.brand, L"Test CPU");
+
+    // Guided step 5 asks the graphics probe too; the intro learns that the settings are applied.
+    start = GetTickCount64();
+    script.Window().Operations().StartGuidedStep(SlotGpuSettings);
+    script.Draw(stage::GpuIntro, 1);
+    EXPECT_LT(Milliseconds(start), 1000u);
+    ASSERT_TRUE(script.Window().WaitForBackground(10000));
+    script.Draw(stage::GpuIntro, 1);
+    EXPECT_TRUE(script.Window().Snapshot().gpuProbed && script.Window().Snapshot().gpu.tweaksApplied);
+}
+
+// A measurement run from Full tune or the measure screen was never picked up by the home card.
+TEST(WindowFaults, TheHomeCardShowsTheScanOfAMeasurementRunFromAnotherScreen) {
+    ScreenScript script;
+    ASSERT_TRUE(script.Ready());
+    script.Window().Operations().GoHome();
+    script.Draw(stage::Home, 2);
+    ASSERT_TRUE(script.Window().WaitForBackground(10000));
+    script.Draw(stage::Home, 1);
+    EXPECT_FALSE(script.Window().Snapshot().scanFound) << "no scan saved yet";
+
+    script.Window().Operations().SetStage(stage::Measuring);
+    ASSERT_TRUE(script.Measure());
+    script.Draw(stage::Measured, 1);  // the measurement ends while its own screen is shown
+    script.Window().Operations().GoHome();
+    script.Draw(stage::Home, 1);
+    ASSERT_TRUE(script.Window().WaitForBackground(10000));
+    script.Draw(stage::Home, 1);
+    EXPECT_TRUE(script.Window().Snapshot().scanFound);
+}
+
+// Afterburner's "a later driver install may have cleared the curve" was never shown.
+TEST(WindowFaults, ADriverInstalledAfterAfterburnerIsToldOnItsScreen) {
+    ScreenScript script;
+    ASSERT_TRUE(script.Ready());
+    script.RunStep(SlotAfterburner, 0, L"Afterburner", L"", {});
+    script.Draw(stage::AfterburnerDone, 1);
+    EXPECT_FALSE(script.Window().Snapshot().afterburnerAfterDriver);
+    script.Flow().SetGpuPhase(GpuPhaseInstalled, L"");
+    script.Draw(stage::AfterburnerDone, 1);
+    EXPECT_TRUE(script.Window().Snapshot().afterburnerAfterDriver);
+}
+
+// Home and Health scrolled one shared offset without end; each now scrolls its own, within its list.
+TEST(WindowFaults, EachListScrollsItsOwnOffsetAndStopsAtItsEnd) {
+    ScreenScript script;
+    ASSERT_TRUE(script.ScanHealth());
+    script.Draw(stage::Health, 1);
+    script.Window().HandleMessage(WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-120 * 200)), 0);
+    script.Draw(stage::Health, 1);
+    const float health = script.Window().States().health.scroll;
+    EXPECT_GT(health, 0.0f);
+    EXPECT_LT(health, 40.0f * static_cast<float>(script.Window().Snapshot().health.size())) << "scrolled past the end";
+    script.Draw(stage::Home, 1);
+    EXPECT_EQ(script.Window().States().home.scroll, 0.0f);
+}
+
+TEST(WindowFaults, OnlyPassingItemsAreListedAsPassing) {
+    EXPECT_EQ(HealthSectionOf(HealthPassing), HealthSection::Passing);
+    EXPECT_EQ(HealthSectionOf(HealthAttention), HealthSection::Attention);
+    for (const int other : {HealthInformational, HealthInaccessible, HealthUnsupported, HealthDisabled}) {
+        EXPECT_EQ(HealthSectionOf(other), HealthSection::Other) << other;
+    }
+}
+
+// The Full tune tiles were mostly empty: they show what each step is doing.
+TEST(WindowFaults, FullTuneTilesShowTheNewestLogLinesAndItems) {
+    ScreenScript script;
+    ASSERT_TRUE(script.Ready());
+    script.HoldSteps({SlotCpu, SlotMemory});
+    WaitUntil([&] { return script.Flow().Busy(SlotCpu) && script.Flow().Busy(SlotMemory); }, 5000);
+    script.Draw(stage::FullTune, 2);
+    const StepBrief& brief = script.Window().Snapshot().briefs[SlotCpu];
+    EXPECT_EQ(brief.items.size(), 6u);
+    EXPECT_FALSE(brief.log.empty());
+    // Ink below the progress bar of the first tile.
+    EXPECT_GT(script.InkIn(RectF{30, 240, 420, 400}), 300u);
+    script.ReleaseSteps();
 }
 
 }  // namespace

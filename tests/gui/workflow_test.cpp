@@ -48,13 +48,13 @@ protected:
 TEST_F(StepWorkflow, AStepWaitsForItsLockShowingWhyAndAStopEndsItWithoutEverRunning) {
     Workflow flow(hooks, nullptr);
     std::unique_lock<std::mutex> driverInstall(flow.diskLock);
-    flow.StartMemory(true);
+    flow.StartTweak(SlotMemory, true);
     EXPECT_EQ(flow.CurrentStage(), stage::MemoryRunning);
     ASSERT_TRUE(WaitFor([&] { return flow.State(SlotMemory) == StepWaiting; }));
     EXPECT_EQ(flow.StateOf(SlotMemory).Header(),
               std::make_pair(std::wstring(L"MEMORY"), std::wstring(L"waiting, a restore point or driver install is using the disk")));
 
-    flow.StartMemory(false);  // busy: dropped
+    flow.StartTweak(SlotMemory, false);  // busy: dropped
     flow.StopSlot(SlotMemory);
     ASSERT_TRUE(WaitFor([&] { return Ended(flow, SlotMemory); }));
     EXPECT_EQ(flow.State(SlotMemory), StepStopped);
@@ -64,7 +64,7 @@ TEST_F(StepWorkflow, AStepWaitsForItsLockShowingWhyAndAStopEndsItWithoutEverRunn
 
     // Once the lock is free, a new start runs the step and holds the lock until it returns.
     driverInstall.unlock();
-    flow.StartMemory(false);
+    flow.StartTweak(SlotMemory, false);
     ASSERT_TRUE(WaitFor([&] { return Ended(flow, SlotMemory); }));
     EXPECT_EQ(flow.State(SlotMemory), StepFinished);
     EXPECT_EQ(memoryCalls, 1);
@@ -77,27 +77,27 @@ TEST_F(StepWorkflow, AStepWaitsForItsLockShowingWhyAndAStopEndsItWithoutEverRunn
 TEST_F(StepWorkflow, ResultsBecomeFinishedFailedOrStoppedAndThrowingCountsAsFailed) {
     Workflow flow(hooks, nullptr);
     memoryResult = 3;
-    flow.StartMemory(true);
+    flow.StartTweak(SlotMemory, true);
     ASSERT_TRUE(WaitFor([&] { return Ended(flow, SlotMemory); }));
     EXPECT_EQ(flow.State(SlotMemory), StepFailed);
     EXPECT_EQ(flow.Result(SlotMemory), 3);
     EXPECT_EQ(flow.StateOf(SlotMemory).Header().first, L"MEMORY FAILED");
 
     memoryResult = 99;
-    flow.StartMemory(false);
+    flow.StartTweak(SlotMemory, false);
     ASSERT_TRUE(WaitFor([&] { return Ended(flow, SlotMemory); }));
     EXPECT_EQ(flow.State(SlotMemory), StepFailed);
     EXPECT_EQ(flow.Result(SlotMemory), 1);
 
     memoryResult = 7;
-    flow.StartMemory(false);
+    flow.StartTweak(SlotMemory, false);
     ASSERT_TRUE(WaitFor([&] { return flow.State(SlotMemory) == StepRunning && memoryCalls == 3; }));
     flow.StopSlot(SlotMemory);
     ASSERT_TRUE(WaitFor([&] { return Ended(flow, SlotMemory); }));
     EXPECT_EQ(flow.State(SlotMemory), StepStopped);
 
     // A step without its hook is not offered: it fails at once.
-    flow.StartStorage(false);
+    flow.StartTweak(SlotStorage, false);
     ASSERT_TRUE(WaitFor([&] { return Ended(flow, SlotStorage); }));
     EXPECT_EQ(flow.State(SlotStorage), StepFailed);
 
@@ -105,7 +105,7 @@ TEST_F(StepWorkflow, ResultsBecomeFinishedFailedOrStoppedAndThrowingCountsAsFail
     flow.ResetSlot(SlotMemory);
     EXPECT_EQ(flow.State(SlotMemory), StepIdle);
     memoryResult = 0;
-    flow.StartMemory(false);
+    flow.StartTweak(SlotMemory, false);
     ASSERT_TRUE(WaitFor([&] { return Ended(flow, SlotMemory); }));
     StateView view;
     flow.StateOf(SlotMemory).Snapshot(view);

@@ -1,4 +1,6 @@
 #include "support/screen_script.h"
+
+#include "foundation/text.h"
 #include "support/wait.h"
 
 #include <windows.h>
@@ -105,6 +107,16 @@ void ScreenScript::HoldSteps(const std::vector<int>& slots) {
         Flow().StartWorker(slot, [this, slot](SharedState& state) {
             state.Stage(SlotTag(slot), L"writing settings");
             state.Progress(0.2 + 0.2 * (slot % 3), 12, 30);
+            // What a step reports on its way: items written and one being written, and its log.
+            std::vector<TweakItem> items(6);
+            for (size_t i = 0; i < items.size(); ++i) {
+                items[i].title = FormatText(L"%ls setting %d", SlotName(slot), static_cast<int>(i + 1));
+                items[i].status = i < 3 ? TweakWritten : i == 3 ? TweakApplying : TweakPending;
+            }
+            state.Items(items);
+            for (int line = 1; line <= 5; ++line) {
+                state.LogLine(FormatText(L"%ls: setting %d written, previous value recorded", SlotName(slot), line));
+            }
             while (!release_ && !state.CancelQuery()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
             return 0;
         });

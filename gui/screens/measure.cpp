@@ -1,11 +1,12 @@
 // The measure screen (stages 5..11): the sweep chart, the live chart, the Lattice card, the
-// candidate panel, the verification bars and the measurement's and install's panel.
+// candidate panel, and in the step panel the measurement's or the install's panel with the
+// verification bars beside it while the finalists are re-measured.
 #include <algorithm>
 #include <cmath>
 
 #include "foundation/text.h"
-#include "gui/app.h"
-#include "gui/captions.h"
+#include "gui/screens/screen.h"
+#include "timer/sweep_plan.h"
 
 namespace {
 
@@ -27,39 +28,9 @@ float MapX(double value, double low, double high, const RectF& plot) {
     return plot.left + static_cast<float>(std::clamp(t, 0.0, 1.0)) * plot.Width();
 }
 
-const wchar_t* Ordinal(int i) {
-    switch (i) {
-    case 1: return L"2nd tick";
-    case 2: return L"3rd tick";
-    default: return L"4th tick";
-    }
-}
-
-}  // namespace
-
-void App::DrawMeasureScreen(const ScreenLayout& layout) {
-    const StateView& view = view_;
-    const bool verifying = view.verificationSeen;
-    if (verifying && layout.mainChart.Height() > 260) {
-        const float split = layout.mainChart.top + layout.mainChart.Height() * 0.55f;
-        DrawSweepChart(RectF{layout.mainChart.left, layout.mainChart.top, layout.mainChart.right, split - kGap / 2}, view);
-        DrawVerificationBars(RectF{layout.mainChart.left, split + kGap / 2, layout.mainChart.right, layout.mainChart.bottom},
-                             view);
-    } else if (verifying) {
-        DrawVerificationBars(layout.mainChart, view);
-    } else {
-        DrawSweepChart(layout.mainChart, view);
-    }
-    DrawLiveChart(layout.liveChart, view);
-    DrawLatticeCard(layout.lattice, view, true);
-    DrawCandidatePanel(layout.candidate, view);
-    const int stageValue = workflow_.CurrentStage();
-    if (stageValue >= stage::Installing) DrawInstallPanel(layout.stepPanel, view);
-    else DrawMeasurePanel(layout.stepPanel, view);
-}
-
-void App::DrawSweepChart(const RectF& rect, const StateView& view) {
-    ui_.Panel(rect);
+void DrawSweepChart(ScreenContext& cx, const FrameSnapshot& snap, MeasureScreenState& state, const RectF& rect) {
+    const StateView& view = snap.view;
+    cx.ui.Panel(rect);
     const std::vector<CandidateSummary>& c = view.sweep.candidates;
     bool any = false;
     double low = 1e9, high = -1e9;
@@ -71,9 +42,9 @@ void App::DrawSweepChart(const RectF& rect, const StateView& view) {
             high = std::max(high, v);
         }
     }
-    renderer_.Text(L"Sweep", RectF{rect.left + 14, rect.top + 10, rect.right - 14, rect.top + 32}, Font::Title16Bold,
+    cx.renderer.Text(L"Sweep", RectF{rect.left + 14, rect.top + 10, rect.right - 14, rect.top + 32}, Font::Title16Bold,
                    palette::CoolWhite);
-    renderer_.Text(any ? L"overshoot vs requested resolution" : L"Measuring the untuned Sleep(1) baseline\u2026",
+    cx.renderer.Text(any ? L"overshoot vs requested resolution" : L"Measuring the untuned Sleep(1) baseline\u2026",
                    RectF{rect.left + 80, rect.top + 12, rect.right - 14, rect.top + 32}, Font::Gruppo13, palette::Icy);
     if (c.empty() || !any) return;
     const RectF plot = PlotArea(rect);
@@ -88,19 +59,19 @@ void App::DrawSweepChart(const RectF& rect, const StateView& view) {
     for (int i = 0; i < yTicks.count; ++i) {
         const double v = yTicks.first + i * yTicks.step;
         const float y = MapY(v, low, high, plot);
-        renderer_.Line(plot.left, y, plot.right, y, palette::Muted.WithAlpha(0.25f), 1);
-        renderer_.Text(FormatText(L"%+.2f", v), RectF{rect.left + 4, y - 8, plot.left - 6, y + 8}, Font::Mono10,
+        cx.renderer.Line(plot.left, y, plot.right, y, palette::Muted.WithAlpha(0.25f), 1);
+        cx.renderer.Text(FormatText(L"%+.2f", v), RectF{rect.left + 4, y - 8, plot.left - 6, y + 8}, Font::Mono11,
                        palette::Muted, Align::Trailing);
     }
-    renderer_.Text(L"ms", RectF{rect.left + 4, plot.top - 22, plot.left, plot.top - 6}, Font::Mono10, palette::Muted,
+    cx.renderer.Text(L"ms", RectF{rect.left + 4, plot.top - 22, plot.left, plot.top - 6}, Font::Mono11, palette::Muted,
                    Align::Trailing);
-    renderer_.Text(L"late %", RectF{plot.right + 2, plot.top - 22, rect.right - 2, plot.top - 6}, Font::Mono10,
+    cx.renderer.Text(L"late %", RectF{plot.right + 2, plot.top - 22, rect.right - 2, plot.top - 6}, Font::Mono11,
                    palette::Alert.WithAlpha(0.8f));
     const Ticks xTicks = NiceTicks(firstPeriod, lastPeriod, 6);
     for (int i = 0; i < xTicks.count; ++i) {
         const double v = xTicks.first + i * xTicks.step;
         const float x = MapX(v, firstPeriod, lastPeriod, plot);
-        renderer_.Text(FormatText(L"%.3f", v), RectF{x - 30, plot.bottom + 6, x + 30, plot.bottom + 22}, Font::Mono10,
+        cx.renderer.Text(FormatText(L"%.3f", v), RectF{x - 30, plot.bottom + 6, x + 30, plot.bottom + 22}, Font::Mono11,
                        palette::Muted, Align::Center);
     }
 
@@ -110,12 +81,12 @@ void App::DrawSweepChart(const RectF& rect, const StateView& view) {
         if (!s.measured || s.loop.latePercent <= 0) continue;
         const float x = MapX(Ms(s.period), firstPeriod, lastPeriod, plot);
         const float y = MapY(std::min(100.0, s.loop.latePercent), 0, 100, plot);
-        renderer_.FillRect(RectF{x - barWidth / 2, y, x + barWidth / 2, plot.bottom}, palette::Alert.WithAlpha(0.35f));
+        cx.renderer.FillRect(RectF{x - barWidth / 2, y, x + barWidth / 2, plot.bottom}, palette::Alert.WithAlpha(0.35f));
     }
     // Each series is one path; a candidate not measured breaks it.
-    std::vector<PointF>& points = chartPoints_;
+    std::vector<PointF>& points = state.chartPoints;
     const auto flush = [&](const Color& color, float width) {
-        renderer_.Polyline(points.data(), points.size(), color, width);
+        cx.renderer.Polyline(points.data(), points.size(), color, width);
         points.clear();
     };
     const auto line = [&](auto value, const Color& color, float width) {
@@ -143,8 +114,8 @@ void App::DrawSweepChart(const RectF& rect, const StateView& view) {
     const auto marker = [&](int index, const std::wstring& label, const Color& color, float row) {
         if (index < 0 || index >= static_cast<int>(c.size())) return;
         const float x = MapX(Ms(c[index].period), firstPeriod, lastPeriod, plot);
-        renderer_.Line(x, plot.top, x, plot.bottom, color.WithAlpha(0.6f), 1.2f);
-        renderer_.Text(label, RectF{x + 4, plot.top + row, x + 240, plot.top + row + 16}, Font::Mono10, color);
+        cx.renderer.Line(x, plot.top, x, plot.bottom, color.WithAlpha(0.6f), 1.2f);
+        cx.renderer.Text(label, RectF{x + 4, plot.top + row, x + 240, plot.top + row + 16}, Font::Mono11, color);
     };
     const bool finished = view.sweep.justMeasured < 0 && view.sweep.pass == view.sweep.passCount && view.sweep.pass > 0;
     marker(view.sweep.firstNeverMissing, L"no missed ticks from here", palette::Icy, 36);
@@ -157,12 +128,12 @@ void App::DrawSweepChart(const RectF& rect, const StateView& view) {
                FormatText(L"target %.4f (+%.4f margin)", Ms(c[view.sweep.target].period), Ms(view.sweep.margin)),
                palette::CoolWhite, 18);
     }
-    const ResultView result = workflow_.LatestResult();
-    if (result.selected != 0 && workflow_.State(SlotMeasure) == StepFinished) {
+    const ResultView& result = snap.result;
+    if (result.selected != 0 && snap.state[SlotMeasure] == StepFinished) {
         const float x = MapX(Ms(result.selected), firstPeriod, lastPeriod, plot);
-        renderer_.Line(x, plot.top, x, plot.bottom, palette::CoolWhite, 2);
-        renderer_.Text(FormatText(L"SELECTED %.4f ms", Ms(result.selected)),
-                       RectF{x + 4, plot.bottom - 20, x + 220, plot.bottom - 4}, Font::Mono10, palette::CoolWhite);
+        cx.renderer.Line(x, plot.top, x, plot.bottom, palette::CoolWhite, 2);
+        cx.renderer.Text(FormatText(L"SELECTED %.4f ms", Ms(result.selected)),
+                       RectF{x + 4, plot.bottom - 20, x + 220, plot.bottom - 4}, Font::Mono11, palette::CoolWhite);
     }
 
     // Legend.
@@ -175,21 +146,22 @@ void App::DrawSweepChart(const RectF& rect, const StateView& view) {
                   {L"score", palette::Alert}};
     float lx = rect.right - 14 - 4 * 96;
     for (const auto& entry : legend) {
-        renderer_.Line(lx, rect.top + 20, lx + 16, rect.top + 20, entry.color, 2);
-        renderer_.Text(entry.text, RectF{lx + 20, rect.top + 12, lx + 96, rect.top + 28}, Font::Body12, palette::Icy);
+        cx.renderer.Line(lx, rect.top + 20, lx + 16, rect.top + 20, entry.color, 2);
+        cx.renderer.Text(entry.text, RectF{lx + 20, rect.top + 12, lx + 96, rect.top + 28}, Font::Body12, palette::Icy);
         lx += 96;
     }
 }
 
-void App::DrawLiveChart(const RectF& rect, const StateView& view) {
-    ui_.Panel(rect);
-    renderer_.Text(L"Live", RectF{rect.left + 14, rect.top + 8, rect.right - 14, rect.top + 28}, Font::Title16Bold,
+void DrawLiveChart(ScreenContext& cx, const FrameSnapshot& snap, MeasureScreenState& state, const RectF& rect) {
+    const StateView& view = snap.view;
+    cx.ui.Panel(rect);
+    cx.renderer.Text(L"Live", RectF{rect.left + 14, rect.top + 8, rect.right - 14, rect.top + 28}, Font::Title16Bold,
                    palette::CoolWhite);
-    renderer_.Text(L"Sleep(1) overshoot, held until the next wake", RectF{rect.left + 56, rect.top + 10, rect.right - 14, rect.top + 28},
+    cx.renderer.Text(L"Sleep(1) overshoot, held until the next wake", RectF{rect.left + 56, rect.top + 10, rect.right - 14, rect.top + 28},
                    Font::Gruppo12, palette::Icy);
     const RectF plot{rect.left + 46, rect.top + 34, rect.right - 12, rect.bottom - 24};
     if (view.samples.empty() || plot.Height() < 20) {
-        renderer_.Text(L"waiting for samples\u2026", plot, Font::Body12, palette::Muted, Align::Center, true);
+        cx.renderer.Text(L"waiting for samples\u2026", plot, Font::Body12, palette::Muted, Align::Center, true);
         return;
     }
     constexpr double kLow = -0.05, kHigh = 1.25;
@@ -200,24 +172,24 @@ void App::DrawLiveChart(const RectF& rect, const StateView& view) {
             const double at = TickLine(period, i);
             if (at > kHigh) break;
             const float y = MapY(at, kLow, kHigh, plot);
-            renderer_.Line(plot.left, y, plot.right, y, i == 0 ? palette::Electric.WithAlpha(0.8f) : palette::Muted.WithAlpha(0.5f),
+            cx.renderer.Line(plot.left, y, plot.right, y, i == 0 ? palette::Electric.WithAlpha(0.8f) : palette::Muted.WithAlpha(0.5f),
                            1);
             if (i > 0) {
-                renderer_.Text(Ordinal(i), RectF{plot.right - 80, y - 15, plot.right, y - 1}, Font::Body8, palette::Muted,
+                cx.renderer.Text(TickLineLabel(i), RectF{plot.right - 80, y - 15, plot.right, y - 1}, Font::Body11, palette::Muted,
                                Align::Trailing);
             }
         }
     }
     for (const double v : {0.0, 0.5, 1.0}) {
         const float y = MapY(v, kLow, kHigh, plot);
-        renderer_.Text(FormatText(L"%+.2f", v), RectF{rect.left + 2, y - 8, plot.left - 4, y + 8}, Font::Mono10,
+        cx.renderer.Text(FormatText(L"%+.2f", v), RectF{rect.left + 2, y - 8, plot.left - 4, y + 8}, Font::Mono11,
                        palette::Muted, Align::Trailing);
     }
     // The samples in three colours, each colour one shape.
     const size_t n = view.samples.size();
     const float step = plot.Width() / static_cast<float>(std::max<size_t>(n, 2) - 1);
     for (int kind = 0; kind < 3; ++kind) {
-        std::vector<PointF>& points = chartPoints_;
+        std::vector<PointF>& points = state.chartPoints;
         points.clear();
         for (size_t i = 0; i < n; ++i) {
             const SampleRecord& s = view.samples[i];
@@ -226,7 +198,7 @@ void App::DrawLiveChart(const RectF& rect, const StateView& view) {
             if (sampleKind != kind) continue;
             points.push_back(PointF{plot.left + step * static_cast<float>(i), MapY(s.overshoot, kLow, kHigh, plot)});
         }
-        renderer_.Dots(points.data(), points.size(), 1.8f, kind == 2 ? palette::Alert : kind == 1 ? palette::Icy : palette::Electric);
+        cx.renderer.Dots(points.data(), points.size(), 1.8f, kind == 2 ? palette::Alert : kind == 1 ? palette::Icy : palette::Electric);
     }
     const struct {
         const wchar_t* text;
@@ -234,42 +206,36 @@ void App::DrawLiveChart(const RectF& rect, const StateView& view) {
     } legend[] = {{L"back-to-back", palette::Electric}, {L"after idle", palette::Icy}, {L"missed a tick", palette::Alert}};
     float lx = plot.left;
     for (const auto& entry : legend) {
-        renderer_.FillCircle(lx + 4, rect.bottom - 12, 3, entry.color);
-        renderer_.Text(entry.text, RectF{lx + 12, rect.bottom - 20, lx + 110, rect.bottom - 4}, Font::Body12, palette::Icy);
+        cx.renderer.FillCircle(lx + 4, rect.bottom - 12, 3, entry.color);
+        cx.renderer.Text(entry.text, RectF{lx + 12, rect.bottom - 20, lx + 110, rect.bottom - 4}, Font::Body12, palette::Icy);
         lx += 110;
     }
 }
 
-void App::DrawLatticeCard(const RectF& rect, const StateView& view, bool live) {
-    ui_.Panel(rect);
-    renderer_.Text(L"Lattice", RectF{rect.left + 14, rect.top + 8, rect.right - 14, rect.top + 28}, Font::Title16Bold,
+void DrawLatticeCard(ScreenContext& cx, const FrameSnapshot& snap, const RectF& rect) {
+    const StateView& view = snap.view;
+    cx.ui.Panel(rect);
+    cx.renderer.Text(L"Lattice", RectF{rect.left + 14, rect.top + 8, rect.right - 14, rect.top + 28}, Font::Title16Bold,
                    palette::CoolWhite);
     uint64_t late = 0;
     for (const PeriodCounts& p : view.periods) late += p.late;
     std::wstring caption = L"late %  \u00D7  measured latency  \u00D7  sample n";
-    if (live && view.verificationSeen) {
+    if (view.verificationSeen) {
         caption = FormatText(L"verification  |  128\u00B3  |  n = %u  |  missed %u", static_cast<unsigned>(view.totalSamples),
                              static_cast<unsigned>(late));
-    } else if (live && view.sweep.pass > 0) {
+    } else if (view.sweep.pass > 0) {
         caption = FormatText(L"pass %d of %d  |  late %% \u00D7 latency \u00D7 n  |  n = %u", view.sweep.pass,
                              view.sweep.passCount, static_cast<unsigned>(view.totalSamples));
     }
-    renderer_.Text(caption, RectF{rect.left + 84, rect.top + 10, rect.right - 14, rect.top + 28}, Font::Gruppo12, palette::Icy);
-    const RectF square = CenteredSquare(RectF{rect.left + 10, rect.top + 34, rect.right - 10, rect.bottom - 10});
-    const LatticeRenderer::Status status = renderer_.Lattice().GetStatus();
-    if (status == LatticeRenderer::Status::Unavailable) {
-        renderer_.Text(L"Lattice renderer unavailable on this device.", square, Font::Body12, palette::Muted, Align::Center,
-                       true);
-        return;
-    }
-    if (status != LatticeRenderer::Status::Ready) return;  // compiling: the card stays empty until it is ready
-    renderer_.Lattice().Submit(live ? view.lattice : scanLattice_, clock_);
-    renderer_.DrawLattice(square);
+    cx.renderer.Text(caption, RectF{rect.left + 84, rect.top + 10, rect.right - 14, rect.top + 28}, Font::Gruppo12, palette::Icy);
+    const RectF picture{rect.left + 10, rect.top + 34, rect.right - 10, rect.bottom - 10};
+    DrawLatticeInto(cx, picture, view.lattice, snap.clock);
 }
 
-void App::DrawCandidatePanel(const RectF& rect, const StateView& view) {
-    ui_.Panel(rect);
-    renderer_.Text(L"statistics of the candidate being measured", RectF{rect.left + 14, rect.top + 8, rect.right - 14, rect.top + 26},
+void DrawCandidatePanel(ScreenContext& cx, const FrameSnapshot& snap, const RectF& rect) {
+    const StateView& view = snap.view;
+    cx.ui.Panel(rect);
+    cx.renderer.Text(L"statistics of the candidate being measured", RectF{rect.left + 14, rect.top + 8, rect.right - 14, rect.top + 26},
                    Font::Gruppo12, palette::Icy);
     const CandidateSummary* shown = nullptr;
     std::wstring phase = L"sweep";
@@ -281,8 +247,8 @@ void App::DrawCandidatePanel(const RectF& rect, const StateView& view) {
         shown = &view.sweep.candidates[view.sweep.justMeasured];
         phase = view.sweep.pass <= 1 ? L"first pass" : L"sweep";
     }
-    const ResultView result = workflow_.LatestResult();
-    if (result.selected != 0 && workflow_.State(SlotMeasure) == StepFinished) {
+    const ResultView& result = snap.result;
+    if (result.selected != 0 && snap.state[SlotMeasure] == StepFinished) {
         for (const CandidateSummary& f : view.verification.finalists) {
             if (f.period == result.selected) {
                 shown = &f;
@@ -291,9 +257,9 @@ void App::DrawCandidatePanel(const RectF& rect, const StateView& view) {
         }
     }
     if (shown == nullptr) return;
-    renderer_.Text(L"Candidate", RectF{rect.left + 14, rect.top + 30, rect.left + 120, rect.top + 50}, Font::Bold13,
+    cx.renderer.Text(L"Candidate", RectF{rect.left + 14, rect.top + 30, rect.left + 120, rect.top + 50}, Font::Bold13,
                    palette::CoolWhite);
-    renderer_.Text(FormatText(L"%.4f ms  |  %ls", Ms(shown->period), phase.c_str()),
+    cx.renderer.Text(FormatText(L"%.4f ms  |  %ls", Ms(shown->period), phase.c_str()),
                    RectF{rect.left + 110, rect.top + 30, rect.right - 14, rect.top + 50}, Font::Mono12, palette::CoolWhite);
     const struct {
         const wchar_t* label;
@@ -309,152 +275,184 @@ void App::DrawCandidatePanel(const RectF& rect, const StateView& view) {
     float y = rect.top + 56;
     const float rowHeight = std::max(14.0f, std::min(20.0f, (rect.bottom - y - 30) / 6));
     for (const auto& row : rows) {
-        renderer_.Text(row.label, RectF{rect.left + 14, y, rect.left + 160, y + rowHeight}, Font::Body12, palette::Icy);
-        renderer_.Text(row.value, RectF{rect.left + 160, y, rect.right - 14, y + rowHeight}, Font::Mono12, palette::CoolWhite,
+        cx.renderer.Text(row.label, RectF{rect.left + 14, y, rect.left + 160, y + rowHeight}, Font::Body12, palette::Icy);
+        cx.renderer.Text(row.value, RectF{rect.left + 160, y, rect.right - 14, y + rowHeight}, Font::Mono12, palette::CoolWhite,
                        Align::Trailing);
         y += rowHeight;
     }
-    renderer_.Text(L"SCORE", RectF{rect.left + 14, y + 2, rect.left + 160, y + 24}, Font::Bold13, palette::CoolWhite);
-    renderer_.Text(FormatText(L"%.3f", shown->score), RectF{rect.left + 160, y + 2, rect.right - 14, y + 24}, Font::MonoBold15,
+    cx.renderer.Text(L"SCORE", RectF{rect.left + 14, y + 2, rect.left + 160, y + 24}, Font::Bold13, palette::CoolWhite);
+    cx.renderer.Text(FormatText(L"%.3f", shown->score), RectF{rect.left + 160, y + 2, rect.right - 14, y + 24}, Font::MonoBold15,
                    palette::Electric, Align::Trailing);
 }
 
-void App::DrawVerificationBars(const RectF& rect, const StateView& view) {
-    ui_.Panel(rect);
-    renderer_.Text(L"interleaved re-measure of the leading candidates", RectF{rect.left + 14, rect.top + 8, rect.right - 14, rect.top + 28},
+void DrawVerificationBars(ScreenContext& cx, const FrameSnapshot& snap, const RectF& rect) {
+    const StateView& view = snap.view;
+    cx.ui.Panel(rect);
+    cx.renderer.Text(L"interleaved re-measure of the leading candidates", RectF{rect.left + 14, rect.top + 8, rect.right - 14, rect.top + 28},
                    Font::Title16Bold, palette::CoolWhite);
-    renderer_.Text(L"Top candidates are re-measured in interleaved rounds under the same load. The lowest verified score at "
+    cx.renderer.Text(L"Top candidates are re-measured in interleaved rounds under the same load. The lowest verified score at "
                    L"or above the safety margin is selected.",
-                   RectF{rect.left + 14, rect.top + 30, rect.right - 14, rect.top + 66}, Font::Paragraph13, palette::Icy);
+                   RectF{rect.left + 14, rect.top + 30, rect.right - 14, rect.top + 84}, Font::Paragraph13, palette::Icy);
     const std::vector<CandidateSummary>& f = view.verification.finalists;
     if (f.empty()) return;
     double worst = 0;
     for (const CandidateSummary& c : f) worst = std::max(worst, c.measured ? c.score : 0.0);
-    const float top = rect.top + 72, bottom = rect.bottom - 24;
+    const float top = rect.top + 88, bottom = rect.bottom - 24;
     const float rowHeight = std::min(30.0f, (bottom - top) / static_cast<float>(f.size()));
-    const float barLeft = rect.left + 110, barRight = rect.right - 210;
+    const float barLeft = rect.left + 110, barRight = std::max(barLeft + 60, rect.right - 190);
     for (size_t i = 0; i < f.size(); ++i) {
         const CandidateSummary& c = f[i];
         const float y = top + rowHeight * static_cast<float>(i);
         const bool below = view.verification.marginTarget >= 0 && c.period < static_cast<uint32_t>(view.verification.marginTarget);
         const bool current = static_cast<int>(i) == view.verification.justMeasured;
-        renderer_.Text(FormatText(L"%.4f ms", Ms(c.period)), RectF{rect.left + 14, y, barLeft - 6, y + rowHeight},
+        cx.renderer.Text(FormatText(L"%.4f ms", Ms(c.period)), RectF{rect.left + 14, y, barLeft - 6, y + rowHeight},
                        Font::Mono12, current ? palette::CoolWhite : palette::Icy, Align::Leading, true);
         const float w = worst > 0 && c.measured ? static_cast<float>(c.score / worst) * (barRight - barLeft) : 0;
-        renderer_.FillRect(RectF{barLeft, y + 4, barLeft + std::max(2.0f, w), y + rowHeight - 4},
+        cx.renderer.FillRect(RectF{barLeft, y + 4, barLeft + std::max(2.0f, w), y + rowHeight - 4},
                            (below ? palette::Muted : palette::Electric).WithAlpha(current ? 1.0f : 0.75f), 3);
-        renderer_.Text(c.measured ? FormatText(L"%.4f", c.score) : std::wstring(L"-"),
-                       RectF{barRight + 6, y, barRight + 70, y + rowHeight}, Font::Mono10, palette::CoolWhite, Align::Leading, true);
-        renderer_.Text(below ? std::wstring(L"below target")
+        cx.renderer.Text(c.measured ? FormatText(L"%.4f", c.score) : std::wstring(L"-"),
+                       RectF{barRight + 6, y, barRight + 70, y + rowHeight}, Font::Mono11, palette::CoolWhite, Align::Leading, true);
+        cx.renderer.Text(below ? std::wstring(L"below target")
                              : FormatText(L"%.1f%%  n=%u", c.loop.latePercent, static_cast<unsigned>(c.loop.count)),
-                       RectF{barRight + 70, y, rect.right - 10, y + rowHeight}, Font::Mono10,
+                       RectF{barRight + 70, y, rect.right - 10, y + rowHeight}, Font::Mono11,
                        below ? palette::Muted : palette::Icy, Align::Leading, true);
     }
-    renderer_.Text(L"score (mean + stdev)", RectF{barLeft, bottom + 2, barRight, bottom + 20}, Font::Body12, palette::Muted,
-                   Align::Center);
+    cx.renderer.Text(L"score (mean + stdev)", RectF{barLeft, bottom + 2, rect.right - 14, bottom + 20}, Font::Body12,
+                     palette::Muted);
 }
 
-void App::DrawMeasurePanel(const RectF& rect, const StateView& view) {
-    ui_.Panel(rect);
-    const int stageValue = workflow_.CurrentStage();
+void DrawMeasurePanel(ScreenContext& cx, const FrameSnapshot& snap, MeasureScreenState& state, const RectF& rect, ScreenOps& ops) {
+    const StateView& view = snap.view;
+    cx.ui.Panel(rect);
+    const int stageValue = snap.stage;
     const RectF inner = rect.Inset(18, 14);
     if (stageValue == stage::MeasureFailed || stageValue == stage::MeasureStopped) {
-        renderer_.Text(stageValue == stage::MeasureStopped ? L"Benchmark stopped" : L"Benchmark failed",
+        cx.renderer.Text(stageValue == stage::MeasureStopped ? L"Benchmark stopped" : L"Benchmark failed",
                        RectF{inner.left, inner.top, inner.right, inner.top + 30}, Font::Heading22, palette::Alert);
-        renderer_.Text(L"Nothing was changed.", RectF{inner.left, inner.top + 36, inner.right, inner.top + 60}, Font::Paragraph13,
+        cx.renderer.Text(L"Nothing was changed.", RectF{inner.left, inner.top + 36, inner.right, inner.top + 60}, Font::Paragraph13,
                        palette::CoolWhite);
         if (!view.text.empty() && stageValue == stage::MeasureFailed) {
-            renderer_.Text(view.text, RectF{inner.left, inner.top + 62, inner.right, inner.top + 110}, Font::Paragraph13,
+            cx.renderer.Text(view.text, RectF{inner.left, inner.top + 62, inner.right, inner.top + 110}, Font::Paragraph13,
                            palette::Icy);
         }
-        if (ui_.Button(kTryAgain, RectF::Xywh(inner.left, inner.bottom - 38, 180, 36), L"Try again",
+        if (cx.ui.Button(kTryAgain, RectF::Xywh(inner.left, inner.bottom - 38, 180, 36), L"Try again",
                        {ButtonKind::Primary, true})) {
-            workflow_.StartBenchmark(true);
+            ops.StartMeasure();
         }
         return;
     }
     if (stageValue == stage::Measured) {
-        const ResultView r = workflow_.LatestResult();
-        measureFadeA_ = std::min(1.0, measureFadeA_ + ui_.dt * 1.5);
-        const float fade = static_cast<float>(measureFadeA_ > 0 ? measureFadeA_ : 1);
-        renderer_.Text(FormatText(L"%.4f ms", Ms(r.selected)), RectF{inner.left, inner.top, inner.right, inner.top + 46},
+        const ResultView& r = snap.result;
+        state.fadeA = std::min(1.0, state.fadeA + cx.ui.dt * 1.5);
+        const float fade = static_cast<float>(state.fadeA > 0 ? state.fadeA : 1);
+        cx.renderer.Text(FormatText(L"%.4f ms", Ms(r.selected)), RectF{inner.left, inner.top, inner.right, inner.top + 46},
                        Font::Display40, palette::CoolWhite.WithAlpha(fade));
-        renderer_.Text(FormatText(L"best measured %.4f ms  +  %.4f ms safety margin", Ms(r.bestMeasured), Ms(r.marginApplied)),
+        cx.renderer.Text(FormatText(L"best measured %.4f ms  +  %.4f ms safety margin", Ms(r.bestMeasured), Ms(r.marginApplied)),
                        RectF{inner.left, inner.top + 50, inner.right, inner.top + 70}, Font::Mono12, palette::Icy);
-        renderer_.Text(FormatText(L"verified over %u samples: median %+.4f, mean %+.4f, %.1f%% missed a tick",
+        cx.renderer.Text(FormatText(L"verified over %u samples: median %+.4f, mean %+.4f, %.1f%% missed a tick",
                                   static_cast<unsigned>(r.loopStats.count), r.loopStats.median, r.loopStats.mean,
                                   r.loopStats.latePercent),
                        RectF{inner.left, inner.top + 72, inner.right, inner.top + 92}, Font::Mono12, palette::Icy);
         const float buttonsY = inner.bottom - 38;
-        if (!workflow_.want[SlotService]) {
-            renderer_.Text(L"The boot service will not be installed. Continue to the next selected step.",
+        if (!snap.want[SlotService]) {
+            cx.renderer.Text(L"The boot service will not be installed. Continue to the next selected step.",
                            RectF{inner.left, inner.top + 100, inner.right, inner.top + 140}, Font::Paragraph13,
                            palette::CoolWhite);
-            if (ui_.Button(kContinueNext, RectF::Xywh(inner.left, buttonsY, 180, 36), L"Continue", {ButtonKind::Primary, true})) {
-                StartGuidedStep(3);
+            if (cx.ui.Button(kContinueNext, RectF::Xywh(inner.left, buttonsY, 180, 36), L"Continue", {ButtonKind::Primary, true})) {
+                ops.StartGuidedStep(3);
             }
             return;
         }
-        renderer_.Text(L"Install a boot service that holds this period at every startup.",
-                       RectF{inner.left, inner.top + 100, inner.right, inner.top + 124}, Font::Paragraph13, palette::CoolWhite);
+        cx.renderer.Text(L"Install a boot service that holds this period at every startup.",
+                       RectF{inner.left, inner.top + 100, inner.right, inner.top + 142}, Font::Paragraph13, palette::CoolWhite);
         if (!view.system.elevated) {
-            renderer_.Text(L"installing needs administrator rights", RectF{inner.left, inner.top + 124, inner.right, inner.top + 144},
+            cx.renderer.Text(L"installing needs administrator rights", RectF{inner.left, inner.top + 142, inner.right, inner.top + 162},
                            Font::Body12, palette::Alert);
         }
-        if (ui_.Button(kContinueInstall, RectF::Xywh(inner.left, buttonsY, 280, 36), L"Continue  -  install service",
+        // The panel shares its width with the verification bars: the buttons share what is left.
+        const float closeWidth = std::min(140.0f, inner.Width() * 0.3f);
+        const float installWidth = std::min(280.0f, inner.Width() - closeWidth - 12);
+        if (cx.ui.Button(kContinueInstall, RectF::Xywh(inner.left, buttonsY, installWidth, 36), L"Continue  -  install service",
                        {ButtonKind::Primary, true, true})) {
-            workflow_.StartInstall(true, r.selected);
+            ops.StartInstall(r.selected);
         }
-        if (ui_.Button(kCloseMeasure, RectF::Xywh(inner.left + 292, buttonsY, 140, 36), L"Close")) GoHome();
+        if (cx.ui.Button(kCloseMeasure, RectF::Xywh(inner.left + installWidth + 12, buttonsY, closeWidth, 36), L"Close")) {
+            ops.GoHome();
+        }
         return;
     }
     // Measuring.
-    renderer_.Text(view.progressSeen ? FormatText(L"%.0f%%", view.progress.fraction * 100) : std::wstring(L"starting"),
+    cx.renderer.Text(view.progressSeen ? FormatText(L"%.0f%%", view.progress.fraction * 100) : std::wstring(L"starting"),
                    RectF{inner.left, inner.top, inner.left + 200, inner.top + 30}, Font::Heading22, palette::CoolWhite);
     const RectF bar{inner.left, inner.top + 40, inner.right, inner.top + 50};
-    renderer_.FillRect(bar, palette::Blueprint, 5);
-    renderer_.FillRect(RectF{bar.left, bar.top, bar.left + bar.Width() * static_cast<float>(std::clamp(view.progress.fraction, 0.0, 1.0)),
+    cx.renderer.FillRect(bar, palette::Blueprint, 5);
+    cx.renderer.FillRect(RectF{bar.left, bar.top, bar.left + bar.Width() * static_cast<float>(std::clamp(view.progress.fraction, 0.0, 1.0)),
                              bar.bottom},
                        palette::Electric, 5);
     if (view.baselinePresent) {
-        renderer_.Text(FormatText(L"untuned Sleep(1) overshoots by %+.2f ms  -  default ~15.6 ms clock", view.baseline.median),
+        cx.renderer.Text(FormatText(L"untuned Sleep(1) overshoots by %+.2f ms  -  default ~15.6 ms clock", view.baseline.median),
                        RectF{inner.left, inner.top + 60, inner.right, inner.top + 82}, Font::Mono12, palette::Icy);
     }
     if (!view.explanationTitle.empty()) {
-        renderer_.Text(view.explanationTitle, RectF{inner.left, inner.top + 90, inner.right, inner.top + 110}, Font::Bold13,
+        cx.renderer.Text(view.explanationTitle, RectF{inner.left, inner.top + 90, inner.right, inner.top + 110}, Font::Bold13,
                        palette::CoolWhite);
-        renderer_.Text(view.explanationText, RectF{inner.left, inner.top + 110, inner.right - 160, inner.bottom},
+        cx.renderer.Text(view.explanationText, RectF{inner.left, inner.top + 110, inner.right - 160, inner.bottom},
                        Font::Paragraph13, palette::Icy);
     }
-    if (ui_.Button(kStopMeasure, RectF::Xywh(inner.right - 140, inner.bottom - 38, 140, 36), L"Stop",
+    if (cx.ui.Button(kStopMeasure, RectF::Xywh(inner.right - 140, inner.bottom - 38, 140, 36), L"Stop",
                    {ButtonKind::Danger})) {
-        workflow_.StopSlot(SlotMeasure);
+        ops.StopStep(SlotMeasure);
     }
 }
 
-void App::DrawInstallPanel(const RectF& rect, const StateView&) {
-    ui_.Panel(rect);
+void DrawInstallPanel(ScreenContext& cx, const FrameSnapshot& snap, const RectF& rect, ScreenOps& ops) {
+    cx.ui.Panel(rect);
     const RectF inner = rect.Inset(18, 14);
-    const int stageValue = workflow_.CurrentStage();
-    renderer_.Text(L"Installing the auto-start service", RectF{inner.left, inner.top, inner.right, inner.top + 30},
+    const int stageValue = snap.stage;
+    cx.renderer.Text(L"Installing the auto-start service", RectF{inner.left, inner.top, inner.right, inner.top + 30},
                    Font::Heading22, palette::CoolWhite);
-    const std::pair<std::wstring, std::wstring> header = workflow_.StateOf(SlotService).Header();
+    const std::pair<std::wstring, std::wstring>& header = snap.serviceHeader;
     if (stageValue == stage::Installing) {
-        renderer_.Text(header.second, RectF{inner.left, inner.top + 40, inner.right, inner.top + 64}, Font::Paragraph13,
+        cx.renderer.Text(header.second, RectF{inner.left, inner.top + 40, inner.right, inner.top + 64}, Font::Paragraph13,
                        palette::Icy);
         return;
     }
-    const ResultView r = workflow_.LatestResult();
+    const ResultView& r = snap.result;
     if (stageValue == stage::Installed) {
-        renderer_.Text(FormatText(L"Service running: holding %.4f ms now and at every boot", Ms(r.selected)),
+        cx.renderer.Text(FormatText(L"Service running: holding %.4f ms now and at every boot", Ms(r.selected)),
                        RectF{inner.left, inner.top + 40, inner.right, inner.top + 64}, Font::Paragraph16, palette::CoolWhite);
         return;
     }
-    renderer_.Text(L"Install failed - see the log for details.", RectF{inner.left, inner.top + 40, inner.right, inner.top + 64},
+    cx.renderer.Text(L"Install failed - see the log for details.", RectF{inner.left, inner.top + 40, inner.right, inner.top + 64},
                    Font::Paragraph16, palette::Alert);
-    if (ui_.Button(kRetryInstall, RectF::Xywh(inner.left, inner.bottom - 38, 180, 36), L"Retry install",
+    if (cx.ui.Button(kRetryInstall, RectF::Xywh(inner.left, inner.bottom - 38, 180, 36), L"Retry install",
                    {ButtonKind::Primary, true})) {
-        workflow_.StartInstall(true, r.selected);
+        ops.StartInstall(r.selected);
     }
-    if (ui_.Button(kOpenLog, RectF::Xywh(inner.left + 192, inner.bottom - 38, 140, 36), L"Open log")) OpenLog();
+    if (cx.ui.Button(kOpenLog, RectF::Xywh(inner.left + 192, inner.bottom - 38, 140, 36), L"Open log")) ops.OpenLog();
+}
+
+}  // namespace
+
+void DrawMeasure(ScreenContext& cx, const FrameSnapshot& snap, MeasureScreenState& state, ScreenOps& ops) {
+    const ScreenLayout& layout = cx.layout;
+    DrawSweepChart(cx, snap, state, layout.mainChart);
+    DrawLiveChart(cx, snap, state, layout.liveChart);
+    DrawLatticeCard(cx, snap, layout.lattice);
+    DrawCandidatePanel(cx, snap, layout.candidate);
+    if (snap.stage >= stage::Installing) {
+        DrawInstallPanel(cx, snap, layout.stepPanel, ops);
+        return;
+    }
+    // The interleaved re-measure of the finalists shares the step panel with the measurement's
+    // own panel, from its first round to the result.
+    const bool verifying = snap.view.verificationSeen && (snap.stage == stage::Measuring || snap.stage == stage::Measured);
+    if (!verifying) {
+        DrawMeasurePanel(cx, snap, state, layout.stepPanel, ops);
+        return;
+    }
+    const RectF& panel = layout.stepPanel;
+    const float split = panel.left + (panel.Width() - kGap) * 0.46f;
+    DrawMeasurePanel(cx, snap, state, RectF{panel.left, panel.top, split, panel.bottom}, ops);
+    DrawVerificationBars(cx, snap, RectF{split + kGap, panel.top, panel.right, panel.bottom});
 }

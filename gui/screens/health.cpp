@@ -1,0 +1,150 @@
+// The health screen: every check, attention first, and the chosen item's details with its repair.
+#include <algorithm>
+
+#include "foundation/text.h"
+#include "gui/screens/screen.h"
+
+namespace {
+
+constexpr int kCheckAgain = 590, kRepair = 591, kRunHealth = 592;
+
+constexpr HealthGroupCaption kGroups[] = {
+    {L"Timer Resolution",
+     L"The boot service and the global flag that hold the chosen timer resolution, plus the resolution Windows is using "
+     L"right now."},
+    {L"Power and Performance",
+     L"Each processor power setting from the CPU step. Green means the live value still matches the tune. Red means it "
+     L"has drifted."},
+    {L"Graphics Drivers", L"The installed graphics driver. This check does not decide whether a newer driver exists."},
+    {L"Windows Configuration", L"Hardware-accelerated GPU scheduling, Game DVR, Game Bar, and the vendor profile."},
+    {L"Supporting Utilities",
+     L"Whether Afterburner and RivaTuner are installed and set to start at sign-in. A green box does not by itself mean "
+     L"an overclock is active."},
+    {L"Memory and CPU", L"The page file and memory compression."},
+    {L"Hold timer", L"SysMain and TRIM."},
+    {L"Other", L"Checks that do not belong to one of the steps above."},
+};
+
+}  // namespace
+
+std::span<const HealthGroupCaption> HealthGroups() { return kGroups; }
+
+HealthSection HealthSectionOf(int status) {
+    if (IsAttentionStatus(status)) return HealthSection::Attention;
+    return status == HealthPassing ? HealthSection::Passing : HealthSection::Other;
+}
+
+const wchar_t* HealthStatusLabel(int status) {
+    switch (status) {
+    case HealthPassing: return L"Passing";
+    case HealthAttention: return L"Needs attention";
+    case HealthInformational: return L"Informational";
+    case HealthDisabled: return L"Disabled";
+    case HealthUnsupported: return L"Unsupported";
+    case HealthInaccessible: return L"Inaccessible";
+    case HealthError: return L"Error";
+    case HealthRestartRequired: return L"Restart required";
+    default: return L"Unknown";
+    }
+}
+
+Color HealthStatusColor(int status) {
+    if (status == HealthPassing) return palette::Electric;
+    if (IsAttentionStatus(status)) return palette::Alert;
+    return palette::Muted;
+}
+
+std::wstring HealthDetails(const HealthCheck& check) {
+    std::wstring details = check.explanation + L"\n\nStatus: " + HealthStatusLabel(check.status) + L"\nLive: " +
+                           check.observed + L"\nExpected: " + check.expected;
+    if (check.repairStep.empty()) details += L"\n\nThis check only reads the live value.";
+    return details;
+}
+
+void DrawHealth(ScreenContext& c, const FrameSnapshot& s, HealthScreenState& state, ScreenOps& ops) {
+    Renderer& g = c.renderer;
+    Ui& ui = c.ui;
+    const RectF& area = c.layout.content;
+    const float listWidth = (area.Width() - kGap) * 0.6f;
+    const RectF list{area.left, area.top, area.left + listWidth, area.bottom};
+    const RectF detail{list.right + kGap, area.top, area.right, area.bottom};
+    ui.Panel(list);
+    const RectF l = list.Inset(16, 12);
+    g.Text(L"Health", RectF{l.left, l.top, l.left + 120, l.top + 30}, Font::Heading22, palette::CoolWhite);
+    if (s.healthRunning) {
+        g.Text(L"Checking the live settings. Nothing is being changed.", RectF{l.left + 110, l.top + 4, l.right, l.top + 28},
+               Font::Body12, palette::Icy);
+    }
+    const HealthSummary summary = SummarizeHealth(s.health);
+    if (!s.health.empty()) {
+        g.Text(FormatText(L"%d passing   %d attention   %d other", summary.passing, summary.attention,
+                          summary.informational + summary.other),
+               RectF{l.left, l.top + 32, l.right, l.top + 52}, Font::Body12, palette::Icy);
+    }
+    constexpr float kHeading = 24, kRow = 20;
+    const float listTop = l.top + 60;
+    float content = 0;
+    for (const HealthSection section : {HealthSection::Attention, HealthSection::Passing, HealthSection::Other}) {
+        const auto count = std::count_if(s.health.begin(), s.health.end(),
+                                         [&](const HealthCheck& check) { return HealthSectionOf(check.status) == section; });
+        if (count > 0) content += kHeading + static_cast<float>(count) * kRow;
+    }
+    state.scroll = std::clamp(state.scroll - static_cast<float>(ui.input.wheel) * 40, 0.0f,
+                              std::max(0.0f, content - (l.bottom - listTop)));
+    float y = listTop - state.scroll;
+    const auto visible = [&](float top, float bottom) { return top >= listTop - 4 && bottom <= l.bottom; };
+    for (const HealthSection section : {HealthSection::Attention, HealthSection::Passing, HealthSection::Other}) {
+        bool heading = false;
+        for (size_t index = 0; index < s.health.size(); ++index) {
+            const HealthCheck& check = s.health[index];
+            if (HealthSectionOf(check.status) != section) continue;
+            if (!heading) {
+                const wchar_t* name = section == HealthSection::Attention ? L"Attention" : section == HealthSection::Passing ? L"Passing" : L"Other";
+                const Color color = section == HealthSection::Attention ? palette::Alert
+                                    : section == HealthSection::Passing ? palette::Electric
+                                                                  : palette::Muted;
+                if (visible(y, y + 22)) g.Text(name, RectF{l.left, y, l.right, y + 22}, Font::Bold13, color, Align::Leading, true);
+                heading = true;
+                y += kHeading;
+            }
+            const RectF row{l.left, y, l.right, y + kRow};
+            if (visible(row.top, row.bottom)) {
+                if (state.selected == static_cast<int>(index)) g.FillRect(row, palette::Electric.WithAlpha(0.18f), 4);
+                if (ui.Hovered(row)) ui.hand = true;
+                if (ui.Clicked(row)) state.selected = static_cast<int>(index);
+                g.Text(check.group + L"  |  " + check.title, row.Inset(6, 0), Font::Body12, palette::CoolWhite, Align::Leading, true);
+                g.Text(HealthStatusLabel(check.status), row.Inset(6, 0), Font::Body12, HealthStatusColor(check.status),
+                       Align::Trailing, true);
+            }
+            y += kRow;
+        }
+    }
+    ui.Panel(detail);
+    const RectF d = detail.Inset(16, 12);
+    if (s.health.empty()) {
+        if (!s.healthRunning && ui.Button(kRunHealth, RectF::Xywh(d.left, d.top, 200, 36), L"Run health check", {ButtonKind::Primary})) {
+            ops.StartHealthScan();
+        }
+        return;
+    }
+    if (state.selected < 0 || state.selected >= static_cast<int>(s.health.size())) {
+        g.Text(L"Details", RectF{d.left, d.top, d.right, d.top + 30}, Font::Heading22, palette::CoolWhite);
+        g.Text(L"Choose an item on the left to see what it checks, what was found and what Quorvantis expects. Items that "
+               L"need attention come first; where a step can put an item right, \"Repair this\" runs that step after "
+               L"asking you.",
+               RectF{d.left, d.top + 40, d.right, d.bottom - 50}, Font::Paragraph13, palette::Icy);
+        if (ui.Button(kCheckAgain, RectF::Xywh(d.left, d.bottom - 38, 150, 36), L"Check again")) ops.StartHealthScan();
+        return;
+    }
+    const HealthCheck& check = s.health[static_cast<size_t>(state.selected)];
+    g.Text(check.title, RectF{d.left, d.top, d.right, d.top + 30}, Font::Heading22, palette::CoolWhite);
+    g.Text(check.explanation + L"\n\nStatus: " + HealthStatusLabel(check.status) + L"\nLive: " + check.observed +
+               L"\nExpected: " + check.expected,
+           RectF{d.left, d.top + 40, d.right, d.bottom - 50}, Font::Paragraph13, palette::Icy);
+    if (ui.Button(kCheckAgain, RectF::Xywh(d.left, d.bottom - 38, 150, 36), L"Check again")) ops.StartHealthScan();
+    const bool repairable = !check.repairStep.empty();
+    if (ui.Button(kRepair, RectF::Xywh(d.left + 162, d.bottom - 38, 150, 36), repairable ? L"Repair this" : L"No repair",
+                  {ButtonKind::Primary, false, false, !repairable})) {
+        ops.RepairArea(check.repairStep);
+    }
+}
