@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <string>
 #include <cstdio>
 #include <thread>
 #include <vector>
@@ -16,6 +17,9 @@
 #include "health/monitor.h"
 #include "support/screen_script.h"
 #include "support/test_support.h"
+#include "support/wait.h"
+#include "foundation/state.h"
+#include "gui/steps.h"
 
 namespace {
 
@@ -83,6 +87,10 @@ void FrameTimes(ScreenScript& script, int stageValue, const char* name) {
         empty.push_back(Milliseconds(Clock::now() - begin));
     }
     std::vector<double> frames, pictures;
+    struct Parts {
+        double work, draw, present;
+    };
+    std::vector<Parts> parts;
     std::vector<int> sizes;
     double lastPicture = -1;
     const auto until = Clock::now() + std::chrono::seconds(6);
@@ -90,8 +98,12 @@ void FrameTimes(ScreenScript& script, int stageValue, const char* name) {
         const auto begin = Clock::now();
         if (!renderer.BeginFrame()) break;
         script.Window().DrawFrame(1.0 / 60);
+        const auto drawn = Clock::now();
         renderer.EndFrame();
-        frames.push_back(Milliseconds(Clock::now() - begin));
+        const auto end = Clock::now();
+        frames.push_back(Milliseconds(end - begin));
+        const double work = script.Window().LastFrameWorkMilliseconds();
+        parts.push_back({work, Milliseconds(drawn - begin) - work, Milliseconds(end - drawn)});
         const double picture = lattice.LastFrameMilliseconds();
         if (picture != lastPicture) {
             pictures.push_back(picture);
@@ -104,6 +116,21 @@ void FrameTimes(ScreenScript& script, int stageValue, const char* name) {
                 "Lattice picture: median %.0f ms, p99 %.0f ms, last size %d px\n",
                 name, frame.median, frame.p99, frames.size(), floor.median, picture.median, picture.p99,
                 sizes.empty() ? 0 : sizes.back());
+    // Where the slowest frames go: the frame's own work, drawing, and presenting (the device's flush).
+    Parts slow{0, 0, 0};
+    int count = 0;
+    for (size_t i = 0; i < frames.size(); ++i) {
+        if (frames[i] < frame.p99) continue;
+        slow.work += parts[i].work;
+        slow.draw += parts[i].draw;
+        slow.present += parts[i].present;
+        ++count;
+    }
+    if (count > 0) {
+        std::printf("%-8s p99 frames (%d): work %.1f ms, drawing %.1f ms, presenting %.1f ms on average; p99/median %.2f\n",
+                    name, count, slow.work / count, slow.draw / count, slow.present / count,
+                    frame.median > 0 ? frame.p99 / frame.median : 0);
+    }
 }
 
 void ScreenFrames() {
@@ -122,6 +149,93 @@ void ScreenFrames() {
             FrameTimes(script, stage::Home, "home");
             FrameTimes(script, stage::Health, "health");
         }
+    }
+    CoUninitialize();
+}
+
+// The window's thread on a scripted tour of every stage: each screen drawn, every home tile and
+// guided step (the probes behind them take as long as on a real PC), a health scan, a repair and
+// a drift check that hardens. The longest time the thread spent on anything but drawing.
+void GuiThreadTour() {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    {
+        ScreenScript script;
+        if (!script.Ready()) {
+            std::printf("GUI thread tour: the offscreen renderer could not be created\n");
+            CoUninitialize();
+            return;
+        }
+        GuiHooks& hooks = script.Hooks();
+        hooks.probeCpu = [] {
+            Sleep(210);  // the real probe sleeps 120 ms and spins about 90 ms
+            return CpuProbe{};
+        };
+        hooks.probeGpu = [] {
+            Sleep(60);  // 32 registry keys
+            return GpuProbeView{};
+        };
+        hooks.guardArea = [](const std::wstring&) { Sleep(2500); };  // a program copy, schtasks, PowerShell
+        const auto step = [](Feed&) {
+            Sleep(300);
+            return 0;
+        };
+        hooks.stepCpuTune = hooks.stepGpuConfig = hooks.stepMemory = hooks.stepStorage = hooks.stepPrepare = step;
+        script.Flow().want[SlotGpuDriver] = false;  // no vendor lookup from a bench
+        struct Worst {
+            double ms = 0;
+            std::string what;
+        } worst;
+        const auto timed = [&](const std::string& what, const auto& action) {
+            const auto begin = Clock::now();
+            action();
+            const double spent = Milliseconds(Clock::now() - begin);
+            if (spent > worst.ms) worst = {spent, what};
+        };
+        const auto frame = [&](const std::string& what) {
+            script.Draw(script.Window().Snapshot().stage, 1);
+            const double work = script.Window().LastFrameWorkMilliseconds();
+            if (work > worst.ms) worst = {work, what + " (frame)"};
+        };
+        ScreenOps& ops = script.Window().Operations();
+        for (int stageValue = stage::Welcome; stageValue <= stage::FullTune; ++stageValue) {
+            if (stageValue == stage::GpuClean) continue;
+            timed("stage", [&] { ops.SetStage(stageValue); });
+            frame("stage " + std::to_string(stageValue));
+        }
+        for (int tile = 0; tile < kHomeTileCount; ++tile) {
+            if (HomeTileSlot(tile) == SlotGpuDriver || HomeTileSlot(tile) == SlotMeasure) continue;
+            timed("home tile " + std::to_string(tile), [&] { ops.OpenHomeTile(tile); });
+            frame("home tile " + std::to_string(tile));
+        }
+        for (const int guided : {SlotPrepare, SlotCpu, SlotGpuSettings, SlotAfterburner, SlotMemory, SlotStorage, kSlotCount}) {
+            timed("guided step " + std::to_string(guided), [&] { ops.StartGuidedStep(guided); });
+            frame("guided step " + std::to_string(guided));
+        }
+        timed("health scan", [&] { ops.OpenHealth(true); });
+        WaitUntil([&] { return !script.Window().ScanResults().empty(); }, 60000);
+        frame("health");
+        timed("repair", [&] { ops.RepairArea(L"memory"); });
+        frame("repair");
+        // A drift check on a storage item that drifted before: it hardens and repairs.
+        WriteStateDword(L"StorageApplied", 1);
+        WriteDword(RegRoot::CurrentUser, kMonitorKey, L"MaintainTiming", 1);
+        WriteDword(RegRoot::CurrentUser, kMonitorKey, L"Drift_storage.trim", 1);
+        ops.ToggleMaintainTiming();
+        WaitUntil([&] { return !script.Window().Snapshot().healthRunning; }, 60000);
+        HealthCheck trim;
+        trim.id = L"storage.trim";
+        trim.group = L"Hold timer";
+        trim.title = L"TRIM";
+        trim.status = HealthAttention;
+        trim.repairStep = L"storage";
+        script.Window().UseScanResults({trim});
+        timed("drift check with hardening", [&] { script.Window().DriftCheckNow(); });
+        for (int i = 0; i < 10; ++i) frame("after the drift check");
+        script.Window().WaitForBackground(30000);
+        RegDeleteTreeW(HKEY_CURRENT_USER, kMonitorKey);
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kStateKey, L"StorageApplied");
+        std::printf("GUI thread tour: longest time outside drawing %.1f ms (%s); goal under 16 ms\n", worst.ms,
+                    worst.what.c_str());
     }
     CoUninitialize();
 }
@@ -165,6 +279,7 @@ void HiddenCpu() {
 
 void GuiFigures() {
     SampleCost();
+    GuiThreadTour();
     ScreenFrames();
     HiddenCpu();
 }

@@ -345,6 +345,12 @@ void App::RestartComputer() {
     InitiateSystemShutdownExW(nullptr, message.data(), 0, TRUE, TRUE, 0x80040001);
 }
 
+void App::UseScanResults(std::vector<HealthCheck> results) {
+    const std::lock_guard<std::mutex> lock(scanMutex_);
+    scanResults_ = std::move(results);
+    scanGeneration_.fetch_add(1);
+}
+
 std::vector<HealthCheck> App::ScanResults(bool* running) const {
     const std::lock_guard<std::mutex> lock(scanMutex_);
     if (running != nullptr) *running = scanBusy_.load();

@@ -64,8 +64,15 @@ public:
     bool WaitForLattice(uint32_t timeoutMs) { return renderer_.Lattice().WaitFrame(timeoutMs); }
     // Waits until the background worker has nothing left to do (tests).
     bool WaitForBackground(uint32_t timeoutMs) { return jobs_.WaitIdle(timeoutMs); }
-    // Runs what a drift check decides, as the scan's end does (tests drive it without a window).
-    void FinishDriftCheck() { OnScanFinished(); }
+    // Test facilities: health results as a scan would have found them, and a drift check on
+    // them now, as the end of a drift check's scan runs it.
+    void UseScanResults(std::vector<HealthCheck> results);
+    void DriftCheckNow() {
+        monitor_.driftPending = true;
+        OnScanFinished();
+    }
+    // How long the last frame's own work (everything but drawing) took on the window's thread.
+    double LastFrameWorkMilliseconds() const { return frameWorkMs_; }
     // Runs the questions waiting for the end of the frame (the message loop does so after every frame).
     void AskQueuedQuestions();
 
@@ -189,6 +196,7 @@ private:
     FrameSnapshot snap_;
     ScreenStates states_;
     uint64_t healthShown_ = ~0ull;  // the scan generation the snapshot holds
+    double frameWorkMs_ = 0;
     uint64_t gpuShown_ = ~0ull;     // the GPU Clean generation the snapshot holds
 
     // Background work.

@@ -136,8 +136,12 @@ void App::DrawFrame(double dt) {
     pending_.enter = false;
     pending_.wheel = 0;
 
+    LARGE_INTEGER before{}, after{};
+    QueryPerformanceCounter(&before);
     Tick();
     TakeSnapshot(dt);
+    QueryPerformanceCounter(&after);
+    frameWorkMs_ = static_cast<double>(after.QuadPart - before.QuadPart) * 1000.0 / static_cast<double>(frequency_.QuadPart);
     const ScreenLayout layout = LayoutFor(renderer_.Width(), renderer_.Height(), snap_.stage);
     ScreenContext context{renderer_, ui_, layout};
     DrawHeader(context, snap_, *this);

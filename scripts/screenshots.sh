@@ -14,4 +14,6 @@ QV_SCREENS_DIR="$windows_out" WINEDEBUG=-all sh scripts/wine-run.sh "$prefix" bu
 for name in home measure full-tune; do
     cp "$out/$name.png" "docs/screens/$name.png"
 done
+cp "$out/stage-34-Health.png" docs/screens/health.png
+cp "$out/gpu-clean-phase-2.png" docs/screens/gpu-clean.png
 echo "Screens written to $out; README images refreshed in docs/screens."

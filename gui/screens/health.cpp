@@ -34,20 +34,6 @@ HealthSection HealthSectionOf(int status) {
     return status == HealthPassing ? HealthSection::Passing : HealthSection::Other;
 }
 
-const wchar_t* HealthStatusLabel(int status) {
-    switch (status) {
-    case HealthPassing: return L"Passing";
-    case HealthAttention: return L"Needs attention";
-    case HealthInformational: return L"Informational";
-    case HealthDisabled: return L"Disabled";
-    case HealthUnsupported: return L"Unsupported";
-    case HealthInaccessible: return L"Inaccessible";
-    case HealthError: return L"Error";
-    case HealthRestartRequired: return L"Restart required";
-    default: return L"Unknown";
-    }
-}
-
 Color HealthStatusColor(int status) {
     if (status == HealthPassing) return palette::Electric;
     if (IsAttentionStatus(status)) return palette::Alert;
@@ -55,7 +41,7 @@ Color HealthStatusColor(int status) {
 }
 
 std::wstring HealthDetails(const HealthCheck& check) {
-    std::wstring details = check.explanation + L"\n\nStatus: " + HealthStatusLabel(check.status) + L"\nLive: " +
+    std::wstring details = check.explanation + L"\n\nStatus: " + HealthStatusName(check.status) + L"\nLive: " +
                            check.observed + L"\nExpected: " + check.expected;
     if (check.repairStep.empty()) details += L"\n\nThis check only reads the live value.";
     return details;
@@ -113,7 +99,7 @@ void DrawHealth(ScreenContext& c, const FrameSnapshot& s, HealthScreenState& sta
                 if (ui.Hovered(row)) ui.hand = true;
                 if (ui.Clicked(row)) state.selected = static_cast<int>(index);
                 g.Text(check.group + L"  |  " + check.title, row.Inset(6, 0), Font::Body12, palette::CoolWhite, Align::Leading, true);
-                g.Text(HealthStatusLabel(check.status), row.Inset(6, 0), Font::Body12, HealthStatusColor(check.status),
+                g.Text(HealthStatusName(check.status), row.Inset(6, 0), Font::Body12, HealthStatusColor(check.status),
                        Align::Trailing, true);
             }
             y += kRow;
@@ -138,7 +124,7 @@ void DrawHealth(ScreenContext& c, const FrameSnapshot& s, HealthScreenState& sta
     }
     const HealthCheck& check = s.health[static_cast<size_t>(state.selected)];
     g.Text(check.title, RectF{d.left, d.top, d.right, d.top + 30}, Font::Heading22, palette::CoolWhite);
-    g.Text(check.explanation + L"\n\nStatus: " + HealthStatusLabel(check.status) + L"\nLive: " + check.observed +
+    g.Text(check.explanation + L"\n\nStatus: " + HealthStatusName(check.status) + L"\nLive: " + check.observed +
                L"\nExpected: " + check.expected,
            RectF{d.left, d.top + 40, d.right, d.bottom - 50}, Font::Paragraph13, palette::Icy);
     if (ui.Button(kCheckAgain, RectF::Xywh(d.left, d.bottom - 38, 150, 36), L"Check again")) ops.StartHealthScan();

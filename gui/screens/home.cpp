@@ -99,7 +99,7 @@ void DrawHealthSummary(ScreenContext& c, const FrameSnapshot& s, const RectF& he
             if (y >= listTop - 4 && item.bottom <= h.bottom) {
                 c.ui.Describe(item, check.title, HealthDetails(check));
                 g.Text(check.title, item, Font::Body11, palette::Icy, Align::Leading, true);
-                g.Text(HealthStatusLabel(check.status), item, Font::Body11, HealthStatusColor(check.status), Align::Trailing,
+                g.Text(HealthStatusName(check.status), item, Font::Body11, HealthStatusColor(check.status), Align::Trailing,
                        true);
             }
             y += kItemRow;

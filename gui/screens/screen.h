@@ -143,7 +143,7 @@ void DrawGpuClean(ScreenContext& c, const FrameSnapshot& s, ScreenOps& ops);
 void DrawFullTune(ScreenContext& c, const FrameSnapshot& s, ScreenOps& ops);
 void DrawReview(ScreenContext& c, const FrameSnapshot& s, ReviewScreenState& state, ScreenOps& ops);
 
-// The health list's groups with their descriptions, status words and colours, and an item's details.
+// The health list's groups with their descriptions, status colours, and an item's details.
 struct HealthGroupCaption {
     const wchar_t* name;
     const wchar_t* description;
@@ -153,7 +153,6 @@ std::span<const HealthGroupCaption> HealthGroups();
 // (informational, disabled, unsupported, inaccessible), which is neither.
 enum class HealthSection { Attention, Passing, Other };
 HealthSection HealthSectionOf(int status);
-const wchar_t* HealthStatusLabel(int status);
 Color HealthStatusColor(int status);
 std::wstring HealthDetails(const HealthCheck& check);
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <stdexcept>
 
@@ -17,7 +18,9 @@
 #include "health/monitor.h"
 #include "support/fakes.h"
 #include "support/machine_state.h"
+#include "support/screen_script.h"
 #include "support/test_support.h"
+#include "support/wait.h"
 #include "tweaks/power_rows.h"
 
 namespace {
@@ -308,4 +311,38 @@ TEST_F(HealthMachine, StepsTheUserLeftOffAreNeverRepairedOrHardened) {
     EXPECT_EQ(ReadFileBytes(Log()).find("/Create"), std::string::npos);
     EXPECT_NE(ReadFileBytes(folder.File(L"Quorvantis\\Quorvantis.log")).find("not installed, so it was not hardened"),
               std::string::npos);
+}
+
+// The startup guard's hardening (a copy of the program, schtasks, PowerShell: seconds) once ran
+// inside the window's timer message, freezing it; it runs on the window's worker now.
+TEST_F(HealthMachine, HardeningAfterADriftCheckNeverHoldsTheWindow) {
+    WriteStateDword(L"StorageApplied", 1);
+    WriteDword(RegRoot::CurrentUser, kMonitorKey, L"Drift_storage.trim", 1);  // drifted once before
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    {
+        ScreenScript script;
+        ASSERT_TRUE(script.Ready());
+        std::atomic<int> hardened{0}, repaired{0};
+        script.Hooks().guardArea = [&](const std::wstring& area) {
+            Sleep(1500);
+            if (area == L"storage") ++hardened;
+        };
+        script.Hooks().stepStorage = [&](Feed&) { return ++repaired, 0; };
+        script.Window().Operations().ToggleMaintainTiming();  // on: its first drift check scans at once
+        ASSERT_TRUE(WaitUntil([&] { return !script.Window().ScanResults().empty(); }, 60000));
+        HealthCheck trim;
+        trim.id = L"storage.trim";
+        trim.group = L"Hold timer";
+        trim.title = L"TRIM";
+        trim.status = HealthAttention;
+        trim.repairStep = L"storage";
+        script.Window().UseScanResults({trim});
+        const ULONGLONG start = GetTickCount64();
+        script.Window().DriftCheckNow();
+        EXPECT_LT(GetTickCount64() - start, 500u) << "the window waited for the hardening";
+        ASSERT_TRUE(script.Window().WaitForBackground(10000));
+        EXPECT_EQ(hardened.load(), 1);
+        EXPECT_TRUE(WaitUntil([&] { return repaired.load() == 1; }, 10000)) << "the drifted area is repaired too";
+    }
+    CoUninitialize();
 }
