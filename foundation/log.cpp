@@ -20,6 +20,43 @@ LocalStamp NowStamp() {
     return LocalStamp{t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
 }
 
+// The log is moved aside past this size, one older copy kept: a window left in the tray adds a
+// health line a minute, and nothing undo relies on lives in the log.
+constexpr uint64_t kLogRotationBytes = 4ull << 20;
+
+// Every process that appends (the service, the window, a console command) takes this mutex
+// around the size check, the move and the write, so a line never lands in a file being moved
+// and no two rotations race. A mutex squatted by another program only costs the rotation: the
+// line is written after the wait anyway.
+class CrossProcessLogLock {
+public:
+    CrossProcessLogLock() : mutex_(CreateMutexW(nullptr, FALSE, L"Global\\Quorvantis.Log")) {
+        if (mutex_) {
+            const DWORD wait = WaitForSingleObject(mutex_.get(), 2000);
+            held_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+        }
+    }
+    ~CrossProcessLogLock() {
+        if (held_) ReleaseMutex(mutex_.get());
+    }
+    CrossProcessLogLock(const CrossProcessLogLock&) = delete;
+    CrossProcessLogLock& operator=(const CrossProcessLogLock&) = delete;
+    bool Held() const { return held_; }
+
+private:
+    UniqueKernelHandle mutex_;
+    bool held_ = false;
+};
+
+void RotateIfLarge(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return;
+    const uint64_t size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    if (size <= kLogRotationBytes) return;
+    // A copy another process holds open right now is moved on a later line.
+    MoveFileExW(path.c_str(), (path + L".1").c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
 void AppendBytes(const std::string& bytes, DWORD shareMode) {
     const FolderSafety folder = PrepareDataDirectory();
     if (folder == FolderSafety::Unsafe) return;  // an elevated write there could be redirected
@@ -27,6 +64,8 @@ void AppendBytes(const std::string& bytes, DWORD shareMode) {
     if (folder == FolderSafety::Replaced && !replacementNoted.exchange(true)) {
         AppendBytes(BuildLogLine(NowStamp(), FolderReplacedNote(DataDirectory(), DataFolderMovedAside())), shareMode);
     }
+    const CrossProcessLogLock lock;
+    if (lock.Held()) RotateIfLarge(LogFilePath());
     // Other roles (the service, the window, a console command) append to the same file; one that
     // is writing at this very moment holds it for a few milliseconds, so a busy file is tried again.
     UniqueKernelHandle file;

@@ -102,6 +102,36 @@ TEST_F(LogFile, LinesFromManyThreadsNeverInterleave) {
 
 
 
+// A window left in the tray logs a health line a minute: past 4 MB the log moves to ".1" (the one
+// older copy) and a new one starts, with no line lost or torn by the move.
+TEST_F(LogFile, PastFourMegabytesTheLogMovesAsideWholeAndANewOneTakesEveryLine) {
+    LogInfo(L"first");
+    const std::string old = std::string(100, 'o') + "\r\n";
+    std::string filler;
+    while (filler.size() <= (4u << 20)) filler += old;
+    ASSERT_TRUE(WriteFileBytes(LogFilePath(), filler));
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([t] {
+            for (int i = 0; i < 40; ++i) LogInfo(std::wstring(200, static_cast<wchar_t>(L'a' + t)));
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(ReadFileBytes(LogFilePath() + L".1"), filler);
+    const std::vector<std::string> lines = SplitCrLf(Log());
+    ASSERT_EQ(lines.size(), 160u);
+    for (const std::string& line : lines) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(line, m, kStamped));
+        EXPECT_EQ(m[1].str(), std::string(200, m[1].str()[0]));
+    }
+    // A second move replaces the older copy: one is kept.
+    ASSERT_TRUE(WriteFileBytes(LogFilePath(), filler + "second\r\n"));
+    LogInfo(L"third");
+    EXPECT_EQ(ReadFileBytes(LogFilePath() + L".1"), filler + "second\r\n");
+    EXPECT_EQ(SplitCrLf(Log()).size(), 1u);
+}
+
 // Anyone may make the data folder, or put things in it, before the program first runs; the
 // elevated program then takes nothing over: the whole folder is moved aside and made anew before
 // its first line is written.
