@@ -47,7 +47,9 @@ constexpr CommandRow kCommands[] = {
      L"      [--resolution N]                 Ctrl+C (default: kernel fastest). One-off,\n"
      L"                                       nothing is installed.\n"},
     {L"status", {L"--status"}, R::Administrator, false, StatusCommand,
-     L"  Quorvantis.exe --status              Show installed/current resolution state.\n"},
+     L"  Quorvantis.exe --status              Show installed/current resolution state.\n"
+     L"      --holders                        Also name the programs holding a finer period\n"
+     L"                                       (Windows' energy report, about 10 s).\n"},
     {L"health", {L"--health"}, R::Administrator, false, HealthCommand,
      L"  Quorvantis.exe --health              Read-only check of applied settings.\n"},
     // Locked: a boot-time guard run must never rebuild what an uninstall is removing.

@@ -23,6 +23,8 @@
 #include "health/monitor.h"
 #include "service/service_control.h"
 #include "service/service_install.h"
+#include "timer/energy_report.h"
+#include "timer/timer_kernel.h"
 
 namespace {
 
@@ -49,7 +51,17 @@ int VersionCommand(const Options&, const CommandArguments&) {
 int BenchmarkCommand(const Options& options, const CommandArguments&) { return RunConsoleBenchmark(options); }
 int InstallCommand(const Options& options, const CommandArguments&) { return RunConsoleFlow(options, false); }
 int HoldCommand(const Options& options, const CommandArguments&) { return HoldResolutionInConsole(options.resolution); }
-int StatusCommand(const Options&, const CommandArguments&) { return ShowStatus(); }
+int StatusCommand(const Options& options, const CommandArguments&) {
+    const int result = ShowStatus();
+    if (options.holders) {
+        LogInfo(L"Asking Windows which programs hold a timer period (energy report, about 10 s)...");
+        const std::optional<std::vector<TimerHolder>> holders = CurrentTimerKernel().OtherHolders();
+        if (!holders) LogInfo(L"Windows' energy report could not name the programs holding a timer period (see the log).");
+        else if (holders->empty()) LogInfo(L"No other program holds a timer period.");
+        else LogInfo(HoldersText(*holders));
+    }
+    return result;
+}
 
 int HealthCommand(const Options&, const CommandArguments&) {
     const std::vector<HealthCheck> checks = RunHealthChecks(nullptr);

@@ -31,6 +31,7 @@ constexpr FlagRow kFlags[] = {
     {L"-y", &Options::yes},
     {L"--no-pause", &Options::noPause},
     {L"--elevated", &Options::elevated},
+    {L"--holders", &Options::holders},
 };
 
 struct NumberRow {

@@ -18,6 +18,7 @@ struct Options {
     bool yes = false;
     bool noPause = false;
     bool elevated = false;
+    bool holders = false;  // --status names the programs holding the clock
     bool cli = false;
     bool gui = false;
     bool ppm = false;

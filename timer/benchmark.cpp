@@ -10,6 +10,7 @@
 #include "foundation/state.h"
 #include "foundation/system.h"
 #include "foundation/text.h"
+#include "timer/energy_report.h"
 #include "timer/priority.h"
 #include "timer/report.h"
 #include "timer/sampling.h"
@@ -117,6 +118,8 @@ BenchmarkResult RunBenchmark(const BenchmarkParams& params) {
     LogInfo(FormatText(L"Verification: up to 6 finalists x (%d + %d) samples, interleaved in %d rounds. Estimated time "
                        L"~%ls",
                        static_cast<int>(params.verify), static_cast<int>(verifyIdle), kRounds, estimateText.c_str()));
+    // Whether another process held a finer period at some point: then it is named afterwards.
+    bool clockHeld = current < end;
     if (current < end) {
         LogInfo(FormatText(L"WARNING: some process already holds %.4f ms, inside the sweep range. Candidates it masks "
                            L"will be skipped; close games/browsers for a clean run.",
@@ -212,6 +215,7 @@ BenchmarkResult RunBenchmark(const BenchmarkParams& params) {
         PrintCandidateRow(grid[k], SweepRowNote(grid[k], k == best, k == boundary.firstNeverMissing));
     }
     if (unmeasured > 0) {
+        clockHeld = true;
         LogInfo(FormatText(L"WARNING: %lu candidate(s) could not be measured because another process held a finer "
                            L"resolution for the whole run.",
                            unmeasured));
@@ -222,10 +226,15 @@ BenchmarkResult RunBenchmark(const BenchmarkParams& params) {
                            static_cast<unsigned long>(dropped)));
     }
     result.scanPath = MakeScanPath();
+    // Who held the clock, asked once the measuring is over (the report traces for seconds).
+    const auto holders = [&] {
+        const std::wstring named = clockHeld && params.nameHolders ? HoldersText(kernel.OtherHolders().value_or(std::vector<TimerHolder>{})) : std::wstring();
+        return named.empty() ? named : L" " + named;
+    };
     if (best < 0) {
         WriteScanFile(result.scanPath, grid, {});
         result.errorText = L"No candidate could be measured (another process held the clock for the whole run). Close "
-                           L"it, or stop the Quorvantis service, and re-run.";
+                           L"it, or stop the Quorvantis service, and re-run." + holders();
         return result;
     }
 
@@ -299,7 +308,10 @@ BenchmarkResult RunBenchmark(const BenchmarkParams& params) {
                         L"install the lowest-score eligible period (ties prefer the longer one \u2014 fewer wake-ups, "
                         L"more headroom).");
             if (IsCancelled()) return Failure(result, L"Cancelled.");
-            if (MeasureCandidate(finalist, roundLoop, roundIdle) != MeasureOutcome::Measured) ++finalist.skipped;
+            if (MeasureCandidate(finalist, roundLoop, roundIdle) != MeasureOutcome::Measured) {
+                ++finalist.skipped;
+                clockHeld = true;
+            }
             SummarizeCandidate(finalist, kVerifyLateLimit, params.verify / 2);
             FeedVerification(finalists, i, targetPeriod);
         }
@@ -316,13 +328,18 @@ BenchmarkResult RunBenchmark(const BenchmarkParams& params) {
         PrintCandidateRow(finalists[i], VerificationRowNote(finalists[i].requested, targetPeriod, bestPeriod, i == pick));
     }
     WriteScanFile(result.scanPath, grid, finalists);
+    const std::wstring heldBy = holders();
     if (pick < 0) {
         const bool someMeasured = std::any_of(finalists.begin(), finalists.end(), [](const TimerCandidate& c) { return c.Measured(); });
-        result.errorText = someMeasured ? L"Verification could not measure any finalist at or above the safety margin "
-                                          L"(another process took the clock). Close it and re-run."
-                                        : L"Verification could not measure any finalist (another process took the clock). "
-                                          L"Close it and re-run.";
+        result.errorText = std::wstring(someMeasured ? L"Verification could not measure any finalist at or above the safety "
+                                                       L"margin (another process took the clock). Close it and re-run."
+                                                     : L"Verification could not measure any finalist (another process took "
+                                                       L"the clock). Close it and re-run.") +
+                           heldBy;
         return result;
+    }
+    if (!heldBy.empty()) {
+        LogInfo(L"WARNING: another process held a finer timer period during the measurement." + heldBy);
     }
     const TimerCandidate& winner = finalists[pick];
     result.selected = winner.requested;

@@ -16,6 +16,9 @@ struct BenchmarkParams {
     uint32_t margin = 0;
     bool marginGiven = false;
     int serviceState = 0;  // of the timer service, as the caller found it (shown to the listener)
+    // When another process held the clock, name it afterwards from Windows' energy report
+    // (about five seconds); the selection bench, which measures the selection alone, turns it off.
+    bool nameHolders = true;
 };
 
 // What a run may hold in memory: every sample of every candidate and finalist.

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "timer/clock_holders.h"
+
 namespace {
 
 using NtSetTimerResolutionFn = LONG(NTAPI*)(ULONG desired, BOOLEAN set, PULONG current);
@@ -49,6 +51,7 @@ public:
         return f.QuadPart;
     }
     uint64_t TickCount64() override { return GetTickCount64(); }
+    std::optional<std::vector<TimerHolder>> OtherHolders() override { return FindClockHolders(); }
 };
 
 WindowsTimerKernel g_windowsKernel;

@@ -3,8 +3,11 @@
 // calls, Sleep and the clocks. The real binding talks to ntdll and kernel32; tests and
 // benchmarks install a simulated kernel so every branch can be driven deterministically.
 #include <cstdint>
+#include <optional>
+#include <vector>
 
 #include "foundation/pacing.h"
+#include "timer/energy_report.h"
 
 // Also the clock every dwell waits on, so a simulated kernel drives the pacing too.
 class TimerKernel : public PacingClock {
@@ -18,6 +21,8 @@ public:
     virtual int64_t Counter() = 0;           // QueryPerformanceCounter
     virtual int64_t CounterFrequency() = 0;  // QueryPerformanceFrequency
     uint64_t TickCount64() override = 0;     // GetTickCount64, milliseconds
+    // The other programs holding a timer period now (Windows' energy report; seconds of tracing).
+    virtual std::optional<std::vector<TimerHolder>> OtherHolders() = 0;
 };
 
 // The kernel the measurement uses on this process: the real one unless a test installed another.

@@ -46,6 +46,8 @@ Usage:
       [--resolution N]                 Ctrl+C (default: kernel fastest). One-off,
                                        nothing is installed.
   Quorvantis.exe --status              Show installed/current resolution state.
+      --holders                        Also name the programs holding a finer period
+                                       (Windows' energy report, about 10 s).
   Quorvantis.exe --health              Read-only check of applied settings.
   Quorvantis.exe --guard               Re-apply hardened settings. Used by the startup guard.
   Quorvantis.exe --self-test           Check the health-status rules. Changes nothing.

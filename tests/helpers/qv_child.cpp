@@ -17,6 +17,8 @@
 //   powercfg /duplicatescheme    copies a plan, or a hidden template (...\User\Default\PowerSchemes),
 //     <GUID> <GUID>              under the second GUID; refused when that exists or the first does not
 //   powercfg /delete <GUID>      removes a plan that is not the active one
+//   powercfg /energy ... /output writes the recorded energy report named by QV_FAKE_ENERGY_REPORT,
+//     "<file>"                   else one with no timer requests
 //   powershell with the MMAgent  memory compression kept in
 //   commands                     HKCU\Software\QuorvantisTests\FakeMMAgent "MemoryCompression"
 //                                (absent: no MMAgent cmdlets); like the real one, it loads the
@@ -92,8 +94,32 @@ std::wstring ArgumentAfter(const std::wstring& commandLine, const wchar_t* optio
     }
 }
 
+// powercfg /energy [/xml] /output "<file>" /duration <s>: writes the energy report. The report
+// played back is the file named by QV_FAKE_ENERGY_REPORT; without one, a report with no timer
+// requests. As the real one, it needs administrator rights.
+int ModelEnergyReport(const std::wstring& commandLine) {
+    const size_t at = commandLine.find(L"/output \"");
+    if (at == std::wstring::npos) return 1;
+    const size_t start = at + 9;
+    const size_t end = commandLine.find(L'"', start);
+    if (end == std::wstring::npos) return 1;
+    const std::wstring output = commandLine.substr(start, end - start);
+    const std::wstring recorded = Environment(L"QV_FAKE_ENERGY_REPORT");
+    if (!recorded.empty()) return CopyFileW(recorded.c_str(), output.c_str(), FALSE) ? 0 : 1;
+    static constexpr char kNoRequests[] =
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<EnergyReport><Troubleshooter><AnalysisLog></AnalysisLog>"
+        "</Troubleshooter></EnergyReport>\r\n";
+    const HANDLE file = CreateFileW(output.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 1;
+    DWORD written = 0;
+    WriteFile(file, kNoRequests, sizeof(kNoRequests) - 1, &written, nullptr);
+    CloseHandle(file);
+    return 0;
+}
+
 int ModelPowercfg(const std::wstring& commandLine) {
     const std::wstring plans = kPlans;
+    if (commandLine.find(L"/energy") != std::wstring::npos) return ModelEnergyReport(commandLine);
     if (commandLine.find(L"/setactive ") != std::wstring::npos) {
         const std::wstring scheme = ArgumentAfter(commandLine, L"/setactive ");
         GUID guid{};

@@ -17,6 +17,7 @@
 #include "service/timer_service.h"
 #include "support/registry_export.h"
 #include "support/simulated_timer_kernel.h"
+#include "support/fakes.h"
 #include "support/machine_state.h"
 #include "support/test_support.h"
 #include "support/wait.h"
@@ -447,4 +448,30 @@ TEST_F(ServiceMachine, WithoutAConsoleNoQuestionIsAskedAndEachTakesItsDefault) {
     EXPECT_EQ(run.out.find("[Y/n]"), std::string::npos);
     EXPECT_NE(run.out.find("Installed. The 'Quorvantis' service"), std::string::npos) << "the install defaults to yes";
     ASSERT_EQ(Run(L"--uninstall").exitCode, 0u);
+}
+
+// "--status --holders" names the programs holding the clock from Windows' energy report: two
+// recorded requests, none, and a report cut short (which names nobody rather than guessing).
+TEST_F(ServiceMachine, StatusNamesTheProgramsHoldingTheClockFromTheEnergyReport) {
+    const FakeTool powercfg(SystemToolPath(L"powercfg.exe"), folder.File(L"tools.log"));
+    const std::wstring data = BinDirectory() + L"\\testdata\\";
+    const struct {
+        const wchar_t* report;
+        const char* line;
+    } cases[] = {
+        {L"energy-two-holders.xml", "Held by overlay.exe (PID 4312, 1.0000 ms) and browser.exe (PID 880, 1.0000 ms)."},
+        {L"energy-none.xml", "No other program holds a timer period."},
+        {L"energy-malformed.xml", "Windows' energy report could not name the programs holding a timer period (see the log)."},
+    };
+    for (const auto& c : cases) {
+        ClearProgramLog();
+        const std::wstring path = data + c.report;
+        const ScopedEnvironment report(L"QV_FAKE_ENERGY_REPORT", path.c_str());
+        const ProgramRun run = Run(L"--status --holders");
+        EXPECT_EQ(run.exitCode, 0u) << Log();
+        EXPECT_TRUE(Logged(c.line)) << ToUtf8(c.report) << "\n" << Log();
+        EXPECT_NE(ReadFileBytes(folder.File(L"tools.log")).find("/energy /xml /output"), std::string::npos);
+    }
+    // The report is made in the protected data folder and taken away again.
+    EXPECT_FALSE(FileExists(DataDirectory() + L"\\energy-report.xml"));
 }

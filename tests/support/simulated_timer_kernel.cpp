@@ -102,3 +102,17 @@ PeriodTruth SimulatedTimerKernel::Truth(uint32_t requested) const {
     truth.missRate = std::max(truth.loop.missRate, truth.idle.missRate);
     return truth;
 }
+
+std::optional<std::vector<TimerHolder>> SimulatedTimerKernel::OtherHolders() {
+    // Like the real report: the requests outstanding during its five seconds of tracing.
+    const double start = NowMs();
+    Spend(5'000'000);
+    std::vector<TimerHolder> holders;
+    for (const OtherProcessHold& hold : config_.holds) {
+        const bool seen = std::any_of(holders.begin(), holders.end(), [&](const TimerHolder& h) {
+            return h.pid == hold.pid && h.period == hold.period;
+        });
+        if (!seen && hold.fromMs <= NowMs() && hold.toMs >= start) holders.push_back(TimerHolder{hold.period, hold.pid, hold.path});
+    }
+    return holders;
+}

@@ -16,6 +16,8 @@ struct OtherProcessHold {
     double fromMs = 0;  // simulated time the other process starts holding the period
     double toMs = 1e18;
     uint32_t period = 0;
+    uint32_t pid = 4312;  // as the energy report would name it
+    const wchar_t* path = L"\\Device\\HarddiskVolume3\\Games\\game.exe";
 };
 
 struct SimulatedTimerConfig {
@@ -51,6 +53,9 @@ public:
     int64_t Counter() override;
     int64_t CounterFrequency() override { return 10'000'000; }
     uint64_t TickCount64() override { return static_cast<uint64_t>(now_ / 10'000); }
+    // The holds outstanding during the energy report's five seconds of tracing, which pass on the
+    // simulated clock.
+    std::optional<std::vector<TimerHolder>> OtherHolders() override;
 
     uint32_t OwnRequest() const { return own_; }
     uint64_t SetCalls() const { return setCalls_; }
@@ -60,7 +65,12 @@ public:
     uint32_t CurrentPeriod() const;
     uint32_t Granted(uint32_t desired) const;  // the period a request for desired is given
     // Another process starts holding this period now, for the rest of the run.
-    void HoldFromNow(uint32_t period) { config_.holds.push_back(OtherProcessHold{NowMs(), 1e18, period}); }
+    void HoldFromNow(uint32_t period) {
+        OtherProcessHold hold;
+        hold.fromMs = NowMs();
+        hold.period = period;
+        config_.holds.push_back(hold);
+    }
 
     // What the model makes of a request for this period if it were measured forever with the
     // benchmark's two patterns, with nobody else holding the clock; missTick is not modelled.

@@ -126,6 +126,9 @@ TEST_F(BenchmarkRun, AnotherProcessMaskingPartOfTheRangeIsWarnedAndRecorded) {
     EXPECT_TRUE(feed.Logged(L"    0.5810       -  skipped: another process held 0.5800 ms"));
     EXPECT_TRUE(feed.Logged(L"WARNING: 20 candidate(s) could not be measured because another process held a finer "
                             L"resolution for the whole run."));
+    // Once the measuring is over, the energy report names who held it.
+    EXPECT_TRUE(feed.Logged(L"WARNING: another process held a finer timer period during the measurement. Held by "
+                            L"game.exe (PID 4312, 0.5800 ms)."));
     const std::vector<std::string> scan = ScanLines(r.scanPath);
     ASSERT_GT(scan.size(), 83u);
     EXPECT_EQ(scan[82].substr(0, 20), "sweep,5810,0,0.5810,");
@@ -141,7 +144,7 @@ TEST_F(BenchmarkRun, NothingMeasurableEndsWithTheErrorAndASweepOnlyScan) {
     const BenchmarkResult r = Run(config, params);
     EXPECT_EQ(r.selected, 0u);
     EXPECT_EQ(r.errorText, L"No candidate could be measured (another process held the clock for the whole run). Close "
-                           L"it, or stop the Quorvantis service, and re-run.");
+                           L"it, or stop the Quorvantis service, and re-run. Held by game.exe (PID 4312, 0.5000 ms).");
     const std::vector<std::string> scan = ScanLines(r.scanPath);
     ASSERT_EQ(scan.size(), 1u + 10u);
     for (size_t i = 1; i < scan.size(); ++i) EXPECT_EQ(scan[i].rfind("sweep,", 0), 0u);
@@ -155,8 +158,8 @@ TEST_F(BenchmarkRun, ClockTakenAwayBeforeVerificationFailsAfterWritingTheScan) {
     };
     const BenchmarkResult r = Run({});
     EXPECT_EQ(r.selected, 0u);
-    EXPECT_EQ(r.errorText,
-              L"Verification could not measure any finalist (another process took the clock). Close it and re-run.");
+    EXPECT_EQ(r.errorText, L"Verification could not measure any finalist (another process took the clock). Close it and "
+                           L"re-run. Held by game.exe (PID 4312, 0.4000 ms).");
     const std::vector<std::string> scan = ScanLines(r.scanPath);
     ASSERT_EQ(scan.size(), 1u + 101u + 6u);
     EXPECT_EQ(scan.back().substr(scan.back().size() - 5), ",4000");
@@ -178,7 +181,8 @@ TEST_F(BenchmarkRun, ClockHeldAtTheBestMeasuredPeriodDuringVerificationInstallsN
     ASSERT_GT(holdAt, 5000u);
     EXPECT_EQ(r.selected, 0u);
     EXPECT_EQ(r.errorText, L"Verification could not measure any finalist at or above the safety margin (another process "
-                           L"took the clock). Close it and re-run.");
+                           L"took the clock). Close it and re-run." +
+                               FormatText(L" Held by game.exe (PID 4312, %.4f ms).", holdAt / 10000.0));
     EXPECT_TRUE(feed.Logged(L"best measured in sweep")) << "the best, at the hold, was measured";
 }
 
