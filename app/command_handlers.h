@@ -29,3 +29,4 @@ int CheckDriverCommand(const Options& options, const CommandArguments& arguments
 int ApplyDriverCommand(const Options& options, const CommandArguments& arguments);
 int CheckUpdateCommand(const Options& options, const CommandArguments& arguments);
 int UpdateCommand(const Options& options, const CommandArguments& arguments);
+int ChangesCommand(const Options& options, const CommandArguments& arguments);

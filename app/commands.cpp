@@ -52,6 +52,11 @@ constexpr CommandRow kCommands[] = {
      L"                                       (Windows' energy report, about 10 s).\n"},
     {L"health", {L"--health"}, R::Administrator, false, HealthCommand,
      L"  Quorvantis.exe --health              Read-only check of applied settings.\n"},
+    // The records are readable by anyone; what a standard user cannot read is said so.
+    {L"changes", {L"--changes"}, R::Anyone, false, ChangesCommand,
+     L"  Quorvantis.exe --changes             Every setting Quorvantis changed: the original on\n"
+     L"                                       record, the value now, ours, and what --uninstall\n"
+     L"                                       would do. Changes nothing.\n"},
     // Locked: a boot-time guard run must never rebuild what an uninstall is removing.
     {L"guard", {L"--guard"}, R::Administrator, true, GuardCommand,
      L"  Quorvantis.exe --guard               Re-apply hardened settings. Used by the startup guard.\n"},
@@ -87,7 +92,13 @@ constexpr CommandRow kCommands[] = {
      L"                                       Skip that step in the full flow.\n"
      L"  Quorvantis.exe --yes                 Do not prompt for confirmation.\n"
      L"  Quorvantis.exe --no-pause            Do not pause at the end, and skip the\n"
-     L"                                       per-tweak dwell (scripting).\n"},
+     L"                                       per-tweak dwell (scripting).\n"
+     L"  Quorvantis.exe --what-if             With --apply-ppm/-gpu/-memory/-storage/-prepare,\n"
+     L"                                       --install or the default flow: list every setting\n"
+     L"                                       it would write, now and after. Changes nothing.\n"
+     L"  Quorvantis.exe --json                With --status, --health, --changes, --what-if,\n"
+     L"                                       --check-driver, --check-update or --benchmark:\n"
+     L"                                       one JSON document on standard output, nothing else.\n"},
     {L"service", {L"--service"}, R::ServiceManager, false, ServiceCommand,
      L"  Quorvantis.exe --service             Internal: service entry point (SCM only).\n"},
     // A lookup only reads the adapter and asks the vendor; locked all the same, so it never runs

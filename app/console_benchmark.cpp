@@ -2,6 +2,7 @@
 
 #include <cwctype>
 
+#include "app/console_changes.h"
 #include "foundation/console.h"
 #include "foundation/elevation.h"
 #include "foundation/log.h"
@@ -98,6 +99,58 @@ BenchmarkResult RunPausedBenchmark(const Options& options, PausedTimerService& p
     return RunBenchmark(BenchmarkParamsFrom(options));
 }
 
+namespace {
+
+Json StatsJson(const SampleStats& s) {
+    return Json::Object()
+        .Set("count", s.count)
+        .Set("median_ms", s.median)
+        .Set("mean_ms", s.mean)
+        .Set("stdev_ms", s.stdev)
+        .Set("p95_ms", s.p95)
+        .Set("p99_ms", s.p99)
+        .Set("max_ms", s.max)
+        .Set("late_percent", s.latePercent);
+}
+
+Json CandidatesJson(const std::vector<CandidateFigures>& candidates) {
+    Json list = Json::Array();
+    for (const CandidateFigures& c : candidates) {
+        list.Push(Json::Object()
+                      .Set("requested_ms", c.requested / 10000.0)
+                      .Set("granted_ms", c.actual != 0 ? Json(c.actual / 10000.0) : Json())
+                      .Set("measured", c.measured)
+                      .Set("back_to_back", c.measured ? StatsJson(c.loop) : Json())
+                      .Set("after_idle", c.measured ? StatsJson(c.idle) : Json())
+                      .Set("score_ms", c.measured ? Json(c.score) : Json())
+                      .Set("clean", c.clean)
+                      .Set("skipped_attempts", c.skipped)
+                      .Set("dropped_samples", c.dropped)
+                      .Set("held_by_other_ms", c.interferer != 0 ? Json(c.interferer / 10000.0) : Json()));
+    }
+    return list;
+}
+
+Json BenchmarkJson(const BenchmarkResult& result) {
+    const auto ms = [](uint32_t units) { return units != 0 ? Json(units / 10000.0) : Json(); };
+    return Json::Object()
+        .Set("selected_ms", ms(result.selected))
+        .Set("selected_units", result.selected != 0 ? Json(result.selected) : Json())
+        .Set("score_ms", result.selected != 0 ? Json(result.score) : Json())
+        .Set("back_to_back", result.selected != 0 ? StatsJson(result.loopStats) : Json())
+        .Set("after_idle", result.selected != 0 ? StatsJson(result.idleStats) : Json())
+        .Set("baseline", StatsJson(result.baselineStats))
+        .Set("best_measured_ms", ms(result.bestMeasured))
+        .Set("first_never_missing_ms", ms(result.firstNeverMissing))
+        .Set("margin_ms", result.selected != 0 ? Json(result.marginApplied / 10000.0) : Json())
+        .Set("optimum_on_last", result.optimumOnLast)
+        .Set("scan_file", result.scanPath.empty() ? Json() : Json(result.scanPath))
+        .Set("sweep", CandidatesJson(result.sweep))
+        .Set("verification", CandidatesJson(result.verification));
+}
+
+}  // namespace
+
 int RunConsoleBenchmark(const Options& options) {
     PausedTimerService pause;
     const BenchmarkResult result = RunPausedBenchmark(ChooseFidelity(options), pause);
@@ -114,5 +167,5 @@ int RunConsoleBenchmark(const Options& options) {
         }
         exitCode = 1;
     }
-    return exitCode;
+    return options.json ? PrintJsonDocument(BenchmarkJson(result), L"benchmark", exitCode, L"Benchmark failed.") : exitCode;
 }

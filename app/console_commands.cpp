@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "app/command_handlers.h"
+#include "app/console_changes.h"
 #include "app/commands.h"
 #include "app/console_benchmark.h"
 #include "app/console_driver.h"
@@ -52,25 +53,53 @@ int BenchmarkCommand(const Options& options, const CommandArguments&) { return R
 int InstallCommand(const Options& options, const CommandArguments&) { return RunConsoleFlow(options, false); }
 int HoldCommand(const Options& options, const CommandArguments&) { return HoldResolutionInConsole(options.resolution); }
 int StatusCommand(const Options& options, const CommandArguments&) {
-    const int result = ShowStatus();
+    Json document = Json::Object();
+    const int result = ShowStatus(&document);
     if (options.holders) {
         LogInfo(L"Asking Windows which programs hold a timer period (energy report, about 10 s)...");
         const std::optional<std::vector<TimerHolder>> holders = CurrentTimerKernel().OtherHolders();
         if (!holders) LogInfo(L"Windows' energy report could not name the programs holding a timer period (see the log).");
         else if (holders->empty()) LogInfo(L"No other program holds a timer period.");
         else LogInfo(HoldersText(*holders));
+        Json list = Json::Array();
+        for (const TimerHolder& holder : holders.value_or(std::vector<TimerHolder>{})) {
+            list.Push(Json::Object()
+                          .Set("name", holder.Name())
+                          .Set("path", holder.path)
+                          .Set("pid", holder.pid)
+                          .Set("period_ms", holder.period / 10000.0));
+        }
+        document.Set("holders", holders ? std::move(list) : Json());
     }
-    return result;
+    return options.json ? PrintJsonDocument(std::move(document), L"status", result) : result;
 }
 
-int HealthCommand(const Options&, const CommandArguments&) {
+int HealthCommand(const Options& options, const CommandArguments&) {
     const std::vector<HealthCheck> checks = RunHealthChecks(nullptr);
-    LogInfo(SummarizeHealth(checks).text);
+    const HealthSummary summary = SummarizeHealth(checks);
+    LogInfo(summary.text);
+    Json list = Json::Array();
     for (const HealthCheck& c : checks) {
         LogInfo(FormatText(L"  [%ls] %ls | %ls | %ls", HealthStatusName(c.status), c.group.c_str(), c.title.c_str(),
                            c.observed.c_str()));
+        list.Push(Json::Object()
+                      .Set("id", c.id)
+                      .Set("group", c.group)
+                      .Set("title", c.title)
+                      .Set("status", HealthStatusName(c.status))
+                      .Set("expected", c.expected)
+                      .Set("observed", c.observed)
+                      .Set("explanation", c.explanation)
+                      .Set("repair_step", c.repairStep.empty() ? Json() : Json(c.repairStep)));
     }
-    return 0;
+    if (!options.json) return 0;
+    Json counts = Json::Object();
+    counts.Set("passing", summary.passing)
+        .Set("attention", summary.attention)
+        .Set("informational", summary.informational)
+        .Set("other", summary.other);
+    return PrintJsonDocument(Json::Object().Set("summary", summary.text).Set("counts", std::move(counts)).Set("checks", std::move(list)),
+                             L"health", 0);
 }
 
 int GuardCommand(const Options&, const CommandArguments&) { return RunGuard(); }
@@ -105,11 +134,20 @@ int AfterburnerCommand(const Options& options, const CommandArguments&) {
     return ConsoleAfterburnerStep(forced) == 1 ? 1 : 0;
 }
 
-int CheckDriverCommand(const Options&, const CommandArguments&) { return ConsoleCheckDriver(ProductDriverTools()); }
+int CheckDriverCommand(const Options& options, const CommandArguments&) {
+    Json document = Json::Object();
+    const int result = ConsoleCheckDriver(ProductDriverTools(), &document);
+    return options.json ? PrintJsonDocument(std::move(document), L"check-driver", result, L"No driver package was found for this PC.")
+                        : result;
+}
 int ApplyDriverCommand(const Options& options, const CommandArguments&) {
     return ConsoleApplyDriver(options, ProductDriverTools());
 }
-int CheckUpdateCommand(const Options&, const CommandArguments&) { return ConsoleCheckUpdate(ProductUpdateSource()); }
+int CheckUpdateCommand(const Options& options, const CommandArguments&) {
+    Json document = Json::Object();
+    const int result = ConsoleCheckUpdate(ProductUpdateSource(), &document);
+    return options.json ? PrintJsonDocument(std::move(document), L"check-update", result) : result;
+}
 int UpdateCommand(const Options& options, const CommandArguments&) { return ConsoleUpdate(options, ProductUpdateSource()); }
 
 int RequireElevationConsole(const Options& options, const std::vector<std::wstring>& arguments) {
@@ -124,7 +162,11 @@ int RequireElevationConsole(const Options& options, const std::vector<std::wstri
     return 1;
 }
 
+int ChangesCommand(const Options& options, const CommandArguments&) { return ChangesReport(options); }
+
 int RunConsoleCommand(const Options& options, const std::vector<std::wstring>& arguments) {
+    // Reads only: no rights asked for and no lock taken, so it can run beside anything.
+    if (options.whatIf) return WhatIfReport(options);
     const CommandRow* row = CommandForWord(options.command);
     if (row == nullptr || row->rights == CommandRights::ServiceManager) {
         LogError(FormatText(L"%ls cannot be run from a console.", CommandSwitch(options.command).c_str()));

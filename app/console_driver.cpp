@@ -61,11 +61,27 @@ void PrintOffer(const GpuDriverOffer& offer) {
 
 }  // namespace
 
-int ConsoleCheckDriver(const DriverTools& tools) {
+int ConsoleCheckDriver(const DriverTools& tools, Json* document) {
     const std::atomic<bool> stop{false};
     const GpuDriverOffer offer = FindDriverOffer(tools, nullptr, stop);
     PrintOffer(offer);
     LogInfo(offer.found ? L"Nothing was downloaded or installed." : L"No driver package was found for this PC.");
+    if (document != nullptr) {
+        const auto text = [](const std::wstring& value) { return value.empty() ? Json() : Json(value); };
+        document->Set("vendor", offer.vendor == GpuNvidia ? Json(L"nvidia") : offer.vendor == GpuAmd ? Json(L"amd") : Json());
+        document->Set("adapter", text(offer.adapterName));
+        document->Set("installed_driver", text(offer.currentDriver));
+        document->Set("found", offer.found);
+        document->Set("downloadable", offer.Downloadable());
+        document->Set("laptop", offer.laptop);
+        document->Set("version", text(offer.version));
+        document->Set("package", text(offer.packageName));
+        document->Set("url", text(offer.url));
+        document->Set("size_bytes", offer.size != 0 ? Json(offer.size) : Json());
+        document->Set("sha256", text(offer.sha256));
+        document->Set("disk_space_ok", offer.spaceOk);
+        document->Set("notes", text(offer.notes));
+    }
     return offer.found ? 0 : 1;
 }
 

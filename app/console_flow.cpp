@@ -108,7 +108,7 @@ int RunConsoleFlow(const Options& options, bool full) {
     return 0;
 }
 
-int ShowStatus() {
+int ShowStatus(Json* document) {
     uint32_t coarsest = 0, finest = 0, current = 0;
     QueryTimerRange(coarsest, finest, current);
     LogInfo(FormatText(L"Current timer resolution: %.4f ms (kernel range %.4f-%.4f ms)", Ms(current), Ms(finest),
@@ -123,7 +123,8 @@ int ShowStatus() {
     uint32_t desired = 0, applied = 0;
     const bool haveDesired = ReadStateDword(L"DesiredResolution", desired);
     ReadStateDword(L"AppliedResolution", applied);
-    switch (QueryTimerServiceState()) {
+    const int serviceState = QueryTimerServiceState();
+    switch (serviceState) {
     case 0:
         LogInfo(L"Service: not installed. Run Quorvantis.exe to benchmark and install it.");
         break;
@@ -143,8 +144,22 @@ int ShowStatus() {
         LogInfo(FormatText(L"Configured resolution: %lu (%.4f ms) at %ls", static_cast<unsigned long>(desired),
                            Ms(desired), InstalledExePath().c_str()));
     }
-    ShowPpmStatus();
-    ShowGpuStatus();
+    const bool ppm = ShowPpmStatus();
+    const bool gpu = ShowGpuStatus();
+    if (document != nullptr) {
+        Json timer = Json::Object();
+        timer.Set("current_ms", Ms(current)).Set("finest_ms", Ms(finest)).Set("coarsest_ms", Ms(coarsest));
+        Json service = Json::Object();
+        service.Set("state", serviceState == 0 ? L"not-installed" : serviceState == 1 ? L"running" : L"stopped");
+        service.Set("requested_ms", haveDesired ? Json(Ms(desired)) : Json());
+        service.Set("kernel_ms", serviceState == 1 && applied != 0 ? Json(Ms(applied)) : Json());
+        service.Set("path", haveDesired ? Json(InstalledExePath()) : Json());
+        document->Set("timer", std::move(timer));
+        document->Set("global_timer_requests", globalRead ? Json(global) : Json());
+        document->Set("service", std::move(service));
+        document->Set("cpu_tune_applied", ppm);
+        document->Set("gpu_config_applied", gpu);
+    }
     return 0;
 }
 

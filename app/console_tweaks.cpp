@@ -126,23 +126,25 @@ int RunSingleTweakCommand(const Options& options) {
     return step() ? 0 : 1;
 }
 
-void ShowPpmStatus() {
+bool ShowPpmStatus() {
     uint32_t applied = 0;
     if (ReadStateDword(L"PpmApplied", applied) && applied != 0) {
         LogInfo(FormatText(L"PPM tweaks: applied (PERFCHECK %u ms, core parking off, idle thresholds 95%%)",
                            ReadPerfCheckInterval()));
-        return;
+        return true;
     }
     LogInfo(FormatText(L"PPM tweaks: not applied (%ls)", ProbeCpu().detail.c_str()));
+    return false;
 }
 
-void ShowGpuStatus() {
+bool ShowGpuStatus() {
     uint32_t applied = 0;
     if (ReadStateDword(L"GpuApplied", applied) && applied != 0) {
         LogInfo(L"GPU tweaks: applied (HAGS, overlays, NVIDIA/AMD driver profile)");
-        return;
+        return true;
     }
     LogInfo(FormatText(L"GPU tweaks: not applied (%ls)", ProbeGpu().summary.c_str()));
+    return false;
 }
 
 int AfterburnerWorker(Feed* feed) {

@@ -19,8 +19,9 @@ void ConsoleStorageStep(const Options& options);
 // "--apply-prepare", "--apply-memory", "--apply-storage": 0 when the step succeeds, else 1.
 int RunSingleTweakCommand(const Options& options);
 // The status report's PPM and GPU lines.
-void ShowPpmStatus();
-void ShowGpuStatus();
+// True when the step is applied.
+bool ShowPpmStatus();
+bool ShowGpuStatus();
 
 // Worker entries: set the thread's feed and dwell flag, announce the step, run it; 0 or 1.
 int CpuTuneWorker(Feed* feed);

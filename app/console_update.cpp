@@ -30,9 +30,19 @@ int Check(const UpdateSource& source, AppUpdate& update) {
 
 }  // namespace
 
-int ConsoleCheckUpdate(const UpdateSource& source) {
+int ConsoleCheckUpdate(const UpdateSource& source, Json* document) {
     AppUpdate update;
-    return Check(source, update) == 1 ? 1 : 0;
+    const int checked = Check(source, update);
+    if (document != nullptr) {
+        document->Set("current_version", kVersionText);
+        document->Set("update_available", checked == 2);
+        document->Set("version", checked == 2 ? Json(update.version) : Json());
+        document->Set("url", checked == 2 ? Json(update.url) : Json());
+        document->Set("size_bytes", checked == 2 ? Json(update.size) : Json());
+        document->Set("sha256", checked == 2 ? Json(update.sha256) : Json());
+        document->Set("notes", checked == 2 && !update.notes.empty() ? Json(update.notes) : Json());
+    }
+    return checked == 1 ? 1 : 0;
 }
 
 int ConsoleUpdate(const Options& options, const UpdateSource& source) {

@@ -3,8 +3,11 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <algorithm>
+
 #include "app/command_handlers.h"
 #include "app/commands.h"
+#include "app/console_changes.h"
 #include "app/usage.h"
 #include "foundation/elevation.h"
 #include "foundation/console.h"
@@ -17,15 +20,22 @@
 
 namespace {
 
-bool SkipsRightsCheck(const std::wstring& command) {
-    const CommandRow* row = CommandForWord(command);
+bool SkipsRightsCheck(const Options& options) {
+    if (options.whatIf) return true;  // reads only, and says what it could not read
+    const CommandRow* row = CommandForWord(options.command);
     return row != nullptr && row->rights == CommandRights::Anyone;
 }
 
 // Without administrator rights nothing can be tuned: relaunch elevated once, and refuse clearly
 // when that is declined or did not take effect. Returns -1 to go on, else the exit code.
 int EnforceRights(const Options& options, const std::vector<std::wstring>& arguments, bool console) {
-    if (SkipsRightsCheck(options.command) || IsElevated()) return -1;
+    if (SkipsRightsCheck(options) || IsElevated()) return -1;
+    // The elevated copy gets a console of its own, so its document could never reach the
+    // caller's standard output: a script is told to run elevated instead.
+    if (options.json) {
+        LogError(L"Administrator privileges are required: run this from an elevated prompt or session.");
+        return PrintJsonDocument(Json::Object(), JsonCommandName(options), 1);
+    }
     if (!options.elevated) {
         if (RelaunchElevated(WithElevatedFlag(arguments))) return 0;
         if (console) {
@@ -74,9 +84,26 @@ std::vector<std::wstring> SplitCommandLine(const wchar_t* commandLine) {
 int ProgramEntry(const std::vector<std::wstring>& arguments) {
     Options options;
     std::wstring error;
-    const bool parsed = ParseOptionsText(arguments, options, error);
+    bool parsed = ParseOptionsText(arguments, options, error);
     if (const CommandRow* row = CommandForWord(options.command); row != nullptr && row->rights == CommandRights::ServiceManager) {
         return row->handler(options, arguments);
+    }
+    // A script that asked for JSON gets its document even when parsing stopped before --json.
+    if (!options.json) options.json = std::find(arguments.begin(), arguments.end(), L"--json") != arguments.end();
+    if (options.json) ReserveStdOutput();
+    if (parsed && options.whatIf && !WhatIfAccepts(options.command)) {
+        parsed = false;
+        error = L"--what-if goes with --apply-ppm, --apply-gpu, --apply-memory, --apply-storage, --apply-prepare, "
+                L"--install or the default flow.";
+    }
+    if (parsed && options.json && !JsonAccepts(options)) {
+        parsed = false;
+        error = L"--json goes with --status, --health, --changes, --what-if, --check-driver, --check-update or "
+                L"--benchmark.";
+    }
+    if (!parsed && options.json) {
+        LogError(error);
+        return PrintJsonDocument(Json::Object(), JsonCommandName(options), 1);
     }
     if (!parsed) {
         // Report only once the console exists: a GUI-subsystem process started from a prompt

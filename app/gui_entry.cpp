@@ -20,6 +20,7 @@
 #include "gui/app.h"
 #include "health/guard.h"
 #include "service/service_control.h"
+#include "service/service_install.h"
 #include "timer/sampling.h"
 #include "tweaks/cpu_probe.h"
 #include "update/self_update.h"
@@ -99,6 +100,7 @@ GuiHooks MakeHooks(const Options& options) {
     };
     hooks.probeCpu = ProbeCpu;
     hooks.probeGpu = ProbeGpu;
+    hooks.readChanges = RecordedChanges;
     hooks.stepCpuTune = [](Feed& feed) { return CpuTuneWorker(&feed); };
     hooks.stepGpuConfig = [](Feed& feed) { return GpuConfigWorker(&feed); };
     hooks.stepAfterburner = [](Feed& feed) { return AfterburnerWorker(&feed); };

@@ -32,6 +32,8 @@ constexpr FlagRow kFlags[] = {
     {L"--no-pause", &Options::noPause},
     {L"--elevated", &Options::elevated},
     {L"--holders", &Options::holders},
+    {L"--json", &Options::json},
+    {L"--what-if", &Options::whatIf},
 };
 
 struct NumberRow {
@@ -179,7 +181,7 @@ bool ParseOptions(const std::vector<std::wstring>& arguments, Options& options) 
 
 bool WantsConsole(const std::vector<std::wstring>& arguments, const Options& options) {
     if (options.gui) return false;
-    if (options.cli || !options.command.empty()) return true;
+    if (options.cli || options.json || options.whatIf || !options.command.empty()) return true;
     return std::any_of(arguments.begin(), arguments.end(), [](const std::wstring& a) {
         return a == L"--help" || a == L"-h" || a == L"/?" || a == L"--version";
     });

@@ -19,6 +19,8 @@ struct Options {
     bool noPause = false;
     bool elevated = false;
     bool holders = false;  // --status names the programs holding the clock
+    bool json = false;     // one JSON document on standard output instead of text
+    bool whatIf = false;   // list what the steps would write; write nothing
     bool cli = false;
     bool gui = false;
     bool ppm = false;

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 #include <io.h>
 
@@ -42,8 +43,29 @@ bool StdOutputIsRedirected() { return IsRedirected(GetStdHandle(STD_OUTPUT_HANDL
 bool StdErrorIsRedirected() { return IsRedirected(GetStdHandle(STD_ERROR_HANDLE)); }
 bool CanAskQuestions() { return StdInputIsConsole() && StdOutputIsConsole(); }
 
+namespace {
+std::atomic<bool> g_outputReserved{false};
+}  // namespace
+
+void ReserveStdOutput() { g_outputReserved = true; }
+bool StdOutputReserved() { return g_outputReserved; }
+
+void WriteReservedStdOutput(std::string_view bytes) {
+    const HANDLE h = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (h == nullptr || h == INVALID_HANDLE_VALUE) return;
+    if (IsConsole(h)) {
+        const std::wstring text = FromUtf8(bytes);
+        DWORD written = 0;
+        WriteConsoleW(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        return;
+    }
+    DWORD written = 0;
+    WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
 void WriteStd(StdStream stream, std::wstring_view text) {
     if (text.empty()) return;
+    if (stream == StdStream::Output && g_outputReserved) return;
     const HANDLE h = GetStdHandle(StdHandleId(stream));
     if (h == nullptr || h == INVALID_HANDLE_VALUE) return;
     if (IsConsole(h)) {

@@ -17,8 +17,16 @@ bool StdErrorIsRedirected();
 // are both a console.
 bool CanAskQuestions();
 
-// Writes the text as it is (no newline added). Nothing happens when the stream has no handle.
+// Writes the text as it is (no newline added). Nothing happens when the stream has no handle,
+// nor, for standard output, once it is reserved.
 void WriteStd(StdStream stream, std::wstring_view text);
+
+// From now on standard output carries one document and nothing else: the lines every message
+// writes there (and the progress row) are dropped; the log still gets them.
+void ReserveStdOutput();
+bool StdOutputReserved();
+// Writes the document's bytes (UTF-8) to the reserved standard output.
+void WriteReservedStdOutput(std::string_view bytes);
 
 // Reads one line from standard input (at most maxChars characters are kept, without its line
 // end). False at end of input or on a read failure.

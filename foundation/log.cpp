@@ -101,7 +101,21 @@ void LogInfo(const std::wstring& text) {
     if (Feed* feed = CurrentFeed()) feed->LogLine(text);
 }
 
+namespace {
+std::mutex g_lastErrorMutex;
+std::wstring g_lastError;
+}  // namespace
+
+std::wstring LastLoggedError() {
+    const std::lock_guard<std::mutex> lock(g_lastErrorMutex);
+    return g_lastError;
+}
+
 void LogError(const std::wstring& text) {
+    {
+        const std::lock_guard<std::mutex> lock(g_lastErrorMutex);
+        g_lastError = text;
+    }
     // Standard error redirected on its own gets the errors alone. Otherwise they show on the
     // console, and a redirected standard output keeps them too, in order with the other lines.
     if (StdErrorIsRedirected()) {

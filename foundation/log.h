@@ -13,3 +13,7 @@ void AppendLogLine(const std::wstring& text);
 void AppendHealthLog(const std::wstring& text);
 
 std::wstring LogFilePath();
+
+// The newest LogError text of this process (empty when none): a machine-readable answer names
+// the failure in its own field.
+std::wstring LastLoggedError();

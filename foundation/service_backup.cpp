@@ -147,3 +147,45 @@ void RestoreServiceStartType(const std::wstring& serviceName, RestoreLedger& led
         ledger.Failed(records);
     }
 }
+
+namespace {
+
+std::wstring StartTypeText(DWORD startType) {
+    switch (startType) {
+    case SERVICE_BOOT_START: return L"boot";
+    case SERVICE_SYSTEM_START: return L"system";
+    case SERVICE_AUTO_START: return L"automatic";
+    case SERVICE_DEMAND_START: return L"manual";
+    case SERVICE_DISABLED: return L"disabled";
+    default: return FormatText(L"start type %lu", static_cast<unsigned long>(startType));
+    }
+}
+
+}  // namespace
+
+void DescribeServiceChange(const std::wstring& step, const std::wstring& serviceName, bool planned,
+                           std::vector<ChangeRow>& out) {
+    ChangeRow row;
+    row.step = step;
+    row.setting = FormatText(L"service %ls, start type", serviceName.c_str());
+    uint32_t recorded = 0;
+    if (ReadStateDword(StartName(serviceName), recorded)) {
+        row.recorded = true;
+        row.original = recorded == 0xFFFFFFFFu ? std::wstring(L"(could not be read)") : StartTypeText(recorded);
+    }
+    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    const UniqueServiceHandle service(manager ? OpenServiceW(manager.get(), serviceName.c_str(), SERVICE_QUERY_CONFIG) : nullptr);
+    const bool missing = manager && !service && GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
+    if (missing && !row.recorded) return;
+    if (missing) {
+        row.currentRead = true;
+        row.current = L"(service gone)";
+    } else if (service) {
+        const std::vector<BYTE> config = QueryConfig(service.get(), 0);
+        row.currentRead = !config.empty();
+        if (row.currentRead) row.current = StartTypeText(reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(config.data())->dwStartType);
+    }
+    row.ours = StartTypeText(SERVICE_DISABLED);
+    row.state = planned ? JudgePlanned(row) : JudgeRecorded(row);
+    out.push_back(std::move(row));
+}

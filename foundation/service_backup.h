@@ -4,6 +4,9 @@
 // restart-on-failure actions ("GpuSvc_<name>_failure"). Each is recorded once, before the
 // first change.
 #include <string>
+#include <vector>
+
+#include "foundation/change_ledger.h"
 
 class RestoreLedger;
 
@@ -16,3 +19,8 @@ bool ServiceExists(const std::wstring& serviceName);
 // Puts the recorded start type (and failure actions) back and starts the service when it was
 // not disabled. A service that is gone has nothing to restore; one that refuses stays on record.
 void RestoreServiceStartType(const std::wstring& serviceName, RestoreLedger& ledger, int& restored);
+
+// The service's start type as a step would leave it (disabled) beside its record. Nothing is
+// added for a service that neither exists nor has a record.
+void DescribeServiceChange(const std::wstring& step, const std::wstring& serviceName, bool planned,
+                           std::vector<ChangeRow>& out);

@@ -2,9 +2,11 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <cwctype>
 
 #include "foundation/state.h"
+#include "foundation/text.h"
 #include "foundation/unique_handle.h"
 
 namespace {
@@ -93,4 +95,87 @@ void ClearStateKeepingRecords(const RestoreLedger& ledger) {
         if (RegEnumKeyExW(state.get(), 0, subkey, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
         if (RegDeleteTreeW(state.get(), subkey) != ERROR_SUCCESS) break;
     }
+}
+
+std::wstring RegistryValueText(const RegistryValue& value) {
+    const auto* wide = reinterpret_cast<const wchar_t*>(value.bytes.data());
+    const size_t chars = value.bytes.size() / sizeof(wchar_t);
+    switch (value.type) {
+    case REG_DWORD:
+        if (value.bytes.size() == 4) {
+            uint32_t number = 0;
+            memcpy(&number, value.bytes.data(), 4);
+            return FormatText(L"REG_DWORD %lu", static_cast<unsigned long>(number));
+        }
+        break;
+    case REG_QWORD:
+        if (value.bytes.size() == 8) {
+            uint64_t number = 0;
+            memcpy(&number, value.bytes.data(), 8);
+            return FormatText(L"REG_QWORD %llu", static_cast<unsigned long long>(number));
+        }
+        break;
+    case REG_SZ:
+    case REG_EXPAND_SZ: {
+        std::wstring text(wide, chars);
+        while (!text.empty() && text.back() == L'\0') text.pop_back();
+        return (value.type == REG_SZ ? L"REG_SZ \"" : L"REG_EXPAND_SZ \"") + text + L"\"";
+    }
+    case REG_MULTI_SZ: {
+        std::wstring text = L"REG_MULTI_SZ";
+        std::wstring entry;
+        for (size_t i = 0; i < chars; ++i) {
+            if (wide[i] != L'\0') {
+                entry += wide[i];
+                continue;
+            }
+            if (!entry.empty()) text += L" \"" + entry + L"\"";
+            entry.clear();
+        }
+        if (!entry.empty()) text += L" \"" + entry + L"\"";
+        return text;
+    }
+    default:
+        break;
+    }
+    std::wstring text = FormatText(L"type %lu,", static_cast<unsigned long>(value.type));
+    for (size_t i = 0; i < value.bytes.size() && i < 32; ++i) text += FormatText(L" %02X", value.bytes[i]);
+    if (value.bytes.size() > 32) text += FormatText(L" ... (%zu bytes)", value.bytes.size());
+    return text;
+}
+
+std::wstring RegistryValueText(bool present, const RegistryValue& value) {
+    return present ? RegistryValueText(value) : std::wstring(L"absent");
+}
+
+RegistryValue DwordValue(uint32_t value) {
+    RegistryValue v{REG_DWORD, std::vector<uint8_t>(4)};
+    memcpy(v.bytes.data(), &value, 4);
+    return v;
+}
+
+std::wstring RegistryValuePlace(RegRoot root, const std::wstring& key, const std::wstring& name) {
+    const wchar_t* hive = root == RegRoot::LocalMachine ? L"HKLM\\" : root == RegRoot::CurrentUser ? L"HKCU\\" : L"HKU\\";
+    return hive + key + L"\\" + name;
+}
+
+ChangeRow DescribeRegistryChange(const std::wstring& step, RegRoot root, const std::wstring& key, const std::wstring& name,
+                                 const ValueRecordNames& record, const RegistryValue& ours, bool planned) {
+    ChangeRow row;
+    row.step = step;
+    row.setting = RegistryValuePlace(root, key, name);
+    uint32_t had = 0;
+    if (ReadStateDword(record.had, had)) {
+        RegistryValue previous;
+        row.recorded = had == 0 || ReadStateRaw(record.previous, previous);
+        if (row.recorded) row.original = RegistryValueText(had != 0, previous);
+    }
+    RegistryValue current;
+    const bool present = ReadRawValue(root, key, name, current);
+    // A value that is not there reads as absent; a key we may not open is not known to be absent.
+    row.currentRead = present || !RegistryKeyRefused(root, key);
+    row.current = RegistryValueText(present, current);
+    row.ours = RegistryValueText(ours);
+    row.state = planned ? JudgePlanned(row) : JudgeRecorded(row);
+    return row;
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/change_ledger.h"
 #include "foundation/system.h"
 
 // Raw access to the state key, for records that keep a value's own type and bytes.
@@ -56,3 +57,15 @@ private:
 
 // Deletes the whole state key, or, when the ledger kept records, every value but those.
 void ClearStateKeepingRecords(const RestoreLedger& ledger);
+
+// A value in the words the ledger compares: "absent", "REG_DWORD 0", "REG_SZ \"text\"", ...
+std::wstring RegistryValueText(const RegistryValue& value);
+std::wstring RegistryValueText(bool present, const RegistryValue& value);
+RegistryValue DwordValue(uint32_t value);
+// "HKLM\<key>\<name>"
+std::wstring RegistryValuePlace(RegRoot root, const std::wstring& key, const std::wstring& name);
+
+// One registry value a step writes, as it stands now beside its record (when there is one).
+// planned: judged as a step about to write ours; otherwise as a record of a change made.
+ChangeRow DescribeRegistryChange(const std::wstring& step, RegRoot root, const std::wstring& key, const std::wstring& name,
+                                 const ValueRecordNames& record, const RegistryValue& ours, bool planned);

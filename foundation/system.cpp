@@ -184,6 +184,11 @@ bool RegistryKeyExists(RegRoot root, const std::wstring& subkey) {
     return RegOpenKeyExW(RootKey(root), subkey.c_str(), 0, KEY_QUERY_VALUE, key.put()) == ERROR_SUCCESS;
 }
 
+bool RegistryKeyRefused(RegRoot root, const std::wstring& subkey) {
+    UniqueKey key;
+    return RegOpenKeyExW(RootKey(root), subkey.c_str(), 0, KEY_QUERY_VALUE, key.put()) == ERROR_ACCESS_DENIED;
+}
+
 std::wstring FirstMissingKey(RegRoot root, const std::wstring& subkey) {
     for (size_t end = subkey.find(L'\\');; end = subkey.find(L'\\', end + 1)) {
         const std::wstring part = subkey.substr(0, end);

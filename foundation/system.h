@@ -60,6 +60,8 @@ bool WriteRawValue(RegRoot root, const std::wstring& subkey, const std::wstring&
 // True when the value is gone afterwards: deleted now, or never there (its key included).
 bool DeleteRegistryValue(RegRoot root, const std::wstring& subkey, const std::wstring& name);
 bool RegistryKeyExists(RegRoot root, const std::wstring& subkey);
+// The key exists but this account may not read it.
+bool RegistryKeyRefused(RegRoot root, const std::wstring& subkey);
 // The shortest leading part of the path that does not exist yet (the key a write would create
 // first); empty when the whole key exists.
 std::wstring FirstMissingKey(RegRoot root, const std::wstring& subkey);

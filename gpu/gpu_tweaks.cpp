@@ -343,3 +343,121 @@ bool RestoreGpuTweaks(RestoreLedger& ledger) {
     }
     return true;
 }
+
+namespace {
+
+constexpr const wchar_t* kGpuStep = L"GPU Config";
+
+// One registry record as the ledger shows it, in the hive of the account it came from; each
+// value once, as the restore puts it back once.
+void DescribeRecord(RegRoot root, const std::wstring& id, const GpuTweak& row, std::set<std::wstring>& seen,
+                    std::vector<ChangeRow>& out) {
+    std::wstring key, name, sid;
+    if (!StateValueExists(RecordOf(id).had)) return;
+    if (!ReadStateString(Name(L"Gpu_%ls_key", id), key) || !ReadStateString(Name(L"Gpu_%ls_name", id), name)) return;
+    if (root == RegRoot::CurrentUser && ReadStateString(Name(L"Gpu_%ls_sid", id), sid) && !sid.empty()) {
+        root = RegRoot::Users;
+        key = sid + L"\\" + key;
+    }
+    std::wstring target = RegistryValuePlace(root, key, name);
+    for (wchar_t& c : target) c = static_cast<wchar_t>(towlower(c));
+    if (!seen.insert(target).second) return;
+    out.push_back(DescribeRegistryChange(kGpuStep, root, key, name, RecordOf(id), DwordValue(row.value), false));
+}
+
+void DescribePlannedRegistryRow(const GpuTweak& row, std::vector<ChangeRow>& out) {
+    const std::wstring alias = row.alias;
+    const auto add = [&](RegRoot root, const std::wstring& id, const std::wstring& key) {
+        out.push_back(DescribeRegistryChange(kGpuStep, root, key, row.valueName, RecordOf(id), DwordValue(row.value), true));
+    };
+    if (row.perAdapter) {
+        for (const std::wstring& key : AdapterKeysForVendor(row.vendor)) {
+            const std::wstring id = AdapterRecordId(row, key);
+            add(RegRoot::LocalMachine, id.empty() ? alias : id, key);
+        }
+        return;
+    }
+    const std::wstring key = row.keyPath;
+    if (key.find(L"GameBar") != std::wstring::npos || key.find(L"CurrentVersion\\GameDVR") != std::wstring::npos) {
+        add(RegRoot::CurrentUser, alias + L"_CU", key);
+    }
+    add(RegRoot::LocalMachine, alias, key);
+}
+
+void DescribeProfileRow(const GpuTweak& row, DriverProfileSession& session, bool sessionOpen, bool planned,
+                        std::vector<ChangeRow>& out) {
+    ChangeRow change;
+    change.step = kGpuStep;
+    change.setting = FormatText(L"NVIDIA profile setting 0x%08X (%ls)", row.settingId, row.title);
+    uint32_t had = 0, previous = 0;
+    if (ReadStateDword(DrsName(L"GpuDrs_%08X_had", row.settingId), had)) {
+        change.recorded = true;
+        change.original = had == 0 ? std::wstring(L"absent (driver default)")
+                          : ReadStateDword(DrsName(L"GpuDrs_%08X", row.settingId), previous)
+                              ? FormatText(L"%lu", static_cast<unsigned long>(previous))
+                              : std::wstring(L"(not a number)");
+    }
+    if (!planned && !change.recorded) return;
+    uint32_t value = 0;
+    switch (sessionOpen ? ReadProfileSetting(session, row.settingId, value) : ProfileRead::Failed) {
+    case ProfileRead::Dword:
+        change.currentRead = true;
+        change.current = FormatText(L"%lu", static_cast<unsigned long>(value));
+        break;
+    case ProfileRead::NotFound:
+        change.currentRead = true;
+        change.current = L"absent (driver default)";
+        break;
+    case ProfileRead::OtherType:
+        change.currentRead = true;
+        change.current = L"(not a number)";
+        break;
+    case ProfileRead::Failed:
+        break;
+    }
+    change.ours = FormatText(L"%lu", static_cast<unsigned long>(row.value));
+    change.state = planned ? JudgePlanned(change) : JudgeRecorded(change);
+    out.push_back(std::move(change));
+}
+
+}  // namespace
+
+void DescribeGpuTweaks(bool planned, std::vector<ChangeRow>& out) {
+    const GpuProbeView probe = planned ? ProbeGpu() : GpuProbeView{};
+    const auto applies = [&](const GpuTweak& row) {
+        return !planned || row.vendor == GpuAny || (row.vendor == GpuNvidia && probe.hasNvidia) ||
+               (row.vendor == GpuAmd && probe.hasAmd);
+    };
+    DriverProfileSession session;
+    bool sessionOpen = false;
+    bool sessionTried = false;
+    std::set<std::wstring> seen;
+    for (const GpuTweak& row : GpuCatalogue()) {
+        if (!applies(row)) continue;
+        switch (row.kind) {
+        case GpuTweakKind::Registry:
+            if (planned) {
+                DescribePlannedRegistryRow(row, out);
+            } else {
+                const std::wstring alias = row.alias;
+                DescribeRecord(RegRoot::LocalMachine, alias, row, seen, out);
+                DescribeRecord(RegRoot::LocalMachine, alias + L"_LM", row, seen, out);
+                DescribeRecord(RegRoot::CurrentUser, alias + L"_CU", row, seen, out);
+                for (unsigned k = 0; k < 32; ++k) DescribeRecord(RegRoot::LocalMachine, FormatText(L"%ls_%02u", row.alias, k), row, seen, out);
+            }
+            break;
+        case GpuTweakKind::Service:
+            DescribeServiceChange(kGpuStep, row.serviceName, planned, out);
+            break;
+        case GpuTweakKind::DriverProfile:
+            // The driver's settings store is opened once, and only when a row needs it.
+            if (!sessionTried && (planned || StateValueExists(DrsName(L"GpuDrs_%08X_had", row.settingId)))) {
+                sessionTried = true;
+                sessionOpen = OpenDriverProfileSession(session);
+            }
+            DescribeProfileRow(row, session, sessionOpen, planned, out);
+            break;
+        }
+    }
+    if (sessionTried) CloseDriverProfileSession(session);
+}

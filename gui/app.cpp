@@ -325,6 +325,15 @@ void App::OpenHealth(bool scan) {
     workflow_.SetStage(stage::Health);
     workflow_.Main().Stage(L"HEALTH", L"read-only check of applied settings");
     if (scan) StartHealthScan();
+    // The ledger asks services and the driver store, so it is read on the worker, once per visit.
+    if (hooks_.readChanges) {
+        jobs_.Post([this] {
+            std::vector<ChangeRow> rows = hooks_.readChanges();
+            const std::lock_guard<std::mutex> lock(probeMutex_);
+            changes_ = std::move(rows);
+            changesRead_ = true;
+        });
+    }
 }
 
 void App::OpenLog() { OpenInNotepad(hooks_.logPath); }

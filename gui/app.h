@@ -203,6 +203,8 @@ private:
     BackgroundJobs jobs_;
     mutable std::mutex probeMutex_;
     bool cpuProbed_ = false, gpuProbed_ = false;
+    std::vector<ChangeRow> changes_;  // the ledger, read when the Health screen opens
+    bool changesRead_ = false;
     CpuProbe cpuProbe_;
     GpuProbeView gpuProbe_;
     std::atomic<bool> cpuDecisionPending_{false};  // guided step 3 waits for the probe to choose

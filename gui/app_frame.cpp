@@ -90,6 +90,10 @@ void App::TakeSnapshot(double dt) {
     s.gpuCleanAvailable = workflow_.GpuCleanAvailable();
     {
         const std::lock_guard<std::mutex> lock(probeMutex_);
+        if (s.stage == stage::Health) {
+            s.changes = changes_;
+            s.changesRead = changesRead_;
+        }
         s.cpuProbed = cpuProbed_;
         if (cpuProbed_) s.cpu = cpuProbe_;
         s.gpuProbed = gpuProbed_;

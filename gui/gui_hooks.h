@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "foundation/change_ledger.h"
 #include "foundation/feed.h"
 #include "gpu/adapters.h"
 #include "timer/benchmark.h"
@@ -59,6 +60,7 @@ struct GuiHooks {
     std::function<int(unsigned resolution, Feed&)> installService;
     std::function<CpuProbe()> probeCpu;
     std::function<GpuProbeView()> probeGpu;
+    std::function<std::vector<ChangeRow>()> readChanges;  // the ledger of recorded changes
     std::function<int(Feed&)> stepCpuTune;
     std::function<int(Feed&)> stepGpuConfig;
     std::function<int(Feed&)> stepAfterburner;

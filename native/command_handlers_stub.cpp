@@ -24,3 +24,4 @@ int CheckDriverCommand(const Options&, const CommandArguments&) { return 1; }
 int ApplyDriverCommand(const Options&, const CommandArguments&) { return 1; }
 int CheckUpdateCommand(const Options&, const CommandArguments&) { return 1; }
 int UpdateCommand(const Options&, const CommandArguments&) { return 1; }
+int ChangesCommand(const Options&, const CommandArguments&) { return 1; }

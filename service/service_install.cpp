@@ -317,3 +317,93 @@ int HoldResolutionInConsole(uint32_t resolution) {
     LogInfo(L"\nResolution released.");
     return 0;
 }
+
+void DescribeInstall(bool planned, uint32_t resolution, std::vector<ChangeRow>& out) {
+    const std::wstring step = L"Timer service";
+    uint32_t saved = 0, had = 0;
+    const bool recorded = ReadStateDword(L"GlobalFlagSaved", saved) && saved != 0;
+    if (planned || recorded) {
+        ChangeRow flag;
+        flag.step = step;
+        flag.setting = RegistryValuePlace(RegRoot::LocalMachine, kKernelKey, kGlobalTimerValue);
+        RegistryValue previous, current;
+        if (recorded) {
+            flag.recorded = true;
+            ReadStateDword(L"GlobalFlagHadValue", had);
+            flag.original = RegistryValueText(had != 0 && ReadStateRaw(L"GlobalFlagPrevious", previous), previous);
+        }
+        const bool present = ReadRawValue(RegRoot::LocalMachine, kKernelKey, kGlobalTimerValue, current);
+        flag.currentRead = true;
+        flag.current = RegistryValueText(present, current);
+        flag.ours = RegistryValueText(DwordValue(1));
+        flag.state = planned ? JudgePlanned(flag) : JudgeRecorded(flag);
+        out.push_back(std::move(flag));
+    }
+    if (!planned) return;
+    // The service and its copy are this program's own: the uninstall removes them, no record needed.
+    uint32_t desired = 0;
+    const int state = QueryTimerServiceState();
+    ChangeRow service;
+    service.step = step;
+    service.setting = FormatText(L"service %ls (automatic, LocalSystem)", kServiceName);
+    service.currentRead = true;
+    service.current = state == 0 ? std::wstring(L"not installed")
+                      : ReadStateDword(L"DesiredResolution", desired)
+                          ? FormatText(L"installed, holding %.4f ms", desired / 10000.0)
+                          : std::wstring(L"installed");
+    service.ours = resolution != 0 ? FormatText(L"installed, holding %.4f ms", resolution / 10000.0)
+                                   : std::wstring(L"installed, holding the period the benchmark picks");
+    service.state = JudgePlanned(service);
+    out.push_back(service);
+    ChangeRow copy;
+    copy.step = step;
+    copy.setting = L"file " + InstalledExePath();
+    copy.currentRead = true;
+    copy.current = FileExists(InstalledExePath()) ? L"present" : L"absent";
+    copy.ours = L"this program's copy";
+    copy.state = ChangeState::WouldChange;
+    out.push_back(std::move(copy));
+}
+
+std::vector<ChangeRow> RecordedChanges() {
+    std::vector<ChangeRow> rows;
+    DescribePrepare(false, rows);
+    DescribeInstall(false, 0, rows);
+    DescribeCpuTune(false, rows);
+    DescribeGpuTweaks(false, rows);
+    DescribeMemory(false, rows);
+    DescribeStorage(false, rows);
+    return rows;
+}
+
+std::vector<std::wstring> UninstallPlan(const std::vector<ChangeRow>& rows) {
+    std::vector<std::wstring> plan;
+    if (TimerServiceInstalled()) plan.push_back(FormatText(L"stop and remove the %ls service", kServiceName));
+    bool guarded = false;
+    for (const wchar_t* mark : {L"GuardTimer", L"GuardPpm", L"GuardStorage", L"GuardGpu", L"GuardMemory"}) {
+        guarded = guarded || StateValueExists(mark);
+    }
+    if (guarded) plan.push_back(L"remove the startup guard task \"Quorvantis Guard\"");
+    int putBack = 0, changedSince = 0, restoredAlready = 0;
+    for (const ChangeRow& row : rows) {
+        if (!row.recorded) continue;
+        if (row.state == ChangeState::AlreadyRestored) ++restoredAlready;
+        else ++putBack;
+        if (row.state == ChangeState::ChangedSince) ++changedSince;
+    }
+    if (putBack > 0) {
+        plan.push_back(FormatText(L"put back %d setting(s) to the values on record%ls", putBack,
+                                  changedSince > 0
+                                      ? FormatText(L" (%d changed since by someone else also get their recorded value back)",
+                                                   changedSince)
+                                            .c_str()
+                                      : L""));
+    }
+    if (restoredAlready > 0) plan.push_back(FormatText(L"drop %d record(s) whose setting is already back", restoredAlready));
+    std::wstring text;
+    if (ReadStateString(L"PpmPreviousScheme", text)) plan.push_back(L"make power plan " + text + L" active again");
+    if (ReadStateString(L"PpmCreatedScheme", text)) plan.push_back(L"delete the Ultimate Performance plan it made, " + text);
+    if (FileExists(InstalledExePath())) plan.push_back(L"delete " + InstalledExePath());
+    plan.push_back(L"turn \"Maintain timing\" off and delete HKLM\\" + std::wstring(kStateKey));
+    return plan;
+}

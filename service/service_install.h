@@ -3,7 +3,10 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
+#include "foundation/change_ledger.h"
 #include "foundation/system.h"
 
 inline constexpr const wchar_t* kGlobalTimerValue = L"GlobalTimerResolutionRequests";
@@ -25,3 +28,11 @@ bool UninstallEverything();
 int HoldResolutionInConsole(uint32_t resolution);
 // Releases a console hold; registered for every console control event.
 BOOL WINAPI ConsoleHoldControlHandler(DWORD controlType);
+
+// What the install writes (planned, for that resolution) or has on record: the service, the
+// program's copy it runs and GlobalTimerResolutionRequests.
+void DescribeInstall(bool planned, uint32_t resolution, std::vector<ChangeRow>& out);
+// Every record in the state key, step by step: what --changes and the Health screen list.
+std::vector<ChangeRow> RecordedChanges();
+// What UninstallEverything would do now, in its own order, for the ledger's recorded rows.
+std::vector<std::wstring> UninstallPlan(const std::vector<ChangeRow>& rows);

@@ -19,6 +19,16 @@
 
 namespace {
 
+std::vector<CandidateFigures> FiguresOf(const std::vector<TimerCandidate>& candidates) {
+    std::vector<CandidateFigures> figures;
+    figures.reserve(candidates.size());
+    for (const TimerCandidate& c : candidates) {
+        figures.push_back(CandidateFigures{c.requested, c.actual, c.Measured(), c.skipped, c.dropped, c.interferer,
+                                           c.loopStats, c.idleStats, c.score, c.clean});
+    }
+    return figures;
+}
+
 constexpr int kRounds = 10;
 constexpr uint32_t kBaselineSamples = 40;
 constexpr double kSweepLateLimit = 0.5;
@@ -233,6 +243,7 @@ BenchmarkResult RunBenchmark(const BenchmarkParams& params) {
     };
     if (best < 0) {
         WriteScanFile(result.scanPath, grid, {});
+        result.sweep = FiguresOf(grid);
         result.errorText = L"No candidate could be measured (another process held the clock for the whole run). Close "
                            L"it, or stop the Quorvantis service, and re-run." + holders();
         return result;
@@ -328,6 +339,8 @@ BenchmarkResult RunBenchmark(const BenchmarkParams& params) {
         PrintCandidateRow(finalists[i], VerificationRowNote(finalists[i].requested, targetPeriod, bestPeriod, i == pick));
     }
     WriteScanFile(result.scanPath, grid, finalists);
+    result.sweep = FiguresOf(grid);
+    result.verification = FiguresOf(finalists);
     const std::wstring heldBy = holders();
     if (pick < 0) {
         const bool someMeasured = std::any_of(finalists.begin(), finalists.end(), [](const TimerCandidate& c) { return c.Measured(); });

@@ -3,6 +3,7 @@
 // verification of the finalists, and the choice of the period the service will hold.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "timer/sample_stats.h"
 
@@ -24,6 +25,20 @@ struct BenchmarkParams {
 // What a run may hold in memory: every sample of every candidate and finalist.
 inline constexpr uint64_t kMaxStoredSamples = 20000000;
 
+// One candidate's figures as the report and the scan file give them.
+struct CandidateFigures {
+    uint32_t requested = 0;
+    uint32_t actual = 0;
+    bool measured = false;
+    uint32_t skipped = 0;
+    uint64_t dropped = 0;
+    uint32_t interferer = 0;
+    SampleStats loop;
+    SampleStats idle;
+    double score = 0;
+    bool clean = false;
+};
+
 struct BenchmarkResult {
     uint32_t selected = 0;  // 0 when the run failed or was cancelled
     SampleStats loopStats;
@@ -36,6 +51,8 @@ struct BenchmarkResult {
     bool optimumOnLast = false;
     std::wstring errorText;
     std::wstring scanPath;
+    std::vector<CandidateFigures> sweep;         // every candidate, passes merged
+    std::vector<CandidateFigures> verification;  // the finalists
 };
 
 BenchmarkResult RunBenchmark(const BenchmarkParams& params);

@@ -203,3 +203,27 @@ void SwitchBackToPreviousPlan(RestoreLedger& ledger) {
     LogError(FormatText(L"Could not switch back to the power plan that was active before (%ls).", previous.c_str()));
     ledger.Failed({L"PpmPreviousScheme"});
 }
+
+void DescribeCpuTune(bool planned, std::vector<ChangeRow>& out) {
+    const std::wstring step = L"CPU Tune";
+    ChangeRow plan;
+    plan.step = step;
+    plan.setting = L"active power plan";
+    plan.recorded = ReadStateString(L"PpmPreviousScheme", plan.original);
+    GUID active{};
+    plan.currentRead = CurrentPowerStore().GetActiveScheme(active);
+    if (plan.currentRead) plan.current = BracedGuidText(active);
+    GUID target = UltimateCopyScheme();
+    std::wstring configured;
+    if (ReadStateString(L"PpmScheme", configured)) ParseGuidText(configured, target);
+    plan.ours = BracedGuidText(target);
+    if (planned || plan.recorded) {
+        plan.state = planned ? JudgePlanned(plan) : JudgeRecorded(plan);
+        out.push_back(plan);
+    }
+    DescribePowerRows(step, CpuTuneRows(), L"Ppm_", planned ? &target : nullptr, out);
+    if (planned || StateValueExists(kThreadDpcRecord.had)) {
+        out.push_back(DescribeRegistryChange(step, RegRoot::LocalMachine, kKernelKey, L"ThreadDpcEnable", kThreadDpcRecord,
+                                             DwordValue(0), planned));
+    }
+}

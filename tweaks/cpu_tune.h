@@ -1,6 +1,10 @@
 #pragma once
 // CPU Tune: the Ultimate Performance plan, 22 processor power settings and threaded DPCs off,
 // every previous value recorded first so the uninstall can put it back.
+#include <vector>
+
+#include "foundation/change_ledger.h"
+
 class RestoreLedger;
 
 bool ApplyCpuTune();
@@ -12,3 +16,6 @@ int RestoreCpuTune(RestoreLedger& ledger);
 // into a plan that just stopped being the active one.
 void RestorePowerPlan(RestoreLedger& ledger);
 void SwitchBackToPreviousPlan(RestoreLedger& ledger);
+// Every setting CPU Tune writes (planned) or has on record: the active plan, each processor power
+// value in its plan, and ThreadDpcEnable.
+void DescribeCpuTune(bool planned, std::vector<ChangeRow>& out);

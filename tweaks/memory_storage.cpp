@@ -371,3 +371,74 @@ bool RestoreStorage(RestoreLedger& ledger) {
     }
     return true;
 }
+
+namespace {
+
+RegistryValue SystemManagedPagingFiles() {
+    const wchar_t automatic[] = L"?:\\pagefile.sys\0";
+    RegistryValue value{REG_MULTI_SZ, std::vector<uint8_t>(sizeof(automatic))};
+    memcpy(value.bytes.data(), automatic, sizeof(automatic));
+    return value;
+}
+
+// A row of a change that keeps no record: what is there now and what the step writes.
+ChangeRow UnrecordedRow(const std::wstring& step, const std::wstring& setting, bool read, const std::wstring& current,
+                        const std::wstring& ours) {
+    ChangeRow row;
+    row.step = step;
+    row.setting = setting + L" (not recorded; the uninstall leaves it)";
+    row.currentRead = read;
+    row.current = current;
+    row.ours = ours;
+    row.state = JudgePlanned(row);
+    return row;
+}
+
+constexpr const wchar_t* kFileSystemKey = L"SYSTEM\\CurrentControlSet\\Control\\FileSystem";
+
+}  // namespace
+
+void DescribeMemory(bool planned, std::vector<ChangeRow>& out) {
+    const std::wstring step = L"Memory";
+    std::vector<std::wstring> entries;
+    // Only a machine without any paging file gets one; every other setup is left alone.
+    const bool wouldWrite = ReadPagingFiles(entries) && ClassifyPagingFiles(entries) == PagefileSetup::None;
+    if (StateValueExists(kPagingFilesRecord.had) || (planned && wouldWrite)) {
+        out.push_back(DescribeRegistryChange(step, RegRoot::LocalMachine, kMemoryManagementKey, L"PagingFiles",
+                                             kPagingFilesRecord, SystemManagedPagingFiles(), planned));
+    }
+    uint32_t wasOn = 0;
+    const bool recorded = ReadStateDword(L"MemCompDisabled", wasOn);
+    if (!planned && !recorded) return;
+    ChangeRow row;
+    row.step = step;
+    row.setting = L"memory compression (MMAgent)";
+    row.recorded = recorded;
+    if (recorded) row.original = wasOn != 0 ? L"on" : L"off";
+    const uint32_t state = RunPowerShell(L"$a = Get-MMAgent -ErrorAction SilentlyContinue; if (-not $a) { exit 3 }; "
+                                         L"exit (10 + [int]$a.MemoryCompression)",
+                                         30000);
+    row.currentRead = state == 10 || state == 11;
+    if (row.currentRead) row.current = state == 11 ? L"on" : L"off";
+    row.ours = L"off";
+    row.state = planned ? JudgePlanned(row) : JudgeRecorded(row);
+    out.push_back(std::move(row));
+}
+
+void DescribeStorage(bool planned, std::vector<ChangeRow>& out) {
+    const std::wstring step = L"Storage";
+    GUID active{};
+    const bool activeRead = CurrentPowerStore().GetActiveScheme(active);
+    if (!planned || activeRead) DescribePowerRows(step, StoragePowerRows(), L"Pwr_", planned ? &active : nullptr, out);
+    DescribeServiceChange(step, L"SysMain", planned, out);
+    if (!planned) return;
+    uint32_t value = 0;
+    bool read = ReadDword(kFileSystemKey, L"DisableDeleteNotify", value);
+    out.push_back(UnrecordedRow(step, L"TRIM (fsutil DisableDeleteNotify)", read, FormatText(L"%lu", value & 1u), L"0"));
+    read = ReadDword(L"SYSTEM\\CurrentControlSet\\Control\\Power", L"HibernateEnabled", value);
+    out.push_back(UnrecordedRow(step, L"hibernate", read, value != 0 ? L"on" : L"off", L"off"));
+    out.push_back(UnrecordedRow(step, L"write cache of each fixed disk", false, L"", L"on"));
+    read = ReadDword(kFileSystemKey, L"NtfsDisableLastAccessUpdate", value);
+    out.push_back(UnrecordedRow(step, L"NTFS last-access updates (fsutil disablelastaccess)", read,
+                                FormatText(L"%lu", value & 1u), L"1"));
+}

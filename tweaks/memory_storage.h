@@ -25,6 +25,10 @@ bool WriteCacheSuitsDisk(const DiskDescription& description);
 // Turns write caching on for every fixed disk; removable ones are counted as skipped.
 bool EnableDiskWriteCache(int& enabled, int& failed, int& skipped);
 
+#include <vector>
+
+#include "foundation/change_ledger.h"
+
 class RestoreLedger;
 
 bool ApplyMemory();
@@ -35,3 +39,7 @@ bool TurnOffMemoryCompression();
 bool RestoreMemory(RestoreLedger& ledger);
 bool ApplyStorage();
 bool RestoreStorage(RestoreLedger& ledger);
+// What Memory and Storage write (planned) or have on record. Storage's TRIM, hibernate, write
+// cache and last-access changes keep no record (the uninstall leaves them), and say so.
+void DescribeMemory(bool planned, std::vector<ChangeRow>& out);
+void DescribeStorage(bool planned, std::vector<ChangeRow>& out);

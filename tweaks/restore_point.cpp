@@ -184,3 +184,11 @@ bool RunPrepare() {
     if (created) WriteStateDword(L"RestorePointOk", 1);
     return true;
 }
+
+void DescribePrepare(bool planned, std::vector<ChangeRow>& out) {
+    if (!planned && !StateValueExists(kFrequencyRecord.had)) return;
+    ChangeRow row = DescribeRegistryChange(L"Prepare", RegRoot::LocalMachine, kSystemRestoreKey, kFrequencyValue,
+                                           kFrequencyRecord, DwordValue(0), planned);
+    if (planned) row.setting += L" (for the restore point's call only; put back at once)";
+    out.push_back(std::move(row));
+}

@@ -16,6 +16,10 @@ public:
 SystemRestoreClient& CurrentSystemRestoreClient();
 void SetSystemRestoreClient(SystemRestoreClient* client);
 
+#include <vector>
+
+#include "foundation/change_ledger.h"
+
 class RestoreLedger;
 
 bool CreateRestorePoint(std::wstring& text);
@@ -23,3 +27,6 @@ bool CreateRestorePoint(std::wstring& text);
 // while Windows wrote its restore point), and removes the record. Safe to call at any start.
 void RecoverRestorePointFrequency(RestoreLedger* ledger);
 bool RunPrepare();
+// Prepare's one setting: the restore-point frequency it lowers for its own call (on record only
+// while a run is inside that call, or died there).
+void DescribePrepare(bool planned, std::vector<ChangeRow>& out);

@@ -1,5 +1,7 @@
 #include "tweaks/tweak_walk.h"
 
+#include <windows.h>
+
 #include <cstring>
 #include <cwctype>
 #include <string_view>
@@ -331,4 +333,93 @@ int RestorePowerRows(std::span<const PowerSettingRow> rows, const wchar_t* backu
         }
     }
     return restored;
+}
+
+std::wstring PowerValueText(uint32_t value, const wchar_t* unit) {
+    return *unit != L'\0' ? FormatText(L"%lu %ls", static_cast<unsigned long>(value), unit)
+                          : FormatText(L"%lu", static_cast<unsigned long>(value));
+}
+
+namespace {
+
+// The attributes value unhiding leaves: the hide bit taken off what was there, or "shown".
+uint32_t UnhiddenAttributes(bool present, const RegistryValue& value) {
+    uint32_t attributes = 0;
+    if (!present || value.type != REG_DWORD || value.bytes.size() != 4) return 2;
+    memcpy(&attributes, value.bytes.data(), 4);
+    return attributes & ~1u;
+}
+
+void DescribePowerValue(const std::wstring& step, const PowerSettingRow& row, const GUID& scheme, bool schemeExists,
+                        const PowerRecord* record, PowerSource source, bool planned, std::vector<ChangeRow>& out) {
+    const bool ac = source == PowerSource::Ac;
+    ChangeRow change;
+    change.step = step;
+    change.setting = FormatText(L"power setting %ls (%ls), %ls, plan %ls", row.title, row.alias,
+                                ac ? L"plugged in" : L"on battery", BracedGuidText(scheme).c_str());
+    uint32_t had = 0, value = 0;
+    if (record != nullptr && ReadStateDword(record->Name(ac ? L"hadAc" : L"hadDc"), had)) {
+        change.recorded = true;
+        change.original = had != 0 && ReadStateDword(record->Name(ac ? L"ac" : L"dc"), value) ? PowerValueText(value, row.unit)
+                          : had != 0 ? std::wstring(L"(not a number)")
+                                     : std::wstring(L"absent");
+    }
+    if (!record && !planned) return;
+    if (!schemeExists) {
+        change.currentRead = true;
+        change.current = planned ? L"(plan not made yet)" : L"(plan deleted)";
+    } else {
+        change.currentRead = ReadPowerValue(scheme, row.subgroup, row.setting, source, value);
+        if (change.currentRead) change.current = PowerValueText(value, row.unit);
+    }
+    change.ours = PowerValueText(row.value, row.unit);
+    change.state = planned ? JudgePlanned(change) : JudgeRecorded(change);
+    out.push_back(std::move(change));
+}
+
+}  // namespace
+
+void DescribePowerRows(const std::wstring& step, std::span<const PowerSettingRow> rows, const wchar_t* backupPrefix,
+                       const GUID* plannedScheme, std::vector<ChangeRow>& out) {
+    const std::vector<std::wstring> stateNames = RegistryValueNames(RegRoot::LocalMachine, kStateKey);
+    GUID active{};
+    const bool activeRead = CurrentPowerStore().GetActiveScheme(active);
+    const bool planned = plannedScheme != nullptr;
+    for (const PowerSettingRow& row : rows) {
+        const ValueRecordNames attributes = AttributesRecord(backupPrefix, row);
+        RegistryValue attributesNow, attributesBefore;
+        const std::wstring key = PowerSettingKey(row);
+        uint32_t hadAttributes = 0;
+        const bool attributesRecorded = ReadStateDword(attributes.had, hadAttributes);
+        if (planned || attributesRecorded) {
+            // Unhiding writes what it found without the hide bit: the record's original, or now's.
+            const bool basePresent = attributesRecorded ? hadAttributes != 0 && ReadStateRaw(attributes.previous, attributesBefore)
+                                                        : ReadRawValue(RegRoot::LocalMachine, key, L"Attributes", attributesBefore);
+            out.push_back(DescribeRegistryChange(step, RegRoot::LocalMachine, key, L"Attributes", attributes,
+                                                 DwordValue(UnhiddenAttributes(basePresent, attributesBefore)), planned));
+        }
+        const PowerRecord* plannedRecord = nullptr;
+        const std::vector<PowerRecord> records = RecordsOfRow(backupPrefix, row, stateNames);
+        for (const PowerRecord& record : records) {
+            std::wstring text;
+            GUID scheme{};
+            // A record from before schemes were recorded belongs to the plan that was active.
+            if (!ReadStateString(record.Name(L"scheme"), text) || !ParseGuidText(text, scheme)) {
+                if (!activeRead) continue;
+                scheme = active;
+            }
+            if (planned) {
+                if (memcmp(&scheme, plannedScheme, sizeof(GUID)) == 0) plannedRecord = &record;
+                continue;
+            }
+            const bool listed = PowerSchemeListed(scheme);
+            DescribePowerValue(step, row, scheme, listed, &record, PowerSource::Ac, false, out);
+            DescribePowerValue(step, row, scheme, listed, &record, PowerSource::Dc, false, out);
+        }
+        if (planned) {
+            const bool listed = PowerSchemeListed(*plannedScheme);
+            DescribePowerValue(step, row, *plannedScheme, listed, plannedRecord, PowerSource::Ac, true, out);
+            DescribePowerValue(step, row, *plannedScheme, listed, plannedRecord, PowerSource::Dc, true, out);
+        }
+    }
 }

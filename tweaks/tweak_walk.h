@@ -75,6 +75,14 @@ void RecordPowerAttributesOnce(const wchar_t* backupPrefix, const PowerSettingRo
 int RestorePowerRows(std::span<const PowerSettingRow> rows, const wchar_t* backupPrefix, const GUID* fallbackScheme,
                      RestoreLedger& ledger);
 
+// Each row's visibility and its plugged-in and on-battery values: as recorded, in the scheme of
+// each record (plannedScheme null), or as a step would write them into plannedScheme, which
+// need not exist yet (a plan the step will make).
+void DescribePowerRows(const std::wstring& step, std::span<const PowerSettingRow> rows, const wchar_t* backupPrefix,
+                       const GUID* plannedScheme, std::vector<ChangeRow>& out);
+// "5000 ms", "100 %", "1"
+std::wstring PowerValueText(uint32_t value, const wchar_t* unit);
+
 // "{xxxxxxxx-...}" or the bare form to a GUID; false for anything else.
 bool ParseGuidText(const std::wstring& text, GUID& guid);
 std::wstring BracedGuidText(const GUID& guid);

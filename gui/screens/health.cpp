@@ -25,6 +25,42 @@ constexpr HealthGroupCaption kGroups[] = {
     {L"Other", L"Checks that do not belong to one of the steps above."},
 };
 
+// The ledger: every setting on record and whose value it holds now. Its rows are chosen by
+// numbers after the checks'. Returns where the list goes on.
+float DrawLedger(ScreenContext& c, const FrameSnapshot& s, HealthScreenState& state, const RectF& l, float listTop, float y) {
+    if (!s.changesRead) return y;
+    Renderer& g = c.renderer;
+    Ui& ui = c.ui;
+    constexpr float kHeading = 24, kRow = 20;
+    const auto visible = [&](float top, float bottom) { return top >= listTop - 4 && bottom <= l.bottom; };
+    if (visible(y, y + 22)) {
+        g.Text(L"What Quorvantis changed", RectF{l.left, y, l.right, y + 22}, Font::Bold13, palette::Icy, Align::Leading, true);
+    }
+    y += kHeading;
+    if (s.changes.empty()) {
+        if (visible(y, y + kRow)) {
+            g.Text(L"Nothing is on record: no setting of this PC was changed by Quorvantis.", RectF{l.left + 6, y, l.right, y + kRow},
+                   Font::Body12, palette::Muted, Align::Leading, true);
+        }
+        return y + kRow;
+    }
+    for (size_t index = 0; index < s.changes.size(); ++index, y += kRow) {
+        const ChangeRow& change = s.changes[index];
+        const int id = static_cast<int>(s.health.size() + index);
+        const RectF row{l.left, y, l.right, y + kRow};
+        if (!visible(row.top, row.bottom)) continue;
+        if (state.selected == id) g.FillRect(row, palette::Electric.WithAlpha(0.18f), 4);
+        if (ui.Hovered(row)) ui.hand = true;
+        if (ui.Clicked(row)) state.selected = id;
+        const RectF text = row.Inset(6, 0);
+        g.Text(change.step + L"  |  " + change.setting, RectF{text.left, text.top, text.right - 190, text.bottom}, Font::Body12,
+               palette::CoolWhite, Align::Leading, true);
+        g.Text(ChangeStateText(change.state), text, Font::Body12,
+               change.state == ChangeState::StillOurs ? palette::Electric : palette::Muted, Align::Trailing, true);
+    }
+    return y;
+}
+
 }  // namespace
 
 std::span<const HealthGroupCaption> HealthGroups() { return kGroups; }
@@ -38,6 +74,13 @@ Color HealthStatusColor(int status) {
     if (status == HealthPassing) return palette::Electric;
     if (IsAttentionStatus(status)) return palette::Alert;
     return palette::Muted;
+}
+
+std::wstring ChangeDetails(const ChangeRow& change) {
+    return change.setting + L"\n\nBefore Quorvantis: " + (change.recorded ? change.original : std::wstring(L"(not recorded)")) +
+           L"\nNow: " + (change.currentRead ? change.current : std::wstring(L"(could not be read)")) + L"\nQuorvantis writes: " +
+           change.ours + L"\nState: " + ChangeStateText(change.state) +
+           L"\n\nUninstall puts the value from before Quorvantis back, whoever changed it since.";
 }
 
 std::wstring HealthDetails(const HealthCheck& check) {
@@ -75,11 +118,14 @@ void DrawHealth(ScreenContext& c, const FrameSnapshot& s, HealthScreenState& sta
                                          [&](const HealthCheck& check) { return HealthSectionOf(check.status) == section; });
         if (count > 0) content += kHeading + static_cast<float>(count) * kRow;
     }
+    if (s.changesRead) content += kHeading + static_cast<float>(std::max<size_t>(s.changes.size(), 1)) * kRow;
     state.scroll = std::clamp(state.scroll - static_cast<float>(ui.input.wheel) * 40, 0.0f,
                               std::max(0.0f, content - (l.bottom - listTop)));
     float y = listTop - state.scroll;
     const auto visible = [&](float top, float bottom) { return top >= listTop - 4 && bottom <= l.bottom; };
     for (const HealthSection section : {HealthSection::Attention, HealthSection::Passing, HealthSection::Other}) {
+        // The ledger goes between what passes and the rest.
+        if (section == HealthSection::Other) y = DrawLedger(c, s, state, l, listTop, y);
         bool heading = false;
         for (size_t index = 0; index < s.health.size(); ++index) {
             const HealthCheck& check = s.health[index];
@@ -113,13 +159,21 @@ void DrawHealth(ScreenContext& c, const FrameSnapshot& s, HealthScreenState& sta
         }
         return;
     }
+    const int changeIndex = state.selected - static_cast<int>(s.health.size());
+    if (changeIndex >= 0 && changeIndex < static_cast<int>(s.changes.size())) {
+        const ChangeRow& change = s.changes[static_cast<size_t>(changeIndex)];
+        g.Text(change.step, RectF{d.left, d.top, d.right, d.top + 30}, Font::Heading22, palette::CoolWhite);
+        g.Text(ChangeDetails(change), RectF{d.left, d.top + 40, d.right, d.bottom - 50}, Font::Paragraph13, palette::Icy);
+        if (ui.Button(kCheckAgain, RectF::Xywh(d.left, d.bottom - 38, 150, 36), L"Check again")) ops.OpenHealth(true);
+        return;
+    }
     if (state.selected < 0 || state.selected >= static_cast<int>(s.health.size())) {
         g.Text(L"Details", RectF{d.left, d.top, d.right, d.top + 30}, Font::Heading22, palette::CoolWhite);
         g.Text(L"Choose an item on the left to see what it checks, what was found and what Quorvantis expects. Items that "
                L"need attention come first; where a step can put an item right, \"Repair this\" runs that step after "
                L"asking you.",
                RectF{d.left, d.top + 40, d.right, d.bottom - 50}, Font::Paragraph13, palette::Icy);
-        if (ui.Button(kCheckAgain, RectF::Xywh(d.left, d.bottom - 38, 150, 36), L"Check again")) ops.StartHealthScan();
+        if (ui.Button(kCheckAgain, RectF::Xywh(d.left, d.bottom - 38, 150, 36), L"Check again")) ops.OpenHealth(true);
         return;
     }
     const HealthCheck& check = s.health[static_cast<size_t>(state.selected)];
@@ -127,7 +181,7 @@ void DrawHealth(ScreenContext& c, const FrameSnapshot& s, HealthScreenState& sta
     g.Text(check.explanation + L"\n\nStatus: " + HealthStatusName(check.status) + L"\nLive: " + check.observed +
                L"\nExpected: " + check.expected,
            RectF{d.left, d.top + 40, d.right, d.bottom - 50}, Font::Paragraph13, palette::Icy);
-    if (ui.Button(kCheckAgain, RectF::Xywh(d.left, d.bottom - 38, 150, 36), L"Check again")) ops.StartHealthScan();
+    if (ui.Button(kCheckAgain, RectF::Xywh(d.left, d.bottom - 38, 150, 36), L"Check again")) ops.OpenHealth(true);
     const bool repairable = !check.repairStep.empty();
     if (ui.Button(kRepair, RectF::Xywh(d.left + 162, d.bottom - 38, 150, 36), repairable ? L"Repair this" : L"No repair",
                   {ButtonKind::Primary, false, false, !repairable})) {

@@ -52,6 +52,8 @@ struct FrameSnapshot {
     const LatticeData* scan = nullptr;  // the newest saved scan, when found
     std::vector<HealthCheck> health;
     bool healthRunning = false;
+    std::vector<ChangeRow> changes;  // what the state key records (Health screen only)
+    bool changesRead = false;
     // The monitor, the update and Full tune.
     bool maintainTiming = false;
     bool updateMode = false;
@@ -155,6 +157,8 @@ enum class HealthSection { Attention, Passing, Other };
 HealthSection HealthSectionOf(int status);
 Color HealthStatusColor(int status);
 std::wstring HealthDetails(const HealthCheck& check);
+// The Health screen's details of one recorded change.
+std::wstring ChangeDetails(const ChangeRow& change);
 
 // Shared pieces: the step log column, and the description panel of the element under the pointer.
 void DrawLogColumn(ScreenContext& c, const FrameSnapshot& s);

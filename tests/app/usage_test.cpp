@@ -49,6 +49,9 @@ Usage:
       --holders                        Also name the programs holding a finer period
                                        (Windows' energy report, about 10 s).
   Quorvantis.exe --health              Read-only check of applied settings.
+  Quorvantis.exe --changes             Every setting Quorvantis changed: the original on
+                                       record, the value now, ours, and what --uninstall
+                                       would do. Changes nothing.
   Quorvantis.exe --guard               Re-apply hardened settings. Used by the startup guard.
   Quorvantis.exe --self-test           Check the health-status rules. Changes nothing.
   Quorvantis.exe --stop                Stop the service (keeps it installed).
@@ -72,6 +75,12 @@ Usage:
   Quorvantis.exe --yes                 Do not prompt for confirmation.
   Quorvantis.exe --no-pause            Do not pause at the end, and skip the
                                        per-tweak dwell (scripting).
+  Quorvantis.exe --what-if             With --apply-ppm/-gpu/-memory/-storage/-prepare,
+                                       --install or the default flow: list every setting
+                                       it would write, now and after. Changes nothing.
+  Quorvantis.exe --json                With --status, --health, --changes, --what-if,
+                                       --check-driver, --check-update or --benchmark:
+                                       one JSON document on standard output, nothing else.
   Quorvantis.exe --service             Internal: service entry point (SCM only).
   Quorvantis.exe --check-driver        Look up the graphics driver the vendor publishes
                                        for this PC. Changes nothing.

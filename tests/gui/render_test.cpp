@@ -123,6 +123,20 @@ TEST_F(OffscreenWindow, EveryStageDrawsItsPrimaryElements) {
                      {L"CPMINCORES", L"core parking min cores", L"", L"10 -> 100", TweakWritten}});
     script->RunStep(SlotMemory, 1, L"Memory compression", L"Turned off so pages are never compressed.",
                     {{L"compression", L"memory compression", L"", L"on -> off", TweakFailed}});
+    // The ledger the Health screen lists under its checks.
+    script->Hooks().readChanges = [] {
+        std::vector<ChangeRow> rows{
+            {L"CPU Tune", L"HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\kernel\\ThreadDpcEnable", true, L"absent", true,
+             L"REG_DWORD 0", L"REG_DWORD 0"},
+            {L"GPU Config", L"HKLM\\SYSTEM\\CurrentControlSet\\Control\\GraphicsDrivers\\HwSchMode", true, L"REG_DWORD 1", true,
+             L"REG_DWORD 1", L"REG_DWORD 2"},
+            {L"Storage", L"service SysMain, start type", true, L"automatic", true, L"manual", L"disabled"},
+        };
+        for (ChangeRow& row : rows) row.state = JudgeRecorded(row);
+        return rows;
+    };
+    script->Window().Operations().OpenHealth(false);
+    ASSERT_TRUE(script->Window().WaitForBackground(10000));
     script->DrawWithLattice(stage::Home, 60000);
 
     // A review image of every stage: the header, and each of its main parts drawn.

@@ -123,6 +123,37 @@ TEST(WindowFaults, EachListScrollsItsOwnOffsetAndStopsAtItsEnd) {
     EXPECT_EQ(script.Window().States().home.scroll, 0.0f);
 }
 
+// The Health screen lists what Quorvantis changed, read on the worker once per visit, and a chosen
+// change shows its original beside what it holds now.
+TEST(WindowFaults, TheHealthScreenListsTheLedgerWithoutWaitingForIt) {
+    ScreenScript script;
+    ASSERT_TRUE(script.Ready());
+    std::atomic<int> reads{0};
+    script.Hooks().readChanges = [&] {
+        Sleep(1500);
+        ++reads;
+        ChangeRow row{L"GPU Config", L"HKLM\\SYSTEM\\x\\HwSchMode", true, L"REG_DWORD 1", true, L"REG_DWORD 5", L"REG_DWORD 2"};
+        row.state = JudgeRecorded(row);
+        return std::vector<ChangeRow>{row};
+    };
+    script.Draw(stage::Home, 2);
+    const ULONGLONG start = GetTickCount64();
+    script.Window().Operations().OpenHealth(false);
+    script.Draw(stage::Health, 1);
+    EXPECT_LT(Milliseconds(start), 1000u) << "the window waited for the ledger";
+    EXPECT_FALSE(script.Window().Snapshot().changesRead);
+    ASSERT_TRUE(script.Window().WaitForBackground(10000));
+    script.Draw(stage::Health, 1);
+    const FrameSnapshot shown = script.Window().Snapshot();
+    ASSERT_TRUE(shown.changesRead);
+    ASSERT_EQ(shown.changes.size(), 1u);
+    EXPECT_EQ(reads.load(), 1);
+    EXPECT_EQ(ChangeDetails(shown.changes[0]),
+              L"HKLM\\SYSTEM\\x\\HwSchMode\n\nBefore Quorvantis: REG_DWORD 1\nNow: REG_DWORD 5\nQuorvantis writes: REG_DWORD 2\n"
+              L"State: changed since by someone else\n\nUninstall puts the value from before Quorvantis back, whoever changed it "
+              L"since.");
+}
+
 TEST(WindowFaults, OnlyPassingItemsAreListedAsPassing) {
     EXPECT_EQ(HealthSectionOf(HealthPassing), HealthSection::Passing);
     EXPECT_EQ(HealthSectionOf(HealthAttention), HealthSection::Attention);

@@ -201,6 +201,10 @@ int ModelPowerShell(const std::wstring& commandLine) {
     const auto set = [](DWORD value) {
         RegSetKeyValueW(HKEY_CURRENT_USER, kFakeMMAgent, L"MemoryCompression", REG_DWORD, &value, sizeof(value));
     };
+    // Get-MMAgent alone: the state as an exit code (3 without the cmdlets).
+    if (commandLine.find(L"exit (10 + [int]$a.MemoryCompression)") != std::wstring::npos) {
+        return present ? static_cast<int>(10 + (on != 0 ? 1 : 0)) : 3;
+    }
     if (commandLine.find(L"Enable-MMAgent -MemoryCompression") != std::wstring::npos) {
         if (!present) return 1;
         set(1);

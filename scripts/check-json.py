@@ -1,0 +1,116 @@
+#!/usr/bin/env python3
+"""Runs every command that speaks JSON under Wine and checks what it prints with Python's own
+json module: exactly one document on standard output, the exit code the text run gives, an error
+field exactly when it failed, and every field described in docs/json.md. Then applies the GPU
+step, reads the ledger as JSON, and uninstalls.
+
+Usage: check-json.py WINE_RUN_SH PREFIX QUORVANTIS_EXE DOCS_JSON_MD
+"""
+import json
+import re
+import subprocess
+import sys
+
+wine_run, prefix, exe, doc_path = sys.argv[1:5]
+documented = set(re.findall(r"`([a-z_0-9]+)`", open(doc_path, encoding="utf-8").read()))
+failures = []
+
+
+def run(*args):
+    done = subprocess.run(["sh", wine_run, "--capture", prefix, exe, *args], stdout=subprocess.PIPE,
+                          stderr=subprocess.DEVNULL, timeout=600)
+    return done.returncode, done.stdout
+
+
+def keys_of(value, path, out):
+    if isinstance(value, dict):
+        for key, inner in value.items():
+            out.add((key, path + "." + key))
+            keys_of(inner, path + "." + key, out)
+    elif isinstance(value, list):
+        for inner in value:
+            keys_of(inner, path + "[]", out)
+
+
+def document(*args, command, expect_code=None):
+    code, out = run(*args)
+    where = " ".join(args)
+    try:
+        doc = json.loads(out.decode("utf-8"))
+    except (UnicodeDecodeError, json.JSONDecodeError) as error:
+        failures.append(f"{where}: standard output is not one JSON document ({error}): {out[:300]!r}")
+        return code, None
+    for field in ("schema", "command", "exit_code", "error", "result"):
+        if field not in doc:
+            failures.append(f"{where}: no {field} field")
+    if doc.get("schema") != 1:
+        failures.append(f"{where}: schema {doc.get('schema')!r}")
+    if doc.get("command") != command:
+        failures.append(f"{where}: command {doc.get('command')!r}, expected {command!r}")
+    if doc.get("exit_code") != code:
+        failures.append(f"{where}: exit_code {doc.get('exit_code')} but the process exited {code}")
+    if (doc.get("error") is None) != (code == 0):
+        failures.append(f"{where}: error {doc.get('error')!r} with exit code {code}")
+    if expect_code is not None and code != expect_code:
+        failures.append(f"{where}: exit code {code}, expected {expect_code}")
+    found = set()
+    keys_of(doc, "", found)
+    for key, path in sorted(found):
+        if key not in documented:
+            failures.append(f"{where}: field {path} is not described in docs/json.md")
+    return code, doc
+
+
+def text_code(*args):
+    return run(*args)[0]
+
+
+# Each command: the same exit code as its text run, and its document alone on standard output.
+for args, command in [
+    (["--status"], "status"),
+    (["--health"], "health"),
+    (["--changes"], "changes"),
+    (["--check-driver"], "check-driver"),
+    (["--check-update"], "check-update"),
+    (["--benchmark", "--fidelity", "low", "--from", "10000", "--to", "10020"], "benchmark"),
+    (["--bogus"], "default"),
+]:
+    code, _ = document(*args, "--json", command=command)
+    plain = text_code(*args)
+    if code != plain:
+        failures.append(f"{' '.join(args)} --json exited {code}, the text run {plain}")
+
+document("--stop", "--json", command="stop", expect_code=1)
+_, whatif = document("--what-if", "--json", command="what-if", expect_code=0)
+if whatif and not any(s["step"] == "GPU Config" for s in whatif["result"]["steps"]):
+    failures.append("--what-if --json: the default flow lists no GPU Config step")
+
+# The ledger after a real apply: every GPU record with its original, then nothing after the uninstall.
+code, _ = run("--apply-gpu", "--gpu", "--yes", "--no-pause")
+if code != 0:
+    failures.append(f"--apply-gpu exited {code}")
+_, changes = document("--changes", "--json", command="changes", expect_code=0)
+if changes:
+    gpu = [s for s in changes["result"]["steps"] if s["step"] == "GPU Config"]
+    rows = gpu[0]["changes"] if gpu else []
+    if not rows:
+        failures.append("--changes --json after --apply-gpu lists no GPU Config record")
+    for row in rows:
+        if not row["recorded"] or row["original"] is None:
+            failures.append(f"--changes --json: {row['setting']} has no recorded original")
+    if not any("put back" in line for line in changes["result"]["uninstall"]):
+        failures.append(f"--changes --json: the uninstall plan puts nothing back: {changes['result']['uninstall']}")
+_, planned = document("--what-if", "--apply-gpu", "--json", command="what-if", expect_code=0)
+if planned and not any(row["recorded"] for s in planned["result"]["steps"] for row in s["changes"]):
+    failures.append("--what-if --apply-gpu --json after an apply says no record exists")
+code, _ = run("--uninstall", "--no-pause")
+if code != 0:
+    failures.append(f"--uninstall exited {code}")
+_, empty = document("--changes", "--json", command="changes", expect_code=0)
+if empty and empty["result"]["steps"]:
+    failures.append(f"--changes --json after the uninstall still lists {empty['result']['steps']}")
+
+for failure in failures:
+    print(failure)
+print("Every JSON document parsed, kept its exit code and is described." if not failures else f"{len(failures)} problem(s).")
+sys.exit(1 if failures else 0)
