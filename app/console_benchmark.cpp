@@ -66,6 +66,10 @@ BenchmarkParams BenchmarkParamsFrom(const Options& options) {
     params.samples = options.samplesSet ? options.samples : preset.samples;
     params.passes = options.passesSet ? options.passes : preset.passes;
     params.verify = options.verifySet ? options.verify : preset.verify;
+    params.adaptive = preset.adaptive && !options.passesSet;
+    params.adaptiveRounds = preset.extraRounds;
+    params.roundSamples = preset.roundSamples;
+    params.contentionBoundarySteps = preset.boundarySteps;
     params.serviceState = QueryTimerServiceState();
     return params;
 }

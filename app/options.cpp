@@ -7,6 +7,7 @@
 #include "app/commands.h"
 #include "foundation/log.h"
 #include "foundation/text.h"
+#include "timer/sweep_plan.h"
 
 namespace {
 
@@ -75,6 +76,7 @@ bool ParseFidelity(const std::vector<std::wstring>& arguments, size_t& index, Op
         if (value == L"low") level = 0;
         else if (value == L"med" || value == L"medium") level = 1;
         else if (value == L"high") level = 2;
+        else if (value == L"adaptive") level = kAdaptiveFidelity;
         if (level >= 0) {
             ++index;
             options.fidelity = level;
@@ -82,7 +84,7 @@ bool ParseFidelity(const std::vector<std::wstring>& arguments, size_t& index, Op
             return true;
         }
     }
-    error = L"--fidelity requires low, medium, or high.";
+    error = L"--fidelity requires low, medium, high or adaptive.";
     return false;
 }
 

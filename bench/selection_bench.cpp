@@ -64,14 +64,17 @@ struct Pick {
     double seconds = 0;   // simulated
 };
 
-Pick RunOurs(const SimulatedTimerConfig& config, int level) {
+Pick RunOurs(const SimulatedTimerConfig& config, const FidelityCounts& preset) {
     SimulatedTimerKernel kernel(config);
     const ScopedTimerKernel scope(&kernel);
-    const FidelityCounts preset = FidelityPreset(level);
     BenchmarkParams params;
     params.samples = preset.samples;
     params.passes = preset.passes;
     params.verify = preset.verify;
+    params.adaptive = preset.adaptive;
+    params.adaptiveRounds = preset.extraRounds;
+    params.roundSamples = preset.roundSamples;
+    params.contentionBoundarySteps = preset.boundarySteps;
     params.nameHolders = false;  // the selection alone is measured here
     const double start = kernel.NowMs();
     const BenchmarkResult result = RunBenchmark(params);
@@ -153,7 +156,7 @@ void SelectionRun(int machine, int level) {
     TempFolder folder;
     const ScopedProgramFolders folders(folder.Path());
     const SimulatedTimerConfig config = MakeMachine(static_cast<uint64_t>(machine));
-    const Pick pick = RunOurs(config, level);
+    const Pick pick = RunOurs(config, FidelityPreset(level));
     const PeriodTruth truth = SimulatedTimerKernel(config).Truth(pick.period);
     std::printf("machine %d, fidelity %d: picked %u in %.1f simulated s; true score %.4f ms, miss rate %.2f %%\n", machine,
                 level, pick.period, pick.seconds, truth.score, 100 * truth.missRate);
@@ -163,11 +166,40 @@ void SelectionFigures(int machines, bool detail) {
     const auto wallStart = std::chrono::steady_clock::now();
     TempFolder folder;
     const ScopedProgramFolders folders(folder.Path());
+    // The adaptive sweep's trade-off: more rounds for the close candidates and longer
+    // verification cost time and buy regret; the shipped preset is "ours, adaptive".
+    const auto adaptive = [](uint32_t rounds, uint32_t roundSamples, int boundarySteps, uint32_t verify) {
+        FidelityCounts preset = FidelityPreset(kAdaptiveFidelity);
+        preset.extraRounds = rounds;
+        preset.roundSamples = roundSamples;
+        preset.boundarySteps = boundarySteps;
+        preset.verify = verify;
+        return preset;
+    };
+    // "ours, adaptive" is 6 rounds x 18, boundary 4, verify 150; the rows under it are the curve.
+    const FidelityCounts ours[] = {FidelityPreset(0),
+                                   FidelityPreset(1),
+                                   FidelityPreset(2),
+                                   FidelityPreset(kAdaptiveFidelity),
+                                   adaptive(2, 8, 0, 100),
+                                   adaptive(3, 18, 3, 100),
+                                   adaptive(4, 18, 3, 150),
+                                   adaptive(5, 18, 3, 187),
+                                   adaptive(8, 18, 3, 187),
+                                   adaptive(6, 36, 4, 187)};
     Tally tallies[] = {{"ours, low fidelity", {}},
                        {"ours, medium fidelity", {}},
                        {"ours, high fidelity", {}},
+                       {"ours, adaptive", {}},
+                       {"  adaptive 2 x 8, verify 100", {}},
+                       {"  adaptive 3 x 18, boundary 3, verify 100", {}},
+                       {"  adaptive 4 x 18, boundary 3, verify 150", {}},
+                       {"  adaptive 5 x 18, boundary 3, verify 187", {}},
+                       {"  adaptive 8 x 18, boundary 3, verify 187", {}},
+                       {"  adaptive 6 x 36, boundary 4, verify 187", {}},
                        {"simple: 20 back-to-back, lowest mean", {}},
                        {"simple + 1 s settling per period", {}}};
+    constexpr size_t kOurs = std::size(ours);
     int withClean = 0;
     {
         const QuietRuns quiet;
@@ -191,8 +223,10 @@ void SelectionFigures(int machines, bool detail) {
                 cleanExists = cleanExists || (bandSeen && truth.missRate <= kMissBand);
             }
             withClean += cleanExists ? 1 : 0;
-            const Pick picks[] = {RunOurs(config, 0), RunOurs(config, 1), RunOurs(config, 2),
-                                  RunSimple(config, grid, false), RunSimple(config, grid, true)};
+            Pick picks[kOurs + 2];
+            for (size_t i = 0; i < kOurs; ++i) picks[i] = RunOurs(config, ours[i]);
+            picks[kOurs] = RunSimple(config, grid, false);
+            picks[kOurs + 1] = RunSimple(config, grid, true);
             PeriodTruth truths[std::size(picks)];
             for (size_t i = 0; i < std::size(picks); ++i) truths[i] = truthKernel.Truth(picks[i].period);
             if (detail) {
@@ -226,20 +260,25 @@ void SelectionFigures(int machines, bool detail) {
                 machines, withClean);
     std::printf("Regret = true score of the pick - best true score among the candidates, in ms (score = mean + stdev of\n"
                 "the overshoot, both patterns). Miss band = true miss rate above 0.5 %%.\n\n");
-    std::printf("%-38s %12s %12s %13s %13s %8s %13s\n", "method", "mean regret", "p95 regret", "in miss band",
+    std::printf("%-44s %12s %12s %13s %13s %8s %13s\n", "method", "mean regret", "p95 regret", "in miss band",
                 "...clean ones", "no pick", "sim. s/machine");
     for (const Tally& t : tallies) {
         const double picked = static_cast<double>(std::max<size_t>(t.regrets.size(), 1));
-        std::printf("%-38s %9.4f ms %9.4f ms %11.1f %% %11.1f %% %8d %13.1f\n", t.name, Mean(t.regrets),
+        std::printf("%-44s %9.4f ms %9.4f ms %11.1f %% %11.1f %% %8d %13.1f\n", t.name, Mean(t.regrets),
                     NearestRank(t.regrets, 0.95), 100.0 * t.inBand / picked, 100.0 * t.inBandWhereCleanExists / picked,
                     t.noPick, t.seconds / machines);
     }
-    const double simpleP95 = NearestRank(tallies[3].regrets, 0.95);
+    const double simpleP95 = NearestRank(tallies[kOurs].regrets, 0.95);
     std::printf("\nmedium p95 regret / simple p95 regret = %.3f (goal: at most 0.333); medium picks in the band where a clean "
                 "period exists: %d (goal: 0)\n",
                 simpleP95 > 0 ? NearestRank(tallies[1].regrets, 0.95) / simpleP95 : 0.0, tallies[1].inBandWhereCleanExists);
     std::printf("low p95 regret %.4f ms vs simple %.4f ms (goal: lower), in %.1f s vs %.1f s with settling (goal: no more)\n",
-                NearestRank(tallies[0].regrets, 0.95), simpleP95, tallies[0].seconds / machines, tallies[4].seconds / machines);
+                NearestRank(tallies[0].regrets, 0.95), simpleP95, tallies[0].seconds / machines, tallies[kOurs + 1].seconds / machines);
+    const Tally& fast = tallies[3];
+    std::printf("adaptive p95 regret %.4f ms vs medium %.4f ms (goal: at most), %.1f s vs low %.1f s (goal: at most); in the "
+                "band where a clean period exists %d vs medium %d (goal: no more)\n",
+                NearestRank(fast.regrets, 0.95), NearestRank(tallies[1].regrets, 0.95), fast.seconds / machines,
+                tallies[0].seconds / machines, fast.inBandWhereCleanExists, tallies[1].inBandWhereCleanExists);
     std::printf("wall time %.1f s\n",
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count());
 }

@@ -4,14 +4,16 @@ json module: exactly one document on standard output, the exit code the text run
 field exactly when it failed, and every field described in docs/json.md. Then applies the GPU
 step, reads the ledger as JSON, and uninstalls.
 
-Usage: check-json.py WINE_RUN_SH PREFIX QUORVANTIS_EXE DOCS_JSON_MD
+Last, it runs the unattended sequence docs/automation.md gives, line by line, as written there.
+
+Usage: check-json.py WINE_RUN_SH PREFIX QUORVANTIS_EXE DOCS_JSON_MD DOCS_AUTOMATION_MD
 """
 import json
 import re
 import subprocess
 import sys
 
-wine_run, prefix, exe, doc_path = sys.argv[1:5]
+wine_run, prefix, exe, doc_path, automation_path = sys.argv[1:6]
 documented = set(re.findall(r"`([a-z_0-9]+)`", open(doc_path, encoding="utf-8").read()))
 failures = []
 
@@ -109,6 +111,24 @@ if code != 0:
 _, empty = document("--changes", "--json", command="changes", expect_code=0)
 if empty and empty["result"]["steps"]:
     failures.append(f"--changes --json after the uninstall still lists {empty['result']['steps']}")
+
+# The unattended sequence of docs/automation.md, exactly as written there.
+automation = open(automation_path, encoding="utf-8").read()
+block = re.search(r"## Any other tool.*?```text\n(.*?)```", automation, re.S)
+if not block:
+    failures.append("docs/automation.md has no command block under 'Any other tool'")
+else:
+    lines = [line.split()[1:] for line in block.group(1).splitlines() if line.startswith("Quorvantis.exe ")]
+    for args in lines:
+        if "--json" in args:
+            command = "what-if" if "--what-if" in args else args[0].lstrip("-")
+            document(*args, command=command, expect_code=0)
+        else:
+            code, _ = run(*args)
+            if code != 0:
+                failures.append(f"docs/automation.md: {' '.join(args)} exited {code}")
+    if not any("--uninstall" in args for args in lines):
+        failures.append("docs/automation.md: the sequence never uninstalls")
 
 for failure in failures:
     print(failure)

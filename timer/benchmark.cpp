@@ -39,6 +39,8 @@ double Ms(uint32_t units) { return units / 10000.0; }
 uint32_t IdlePerPass(const BenchmarkParams& p) { return std::max<uint32_t>(p.samples / 2, 5); }
 uint32_t VerifyIdleTotal(const BenchmarkParams& p) { return std::max<uint32_t>(p.verify / 2, 10); }
 uint32_t PerRound(uint32_t total) { return (total + kRounds - 1) / kRounds; }
+// The mean share of the grid an adaptive round measures again, on the selection bench's machines.
+constexpr double kExpectedContentionShare = 0.14;
 
 // Feed calls do nothing without a listener.
 void FeedSystem(const SystemView& view) {
@@ -70,7 +72,17 @@ BenchmarkResult Failure(BenchmarkResult result, const wchar_t* text) {
 
 BenchmarkEstimate EstimateBenchmark(const BenchmarkParams& p, size_t candidates) {
     BenchmarkEstimate e;
-    e.sweepSeconds = p.passes * static_cast<double>(candidates) * (IdlePerPass(p) * 4.65 + p.samples * 1.15 + 30) / 1000;
+    const double perVisit = (IdlePerPass(p) * 4.65 + p.samples * 1.15 + 30) / 1000;
+    e.sweepSeconds = p.passes * static_cast<double>(candidates) * perVisit;
+    e.worstSweepSeconds = e.sweepSeconds;
+    if (p.adaptive) {
+        const uint32_t roundSamples = p.roundSamples != 0 ? p.roundSamples : p.samples;
+        const double roundVisit = (std::max<uint32_t>(roundSamples / 2, 5) * 4.65 + roundSamples * 1.15 + 30) / 1000;
+        const double grid = static_cast<double>(candidates);
+        // Expected: the share of candidates the selection bench finds still in contention per round.
+        e.sweepSeconds = grid * (perVisit + p.adaptiveRounds * kExpectedContentionShare * roundVisit);
+        e.worstSweepSeconds = grid * (perVisit + p.adaptiveRounds * roundVisit);
+    }
     e.verificationSeconds = (VerifyIdleTotal(p) * 4.65 + p.verify * 1.15 + 300) * 6 / 1000;
     return e;
 }
@@ -91,7 +103,7 @@ BenchmarkResult RunBenchmark(const BenchmarkParams& params) {
     const int n = static_cast<int>(grid.size());
     const uint32_t first = periods.front();
     const uint32_t end = periods.back();
-    const int passes = static_cast<int>(params.passes);
+    const int passes = params.adaptive ? 1 : static_cast<int>(params.passes);
     const uint32_t idle = IdlePerPass(params);
     const uint32_t verifyIdle = VerifyIdleTotal(params);
     const BenchmarkEstimate estimate = EstimateBenchmark(params, grid.size());
@@ -99,7 +111,12 @@ BenchmarkResult RunBenchmark(const BenchmarkParams& params) {
     const std::wstring estimateText = FormatMinSec(estimate.TotalSeconds() + 2);
 
     // Every sample is kept until the run ends, so a plan too large to hold is refused up front.
-    const uint64_t stored = static_cast<uint64_t>(params.samples + idle) * grid.size() * passes +
+    // An adaptive run's later rounds take their own sample counts.
+    const uint32_t laterLoop = params.adaptive && params.roundSamples != 0 ? params.roundSamples : params.samples;
+    const uint32_t laterIdle = params.adaptive && params.roundSamples != 0 ? std::max<uint32_t>(params.roundSamples / 2, 5) : idle;
+    const uint64_t laterRounds = params.adaptive ? params.adaptiveRounds : static_cast<uint64_t>(passes - 1);
+    const uint64_t stored = static_cast<uint64_t>(params.samples + idle) * grid.size() +
+                            static_cast<uint64_t>(laterLoop + laterIdle) * grid.size() * laterRounds +
                             static_cast<uint64_t>(params.verify + verifyIdle) * 6;
     if (stored > kMaxStoredSamples) {
         result.errorText = FormatText(L"This sweep would keep %llu samples, more than the %llu a run can hold. Use fewer "
@@ -121,10 +138,19 @@ BenchmarkResult RunBenchmark(const BenchmarkParams& params) {
     LogInfo(FormatText(L"Kernel timer range: fastest %.4f ms, slowest %.4f ms, system currently at %.4f ms", Ms(finest),
                        Ms(coarsest), Ms(current)));
     const auto calls = static_cast<unsigned long long>(static_cast<uint64_t>(params.samples + idle) * grid.size() * passes);
-    LogInfo(FormatText(L"Sweep: %.4f-%.4f ms in %.4f ms steps = %lu candidates x %d passes x (%d back-to-back + %d "
-                       L"idle-gap) samples = %llu Sleep(1) calls",
-                       Ms(first), Ms(end), Ms(params.step), static_cast<unsigned long>(n), passes,
-                       static_cast<int>(params.samples), static_cast<int>(idle), calls));
+    if (params.adaptive) {
+        LogInfo(FormatText(L"Sweep (adaptive): %.4f-%.4f ms in %.4f ms steps = %lu candidates x (%d back-to-back + %d "
+                           L"idle-gap) samples, then up to %lu more rounds for the candidates whose score is within %.0f "
+                           L"standard errors of the best's (at most ~%ls)",
+                           Ms(first), Ms(end), Ms(params.step), static_cast<unsigned long>(n), static_cast<int>(params.samples),
+                           static_cast<int>(idle), static_cast<unsigned long>(params.adaptiveRounds), params.contentionSigmas,
+                           FormatMinSec(estimate.worstSweepSeconds + estimate.verificationSeconds + 2).c_str()));
+    } else {
+        LogInfo(FormatText(L"Sweep: %.4f-%.4f ms in %.4f ms steps = %lu candidates x %d passes x (%d back-to-back + %d "
+                           L"idle-gap) samples = %llu Sleep(1) calls",
+                           Ms(first), Ms(end), Ms(params.step), static_cast<unsigned long>(n), passes,
+                           static_cast<int>(params.samples), static_cast<int>(idle), calls));
+    }
     LogInfo(FormatText(L"Verification: up to 6 finalists x (%d + %d) samples, interleaved in %d rounds. Estimated time "
                        L"~%ls",
                        static_cast<int>(params.verify), static_cast<int>(verifyIdle), kRounds, estimateText.c_str()));
@@ -172,23 +198,40 @@ BenchmarkResult RunBenchmark(const BenchmarkParams& params) {
 
     // Sweep: every pass visits the whole grid in its own order.
     const uint64_t sweepStart = kernel.TickCount64();
-    const int total = passes * n;
-    for (int p = 0; p < passes; ++p) {
+    // Adaptive: after the first pass, each round visits only the candidates still in contention,
+    // in that round's order, so the close ones take turns under the same conditions.
+    const int rounds = params.adaptive ? 1 + static_cast<int>(params.adaptiveRounds) : passes;
+    std::vector<bool> inContention(grid.size(), true);
+    int total = rounds * n;  // visits; an adaptive run's shrinks as candidates drop out
+    int done = 0;
+    int roundsRun = 0;
+    for (int p = 0; p < rounds; ++p) {
+        if (params.adaptive && p > 0) {
+            inContention = StillInContention(grid, params.contentionSigmas, params.contentionBoundarySteps);
+            const int still = static_cast<int>(std::count(inContention.begin(), inContention.end(), true));
+            total = done + still * (rounds - p);
+            LogInfo(FormatText(L"Adaptive round %d/%d: %d of %d candidates are within %.0f standard errors of the best "
+                               L"score, or next to where ticks stop being missed; only they are measured again.",
+                               p, rounds - 1, still, n, params.contentionSigmas));
+            if (still <= 1) break;
+        }
+        ++roundsRun;
         const std::vector<size_t> order = PassOrder(p, grid.size());
         for (int k = 0; k < n; ++k) {
             const int index = static_cast<int>(order[k]);
+            if (!inContention[index]) continue;
+            const int finished = done++;
             TimerCandidate& candidate = grid[index];
             const double period = Ms(candidate.requested);
-            const int done = p * n + k;
             const double elapsed = SecondsSince(sweepStart);
-            const double remaining = done > 0 ? (total - done) * elapsed / done : estimate.sweepSeconds;
-            ReportProgress(static_cast<double>(done) / total * share, elapsed, remaining,
+            const double remaining = finished > 0 ? (total - finished) * elapsed / finished : estimate.sweepSeconds;
+            ReportProgress(static_cast<double>(finished) / total * share, elapsed, remaining,
                            FormatText(L"Sweep pass %d/%d (%ls)  %.4f ms  [%lu/%lu]  elapsed %ls  remaining ~%ls", p + 1,
-                                      passes, PassOrderName(p), period, static_cast<unsigned long>(k + 1),
+                                      rounds, PassOrderName(p), period, static_cast<unsigned long>(k + 1),
                                       static_cast<unsigned long>(n), FormatMinSec(elapsed).c_str(),
                                       FormatMinSec(remaining).c_str()));
-            FeedStage(L"SWEEP", FormatText(L"pass %d/%d (%ls)  %.4f ms", p + 1, passes, PassOrderName(p), period));
-            FeedExplanation(FormatText(L"Trying %.4f ms  \u00B7  pass %d/%d %ls", period, p + 1, passes, PassOrderName(p)),
+            FeedStage(L"SWEEP", FormatText(L"pass %d/%d (%ls)  %.4f ms", p + 1, rounds, PassOrderName(p), period));
+            FeedExplanation(FormatText(L"Trying %.4f ms  \u00B7  pass %d/%d %ls", period, p + 1, rounds, PassOrderName(p)),
                         FormatText(L"Sleep(1) waits for the first interrupt at this period that is at least 1 ms away "
                                    L"\u2014 typically %+0.3f ms late. A miss (C-state exit or a long DPC) waits one "
                                    L"extra tick. Finer is not always faster: 0.50 ms often misses more ticks than "
@@ -196,10 +239,13 @@ BenchmarkResult RunBenchmark(const BenchmarkParams& params) {
                                    L"less lag.",
                                    std::max(2 * period - 1, 0.0)));
             if (IsCancelled()) return Failure(result, L"Cancelled.");
-            if (MeasureCandidate(candidate, params.samples, idle) != MeasureOutcome::Measured) ++candidate.skipped;
+            if (MeasureCandidate(candidate, p > 0 ? laterLoop : params.samples, p > 0 ? laterIdle : idle) !=
+                MeasureOutcome::Measured) {
+                ++candidate.skipped;
+            }
             if (IsCancelled()) return Failure(result, L"Cancelled.");
             SummarizeCandidate(candidate, kSweepLateLimit, params.samples);
-            FeedSweep(grid, {}, -1, -1, -1, 0, p + 1, passes, k + 1, index);
+            FeedSweep(grid, {}, -1, -1, -1, 0, p + 1, rounds, k + 1, index);
         }
     }
     ClearProgress();
@@ -217,7 +263,7 @@ BenchmarkResult RunBenchmark(const BenchmarkParams& params) {
     LogInfo(FormatText(L"\nSweep results, %d passes merged. Overshoot is ms beyond the requested 1 ms; late%% = share "
                        L"of samples that missed a tick (slept > median + half a tick); score = mean + stdev averaged "
                        L"over both patterns:",
-                       passes));
+                       roundsRun));
     PrintTableHeader();
     unsigned long unmeasured = 0;
     for (int k = 0; k < n; ++k) {
@@ -279,7 +325,7 @@ BenchmarkResult RunBenchmark(const BenchmarkParams& params) {
     }
     LogInfo(FormatText(L"Safety margin: +%.4f ms%ls -> target %.4f ms", Ms(margin.margin), margin.label,
                        Ms(targetPeriod)));
-    FeedSweep(grid, smoothed, best, boundary.firstNeverMissing, target, margin.margin, passes, passes, n, -1);
+    FeedSweep(grid, smoothed, best, boundary.firstNeverMissing, target, margin.margin, roundsRun, roundsRun, n, -1);
     if (margin.capped) {
         LogInfo(L"WARNING: the transition band is unusually wide (noisy system?); the automatic margin was capped. "
                 L"Re-run on an idle system or set --margin explicitly.");

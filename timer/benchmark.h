@@ -20,6 +20,13 @@ struct BenchmarkParams {
     // When another process held the clock, name it afterwards from Windows' energy report
     // (about five seconds); the selection bench, which measures the selection alone, turns it off.
     bool nameHolders = true;
+    // Adaptive: passes is 1 (the first batch of every candidate); then up to adaptiveRounds more
+    // interleaved rounds, each for the candidates still in contention (see StillInContention).
+    bool adaptive = false;
+    uint32_t adaptiveRounds = 0;
+    double contentionSigmas = 3.0;
+    int contentionBoundarySteps = 0;  // places either side of the boundary kept in contention
+    uint32_t roundSamples = 0;        // back-to-back samples per later round (0: samples)
 };
 
 // What a run may hold in memory: every sample of every candidate and finalist.
@@ -59,7 +66,8 @@ BenchmarkResult RunBenchmark(const BenchmarkParams& params);
 
 // Seconds the run is planned to take, without the 2 s of overhead added to the shown estimate.
 struct BenchmarkEstimate {
-    double sweepSeconds = 0;
+    double sweepSeconds = 0;       // expected
+    double worstSweepSeconds = 0;  // an adaptive sweep that keeps every candidate to the end
     double verificationSeconds = 0;
     double TotalSeconds() const { return sweepSeconds + verificationSeconds; }
 };

@@ -17,7 +17,7 @@ constexpr uint32_t kReportSeconds = 5;
 std::optional<std::vector<TimerHolder>> FindClockHolders() {
     std::vector<TimerHolder> holders;
     if (!IsElevated()) {
-        AppendLogLine(L"Timer holders: the energy report needs administrator rights; not run.");
+        LogInfo(L"Timer holders: the energy report needs administrator rights; not run.");
         return std::nullopt;
     }
     // In the protected data folder: nobody else can put a report there for us to believe.
@@ -33,7 +33,7 @@ std::optional<std::vector<TimerHolder>> FindClockHolders() {
         const HeldFile file(report);
         uint64_t size = 0;
         if (!file.Held() || !file.Size(size) || size > kLargestReport) {
-            AppendLogLine(FormatText(L"Timer holders: powercfg made no energy report (exit %lu).", static_cast<unsigned long>(exit)));
+            LogInfo(FormatText(L"Timer holders: powercfg made no energy report (exit %lu).", static_cast<unsigned long>(exit)));
             DeleteFileW(report.c_str());
             return std::nullopt;
         }
@@ -45,7 +45,7 @@ std::optional<std::vector<TimerHolder>> FindClockHolders() {
     }
     DeleteFileW(report.c_str());
     if (!ParseEnergyReport(bytes, holders)) {
-        AppendLogLine(L"Timer holders: the energy report could not be read.");
+        LogInfo(L"Timer holders: the energy report could not be read.");
         return std::nullopt;
     }
     // This program's own request (the timer service) is not another program's.

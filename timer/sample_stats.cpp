@@ -47,6 +47,22 @@ SampleStats ComputeSampleStats(const std::vector<double>& samples, uint32_t tick
                                                           [&](double s) { return s > lateAbove; }));
     stats.latePercent = static_cast<double>(stats.lateCount) * 100.0 / static_cast<double>(n);
     stats.score = stats.mean + stats.stdev;
+    // The score's standard error by the delta method: the mean's variance s^2/n, the deviation's
+    // (m4 - s^4) / (4 s^2 n), and twice their covariance m3 / (2 s n), from the clamped samples'
+    // own central moments.
+    if (stats.stdev > 0) {
+        double m3 = 0, m4 = 0;
+        for (const double s : samples) {
+            const double d = std::min(s, clamp) - stats.mean;
+            m3 += d * d * d;
+            m4 += d * d * d * d;
+        }
+        const double nn = static_cast<double>(n);
+        m3 /= nn;
+        m4 /= nn;
+        const double var = stats.stdev * stats.stdev;
+        stats.scoreError = std::sqrt(std::max(0.0, var / nn + std::max(0.0, (m4 - var * var) / (4 * var * nn)) + m3 / (stats.stdev * nn)));
+    }
     stats.clean = n >= minimumCount && 0.5 * tick > stats.p99 - stats.p1 && stats.latePercent <= lateLimit;
     return stats;
 }

@@ -15,6 +15,7 @@ struct SampleStats {
     uint64_t lateCount = 0;  // samples that slept past median + half a tick
     double latePercent = 0;
     double score = 0;  // mean + stdev
+    double scoreError = 0;  // standard error of score for this many samples (delta method)
     bool clean = false;
 };
 

@@ -1,6 +1,7 @@
 #include "timer/sweep_plan.h"
 
 #include <algorithm>
+#include <cmath>
 #include <numeric>
 
 #include "foundation/text.h"
@@ -181,7 +182,50 @@ std::wstring VerificationRowNote(uint32_t period, uint32_t targetPeriod, uint32_
     return note;
 }
 
+double CandidateScoreError(const TimerCandidate& candidate) {
+    const double loop = candidate.loopStats.scoreError, idle = candidate.idleStats.scoreError;
+    return std::sqrt(loop * loop + idle * idle) / 2;
+}
+
+std::vector<bool> StillInContention(const std::vector<TimerCandidate>& grid, double sigmas, int boundarySteps) {
+    std::vector<bool> alive(grid.size(), true);
+    int best = -1;
+    for (size_t k = 0; k < grid.size(); ++k) {
+        if (grid[k].Measured() && (best < 0 || grid[k].score < grid[static_cast<size_t>(best)].score)) best = static_cast<int>(k);
+    }
+    if (best < 0) return alive;
+    const TimerCandidate& leader = grid[static_cast<size_t>(best)];
+    const double leaderError = CandidateScoreError(leader);
+    for (size_t k = 0; k < grid.size(); ++k) {
+        if (!grid[k].Measured()) continue;
+        const double error = CandidateScoreError(grid[k]);
+        const double bound = std::max(kContentionFloorMs, sigmas * std::sqrt(error * error + leaderError * leaderError));
+        alive[k] = grid[k].score - leader.score <= bound;
+    }
+    const Boundary boundary = FindBoundary(grid);
+    const int n = static_cast<int>(grid.size());
+    for (const int edge : {boundary.firstNeverMissing, boundary.lastMissing}) {
+        if (edge < 0) continue;
+        for (int k = std::max(0, edge - boundarySteps); k <= std::min(n - 1, edge + boundarySteps); ++k) alive[static_cast<size_t>(k)] = true;
+    }
+    return alive;
+}
+
 FidelityCounts FidelityPreset(int level) {
+    if (level == kAdaptiveFidelity) {
+        FidelityCounts preset = FidelityPreset(0);
+        preset.adaptive = true;
+        preset.extraRounds = kAdaptiveExtraRounds;
+        preset.roundSamples = kAdaptiveRoundSamples;
+        preset.boundarySteps = kAdaptiveBoundarySteps;
+        preset.verify = kAdaptiveVerify;
+        // The worst case: every candidate stays in contention for every round.
+        const double firstVisit = std::max<uint32_t>(preset.samples / 2, 5) * 4.65 + preset.samples * 1.15 + 30;
+        const double roundVisit = (preset.roundSamples / 2) * 4.65 + preset.roundSamples * 1.15 + 30;
+        const double verification = (preset.verify / 2) * 4.65 + preset.verify * 1.15 + 300;
+        preset.estimateSeconds = ((firstVisit + roundVisit * preset.extraRounds) * 101 + verification * 6) / 1000 + 2;
+        return preset;
+    }
     uint32_t divisor = 1;
     uint32_t passes = 3;
     if (level < 1) {

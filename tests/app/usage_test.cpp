@@ -21,13 +21,17 @@ Usage:
       [--resolution N]                 Skip the benchmark; use N (100-ns units,
                                        e.g. 5070 = 0.507 ms).
   Benchmark tuning (0.50-0.60 ms in 0.001 ms steps):
-      --fidelity low|medium|high       Wakes timed at each interval. Default
+      --fidelity low|medium|high|adaptive
+                                       Wakes timed at each interval. Default
                                        medium is 1/8 of high: 18 back-to-back
                                        per pass, half as many after an idle gap,
                                        3 passes, verify 187. About 35 seconds.
                                        High is 150 / 3 passes / verify 1500,
                                        about 3 min 20 s. Low is 8 samples,
                                        1 pass, verify 100, about 10 seconds.
+                                       Adaptive measures every interval like
+                                       low, then up to 6 rounds of 18 more only
+                                       where the pick is decided, verify 150.
       --from N / --to N                Sweep range in 100-ns units
                                        (default: kernel fastest .. +1000).
       --step N                         Grid step in 100-ns units (default 10).

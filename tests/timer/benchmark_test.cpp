@@ -1,10 +1,12 @@
 // Whole benchmark runs on the simulated kernel.
 #include "timer/benchmark.h"
+#include "timer/sweep_plan.h"
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <map>
 #include <memory>
 #include <string>
@@ -296,4 +298,84 @@ TEST_F(BenchmarkRun, LateSamplesAreCleanUpToTheirLimitsInTheSweepAndInVerificati
         EXPECT_EQ(cleanOf(row), period / 10 % 2 == 1 ? "0" : "1") << row;
     }
     EXPECT_GT(verified, 0);
+}
+
+namespace {
+
+// The shipped adaptive preset, as the console passes it on.
+BenchmarkParams AdaptiveParams() {
+    const FidelityCounts preset = FidelityPreset(kAdaptiveFidelity);
+    BenchmarkParams p;
+    p.samples = preset.samples;
+    p.passes = preset.passes;
+    p.verify = preset.verify;
+    p.adaptive = true;
+    p.adaptiveRounds = preset.extraRounds;
+    p.roundSamples = preset.roundSamples;
+    p.contentionBoundarySteps = preset.boundarySteps;
+    return p;
+}
+
+const CandidateFigures* FiguresAt(const std::vector<CandidateFigures>& sweep, uint32_t period) {
+    for (const CandidateFigures& c : sweep) {
+        if (c.requested == period) return &c;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+// A machine where every period misses a tick now and then except two neighbours: those two are
+// closer than any bound and everything else is clearly worse.
+SimulatedTimerConfig TwoCleanNeighbours() {
+    SimulatedTimerConfig config;
+    auto wakes = std::make_shared<uint64_t>(0);
+    config.missTick = [wakes](uint32_t period) { return period != 5500 && period != 5510 && ++*wakes % 3 == 0; };
+    return config;
+}
+
+// Samples go where they decide the pick: a candidate that misses ticks stops after its first
+// batch; the two clean neighbours, closer than the bound, both get every round.
+TEST_F(BenchmarkRun, AdaptiveStopsTheClearlyWorseEarlyAndMeasuresTheCloseOnesToTheEnd) {
+    const BenchmarkResult r = Run(TwoCleanNeighbours(), AdaptiveParams());
+    ASSERT_NE(r.selected, 0u) << r.errorText;
+    ASSERT_EQ(r.sweep.size(), 101u);
+    for (const uint32_t period : {5000u, 5300u, 5800u}) {
+        const CandidateFigures* worse = FiguresAt(r.sweep, period);
+        ASSERT_NE(worse, nullptr);
+        EXPECT_EQ(worse->loop.count, 8u) << period << ": a clearly worse candidate stops after its first batch";
+    }
+    for (const uint32_t period : {5500u, 5510u}) {
+        const CandidateFigures* close = FiguresAt(r.sweep, period);
+        ASSERT_NE(close, nullptr);
+        EXPECT_EQ(close->loop.count, 8u + kAdaptiveExtraRounds * kAdaptiveRoundSamples)
+            << period << ": candidates closer than the bound reach the full budget";
+    }
+    EXPECT_TRUE(feed.Logged(FormatText(L"Adaptive round 1/%lu: 2 of 101 candidates are within 3 standard errors of the best "
+                                       L"score, or next to where ticks stop being missed; only they are measured again.",
+                                       static_cast<unsigned long>(kAdaptiveExtraRounds))));
+    // The scan file says how many samples each candidate received.
+    const std::vector<std::string> scan = ScanLines(r.scanPath);
+    ASSERT_GT(scan.size(), 2u);
+    EXPECT_EQ(scan[1].rfind("sweep,5000,5000,0.5000,8,", 0), 0u) << scan[1];
+}
+
+// Where medium's pick is unambiguous (every wake-up misses a tick below 0.53 ms, none from there on), the
+// adaptive sweep picks the same period in well under two thirds of the time.
+TEST_F(BenchmarkRun, AdaptivePicksWhatMediumPicksWhereTheChoiceIsClear) {
+    const auto machine = [] {
+        SimulatedTimerConfig config;
+        config.lateMeanUs = 3;
+        config.missTick = [](uint32_t period) { return period < 5300; };
+        return config;
+    };
+    const BenchmarkResult medium = Run(machine());
+    const double mediumMs = kernel->NowMs();
+    const BenchmarkResult adaptive = Run(machine(), AdaptiveParams());
+    const double adaptiveMs = kernel->NowMs();
+    ASSERT_NE(medium.selected, 0u) << medium.errorText;
+    EXPECT_EQ(adaptive.selected, medium.selected) << "medium best " << medium.bestMeasured << " first " << medium.firstNeverMissing
+                                                  << " margin " << medium.marginApplied << "; adaptive best " << adaptive.bestMeasured
+                                                  << " first " << adaptive.firstNeverMissing << " margin " << adaptive.marginApplied;
+    EXPECT_LT(adaptiveMs, mediumMs * 0.6);
 }
