@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace {
 
 TimerCandidate Measured(uint32_t period, double score, bool clean = true, double median = 0.05) {
@@ -199,4 +201,36 @@ TEST(RowNotes, LaterNotesReplaceEarlierOnes) {
     EXPECT_EQ(VerificationRowNote(5400, 5500, 5400, false), L"best measured in sweep");
     EXPECT_EQ(VerificationRowNote(5400, 5500, 5400, true), L"<- SELECTED");
     EXPECT_EQ(VerificationRowNote(5600, 5500, 5400, false), L"");
+}
+
+// Who is measured again in an adaptive round: the close ones by their standard errors (never
+// narrower than the floor), the ones next to the boundary whatever their score, and any not yet
+// measured; the clearly worse stop.
+TEST(Contention, CloseBoundaryAndUnmeasuredStayTheClearlyWorseStop) {
+    const auto withError = [](TimerCandidate c, double error) {
+        c.loopStats.scoreError = c.idleStats.scoreError = error * std::sqrt(2.0);  // combined error = error
+        return c;
+    };
+    // Errors of 0.010 on both sides: the bound is 3 x sqrt(2) x 0.010 = 0.042 ms.
+    std::vector<TimerCandidate> grid{withError(Measured(5000, 0.100, false), 0.010), withError(Measured(5010, 0.150, false), 0.010),
+                                     withError(Measured(5020, 0.140, false), 0.010), Unmeasured(5030)};
+    std::vector<bool> alive = StillInContention(grid, kContentionSigmas, 0);
+    EXPECT_TRUE(alive[0]);
+    EXPECT_FALSE(alive[1]) << "0.050 above";
+    EXPECT_TRUE(alive[2]) << "0.040 above";
+    EXPECT_TRUE(alive[3]) << "not yet measured";
+
+    // No spread seen anywhere: the bound is the 0.005 ms floor, not zero.
+    grid = {Measured(5000, 0.100, false), Measured(5010, 0.104, false), Measured(5020, 0.106, false)};
+    alive = StillInContention(grid, kContentionSigmas, 0);
+    EXPECT_TRUE(alive[1]);
+    EXPECT_FALSE(alive[2]);
+
+    // Missing ticks up to 5050, clean from 5060, the best score at 5090: the places next to both
+    // sides of that boundary stay whatever their score.
+    grid.clear();
+    for (uint32_t k = 0; k < 10; ++k) grid.push_back(Measured(5000 + 10 * k, k == 9 ? 0.1 : 1.0 + k, k >= 6, k < 6 ? 0.3 : 0.05));
+    alive = StillInContention(grid, kContentionSigmas, 2);
+    EXPECT_FALSE(alive[0] || alive[1] || alive[2]);
+    EXPECT_TRUE(alive[3] && alive[4] && alive[5] && alive[6] && alive[7] && alive[8] && alive[9]);
 }
