@@ -15,8 +15,8 @@ struct SampleStats {
     uint64_t lateCount = 0;  // samples that slept past median + half a tick
     double latePercent = 0;
     double score = 0;  // mean + stdev
-    double scoreError = 0;  // standard error of score for this many samples (delta method)
     bool clean = false;
+    double scoreError = 0;  // standard error of score for this many samples (delta method)
 };
 
 // tickUnits is the candidate's period in 100-ns units; lateLimit is a percentage.
