@@ -264,6 +264,26 @@ void App::RemoveTrayIcon() {
     trayIcon_ = nullptr;
 }
 
+int App::Ask(const std::wstring& text, unsigned flags) {
+    return hooks_.ask ? hooks_.ask(text, flags) : MessageBoxW(window_, text.c_str(), L"Quorvantis", flags);
+}
+
+void App::StartUpdateCheck() {
+    if (!hooks_.checkUpdate || updateThread_.joinable()) return;
+    updateThread_ = std::thread([this] {
+        AppUpdate found;
+        std::wstring error;
+        const bool available = hooks_.checkUpdate(found, updateStop_, error);
+        const std::lock_guard<std::mutex> lock(updateMutex_);
+        update_ = found;
+        updateError_ = error;
+        updateAvailable_ = available;
+        updateChecked_.store(true);
+        // Announced at once, even while the window waits hidden in the tray.
+        if (window_ != nullptr) PostMessageW(window_, kUpdateCheckedMessage, 0, 0);
+    });
+}
+
 void App::ShowBalloon(const std::wstring& title, const std::wstring& text, DWORD icon) {
     if (!trayPresent_) return;
     NOTIFYICONDATAW balloon = tray_;
@@ -605,20 +625,7 @@ int App::Run() {
 
     if (!IsSetupComplete()) workflow_.ApplyCommandLineSelection();
     ChooseOpeningStage();
-    if (hooks_.checkUpdate) {
-        updateThread_ = std::thread([this] {
-            AppUpdate found;
-            std::wstring error;
-            const bool available = hooks_.checkUpdate(found, updateStop_, error);
-            const std::lock_guard<std::mutex> lock(updateMutex_);
-            update_ = found;
-            updateError_ = error;
-            updateAvailable_ = available;
-            updateChecked_.store(true);
-            // Announced at once, even while the window waits hidden in the tray.
-            if (window_ != nullptr) PostMessageW(window_, kUpdateCheckedMessage, 0, 0);
-        });
-    }
+    StartUpdateCheck();
     if (askStartup) AskStartupQuestion();
     AskMaintainQuestion();
 

@@ -64,6 +64,11 @@ public:
     bool WaitForLattice(uint32_t timeoutMs) { return renderer_.Lattice().WaitFrame(timeoutMs); }
     // Waits until the background worker has nothing left to do (tests).
     bool WaitForBackground(uint32_t timeoutMs) { return jobs_.WaitIdle(timeoutMs); }
+    // Asks the publisher on its own thread (the message loop does this at start).
+    void StartUpdateCheck();
+    bool UpdateApplying() const { return updateApplying_.load(); }
+    bool UpdateChecked() const { return updateChecked_.load(); }
+    bool UpdateMode() const { return updateMode_; }
     // Test facilities: health results as a scan would have found them, and a drift check on
     // them now, as the end of a drift check's scan runs it.
     void UseScanResults(std::vector<HealthCheck> results);
@@ -133,6 +138,8 @@ private:
     void RemoveTrayIcon();
     void RefreshTray();
     void ShowTrayMenu();
+    // A question in a message box, or to the hooks' answerer.
+    int Ask(const std::wstring& text, unsigned flags);
     void ShowBalloon(const std::wstring& title, const std::wstring& text, DWORD icon);
     void ShowMainWindow();
     void ChooseOpeningStage();

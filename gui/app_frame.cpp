@@ -181,7 +181,7 @@ void App::HandleUpdate() {
             const std::lock_guard<std::mutex> lock(updateMutex_);
             failure = updateStatus_.empty() ? std::wstring(L"The update could not be installed.") : updateStatus_;
         }
-        AskAfterFrame([this, failure] { MessageBoxW(window_, failure.c_str(), L"Quorvantis", MB_ICONWARNING); });
+        AskAfterFrame([this, failure] { Ask(failure, MB_ICONWARNING); });
     }
     if (!updatePromptRequest_ || !available) return;
     updatePromptRequest_ = false;
@@ -192,8 +192,7 @@ void App::HandleUpdate() {
                              L"close and open the new version."
                            : L"\n\nDownload it and replace this copy? Quorvantis will close and open the new version.";
     AskAfterFrame([this, text] {
-        if (MessageBoxW(window_, text.c_str(), L"Quorvantis", MB_YESNO | MB_ICONINFORMATION | MB_DEFBUTTON2 | MB_SETFOREGROUND) !=
-            IDYES) {
+        if (Ask(text, MB_YESNO | MB_ICONINFORMATION | MB_DEFBUTTON2 | MB_SETFOREGROUND) != IDYES) {
             return;
         }
         if (!hooks_.applyUpdate || updateApplying_.load()) return;
@@ -427,7 +426,7 @@ void App::RepairArea(const std::wstring& area, bool interactive) {
     const int slot = SlotRepairing(area.c_str());
     if (slot < 0) return;
     const auto tell = [this, interactive](std::wstring text) {
-        if (interactive) AskAfterFrame([this, text] { MessageBoxW(window_, text.c_str(), L"Quorvantis", MB_ICONINFORMATION); });
+        if (interactive) AskAfterFrame([this, text] { Ask(text, MB_ICONINFORMATION); });
     };
     if (!StepAvailable(slot)) {
         tell(FormatText(L"%ls is not available in this build, so it cannot repair this.", SlotName(slot)));
@@ -461,10 +460,9 @@ void App::RepairArea(const std::wstring& area, bool interactive) {
         return;
     }
     AskAfterFrame([this, start] {
-        if (MessageBoxW(window_,
-                        L"This changes the selected Windows setting using the existing Quorvantis step. It does not "
-                        L"install a driver unless you chose the graphics or Afterburner repair.",
-                        L"Quorvantis", MB_OKCANCEL | MB_ICONWARNING) == IDOK) {
+        if (Ask(L"This changes the selected Windows setting using the existing Quorvantis step. It does not install a "
+                L"driver unless you chose the graphics or Afterburner repair.",
+                MB_OKCANCEL | MB_ICONWARNING) == IDOK) {
             start();
         }
     });

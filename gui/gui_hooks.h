@@ -61,6 +61,8 @@ struct GuiHooks {
     std::function<CpuProbe()> probeCpu;
     std::function<GpuProbeView()> probeGpu;
     std::function<std::vector<ChangeRow>()> readChanges;  // the ledger of recorded changes
+    // Answers the window's questions instead of a message box (tests); the MessageBox flags in, its answer out.
+    std::function<int(const std::wstring& text, unsigned flags)> ask;
     std::function<int(Feed&)> stepCpuTune;
     std::function<int(Feed&)> stepGpuConfig;
     std::function<int(Feed&)> stepAfterburner;

@@ -154,6 +154,57 @@ TEST(WindowFaults, TheHealthScreenListsTheLedgerWithoutWaitingForIt) {
               L"since.");
 }
 
+// An update found while the window waits hidden in the tray is announced when its message
+// arrives (balloon and blinking icon), not at the next frame, which a hidden window never draws.
+TEST(WindowFaults, AnUpdateIsAnnouncedWhileTheWindowIsHidden) {
+    ScreenScript script;
+    ASSERT_TRUE(script.Ready());
+    script.Hooks().checkUpdate = [](AppUpdate& update, const std::atomic<bool>&, std::wstring&) {
+        update.version = L"2.7.0";
+        return true;
+    };
+    script.Window().StartUpdateCheck();
+    ASSERT_TRUE(WaitUntil([&] { return script.Window().UpdateChecked(); }, 10000));
+    EXPECT_FALSE(script.Window().UpdateMode());
+    script.Window().HandleMessage(kUpdateCheckedMessage, 0, 0);  // as the hidden window's loop delivers it
+    EXPECT_TRUE(script.Window().UpdateMode()) << "announced without a frame being drawn";
+}
+
+// A failed update apply is told, and the user can try again: the finished thread is joined
+// before the next one starts.
+TEST(WindowFaults, AFailedUpdateIsToldAndCanBeTriedAgain) {
+    ScreenScript script;
+    ASSERT_TRUE(script.Ready());
+    std::vector<std::wstring> asked;
+    script.Hooks().ask = [&](const std::wstring& text, unsigned) {
+        asked.push_back(text);
+        return IDYES;
+    };
+    script.Hooks().checkUpdate = [](AppUpdate& update, const std::atomic<bool>&, std::wstring&) {
+        update.version = L"2.7.0";
+        return true;
+    };
+    std::atomic<int> applies{0};
+    script.Hooks().applyUpdate = [&](const AppUpdate&, const std::function<void(const std::wstring&)>&, const std::atomic<bool>&,
+                                     std::wstring& error) {
+        ++applies;
+        error = L"The disk is full.";
+        return 1;
+    };
+    App& app = script.Window();
+    app.StartUpdateCheck();
+    ASSERT_TRUE(WaitUntil([&] { return app.UpdateChecked(); }, 10000));
+    for (int attempt = 1; attempt <= 2; ++attempt) {
+        app.Operations().RequestUpdatePrompt();
+        app.HandleMessage(kUpdateCheckedMessage, 0, 0);  // asks, and the answer starts the apply
+        ASSERT_TRUE(WaitUntil([&] { return applies.load() == attempt && !app.UpdateApplying(); }, 10000)) << attempt;
+        app.HandleMessage(kUpdateCheckedMessage, 0, 0);  // the apply's own message: its failure is told
+        ASSERT_FALSE(asked.empty());
+        EXPECT_EQ(asked.back(), L"The disk is full.") << attempt;
+    }
+    EXPECT_EQ(applies.load(), 2);
+}
+
 TEST(WindowFaults, OnlyPassingItemsAreListedAsPassing) {
     EXPECT_EQ(HealthSectionOf(HealthPassing), HealthSection::Passing);
     EXPECT_EQ(HealthSectionOf(HealthAttention), HealthSection::Attention);
