@@ -2,7 +2,7 @@
 
 #include <cwctype>
 
-#include "app/console_changes.h"
+#include "app/json_output.h"
 #include "foundation/console.h"
 #include "foundation/elevation.h"
 #include "foundation/log.h"

@@ -1,9 +1,8 @@
 #include "app/console_changes.h"
 
-#include <windows.h>
-
 #include <vector>
 
+#include "app/json_output.h"
 #include "app/options.h"
 #include "foundation/change_ledger.h"
 #include "foundation/console.h"
@@ -18,56 +17,23 @@
 
 namespace {
 
-// Bumped when a field changes meaning or goes away; new fields keep the number.
-constexpr int kJsonSchema = 1;
-
-void LogLines(const std::wstring& text) {
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find(L'\n', start);
-        if (end == std::wstring::npos) end = text.size();
-        LogInfo(text.substr(start, end - start));
-        start = end + 1;
-    }
+// A report as one log message: the log keeps its lines together, and so does the console.
+void LogReport(std::wstring text) {
+    if (!text.empty() && text.back() == L'\n') text.pop_back();
+    LogInfo(text);
 }
 
 }  // namespace
 
-int PrintJsonDocument(Json document, const std::wstring& command, int exitCode, const std::wstring& failure) {
-    Json whole = Json::Object();
-    whole.Set("schema", kJsonSchema);
-    whole.Set("command", command);
-    whole.Set("exit_code", exitCode);
-    std::wstring error = exitCode != 0 ? LastLoggedError() : std::wstring();
-    if (error.empty()) error = exitCode != 0 ? failure : std::wstring();
-    whole.Set("error", error.empty() ? (exitCode != 0 ? Json(L"failed; see the log") : Json()) : Json(error));
-    whole.Set("result", std::move(document));
-    WriteReservedStdOutput(whole.Text());
-    return exitCode;
-}
-
 int ChangesReport(const Options& options) {
     const std::vector<ChangeRow> rows = RecordedChanges();
     const std::vector<std::wstring> uninstall = UninstallPlan(rows);
-    LogLines(LedgerText(rows, uninstall));
+    LogReport(LedgerText(rows, uninstall));
     if (!options.json) return 0;
     Json plan = Json::Array();
     for (const std::wstring& line : uninstall) plan.Push(line);
     return PrintJsonDocument(Json::Object().Set("steps", ChangeStepsJson(rows, false)).Set("uninstall", std::move(plan)),
                              L"changes", 0);
-}
-
-bool JsonAccepts(const Options& options) {
-    if (options.whatIf) return true;
-    for (const wchar_t* word : {L"status", L"health", L"changes", L"check-driver", L"check-update", L"benchmark"}) {
-        if (options.command == word) return true;
-    }
-    return false;
-}
-
-std::wstring JsonCommandName(const Options& options) {
-    if (options.whatIf) return L"what-if";
-    return options.command.empty() ? std::wstring(L"default") : options.command;
 }
 
 bool WhatIfAccepts(const std::wstring& command) {
@@ -98,7 +64,7 @@ int WhatIfReport(const Options& options) {
         notes.push_back(FormatText(L"%d current value(s) could not be read%ls.", unread,
                                    IsElevated() ? L"" : L" without administrator rights (run elevated to see them)"));
     }
-    LogLines(WhatIfText(rows, notes));
+    LogReport(WhatIfText(rows, notes));
     if (!options.json) return 0;
     Json notesJson = Json::Array();
     for (const std::wstring& note : notes) notesJson.Push(note);

@@ -2,6 +2,7 @@
 
 #include "app/command_handlers.h"
 #include "app/console_changes.h"
+#include "app/json_output.h"
 #include "app/commands.h"
 #include "app/console_benchmark.h"
 #include "app/console_driver.h"

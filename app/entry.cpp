@@ -8,6 +8,7 @@
 #include "app/command_handlers.h"
 #include "app/commands.h"
 #include "app/console_changes.h"
+#include "app/json_output.h"
 #include "app/usage.h"
 #include "foundation/elevation.h"
 #include "foundation/console.h"

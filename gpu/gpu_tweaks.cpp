@@ -45,6 +45,26 @@ std::vector<std::wstring> AllRecordNames(const std::wstring& id) {
     return names;
 }
 
+// Where a registry record's value lives: its key and name, and for a per-user value the account
+// it came from. False when there is no complete record under the id.
+struct RecordPlace {
+    std::wstring key, name, sid;
+};
+bool ReadRecordPlace(RegRoot root, const std::wstring& id, RecordPlace& place) {
+    if (!StateValueExists(RecordOf(id).had)) return false;
+    if (!ReadStateString(Name(L"Gpu_%ls_key", id), place.key) || !ReadStateString(Name(L"Gpu_%ls_name", id), place.name)) return false;
+    place.sid.clear();
+    if (root == RegRoot::CurrentUser) ReadStateString(Name(L"Gpu_%ls_sid", id), place.sid);
+    return true;
+}
+
+// The value's place in lower case, so records naming one value are told apart from the rest.
+std::wstring SameValueKey(RegRoot root, const std::wstring& key, const std::wstring& name) {
+    std::wstring target = RegistryValuePlace(root, key, name);
+    for (wchar_t& c : target) c = static_cast<wchar_t>(towlower(c));
+    return target;
+}
+
 // The first record of a value wins: what a later run finds is already our own value. A per-user
 // value also records whose it is: with over-the-shoulder elevation this process's own hive is an
 // administrator's, and a later uninstall may run as yet another account.
@@ -75,12 +95,14 @@ std::wstring AdapterRecordId(const GpuTweak& row, const std::wstring& adapterKey
 // Puts one record back. Several records may name the same value (the Game Bar row records the
 // machine-wide value twice); it is restored and counted once.
 void RestoreRecord(RegRoot root, const std::wstring& id, GpuRestore& pass) {
-    std::wstring key, name, sid;
-    if (!StateValueExists(RecordOf(id).had)) return;
-    if (!ReadStateString(Name(L"Gpu_%ls_key", id), key) || !ReadStateString(Name(L"Gpu_%ls_name", id), name)) return;
+    RecordPlace place;
+    if (!ReadRecordPlace(root, id, place)) return;
+    std::wstring& key = place.key;
+    const std::wstring& name = place.name;
+    const std::wstring& sid = place.sid;
     // A per-user value goes back into the hive of the account it came from (records from before
     // accounts were recorded go to this one's).
-    if (root == RegRoot::CurrentUser && ReadStateString(Name(L"Gpu_%ls_sid", id), sid) && !sid.empty()) {
+    if (!sid.empty()) {
         if (!AccountHiveLoaded(sid)) {
             LogError(FormatText(L"%ls\\%ls of %ls could not be put back: that account is not signed in. Its record is kept for "
                                 L"the next uninstall.",
@@ -93,9 +115,7 @@ void RestoreRecord(RegRoot root, const std::wstring& id, GpuRestore& pass) {
     }
     // An adapter that is gone took its values with it; recreating its key would leave a stray one.
     if (_wcsnicmp(key.c_str(), kDisplayClassKey, wcslen(kDisplayClassKey)) == 0 && !RegistryKeyExists(root, key)) return;
-    std::wstring target = (root == RegRoot::CurrentUser ? L"HKCU\\" : root == RegRoot::Users ? L"HKU\\" : L"HKLM\\") + key + L"\\" + name;
-    for (wchar_t& c : target) c = static_cast<wchar_t>(towlower(c));
-    if (!pass.targets.insert(target).second) return;
+    if (!pass.targets.insert(SameValueKey(root, key, name)).second) return;
     switch (RestoreRecordedValue(root, key, name, RecordOf(id), root == RegRoot::Users ? sid + L"\\" : std::wstring())) {
     case RestoreResult::Restored:
         ++pass.restored;
@@ -352,17 +372,14 @@ constexpr const wchar_t* kGpuStep = L"GPU Config";
 // value once, as the restore puts it back once.
 void DescribeRecord(RegRoot root, const std::wstring& id, const GpuTweak& row, std::set<std::wstring>& seen,
                     std::vector<ChangeRow>& out) {
-    std::wstring key, name, sid;
-    if (!StateValueExists(RecordOf(id).had)) return;
-    if (!ReadStateString(Name(L"Gpu_%ls_key", id), key) || !ReadStateString(Name(L"Gpu_%ls_name", id), name)) return;
-    if (root == RegRoot::CurrentUser && ReadStateString(Name(L"Gpu_%ls_sid", id), sid) && !sid.empty()) {
+    RecordPlace place;
+    if (!ReadRecordPlace(root, id, place)) return;
+    if (!place.sid.empty()) {
         root = RegRoot::Users;
-        key = sid + L"\\" + key;
+        place.key = place.sid + L"\\" + place.key;
     }
-    std::wstring target = RegistryValuePlace(root, key, name);
-    for (wchar_t& c : target) c = static_cast<wchar_t>(towlower(c));
-    if (!seen.insert(target).second) return;
-    out.push_back(DescribeRegistryChange(kGpuStep, root, key, name, RecordOf(id), DwordValue(row.value), false));
+    if (!seen.insert(SameValueKey(root, place.key, place.name)).second) return;
+    out.push_back(DescribeRegistryChange(kGpuStep, root, place.key, place.name, RecordOf(id), DwordValue(row.value), false));
 }
 
 void DescribePlannedRegistryRow(const GpuTweak& row, std::vector<ChangeRow>& out) {

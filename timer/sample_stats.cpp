@@ -14,6 +14,16 @@ double Percentile(const std::vector<double>& sorted, double p) {
 
 }  // namespace
 
+double ScoreStandardError(double stdev, double m3, double m4, uint64_t n) {
+    const double var = stdev * stdev;
+    if (n == 0 || var <= 1e-24) return 0;
+    const double nn = static_cast<double>(n);
+    const double varMean = var / nn;
+    const double varStdev = std::max(0.0, (m4 - var * var) / (4 * var * nn));
+    const double covariance = m3 / (2 * stdev * nn);
+    return std::sqrt(std::max(0.0, varMean + varStdev + 2 * covariance));
+}
+
 SampleStats ComputeSampleStats(const std::vector<double>& samples, uint32_t tickUnits, double lateLimit,
                                uint64_t minimumCount) {
     SampleStats stats;
@@ -47,22 +57,14 @@ SampleStats ComputeSampleStats(const std::vector<double>& samples, uint32_t tick
                                                           [&](double s) { return s > lateAbove; }));
     stats.latePercent = static_cast<double>(stats.lateCount) * 100.0 / static_cast<double>(n);
     stats.score = stats.mean + stats.stdev;
-    // The score's standard error by the delta method: the mean's variance s^2/n, the deviation's
-    // (m4 - s^4) / (4 s^2 n), and twice their covariance m3 / (2 s n), from the clamped samples'
-    // own central moments.
-    if (stats.stdev > 0) {
-        double m3 = 0, m4 = 0;
-        for (const double s : samples) {
-            const double d = std::min(s, clamp) - stats.mean;
-            m3 += d * d * d;
-            m4 += d * d * d * d;
-        }
-        const double nn = static_cast<double>(n);
-        m3 /= nn;
-        m4 /= nn;
-        const double var = stats.stdev * stats.stdev;
-        stats.scoreError = std::sqrt(std::max(0.0, var / nn + std::max(0.0, (m4 - var * var) / (4 * var * nn)) + m3 / (stats.stdev * nn)));
+    // From the clamped samples' own central moments.
+    double m3 = 0, m4 = 0;
+    for (const double s : samples) {
+        const double d = std::min(s, clamp) - stats.mean;
+        m3 += d * d * d;
+        m4 += d * d * d * d;
     }
+    stats.scoreError = ScoreStandardError(stats.stdev, m3 / static_cast<double>(n), m4 / static_cast<double>(n), n);
     stats.clean = n >= minimumCount && 0.5 * tick > stats.p99 - stats.p1 && stats.latePercent <= lateLimit;
     return stats;
 }

@@ -19,6 +19,11 @@ struct SampleStats {
     double scoreError = 0;  // standard error of score for this many samples (delta method)
 };
 
+// The standard error of a score (mean + stdev) estimated from n samples of a distribution with
+// this deviation and these third and fourth central moments, by the delta method: the mean's
+// variance s^2/n, the deviation's (m4 - s^4) / (4 s^2 n), and twice their covariance m3 / (2 s n).
+double ScoreStandardError(double stdev, double m3, double m4, uint64_t n);
+
 // tickUnits is the candidate's period in 100-ns units; lateLimit is a percentage.
 SampleStats ComputeSampleStats(const std::vector<double>& samples, uint32_t tickUnits, double lateLimit,
                                uint64_t minimumCount);

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <vector>
 
+#include "timer/sample_stats.h"
+
 namespace {
 
 constexpr int64_t kOneMs = 10'000;  // 100-ns units
@@ -96,13 +98,4 @@ double OvershootTruth::LateRateError(uint64_t n) const {
     return n == 0 ? 0 : std::sqrt(lateRate * (1 - lateRate) / static_cast<double>(n));
 }
 
-double OvershootTruth::ScoreError(uint64_t n) const {
-    if (n == 0) return 0;
-    const double var = stdev * stdev;
-    if (var <= 1e-24) return 0;
-    const double nn = static_cast<double>(n);
-    const double varMean = var / nn;
-    const double varStdev = std::max(0.0, (m4 - var * var) / (4 * var * nn));
-    const double covariance = m3 / (2 * stdev * nn);
-    return std::sqrt(std::max(0.0, varMean + varStdev + 2 * covariance));
-}
+double OvershootTruth::ScoreError(uint64_t n) const { return ScoreStandardError(stdev, m3, m4, n); }
