@@ -154,6 +154,7 @@ std::wstring RunCapture(const std::wstring& executable, const std::wstring& argu
     // 8 s is left alone with what it wrote so far.
     std::string bytes;
     const ULONGLONG end = GetTickCount64() + 8000;
+    ULONGLONG exitedAt = 0;
     for (;;) {
         DWORD available = 0;
         if (!PeekNamedPipe(readEnd.get(), nullptr, 0, nullptr, &available, nullptr)) break;  // closed and drained
@@ -164,11 +165,16 @@ std::wstring RunCapture(const std::wstring& executable, const std::wstring& argu
             bytes.append(chunk, std::min<size_t>(read, 2047 - std::min<size_t>(bytes.size(), 2047)));
             continue;
         }
-        if (GetTickCount64() >= end) break;
+        const ULONGLONG now = GetTickCount64();
+        if (now >= end) break;
         if (WaitForSingleObject(process.get(), 10) == WAIT_OBJECT_0) {
             // Exited: what is left in the pipe is read on the next turns, until it reports closed.
-            DWORD left = 0;
-            if (!PeekNamedPipe(readEnd.get(), nullptr, 0, nullptr, &left, nullptr) || left == 0) break;
+            // Its last words may reach the pipe a moment after the exit (Wine delivers them so
+            // under load), so an empty pipe that is still open gets a short grace; one a
+            // grandchild keeps open is not waited for longer than that.
+            if (exitedAt == 0) exitedAt = now;
+            if (now - exitedAt > 250) break;
+            Sleep(10);
         }
     }
     if (bytes.empty()) return {};
