@@ -660,6 +660,7 @@ void App::MessageLoop() {
             QueryPerformanceCounter(&lastFrame_);  // no leap in the animations when shown again
             continue;
         }
+        if (HoldFrameForLattice()) continue;
         LARGE_INTEGER now{};
         QueryPerformanceCounter(&now);
         double dt = static_cast<double>(now.QuadPart - lastFrame_.QuadPart) / static_cast<double>(frequency_.QuadPart);
@@ -674,6 +675,21 @@ void App::MessageLoop() {
         // Questions open their own message loop: only once the frame is shown.
         AskQueuedQuestions();
     }
+}
+
+bool App::HoldFrameForLattice() {
+    LatticeRenderer& lattice = renderer_.Lattice();
+    if (!lattice.TakesTurn()) {
+        latticeHeldSince_ = 0;
+        return false;
+    }
+    const ULONGLONG now = GetTickCount64();
+    if (latticeHeldSince_ == 0) latticeHeldSince_ = now;
+    const ULONGLONG held = now - latticeHeldSince_;
+    if (held >= kLatticeTurnMs) return false;  // a picture that does not end never stops the window
+    const HANDLE over = lattice.TurnOver();
+    MsgWaitForMultipleObjects(1, &over, FALSE, static_cast<DWORD>(kLatticeTurnMs - held), QS_ALLINPUT);
+    return true;
 }
 
 void App::Shutdown() {

@@ -53,6 +53,9 @@ public:
     // The test facility: draws frames into an offscreen target instead of a window.
     bool CreateOffscreen(uint32_t width, uint32_t height, float dpi);
     void DrawFrame(double dt);
+    // While the Lattice takes its turn: waits for it (answering messages meanwhile) and says the
+    // frame must wait more; false once the next frame may be drawn.
+    bool HoldFrameForLattice();
     Renderer& GetRenderer() { return renderer_; }
     Workflow& Flow() { return workflow_; }
     // What the last frame was drawn from, the screens' own state, and the operations a click
@@ -198,6 +201,7 @@ private:
 
     // Frame.
     LARGE_INTEGER frequency_{}, lastFrame_{};
+    ULONGLONG latticeHeldSince_ = 0;
     double clock_ = 0;
     double veil_ = 0;
     FrameSnapshot snap_;

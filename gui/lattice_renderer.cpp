@@ -319,6 +319,21 @@ void LatticeRenderer::Stop() {
     wake_.notify_all();
     frameReady_.notify_all();
     if (thread_.joinable()) thread_.join();
+    turn_.store(false);
+    SetEvent(turnOver_.get());
+}
+
+void LatticeRenderer::WindowFrameBegins() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    inFrame_ = true;
+}
+
+void LatticeRenderer::WindowFrameEnds() {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        inFrame_ = false;
+    }
+    wake_.notify_all();
 }
 
 void LatticeRenderer::Submit(const LatticeData& data, double seconds, float aspect) {
@@ -379,6 +394,11 @@ void LatticeRenderer::Run() {
                 std::unique_lock<std::mutex> lock(mutex_);
                 wake_.wait(lock, [&] { return stop_.load() || submitted_ > rendered_; });
                 if (stop_.load()) break;
+                // Our turn: the window holds its next frame back until the picture is made.
+                ResetEvent(turnOver_.get());
+                turn_.store(true);
+                wake_.wait(lock, [&] { return stop_.load() || !inFrame_; });
+                if (stop_.load()) break;
                 data = pending_;
                 seconds = pendingSeconds_;
                 aspect = pendingAspect_;
@@ -387,6 +407,8 @@ void LatticeRenderer::Run() {
             const auto start = Clock::now();
             int width = 0, height = 0;
             const LatticeDevice::Drawn drawn = device->Draw(data, seconds, size, aspect, pixels, width, height, &stop_, faults_);
+            turn_.store(false);
+            SetEvent(turnOver_.get());
             if (drawn == LatticeDevice::Drawn::Stopped) break;
             if (drawn == LatticeDevice::Drawn::Failed) {
                 // A device that was removed (a driver install does that) fails every picture from

@@ -12,9 +12,12 @@
 #include <thread>
 #include <vector>
 
+#include "foundation/unique_handle.h"
 #include "gui/lattice_model.h"
 
 inline constexpr int kLatticeTexture = 640;
+// How long the window holds its next frame back for a picture being made (see TakesTurn).
+inline constexpr uint32_t kLatticeTurnMs = 200;
 
 // The shader text as it is compiled: the embedded source, built (empty when it is missing).
 std::string LatticeShaderText();
@@ -52,6 +55,19 @@ public:
     // Waits until a picture of the latest submission exists (tests and review images).
     bool WaitFrame(uint32_t timeoutMs);
 
+    // The window's frames and the pictures take turns. On a software rasteriser both share the
+    // same few cores, and a frame drawn while a picture is made takes two to four times as long
+    // as the others: the chart's movement would stutter the whole window. A picture starts only
+    // between two frames; the window holds its next frame back while the thread waits for or
+    // makes one (at most kLatticeTurnMs, so a picture that hangs never stops the window).
+    // On a GPU a picture takes a millisecond or two and the turns cost nothing.
+    void WindowFrameBegins();
+    void WindowFrameEnds();
+    // True while the thread waits for the window's frame to end or makes a picture.
+    bool TakesTurn() const { return turn_.load(); }
+    // Set while the thread does not take its turn.
+    HANDLE TurnOver() const { return turnOver_.get(); }
+
     // Figures.
     double CompileMilliseconds() const { return compileMs_.load(); }
     double LastFrameMilliseconds() const { return frameMs_.load(); }
@@ -67,6 +83,9 @@ private:
     std::atomic<double> compileMs_{0};
     std::atomic<double> frameMs_{0};
     std::atomic<int> size_{kLatticeTexture};
+    std::atomic<bool> turn_{false};
+    UniqueKernelHandle turnOver_{CreateEventW(nullptr, TRUE, TRUE, nullptr)};
+    bool inFrame_ = false;  // under mutex_
 
     std::mutex mutex_;
     std::condition_variable wake_;

@@ -466,6 +466,7 @@ bool Renderer::BeginFrame() {
     }
     ++frameNumber_;
     TrimTextCache();
+    lattice_.WindowFrameBegins();
     dc_->BeginDraw();
     dc_->SetTransform(D2D1::IdentityMatrix());
     dc_->Clear(ToD2D(palette::Background));
@@ -476,6 +477,7 @@ void Renderer::EndFrame() {
     HRESULT hr = dc_->EndDraw();
     if (SUCCEEDED(hr) && swapChain_) hr = swapChain_->Present(1, 0);
     if (SUCCEEDED(hr) && offscreen_) WaitForDevice();
+    lattice_.WindowFrameEnds();
     if (hr == static_cast<HRESULT>(D2DERR_RECREATE_TARGET) || hr == DXGI_ERROR_DEVICE_REMOVED ||
         hr == DXGI_ERROR_DEVICE_RESET) {
         Release();  // the next BeginFrame builds everything again on the same window

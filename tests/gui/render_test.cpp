@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +16,7 @@
 #include "gui/steps.h"
 #include "gui/layout.h"
 #include "support/screen_script.h"
+#include "support/wait.h"
 
 namespace {
 
@@ -85,6 +87,33 @@ TEST_F(OffscreenWindow, LatticeLightsUpOnceSamplesArrive) {
     ASSERT_TRUE(script->DrawWithLattice(stage::Measured, 60000));
     const size_t fullBlue = script->BlueIn(layout.lattice);
     EXPECT_GT(fullBlue, emptyBlue + 2000) << "empty " << emptyBlue << ", after samples " << fullBlue;
+}
+
+// On a software rasteriser a picture made during a frame slows both: the Lattice waits for the
+// frame to end, and the window holds its next frame back for the picture, never longer than a
+// turn, so a picture that does not come never stops the window.
+TEST_F(OffscreenWindow, TheLatticeDrawsBetweenFramesAndNeverHoldsTheWindowLong) {
+    ASSERT_TRUE(script->DrawWithLattice(stage::Measured, 120000)) << "the Lattice never became ready";
+    App& app = script->Window();
+    Renderer& renderer = app.GetRenderer();
+    LatticeRenderer& lattice = renderer.Lattice();
+    EXPECT_FALSE(app.HoldFrameForLattice());
+
+    ASSERT_TRUE(renderer.BeginFrame());
+    app.DrawFrame(1.0 / 60);  // submits the chart
+    ASSERT_TRUE(WaitUntil([&] { return lattice.TakesTurn(); }, 10000));
+    EXPECT_FALSE(app.WaitForLattice(300)) << "a picture was made while the frame was drawn";
+    const auto start = std::chrono::steady_clock::now();
+    while (app.HoldFrameForLattice()) {
+    }
+    const double held = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(held, kLatticeTurnMs - 20.0);
+    EXPECT_LT(held, kLatticeTurnMs + 1000.0);
+
+    renderer.EndFrame();
+    EXPECT_TRUE(app.WaitForLattice(60000));
+    EXPECT_FALSE(lattice.TakesTurn());
+    EXPECT_FALSE(app.HoldFrameForLattice());
 }
 
 namespace {
