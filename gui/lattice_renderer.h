@@ -60,7 +60,7 @@ public:
     // as the others: the chart's movement would stutter the whole window. A picture starts only
     // between two frames; the window holds its next frame back while the thread waits for or
     // makes one (at most kLatticeTurnMs, so a picture that hangs never stops the window).
-    // On a GPU a picture takes a millisecond or two and the turns cost nothing.
+    // Pictures a GPU makes take no turns: they take a few milliseconds and no core from the window.
     void WindowFrameBegins();
     void WindowFrameEnds();
     // True while the thread waits for the window's frame to end or makes a picture.
