@@ -30,14 +30,22 @@ uint32_t Read32(const uint8_t* p) {
     return v;
 }
 
-std::vector<std::string> SplitLines(const std::string& text) {
+// The file's line ending, as its first line has it: CR LF as Afterburner writes it, or LF. One
+// ending for the whole file, so a stray CR at the end of a line of an LF file stays part of that
+// line instead of turning the copy into a CR LF file.
+bool CrLfFile(const std::string& text) {
+    const size_t first = text.find('\n');
+    return first != std::string::npos && first > 0 && text[first - 1] == '\r';
+}
+
+std::vector<std::string> SplitLines(const std::string& text, bool crlf) {
     std::vector<std::string> lines;
     size_t start = 0;
     while (start < text.size()) {
         size_t end = text.find('\n', start);
         if (end == std::string::npos) end = text.size();
         std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (crlf && !line.empty() && line.back() == '\r') line.pop_back();
         lines.push_back(std::move(line));
         start = end + 1;
     }
@@ -48,7 +56,9 @@ std::vector<std::string> SplitLines(const std::string& text) {
 bool SectionRange(const std::vector<std::string>& lines, const std::string& name, size_t& header, size_t& end) {
     const std::string wanted = "[" + name + "]";
     for (size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i] != wanted) continue;
+        std::string_view line = lines[i];
+        while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (line != wanted) continue;
         header = i;
         end = i + 1;
         while (end < lines.size() && (lines[end].empty() || lines[end][0] != '[')) ++end;
@@ -125,8 +135,9 @@ bool ScanProgress(std::wstring_view status, double& fraction) {
 }
 
 bool CopyStartupToProfile1(const std::string& text, std::string& copied, std::wstring& resultLine) {
-    const std::string ending = text.find("\r\n") != std::string::npos ? "\r\n" : "\n";
-    std::vector<std::string> lines = SplitLines(text);
+    const bool crlf = CrLfFile(text);
+    const std::string ending = crlf ? "\r\n" : "\n";
+    std::vector<std::string> lines = SplitLines(text, crlf);
     size_t startupHeader = 0, startupEnd = 0;
     if (!SectionRange(lines, "Startup", startupHeader, startupEnd)) return false;
     // Take the Startup lines first: inserting into Profile1 may move them.

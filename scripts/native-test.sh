@@ -17,9 +17,11 @@ for target in $build/fuzz_*; do
     echo "$name: fuzzing for $seconds s"
     "$target" -max_total_time="$seconds" -max_len=65536 -print_final_stats=1 "$corpus" 2>&1 |
         grep -E "stat::number_of_executed_units|ERROR|SUMMARY|crash-|leak-|timeout-" || true
-    # A crash leaves its input beside the corpus and makes the target exit non-zero.
-    if ls crash-* leak-* timeout-* >/dev/null 2>&1; then
-        echo "$name found a failing input:"; ls crash-* leak-* timeout-* 2>/dev/null
+    # A crash leaves its input in the working folder. Any one kind of input found is a failure,
+    # so the kinds are looked for one by one (ls of all three fails unless all three exist).
+    found=$(ls -d crash-* leak-* timeout-* 2>/dev/null || true)
+    if [ -n "$found" ]; then
+        echo "$name found a failing input:"; echo "$found"
         exit 1
     fi
 done

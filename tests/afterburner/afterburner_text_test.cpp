@@ -81,6 +81,15 @@ TEST(AfterburnerProfile, TheStartupCurveIsCopiedOntoProfile1KeepingLineEndings) 
     // Neither Profile1 nor Defaults: at the end.
     ASSERT_TRUE(CopyStartupToProfile1("[Startup]\nVFCurve=01", copied, line));
     EXPECT_EQ(copied, "[Startup]\nVFCurve=01\n[Profile1]\nVFCurve=01\n");
+
+    // An LF file with stray CRs keeps them and stays an LF file, so copying again changes nothing;
+    // a section header with a stray CR is still that section.
+    const std::string stray = "[Startup]\nVFCurve=02\n%\r\r\n[Profile1]\r\nVFCurve=01\n";
+    ASSERT_TRUE(CopyStartupToProfile1(stray, copied, line));
+    EXPECT_EQ(copied, "[Startup]\nVFCurve=02\n%\r\r\n[Profile1]\r\nVFCurve=02\n");
+    std::string again;
+    ASSERT_TRUE(CopyStartupToProfile1(copied, again, line));
+    EXPECT_EQ(again, copied);
 }
 
 TEST(AfterburnerProfile, WithoutAStartupCurveNothingIsCopied) {
