@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cwchar>
+#include <cwctype>
 #include <type_traits>
 
 namespace {
@@ -124,6 +125,12 @@ std::wstring FromUtf8(std::string_view utf8) {
             out += static_cast<wchar_t>(cp);
         }
     }
+    return out;
+}
+
+std::wstring LowerCase(std::wstring_view text) {
+    std::wstring out(text);
+    for (wchar_t& c : out) c = static_cast<wchar_t>(std::towlower(c));
     return out;
 }
 

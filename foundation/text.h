@@ -12,6 +12,9 @@ std::wstring FormatText(const wchar_t* format, ...);
 std::string ToUtf8(std::wstring_view wide);
 std::wstring FromUtf8(std::string_view utf8);
 
+// The text with every letter in lower case, for comparisons that ignore case.
+std::wstring LowerCase(std::wstring_view text);
+
 // Whole seconds (rounded half up) as "m:ss": 59.6 -> "1:00", 125 -> "2:05".
 std::wstring FormatMinSec(double seconds);
 

@@ -6,12 +6,6 @@
 
 namespace {
 
-std::wstring Lower(std::wstring_view text) {
-    std::wstring out(text);
-    for (wchar_t& c : out) c = static_cast<wchar_t>(std::towlower(c));
-    return out;
-}
-
 bool HostCharacter(wchar_t c) {
     return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') || c == L'-' || c == L'.';
 }
@@ -22,7 +16,7 @@ bool SplitUrl(std::wstring_view url, UrlParts& parts) {
     parts = UrlParts{};
     const size_t schemeEnd = url.find(L"://");
     if (schemeEnd == std::wstring_view::npos || schemeEnd == 0) return false;
-    parts.scheme = Lower(url.substr(0, schemeEnd));
+    parts.scheme = LowerCase(url.substr(0, schemeEnd));
     for (const wchar_t c : parts.scheme) {
         if (c < L'a' || c > L'z') return false;
     }
@@ -47,7 +41,7 @@ bool SplitUrl(std::wstring_view url, UrlParts& parts) {
         if (value == 0 || value > 65535) return false;
         parts.port = static_cast<uint16_t>(value);
     }
-    parts.host = Lower(host);
+    parts.host = LowerCase(host);
     const size_t fragment = rest.find(L'#');
     if (fragment != std::wstring_view::npos) rest = rest.substr(0, fragment);
     const size_t question = rest.find(L'?');
@@ -64,7 +58,7 @@ bool SplitUrl(std::wstring_view url, UrlParts& parts) {
 
 bool HostMatches(std::wstring_view host, const std::vector<std::wstring>& names, bool subdomains) {
     if (host.empty()) return false;
-    const std::wstring name = Lower(host);
+    const std::wstring name = LowerCase(host);
     for (const std::wstring& allowed : names) {
         if (name == allowed) return true;
         if (subdomains && name.size() > allowed.size() + 1 &&

@@ -1,22 +1,17 @@
 // The pure rules of adapter discovery: text matching, PCI id parsing and the offer choice.
 #include <cwctype>
 
+#include "foundation/text.h"
 #include "gpu/adapters.h"
 
 bool ContainsNoCase(const std::wstring& text, const wchar_t* needle) {
     if (text.empty()) return false;
-    std::wstring lowerText = text;
-    std::wstring lowerNeedle = needle;
-    for (wchar_t& c : lowerText) c = static_cast<wchar_t>(std::towlower(c));
-    for (wchar_t& c : lowerNeedle) c = static_cast<wchar_t>(std::towlower(c));
-    return lowerText.find(lowerNeedle) != std::wstring::npos;
+    return LowerCase(text).find(LowerCase(needle)) != std::wstring::npos;
 }
 
 std::wstring FindHexToken(const std::wstring& hardwareId, const wchar_t* token, size_t count) {
-    std::wstring id = hardwareId;
-    std::wstring lowerToken = token;
-    for (wchar_t& c : id) c = static_cast<wchar_t>(std::towlower(c));
-    for (wchar_t& c : lowerToken) c = static_cast<wchar_t>(std::towlower(c));
+    const std::wstring id = LowerCase(hardwareId);
+    const std::wstring lowerToken = LowerCase(token);
     const size_t at = id.find(lowerToken);
     if (at == std::wstring::npos || id.size() - at - lowerToken.size() < count) return {};
     std::wstring digits = id.substr(at + lowerToken.size(), count);

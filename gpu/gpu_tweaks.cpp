@@ -60,9 +60,7 @@ bool ReadRecordPlace(RegRoot root, const std::wstring& id, RecordPlace& place) {
 
 // The value's place in lower case, so records naming one value are told apart from the rest.
 std::wstring SameValueKey(RegRoot root, const std::wstring& key, const std::wstring& name) {
-    std::wstring target = RegistryValuePlace(root, key, name);
-    for (wchar_t& c : target) c = static_cast<wchar_t>(towlower(c));
-    return target;
+    return LowerCase(RegistryValuePlace(root, key, name));
 }
 
 // The first record of a value wins: what a later run finds is already our own value. A per-user

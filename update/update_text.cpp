@@ -246,8 +246,7 @@ ListError ParseUpdateList(std::string_view json, AppUpdate& update, UpdateSignat
 }
 
 bool AllowedDownloadPath(std::wstring_view path) {
-    std::wstring lower(path);
-    for (wchar_t& c : lower) c = static_cast<wchar_t>(std::towlower(c));
+    const std::wstring lower = LowerCase(path);
     if (lower == L"/quorvantis.exe") return true;
     constexpr std::wstring_view kPrefix = L"/quorvantis-", kSuffix = L".exe";
     if (lower.size() <= kPrefix.size() + kSuffix.size() || lower.compare(0, kPrefix.size(), kPrefix) != 0 ||
