@@ -41,6 +41,8 @@ const wchar_t* HealthStatusName(int status);
 // Needs attention, an error, or a restart required: what counts as drifted everywhere.
 bool IsAttentionStatus(int status);
 HealthSummary SummarizeHealth(const std::vector<HealthCheck>& checks);
+// The same counts for one group's items (no text).
+HealthSummary CountHealthGroup(const std::vector<HealthCheck>& checks, const std::wstring& group);
 int HealthSelfTest();
 
 // The rating rules, given what the Monitor key says about the check and its step.

@@ -15,18 +15,32 @@ const wchar_t* HealthStatusName(int status) {
     }
 }
 
-HealthSummary SummarizeHealth(const std::vector<HealthCheck>& checks) {
+namespace {
+
+void Count(HealthSummary& s, int status) {
+    switch (status) {
+    case HealthPassing: ++s.passing; break;
+    case HealthAttention:
+    case HealthError:
+    case HealthRestartRequired: ++s.attention; break;
+    case HealthInformational: ++s.informational; break;
+    default: ++s.other; break;
+    }
+}
+
+}  // namespace
+
+HealthSummary CountHealthGroup(const std::vector<HealthCheck>& checks, const std::wstring& group) {
     HealthSummary s;
     for (const HealthCheck& c : checks) {
-        switch (c.status) {
-        case HealthPassing: ++s.passing; break;
-        case HealthAttention:
-        case HealthError:
-        case HealthRestartRequired: ++s.attention; break;
-        case HealthInformational: ++s.informational; break;
-        default: ++s.other; break;
-        }
+        if (c.group == group) Count(s, c.status);
     }
+    return s;
+}
+
+HealthSummary SummarizeHealth(const std::vector<HealthCheck>& checks) {
+    HealthSummary s;
+    for (const HealthCheck& c : checks) Count(s, c.status);
     if (s.attention != 0) s.text = FormatText(L"%d item%ls need attention.", s.attention, s.attention == 1 ? L"" : L"s");
     else if (s.other == 0) s.text = L"Nothing needs attention.";
     else s.text = L"No drifted tweaks. Some checks could not be completed.";

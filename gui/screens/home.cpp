@@ -78,18 +78,15 @@ void DrawHealthSummary(ScreenContext& c, const FrameSnapshot& s, const RectF& he
                               std::max(0.0f, content - (h.bottom - listTop)));
     float y = listTop - state.scroll;
     for (const HealthGroupCaption& group : HealthGroups()) {
-        int count = 0, attention = 0;
-        for (const HealthCheck& check : s.health) {
-            if (check.group != group.name) continue;
-            ++count;
-            if (IsAttentionStatus(check.status)) ++attention;
-        }
-        if (count == 0) continue;
+        // Only items that pass are live: a group of unreadable or unsupported items is not.
+        const HealthSummary counted = CountHealthGroup(s.health, group.name);
+        if (counted.passing + counted.attention + counted.informational + counted.other == 0) continue;
+        const int attention = counted.attention;
         const RectF row{h.left, y, h.right, y + 22};
         if (y >= listTop - 4 && row.bottom <= h.bottom) {
             c.ui.Describe(row, group.name, group.description);
             g.Text(group.name, row, Font::Body12, palette::CoolWhite, Align::Leading, true);
-            g.Text(attention > 0 ? FormatText(L"%d need attention", attention) : FormatText(L"%d live", count), row,
+            g.Text(attention > 0 ? FormatText(L"%d need attention", attention) : FormatText(L"%d live", counted.passing), row,
                    Font::Body12, attention > 0 ? palette::Alert : palette::Electric, Align::Trailing, true);
         }
         y += kGroupRow;

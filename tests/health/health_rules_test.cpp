@@ -53,6 +53,20 @@ TEST(HealthRules, FinishTweakCheckAndSummaries) {
     const HealthSummary s = SummarizeHealth(checks);
     EXPECT_EQ(s.text, L"No drifted tweaks. Some checks could not be completed.");
     EXPECT_EQ(s.other, 1);
+    // A group's counts: its own items only, and only passing ones are live.
+    checks = std::vector<HealthCheck>(4);
+    const wchar_t* groups[] = {L"Power", L"Power", L"Power", L"Timer"};
+    const int statuses[] = {HealthInaccessible, HealthUnsupported, HealthPassing, HealthAttention};
+    for (size_t i = 0; i < checks.size(); ++i) {
+        checks[i].group = groups[i];
+        checks[i].status = statuses[i];
+    }
+    const HealthSummary power = CountHealthGroup(checks, L"Power");
+    EXPECT_EQ(power.passing, 1);
+    EXPECT_EQ(power.attention, 0);
+    EXPECT_EQ(power.other, 2);
+    EXPECT_EQ(CountHealthGroup(checks, L"Timer").attention, 1);
+    EXPECT_EQ(CountHealthGroup(checks, L"Storage").passing + CountHealthGroup(checks, L"Storage").other, 0);
     EXPECT_STREQ(HealthStatusName(5), L"Unknown");
     EXPECT_STREQ(HealthStatusName(99), L"Unknown");
     EXPECT_STREQ(HealthStatusName(8), L"Restart required");
