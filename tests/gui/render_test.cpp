@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "foundation/text.h"
+#include "gui/full_tune.h"
 #include "gui/steps.h"
 #include "gui/layout.h"
 #include "support/screen_script.h"
@@ -188,6 +189,10 @@ TEST_F(OffscreenWindow, EveryStageDrawsItsPrimaryElements) {
 
     // Full tune: a tile per running step, each with its name, state, progress and Stop.
     script->HoldSteps({SlotCpu, SlotMemory, SlotService});
+    // The status line the Full tune driver keeps in the header, for the steps held here.
+    FullTuneInput held;
+    for (const int slot : {SlotCpu, SlotMemory, SlotService}) held.state[slot] = StepRunning;
+    script->Flow().Main().Stage(L"FULL TUNE", FullTuneStatusLine(held));
     script->Draw(stage::FullTune);
     const ScreenLayout l = LayoutFor(kScreenWidth, kScreenHeight, stage::FullTune);
     const TileGrid grid = FullTuneTiles(3, l.content.Width(), l.content.Height());
