@@ -13,6 +13,7 @@
 #include "foundation/installer.h"
 #include "foundation/log.h"
 #include "foundation/scheduled_task.h"
+#include "foundation/state.h"
 #include "foundation/sha256.h"
 #include "foundation/system.h"
 #include "foundation/text.h"
@@ -174,6 +175,7 @@ bool CreateLogonTask(const AfterburnerSetup& setup, const std::wstring& name, co
     task.arguments = arguments;
     std::wstring error;
     if (task.account.empty()) return false;
+    WriteStateDword(OwnTaskRecord(name), 1);
     if (!RegisterScheduledTask(setup.schtasks, name, task, error)) {
         LogInfo(error);
         return false;

@@ -30,3 +30,4 @@ int ApplyDriverCommand(const Options& options, const CommandArguments& arguments
 int CheckUpdateCommand(const Options& options, const CommandArguments& arguments);
 int UpdateCommand(const Options& options, const CommandArguments& arguments);
 int ChangesCommand(const Options& options, const CommandArguments& arguments);
+int RevertCommand(const Options& options, const CommandArguments& arguments);

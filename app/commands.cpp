@@ -61,6 +61,13 @@ constexpr CommandRow kCommands[] = {
      L"  Quorvantis.exe --changes             Every setting Quorvantis changed: the original on\n"
      L"                                       record, the value now, ours, and what --uninstall\n"
      L"                                       would do. Changes nothing.\n"},
+    // Locked like the uninstall: it puts settings back.
+    {L"revert", {L"--revert"}, R::Administrator, true, RevertCommand,
+     L"  Quorvantis.exe --revert ID|STEP      Put back the recorded original of one change (its\n"
+     L"                                       id as --changes lists it) or of every change of\n"
+     L"                                       one step (ppm, gpu, memory, storage, ...). Asks\n"
+     L"                                       before putting back a value changed since by\n"
+     L"                                       someone else; --yes puts it back anyway.\n"},
     // Locked: a boot-time guard run must never rebuild what an uninstall is removing.
     {L"guard", {L"--guard"}, R::Administrator, true, GuardCommand,
      L"  Quorvantis.exe --guard               Re-apply hardened settings. Used by the startup guard.\n"},
@@ -98,11 +105,13 @@ constexpr CommandRow kCommands[] = {
      L"  Quorvantis.exe --no-pause            Do not pause at the end, and skip the\n"
      L"                                       per-tweak dwell (scripting).\n"
      L"  Quorvantis.exe --what-if             With --apply-ppm/-gpu/-memory/-storage/-prepare,\n"
-     L"                                       --install or the default flow: list every setting\n"
-     L"                                       it would write, now and after. Changes nothing.\n"
-     L"  Quorvantis.exe --json                With --status, --health, --changes, --what-if,\n"
-     L"                                       --check-driver, --check-update or --benchmark:\n"
-     L"                                       one JSON document on standard output, nothing else.\n"},
+     L"                                       --install, --revert or the default flow: list\n"
+     L"                                       every setting it would write, now and after.\n"
+     L"                                       Changes nothing.\n"
+     L"  Quorvantis.exe --json                With --status, --health, --changes, --revert,\n"
+     L"                                       --what-if, --check-driver, --check-update or\n"
+     L"                                       --benchmark: one JSON document on standard\n"
+     L"                                       output, nothing else.\n"},
     {L"service", {L"--service"}, R::ServiceManager, false, ServiceCommand,
      L"  Quorvantis.exe --service             Internal: service entry point (SCM only).\n"},
     // A lookup only reads the adapter and asks the vendor; locked all the same, so it never runs

@@ -131,7 +131,7 @@ int GpuConfigCommand(const Options& options, const CommandArguments&) { return C
 int AfterburnerCommand(const Options& options, const CommandArguments&) {
     Options forced = options;
     forced.afterburner = true;  // the command names the step: no second question
-    forced.noAfterburner = false;
+    forced.leaveOut[SlotAfterburner] = false;
     return ConsoleAfterburnerStep(forced) == 1 ? 1 : 0;
 }
 
@@ -164,6 +164,7 @@ int RequireElevationConsole(const Options& options, const std::vector<std::wstri
 }
 
 int ChangesCommand(const Options& options, const CommandArguments&) { return ChangesReport(options); }
+int RevertCommand(const Options& options, const CommandArguments&) { return RevertReport(options); }
 
 int RunConsoleCommand(const Options& options, const std::vector<std::wstring>& arguments) {
     // Reads only: no rights asked for and no lock taken, so it can run beside anything.

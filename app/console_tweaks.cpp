@@ -3,6 +3,7 @@
 #include "afterburner/afterburner.h"
 
 #include "app/console_benchmark.h"
+#include "service/step_catalogue.h"
 #include "foundation/feed.h"
 #include "foundation/log.h"
 #include "foundation/state.h"
@@ -14,9 +15,10 @@
 #include "tweaks/memory_storage.h"
 #include "tweaks/restore_point.h"
 
+bool CpuTuneByDefault(const Options& options, int cpuClass) { return options.ppm || cpuClass == CpuLocked; }
+
 bool DecideCpuTune(const Options& options, int cpuClass) {
-    if (options.ppm) return true;
-    if (options.yes) return cpuClass == CpuLocked;
+    if (options.ppm || options.yes) return CpuTuneByDefault(options, cpuClass);
     switch (cpuClass) {
     case CpuLocked:
         return Confirm(options,
@@ -43,19 +45,11 @@ void RunWithDwell(const Options& options, bool (*step)()) {
     step();
 }
 
-int RunWorker(Feed* feed, const wchar_t* tag, const wchar_t* text, bool (*step)()) {
-    SetCurrentFeed(feed);
-    SetDwellEnabled(true);
-    FeedStage(tag, text);
-    const int result = step() ? 0 : 1;
-    SetCurrentFeed(nullptr);
-    return result;
-}
 
 }  // namespace
 
 int ConsolePpmStep(const Options& options) {
-    if (options.noPpm) {
+    if (options.leaveOut[SlotCpu]) {
         LogInfo(L"Skipping PPM tweaks (--no-ppm).");
         return 2;
     }
@@ -74,7 +68,7 @@ int ConsolePpmStep(const Options& options) {
 }
 
 int ConsoleGpuStep(const Options& options) {
-    if (options.noGpu) {
+    if (options.leaveOut[SlotGpuSettings]) {
         LogInfo(L"Skipping GPU tweaks (--no-gpu).");
         return 2;
     }
@@ -95,14 +89,14 @@ int ConsoleGpuStep(const Options& options) {
 }
 
 void ConsoleRestorePointStep(const Options& options) {
-    if (options.noPrepare) return;
+    if (options.leaveOut[SlotPrepare]) return;
     if (options.yes || Confirm(options, L"Create a System Restore point before tuning?", true)) {
         RunWithDwell(options, RunPrepare);
     }
 }
 
 void ConsoleMemoryStep(const Options& options) {
-    if (options.noMemory) return;
+    if (options.leaveOut[SlotMemory]) return;
     if (options.yes ||
         Confirm(options, L"Apply memory tweaks (system-managed pagefile, disable memory compression)?", true)) {
         RunWithDwell(options, ApplyMemory);
@@ -110,20 +104,17 @@ void ConsoleMemoryStep(const Options& options) {
 }
 
 void ConsoleStorageStep(const Options& options) {
-    if (options.noStorage) return;
+    if (options.leaveOut[SlotStorage]) return;
     if (options.yes || Confirm(options, L"Apply storage tweaks (PCIe ASPM off, USB suspend off, TRIM, SysMain off)?", true)) {
         RunWithDwell(options, ApplyStorage);
     }
 }
 
 int RunSingleTweakCommand(const Options& options) {
-    bool (*step)() = nullptr;
-    if (options.command == L"prepare") step = RunPrepare;
-    else if (options.command == L"memory") step = ApplyMemory;
-    else if (options.command == L"storage") step = ApplyStorage;
-    if (step == nullptr) return 1;
+    const StepEntry* step = FindStep(options.command);
+    if (step == nullptr || step->apply == nullptr) return 1;
     SetDwellEnabled(!options.noPause);
-    return step() ? 0 : 1;
+    return step->apply() ? 0 : 1;
 }
 
 bool ShowPpmStatus() {
@@ -157,7 +148,7 @@ int AfterburnerWorker(Feed* feed) {
 }
 
 int ConsoleAfterburnerStep(const Options& options) {
-    if (options.noAfterburner) {
+    if (options.leaveOut[SlotAfterburner]) {
         LogInfo(L"Skipping Afterburner (--no-afterburner).");
         return 2;
     }
@@ -184,13 +175,13 @@ int ConsoleAfterburnerStep(const Options& options) {
     return 0;
 }
 
-int GpuConfigWorker(Feed* feed) {
-    return RunWorker(feed, L"GPU CONFIG", L"applying GPU driver / Windows graphics tweaks", ApplyGpuTweaks);
+int StepWorker(int slot, Feed* feed) {
+    const StepEntry& step = StepAt(slot);
+    if (step.apply == nullptr) return 1;
+    SetCurrentFeed(feed);
+    SetDwellEnabled(true);
+    if (step.workerTag != nullptr) FeedStage(step.workerTag, step.workerText);
+    const int result = step.apply() ? 0 : 1;
+    SetCurrentFeed(nullptr);
+    return result;
 }
-
-int CpuTuneWorker(Feed* feed) {
-    return RunWorker(feed, L"PPM", L"applying processor power-management tweaks", ApplyCpuTune);
-}
-int PrepareWorker(Feed* feed) { return RunWorker(feed, L"PREPARE", L"creating a System Restore point", RunPrepare); }
-int MemoryWorker(Feed* feed) { return RunWorker(feed, L"MEMORY", L"pagefile and memory compression", ApplyMemory); }
-int StorageWorker(Feed* feed) { return RunWorker(feed, L"STORAGE", L"SSD, PCIe, USB, TRIM, SysMain", ApplyStorage); }

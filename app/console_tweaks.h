@@ -7,6 +7,8 @@ class Feed;
 // Whether CPU Tune runs for this processor class: "--ppm" forces it, "--yes" applies it only to
 // a locked CPU, otherwise the user is asked (without a console the question's default holds).
 bool DecideCpuTune(const Options& options, int cpuClass);
+// The same without asking: what the question's default (or --ppm) decides.
+bool CpuTuneByDefault(const Options& options, int cpuClass);
 
 // Step results: 0 done, 1 failed, 2 skipped or declined.
 int ConsolePpmStep(const Options& options);
@@ -23,10 +25,7 @@ int RunSingleTweakCommand(const Options& options);
 bool ShowPpmStatus();
 bool ShowGpuStatus();
 
-// Worker entries: set the thread's feed and dwell flag, announce the step, run it; 0 or 1.
-int CpuTuneWorker(Feed* feed);
-int PrepareWorker(Feed* feed);
-int MemoryWorker(Feed* feed);
-int StorageWorker(Feed* feed);
-int GpuConfigWorker(Feed* feed);
+// Worker entries: set the thread's feed and dwell flag, announce the step, run the catalogue's
+// engine function of the step in that slot; 0 or 1.
+int StepWorker(int slot, Feed* feed);
 int AfterburnerWorker(Feed* feed);

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "app/console_benchmark.h"
+#include "app/console_changes.h"
 #include "app/console_flow.h"
 #include "app/console_tweaks.h"
 #include "app/entry.h"
@@ -21,6 +22,7 @@
 #include "health/guard.h"
 #include "service/service_control.h"
 #include "service/service_install.h"
+#include "service/step_ledger.h"
 #include "timer/sampling.h"
 #include "tweaks/cpu_probe.h"
 #include "update/self_update.h"
@@ -71,13 +73,8 @@ GuiHooks MakeHooks(const Options& options) {
     hooks.dataDirectory = DataDirectory();
     hooks.yes = options.yes;
     hooks.ppm = options.ppm;
-    hooks.noPpm = options.noPpm;
     hooks.gpu = options.gpu;
-    hooks.noGpu = options.noGpu;
-    hooks.noAfterburner = options.noAfterburner;
-    hooks.noPrepare = options.noPrepare;
-    hooks.noMemory = options.noMemory;
-    hooks.noStorage = options.noStorage;
+    hooks.leaveOut = options.leaveOut;
     hooks.resolution = options.resolution;
     hooks.fidelity = options.fidelity;
     hooks.systemInfo = ReadSystemView;
@@ -101,12 +98,12 @@ GuiHooks MakeHooks(const Options& options) {
     hooks.probeCpu = ProbeCpu;
     hooks.probeGpu = ProbeGpu;
     hooks.readChanges = RecordedChanges;
-    hooks.stepCpuTune = [](Feed& feed) { return CpuTuneWorker(&feed); };
-    hooks.stepGpuConfig = [](Feed& feed) { return GpuConfigWorker(&feed); };
-    hooks.stepAfterburner = [](Feed& feed) { return AfterburnerWorker(&feed); };
-    hooks.stepPrepare = [](Feed& feed) { return PrepareWorker(&feed); };
-    hooks.stepMemory = [](Feed& feed) { return MemoryWorker(&feed); };
-    hooks.stepStorage = [](Feed& feed) { return StorageWorker(&feed); };
+    hooks.revertChange = [](const std::wstring& id, std::wstring& outcome) { return RevertFromWindow(id, outcome); };
+    for (const StepEntry& step : StepCatalogue()) {
+        const int slot = step.slot;
+        if (step.apply != nullptr) hooks.steps[static_cast<size_t>(slot)] = [slot](Feed& feed) { return StepWorker(slot, &feed); };
+    }
+    hooks.steps[SlotAfterburner] = [](Feed& feed) { return AfterburnerWorker(&feed); };
     hooks.startService = StartTimerServiceNoWait;
     hooks.guardArea = [](const std::wstring& area) { HardenArea(area); };
     hooks.removeLegacyService = RemoveStaleServices;

@@ -18,16 +18,10 @@ struct FlagRow {
 
 constexpr FlagRow kFlags[] = {
     {L"--afterburner", &Options::afterburner},
-    {L"--no-afterburner", &Options::noAfterburner},
     {L"--cli", &Options::cli},
     {L"--gui", &Options::gui},
     {L"--ppm", &Options::ppm},
-    {L"--no-ppm", &Options::noPpm},
     {L"--gpu", &Options::gpu},
-    {L"--no-gpu", &Options::noGpu},
-    {L"--no-prepare", &Options::noPrepare},
-    {L"--no-memory", &Options::noMemory},
-    {L"--no-storage", &Options::noStorage},
     {L"--yes", &Options::yes},
     {L"-y", &Options::yes},
     {L"--no-pause", &Options::noPause},
@@ -60,6 +54,14 @@ constexpr NumberRow kNumbers[] = {
 };
 
 constexpr uint32_t kMaxPasses = 20;
+
+// The step whose "--no-..." switch this is, read from the step catalogue; null for none.
+const StepEntry* StepLeftOutBy(const std::wstring& argument) {
+    for (const StepEntry& step : StepCatalogue()) {
+        if (step.leaveOut != nullptr && argument == step.leaveOut) return &step;
+    }
+    return nullptr;
+}
 
 template <typename Row, size_t N>
 const Row* FindRow(const Row (&table)[N], const std::wstring& argument) {
@@ -107,9 +109,9 @@ void ApplyQuick(Options& options) {
 
 const wchar_t* CrossCheck(const Options& o) {
     if (o.from != 0 && o.to != 0 && o.from >= o.to) return L"--to must be greater than --from.";
-    if (o.ppm && o.noPpm) return L"--ppm and --no-ppm cannot be used together.";
-    if (o.gpu && o.noGpu) return L"--gpu and --no-gpu cannot be used together.";
-    if (o.afterburner && o.noAfterburner) return L"--afterburner and --no-afterburner cannot be used together.";
+    if (o.ppm && o.leaveOut[SlotCpu]) return L"--ppm and --no-ppm cannot be used together.";
+    if (o.gpu && o.leaveOut[SlotGpuSettings]) return L"--gpu and --no-gpu cannot be used together.";
+    if (o.afterburner && o.leaveOut[SlotAfterburner]) return L"--afterburner and --no-afterburner cannot be used together.";
     return nullptr;
 }
 
@@ -144,6 +146,17 @@ bool ParseOptionsText(const std::vector<std::wstring>& arguments, Options& optio
         const std::wstring& argument = arguments[i];
         if (const CommandRow* row = CommandForSwitch(argument)) {
             options.command = row->word;
+            // --revert names what it puts back: a change's id or a step.
+            if (options.command == L"revert") {
+                if (i + 1 >= arguments.size() || arguments[i + 1].rfind(L"--", 0) == 0) {
+                    error = L"--revert requires the id of a change (as --changes lists it) or a step (ppm, gpu, memory, "
+                            L"storage, prepare, install, afterburner).";
+                    return false;
+                }
+                options.revertTarget = arguments[++i];
+            }
+        } else if (const StepEntry* step = StepLeftOutBy(argument)) {
+            options.leaveOut[static_cast<size_t>(step->slot)] = true;
         } else if (const auto* flag = FindRow(kFlags, argument)) {
             options.*(flag->field) = true;
         } else if (const auto* number = FindRow(kNumbers, argument)) {

@@ -1,11 +1,15 @@
 #pragma once
 // The parsed command line: filled once at entry, then read by the console, the GUI and the benchmark.
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "service/step_catalogue.h"
+
 struct Options {
     std::wstring command;  // empty: the default flow
+    std::wstring revertTarget;  // --revert: a change's id or a step
     uint32_t resolution = 0;
     uint32_t from = 0;
     uint32_t to = 0;
@@ -24,14 +28,9 @@ struct Options {
     bool cli = false;
     bool gui = false;
     bool ppm = false;
-    bool noPpm = false;
     bool gpu = false;
-    bool noGpu = false;
     bool afterburner = false;
-    bool noAfterburner = false;
-    bool noPrepare = false;
-    bool noMemory = false;
-    bool noStorage = false;
+    std::array<bool, kSlotCount> leaveOut{};  // by slot: the step's "--no-..." switch was given
     int fidelity = 1;  // 0 low, 1 medium, 2 high
     bool fidelitySet = false;
     bool samplesSet = false;

@@ -199,7 +199,7 @@ void GuiThreadTour() {
             Sleep(300);
             return 0;
         };
-        hooks.stepCpuTune = hooks.stepGpuConfig = hooks.stepMemory = hooks.stepStorage = hooks.stepPrepare = step;
+        for (const int slot : {SlotCpu, SlotGpuSettings, SlotMemory, SlotStorage, SlotPrepare}) hooks.steps[static_cast<size_t>(slot)] = step;
         script.Flow().want[SlotGpuDriver] = false;  // no vendor lookup from a bench
         struct Worst {
             double ms = 0;

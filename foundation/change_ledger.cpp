@@ -22,6 +22,10 @@ const wchar_t* ChangeStateText(ChangeState state) {
     case ChangeState::WouldChange: return L"would change";
     case ChangeState::AlreadySet: return L"already set";
     case ChangeState::Unreadable: return L"could not be read";
+    case ChangeState::AccountAway: return L"cannot be read: account not signed in";
+    case ChangeState::Gone: return L"gone: nothing to put back";
+    case ChangeState::LeftAlone: return L"left alone";
+    case ChangeState::OneWayMade: return L"one-way";
     }
     return L"";
 }
@@ -34,8 +38,33 @@ const wchar_t* ChangeStateKey(ChangeState state) {
     case ChangeState::WouldChange: return L"would-change";
     case ChangeState::AlreadySet: return L"already-set";
     case ChangeState::Unreadable: return L"unreadable";
+    case ChangeState::AccountAway: return L"account-not-signed-in";
+    case ChangeState::Gone: return L"gone";
+    case ChangeState::LeftAlone: return L"left-alone";
+    case ChangeState::OneWayMade: return L"one-way-made";
     }
     return L"";
+}
+
+std::wstring ChangeStateLine(const ChangeRow& row) {
+    switch (row.state) {
+    case ChangeState::AccountAway:
+        return FormatText(L"cannot be read: account %ls is not signed in", row.reason.c_str());
+    case ChangeState::Gone:
+        return FormatText(L"gone (%ls): nothing to put back", row.reason.c_str());
+    case ChangeState::LeftAlone:
+        return row.reason.empty() ? std::wstring(L"left alone") : L"left alone: " + row.reason;
+    case ChangeState::OneWayMade:
+        return FormatText(L"one-way, made %ls; --uninstall leaves it", row.reason.c_str());
+    default:
+        return ChangeStateText(row.state);
+    }
+}
+
+bool PutBackOnRestore(const ChangeRow& row) {
+    if (!row.recorded || row.keeping != ChangeKeeping::Recorded) return false;
+    return row.state == ChangeState::StillOurs || row.state == ChangeState::ChangedSince ||
+           row.state == ChangeState::Unreadable;
 }
 
 std::vector<std::wstring> ChangeSteps(const std::vector<ChangeRow>& rows) {
@@ -54,7 +83,22 @@ std::wstring CurrentText(const ChangeRow& row) { return row.currentRead ? row.cu
 
 // The state after the values, unless it would only repeat that the value could not be read.
 std::wstring StateSuffix(const ChangeRow& row) {
-    return row.state == ChangeState::Unreadable ? std::wstring() : std::wstring(L"  \u00b7  ") + ChangeStateText(row.state);
+    return row.state == ChangeState::Unreadable ? std::wstring() : L"  \u00b7  " + ChangeStateLine(row);
+}
+
+// "  gpu.HAGS: HKLM\...\HwSchMode"
+std::wstring Heading(const ChangeRow& row) {
+    return L"  " + (row.id.empty() ? row.setting : row.id + L": " + row.setting) + L"\n";
+}
+
+std::wstring KeepingNote(const ChangeRow& row) {
+    switch (row.keeping) {
+    case ChangeKeeping::OneWay: return L"  \u00b7  one-way: --uninstall leaves it";
+    case ChangeKeeping::Temporary: return L"  \u00b7  temporary: put back at once";
+    case ChangeKeeping::Own: return L"  \u00b7  the program's own: --uninstall removes it";
+    case ChangeKeeping::Recorded: break;
+    }
+    return L"";
 }
 
 }  // namespace
@@ -66,9 +110,14 @@ std::wstring LedgerText(const std::vector<ChangeRow>& rows, const std::vector<st
         text += L"\n" + step + L"\n";
         for (const ChangeRow& row : rows) {
             if (row.step != step) continue;
-            text += L"  " + row.setting + L"\n";
-            text += L"      was " + (row.recorded ? row.original : std::wstring(L"(not recorded)")) + L"  \u00b7  now " +
-                    CurrentText(row) + L"  \u00b7  ours " + row.ours + StateSuffix(row) + L"\n";
+            text += Heading(row);
+            const std::wstring was = row.recorded ? row.original : std::wstring(L"(not recorded)");
+            if (row.state == ChangeState::OneWayMade) {
+                text += L"      was " + was + L"  \u00b7  set to " + row.ours + StateSuffix(row) + L"\n";
+                continue;
+            }
+            text += L"      was " + was + L"  \u00b7  now " + CurrentText(row) + L"  \u00b7  ours " + row.ours +
+                    StateSuffix(row) + L"\n";
         }
     }
     text += L"\n--uninstall would:\n";
@@ -83,8 +132,12 @@ std::wstring WhatIfText(const std::vector<ChangeRow>& rows, const std::vector<st
         text += L"\n" + step + L"\n";
         for (const ChangeRow& row : rows) {
             if (row.step != step) continue;
-            text += L"  " + row.setting + L"\n";
-            text += L"      now " + CurrentText(row) + L"  \u2192  " + row.ours + StateSuffix(row);
+            text += Heading(row);
+            if (row.state == ChangeState::LeftAlone) {
+                text += L"      now " + CurrentText(row) + StateSuffix(row) + L"\n";
+                continue;
+            }
+            text += L"      now " + CurrentText(row) + L"  \u2192  " + row.ours + StateSuffix(row) + KeepingNote(row);
             text += row.recorded ? L"  \u00b7  on record already (original " + row.original + L" kept)\n"
                                  : std::wstring(L"\n");
         }
@@ -95,6 +148,20 @@ std::wstring WhatIfText(const std::vector<ChangeRow>& rows, const std::vector<st
     return text;
 }
 
+namespace {
+
+const wchar_t* KeepingKey(ChangeKeeping keeping) {
+    switch (keeping) {
+    case ChangeKeeping::OneWay: return L"one-way";
+    case ChangeKeeping::Temporary: return L"temporary";
+    case ChangeKeeping::Own: return L"own";
+    case ChangeKeeping::Recorded: break;
+    }
+    return L"recorded";
+}
+
+}  // namespace
+
 Json ChangeStepsJson(const std::vector<ChangeRow>& rows, bool planned) {
     Json steps = Json::Array();
     for (const std::wstring& step : ChangeSteps(rows)) {
@@ -102,12 +169,15 @@ Json ChangeStepsJson(const std::vector<ChangeRow>& rows, bool planned) {
         for (const ChangeRow& row : rows) {
             if (row.step != step) continue;
             Json change = Json::Object();
+            change.Set("id", row.id);
             change.Set("setting", row.setting);
+            change.Set("keeping", KeepingKey(row.keeping));
             change.Set("recorded", row.recorded);
             change.Set("original", row.recorded ? Json(row.original) : Json());
             change.Set("current", row.currentRead ? Json(row.current) : Json());
             change.Set(planned ? "would_write" : "written", row.ours);
             change.Set("state", ChangeStateKey(row.state));
+            change.Set("reason", row.reason.empty() ? Json() : Json(row.reason));
             changes.Push(std::move(change));
         }
         steps.Push(Json::Object().Set("step", step).Set("changes", std::move(changes)));

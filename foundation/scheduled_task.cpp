@@ -73,3 +73,5 @@ bool RegisterScheduledTask(const std::wstring& schtasks, const std::wstring& nam
     }
     return true;
 }
+
+std::wstring OwnTaskRecord(const std::wstring& name) { return L"TaskMade_" + name; }

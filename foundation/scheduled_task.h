@@ -15,3 +15,7 @@ std::wstring InteractiveAccount();
 // False, with the words for the user, when schtasks refused it.
 bool RegisterScheduledTask(const std::wstring& schtasks, const std::wstring& name, const ScheduledTaskDefinition& task,
                            std::wstring& error);
+
+// The state value that says this program registered the task (written before it is), so the
+// uninstall and the ledger know it is ours to take away.
+std::wstring OwnTaskRecord(const std::wstring& name);

@@ -75,24 +75,72 @@ bool RestoreFailureActions(SC_HANDLE service, const std::wstring& serviceName) {
 
 }  // namespace
 
-bool ServiceExists(const std::wstring& serviceName) {
-    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    if (!manager) return false;
-    return static_cast<bool>(UniqueServiceHandle(OpenServiceW(manager.get(), serviceName.c_str(), SERVICE_QUERY_STATUS)));
+namespace {
+
+std::wstring StartTypeText(DWORD startType) {
+    switch (startType) {
+    case SERVICE_BOOT_START: return L"boot";
+    case SERVICE_SYSTEM_START: return L"system";
+    case SERVICE_AUTO_START: return L"automatic";
+    case SERVICE_DEMAND_START: return L"manual";
+    case SERVICE_DISABLED: return L"disabled";
+    default: return FormatText(L"start type %lu", static_cast<unsigned long>(startType));
+    }
 }
 
-bool DisableServiceWithBackup(const std::wstring& serviceName) {
-    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    if (!manager) return false;
-    const UniqueServiceHandle service(OpenServiceW(
-        manager.get(), serviceName.c_str(), SERVICE_QUERY_CONFIG | SERVICE_CHANGE_CONFIG | SERVICE_QUERY_STATUS | SERVICE_STOP));
-    if (!service) return false;
-    RecordStartTypeOnce(service.get(), serviceName);
+constexpr uint32_t kUnknownStartType = 0xFFFFFFFFu;
 
-    SERVICE_STATUS status{};
-    ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
-    return ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_DISABLED, SERVICE_NO_CHANGE, nullptr, nullptr,
-                                nullptr, nullptr, nullptr, nullptr, nullptr) != FALSE;
+// A start type the restore can hand back: automatic, manual or system. Unknown (recorded when it
+// could not be read, and SERVICE_NO_CHANGE itself), disabled and boot start are left as they are.
+bool RestorableStartType(uint32_t startType) {
+    return startType == SERVICE_SYSTEM_START || startType == SERVICE_AUTO_START || startType == SERVICE_DEMAND_START;
+}
+
+std::wstring Place(const std::wstring& serviceName) { return FormatText(L"service %ls, start type", serviceName.c_str()); }
+
+}  // namespace
+
+void PlanServiceDisabled(StepPlan& plan, const std::wstring& id, const std::wstring& serviceName, size_t item) {
+    ChangeRow row;
+    row.id = id;
+    row.setting = Place(serviceName);
+    row.ours = StartTypeText(SERVICE_DISABLED);
+    uint32_t recorded = 0;
+    if (ReadStateDword(StartName(serviceName), recorded)) {
+        row.recorded = true;
+        row.original = recorded == kUnknownStartType ? std::wstring(L"(could not be read)") : StartTypeText(recorded);
+    }
+    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    const UniqueServiceHandle service(manager ? OpenServiceW(manager.get(), serviceName.c_str(), SERVICE_QUERY_CONFIG) : nullptr);
+    if (manager && !service && GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST) {
+        row.currentRead = true;
+        row.current = L"not installed";
+        plan.LeaveAlone(std::move(row), item, L"the service is not installed, which is as good as disabled");
+        return;
+    }
+    if (service) {
+        const std::vector<BYTE> config = QueryConfig(service.get(), 0);
+        row.currentRead = !config.empty();
+        if (row.currentRead) row.current = StartTypeText(reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(config.data())->dwStartType);
+    }
+    row.state = JudgePlanned(row);
+    const auto open = [serviceName](DWORD access) {
+        const UniqueServiceHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+        return UniqueServiceHandle(scm ? OpenServiceW(scm.get(), serviceName.c_str(), access) : nullptr);
+    };
+    plan.Add(std::move(row), item,
+             [serviceName, open] {
+                 const UniqueServiceHandle target = open(SERVICE_QUERY_CONFIG);
+                 if (target) RecordStartTypeOnce(target.get(), serviceName);
+             },
+             [open] {
+                 const UniqueServiceHandle target = open(SERVICE_CHANGE_CONFIG | SERVICE_QUERY_STATUS | SERVICE_STOP);
+                 if (!target) return false;
+                 SERVICE_STATUS status{};
+                 ControlService(target.get(), SERVICE_CONTROL_STOP, &status);
+                 return ChangeServiceConfigW(target.get(), SERVICE_NO_CHANGE, SERVICE_DISABLED, SERVICE_NO_CHANGE, nullptr,
+                                             nullptr, nullptr, nullptr, nullptr, nullptr, nullptr) != FALSE;
+             });
 }
 
 void PinServiceDisabled(const std::wstring& serviceName) {
@@ -115,29 +163,30 @@ void PinServiceDisabled(const std::wstring& serviceName) {
     ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &actions);
 }
 
-void RestoreServiceStartType(const std::wstring& serviceName, RestoreLedger& ledger, int& restored) {
+void RestoreServiceStartType(const std::wstring& id, const std::wstring& serviceName, RestoreLedger& ledger) {
     uint32_t startType = 0;
     const bool haveStart = ReadStateDword(StartName(serviceName), startType);
-    if (!haveStart && !StateValueExists(FailureName(serviceName))) return;
+    const bool haveFailure = StateValueExists(FailureName(serviceName));
+    if ((!haveStart && !haveFailure) || !ledger.Includes(id)) return;
     const std::vector<std::wstring> records{StartName(serviceName), FailureName(serviceName)};
     const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     const UniqueServiceHandle service(
         manager ? OpenServiceW(manager.get(), serviceName.c_str(), SERVICE_CHANGE_CONFIG | SERVICE_START) : nullptr);
     if (!service) {
-        if (manager && GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST) return;  // gone: nothing left to restore
+        if (manager && GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST) {
+            ledger.Dropped(records);  // gone: nothing left to restore
+            return;
+        }
         LogError(FormatText(L"The %ls service could not be opened to restore its start type.", serviceName.c_str()));
         ledger.Failed(records);
         return;
     }
     bool ok = RestoreFailureActions(service.get(), serviceName);
-    // A start type that could not be read was recorded as -1, which is SERVICE_NO_CHANGE itself;
-    // one recorded as disabled (or boot start) is left as it is.
-    if (haveStart && startType != 0 && startType != SERVICE_DISABLED) {
-        if (ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, startType, SERVICE_NO_CHANGE, nullptr, nullptr,
-                                 nullptr, nullptr, nullptr, nullptr, nullptr)) {
+    const bool startRestorable = haveStart && RestorableStartType(startType);
+    if (startRestorable) {
+        if (ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, startType, SERVICE_NO_CHANGE, nullptr, nullptr, nullptr,
+                                 nullptr, nullptr, nullptr, nullptr)) {
             StartServiceW(service.get(), 0, nullptr);
-            ++restored;
-            ledger.Restored();
         } else {
             ok = false;
         }
@@ -145,47 +194,45 @@ void RestoreServiceStartType(const std::wstring& serviceName, RestoreLedger& led
     if (!ok) {
         LogError(FormatText(L"The %ls service refused to take back its previous settings.", serviceName.c_str()));
         ledger.Failed(records);
+        return;
+    }
+    // A start type that was never known puts nothing back: the record goes, uncounted.
+    if (startRestorable || haveFailure) {
+        ledger.Restored(records);
+    } else {
+        ledger.Dropped(records);
     }
 }
 
-namespace {
-
-std::wstring StartTypeText(DWORD startType) {
-    switch (startType) {
-    case SERVICE_BOOT_START: return L"boot";
-    case SERVICE_SYSTEM_START: return L"system";
-    case SERVICE_AUTO_START: return L"automatic";
-    case SERVICE_DEMAND_START: return L"manual";
-    case SERVICE_DISABLED: return L"disabled";
-    default: return FormatText(L"start type %lu", static_cast<unsigned long>(startType));
-    }
-}
-
-}  // namespace
-
-void DescribeServiceChange(const std::wstring& step, const std::wstring& serviceName, bool planned,
-                           std::vector<ChangeRow>& out) {
-    ChangeRow row;
-    row.step = step;
-    row.setting = FormatText(L"service %ls, start type", serviceName.c_str());
+void LedgerServiceChange(const std::wstring& step, const std::wstring& id, const std::wstring& serviceName,
+                         std::vector<ChangeRow>& out) {
     uint32_t recorded = 0;
-    if (ReadStateDword(StartName(serviceName), recorded)) {
-        row.recorded = true;
-        row.original = recorded == 0xFFFFFFFFu ? std::wstring(L"(could not be read)") : StartTypeText(recorded);
-    }
+    if (!ReadStateDword(StartName(serviceName), recorded)) return;
+    ChangeRow row;
+    row.id = id;
+    row.step = step;
+    row.setting = Place(serviceName);
+    row.recorded = true;
+    row.original = recorded == kUnknownStartType ? std::wstring(L"(could not be read)") : StartTypeText(recorded);
+    row.ours = StartTypeText(SERVICE_DISABLED);
     const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     const UniqueServiceHandle service(manager ? OpenServiceW(manager.get(), serviceName.c_str(), SERVICE_QUERY_CONFIG) : nullptr);
-    const bool missing = manager && !service && GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
-    if (missing && !row.recorded) return;
-    if (missing) {
-        row.currentRead = true;
-        row.current = L"(service gone)";
-    } else if (service) {
+    if (manager && !service && GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST) {
+        row.state = ChangeState::Gone;
+        row.reason = L"service removed";
+        out.push_back(std::move(row));
+        return;
+    }
+    if (service) {
         const std::vector<BYTE> config = QueryConfig(service.get(), 0);
         row.currentRead = !config.empty();
         if (row.currentRead) row.current = StartTypeText(reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(config.data())->dwStartType);
     }
-    row.ours = StartTypeText(SERVICE_DISABLED);
-    row.state = planned ? JudgePlanned(row) : JudgeRecorded(row);
+    row.state = JudgeRecorded(row);
+    // Nothing to put back when the start type was never known.
+    if (recorded == kUnknownStartType && row.state != ChangeState::Unreadable) {
+        row.state = ChangeState::Gone;
+        row.reason = L"start type never read";
+    }
     out.push_back(std::move(row));
 }

@@ -6,21 +6,20 @@
 #include <string>
 #include <vector>
 
-#include "foundation/change_ledger.h"
+#include "foundation/change_plan.h"
 
 class RestoreLedger;
 
-// Stops the service and sets it to Disabled; true when it was set to Disabled.
-bool DisableServiceWithBackup(const std::wstring& serviceName);
+// The change that turns a service off: stopped and Disabled, its start type on record first.
+// A service that is not installed is listed as left alone; one that cannot be read is still
+// tried (and fails when it refuses).
+void PlanServiceDisabled(StepPlan& plan, const std::wstring& id, const std::wstring& serviceName, size_t item);
 // Disabled and without failure actions, so the service manager never restarts it.
 void PinServiceDisabled(const std::wstring& serviceName);
-// False when the service does not exist (or the service manager cannot be reached).
-bool ServiceExists(const std::wstring& serviceName);
 // Puts the recorded start type (and failure actions) back and starts the service when it was
-// not disabled. A service that is gone has nothing to restore; one that refuses stays on record.
-void RestoreServiceStartType(const std::wstring& serviceName, RestoreLedger& ledger, int& restored);
-
-// The service's start type as a step would leave it (disabled) beside its record. Nothing is
-// added for a service that neither exists nor has a record.
-void DescribeServiceChange(const std::wstring& step, const std::wstring& serviceName, bool planned,
-                           std::vector<ChangeRow>& out);
+// not disabled. A service that is gone, or whose start type could not be read when it was
+// recorded, has nothing to put back; one that refuses stays on record.
+void RestoreServiceStartType(const std::wstring& id, const std::wstring& serviceName, RestoreLedger& ledger);
+// The service's record beside its start type now; nothing when there is no record.
+void LedgerServiceChange(const std::wstring& step, const std::wstring& id, const std::wstring& serviceName,
+                         std::vector<ChangeRow>& out);

@@ -71,9 +71,26 @@ RestoreResult RestoreRecordedValue(RegRoot root, const std::wstring& key, const 
     return RestoreResult::Restored;
 }
 
+void RestoreLedger::Restored(const std::vector<std::wstring>& recordNames) {
+    ++restored_;
+    done_.insert(recordNames.begin(), recordNames.end());
+}
+
+void RestoreLedger::Dropped(const std::vector<std::wstring>& recordNames) {
+    done_.insert(recordNames.begin(), recordNames.end());
+}
+
 void RestoreLedger::Failed(const std::vector<std::wstring>& recordNames) {
     ++failed_;
     kept_.insert(recordNames.begin(), recordNames.end());
+}
+
+void ClearRevertedRecords(const RestoreLedger& ledger) {
+    for (const std::wstring& name : ledger.Done()) {
+        bool keep = false;
+        for (const std::wstring& kept : ledger.Kept()) keep = keep || SameName(kept, name);
+        if (!keep) DeleteStateValue(name);
+    }
 }
 
 void ClearStateKeepingRecords(const RestoreLedger& ledger) {

@@ -6,6 +6,7 @@
 // second run, a repair or the startup guard finds the setting already changed by us, and
 // recording that would make the uninstall "restore" our own value.
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -38,25 +39,42 @@ enum class RestoreResult { NothingRecorded, Restored, Failed };
 RestoreResult RestoreRecordedValue(RegRoot root, const std::wstring& key, const std::wstring& name,
                                    const ValueRecordNames& record, const std::wstring& createdPrefix = {});
 
-// What an uninstall achieved. A setting that could not be put back keeps its records, so a
-// later uninstall can try again; everything else in the state key goes.
+// What an uninstall (or a --revert) achieved. A setting that could not be put back keeps its
+// records, so a later uninstall can try again; everything else in the state key goes. A revert
+// names the changes it puts back: only those are restored, and only their records removed.
 class RestoreLedger {
 public:
-    void Restored(int count = 1) { restored_ += count; }
+    RestoreLedger() = default;
+    // Only the changes whose id the scope accepts are put back; no scope: every change.
+    explicit RestoreLedger(std::function<bool(const std::wstring& id)> scope) : scope_(std::move(scope)) {}
+    bool Includes(const std::wstring& id) const { return !scope_ || scope_(id); }
+    // A revert of some changes, not the whole uninstall.
+    bool Scoped() const { return static_cast<bool>(scope_); }
+    // One setting put back; the named state values held its record and can go.
+    void Restored(const std::vector<std::wstring>& recordNames);
+    // A record whose setting is gone (plan deleted, service removed, adapter removed): nothing
+    // was put back, and the record goes.
+    void Dropped(const std::vector<std::wstring>& recordNames);
     // One setting that stays changed; the named state values hold what it needs to be retried.
     void Failed(const std::vector<std::wstring>& recordNames);
     int RestoredCount() const { return restored_; }
     int FailedCount() const { return failed_; }
     const std::set<std::wstring>& Kept() const { return kept_; }
+    // The records of what was put back or dropped: a revert removes exactly these.
+    const std::set<std::wstring>& Done() const { return done_; }
 
 private:
+    std::function<bool(const std::wstring&)> scope_;
     int restored_ = 0;
     int failed_ = 0;
     std::set<std::wstring> kept_;
+    std::set<std::wstring> done_;
 };
 
 // Deletes the whole state key, or, when the ledger kept records, every value but those.
 void ClearStateKeepingRecords(const RestoreLedger& ledger);
+// A revert's end: removes the records of what it put back or dropped, and nothing else.
+void ClearRevertedRecords(const RestoreLedger& ledger);
 
 // A value in the words the ledger compares: "absent", "REG_DWORD 0", "REG_SZ \"text\"", ...
 std::wstring RegistryValueText(const RegistryValue& value);

@@ -5,17 +5,19 @@
 #include <string>
 #include <vector>
 
-#include "foundation/change_ledger.h"
+#include "foundation/change_plan.h"
 
 class RestoreLedger;
 
+// Every graphics setting GPU Config would write on this machine's adapters: Windows and driver
+// registry values (per adapter, per user), NVIDIA profile values and services. A profile value
+// that is not a number is left alone, and listed so.
+StepPlan PlanGpuTweaks(const PlanContext& context);
+// Plans, then carries out exactly that plan, paced.
 bool ApplyGpuTweaks();
 // Puts back every record, whether or not a run completed.
 bool RestoreGpuTweaks(RestoreLedger& ledger);
-// Records the machine-wide value's state under "Gpu_<id>...", unless it is on record already.
-void RecordGpuValue(const std::wstring& id, const std::wstring& keyPath, const std::wstring& valueName);
-
-// Every graphics setting GPU Config would write on this machine's adapters (planned), or has on
-// record: Windows and driver registry values (per adapter, per user), NVIDIA profile values
-// and services.
-void DescribeGpuTweaks(bool planned, std::vector<ChangeRow>& out);
+// Every graphics setting GPU Config has on record, each once, in the hive it came from.
+void LedgerGpuTweaks(std::vector<ChangeRow>& out);
+// Hardening: the graphics services pinned off and the Game DVR policy locked off.
+void HardenGpu();

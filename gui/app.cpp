@@ -356,6 +356,34 @@ void App::OpenHealth(bool scan) {
     }
 }
 
+void App::PutBackChange(const ChangeRow& change) {
+    if (!hooks_.revertChange) return;
+    const std::wstring id = change.id;
+    std::wstring question = FormatText(L"Put %ls back to %ls?\n\n%ls\nNow: %ls", id.c_str(), change.original.c_str(),
+                                       change.setting.c_str(), change.currentRead ? change.current.c_str() : L"(could not be read)");
+    if (change.state == ChangeState::ChangedSince) {
+        question += L"\n\nSomeone else changed it since Quorvantis wrote " + change.ours + L"; their value is replaced too.";
+    }
+    AskAfterFrame([this, id, question] {
+        if (Ask(question, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES) return;
+        {
+            const std::lock_guard<std::mutex> lock(probeMutex_);
+            puttingBack_ = true;
+            putBackOutcome_.clear();
+        }
+        // Writes the registry, services and the driver store: never on the window's thread.
+        jobs_.Post([this, id] {
+            std::wstring outcome;
+            hooks_.revertChange(id, outcome);
+            std::vector<ChangeRow> rows = hooks_.readChanges ? hooks_.readChanges() : std::vector<ChangeRow>{};
+            const std::lock_guard<std::mutex> lock(probeMutex_);
+            changes_ = std::move(rows);
+            puttingBack_ = false;
+            putBackOutcome_ = outcome;
+        });
+    });
+}
+
 void App::OpenLog() { OpenInNotepad(hooks_.logPath); }
 
 void App::RestartComputer() {

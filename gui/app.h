@@ -96,6 +96,7 @@ private:
     void GoHome() override;
     void SetStage(int stageValue) override { workflow_.SetStage(stageValue); }
     void OpenHealth(bool scan) override;
+    void PutBackChange(const ChangeRow& change) override;
     void RepairArea(const std::wstring& area) override { RepairArea(area, true); }
     void OpenHomeTile(int index) override;
     void StartGuidedStep(int step) override;
@@ -216,6 +217,8 @@ private:
     bool cpuProbed_ = false, gpuProbed_ = false;
     std::vector<ChangeRow> changes_;  // the ledger, read when the Health screen opens
     bool changesRead_ = false;
+    bool puttingBack_ = false;
+    std::wstring putBackOutcome_;
     CpuProbe cpuProbe_;
     GpuProbeView gpuProbe_;
     std::atomic<bool> cpuDecisionPending_{false};  // guided step 3 waits for the probe to choose

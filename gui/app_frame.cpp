@@ -14,7 +14,7 @@ constexpr size_t kTileLogLines = 8;
 }  // namespace
 
 bool App::StepAvailable(int slot) const {
-    if (slot == SlotAfterburner) return static_cast<bool>(hooks_.stepAfterburner);
+    if (slot == SlotAfterburner) return static_cast<bool>(hooks_.steps[SlotAfterburner]);
     if (slot == SlotGpuDriver) return workflow_.GpuCleanAvailable();
     return true;
 }
@@ -93,6 +93,8 @@ void App::TakeSnapshot(double dt) {
         if (s.stage == stage::Health) {
             s.changes = changes_;
             s.changesRead = changesRead_;
+            s.puttingBack = puttingBack_;
+            s.putBackOutcome = putBackOutcome_;
         }
         s.cpuProbed = cpuProbed_;
         if (cpuProbed_) s.cpu = cpuProbe_;

@@ -1,6 +1,7 @@
 #pragma once
 // What binds the window to the engine: every operation the GUI may run, as plain forwarding
 // calls filled once at start. An empty hook means the function is not offered.
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -9,6 +10,7 @@
 #include "foundation/change_ledger.h"
 #include "foundation/feed.h"
 #include "gpu/adapters.h"
+#include "service/step_catalogue.h"
 #include "timer/benchmark.h"
 #include "timer/sample_stats.h"
 #include "tweaks/cpu_probe.h"
@@ -50,8 +52,8 @@ struct GuiHooks {
     std::wstring logPath;
     std::wstring dataDirectory;
     bool yes = false;
-    bool ppm = false, noPpm = false, gpu = false, noGpu = false;
-    bool noAfterburner = false, noPrepare = false, noMemory = false, noStorage = false;
+    bool ppm = false, gpu = false;
+    std::array<bool, kSlotCount> leaveOut{};  // by slot: the step's "--no-..." switch was given
     uint32_t resolution = 0;
     int fidelity = 1;
 
@@ -61,14 +63,12 @@ struct GuiHooks {
     std::function<CpuProbe()> probeCpu;
     std::function<GpuProbeView()> probeGpu;
     std::function<std::vector<ChangeRow>()> readChanges;  // the ledger of recorded changes
+    // Puts back the recorded original of one change (--revert ID); the outcome in words.
+    std::function<bool(const std::wstring& id, std::wstring& outcome)> revertChange;
     // Answers the window's questions instead of a message box (tests); the MessageBox flags in, its answer out.
     std::function<int(const std::wstring& text, unsigned flags)> ask;
-    std::function<int(Feed&)> stepCpuTune;
-    std::function<int(Feed&)> stepGpuConfig;
-    std::function<int(Feed&)> stepAfterburner;
-    std::function<int(Feed&)> stepPrepare;
-    std::function<int(Feed&)> stepMemory;
-    std::function<int(Feed&)> stepStorage;
+    // By slot: the engine function a step's worker runs (the tweak steps and Afterburner).
+    std::array<std::function<int(Feed&)>, kSlotCount> steps;
     std::function<void()> startService;
     std::function<void(const std::wstring& area)> guardArea;
     std::function<void()> removeLegacyService;

@@ -2,18 +2,15 @@
 
 #include <cwchar>
 
-#include "gui/gui_hooks.h"
-
 namespace {
 
-using L = StepLock;
 constexpr StepJobTexts kNoJob{L"", L"", L"", L"", L"", L"", L""};
 constexpr StepPanelTexts kNoPanel{L"", L"", L"", L"", L"", L""};
 
 constexpr StepRow kSteps[kSlotCount] = {
-    {SlotPrepare, L"PREPARE", L"Restore point", {1, L"Prepare", L"Backup / restore point"}, 1, 4,
+    {SlotPrepare, {1, L"Prepare", L"Backup / restore point"}, 1, 4,
      {stage::PrepareRunning, stage::PrepareDone, stage::PrepareFailed, stage::PrepareFailed}, stage::PrepareIntro,
-     {nullptr, nullptr}, &GuiHooks::stepPrepare, L::Disk,
+     {nullptr, nullptr}, true,
      {L"a driver install is using the disk", L"PREPARE", L"creating a System Restore point", L"PREPARE",
       L"restore point created", L"PREPARE FAILED", L"see the log for details"},
      {L"Create a restore point first",
@@ -21,24 +18,22 @@ constexpr StepRow kSteps[kSlotCount] = {
       L"unstable. This can take a minute.",
       L"Continue  -  create restore point", L"Restore point could not be created. System Protection may be off.", L"",
       L"Retry"},
-     nullptr, &GuiHooks::noPrepare},
-    {SlotMeasure, L"MEASURE", L"Measure", {2, L"Measure", L"Find this PC's fastest Sleep(1)"}, 5, 8,
+    },
+    {SlotMeasure, {2, L"Measure", L"Find this PC's fastest Sleep(1)"}, 5, 8,
      {stage::Measuring, stage::Measured, stage::MeasureFailed, stage::MeasureStopped}, -1,
      {L"Measure timing",
       L"Times Sleep(1) across timer resolutions and saves a scan. The heatmap on this screen uses the newest of those "
       L"scans."},
-     nullptr, L::Clock, {L"the timer service install is using the clock", L"", L"", L"", L"", L"", L""}, kNoPanel,
-     nullptr, nullptr},
-    {SlotService, L"INSTALLING", L"Timer service", {3, L"Hold", L"Install the boot service"}, 9, 11,
+     false, {L"the timer service install is using the clock", L"", L"", L"", L"", L"", L""}, kNoPanel},
+    {SlotService, {3, L"Hold", L"Install the boot service"}, 9, 11,
      {stage::Installing, stage::Installed, stage::InstallFailed, stage::InstallFailed}, -1, {nullptr, nullptr},
-     nullptr, L::Clock, {L"the timer measurement is using the clock", L"", L"", L"", L"", L"", L""}, kNoPanel,
-     L"timer", nullptr},
-    {SlotCpu, L"CPU TUNE", L"CPU power", {4, L"CPU Tune", L"Ultimate Performance and PPM"}, 12, 15,
+     false, {L"the timer measurement is using the clock", L"", L"", L"", L"", L"", L""}, kNoPanel},
+    {SlotCpu, {4, L"CPU Tune", L"Ultimate Performance and PPM"}, 12, 15,
      {stage::CpuRunning, stage::CpuDone, stage::CpuFailed, stage::CpuFailed}, stage::CpuIntro,
      {L"CPU power",
       L"Writes the processor power plan. Core parking and throttling are turned off, and the plan asks the CPU to stay "
       L"at a high, steady state."},
-     &GuiHooks::stepCpuTune, L::PowerPlan,
+     true,
      {L"storage settings are writing the power plan", L"CPU TUNE", L"writing power-plan settings", L"PPM APPLIED",
       L"every processor power setting written", L"PPM FAILED", L"see the log for details"},
      {L"CPU Tune",
@@ -47,18 +42,18 @@ constexpr StepRow kSteps[kSlotCount] = {
       L"the check interval to 5 s.",
       L"Continue  -  apply CPU tweaks", L"PPM apply failed - see the log. Timer resolution is still installed.",
       L"Timer resolution is still held. Retry the power-plan writes, or skip to the next step.", L"Retry PPM"},
-     L"ppm", &GuiHooks::noPpm},
-    {SlotGpuDriver, L"GPU CLEAN", L"GPU driver", {5, L"GPU Clean", L"Latest driver, graphics only"}, 16, 16,
+    },
+    {SlotGpuDriver, {5, L"GPU Clean", L"Latest driver, graphics only"}, 16, 16,
      {stage::GpuClean, -1, -1, -1}, -1,
      {L"GPU driver",
       L"Looks up the current graphics driver and can install a clean copy. This step does not install Afterburner."},
-     nullptr, L::Graphics, kNoJob, kNoPanel, nullptr, nullptr},
-    {SlotGpuSettings, L"GPU CONFIG", L"GPU settings", {6, L"GPU Config", L"Power, latency, overlays"}, 17, 20,
+     false, kNoJob, kNoPanel},
+    {SlotGpuSettings, {6, L"GPU Config", L"Power, latency, overlays"}, 17, 20,
      {stage::GpuRunning, stage::GpuDone, stage::GpuFailed, stage::GpuFailed}, stage::GpuIntro,
      {L"GPU settings",
       L"Turns on hardware-accelerated GPU scheduling, turns off Game DVR and Game Bar capture, and writes the NVIDIA or "
       L"AMD low-latency profile when that vendor is present."},
-     &GuiHooks::stepGpuConfig, L::Graphics,
+     true,
      {L"the driver install or Afterburner is using the graphics driver", L"GPU CONFIG",
       L"writing driver / Windows graphics settings", L"GPU CONFIG", L"HAGS, overlays, NVIDIA/AMD profile",
       L"GPU CONFIG", L"see the log for details"},
@@ -68,14 +63,14 @@ constexpr StepRow kSteps[kSlotCount] = {
       L"CUDA P2 off, Ansel off), and AMD Anti-Lag / ULPS.",
       L"Continue  -  apply GPU tweaks", L"GPU apply failed - see the log. Timer resolution is still installed.",
       L"Timer resolution is still held. Retry the GPU writes, or skip to the next step.", L"Retry GPU"},
-     L"gpu", &GuiHooks::noGpu},
-    {SlotAfterburner, L"AFTERBURNER", L"Afterburner", {7, L"Afterburner", L"download and scan, ~30 min"}, 21, 24,
+    },
+    {SlotAfterburner, {7, L"Afterburner", L"download and scan, ~30 min"}, 21, 24,
      {stage::AfterburnerRunning, stage::AfterburnerDone, stage::AfterburnerFailed, stage::AfterburnerFailed},
      stage::AfterburnerIntro,
      {L"Afterburner",
       L"Installs MSI Afterburner and RivaTuner, runs the overclock scanner, and saves that curve so it applies at "
       L"sign-in. The download and scan take about 30 minutes."},
-     &GuiHooks::stepAfterburner, L::Graphics,
+     true,
      {L"the driver install or GPU settings are using the graphics driver", L"AFTERBURNER",
       L"installing Afterburner and RivaTuner", L"AFTERBURNER", L"overclock applies at every logon", L"AFTERBURNER",
       L"see the log for details"},
@@ -85,10 +80,10 @@ constexpr StepRow kSteps[kSlotCount] = {
       L"profile 1 and applied every time you log on. This step does not change the GPU driver.",
       L"Continue  -  install and scan", L"Afterburner failed - see the log. The GPU driver settings are unchanged.", L"",
       L"Retry"},
-     L"afterburner", &GuiHooks::noAfterburner},
-    {SlotMemory, L"MEMORY", L"Memory", {8, L"Memory", L"Pagefile and compression"}, 25, 28,
+    },
+    {SlotMemory, {8, L"Memory", L"Pagefile and compression"}, 25, 28,
      {stage::MemoryRunning, stage::MemoryDone, stage::MemoryFailed, stage::MemoryFailed}, stage::MemoryIntro,
-     {L"Memory", L"Sets the page file and turns memory compression off."}, &GuiHooks::stepMemory, L::Disk,
+     {L"Memory", L"Sets the page file and turns memory compression off."}, true,
      {L"a restore point or driver install is using the disk", L"MEMORY", L"pagefile and memory compression",
       L"MEMORY", L"pagefile and compression updated", L"MEMORY FAILED", L"see the log for details"},
      {L"Pagefile and memory compression",
@@ -96,11 +91,10 @@ constexpr StepRow kSteps[kSlotCount] = {
       L"standby pages are not compressed on a CPU thread.",
       L"Continue  -  apply memory tweaks", L"Memory tweaks failed - see the log. Earlier writes are still in place.", L"",
       L"Retry"},
-     L"memory", &GuiHooks::noMemory},
-    {SlotStorage, L"STORAGE", L"Storage", {9, L"Storage", L"SSD, PCIe, USB, TRIM"}, 29, 32,
+    },
+    {SlotStorage, {9, L"Storage", L"SSD, PCIe, USB, TRIM"}, 29, 32,
      {stage::StorageRunning, stage::StorageDone, stage::StorageFailed, stage::StorageFailed}, stage::StorageIntro,
-     {L"Storage", L"Turns SysMain off and checks that TRIM is enabled for the system drive."}, &GuiHooks::stepStorage,
-     L::PowerPlan,
+     {L"Storage", L"Turns SysMain off and checks that TRIM is enabled for the system drive."}, true,
      {L"CPU power settings are writing the power plan", L"STORAGE", L"SSD, PCIe, USB, TRIM", L"STORAGE",
       L"storage settings written", L"STORAGE FAILED", L"see the log for details"},
      {L"SSD, PCIe, USB, TRIM",
@@ -109,7 +103,7 @@ constexpr StepRow kSteps[kSlotCount] = {
       L"works.",
       L"Continue  -  apply storage tweaks", L"Storage tweaks failed - see the log. Retry, or skip to Review.", L"",
       L"Retry"},
-     L"storage", &GuiHooks::noStorage},
+    },
 };
 
 // The screens of their own, by stage.
@@ -176,14 +170,12 @@ int SlotOfRunningStage(int stageValue) {
     return -1;
 }
 
-const wchar_t* SlotTag(int slot) { return Valid(slot) ? kSteps[slot].tag : L"QUORVANTIS"; }
-const wchar_t* SlotName(int slot) { return Valid(slot) ? kSteps[slot].name : L""; }
+const wchar_t* SlotTag(int slot) { return Valid(slot) ? StepAt(slot).tag : L"QUORVANTIS"; }
+const wchar_t* SlotName(int slot) { return Valid(slot) ? StepAt(slot).windowName : L""; }
 
 int SlotRepairing(const wchar_t* area) {
-    for (const StepRow& row : kSteps) {
-        if (row.repairArea != nullptr && area != nullptr && std::wcscmp(row.repairArea, area) == 0) return row.slot;
-    }
-    return -1;
+    const StepEntry* step = area != nullptr ? StepOfArea(area) : nullptr;
+    return step != nullptr ? step->slot : -1;
 }
 
 int HomeTileSlot(int index) {

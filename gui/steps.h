@@ -1,26 +1,10 @@
 #pragma once
-// The window's steps in one table. A row gives everything the window knows about a step: its
-// slot, header tag and name, the caption and stages of its screens, its home tile, the engine
-// hook it runs, the lock it takes, its texts, the health area it repairs and the switch that
-// leaves it out. Captions, tiles, the slot map, the workflow's jobs, Full tune and repair all read
-// it, so a new step is one row plus its engine function (bound to its hook at start).
-#include <functional>
-
-struct GuiHooks;
-class Feed;
-
-enum Slot : int {
-    SlotPrepare = 0,
-    SlotMeasure = 1,
-    SlotService = 2,
-    SlotCpu = 3,
-    SlotGpuDriver = 4,
-    SlotGpuSettings = 5,
-    SlotAfterburner = 6,
-    SlotMemory = 7,
-    SlotStorage = 8,
-    kSlotCount = 9
-};
+// What the window keeps of each step beyond the step catalogue: the caption and stages of its
+// screens, its home tile and the texts of its job and panels. Its slot, tag, name, lock, health
+// area, stored choice and "--no-" switch are the catalogue's (service/step_catalogue.h), which the
+// console reads too. Captions, tiles, the slot map, the workflow's jobs, Full tune and repair all
+// read these two tables, so a new step is a row in each plus its engine function.
+#include "service/step_catalogue.h"
 
 enum StepState : int { StepIdle = 0, StepWaiting = 1, StepRunning = 2, StepFinished = 3, StepFailed = 4, StepStopped = 5 };
 inline bool IsBusy(int state) { return state == StepWaiting || state == StepRunning; }
@@ -66,9 +50,6 @@ struct StepStages {
     int running = -1, finished = -1, failed = -1, stopped = -1;
 };
 
-// The four resources conflicting steps take turns on.
-enum class StepLock { Clock, PowerPlan, Graphics, Disk };
-
 // What a tweak step's job says while it waits, runs, succeeds and fails.
 struct StepJobTexts {
     const wchar_t* waitReason;
@@ -90,23 +71,16 @@ struct HomeTile {
     const wchar_t* description;
 };
 
-using StepHook = std::function<int(Feed&)> GuiHooks::*;
-
 struct StepRow {
     int slot;
-    const wchar_t* tag;   // the stage header tag ("PREPARE", "MEASURE", ...)
-    const wchar_t* name;  // the display name, also in the Full tune status line
     StepCaption caption;
     int firstStage, lastStage;  // the stages whose screens show this step
     StepStages stages;
     int intro;  // the confirmation screen, or -1
     HomeTile tile;
-    StepHook hook;  // the engine function of a tweak step; null for the measurement, install and driver
-    StepLock lock;
+    bool runsEngine;  // its job is the catalogue's engine function (through the hooks); else the window's own
     StepJobTexts job;
     StepPanelTexts panel;
-    const wchar_t* repairArea;   // the health area this step repairs, or null
-    bool GuiHooks::*leaveOut;    // the "--no-..." switch that leaves it out, or null
 };
 
 // The rows, in slot order.

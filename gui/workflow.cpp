@@ -100,9 +100,9 @@ std::mutex& Workflow::LockOf(StepLock lock) {
 
 int Workflow::RunStepJob(const StepRow& step, SharedState& state) {
     std::unique_lock<std::mutex> held;
-    if (!AcquireResource(step.slot, LockOf(step.lock), step.job.waitReason, held)) return 1;
+    if (!AcquireResource(step.slot, LockOf(StepAt(step.slot).lock), step.job.waitReason, held)) return 1;
     state.Stage(step.job.runningTag, step.job.runningText);
-    const std::function<int(Feed&)>& hook = hooks_.*step.hook;
+    const std::function<int(Feed&)>& hook = hooks_.steps[static_cast<size_t>(step.slot)];
     const int result = hook ? hook(state) : 1;
     if (result == 0) state.Stage(step.job.doneTag, step.job.doneText);
     else state.Stage(step.job.failTag, step.job.failText);
@@ -112,7 +112,7 @@ int Workflow::RunStepJob(const StepRow& step, SharedState& state) {
 void Workflow::StartTweak(int slot, bool open) {
     if (slot < 0 || slot >= kSlotCount) return;
     const StepRow& step = StepOf(slot);
-    if (step.hook == nullptr) return;
+    if (!step.runsEngine) return;
     if (!Busy(slot)) StartWorker(slot, [this, &step](SharedState& state) { return RunStepJob(step, state); });
     if (open) SetStage(step.stages.running);
 }
@@ -124,7 +124,7 @@ void Workflow::StartBenchmark(bool open) {
 
 int Workflow::MeasureJob(SharedState& state) {
     std::unique_lock<std::mutex> held;
-    if (!AcquireResource(SlotMeasure, LockOf(StepOf(SlotMeasure).lock), StepOf(SlotMeasure).job.waitReason, held)) return 1;
+    if (!AcquireResource(SlotMeasure, LockOf(StepAt(SlotMeasure).lock), StepOf(SlotMeasure).job.waitReason, held)) return 1;
     {
         const std::lock_guard<std::mutex> lock(resultMutex_);
         result_ = ResultView{};
@@ -180,7 +180,7 @@ int Workflow::InstallJob(SharedState& state, uint32_t resolution) {
         }
     }
     std::unique_lock<std::mutex> held;
-    if (!AcquireResource(SlotService, LockOf(StepOf(SlotService).lock), StepOf(SlotService).job.waitReason, held)) return 1;
+    if (!AcquireResource(SlotService, LockOf(StepAt(SlotService).lock), StepOf(SlotService).job.waitReason, held)) return 1;
     state.Stage(L"INSTALLING", L"copying the executable, writing the registry, starting the service");
     const int result = hooks_.installService ? hooks_.installService(r, state) : 1;
     // The install goes on in an elevated copy of the program; this one steps aside.
@@ -329,19 +329,18 @@ void Workflow::SetInstallPeriod(uint32_t period) {
 }
 
 void Workflow::LoadSelection() {
-    const std::array<bool, 9> stored = ReadStepWants();
+    const StepWants stored = ReadStepWants();
     for (int i = 0; i < kSlotCount; ++i) want[i] = stored[i];
 }
 
 void Workflow::SaveSelection() {
-    std::array<bool, 9> wants{};
+    StepWants wants{};
     for (int i = 0; i < kSlotCount; ++i) wants[i] = want[i];
     WriteStepWants(wants);
 }
 
 void Workflow::ApplyCommandLineSelection() {
     for (int slot = 0; slot < kSlotCount; ++slot) {
-        const StepRow& step = StepOf(slot);
-        if (step.leaveOut != nullptr && hooks_.*step.leaveOut) want[slot] = false;
+        if (hooks_.leaveOut[static_cast<size_t>(slot)]) want[slot] = false;
     }
 }

@@ -3,11 +3,9 @@
 // hardened area at each start of Windows.
 #include <string>
 
+// Re-applies the area's step the hardened way, marks it for the startup guard and makes sure the
+// guard task exists.
 void HardenArea(const std::wstring& area);
-void HardenTimer();
-void HardenPowerPlans(const std::wstring& area);  // "ppm" or "storage"
-void HardenGpu();
-void HardenMemory();
 int RunGuard();
 void RemoveStaleServices();
 void MarkGuard(const wchar_t* name);

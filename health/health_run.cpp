@@ -16,16 +16,19 @@
 #include "health/health_check.h"
 #include "health/monitor.h"
 #include "health/tool_output.h"
+#include "service/step_catalogue.h"
 #include "timer/timer_kernel.h"
 #include "tweaks/power_rows.h"
 #include "tweaks/power_store.h"
 
 namespace {
 
-constexpr const wchar_t* kGroupTimer = L"Timer Resolution";
-constexpr const wchar_t* kGroupUtilities = L"Supporting Utilities";
-constexpr const wchar_t* kGroupMemory = L"Memory and CPU";
-constexpr const wchar_t* kGroupStorage = L"Storage";
+// Each check sits in the group of the step it answers for, under the caption the catalogue gives.
+const wchar_t* GroupOf(int slot) { return StepAt(slot).group; }
+const wchar_t* const kGroupTimer = GroupOf(SlotService);
+const wchar_t* const kGroupUtilities = GroupOf(SlotAfterburner);
+const wchar_t* const kGroupMemory = GroupOf(SlotMemory);
+const wchar_t* const kGroupStorage = GroupOf(SlotStorage);
 
 // Appends records and knows when to stop.
 class Run {
@@ -64,9 +67,9 @@ private:
 };
 
 // The steps whose choice governs the checks outside the per-tweak rows.
-constexpr const wchar_t* kTimerStep = L"hold";
-constexpr const wchar_t* kMemoryStep = L"memory";
-constexpr const wchar_t* kStorageStep = L"storage";
+const wchar_t* const kTimerStep = StepAt(SlotService).wantName;
+const wchar_t* const kMemoryStep = StepAt(SlotMemory).wantName;
+const wchar_t* const kStorageStep = StepAt(SlotStorage).wantName;
 
 void Finish(HealthCheck& check, bool readOk, bool live, const std::wstring& expected, const std::wstring& observed,
             const wchar_t* step) {
@@ -173,7 +176,7 @@ void EffectiveTimerCheck(Run& run) {
 }
 
 void DriverCheck(Run& run) {
-    HealthCheck check = run.New(L"gpu.driver", L"Graphics Drivers", L"Installed display driver", L"");
+    HealthCheck check = run.New(L"gpu.driver", GroupOf(SlotGpuDriver), L"Installed display driver", L"");
     check.expected = L"a display driver is installed; newest vendor package is not assumed";
     for (int index = 0; index < 16; ++index) {
         const std::wstring key = FormatText(L"%ls\\%04d", kDisplayClassKey, index);
@@ -303,8 +306,12 @@ void MemoryChecks(Run& run) {
     run.Add(std::move(compression));
 }
 
-void PowerRowChecks(Run& run, std::span<const PowerSettingRow> rows, const wchar_t* prefix, const wchar_t* group,
-                    const wchar_t* area, const wchar_t* step, bool classOneUnsupported) {
+// Each row under the id its changes carry ("power.PERFCHECK" for "power.PERFCHECK.ac" and ".dc").
+void PowerRowChecks(Run& run, std::span<const PowerSettingRow> rows, const StepEntry& owner, bool classOneUnsupported) {
+    const wchar_t* prefix = owner.idPrefix;
+    const wchar_t* group = owner.group;
+    const wchar_t* area = owner.area;
+    const wchar_t* step = owner.wantName;
     PowerStore& store = CurrentPowerStore();
     GUID scheme{};
     const bool haveScheme = store.GetActiveScheme(scheme);
@@ -328,11 +335,11 @@ void GpuRowChecks(Run& run) {
         const bool applies = row.vendor == GpuAny || (row.vendor == GpuNvidia && probe.hasNvidia) ||
                              (row.vendor == GpuAmd && probe.hasAmd);
         if (!applies) continue;
-        const std::wstring id = std::wstring(L"gpu.") + row.alias;
+        const std::wstring id = std::wstring(StepAt(SlotGpuSettings).idPrefix) + row.alias;
         const auto add = [&](bool readOk, bool live, const std::wstring& expected, const std::wstring& observed,
                              bool unsupported) {
-            run.AddTweak(id, L"Windows Configuration", row.title, L"gpu", L"gpu", readOk, live, expected, observed,
-                         unsupported);
+            const StepEntry& owner = StepAt(SlotGpuSettings);
+            run.AddTweak(id, owner.group, row.title, owner.area, owner.wantName, readOk, live, expected, observed, unsupported);
         };
         const std::wstring wanted = FormatText(L"%lu", static_cast<unsigned long>(row.value));
         if (row.kind == GpuTweakKind::Service) {
@@ -443,8 +450,8 @@ std::vector<HealthCheck> RunHealthChecks(const std::atomic<bool>* cancel) {
     if (run.Cancelled()) return run.checks;
     MemoryChecks(run);
     if (run.Cancelled()) return run.checks;
-    PowerRowChecks(run, CpuTuneRows(), L"power.", L"Power and Performance", L"ppm", L"cpu", true);
-    PowerRowChecks(run, StoragePowerRows(), L"storage.", kGroupStorage, L"storage", L"storage", false);
+    PowerRowChecks(run, CpuTuneRows(), StepAt(SlotCpu), true);
+    PowerRowChecks(run, StoragePowerRows(), StepAt(SlotStorage), false);
     if (run.Cancelled()) return run.checks;
     GpuRowChecks(run);
     StorageChecks(run);

@@ -89,15 +89,16 @@ bool IsSetupComplete() {
     return ReadMonitor(L"SetupComplete", value) && value != 0;
 }
 
-std::array<bool, 9> ReadStepWants() {
-    std::array<bool, 9> wants{};
-    for (size_t i = 0; i < kSteps.size(); ++i) wants[i] = IsStepWanted(kSteps[i]);
+StepWants ReadStepWants() {
+    StepWants wants{};
+    for (const StepEntry& step : StepCatalogue()) wants[static_cast<size_t>(step.slot)] = IsStepWanted(step.wantName);
     return wants;
 }
 
-void WriteStepWants(const std::array<bool, 9>& wants) {
-    for (size_t i = 0; i < kSteps.size(); ++i) {
-        WriteDword(RegRoot::CurrentUser, kMonitorKey, std::wstring(L"Want_") + kSteps[i], wants[i] ? 1 : 0);
+void WriteStepWants(const StepWants& wants) {
+    for (const StepEntry& step : StepCatalogue()) {
+        WriteDword(RegRoot::CurrentUser, kMonitorKey, std::wstring(L"Want_") + step.wantName,
+                   wants[static_cast<size_t>(step.slot)] ? 1 : 0);
     }
     WriteDword(RegRoot::CurrentUser, kMonitorKey, L"SetupComplete", 1);
 }
@@ -120,38 +121,24 @@ void RecordDrift(const std::wstring& checkId, int count) {
     }
 }
 
-namespace {
-
-// The step whose choice covers a repair area.
-const wchar_t* StepOfArea(const std::wstring& area) {
-    if (area == L"timer") return L"hold";
-    if (area == L"ppm") return L"cpu";
-    if (area == L"gpu") return L"gpu";
-    if (area == L"memory") return L"memory";
-    if (area == L"storage") return L"storage";
-    if (area == L"afterburner") return L"afterburner";
-    return nullptr;
-}
-
-}  // namespace
-
 bool IsAreaApplied(const std::wstring& area) {
     if (area == L"timer") return TimerServiceInstalled();
+    // The state values each area's records go under.
     struct AreaRecords {
         const wchar_t* area;
-        const wchar_t* marker;
         std::vector<const wchar_t*> prefixes;
     };
     static const AreaRecords kAreas[] = {
-        {L"ppm", L"PpmApplied", {L"Ppm_", L"PpmPreviousScheme", L"PpmScheme", L"ThreadDpc"}},
-        {L"gpu", L"GpuApplied", {L"Gpu_", L"GpuDrs_", L"GpuSvc_"}},
-        {L"memory", L"MemoryApplied", {L"MemCompDisabled", L"Pagefile"}},
-        {L"storage", L"StorageApplied", {L"Pwr_", L"GpuSvc_SysMain"}},
+        {L"ppm", {L"Ppm_", L"PpmPreviousScheme", L"PpmScheme", L"ThreadDpc"}},
+        {L"gpu", {L"Gpu_", L"GpuDrs_", L"GpuSvc_"}},
+        {L"memory", {L"MemCompDisabled", L"Pagefile"}},
+        {L"storage", {L"Pwr_", L"GpuSvc_SysMain"}},
     };
+    const StepEntry* step = StepOfArea(area);
     for (const AreaRecords& entry : kAreas) {
-        if (area != entry.area) continue;
+        if (area != entry.area || step == nullptr) continue;
         uint32_t marker = 0;
-        if (ReadStateDword(entry.marker, marker) && marker != 0) return true;
+        if (step->appliedMarker != nullptr && ReadStateDword(step->appliedMarker, marker) && marker != 0) return true;
         // Records an uninstall could not restore stay for the next uninstall; they are not a
         // tune to keep up.
         if (StateValueExists(L"RestorePending")) return false;
@@ -186,8 +173,8 @@ DriftPlan PlanDriftRepair(const std::vector<HealthCheck>& results) {
         if (!drifted || check.repairStep.empty() || check.repairStep == L"afterburner") continue;
         // Never re-run a step the user left off, nor one this program has not applied (never ran,
         // or was uninstalled): those are reported, and changed only when the user asks.
-        const wchar_t* step = StepOfArea(check.repairStep);
-        if (step == nullptr || !IsStepWanted(step) || !IsAreaApplied(check.repairStep)) continue;
+        const StepEntry* step = StepOfArea(check.repairStep);
+        if (step == nullptr || !IsStepWanted(step->wantName) || !IsAreaApplied(check.repairStep)) continue;
         uint32_t previous = 0;
         ReadMonitor(L"Drift_" + check.id, previous);
         const int count = static_cast<int>(previous) + 1;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "health/health_check.h"
+#include "service/step_catalogue.h"
 
 inline constexpr const wchar_t* kMonitorKey = L"Software\\Quorvantis\\Monitor";
 
@@ -27,12 +28,11 @@ MonitorSettings LoadMonitorSettings();
 void SaveMonitorSettings(const MonitorSettings& settings);
 void SetLaunchAtLogin(bool on);
 
-// The nine steps in their fixed order.
-inline constexpr std::array<const wchar_t*, 9> kSteps = {L"prepare", L"measure", L"hold",   L"cpu",    L"gpuclean",
-                                                         L"gpu",     L"afterburner", L"memory", L"storage"};
+// The user's choice of steps, one per slot of the step catalogue ("Want_<its stored name>").
+using StepWants = std::array<bool, kSlotCount>;
 bool IsSetupComplete();
-std::array<bool, 9> ReadStepWants();
-void WriteStepWants(const std::array<bool, 9>& wants);
+StepWants ReadStepWants();
+void WriteStepWants(const StepWants& wants);
 bool IsCheckDisabled(const std::wstring& checkId);
 bool IsStepWanted(const std::wstring& step);
 void RecordDrift(const std::wstring& checkId, int count);

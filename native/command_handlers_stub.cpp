@@ -25,3 +25,4 @@ int ApplyDriverCommand(const Options&, const CommandArguments&) { return 1; }
 int CheckUpdateCommand(const Options&, const CommandArguments&) { return 1; }
 int UpdateCommand(const Options&, const CommandArguments&) { return 1; }
 int ChangesCommand(const Options&, const CommandArguments&) { return 1; }
+int RevertCommand(const Options&, const CommandArguments&) { return 1; }

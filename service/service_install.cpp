@@ -17,45 +17,85 @@
 #include "foundation/windows_version.h"
 #include "service/service_control.h"
 #include "service/service_wait.h"
+#include "service/step_ledger.h"
 #include "foundation/pacing.h"
 #include "timer/timer_kernel.h"
-#include "gpu/gpu_tweaks.h"
-#include "tweaks/cpu_tune.h"
-#include "tweaks/memory_storage.h"
-#include "tweaks/restore_point.h"
 
 namespace {
 
-// The first install records how the global flag was, type and bytes as they were, so an
-// uninstall can put exactly that back.
-void RecordAndSetGlobalFlag() {
-    RegistryValue previous;
-    const bool had = ReadRawValue(RegRoot::LocalMachine, kKernelKey, kGlobalTimerValue, previous);
-    uint32_t saved = 0;
-    if (!ReadStateDword(L"GlobalFlagSaved", saved)) {
-        if (had) WriteStateRaw(L"GlobalFlagPrevious", previous);
-        else WriteStateDword(L"GlobalFlagPrevious", 0);
-        WriteStateDword(L"GlobalFlagHadValue", had ? 1 : 0);
-        WriteStateDword(L"GlobalFlagSaved", 1);
+constexpr const wchar_t* kStep = L"Timer service";
+constexpr const wchar_t* kGlobalId = L"timer.global";
+const std::vector<std::wstring> kGlobalRecords{L"GlobalFlagSaved", L"GlobalFlagHadValue", L"GlobalFlagPrevious"};
+
+// The global flag, with how it was on record first: type and bytes as they were, so an
+// uninstall can put exactly that back. The first install's record is kept for good.
+PlannedChange GlobalFlagChange() {
+    ChangeRow row;
+    row.id = kGlobalId;
+    row.step = kStep;
+    row.setting = RegistryValuePlace(RegRoot::LocalMachine, kKernelKey, kGlobalTimerValue);
+    uint32_t saved = 0, had = 0;
+    RegistryValue previous, current;
+    if (ReadStateDword(L"GlobalFlagSaved", saved) && saved != 0) {
+        row.recorded = true;
+        ReadStateDword(L"GlobalFlagHadValue", had);
+        row.original = RegistryValueText(had != 0 && ReadStateRaw(L"GlobalFlagPrevious", previous), previous);
     }
-    uint32_t current = 0;
-    const bool isOne = ReadDword(kKernelKey, kGlobalTimerValue, current) && current == 1;
-    if (!isOne) {
-        WriteDword(RegRoot::LocalMachine, kKernelKey, kGlobalTimerValue, 1);
-        LogInfo(L"Set GlobalTimerResolutionRequests=1 (system-wide requests; takes full effect after the next reboot).");
-        if (!GlobalTimerRequestsHonoured()) LogInfo(kPerProcessSentence);
-    }
+    const bool present = ReadRawValue(RegRoot::LocalMachine, kKernelKey, kGlobalTimerValue, current);
+    row.currentRead = true;
+    row.current = RegistryValueText(present, current);
+    row.ours = RegistryValueText(DwordValue(1));
+    row.state = JudgePlanned(row);
+    return PlannedChange{std::move(row), 0,
+                         [] {
+                             uint32_t recorded = 0;
+                             if (ReadStateDword(L"GlobalFlagSaved", recorded)) return;
+                             RegistryValue was;
+                             const bool existed = ReadRawValue(RegRoot::LocalMachine, kKernelKey, kGlobalTimerValue, was);
+                             if (existed) WriteStateRaw(L"GlobalFlagPrevious", was);
+                             else WriteStateDword(L"GlobalFlagPrevious", 0);
+                             WriteStateDword(L"GlobalFlagHadValue", existed ? 1 : 0);
+                             WriteStateDword(L"GlobalFlagSaved", 1);
+                         },
+                         [] {
+                             uint32_t now = 0;
+                             if (ReadDword(kKernelKey, kGlobalTimerValue, now) && now == 1) return true;
+                             if (!WriteDword(RegRoot::LocalMachine, kKernelKey, kGlobalTimerValue, 1)) return false;
+                             LogInfo(L"Set GlobalTimerResolutionRequests=1 (system-wide requests; takes full effect after the next "
+                                     L"reboot).");
+                             if (!GlobalTimerRequestsHonoured()) LogInfo(kPerProcessSentence);
+                             return true;
+                         }};
 }
 
-void ConfigureServiceExtras(SC_HANDLE service) {
-    SERVICE_DESCRIPTIONW description{const_cast<LPWSTR>(kServiceDescription)};
-    ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &description);
+std::wstring ServiceText(uint32_t resolution) {
+    return resolution != 0 ? FormatText(L"installed, holding %.4f ms", resolution / 10000.0)
+                           : std::wstring(L"installed, holding the period the benchmark picks");
+}
+
+// The service as it is now, in the words of its rows.
+std::wstring ServiceNow() {
+    uint32_t desired = 0;
+    if (QueryTimerServiceState() == 0) return L"not installed";
+    return ReadStateDword(L"DesiredResolution", desired) ? ServiceText(desired) : std::wstring(L"installed");
+}
+
+std::wstring ServicePlace() { return FormatText(L"service %ls (automatic, LocalSystem)", kServiceName); }
+
+// Restarted 5 s after a first and second failure and a minute after later ones, counted afresh each day.
+void SetRestartOnFailure(SC_HANDLE service) {
     SC_ACTION actions[3] = {{SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 60000}};
     SERVICE_FAILURE_ACTIONSW failure{};
     failure.dwResetPeriod = 86400;
     failure.cActions = 3;
     failure.lpsaActions = actions;
     ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure);
+}
+
+void ConfigureServiceExtras(SC_HANDLE service) {
+    SERVICE_DESCRIPTIONW description{const_cast<LPWSTR>(kServiceDescription)};
+    ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &description);
+    SetRestartOnFailure(service);
 }
 
 UniqueServiceHandle CreateOrReconfigure(SC_HANDLE manager, const std::wstring& binaryPath) {
@@ -119,7 +159,7 @@ void RemoveInstalledExecutable() {
 
 void RestoreGlobalFlag(RestoreLedger& ledger) {
     uint32_t saved = 0;
-    if (!ReadStateDword(L"GlobalFlagSaved", saved) || saved == 0) return;
+    if (!ReadStateDword(L"GlobalFlagSaved", saved) || saved == 0 || !ledger.Includes(kGlobalId)) return;
     uint32_t had = 0;
     ReadStateDword(L"GlobalFlagHadValue", had);
     RegistryValue previous;
@@ -132,10 +172,10 @@ void RestoreGlobalFlag(RestoreLedger& ledger) {
     }
     if (!ok) {
         LogError(L"GlobalTimerResolutionRequests could not be restored.");
-        ledger.Failed({L"GlobalFlagSaved", L"GlobalFlagHadValue", L"GlobalFlagPrevious"});
+        ledger.Failed(kGlobalRecords);
         return;
     }
-    ledger.Restored();
+    ledger.Restored(kGlobalRecords);
     LogInfo(L"Restored GlobalTimerResolutionRequests to its previous value (reboot to revert the system-wide effect).");
 }
 
@@ -199,7 +239,7 @@ bool InstallTimerService(uint32_t resolution) {
     }
     WriteStateDword(L"DesiredResolution", resolution);
     WriteStateString(L"InstallPath", installed);
-    RecordAndSetGlobalFlag();
+    CommitChange(GlobalFlagChange());
 
     const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE));
     if (!manager) {
@@ -228,7 +268,7 @@ bool InstallTimerService(uint32_t resolution) {
     return VerifyApplied(resolution);
 }
 
-bool UninstallEverything() {
+bool RemoveTimerService() {
     bool ok = true;
     if (TimerServiceInstalled()) {
         LogInfo(L"Stopping service...");
@@ -250,17 +290,16 @@ bool UninstallEverything() {
         LogInfo(L"Service is not installed.");
     }
     RemoveLegacyService();
+    return ok;
+}
+
+bool UninstallEverything() {
+    bool ok = RemoveTimerService();
     RunProcess(SystemToolPath(L"schtasks.exe"), L"/Delete /F /TN \"Quorvantis Guard\"", 15000);
     // Every restore acts on whatever records exist, so a cancelled or half-failed run is undone
-    // as well. The plan goes back last, once every power value is in the plan it came from.
+    // as well, each step in its turn.
     RestoreLedger ledger;
-    RestoreCpuTune(ledger);
-    RestoreGpuTweaks(ledger);
-    RestoreMemory(ledger);
-    RestoreStorage(ledger);
-    RestorePowerPlan(ledger);
-    RecoverRestorePointFrequency(&ledger);
-    RestoreGlobalFlag(ledger);
+    RestoreRecordedSteps(ledger);
     ClearStateKeepingRecords(ledger);
     // What could not be put back waits for the next uninstall; it is no longer a tune to maintain.
     if (ledger.FailedCount() > 0) WriteStateDword(L"RestorePending", 1);
@@ -318,92 +357,84 @@ int HoldResolutionInConsole(uint32_t resolution) {
     return 0;
 }
 
-void DescribeInstall(bool planned, uint32_t resolution, std::vector<ChangeRow>& out) {
-    const std::wstring step = L"Timer service";
-    uint32_t saved = 0, had = 0;
-    const bool recorded = ReadStateDword(L"GlobalFlagSaved", saved) && saved != 0;
-    if (planned || recorded) {
-        ChangeRow flag;
-        flag.step = step;
-        flag.setting = RegistryValuePlace(RegRoot::LocalMachine, kKernelKey, kGlobalTimerValue);
-        RegistryValue previous, current;
-        if (recorded) {
-            flag.recorded = true;
-            ReadStateDword(L"GlobalFlagHadValue", had);
-            flag.original = RegistryValueText(had != 0 && ReadStateRaw(L"GlobalFlagPrevious", previous), previous);
-        }
-        const bool present = ReadRawValue(RegRoot::LocalMachine, kKernelKey, kGlobalTimerValue, current);
-        flag.currentRead = true;
-        flag.current = RegistryValueText(present, current);
-        flag.ours = RegistryValueText(DwordValue(1));
-        flag.state = planned ? JudgePlanned(flag) : JudgeRecorded(flag);
-        out.push_back(std::move(flag));
-    }
-    if (!planned) return;
+StepPlan PlanInstall(const PlanContext& context) {
+    StepPlan plan;
+    plan.step = kStep;
+    PlannedChange flag = GlobalFlagChange();
+    plan.changes.push_back(std::move(flag));
     // The service and its copy are this program's own: the uninstall removes them, no record needed.
-    uint32_t desired = 0;
-    const int state = QueryTimerServiceState();
     ChangeRow service;
-    service.step = step;
-    service.setting = FormatText(L"service %ls (automatic, LocalSystem)", kServiceName);
+    service.id = L"timer.service";
+    service.setting = ServicePlace();
+    service.keeping = ChangeKeeping::Own;
     service.currentRead = true;
-    service.current = state == 0 ? std::wstring(L"not installed")
-                      : ReadStateDword(L"DesiredResolution", desired)
-                          ? FormatText(L"installed, holding %.4f ms", desired / 10000.0)
-                          : std::wstring(L"installed");
-    service.ours = resolution != 0 ? FormatText(L"installed, holding %.4f ms", resolution / 10000.0)
-                                   : std::wstring(L"installed, holding the period the benchmark picks");
+    service.current = ServiceNow();
+    service.ours = ServiceText(context.resolution);
     service.state = JudgePlanned(service);
-    out.push_back(service);
+    plan.Add(std::move(service), 0, nullptr, nullptr);
     ChangeRow copy;
-    copy.step = step;
+    copy.id = L"timer.copy";
     copy.setting = L"file " + InstalledExePath();
+    copy.keeping = ChangeKeeping::Own;
     copy.currentRead = true;
     copy.current = FileExists(InstalledExePath()) ? L"present" : L"absent";
     copy.ours = L"this program's copy";
     copy.state = ChangeState::WouldChange;
-    out.push_back(std::move(copy));
-}
-
-std::vector<ChangeRow> RecordedChanges() {
-    std::vector<ChangeRow> rows;
-    DescribePrepare(false, rows);
-    DescribeInstall(false, 0, rows);
-    DescribeCpuTune(false, rows);
-    DescribeGpuTweaks(false, rows);
-    DescribeMemory(false, rows);
-    DescribeStorage(false, rows);
-    return rows;
-}
-
-std::vector<std::wstring> UninstallPlan(const std::vector<ChangeRow>& rows) {
-    std::vector<std::wstring> plan;
-    if (TimerServiceInstalled()) plan.push_back(FormatText(L"stop and remove the %ls service", kServiceName));
-    bool guarded = false;
-    for (const wchar_t* mark : {L"GuardTimer", L"GuardPpm", L"GuardStorage", L"GuardGpu", L"GuardMemory"}) {
-        guarded = guarded || StateValueExists(mark);
-    }
-    if (guarded) plan.push_back(L"remove the startup guard task \"Quorvantis Guard\"");
-    int putBack = 0, changedSince = 0, restoredAlready = 0;
-    for (const ChangeRow& row : rows) {
-        if (!row.recorded) continue;
-        if (row.state == ChangeState::AlreadyRestored) ++restoredAlready;
-        else ++putBack;
-        if (row.state == ChangeState::ChangedSince) ++changedSince;
-    }
-    if (putBack > 0) {
-        plan.push_back(FormatText(L"put back %d setting(s) to the values on record%ls", putBack,
-                                  changedSince > 0
-                                      ? FormatText(L" (%d changed since by someone else also get their recorded value back)",
-                                                   changedSince)
-                                            .c_str()
-                                      : L""));
-    }
-    if (restoredAlready > 0) plan.push_back(FormatText(L"drop %d record(s) whose setting is already back", restoredAlready));
-    std::wstring text;
-    if (ReadStateString(L"PpmPreviousScheme", text)) plan.push_back(L"make power plan " + text + L" active again");
-    if (ReadStateString(L"PpmCreatedScheme", text)) plan.push_back(L"delete the Ultimate Performance plan it made, " + text);
-    if (FileExists(InstalledExePath())) plan.push_back(L"delete " + InstalledExePath());
-    plan.push_back(L"turn \"Maintain timing\" off and delete HKLM\\" + std::wstring(kStateKey));
+    plan.Add(std::move(copy), 0, nullptr, nullptr);
     return plan;
+}
+
+void LedgerInstall(std::vector<ChangeRow>& out) {
+    if (QueryTimerServiceState() != 0) {
+        ChangeRow service;
+        service.id = L"timer.service";
+        service.step = kStep;
+        service.setting = ServicePlace();
+        service.keeping = ChangeKeeping::Own;
+        service.recorded = true;
+        service.original = L"not installed";
+        service.currentRead = true;
+        service.current = ServiceNow();
+        service.ours = service.current;
+        service.state = ChangeState::StillOurs;
+        out.push_back(std::move(service));
+    }
+    if (FileExists(InstalledExePath())) {
+        ChangeRow copy;
+        copy.id = L"timer.copy";
+        copy.step = kStep;
+        copy.setting = L"file " + InstalledExePath();
+        copy.keeping = ChangeKeeping::Own;
+        copy.recorded = true;
+        copy.original = L"absent";
+        copy.currentRead = true;
+        copy.current = L"present";
+        copy.ours = L"present";
+        copy.state = ChangeState::StillOurs;
+        out.push_back(std::move(copy));
+    }
+    uint32_t saved = 0;
+    if (!ReadStateDword(L"GlobalFlagSaved", saved) || saved == 0) return;
+    ChangeRow flag = GlobalFlagChange().row;
+    flag.state = JudgeRecorded(flag);
+    out.push_back(std::move(flag));
+}
+
+void RestoreInstall(RestoreLedger& ledger) { RestoreGlobalFlag(ledger); }
+
+bool HardenTimerService() {
+    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    const UniqueServiceHandle service(
+        manager ? OpenServiceW(manager.get(), kServiceName, SERVICE_CHANGE_CONFIG | SERVICE_QUERY_STATUS | SERVICE_START)
+                : nullptr);
+    if (!service) return false;
+    ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_AUTO_START, SERVICE_NO_CHANGE, nullptr, nullptr, nullptr,
+                         nullptr, nullptr, nullptr, nullptr);
+    SetRestartOnFailure(service.get());
+    SERVICE_FAILURE_ACTIONS_FLAG flag{TRUE};
+    ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag);
+    if (!StartServiceW(service.get(), 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
+        AppendLogLine(L"The timer service is set to start automatically, but it did not start this time.");
+    }
+    return true;
 }

@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "foundation/change_ledger.h"
+#include "foundation/change_plan.h"
+#include "foundation/setting_record.h"
+#include "service/install_plan.h"
 #include "foundation/system.h"
 
 inline constexpr const wchar_t* kGlobalTimerValue = L"GlobalTimerResolutionRequests";
@@ -20,6 +22,8 @@ inline constexpr const wchar_t* kServiceDescription =
 bool PrepareInstallDirectory();
 // Installed, running, and the kernel verified to report the resolution (or finer).
 bool InstallTimerService(uint32_t resolution);
+// Stops and deletes the service (and the older build's); false when ours could not be deleted.
+bool RemoveTimerService();
 // False when deleting the service failed or a setting could not be restored (its record stays
 // for the next uninstall); every step runs regardless.
 bool UninstallEverything();
@@ -28,11 +32,3 @@ bool UninstallEverything();
 int HoldResolutionInConsole(uint32_t resolution);
 // Releases a console hold; registered for every console control event.
 BOOL WINAPI ConsoleHoldControlHandler(DWORD controlType);
-
-// What the install writes (planned, for that resolution) or has on record: the service, the
-// program's copy it runs and GlobalTimerResolutionRequests.
-void DescribeInstall(bool planned, uint32_t resolution, std::vector<ChangeRow>& out);
-// Every record in the state key, step by step: what --changes and the Health screen list.
-std::vector<ChangeRow> RecordedChanges();
-// What UninstallEverything would do now, in its own order, for the ledger's recorded rows.
-std::vector<std::wstring> UninstallPlan(const std::vector<ChangeRow>& rows);

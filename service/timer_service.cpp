@@ -13,18 +13,25 @@ namespace {
 // Shared by the service's main thread and the dispatcher thread that runs the handler.
 SERVICE_STATUS_HANDLE g_statusHandle = nullptr;
 HANDLE g_stopEvent = nullptr;
+// The state key as it was when the service started, opened once: every publication goes through
+// this handle, so a key the uninstall deleted meanwhile refuses the value rather than coming back.
+UniqueKey g_stateKey;
 
-// Asks for the target, lets the kernel settle and publishes the period it reports. Nothing is
-// published once a stop was asked for: the uninstall may be deleting the state key right then,
-// and a late write would create it again.
-int32_t RequestAndPublish(TimerKernel& kernel, uint32_t target, HANDLE stopEvent) {
+void Publish(uint32_t applied) {
+    if (!g_stateKey) return;
+    const DWORD value = applied;
+    RegSetValueExW(g_stateKey.get(), L"AppliedResolution", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+}
+
+// Asks for the target, lets the kernel settle and publishes the period it reports.
+int32_t RequestAndPublish(TimerKernel& kernel, uint32_t target) {
     uint32_t current = 0;
     const int32_t status = kernel.SetResolution(target, true, current);
     if (status != 0) return status;
     kernel.Sleep(5);
     uint32_t coarsest = 0, finest = 0;
     kernel.QueryResolution(coarsest, finest, current);
-    if (stopEvent == nullptr || WaitForSingleObject(stopEvent, 0) != WAIT_OBJECT_0) UpdateStateDword(L"AppliedResolution", current);
+    Publish(current);
     return 0;
 }
 
@@ -48,8 +55,10 @@ bool StartHolding(uint32_t& target) {
     target = ChooseServiceTarget(desired, legacy, finest, coarsest);
 
     KeepResolutionRequestsHonoured();
-    UpdateStateDword(L"AppliedResolution", 0);
-    if (RequestAndPublish(kernel, target, nullptr) != 0) {
+    g_stateKey.reset();
+    RegOpenKeyExW(HKEY_LOCAL_MACHINE, kStateKey, 0, KEY_SET_VALUE, g_stateKey.put());
+    Publish(0);
+    if (RequestAndPublish(kernel, target) != 0) {
         AppendLogLine(L"service: NtSetTimerResolution failed");
         return false;
     }
@@ -63,13 +72,16 @@ void KeepHolding(HANDLE stopEvent, uint32_t target, uint32_t intervalMs) {
     TimerKernel& kernel = CurrentTimerKernel();
     // Re-asserting keeps the request in force and the published value fresh; a failure here
     // changes nothing and is tried again next time.
-    while (WaitForSingleObject(stopEvent, intervalMs) == WAIT_TIMEOUT) RequestAndPublish(kernel, target, stopEvent);
+    while (WaitForSingleObject(stopEvent, intervalMs) == WAIT_TIMEOUT) RequestAndPublish(kernel, target);
 }
 
-// Writes nothing to the state key: readers look at AppliedResolution only while the service runs.
 void StopHolding(uint32_t target) {
     uint32_t ignored = 0;
     CurrentTimerKernel().SetResolution(target, false, ignored);
+    // Nothing is held any more; into the key the service started with, which an uninstall may
+    // have deleted since (and then it stays deleted).
+    Publish(0);
+    g_stateKey.reset();
     AppendLogLine(L"service: stopped, resolution released");
 }
 

@@ -5,16 +5,23 @@
 #include <cstring>
 
 #include "foundation/log.h"
+#include "foundation/pacing.h"
 #include "foundation/state.h"
 #include "foundation/system.h"
 #include "foundation/text.h"
-#include "foundation/pacing.h"
 #include "tweaks/power_rows.h"
 #include "tweaks/tweak_walk.h"
 
 namespace {
 
 const ValueRecordNames kThreadDpcRecord{L"ThreadDpcHad", L"ThreadDpcPrev", L""};
+constexpr const wchar_t* kStep = L"CPU Tune";
+constexpr const wchar_t* kPlanId = L"power.plan";
+constexpr const wchar_t* kMadePlanId = L"power.plan.created";
+constexpr const wchar_t* kThreadDpcId = L"power.threaddpc";
+constexpr size_t kPlanItem = 0;
+
+bool SameGuid(const GUID& a, const GUID& b) { return memcmp(&a, &b, sizeof(GUID)) == 0; }
 
 std::vector<TweakItem> CpuTuneItems() {
     std::vector<TweakItem> items;
@@ -31,15 +38,111 @@ std::vector<TweakItem> CpuTuneItems() {
     return items;
 }
 
-// ThreadDpcEnable=0 with its previous state on record; true when written.
-bool DisableThreadedDpcs(ItemList& items, size_t item) {
+size_t ThreadDpcItem() { return CpuTuneRows().size() + 1; }
+
+// Activated, and seen active: the call's word alone is not believed.
+bool ActivatePlan(const GUID& scheme) {
+    PowerStore& store = CurrentPowerStore();
+    if (!store.SetActiveScheme(scheme)) RunPowercfg(L"/setactive " + GuidText(scheme));
+    GUID active{};
+    return store.GetActiveScheme(active) && SameGuid(active, scheme);
+}
+
+// The plan CPU Tune writes into: our Ultimate Performance copy when it exists or Windows keeps
+// the template to make it from, else High Performance, else none (the active plan stays).
+enum class PlanChoice { Ultimate, HighPerformance, None };
+struct ChosenPlan {
+    PlanChoice choice = PlanChoice::None;
+    GUID scheme{};
+    bool made = false;  // the copy does not exist yet: this run makes it
+};
+
+ChosenPlan ChoosePlan() {
+    const GUID& copy = UltimateCopyScheme();
+    if (PowerSchemeListed(copy)) return {PlanChoice::Ultimate, copy, false};
+    if (CurrentPowerStore().TemplateExists(UltimateTemplateScheme())) return {PlanChoice::Ultimate, copy, true};
+    if (PowerSchemeListed(HighPerformanceScheme())) return {PlanChoice::HighPerformance, HighPerformanceScheme(), false};
+    return {};
+}
+
+std::wstring MadePlanPlace() {
+    return L"power plan " + BracedGuidText(UltimateCopyScheme()) + L" (Ultimate Performance, made from Windows' template)";
+}
+
+// The copy is ours to take away at uninstall: on record before it is made, so a run that dies
+// right after the duplicate still leaves the record; the record goes again if nothing was made.
+void PlanMadePlan(StepPlan& plan) {
+    ChangeRow row;
+    row.id = kMadePlanId;
+    row.setting = MadePlanPlace();
+    row.currentRead = true;
+    row.current = L"absent";
+    row.ours = L"present";
+    row.state = ChangeState::WouldChange;
+    plan.Add(std::move(row), kPlanItem,
+             [] {
+                 if (!StateValueExists(L"PpmCreatedScheme")) WriteStateString(L"PpmCreatedScheme", BracedGuidText(UltimateCopyScheme()));
+             },
+             [] {
+                 const GUID& copy = UltimateCopyScheme();
+                 const GUID& source = UltimateTemplateScheme();
+                 if (!CurrentPowerStore().DuplicateScheme(source, copy)) {
+                     RunPowercfg(L"/duplicatescheme " + GuidText(source) + L" " + GuidText(copy));
+                 }
+                 if (PowerSchemeListed(copy)) return true;
+                 DeleteStateValue(L"PpmCreatedScheme");
+                 return false;
+             });
+}
+
+void PlanActivation(StepPlan& plan, const ChosenPlan& chosen, const GUID& active) {
+    ChangeRow row;
+    row.id = kPlanId;
+    row.setting = L"active power plan";
+    row.recorded = ReadStateString(L"PpmPreviousScheme", row.original);
+    row.currentRead = true;
+    row.current = BracedGuidText(active);
+    if (chosen.choice == PlanChoice::None) {
+        row.ours = row.current;
+        plan.LeaveAlone(std::move(row), kPlanItem, L"this PC offers neither Ultimate Performance nor High Performance");
+        return;
+    }
+    row.ours = BracedGuidText(chosen.scheme);
+    row.state = JudgePlanned(row);
+    const GUID target = chosen.scheme;
+    // The plan to go back to is the one before the first run; later runs find ours active.
+    plan.Add(std::move(row), kPlanItem,
+             [active] {
+                 if (!StateValueExists(L"PpmPreviousScheme")) WriteStateString(L"PpmPreviousScheme", BracedGuidText(active));
+             },
+             [target] { return ActivatePlan(target); });
+}
+
+std::wstring PlanItemText(const ChosenPlan& chosen, bool switched) {
+    if (!switched || chosen.choice == PlanChoice::None) return L"could not switch the Windows power plan";
+    if (chosen.choice == PlanChoice::Ultimate) return L"Ultimate Performance is now the active plan";
+    return L"this PC does not offer Ultimate Performance (Modern Standby PCs do not); High Performance is active instead";
+}
+
+void PlanThreadDpc(StepPlan& plan) {
+    ChangeRow row = DescribeRegistryChange(kStep, RegRoot::LocalMachine, kKernelKey, L"ThreadDpcEnable", kThreadDpcRecord,
+                                           DwordValue(0), true);
+    row.id = kThreadDpcId;
+    plan.Add(std::move(row), ThreadDpcItem(),
+             [] { RecordValueOnce(RegRoot::LocalMachine, kKernelKey, L"ThreadDpcEnable", kThreadDpcRecord); },
+             [] { return WriteDword(RegRoot::LocalMachine, kKernelKey, L"ThreadDpcEnable", 0); });
+}
+
+// The paced threaded-DPC item; true when written.
+bool DisableThreadedDpcs(const StepPlan& plan, ItemList& items) {
+    const size_t item = ThreadDpcItem();
     items.Begin(item);
     FeedStage(L"CPU TUNE", L"ThreadDpcEnable  \u2192  0");
     DwellCancellable(1800);
     RegistryValue previous;
     const bool had = ReadRawValue(RegRoot::LocalMachine, kKernelKey, L"ThreadDpcEnable", previous);
-    RecordValueOnce(RegRoot::LocalMachine, kKernelKey, L"ThreadDpcEnable", kThreadDpcRecord);
-    const bool written = WriteDword(RegRoot::LocalMachine, kKernelKey, L"ThreadDpcEnable", 0);
+    CommitCounts counts;
+    const bool written = CommitItem(plan, item, counts);
     uint32_t number = 0;
     const bool isNumber = had && previous.type == REG_DWORD && previous.bytes.size() == 4;
     if (isNumber) memcpy(&number, previous.bytes.data(), 4);
@@ -53,16 +156,43 @@ bool DisableThreadedDpcs(ItemList& items, size_t item) {
     return written;
 }
 
+// What a plan change and the walk need beyond the plan itself.
+struct CpuTunePlan {
+    StepPlan plan;
+    ChosenPlan chosen;
+    GUID rowsScheme{};
+};
+
+CpuTunePlan MakeCpuTunePlan() {
+    CpuTunePlan made;
+    made.plan.step = kStep;
+    GUID active{};
+    if (!CurrentPowerStore().GetActiveScheme(active)) {
+        made.plan.blocked = L"PowerGetActiveScheme failed; cannot apply PPM tweaks.";
+        return made;
+    }
+    made.chosen = ChoosePlan();
+    if (made.chosen.made) PlanMadePlan(made.plan);
+    PlanActivation(made.plan, made.chosen, active);
+    made.rowsScheme = made.chosen.choice == PlanChoice::None ? active : made.chosen.scheme;
+    PlanPowerRows(made.plan, CpuTuneRowSet(), made.rowsScheme, made.chosen.made, kPlanItem + 1);
+    PlanThreadDpc(made.plan);
+    made.plan.setsScheme = true;
+    made.plan.scheme = made.rowsScheme;
+    made.plan.schemeMade = made.chosen.made;
+    return made;
+}
+
 }  // namespace
 
-bool ApplyCpuTune() {
-    PowerStore& store = CurrentPowerStore();
-    GUID scheme{};
-    // The plan to go back to is the one before the first run; later runs find ours active.
-    if (store.GetActiveScheme(scheme) && !StateValueExists(L"PpmPreviousScheme")) {
-        WriteStateString(L"PpmPreviousScheme", BracedGuidText(scheme));
-    }
+StepPlan PlanCpuTune(const PlanContext&) { return MakeCpuTunePlan().plan; }
 
+bool ApplyCpuTune() {
+    const CpuTunePlan made = MakeCpuTunePlan();
+    if (!made.plan.blocked.empty()) {
+        LogError(made.plan.blocked);
+        return false;
+    }
     FeedExplanation(L"CPU Tune",
                     L"Switch to Ultimate Performance, then write every Processor Power Management value from the tuning "
                     L"guide: parking off, min/max 100%, PERFCHECK 5000 ms, boost mode off, increase threshold 85/95, "
@@ -75,27 +205,26 @@ bool ApplyCpuTune() {
     items.Publish();
     DwellCancellable(1200);
 
-    items.Begin(0);
+    items.Begin(kPlanItem);
     DwellCancellable(1600);
-    std::wstring planText;
-    const bool planSwitched = SwitchToUltimatePlan(planText);
-    items.Finish(0, planSwitched ? TweakWritten : TweakFailed, &planText);
+    CommitCounts planCounts;
+    const bool planSwitched = CommitItem(made.plan, kPlanItem, planCounts) && made.chosen.choice != PlanChoice::None;
+    const std::wstring planText = PlanItemText(made.chosen, planSwitched);
+    items.Finish(kPlanItem, planSwitched ? TweakWritten : TweakFailed, &planText);
     LogInfo(FormatText(L"  power plan: %ls", planText.c_str()));
     DwellCancellable(600);
 
-    if (!store.GetActiveScheme(scheme)) {
-        LogError(L"PowerGetActiveScheme failed; cannot apply PPM tweaks.");
+    const GUID& scheme = made.rowsScheme;
+    WriteStateString(L"PpmScheme", BracedGuidText(scheme));
+    RowWalkCounts counts;
+    if (!WalkPowerRows(made.plan, CpuTuneRowSet(), scheme, items, kPlanItem + 1, RowWalkStyle{L"CPU TUNE", true}, counts)) {
         return false;
     }
-    WriteStateString(L"PpmScheme", BracedGuidText(scheme));
-
-    RowWalkCounts counts;
-    if (!WalkPowerRows(scheme, CpuTuneRows(), items, 1, RowWalkStyle{L"CPU TUNE", L"Ppm_", true}, counts)) return false;
     // The written values take effect once the plan is activated again.
-    store.SetActiveScheme(scheme);
+    CurrentPowerStore().SetActiveScheme(scheme);
     RunPowercfg(L"/setactive SCHEME_CURRENT");
 
-    if (DisableThreadedDpcs(items, items.Items().size() - 1)) ++counts.written;
+    if (DisableThreadedDpcs(made.plan, items)) ++counts.written;
     else ++counts.failed;
 
     if (counts.written == 0 && !planSwitched) {
@@ -121,23 +250,25 @@ int RestoreCpuTune(RestoreLedger& ledger) {
     std::wstring configured;
     GUID configuredScheme{};
     const bool haveConfigured = ReadStateString(L"PpmScheme", configured) && ParseGuidText(configured, configuredScheme);
-    int restored = RestorePowerRows(CpuTuneRows(), L"Ppm_", haveConfigured ? &configuredScheme : nullptr, ledger);
+    int restored = RestorePowerRows(CpuTuneRowSet(), haveConfigured ? &configuredScheme : nullptr, ledger);
     PowerStore& store = CurrentPowerStore();
     GUID active{};
     // Restored values of the active plan take effect once it is activated again.
     if (restored > 0 && store.GetActiveScheme(active)) store.SetActiveScheme(active);
 
-    switch (RestoreRecordedValue(RegRoot::LocalMachine, kKernelKey, L"ThreadDpcEnable", kThreadDpcRecord)) {
-    case RestoreResult::Restored:
-        ++restored;
-        ledger.Restored();
-        break;
-    case RestoreResult::Failed:
-        LogError(L"ThreadDpcEnable could not be restored.");
-        ledger.Failed(kThreadDpcRecord.All());
-        break;
-    case RestoreResult::NothingRecorded:
-        break;
+    if (ledger.Includes(kThreadDpcId)) {
+        switch (RestoreRecordedValue(RegRoot::LocalMachine, kKernelKey, L"ThreadDpcEnable", kThreadDpcRecord)) {
+        case RestoreResult::Restored:
+            ++restored;
+            ledger.Restored(kThreadDpcRecord.All());
+            break;
+        case RestoreResult::Failed:
+            LogError(L"ThreadDpcEnable could not be restored.");
+            ledger.Failed(kThreadDpcRecord.All());
+            break;
+        case RestoreResult::NothingRecorded:
+            break;
+        }
     }
     if (restored > 0 || StateValueExists(L"PpmApplied")) {
         LogInfo(FormatText(L"Restored %d PPM setting(s) to their previous values.", restored));
@@ -151,11 +282,16 @@ namespace {
 void RemoveCreatedPlan(RestoreLedger& ledger) {
     std::wstring created;
     GUID scheme{};
-    if (!ReadStateString(L"PpmCreatedScheme", created) || !ParseGuidText(created, scheme)) return;
-    if (!PowerSchemeListed(scheme)) return;
+    if (!ledger.Includes(kMadePlanId) || !ReadStateString(L"PpmCreatedScheme", created) || !ParseGuidText(created, scheme)) {
+        return;
+    }
+    if (!PowerSchemeListed(scheme)) {
+        ledger.Dropped({L"PpmCreatedScheme"});
+        return;
+    }
     PowerStore& store = CurrentPowerStore();
     GUID active{};
-    if (store.GetActiveScheme(active) && memcmp(&active, &scheme, sizeof(GUID)) == 0) {
+    if (store.GetActiveScheme(active) && SameGuid(active, scheme)) {
         LogError(L"The Ultimate Performance plan Quorvantis made is still the active plan, so it was kept.");
         ledger.Failed({L"PpmCreatedScheme"});
         return;
@@ -167,7 +303,83 @@ void RemoveCreatedPlan(RestoreLedger& ledger) {
         return;
     }
     LogInfo(L"Removed the Ultimate Performance plan Quorvantis made.");
-    ledger.Restored();
+    ledger.Restored({L"PpmCreatedScheme"});
+}
+
+// Where the plan that was active before is gone, a plan of Windows' own takes its place: Balanced
+// when it is listed, else the first listed plan that is not the one CPU Tune made.
+bool StandInPlan(GUID& standIn) {
+    const std::vector<GUID> listed = ListedPowerSchemes();
+    for (const GUID& scheme : listed) {
+        if (SameGuid(scheme, BalancedScheme())) {
+            standIn = scheme;
+            return true;
+        }
+    }
+    for (const GUID& scheme : listed) {
+        if (!SameGuid(scheme, UltimateCopyScheme())) {
+            standIn = scheme;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool Activate(const GUID& scheme) {
+    PowerStore& store = CurrentPowerStore();
+    bool switched = store.SetActiveScheme(scheme);
+    if (!switched) switched = RunProcess(SystemToolPath(L"powercfg.exe"), L"/setactive " + GuidText(scheme), 20000) == 0;
+    // Believe the plan list over the call's result where it can be read.
+    GUID active{};
+    if (store.GetActiveScheme(active)) switched = SameGuid(active, scheme);
+    return switched;
+}
+
+void SwitchBackToPreviousPlan(RestoreLedger& ledger) {
+    std::wstring previous;
+    if (!ledger.Includes(kPlanId) || !ReadStateString(L"PpmPreviousScheme", previous) || previous.size() <= 2) return;
+    const std::vector<std::wstring> records{L"PpmPreviousScheme", L"PpmScheme"};
+    GUID scheme{};
+    if (!ParseGuidText(previous, scheme)) {
+        ledger.Dropped(records);
+        return;
+    }
+    PowerStore& store = CurrentPowerStore();
+    GUID active{};
+    const bool activeRead = store.GetActiveScheme(active);
+    if (activeRead && SameGuid(active, scheme)) {
+        ledger.Dropped(records);
+        return;
+    }
+    if (!PowerSchemeListed(scheme)) {
+        // Only the plan this program made has to make way (so it can be deleted); any other
+        // plan the user chose since stays.
+        GUID standIn{};
+        if (!activeRead || !SameGuid(active, UltimateCopyScheme())) {
+            LogInfo(FormatText(L"The power plan that was active before (%ls) no longer exists; the active plan stays.",
+                               previous.c_str()));
+            ledger.Dropped(records);
+            return;
+        }
+        if (StandInPlan(standIn) && Activate(standIn)) {
+            LogInfo(FormatText(L"The power plan that was active before (%ls) no longer exists; switched to %ls instead.",
+                               previous.c_str(), BracedGuidText(standIn).c_str()));
+            ledger.Restored(records);
+            return;
+        }
+        LogError(FormatText(L"The power plan that was active before (%ls) no longer exists, and no other plan could be made "
+                            L"active.",
+                            previous.c_str()));
+        ledger.Failed(records);
+        return;
+    }
+    if (Activate(scheme)) {
+        LogInfo(FormatText(L"Switched back to the power plan that was active before (%ls).", previous.c_str()));
+        ledger.Restored(records);
+        return;
+    }
+    LogError(FormatText(L"Could not switch back to the power plan that was active before (%ls).", previous.c_str()));
+    ledger.Failed(records);
 }
 
 }  // namespace
@@ -177,53 +389,57 @@ void RestorePowerPlan(RestoreLedger& ledger) {
     RemoveCreatedPlan(ledger);
 }
 
-void SwitchBackToPreviousPlan(RestoreLedger& ledger) {
-    std::wstring previous;
-    if (!ReadStateString(L"PpmPreviousScheme", previous) || previous.size() <= 2) return;
-    GUID scheme{};
-    if (!ParseGuidText(previous, scheme)) return;
-    PowerStore& store = CurrentPowerStore();
-    GUID active{};
-    const bool activeRead = store.GetActiveScheme(active);
-    if (activeRead && memcmp(&active, &scheme, sizeof(GUID)) == 0) return;
-    bool switched = store.SetActiveScheme(scheme);
-    if (!switched) switched = RunProcess(SystemToolPath(L"powercfg.exe"), L"/setactive " + previous, 20000) == 0;
-    // Believe the plan list over the call's result where it can be read.
-    if (store.GetActiveScheme(active)) switched = memcmp(&active, &scheme, sizeof(GUID)) == 0;
-    if (switched) {
-        LogInfo(FormatText(L"Switched back to the power plan that was active before (%ls).", previous.c_str()));
-        ledger.Restored();
-        return;
-    }
-    if (!PowerSchemeListed(scheme)) {
-        LogInfo(FormatText(L"The power plan that was active before (%ls) no longer exists; the active plan stays.",
-                           previous.c_str()));
-        return;
-    }
-    LogError(FormatText(L"Could not switch back to the power plan that was active before (%ls).", previous.c_str()));
-    ledger.Failed({L"PpmPreviousScheme"});
-}
-
-void DescribeCpuTune(bool planned, std::vector<ChangeRow>& out) {
-    const std::wstring step = L"CPU Tune";
+void LedgerCpuTune(std::vector<ChangeRow>& out) {
     ChangeRow plan;
-    plan.step = step;
+    plan.id = kPlanId;
+    plan.step = kStep;
     plan.setting = L"active power plan";
-    plan.recorded = ReadStateString(L"PpmPreviousScheme", plan.original);
-    GUID active{};
-    plan.currentRead = CurrentPowerStore().GetActiveScheme(active);
-    if (plan.currentRead) plan.current = BracedGuidText(active);
-    GUID target = UltimateCopyScheme();
-    std::wstring configured;
-    if (ReadStateString(L"PpmScheme", configured)) ParseGuidText(configured, target);
-    plan.ours = BracedGuidText(target);
-    if (planned || plan.recorded) {
-        plan.state = planned ? JudgePlanned(plan) : JudgeRecorded(plan);
+    if (ReadStateString(L"PpmPreviousScheme", plan.original)) {
+        plan.recorded = true;
+        GUID active{};
+        plan.currentRead = CurrentPowerStore().GetActiveScheme(active);
+        if (plan.currentRead) plan.current = BracedGuidText(active);
+        GUID target = UltimateCopyScheme();
+        std::wstring configured;
+        if (ReadStateString(L"PpmScheme", configured)) ParseGuidText(configured, target);
+        plan.ours = BracedGuidText(target);
+        plan.state = JudgeRecorded(plan);
+        GUID previous{};
+        if (plan.state != ChangeState::AlreadyRestored && ParseGuidText(plan.original, previous) && !PowerSchemeListed(previous)) {
+            plan.state = ChangeState::Gone;
+            plan.reason = L"plan deleted";
+        }
         out.push_back(plan);
     }
-    DescribePowerRows(step, CpuTuneRows(), L"Ppm_", planned ? &target : nullptr, out);
-    if (planned || StateValueExists(kThreadDpcRecord.had)) {
-        out.push_back(DescribeRegistryChange(step, RegRoot::LocalMachine, kKernelKey, L"ThreadDpcEnable", kThreadDpcRecord,
-                                             DwordValue(0), planned));
+    std::wstring created;
+    if (ReadStateString(L"PpmCreatedScheme", created)) {
+        ChangeRow made;
+        made.id = kMadePlanId;
+        made.step = kStep;
+        made.setting = L"power plan " + created + L" (Ultimate Performance, made by Quorvantis)";
+        made.recorded = true;
+        made.original = L"absent";
+        GUID scheme{};
+        made.currentRead = true;
+        made.current = ParseGuidText(created, scheme) && PowerSchemeListed(scheme) ? L"present" : L"absent";
+        made.ours = L"present";
+        made.state = JudgeRecorded(made);
+        out.push_back(std::move(made));
+    }
+    LedgerPowerRows(kStep, CpuTuneRowSet(), out);
+    if (StateValueExists(kThreadDpcRecord.had)) {
+        ChangeRow dpc = DescribeRegistryChange(kStep, RegRoot::LocalMachine, kKernelKey, L"ThreadDpcEnable", kThreadDpcRecord,
+                                               DwordValue(0), false);
+        dpc.id = kThreadDpcId;
+        out.push_back(std::move(dpc));
+    }
+}
+
+void HardenCpuTune() {
+    for (const GUID& scheme : ListedPowerSchemes()) {
+        StepPlan plan;
+        plan.step = kStep;
+        PlanPowerRows(plan, CpuTuneRowSet(), scheme, false, 0);
+        for (const PlannedChange& change : plan.changes) CommitChange(change);
     }
 }

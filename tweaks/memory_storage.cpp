@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <winioctl.h>
 
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -44,6 +45,20 @@ public:
         description.busType = static_cast<unsigned>(descriptor->BusType);
         return true;
     }
+    bool WriteCacheOn(int diskNumber, bool& on) override {
+        const std::wstring path = FormatText(L"\\\\.\\PhysicalDrive%d", diskNumber);
+        const UniqueKernelHandle disk = AdoptFileHandle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                                    nullptr, OPEN_EXISTING, 0, nullptr));
+        if (!disk) return false;
+        DISK_CACHE_INFORMATION cache{};
+        DWORD returned = 0;
+        if (!DeviceIoControl(disk.get(), IOCTL_DISK_GET_CACHE_INFORMATION, nullptr, 0, &cache, sizeof(cache), &returned,
+                             nullptr)) {
+            return false;
+        }
+        on = cache.WriteCacheEnabled != FALSE;
+        return true;
+    }
     DiskCacheOutcome EnableWriteCache(int diskNumber) override {
         const std::wstring path = FormatText(L"\\\\.\\PhysicalDrive%d", diskNumber);
         const UniqueKernelHandle disk = AdoptFileHandle(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
@@ -68,13 +83,15 @@ public:
 
 PhysicalDiskCache* g_disks = nullptr;
 
-bool StateFlag(const wchar_t* name) {
-    uint32_t value = 0;
-    return ReadStateDword(name, value) && value != 0;
-}
-
+constexpr const wchar_t* kMemoryStep = L"Memory";
+constexpr const wchar_t* kStorageStep = L"Storage";
 constexpr const wchar_t* kMemoryManagementKey = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Memory Management";
+constexpr const wchar_t* kFileSystemKey = L"SYSTEM\\CurrentControlSet\\Control\\FileSystem";
+constexpr const wchar_t* kPowerKey = L"SYSTEM\\CurrentControlSet\\Control\\Power";
 const ValueRecordNames kPagingFilesRecord{L"PagefileHad", L"PagefilePrevious", L""};
+constexpr const wchar_t* kPagefileId = L"memory.pagefile";
+constexpr const wchar_t* kCompressionId = L"memory.compression";
+constexpr const wchar_t* kSysMainId = L"storage.sysmain";
 
 // The paging file setup as Windows keeps it (and reads it at boot): PagingFiles.
 bool ReadPagingFiles(std::vector<std::wstring>& entries) {
@@ -85,6 +102,14 @@ bool ReadPagingFiles(std::vector<std::wstring>& entries) {
     const std::wstring_view text(reinterpret_cast<const wchar_t*>(value.bytes.data()), value.bytes.size() / sizeof(wchar_t));
     entries = MultiStringEntries(text);
     return true;
+}
+
+// What Windows writes when it manages the paging file: "?:\pagefile.sys".
+RegistryValue SystemManagedPagingFiles() {
+    const wchar_t automatic[] = L"?:\\pagefile.sys\0";
+    RegistryValue value{REG_MULTI_SZ, std::vector<uint8_t>(sizeof(automatic))};
+    memcpy(value.bytes.data(), automatic, sizeof(automatic));
+    return value;
 }
 
 // Windows decides the pagefile size itself. Through WMI's own cmdlets first: wmic is gone from
@@ -108,46 +133,178 @@ bool SetSystemManagedPagefile() {
     return managed();
 }
 
-// The pagefile item: a paging file the user set up is theirs; only a machine with none at all
-// gets one managed by Windows, with what was there on record first. False when it failed.
-bool PagefileItem(ItemList& items, size_t index) {
-    bool written = false;
+// Only a machine without any paging file gets one managed by Windows; a paging file the user
+// set up is theirs.
+void PlanPagefile(StepPlan& plan, size_t item) {
+    ChangeRow row = DescribeRegistryChange(kMemoryStep, RegRoot::LocalMachine, kMemoryManagementKey, L"PagingFiles",
+                                           kPagingFilesRecord, SystemManagedPagingFiles(), true);
+    row.id = kPagefileId;
     std::vector<std::wstring> entries;
-    const bool read = ReadPagingFiles(entries);
-    const PagefileSetup setup = read ? ClassifyPagingFiles(entries) : PagefileSetup::Manual;
-    std::wstring detail;
-    int status = TweakSkipped;
-    if (!read) {
-        detail = L"the paging file setup could not be read, so it is left alone";
-    } else if (setup == PagefileSetup::SystemManaged) {
-        detail = L"already managed by Windows";
-        status = TweakWritten;
-    } else if (setup == PagefileSetup::Manual) {
-        detail = L"a manual pagefile is set (" + PagingFilesText(entries) + L"); it is left alone";
-    } else {
-        RecordValueOnce(RegRoot::LocalMachine, kMemoryManagementKey, L"PagingFiles", kPagingFilesRecord);
-        written = SetSystemManagedPagefile();
-        status = written ? TweakWritten : TweakFailed;
-        detail = written ? L"AutomaticManagedPagefile = True" : L"the pagefile could not be set to system-managed";
+    if (!ReadPagingFiles(entries)) {
+        plan.LeaveAlone(std::move(row), item, L"the paging file setup could not be read, so it is left alone");
+        return;
     }
-    items.Finish(index, status, &detail);
-    LogInfo(FormatText(L"  pagefile: %ls", detail.c_str()));
-    return status != TweakFailed;
+    switch (ClassifyPagingFiles(entries)) {
+    case PagefileSetup::SystemManaged:
+        row.state = ChangeState::AlreadySet;
+        plan.Add(std::move(row), item, nullptr, nullptr);
+        return;
+    case PagefileSetup::Manual:
+        plan.LeaveAlone(std::move(row), item, L"a manual pagefile is set (" + PagingFilesText(entries) + L"); it is left alone");
+        return;
+    case PagefileSetup::None:
+        break;
+    }
+    plan.Add(std::move(row), item,
+             [] { RecordValueOnce(RegRoot::LocalMachine, kMemoryManagementKey, L"PagingFiles", kPagingFilesRecord); },
+             SetSystemManagedPagefile);
 }
 
-// One storage item that runs a tool: explained, run, and marked by the tool's exit code.
-void RunToolItem(ItemList& items, size_t item, uint32_t exitCode, const wchar_t* written, const wchar_t* failed,
-                 RowWalkCounts& counts) {
-    const std::wstring detail = exitCode == 0 ? written : failed;
-    items.Finish(item, exitCode == 0 ? TweakWritten : TweakFailed, &detail);
-    if (exitCode == 0) ++counts.written;
-    else ++counts.failed;
-    DwellCancellable(400);
+// Memory compression as Get-MMAgent reports it: 1 on, 0 off, -1 unknown (no MMAgent cmdlets).
+int MemoryCompressionState() {
+    const uint32_t state = RunPowerShell(L"$a = Get-MMAgent -ErrorAction SilentlyContinue; if (-not $a) { exit 3 }; "
+                                         L"exit (10 + [int]$a.MemoryCompression)",
+                                         30000);
+    return state == 10 || state == 11 ? static_cast<int>(state - 10) : -1;
+}
+
+// The state before the first change, read and put on record before Disable-MMAgent runs: a run
+// that times out or dies inside the cmdlet has the original on record all the same.
+// readNow: read the state for the plan's row too (the hardening, at every boot, reads it only
+// where the record needs it).
+void PlanCompression(StepPlan& plan, size_t item, bool readNow) {
+    ChangeRow row;
+    row.id = kCompressionId;
+    row.setting = L"memory compression (MMAgent)";
+    uint32_t wasOn = 0;
+    row.recorded = ReadStateDword(L"MemCompDisabled", wasOn);
+    if (row.recorded) row.original = wasOn != 0 ? L"on" : L"off";
+    const int state = readNow ? MemoryCompressionState() : -1;
+    row.currentRead = state >= 0;
+    if (row.currentRead) row.current = state == 1 ? L"on" : L"off";
+    row.ours = L"off";
+    row.state = JudgePlanned(row);
+    plan.Add(std::move(row), item,
+             [] {
+                 if (StateValueExists(L"MemCompDisabled")) return;
+                 const int now = MemoryCompressionState();
+                 if (now >= 0) WriteStateDword(L"MemCompDisabled", now == 1 ? 1 : 0);
+             },
+             [] {
+                 // Never turned off blind: without the state on record the uninstall could not
+                 // tell whether to turn it back on.
+                 if (!StateValueExists(L"MemCompDisabled")) return false;
+                 // 10 already off, 11 was on and is off now; the cmdlet missing (3) or compression
+                 // still on afterwards (4) is a failure.
+                 const uint32_t exitCode = RunPowerShell(
+                     L"$a = Get-MMAgent -ErrorAction SilentlyContinue; if (-not $a) { exit 3 }; "
+                     L"$was = [int]$a.MemoryCompression; Disable-MMAgent -MemoryCompression -ErrorAction SilentlyContinue; "
+                     L"if ($was -and (Get-MMAgent).MemoryCompression) { exit 4 }; exit (10 + $was)",
+                     40000);
+                 return exitCode == 10 || exitCode == 11;
+             });
+}
+
+// One registry value a tool changes and nothing can take back: listed and noted as made.
+void PlanOneWayValue(StepPlan& plan, size_t item, const wchar_t* id, const wchar_t* key, const wchar_t* name, const wchar_t* how,
+                     uint32_t ours, std::function<bool()> write) {
+    RegistryValue now;
+    const bool present = ReadRawValue(RegRoot::LocalMachine, key, name, now);
+    ChangeRow row;
+    row.id = id;
+    row.setting = RegistryValuePlace(RegRoot::LocalMachine, key, name) + L" (" + how + L")";
+    row.keeping = ChangeKeeping::OneWay;
+    row.currentRead = present || !RegistryKeyRefused(RegRoot::LocalMachine, key);
+    row.current = RegistryValueText(present, now);
+    row.ours = RegistryValueText(DwordValue(ours));
+    row.state = JudgePlanned(row);
+    plan.Add(std::move(row), item, nullptr, std::move(write));
+}
+
+bool RunTool(const wchar_t* tool, const wchar_t* arguments) {
+    return RunProcess(SystemToolPath(tool), arguments, 20000) == 0;
+}
+
+// Every fixed disk gets its write cache on; a disk that can be pulled out keeps quick removal.
+void PlanWriteCache(StepPlan& plan, size_t item) {
+    PhysicalDiskCache& disks = CurrentPhysicalDiskCache();
+    for (int disk = 0; disk < 16; ++disk) {
+        DiskDescription description;
+        if (!disks.Describe(disk, description)) continue;
+        ChangeRow row;
+        row.id = FormatText(L"storage.writecache.disk%d", disk);
+        row.setting = FormatText(L"write cache of disk %d (\\\\.\\PhysicalDrive%d)", disk, disk);
+        row.keeping = ChangeKeeping::OneWay;
+        bool on = false;
+        row.currentRead = disks.WriteCacheOn(disk, on);
+        if (row.currentRead) row.current = on ? L"on" : L"off";
+        row.ours = L"on";
+        if (!WriteCacheSuitsDisk(description)) {
+            plan.LeaveAlone(std::move(row), item, L"a disk that can be pulled out keeps quick removal");
+            continue;
+        }
+        row.state = JudgePlanned(row);
+        plan.Add(std::move(row), item, nullptr, [disk] {
+            const DiskCacheOutcome outcome = CurrentPhysicalDiskCache().EnableWriteCache(disk);
+            return outcome == DiskCacheOutcome::Enabled || outcome == DiskCacheOutcome::AlreadyOn;
+        });
+    }
 }
 
 void BeginItem(ItemList& items, size_t item, uint32_t dwell) {
     items.Begin(item);
     DwellCancellable(dwell);
+}
+
+// One storage item carried out: its changes committed, the outcome shown and counted.
+bool CommitStorageItem(const StepPlan& plan, ItemList& items, size_t item, const wchar_t* written, const wchar_t* failed,
+                       RowWalkCounts& counts) {
+    CommitCounts committed;
+    const bool ok = CommitItem(plan, item, committed);
+    const std::wstring detail = ok ? written : failed;
+    items.Finish(item, ok ? TweakWritten : TweakFailed, &detail);
+    if (ok) ++counts.written;
+    else ++counts.failed;
+    DwellCancellable(400);
+    return ok;
+}
+
+struct StoragePlan {
+    StepPlan plan;
+    bool haveScheme = false;
+    GUID scheme{};
+};
+
+constexpr size_t kTrimItem = 3, kSysMainItem = 4, kHibernateItem = 5, kWriteCacheItem = 6, kLastAccessItem = 7;
+
+StoragePlan MakeStoragePlan(const PlanContext& context) {
+    StoragePlan made;
+    made.plan.step = kStorageStep;
+    bool schemeMade = false;
+    if (context.chainedScheme) {
+        made.haveScheme = true;
+        made.scheme = context.scheme;
+        schemeMade = context.schemeMade;
+    } else {
+        made.haveScheme = CurrentPowerStore().GetActiveScheme(made.scheme);
+    }
+    if (made.haveScheme) {
+        PlanPowerRows(made.plan, StorageRowSet(), made.scheme, schemeMade, 0);
+    } else {
+        made.plan.notes.push_back(L"Storage: the active power plan could not be read, so its power settings are not listed.");
+    }
+    PlanOneWayValue(made.plan, kTrimItem, L"storage.trim", kFileSystemKey, L"DisableDeleteNotification",
+                    L"fsutil behavior set DisableDeleteNotify 0", 0,
+                    [] { return RunTool(L"fsutil.exe", L"behavior set DisableDeleteNotify 0"); });
+    PlanServiceDisabled(made.plan, kSysMainId, L"SysMain", kSysMainItem);
+    PlanOneWayValue(made.plan, kHibernateItem, L"storage.hibernate", kPowerKey, L"HibernateEnabled", L"powercfg -h off", 0,
+                    [] { return RunTool(L"powercfg.exe", L"-h off"); });
+    PlanWriteCache(made.plan, kWriteCacheItem);
+    // Since Windows 10 1803 the value also says who manages it: 0x80000001 is "user managed, updates off".
+    PlanOneWayValue(made.plan, kLastAccessItem, L"storage.lastaccess", kFileSystemKey, L"NtfsDisableLastAccessUpdate",
+                    L"fsutil behavior set disablelastaccess 1", 0x80000001u,
+                    [] { return RunTool(L"fsutil.exe", L"behavior set disablelastaccess 1"); });
+    return made;
 }
 
 }  // namespace
@@ -164,34 +321,16 @@ bool WriteCacheSuitsDisk(const DiskDescription& description) {
     return !description.removable && description.busType != kUsb && description.busType != kSd && description.busType != kMmc;
 }
 
-bool EnableDiskWriteCache(int& enabled, int& failed, int& skipped) {
-    enabled = 0;
-    failed = 0;
-    skipped = 0;
-    PhysicalDiskCache& disks = CurrentPhysicalDiskCache();
-    for (int disk = 0; disk < 16; ++disk) {
-        DiskDescription description;
-        if (!disks.Describe(disk, description)) continue;
-        if (!WriteCacheSuitsDisk(description)) {
-            ++skipped;
-            continue;
-        }
-        switch (disks.EnableWriteCache(disk)) {
-        case DiskCacheOutcome::Absent:
-            break;
-        case DiskCacheOutcome::AlreadyOn:
-        case DiskCacheOutcome::Enabled:
-            ++enabled;
-            break;
-        case DiskCacheOutcome::Failed:
-            ++failed;
-            break;
-        }
-    }
-    return enabled > 0;
+StepPlan PlanMemory(const PlanContext&) {
+    StepPlan plan;
+    plan.step = kMemoryStep;
+    PlanPagefile(plan, 0);
+    PlanCompression(plan, 1, true);
+    return plan;
 }
 
 bool ApplyMemory() {
+    const StepPlan plan = PlanMemory({});
     FeedExplanation(L"Memory", L"XMP/DOCP and timings live in BIOS, listed on the restart screen. In Windows we make sure "
                                L"a pagefile exists so the kernel is not forced into a zero-pagefile panic under load, "
                                L"and we turn off memory compression which trades CPU for RAM and adds jitter.");
@@ -210,11 +349,25 @@ bool ApplyMemory() {
     DwellCancellable(1000);
 
     BeginItem(items, 0, 1400);
-    const bool pagefile = PagefileItem(items, 0);
+    const ChangeRow& pagefile = plan.changes[0].row;
+    CommitCounts pagefileCounts;
+    const bool pagefileOk = CommitItem(plan, 0, pagefileCounts);
+    std::wstring pagefileText = pagefile.reason;
+    int pagefileStatus = TweakSkipped;
+    if (pagefile.state == ChangeState::AlreadySet) {
+        pagefileText = L"already managed by Windows";
+        pagefileStatus = TweakWritten;
+    } else if (pagefile.state != ChangeState::LeftAlone) {
+        pagefileText = pagefileOk ? L"AutomaticManagedPagefile = True" : L"the pagefile could not be set to system-managed";
+        pagefileStatus = pagefileOk ? TweakWritten : TweakFailed;
+    }
+    items.Finish(0, pagefileStatus, &pagefileText);
+    LogInfo(FormatText(L"  pagefile: %ls", pagefileText.c_str()));
     DwellCancellable(500);
 
     BeginItem(items, 1, 1600);
-    const bool compression = TurnOffMemoryCompression();
+    CommitCounts compressionCounts;
+    const bool compression = CommitItem(plan, 1, compressionCounts);
     const std::wstring compressionText =
         compression ? L"MemoryCompression  \u2192  off" : L"Disable-MMAgent failed (MMAgent cmdlet missing?)";
     items.Finish(1, compression ? TweakWritten : TweakFailed, &compressionText);
@@ -222,48 +375,52 @@ bool ApplyMemory() {
     DwellCancellable(600);
 
     WriteStateDword(L"MemoryApplied", 1);
-    return pagefile || compression;
+    return pagefileStatus != TweakFailed || compression;
 }
 
 bool TurnOffMemoryCompression() {
-    // The exit code carries the state it found: 10 already off, 11 was on and is off now. The
-    // cmdlet missing (3) or compression still on afterwards (4) is a failure.
-    const uint32_t exitCode = RunPowerShell(
-        L"$a = Get-MMAgent -ErrorAction SilentlyContinue; if (-not $a) { exit 3 }; "
-        L"$was = [int]$a.MemoryCompression; Disable-MMAgent -MemoryCompression -ErrorAction SilentlyContinue; "
-        L"if ($was -and (Get-MMAgent).MemoryCompression) { exit 4 }; exit (10 + $was)",
-        40000);
-    if (exitCode != 10 && exitCode != 11) return false;
-    // Only the state before the first change counts: a later run finds it off because of us.
-    if (!StateValueExists(L"MemCompDisabled")) WriteStateDword(L"MemCompDisabled", exitCode == 11 ? 1 : 0);
-    return true;
+    StepPlan plan;
+    plan.step = kMemoryStep;
+    PlanCompression(plan, 0, false);
+    return CommitChange(plan.changes[0]);
 }
 
 bool RestoreMemory(RestoreLedger& ledger) {
     // The paging file as it was, read again by Windows at the next boot.
-    switch (RestoreRecordedValue(RegRoot::LocalMachine, kMemoryManagementKey, L"PagingFiles", kPagingFilesRecord)) {
-    case RestoreResult::NothingRecorded: break;
-    case RestoreResult::Restored:
-        LogInfo(L"Restored the paging file setup; it takes effect after a restart.");
-        ledger.Restored();
-        break;
-    case RestoreResult::Failed:
-        LogError(L"The paging file setup could not be put back.");
-        ledger.Failed(kPagingFilesRecord.All());
-        break;
+    if (ledger.Includes(kPagefileId)) {
+        switch (RestoreRecordedValue(RegRoot::LocalMachine, kMemoryManagementKey, L"PagingFiles", kPagingFilesRecord)) {
+        case RestoreResult::NothingRecorded: break;
+        case RestoreResult::Restored:
+            LogInfo(L"Restored the paging file setup; it takes effect after a restart.");
+            ledger.Restored(kPagingFilesRecord.All());
+            break;
+        case RestoreResult::Failed:
+            LogError(L"The paging file setup could not be put back.");
+            ledger.Failed(kPagingFilesRecord.All());
+            break;
+        }
     }
-    if (!StateFlag(L"MemCompDisabled")) return true;
+    uint32_t wasOn = 0;
+    if (!ledger.Includes(kCompressionId) || !ReadStateDword(L"MemCompDisabled", wasOn)) return true;
+    if (wasOn == 0) {
+        ledger.Dropped({L"MemCompDisabled"});  // it was off before: nothing to turn back on
+        return true;
+    }
     if (RunPowerShell(L"Enable-MMAgent -MemoryCompression -ErrorAction Stop; exit 0", 30000) != 0) {
         LogError(L"Memory compression could not be turned back on.");
         ledger.Failed({L"MemCompDisabled"});
         return false;
     }
     LogInfo(L"Re-enabled memory compression.");
-    ledger.Restored();
+    ledger.Restored({L"MemCompDisabled"});
     return true;
 }
 
+StepPlan PlanStorage(const PlanContext& context) { return MakeStoragePlan(context).plan; }
+
 bool ApplyStorage() {
+    const StoragePlan made = MakeStoragePlan({});
+    const StepPlan& plan = made.plan;
     FeedExplanation(L"Storage",
                     L"PCIe ASPM off, disks never spun down, USB selective suspend off, TRIM on, SysMain/Superfetch "
                     L"disabled, hibernate off, write cache on, last-access timestamps off. Indexing (Windows Search) is "
@@ -297,54 +454,48 @@ bool ApplyStorage() {
     DwellCancellable(1200);
 
     RowWalkCounts counts;
-    PowerStore& store = CurrentPowerStore();
-    GUID scheme{};
-    bool walked = store.GetActiveScheme(scheme);
+    bool walked = made.haveScheme;
     if (walked) {
-        walked = WalkPowerRows(scheme, StoragePowerRows(), items, 0, RowWalkStyle{L"STORAGE", L"Pwr_", false}, counts);
-        store.SetActiveScheme(scheme);
+        walked = WalkPowerRows(plan, StorageRowSet(), made.scheme, items, 0, RowWalkStyle{L"STORAGE", false}, counts);
+        CurrentPowerStore().SetActiveScheme(made.scheme);
     }
     if (!walked) LogError(L"Could not open the active power scheme for storage tweaks.");
 
-    const std::wstring fsutil = SystemToolPath(L"fsutil.exe");
-    const std::wstring powercfg = SystemToolPath(L"powercfg.exe");
-    BeginItem(items, 3, 1400);
-    RunToolItem(items, 3, RunProcess(fsutil, L"behavior set DisableDeleteNotify 0", 20000),
-                L"DisableDeleteNotify  \u2192  0 (TRIM on)", L"fsutil TRIM set failed", counts);
+    BeginItem(items, kTrimItem, 1400);
+    CommitStorageItem(plan, items, kTrimItem, L"DisableDeleteNotify  \u2192  0 (TRIM on)", L"fsutil TRIM set failed", counts);
 
-    BeginItem(items, 4, 1600);
+    BeginItem(items, kSysMainItem, 1600);
     // An absent SysMain is as good as disabled; one that refuses the change is a failure.
-    const bool sysMainDisabled = DisableServiceWithBackup(L"SysMain");
-    const bool sysMainRefused = !sysMainDisabled && ServiceExists(L"SysMain");
-    const std::wstring sysMain = sysMainDisabled  ? L"SysMain stopped and disabled"
-                                 : sysMainRefused ? L"SysMain refused the change; it stays as it was"
-                                                  : L"SysMain already absent or could not be changed";
-    items.Finish(4, sysMainRefused ? TweakFailed : TweakWritten, &sysMain);
-    if (sysMainRefused) ++counts.failed;
-    else ++counts.written;
+    CommitCounts sysMainCounts;
+    const bool sysMainOk = CommitItem(plan, kSysMainItem, sysMainCounts);
+    const std::wstring sysMain = !sysMainOk                      ? L"SysMain refused the change; it stays as it was"
+                                 : sysMainCounts.leftAlone > 0 ? L"SysMain already absent or could not be changed"
+                                                               : L"SysMain stopped and disabled";
+    items.Finish(kSysMainItem, sysMainOk ? TweakWritten : TweakFailed, &sysMain);
+    if (sysMainOk) ++counts.written;
+    else ++counts.failed;
     DwellCancellable(400);
 
-    BeginItem(items, 5, 1400);
-    RunToolItem(items, 5, RunProcess(powercfg, L"-h off", 20000), L"hibernate off, hiberfil.sys removed",
-                L"powercfg -h off failed", counts);
+    BeginItem(items, kHibernateItem, 1400);
+    CommitStorageItem(plan, items, kHibernateItem, L"hibernate off, hiberfil.sys removed", L"powercfg -h off failed", counts);
 
-    BeginItem(items, 6, 1600);
-    int enabled = 0, failedDisks = 0, removable = 0;
-    const bool cached = EnableDiskWriteCache(enabled, failedDisks, removable);
+    BeginItem(items, kWriteCacheItem, 1600);
+    CommitCounts disks;
+    CommitItem(plan, kWriteCacheItem, disks);
     const std::wstring cacheText =
-        FormatText(L"write cache on for %d disk(s)%ls%ls", enabled,
-                   failedDisks != 0 ? FormatText(L", %d could not be changed", failedDisks).c_str() : L"",
-                   removable != 0 ? FormatText(L", %d removable left alone", removable).c_str() : L"");
+        FormatText(L"write cache on for %d disk(s)%ls%ls", disks.written,
+                   disks.failed != 0 ? FormatText(L", %d could not be changed", disks.failed).c_str() : L"",
+                   disks.leftAlone != 0 ? FormatText(L", %d removable left alone", disks.leftAlone).c_str() : L"");
     // Only removable disks there: nothing to do is not a failure.
-    const int cacheStatus = cached ? TweakWritten : (enabled == 0 && failedDisks == 0 && removable > 0 ? TweakSkipped : TweakFailed);
-    items.Finish(6, cacheStatus, &cacheText);
+    const int cacheStatus = disks.written > 0 ? TweakWritten
+                            : (disks.failed == 0 && disks.leftAlone > 0 ? TweakSkipped : TweakFailed);
+    items.Finish(kWriteCacheItem, cacheStatus, &cacheText);
     if (cacheStatus == TweakWritten) ++counts.written;
     else if (cacheStatus == TweakFailed) ++counts.failed;
     DwellCancellable(400);
 
-    BeginItem(items, 7, 1200);
-    RunToolItem(items, 7, RunProcess(fsutil, L"behavior set disablelastaccess 1", 20000),
-                L"disablelastaccess  \u2192  1", L"fsutil last-access set failed", counts);
+    BeginItem(items, kLastAccessItem, 1200);
+    CommitStorageItem(plan, items, kLastAccessItem, L"disablelastaccess  \u2192  1", L"fsutil last-access set failed", counts);
 
     RunPowercfg(L"/setactive SCHEME_CURRENT");
     WriteStateDword(L"StorageApplied", 1);
@@ -359,86 +510,54 @@ bool ApplyStorage() {
 }
 
 bool RestoreStorage(RestoreLedger& ledger) {
-    const int restored = RestorePowerRows(StoragePowerRows(), L"Pwr_", nullptr, ledger);
+    const int restored = RestorePowerRows(StorageRowSet(), nullptr, ledger);
     PowerStore& store = CurrentPowerStore();
     GUID active{};
     if (restored > 0 && store.GetActiveScheme(active)) store.SetActiveScheme(active);
-    int services = 0;
-    RestoreServiceStartType(L"SysMain", ledger, services);
-    if (services > 0) LogInfo(L"Restored SysMain start type.");
-    if (restored > 0 || StateFlag(L"StorageApplied")) {
+    const int before = ledger.RestoredCount();
+    RestoreServiceStartType(kSysMainId, L"SysMain", ledger);
+    if (ledger.RestoredCount() > before) LogInfo(L"Restored SysMain start type.");
+    uint32_t applied = 0;
+    if (restored > 0 || (ReadStateDword(L"StorageApplied", applied) && applied != 0)) {
         LogInfo(L"Restored storage power settings. Hibernate and TRIM were not reverted.");
     }
     return true;
 }
 
-namespace {
-
-RegistryValue SystemManagedPagingFiles() {
-    const wchar_t automatic[] = L"?:\\pagefile.sys\0";
-    RegistryValue value{REG_MULTI_SZ, std::vector<uint8_t>(sizeof(automatic))};
-    memcpy(value.bytes.data(), automatic, sizeof(automatic));
-    return value;
-}
-
-// A row of a change that keeps no record: what is there now and what the step writes.
-ChangeRow UnrecordedRow(const std::wstring& step, const std::wstring& setting, bool read, const std::wstring& current,
-                        const std::wstring& ours) {
-    ChangeRow row;
-    row.step = step;
-    row.setting = setting + L" (not recorded; the uninstall leaves it)";
-    row.currentRead = read;
-    row.current = current;
-    row.ours = ours;
-    row.state = JudgePlanned(row);
-    return row;
-}
-
-constexpr const wchar_t* kFileSystemKey = L"SYSTEM\\CurrentControlSet\\Control\\FileSystem";
-
-}  // namespace
-
-void DescribeMemory(bool planned, std::vector<ChangeRow>& out) {
-    const std::wstring step = L"Memory";
-    std::vector<std::wstring> entries;
-    // Only a machine without any paging file gets one; every other setup is left alone.
-    const bool wouldWrite = ReadPagingFiles(entries) && ClassifyPagingFiles(entries) == PagefileSetup::None;
-    if (StateValueExists(kPagingFilesRecord.had) || (planned && wouldWrite)) {
-        out.push_back(DescribeRegistryChange(step, RegRoot::LocalMachine, kMemoryManagementKey, L"PagingFiles",
-                                             kPagingFilesRecord, SystemManagedPagingFiles(), planned));
+void LedgerMemory(std::vector<ChangeRow>& out) {
+    if (StateValueExists(kPagingFilesRecord.had)) {
+        ChangeRow row = DescribeRegistryChange(kMemoryStep, RegRoot::LocalMachine, kMemoryManagementKey, L"PagingFiles",
+                                               kPagingFilesRecord, SystemManagedPagingFiles(), false);
+        row.id = kPagefileId;
+        out.push_back(std::move(row));
     }
     uint32_t wasOn = 0;
-    const bool recorded = ReadStateDword(L"MemCompDisabled", wasOn);
-    if (!planned && !recorded) return;
+    if (!ReadStateDword(L"MemCompDisabled", wasOn)) return;
     ChangeRow row;
-    row.step = step;
+    row.id = kCompressionId;
+    row.step = kMemoryStep;
     row.setting = L"memory compression (MMAgent)";
-    row.recorded = recorded;
-    if (recorded) row.original = wasOn != 0 ? L"on" : L"off";
-    const uint32_t state = RunPowerShell(L"$a = Get-MMAgent -ErrorAction SilentlyContinue; if (-not $a) { exit 3 }; "
-                                         L"exit (10 + [int]$a.MemoryCompression)",
-                                         30000);
-    row.currentRead = state == 10 || state == 11;
-    if (row.currentRead) row.current = state == 11 ? L"on" : L"off";
+    row.recorded = true;
+    row.original = wasOn != 0 ? L"on" : L"off";
+    const int state = MemoryCompressionState();
+    row.currentRead = state >= 0;
+    if (row.currentRead) row.current = state == 1 ? L"on" : L"off";
     row.ours = L"off";
-    row.state = planned ? JudgePlanned(row) : JudgeRecorded(row);
+    row.state = JudgeRecorded(row);
     out.push_back(std::move(row));
 }
 
-void DescribeStorage(bool planned, std::vector<ChangeRow>& out) {
-    const std::wstring step = L"Storage";
-    GUID active{};
-    const bool activeRead = CurrentPowerStore().GetActiveScheme(active);
-    if (!planned || activeRead) DescribePowerRows(step, StoragePowerRows(), L"Pwr_", planned ? &active : nullptr, out);
-    DescribeServiceChange(step, L"SysMain", planned, out);
-    if (!planned) return;
-    uint32_t value = 0;
-    bool read = ReadDword(kFileSystemKey, L"DisableDeleteNotify", value);
-    out.push_back(UnrecordedRow(step, L"TRIM (fsutil DisableDeleteNotify)", read, FormatText(L"%lu", value & 1u), L"0"));
-    read = ReadDword(L"SYSTEM\\CurrentControlSet\\Control\\Power", L"HibernateEnabled", value);
-    out.push_back(UnrecordedRow(step, L"hibernate", read, value != 0 ? L"on" : L"off", L"off"));
-    out.push_back(UnrecordedRow(step, L"write cache of each fixed disk", false, L"", L"on"));
-    read = ReadDword(kFileSystemKey, L"NtfsDisableLastAccessUpdate", value);
-    out.push_back(UnrecordedRow(step, L"NTFS last-access updates (fsutil disablelastaccess)", read,
-                                FormatText(L"%lu", value & 1u), L"1"));
+void LedgerStorage(std::vector<ChangeRow>& out) {
+    LedgerPowerRows(kStorageStep, StorageRowSet(), out);
+    LedgerServiceChange(kStorageStep, kSysMainId, L"SysMain", out);
+}
+
+void HardenStorage() {
+    for (const GUID& scheme : ListedPowerSchemes()) {
+        StepPlan plan;
+        plan.step = kStorageStep;
+        PlanPowerRows(plan, StorageRowSet(), scheme, false, 0);
+        for (const PlannedChange& change : plan.changes) CommitChange(change);
+    }
+    PinServiceDisabled(L"SysMain");
 }

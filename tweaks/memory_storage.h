@@ -14,6 +14,8 @@ public:
     virtual ~PhysicalDiskCache() = default;
     // False when there is no such disk (or it cannot be asked).
     virtual bool Describe(int diskNumber, DiskDescription& description) = 0;
+    // Whether the disk caches writes now; false when it cannot be asked.
+    virtual bool WriteCacheOn(int diskNumber, bool& on) = 0;
     virtual DiskCacheOutcome EnableWriteCache(int diskNumber) = 0;
 };
 PhysicalDiskCache& CurrentPhysicalDiskCache();
@@ -22,24 +24,28 @@ void SetPhysicalDiskCache(PhysicalDiskCache* disks);
 // A disk that can be pulled out (removable media, or on a USB, SD or MMC bus) keeps quick
 // removal: with write caching on, pulling it loses data.
 bool WriteCacheSuitsDisk(const DiskDescription& description);
-// Turns write caching on for every fixed disk; removable ones are counted as skipped.
-bool EnableDiskWriteCache(int& enabled, int& failed, int& skipped);
-
 #include <vector>
 
-#include "foundation/change_ledger.h"
+#include "foundation/change_plan.h"
 
 class RestoreLedger;
 
+// What Memory would change now: the paging file (only where there is none) and memory compression.
+StepPlan PlanMemory(const PlanContext& context);
 bool ApplyMemory();
-// Turns memory compression off, recording whether it was on before the first change.
+// Memory compression off, its state on record first (the hardening's way to keep it off).
 bool TurnOffMemoryCompression();
+// What Storage would change now: the power rows in the plan active by then (the context's, when
+// an earlier step of the run switches plans), SysMain, and the one-way TRIM, hibernate, write
+// cache and last-access changes.
+StepPlan PlanStorage(const PlanContext& context);
+bool ApplyStorage();
 // Each restore puts back what its records hold, whether or not a run completed, and notes in
 // the ledger what it could not put back.
 bool RestoreMemory(RestoreLedger& ledger);
-bool ApplyStorage();
 bool RestoreStorage(RestoreLedger& ledger);
-// What Memory and Storage write (planned) or have on record. Storage's TRIM, hibernate, write
-// cache and last-access changes keep no record (the uninstall leaves them), and say so.
-void DescribeMemory(bool planned, std::vector<ChangeRow>& out);
-void DescribeStorage(bool planned, std::vector<ChangeRow>& out);
+// What Memory and Storage have on record.
+void LedgerMemory(std::vector<ChangeRow>& out);
+void LedgerStorage(std::vector<ChangeRow>& out);
+// Hardening: the storage rows in every listed plan and SysMain pinned off.
+void HardenStorage();

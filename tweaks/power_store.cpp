@@ -79,6 +79,9 @@ public:
         return duplicate_ != nullptr && duplicate_(nullptr, &source, &target) == ERROR_SUCCESS;
     }
     bool DeleteScheme(const GUID& scheme) override { return delete_ != nullptr && delete_(nullptr, &scheme) == ERROR_SUCCESS; }
+    bool TemplateExists(const GUID& scheme) override {
+        return RegistryKeyExists(RegRoot::LocalMachine, std::wstring(kDefaultPowerSchemesKey) + L"\\" + GuidText(scheme));
+    }
     bool ResetValue(const GUID& scheme, const GUID& subgroup, const GUID& setting, PowerSource source) override {
         // powrprof has no call for it: the scheme's own value is a registry value over the default.
         const std::wstring key = std::wstring(kPowerSchemesKey) + L"\\" + GuidText(scheme) + L"\\" + GuidText(subgroup) + L"\\" +

@@ -25,6 +25,8 @@ public:
     // destination exists already.
     virtual bool DuplicateScheme(const GUID& source, const GUID& destination) = 0;
     virtual bool DeleteScheme(const GUID& scheme) = 0;
+    // Whether Windows keeps the hidden template a plan can be duplicated from.
+    virtual bool TemplateExists(const GUID& scheme) = 0;
     // Takes the scheme's own value of the setting away, so the setting's default applies again.
     virtual bool ResetValue(const GUID& scheme, const GUID& subgroup, const GUID& setting, PowerSource source) = 0;
 };
@@ -32,6 +34,8 @@ public:
 // Where Windows keeps the plans (HKEY_LOCAL_MACHINE): one key per plan, its values per
 // subgroup and setting as ACSettingIndex and DCSettingIndex.
 inline constexpr const wchar_t* kPowerSchemesKey = L"SYSTEM\\CurrentControlSet\\Control\\Power\\User\\PowerSchemes";
+// Where Windows keeps the plans' defaults, hidden templates such as Ultimate Performance among them.
+inline constexpr const wchar_t* kDefaultPowerSchemesKey = L"SYSTEM\\CurrentControlSet\\Control\\Power\\User\\Default\\PowerSchemes";
 
 PowerStore& CurrentPowerStore();
 // Installs a replacement (null puts the real store back).

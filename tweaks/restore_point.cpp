@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cwchar>
+#include <memory>
 
 #include "foundation/log.h"
 #include "foundation/setting_record.h"
@@ -74,6 +75,8 @@ constexpr const wchar_t* kSystemRestoreKey = L"SOFTWARE\\Microsoft\\Windows NT\\
 constexpr const wchar_t* kFrequencyValue = L"SystemRestorePointCreationFrequency";
 
 const ValueRecordNames kFrequencyRecord{L"RestoreFrequencyHad", L"RestoreFrequencyPrev", L"RestoreFrequencyKey"};
+constexpr const wchar_t* kFrequencyId = L"prepare.frequency";
+constexpr const wchar_t* kStep = L"Prepare";
 
 // Windows quietly skips an application's restore point (and still reports success) when any
 // other was made within the creation frequency, 24 hours by default. A frequency of 0 never
@@ -94,10 +97,11 @@ public:
 }  // namespace
 
 void RecoverRestorePointFrequency(RestoreLedger* ledger) {
+    if (ledger != nullptr && !ledger->Includes(kFrequencyId)) return;
     switch (RestoreRecordedValue(RegRoot::LocalMachine, kSystemRestoreKey, kFrequencyValue, kFrequencyRecord)) {
     case RestoreResult::Restored:
         for (const std::wstring& name : kFrequencyRecord.All()) DeleteStateValue(name);
-        if (ledger != nullptr) ledger->Restored();
+        if (ledger != nullptr) ledger->Restored(kFrequencyRecord.All());
         break;
     case RestoreResult::Failed:
         LogError(L"SystemRestorePointCreationFrequency could not be put back; it stays on record.");
@@ -147,7 +151,64 @@ bool CreateRestorePoint(std::wstring& text) {
     return created;
 }
 
+namespace {
+
+// What the walk shows of the two one-way actions, filled in as they run.
+struct PrepareOutcome {
+    uint32_t protectionExit = 0;
+    bool created = false;
+    std::wstring restorePoint;
+};
+
+void PlanPrepareInto(StepPlan& plan, const std::shared_ptr<PrepareOutcome>& outcome) {
+    const std::wstring drive = SystemDrive();
+    ChangeRow protection;
+    protection.id = L"prepare.protection";
+    protection.setting = L"System Protection of " + drive + L"\\ (Enable-ComputerRestore)";
+    protection.keeping = ChangeKeeping::OneWay;
+    protection.ours = L"on";
+    // Windows offers no plain way to read it; the cmdlet leaves a drive that has it on as it is.
+    protection.state = ChangeState::WouldChange;
+    plan.Add(std::move(protection), 0, nullptr, [drive, outcome] {
+        outcome->protectionExit =
+            RunPowerShell(L"Enable-ComputerRestore -Drive '" + drive + L"\\' -ErrorAction SilentlyContinue", 60000);
+        return outcome->protectionExit == 0;
+    });
+    ChangeRow frequency = DescribeRegistryChange(kStep, RegRoot::LocalMachine, kSystemRestoreKey, kFrequencyValue,
+                                                 kFrequencyRecord, DwordValue(0), true);
+    frequency.id = kFrequencyId;
+    frequency.keeping = ChangeKeeping::Temporary;
+    frequency.setting += L" (for the restore point's call only)";
+    // Set and put back inside the restore point's own change.
+    plan.Add(std::move(frequency), 1, nullptr, nullptr);
+    ChangeRow point;
+    point.id = L"prepare.restore-point";
+    point.setting = L"System Restore point \"Quorvantis pre-tune\"";
+    point.keeping = ChangeKeeping::OneWay;
+    point.currentRead = true;
+    point.current = L"not made by this run";
+    point.ours = L"created";
+    point.state = ChangeState::WouldChange;
+    plan.Add(std::move(point), 1, nullptr, [outcome] {
+        outcome->created = CreateRestorePoint(outcome->restorePoint);
+        return outcome->created;
+    });
+}
+
+}  // namespace
+
+StepPlan PlanPrepare(const PlanContext&) {
+    StepPlan plan;
+    plan.step = kStep;
+    PlanPrepareInto(plan, std::make_shared<PrepareOutcome>());
+    return plan;
+}
+
 bool RunPrepare() {
+    const auto outcome = std::make_shared<PrepareOutcome>();
+    StepPlan plan;
+    plan.step = kStep;
+    PlanPrepareInto(plan, outcome);
     FeedExplanation(L"Prepare", L"Creates a System Restore point named 'Quorvantis pre-tune' so you can roll back if a "
                                 L"later change is unstable.");
     FeedStage(L"PREPARE", L"creating a System Restore point");
@@ -165,30 +226,32 @@ bool RunPrepare() {
 
     items.Begin(0);
     DwellCancellable(1400);
-    const uint32_t enabled = RunPowerShell(L"Enable-ComputerRestore -Drive '" + drive + L"\\' -ErrorAction SilentlyContinue", 60000);
-    const std::wstring protection = enabled == 0 ? L"System Protection enabled (or already on)"
-                                                 : L"Enable-ComputerRestore returned a warning; continuing";
+    CommitCounts counts;
+    CommitItem(plan, 0, counts);
+    // A warning from the cmdlet does not stop the restore point from being tried.
+    const std::wstring protection = outcome->protectionExit == 0 ? L"System Protection enabled (or already on)"
+                                                                 : L"Enable-ComputerRestore returned a warning; continuing";
     items.Finish(0, TweakWritten, &protection);
     LogInfo(FormatText(L"  System Protection: %ls", protection.c_str()));
 
     items.Begin(1);
     FeedStage(L"PREPARE", L"writing the restore point (this can take a minute)");
     DwellCancellable(800);
-    std::wstring result;
-    const bool created = CreateRestorePoint(result);
-    items.Finish(1, created ? TweakWritten : TweakFailed, &result);
-    LogInfo(FormatText(L"  restore point: %ls", result.c_str()));
+    CommitItem(plan, 1, counts);
+    items.Finish(1, outcome->created ? TweakWritten : TweakFailed, &outcome->restorePoint);
+    LogInfo(FormatText(L"  restore point: %ls", outcome->restorePoint.c_str()));
     DwellCancellable(800);
 
     WriteStateDword(L"PrepareApplied", 1);
-    if (created) WriteStateDword(L"RestorePointOk", 1);
+    if (outcome->created) WriteStateDword(L"RestorePointOk", 1);
     return true;
 }
 
-void DescribePrepare(bool planned, std::vector<ChangeRow>& out) {
-    if (!planned && !StateValueExists(kFrequencyRecord.had)) return;
-    ChangeRow row = DescribeRegistryChange(L"Prepare", RegRoot::LocalMachine, kSystemRestoreKey, kFrequencyValue,
-                                           kFrequencyRecord, DwordValue(0), planned);
-    if (planned) row.setting += L" (for the restore point's call only; put back at once)";
+void LedgerPrepare(std::vector<ChangeRow>& out) {
+    if (!StateValueExists(kFrequencyRecord.had)) return;
+    ChangeRow row = DescribeRegistryChange(kStep, RegRoot::LocalMachine, kSystemRestoreKey, kFrequencyValue, kFrequencyRecord,
+                                           DwordValue(0), false);
+    row.id = kFrequencyId;
+    row.keeping = ChangeKeeping::Temporary;
     out.push_back(std::move(row));
 }

@@ -18,7 +18,7 @@ void SetSystemRestoreClient(SystemRestoreClient* client);
 
 #include <vector>
 
-#include "foundation/change_ledger.h"
+#include "foundation/change_plan.h"
 
 class RestoreLedger;
 
@@ -26,7 +26,10 @@ bool CreateRestorePoint(std::wstring& text);
 // Puts SystemRestorePointCreationFrequency back when a record of it is left (a run that died
 // while Windows wrote its restore point), and removes the record. Safe to call at any start.
 void RecoverRestorePointFrequency(RestoreLedger* ledger);
+// What Prepare would do: System Protection on for the system drive and the restore point (both
+// one-way), with the restore-point frequency lowered for that one call.
+StepPlan PlanPrepare(const PlanContext& context);
 bool RunPrepare();
-// Prepare's one setting: the restore-point frequency it lowers for its own call (on record only
+// Prepare's one record: the restore-point frequency it lowers for its own call (on record only
 // while a run is inside that call, or died there).
-void DescribePrepare(bool planned, std::vector<ChangeRow>& out);
+void LedgerPrepare(std::vector<ChangeRow>& out);

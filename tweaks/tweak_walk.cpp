@@ -4,45 +4,48 @@
 
 #include <cstring>
 #include <cwctype>
+#include <initializer_list>
 #include <string_view>
 
 #include "foundation/log.h"
+#include "foundation/pacing.h"
 #include "foundation/state.h"
 #include "foundation/system.h"
 #include "foundation/text.h"
-#include "foundation/pacing.h"
 
 namespace {
 
-// Windows' Ultimate Performance plan is a template it keeps hidden; a plan is made from it by
-// duplicating it. Ours always goes under one GUID of our own, so a second run finds it again
-// instead of making another copy, and the uninstall knows which plan to take away.
-constexpr GUID kUltimatePerformance = ParseGuid("e9a42b02-d5df-448d-aa00-03f14749eb61");
+constexpr GUID kBalanced = ParseGuid("381b4222-f694-41f0-9685-ff5bb260df2e");
 constexpr GUID kHighPerformance = ParseGuid("8c5e7fda-e8bf-4a96-9a85-a6e23a8c635c");
+// Windows' Ultimate Performance plan is a template it keeps hidden; a plan is made from it by
+// duplicating it.
+constexpr GUID kUltimatePerformance = ParseGuid("e9a42b02-d5df-448d-aa00-03f14749eb61");
+constexpr GUID kOurCopy = ParseGuid("5f0c8d3e-9a41-4b6e-8c2d-7e1a4b9f3c65");
 
-std::wstring BackupName(const wchar_t* prefix, const wchar_t* alias, const wchar_t* suffix) {
-    return FormatText(L"%ls%ls_%ls", prefix, alias, suffix);
+bool SameGuid(const GUID& a, const GUID& b) { return memcmp(&a, &b, sizeof(GUID)) == 0; }
+
+std::wstring PowerSettingKey(const PowerSettingRow& row) {
+    return FormatText(L"SYSTEM\\CurrentControlSet\\Control\\Power\\PowerSettings\\%ls\\%ls", GuidText(row.subgroup).c_str(),
+                      GuidText(row.setting).c_str());
 }
 
-std::wstring PowerSettingKey(const GUID& subgroup, const GUID& setting) {
-    return FormatText(L"SYSTEM\\CurrentControlSet\\Control\\Power\\PowerSettings\\%ls\\%ls",
-                      GuidText(subgroup).c_str(), GuidText(setting).c_str());
-}
-std::wstring PowerSettingKey(const PowerSettingRow& row) { return PowerSettingKey(row.subgroup, row.setting); }
-
-ValueRecordNames AttributesRecord(const wchar_t* prefix, const PowerSettingRow& row) {
-    return {BackupName(prefix, row.alias, L"attrHad"), BackupName(prefix, row.alias, L"attr"),
-            BackupName(prefix, row.alias, L"attrKey")};
+ValueRecordNames AttributesRecord(const PowerRowSet& set, const PowerSettingRow& row) {
+    const std::wstring base = std::wstring(set.backupPrefix) + row.alias;
+    return {base + L"_attrHad", base + L"_attr", base + L"_attrKey"};
 }
 
-// One scheme's record of one row: the names under base + "_hadAc" and so on.
+const wchar_t* SourceWord(PowerSource source) { return source == PowerSource::Ac ? L"ac" : L"dc"; }
+
+// One scheme's record of one row: the first scheme's under "<prefix><alias>_...", others under
+// names that carry their scheme. Each source is recorded on its own, just before its write.
 struct PowerRecord {
     std::wstring base;
     std::wstring Name(const wchar_t* suffix) const { return base + L"_" + suffix; }
-    std::vector<std::wstring> Names() const {
-        return {Name(L"hadAc"), Name(L"ac"), Name(L"hadDc"), Name(L"dc"), Name(L"scheme")};
-    }
-    bool Exists() const { return StateValueExists(Name(L"hadAc")) || StateValueExists(Name(L"hadDc")); }
+    std::wstring HadName(PowerSource source) const { return Name(source == PowerSource::Ac ? L"hadAc" : L"hadDc"); }
+    std::wstring ValueName(PowerSource source) const { return Name(SourceWord(source)); }
+    std::vector<std::wstring> Names(PowerSource source) const { return {HadName(source), ValueName(source)}; }
+    bool Has(PowerSource source) const { return StateValueExists(HadName(source)); }
+    bool Exists() const { return Has(PowerSource::Ac) || Has(PowerSource::Dc); }
 };
 
 bool IsGuidText(std::wstring_view text) {
@@ -54,52 +57,200 @@ bool IsGuidText(std::wstring_view text) {
     return true;
 }
 
+// The record a write into this scheme goes under: the plain names when they are free or already
+// this scheme's (or from before schemes were recorded), else names that carry the scheme.
+PowerRecord PowerRecordFor(const PowerRowSet& set, const PowerSettingRow& row, const GUID& scheme) {
+    PowerRecord plain{std::wstring(set.backupPrefix) + row.alias};
+    if (!plain.Exists()) return plain;
+    std::wstring recorded;
+    GUID recordedScheme{};
+    if (!ReadStateString(plain.Name(L"scheme"), recorded) || !ParseGuidText(recorded, recordedScheme) ||
+        SameGuid(recordedScheme, scheme)) {
+        return plain;
+    }
+    return {plain.base + L"_" + GuidText(scheme)};
+}
+
+// "power.PERFCHECK.ac", or "power.PERFCHECK.ac.5F0C8D3E" for a record that names its scheme.
+std::wstring ValueId(const PowerRowSet& set, const PowerSettingRow& row, const PowerRecord& record, PowerSource source) {
+    const size_t plainSize = wcslen(set.backupPrefix) + wcslen(row.alias);
+    std::wstring id = std::wstring(set.idPrefix) + row.alias + L"." + SourceWord(source);
+    if (record.base.size() > plainSize + 1) id += L"." + record.base.substr(plainSize + 1, 8);
+    return id;
+}
+
+std::wstring AttributesId(const PowerRowSet& set, const PowerSettingRow& row) {
+    return std::wstring(set.idPrefix) + row.alias + L".attributes";
+}
+
 // Every record of the row: the first scheme's under the plain names, others under names that
 // carry their scheme.
-std::vector<PowerRecord> RecordsOfRow(const wchar_t* prefix, const PowerSettingRow& row,
+std::vector<PowerRecord> RecordsOfRow(const PowerRowSet& set, const PowerSettingRow& row,
                                       const std::vector<std::wstring>& stateNames) {
-    const std::wstring base = std::wstring(prefix) + row.alias;
+    const std::wstring base = std::wstring(set.backupPrefix) + row.alias;
     std::vector<PowerRecord> records;
     if (PowerRecord{base}.Exists()) records.push_back({base});
-    const std::wstring suffix = L"_hadAc";
     for (const std::wstring& name : stateNames) {
-        if (name.size() != base.size() + 1 + 36 + suffix.size()) continue;
-        if (name.compare(0, base.size() + 1, base + L"_") != 0 || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) continue;
-        if (IsGuidText(std::wstring_view(name).substr(base.size() + 1, 36))) records.push_back({name.substr(0, name.size() - suffix.size())});
+        for (const wchar_t* suffix : {L"_hadAc", L"_hadDc"}) {
+            const size_t suffixSize = wcslen(suffix);
+            if (name.size() != base.size() + 1 + 36 + suffixSize) continue;
+            if (name.compare(0, base.size() + 1, base + L"_") != 0 || name.compare(name.size() - suffixSize, suffixSize, suffix) != 0) {
+                continue;
+            }
+            if (!IsGuidText(std::wstring_view(name).substr(base.size() + 1, 36))) continue;
+            const PowerRecord record{name.substr(0, name.size() - suffixSize)};
+            bool seen = false;
+            for (const PowerRecord& known : records) seen = seen || known.base == record.base;
+            if (!seen) records.push_back(record);
+        }
     }
     return records;
+}
+
+// The scheme a record belongs to; records from before schemes were recorded belong to the
+// fallback, or to the active plan.
+bool SchemeOfRecord(const PowerRecord& record, const GUID* fallback, GUID& scheme) {
+    std::wstring text;
+    if (ReadStateString(record.Name(L"scheme"), text) && ParseGuidText(text, scheme)) return true;
+    if (fallback != nullptr) {
+        scheme = *fallback;
+        return true;
+    }
+    return CurrentPowerStore().GetActiveScheme(scheme);
+}
+
+// The values' state before their first change, each unless it is on record already: both
+// sources are read before either record is written, and both records before the row's first
+// write, so a run that dies between them leaves nothing half recorded. A value that could not be
+// read is recorded as absent, so a later run cannot record the value this one wrote.
+void RecordPowerValuesOnce(const PowerRowSet& set, const PowerSettingRow& row, const GUID& scheme,
+                           std::initializer_list<PowerSource> sources) {
+    const PowerRecord record = PowerRecordFor(set, row, scheme);
+    struct Read {
+        PowerSource source;
+        bool read;
+        uint32_t value;
+    };
+    std::vector<Read> reads;
+    for (const PowerSource source : sources) {
+        if (record.Has(source)) continue;
+        Read r{source, false, 0};
+        r.read = ReadPowerValue(scheme, row.subgroup, row.setting, source, r.value);
+        reads.push_back(r);
+    }
+    if (reads.empty()) return;
+    if (!StateValueExists(record.Name(L"scheme"))) WriteStateString(record.Name(L"scheme"), BracedGuidText(scheme));
+    for (const Read& r : reads) {
+        if (r.read) WriteStateDword(record.ValueName(r.source), r.value);
+        // The "had" value goes last: it is what says the record is complete.
+        WriteStateDword(record.HadName(r.source), r.read ? 1 : 0);
+    }
+}
+
+// Into that scheme by name: powercfg's SCHEME_CURRENT would write the active plan, whichever it is.
+bool PowercfgSetValue(const GUID& scheme, const PowerSettingRow& row, PowerSource source, uint32_t value) {
+    return RunPowercfg(FormatText(L"/%ls %ls %ls %ls %lu", source == PowerSource::Ac ? L"setacvalueindex" : L"setdcvalueindex",
+                                  GuidText(scheme).c_str(), GuidText(row.subgroup).c_str(), GuidText(row.setting).c_str(),
+                                  static_cast<unsigned long>(value))) == 0;
+}
+
+// Windows keeps a setting's visibility in its "Attributes" value; bit 0 hides it from Power
+// Options. Unhiding clears that bit and keeps the rest (2 marks a setting shown on Modern
+// Standby PCs).
+constexpr uint32_t kHideBit = 1;
+
+bool DwordOf(const RegistryValue& value, uint32_t& number) {
+    if (value.type != REG_DWORD || value.bytes.size() != 4) return false;
+    memcpy(&number, value.bytes.data(), 4);
+    return true;
+}
+
+void PlanUnhide(StepPlan& plan, const PowerRowSet& set, const PowerSettingRow& row, size_t item) {
+    const std::wstring key = PowerSettingKey(row);
+    RegistryValue now;
+    uint32_t attributes = 0;
+    if (!ReadRawValue(RegRoot::LocalMachine, key, L"Attributes", now) || !DwordOf(now, attributes) ||
+        (attributes & kHideBit) == 0) {
+        return;  // shown already (or not a setting Windows describes): nothing to change
+    }
+    const uint32_t shown = attributes & ~kHideBit;
+    const ValueRecordNames record = AttributesRecord(set, row);
+    ChangeRow change;
+    change.id = AttributesId(set, row);
+    change.setting = RegistryValuePlace(RegRoot::LocalMachine, key, L"Attributes");
+    uint32_t had = 0;
+    RegistryValue previous;
+    if (ReadStateDword(record.had, had)) {
+        change.recorded = had == 0 || ReadStateRaw(record.previous, previous);
+        if (change.recorded) change.original = RegistryValueText(had != 0, previous);
+    }
+    change.currentRead = true;
+    change.current = RegistryValueText(now);
+    change.ours = RegistryValueText(DwordValue(shown));
+    change.state = JudgePlanned(change);
+    const GUID subgroup = row.subgroup, setting = row.setting;
+    plan.Add(std::move(change), item, [key, record] { RecordValueOnce(RegRoot::LocalMachine, key, L"Attributes", record); },
+             [subgroup, setting, key, shown] {
+                 // powrprof writes the value itself; where it lacks the call, the same value goes in directly.
+                 return CurrentPowerStore().WriteSettingAttributes(subgroup, setting, shown) ||
+                        WriteDword(RegRoot::LocalMachine, key, L"Attributes", shown);
+             });
+}
+
+std::wstring ValuePlace(const PowerSettingRow& row, const GUID& scheme, PowerSource source) {
+    return FormatText(L"power setting %ls (%ls), %ls, plan %ls", row.title, row.alias,
+                      source == PowerSource::Ac ? L"plugged in" : L"on battery", BracedGuidText(scheme).c_str());
+}
+
+// What the record holds, in the ledger's words.
+bool RecordedOriginal(const PowerRecord& record, const PowerSettingRow& row, PowerSource source, std::wstring& original) {
+    uint32_t had = 0, value = 0;
+    if (!ReadStateDword(record.HadName(source), had)) return false;
+    original = had != 0 && ReadStateDword(record.ValueName(source), value) ? PowerValueText(value, row.unit)
+               : had != 0                                                  ? std::wstring(L"(not a number)")
+                                                                           : std::wstring(L"absent");
+    return true;
+}
+
+void PlanValue(StepPlan& plan, const PowerRowSet& set, const PowerSettingRow& row, const GUID& scheme, bool schemeMade,
+               PowerSource source, size_t item) {
+    const PowerRecord record = PowerRecordFor(set, row, scheme);
+    ChangeRow change;
+    change.id = ValueId(set, row, record, source);
+    change.setting = ValuePlace(row, scheme, source);
+    change.recorded = RecordedOriginal(record, row, source, change.original);
+    uint32_t value = 0;
+    if (schemeMade) {
+        change.currentRead = true;
+        change.current = L"(plan not made yet)";
+    } else {
+        change.currentRead = ReadPowerValue(scheme, row.subgroup, row.setting, source, value);
+        if (change.currentRead) change.current = PowerValueText(value, row.unit);
+    }
+    change.ours = PowerValueText(row.value, row.unit);
+    change.state = JudgePlanned(change);
+    const PowerSettingRow* target = &row;
+    // The plugged-in change is the row's first write: it puts both sources on record.
+    plan.Add(std::move(change), item,
+             [set, target, scheme, source] {
+                 if (source == PowerSource::Ac) RecordPowerValuesOnce(set, *target, scheme, {PowerSource::Ac, PowerSource::Dc});
+                 else RecordPowerValuesOnce(set, *target, scheme, {PowerSource::Dc});
+             },
+             [target, scheme, source] {
+                 return WritePowerValue(scheme, target->subgroup, target->setting, source, target->value) ||
+                        PowercfgSetValue(scheme, *target, source, target->value);
+             });
 }
 
 // One recorded value put back: the value as it was, or, where the plan had none of its own, the
 // plan's value taken away again so the setting's default applies.
 bool RestorePowerValue(const PowerRecord& record, const PowerSettingRow& row, const GUID& scheme, PowerSource source) {
-    const bool ac = source == PowerSource::Ac;
     uint32_t had = 0, value = 0;
-    if (!ReadStateDword(record.Name(ac ? L"hadAc" : L"hadDc"), had)) return true;
+    if (!ReadStateDword(record.HadName(source), had)) return true;
     if (had == 0) return CurrentPowerStore().ResetValue(scheme, row.subgroup, row.setting, source);
     // A copy that is not a number (changed by hand) restores nothing; the setting stays as it is.
-    if (!ReadStateDword(record.Name(ac ? L"ac" : L"dc"), value)) return true;
+    if (!ReadStateDword(record.ValueName(source), value)) return true;
     return WritePowerValue(scheme, row.subgroup, row.setting, source, value);
-}
-
-// Writes one scheme's recorded values back. A scheme the user deleted since has nothing left to
-// restore (and a write into it could make a phantom plan): its record is dropped. Any other
-// failure keeps the record for the next uninstall.
-bool RestorePowerRecord(const PowerRecord& record, const PowerSettingRow& row, const GUID& scheme,
-                        RestoreLedger& ledger) {
-    if (!PowerSchemeListed(scheme)) {
-        LogInfo(FormatText(L"The power plan %ls no longer exists; its recorded %ls values are dropped.",
-                           BracedGuidText(scheme).c_str(), row.alias));
-        return false;
-    }
-    const bool acRestored = RestorePowerValue(record, row, scheme, PowerSource::Ac);
-    const bool dcRestored = RestorePowerValue(record, row, scheme, PowerSource::Dc);
-    if (!acRestored || !dcRestored) {
-        ledger.Failed(record.Names());
-        return false;
-    }
-    ledger.Restored();
-    return true;
 }
 
 }  // namespace
@@ -128,60 +279,10 @@ bool WritePowerValue(const GUID& scheme, const GUID& subgroup, const GUID& setti
     return CurrentPowerStore().WriteValue(scheme, subgroup, setting, source, value);
 }
 
-void UnhidePowerSetting(const GUID& subgroup, const GUID& setting) {
-    CurrentPowerStore().WriteSettingAttributes(subgroup, setting, 0);
-    const std::wstring key = PowerSettingKey(subgroup, setting);
-    uint32_t attributes = 0;
-    attributes = ReadDword(key, L"Attributes", attributes) ? attributes & ~1u : 2u;
-    WriteDword(RegRoot::LocalMachine, key, L"Attributes", attributes);
-    RunPowercfg(FormatText(L"/attributes %ls %ls -ATTRIB_HIDE", GuidText(subgroup).c_str(), GuidText(setting).c_str()));
-}
-
-bool PowercfgSetValue(const GUID& subgroup, const GUID& setting, uint32_t value, PowerSource source) {
-    return RunPowercfg(FormatText(L"/%ls SCHEME_CURRENT %ls %ls %lu",
-                                  source == PowerSource::Ac ? L"setacvalueindex" : L"setdcvalueindex",
-                                  GuidText(subgroup).c_str(), GuidText(setting).c_str(),
-                                  static_cast<unsigned long>(value))) == 0;
-}
-
-namespace {
-
-// Activated, and seen active: the call's word alone is not believed.
-bool ActivatePlan(const GUID& scheme) {
-    PowerStore& store = CurrentPowerStore();
-    if (!store.SetActiveScheme(scheme)) RunPowercfg(L"/setactive " + GuidText(scheme));
-    GUID active{};
-    return store.GetActiveScheme(active) && memcmp(&active, &scheme, sizeof(GUID)) == 0;
-}
-
-}  // namespace
-
-const GUID& UltimateCopyScheme() {
-    static constexpr GUID kOurCopy = ParseGuid("5f0c8d3e-9a41-4b6e-8c2d-7e1a4b9f3c65");
-    return kOurCopy;
-}
-
-bool SwitchToUltimatePlan(std::wstring& text) {
-    const GUID& copy = UltimateCopyScheme();
-    if (!PowerSchemeListed(copy)) {
-        const bool made = CurrentPowerStore().DuplicateScheme(kUltimatePerformance, copy) ||
-                          RunPowercfg(L"/duplicatescheme " + GuidText(kUltimatePerformance) + L" " + GuidText(copy)) == 0;
-        // The copy is ours to take away at uninstall, and only if this run made it.
-        if (made && PowerSchemeListed(copy) && !StateValueExists(L"PpmCreatedScheme")) {
-            WriteStateString(L"PpmCreatedScheme", BracedGuidText(copy));
-        }
-    }
-    if (PowerSchemeListed(copy) && ActivatePlan(copy)) {
-        text = L"Ultimate Performance is now the active plan";
-        return true;
-    }
-    if (ActivatePlan(kHighPerformance)) {
-        text = L"this PC does not offer Ultimate Performance (Modern Standby PCs do not); High Performance is active instead";
-        return true;
-    }
-    text = L"could not switch the Windows power plan";
-    return false;
-}
+const GUID& BalancedScheme() { return kBalanced; }
+const GUID& HighPerformanceScheme() { return kHighPerformance; }
+const GUID& UltimateTemplateScheme() { return kUltimatePerformance; }
+const GUID& UltimateCopyScheme() { return kOurCopy; }
 
 std::wstring ChangeDetail(bool oldRead, uint32_t oldValue, uint32_t newValue, const wchar_t* unit) {
     const auto value = static_cast<unsigned long>(newValue);
@@ -194,15 +295,26 @@ std::wstring ChangeDetail(bool oldRead, uint32_t oldValue, uint32_t newValue, co
                           : FormatText(L"%lu  \u2192  %lu", old, value);
 }
 
-bool WalkPowerRows(const GUID& scheme, std::span<const PowerSettingRow> rows, ItemList& items, size_t firstItem,
+PowerRowSet CpuTuneRowSet() { return {CpuTuneRows(), L"Ppm_", L"power."}; }
+PowerRowSet StorageRowSet() { return {StoragePowerRows(), L"Pwr_", L"storage."}; }
+
+void PlanPowerRows(StepPlan& plan, const PowerRowSet& set, const GUID& scheme, bool schemeMade, size_t firstItem) {
+    for (size_t r = 0; r < set.rows.size(); ++r) {
+        const PowerSettingRow& row = set.rows[r];
+        const size_t item = firstItem + r;
+        PlanUnhide(plan, set, row, item);
+        PlanValue(plan, set, row, scheme, schemeMade, PowerSource::Ac, item);
+        PlanValue(plan, set, row, scheme, schemeMade, PowerSource::Dc, item);
+    }
+}
+
+bool WalkPowerRows(const StepPlan& plan, const PowerRowSet& set, const GUID& scheme, ItemList& items, size_t firstItem,
                    const RowWalkStyle& style, RowWalkCounts& counts) {
-    for (size_t r = 0; r < rows.size(); ++r) {
-        const PowerSettingRow& row = rows[r];
+    for (size_t r = 0; r < set.rows.size(); ++r) {
+        const PowerSettingRow& row = set.rows[r];
         const size_t item = firstItem + r;
         if (IsCancelled()) return false;
-
-        RecordPowerAttributesOnce(style.backupPrefix, row);
-        UnhidePowerSetting(row.subgroup, row.setting);
+        // What the row shows is read as its turn comes: an earlier item may have made the plan.
         uint32_t ac = 0, dc = 0;
         const bool acRead = ReadPowerValue(scheme, row.subgroup, row.setting, PowerSource::Ac, ac);
         const bool dcRead = ReadPowerValue(scheme, row.subgroup, row.setting, PowerSource::Dc, dc);
@@ -217,17 +329,12 @@ bool WalkPowerRows(const GUID& scheme, std::span<const PowerSettingRow> rows, It
         DwellCancellable(row.dwell);
         if (style.cpuTune && IsCancelled()) return false;
 
-        // The previous values are on record before anything changes.
-        RecordPowerRowOnce(style.backupPrefix, row, scheme, acRead, ac, dcRead, dc);
-        const bool acWritten = WritePowerValue(scheme, row.subgroup, row.setting, PowerSource::Ac, row.value) ||
-                               PowercfgSetValue(row.subgroup, row.setting, row.value, PowerSource::Ac);
-        const bool dcWritten = WritePowerValue(scheme, row.subgroup, row.setting, PowerSource::Dc, row.value) ||
-                               PowercfgSetValue(row.subgroup, row.setting, row.value, PowerSource::Dc);
+        CommitCounts committed;
+        CommitItem(plan, item, committed);
         uint32_t readBack = 0;
         const bool confirmed = ReadPowerValue(scheme, row.subgroup, row.setting, PowerSource::Ac, readBack) &&
                                readBack == row.value;
-
-        if (acWritten || dcWritten || confirmed) {
+        if (committed.failed == 0 || confirmed) {
             if (style.cpuTune) {
                 LogInfo(FormatText(L"    written%ls.", confirmed ? FormatText(L" (confirmed %lu)",
                                                                              static_cast<unsigned long>(readBack)).c_str()
@@ -264,71 +371,71 @@ bool ParseGuidText(const std::wstring& text, GUID& guid) {
 
 std::wstring BracedGuidText(const GUID& guid) { return L"{" + GuidText(guid) + L"}"; }
 
-bool PowerSchemeListed(const GUID& scheme) {
+std::vector<GUID> ListedPowerSchemes() {
     PowerStore& store = CurrentPowerStore();
+    std::vector<GUID> schemes;
     GUID listed{};
-    uint32_t index = 0;
-    for (; index < 64 && store.EnumerateScheme(index, listed); ++index) {
-        if (memcmp(&listed, &scheme, sizeof(GUID)) == 0) return true;
+    for (uint32_t index = 0; index < 64 && store.EnumerateScheme(index, listed); ++index) schemes.push_back(listed);
+    return schemes;
+}
+
+bool PowerSchemeListed(const GUID& scheme) {
+    const std::vector<GUID> schemes = ListedPowerSchemes();
+    for (const GUID& listed : schemes) {
+        if (SameGuid(listed, scheme)) return true;
     }
     // When the plans cannot be listed, assume the scheme is there, so its record is kept.
-    return index == 0;
+    return schemes.empty();
 }
 
-void RecordPowerRowOnce(const wchar_t* backupPrefix, const PowerSettingRow& row, const GUID& scheme, bool acRead,
-                        uint32_t ac, bool dcRead, uint32_t dc) {
-    PowerRecord record{std::wstring(backupPrefix) + row.alias};
-    if (record.Exists()) {
-        std::wstring recorded;
-        GUID recordedScheme{};
-        // A record from before schemes were recorded counts as this scheme's.
-        if (!ReadStateString(record.Name(L"scheme"), recorded) || !ParseGuidText(recorded, recordedScheme) ||
-            memcmp(&recordedScheme, &scheme, sizeof(GUID)) == 0) {
-            return;
-        }
-        record.base += L"_" + GuidText(scheme);
-        if (record.Exists()) return;
-    }
-    WriteStateString(record.Name(L"scheme"), BracedGuidText(scheme));
-    if (acRead) WriteStateDword(record.Name(L"ac"), ac);
-    WriteStateDword(record.Name(L"hadAc"), acRead ? 1 : 0);
-    if (dcRead) WriteStateDword(record.Name(L"dc"), dc);
-    WriteStateDword(record.Name(L"hadDc"), dcRead ? 1 : 0);
-}
-
-void RecordPowerAttributesOnce(const wchar_t* backupPrefix, const PowerSettingRow& row) {
-    RecordValueOnce(RegRoot::LocalMachine, PowerSettingKey(row), L"Attributes", AttributesRecord(backupPrefix, row));
-}
-
-int RestorePowerRows(std::span<const PowerSettingRow> rows, const wchar_t* backupPrefix, const GUID* fallbackScheme,
-                     RestoreLedger& ledger) {
+int RestorePowerRows(const PowerRowSet& set, const GUID* fallbackScheme, RestoreLedger& ledger) {
     const std::vector<std::wstring> stateNames = RegistryValueNames(RegRoot::LocalMachine, kStateKey);
-    GUID active{};
-    const bool activeRead = CurrentPowerStore().GetActiveScheme(active);
     int restored = 0;
-    for (const PowerSettingRow& row : rows) {
-        for (const PowerRecord& record : RecordsOfRow(backupPrefix, row, stateNames)) {
-            std::wstring text;
-            GUID scheme{};
-            if (!ReadStateString(record.Name(L"scheme"), text) || !ParseGuidText(text, scheme)) {
-                if (fallbackScheme != nullptr) {
-                    scheme = *fallbackScheme;
-                } else if (activeRead) {
-                    scheme = active;
-                } else {
-                    ledger.Failed(record.Names());
-                    continue;
-                }
+    for (const PowerSettingRow& row : set.rows) {
+        for (const PowerRecord& record : RecordsOfRow(set, row, stateNames)) {
+            std::vector<PowerSource> sources;
+            for (const PowerSource source : {PowerSource::Ac, PowerSource::Dc}) {
+                if (record.Has(source) && ledger.Includes(ValueId(set, row, record, source))) sources.push_back(source);
             }
-            if (RestorePowerRecord(record, row, scheme, ledger)) ++restored;
+            if (sources.empty()) continue;
+            std::vector<std::wstring> names;
+            for (const PowerSource source : sources) {
+                for (const std::wstring& name : record.Names(source)) names.push_back(name);
+            }
+            // The scheme's name goes with the last of its values.
+            const bool whole = sources.size() == 2 || !record.Has(sources[0] == PowerSource::Ac ? PowerSource::Dc : PowerSource::Ac);
+            if (whole) names.push_back(record.Name(L"scheme"));
+            GUID scheme{};
+            if (!SchemeOfRecord(record, fallbackScheme, scheme)) {
+                ledger.Failed(names);
+                continue;
+            }
+            // A scheme the user deleted since has nothing left to restore (and a write into it
+            // could make a phantom plan): its record is dropped.
+            if (!PowerSchemeListed(scheme)) {
+                LogInfo(FormatText(L"The power plan %ls no longer exists; its recorded %ls values are dropped.",
+                                   BracedGuidText(scheme).c_str(), row.alias));
+                ledger.Dropped(names);
+                continue;
+            }
+            bool ok = true;
+            for (const PowerSource source : sources) ok = RestorePowerValue(record, row, scheme, source) && ok;
+            if (!ok) {
+                ledger.Failed(names);
+                continue;
+            }
+            ledger.Restored(names);
+            ++restored;
         }
-        const ValueRecordNames attributes = AttributesRecord(backupPrefix, row);
+        const ValueRecordNames attributes = AttributesRecord(set, row);
+        if (!StateValueExists(attributes.had) || !ledger.Includes(AttributesId(set, row))) continue;
         switch (RestoreRecordedValue(RegRoot::LocalMachine, PowerSettingKey(row), L"Attributes", attributes)) {
         case RestoreResult::Failed:
             ledger.Failed(attributes.All());
             break;
         case RestoreResult::Restored:
         case RestoreResult::NothingRecorded:
+            ledger.Restored(attributes.All());
             break;
         }
     }
@@ -340,86 +447,48 @@ std::wstring PowerValueText(uint32_t value, const wchar_t* unit) {
                           : FormatText(L"%lu", static_cast<unsigned long>(value));
 }
 
-namespace {
-
-// The attributes value unhiding leaves: the hide bit taken off what was there, or "shown".
-uint32_t UnhiddenAttributes(bool present, const RegistryValue& value) {
-    uint32_t attributes = 0;
-    if (!present || value.type != REG_DWORD || value.bytes.size() != 4) return 2;
-    memcpy(&attributes, value.bytes.data(), 4);
-    return attributes & ~1u;
-}
-
-void DescribePowerValue(const std::wstring& step, const PowerSettingRow& row, const GUID& scheme, bool schemeExists,
-                        const PowerRecord* record, PowerSource source, bool planned, std::vector<ChangeRow>& out) {
-    const bool ac = source == PowerSource::Ac;
-    ChangeRow change;
-    change.step = step;
-    change.setting = FormatText(L"power setting %ls (%ls), %ls, plan %ls", row.title, row.alias,
-                                ac ? L"plugged in" : L"on battery", BracedGuidText(scheme).c_str());
-    uint32_t had = 0, value = 0;
-    if (record != nullptr && ReadStateDword(record->Name(ac ? L"hadAc" : L"hadDc"), had)) {
-        change.recorded = true;
-        change.original = had != 0 && ReadStateDword(record->Name(ac ? L"ac" : L"dc"), value) ? PowerValueText(value, row.unit)
-                          : had != 0 ? std::wstring(L"(not a number)")
-                                     : std::wstring(L"absent");
-    }
-    if (!record && !planned) return;
-    if (!schemeExists) {
-        change.currentRead = true;
-        change.current = planned ? L"(plan not made yet)" : L"(plan deleted)";
-    } else {
-        change.currentRead = ReadPowerValue(scheme, row.subgroup, row.setting, source, value);
-        if (change.currentRead) change.current = PowerValueText(value, row.unit);
-    }
-    change.ours = PowerValueText(row.value, row.unit);
-    change.state = planned ? JudgePlanned(change) : JudgeRecorded(change);
-    out.push_back(std::move(change));
-}
-
-}  // namespace
-
-void DescribePowerRows(const std::wstring& step, std::span<const PowerSettingRow> rows, const wchar_t* backupPrefix,
-                       const GUID* plannedScheme, std::vector<ChangeRow>& out) {
+void LedgerPowerRows(const std::wstring& step, const PowerRowSet& set, std::vector<ChangeRow>& out) {
     const std::vector<std::wstring> stateNames = RegistryValueNames(RegRoot::LocalMachine, kStateKey);
-    GUID active{};
-    const bool activeRead = CurrentPowerStore().GetActiveScheme(active);
-    const bool planned = plannedScheme != nullptr;
-    for (const PowerSettingRow& row : rows) {
-        const ValueRecordNames attributes = AttributesRecord(backupPrefix, row);
-        RegistryValue attributesNow, attributesBefore;
-        const std::wstring key = PowerSettingKey(row);
+    for (const PowerSettingRow& row : set.rows) {
+        const ValueRecordNames attributes = AttributesRecord(set, row);
         uint32_t hadAttributes = 0;
-        const bool attributesRecorded = ReadStateDword(attributes.had, hadAttributes);
-        if (planned || attributesRecorded) {
-            // Unhiding writes what it found without the hide bit: the record's original, or now's.
-            const bool basePresent = attributesRecorded ? hadAttributes != 0 && ReadStateRaw(attributes.previous, attributesBefore)
-                                                        : ReadRawValue(RegRoot::LocalMachine, key, L"Attributes", attributesBefore);
-            out.push_back(DescribeRegistryChange(step, RegRoot::LocalMachine, key, L"Attributes", attributes,
-                                                 DwordValue(UnhiddenAttributes(basePresent, attributesBefore)), planned));
+        if (ReadStateDword(attributes.had, hadAttributes)) {
+            // Unhiding wrote the original without its hide bit.
+            RegistryValue original;
+            uint32_t number = 0;
+            const bool present = hadAttributes != 0 && ReadStateRaw(attributes.previous, original);
+            ChangeRow change = DescribeRegistryChange(step, RegRoot::LocalMachine, PowerSettingKey(row), L"Attributes",
+                                                      attributes,
+                                                      DwordValue(present && DwordOf(original, number) ? number & ~kHideBit : 0),
+                                                      false);
+            change.id = AttributesId(set, row);
+            out.push_back(std::move(change));
         }
-        const PowerRecord* plannedRecord = nullptr;
-        const std::vector<PowerRecord> records = RecordsOfRow(backupPrefix, row, stateNames);
-        for (const PowerRecord& record : records) {
-            std::wstring text;
+        for (const PowerRecord& record : RecordsOfRow(set, row, stateNames)) {
             GUID scheme{};
-            // A record from before schemes were recorded belongs to the plan that was active.
-            if (!ReadStateString(record.Name(L"scheme"), text) || !ParseGuidText(text, scheme)) {
-                if (!activeRead) continue;
-                scheme = active;
+            const bool known = SchemeOfRecord(record, nullptr, scheme);
+            const bool listed = known && PowerSchemeListed(scheme);
+            for (const PowerSource source : {PowerSource::Ac, PowerSource::Dc}) {
+                ChangeRow change;
+                if (!RecordedOriginal(record, row, source, change.original)) continue;
+                change.id = ValueId(set, row, record, source);
+                change.step = step;
+                change.setting = known ? ValuePlace(row, scheme, source) : FormatText(L"power setting %ls (%ls), %ls", row.title,
+                                                                                     row.alias, SourceWord(source));
+                change.recorded = true;
+                change.ours = PowerValueText(row.value, row.unit);
+                uint32_t value = 0;
+                if (known && !listed) {
+                    change.state = ChangeState::Gone;
+                    change.reason = L"plan deleted";
+                    out.push_back(std::move(change));
+                    continue;
+                }
+                change.currentRead = known && ReadPowerValue(scheme, row.subgroup, row.setting, source, value);
+                if (change.currentRead) change.current = PowerValueText(value, row.unit);
+                change.state = JudgeRecorded(change);
+                out.push_back(std::move(change));
             }
-            if (planned) {
-                if (memcmp(&scheme, plannedScheme, sizeof(GUID)) == 0) plannedRecord = &record;
-                continue;
-            }
-            const bool listed = PowerSchemeListed(scheme);
-            DescribePowerValue(step, row, scheme, listed, &record, PowerSource::Ac, false, out);
-            DescribePowerValue(step, row, scheme, listed, &record, PowerSource::Dc, false, out);
-        }
-        if (planned) {
-            const bool listed = PowerSchemeListed(*plannedScheme);
-            DescribePowerValue(step, row, *plannedScheme, listed, plannedRecord, PowerSource::Ac, true, out);
-            DescribePowerValue(step, row, *plannedScheme, listed, plannedRecord, PowerSource::Dc, true, out);
         }
     }
 }

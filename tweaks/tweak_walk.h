@@ -1,6 +1,6 @@
 #pragma once
-// What every paced tweak step shares: the item list it publishes, and the walk that writes
-// power-plan rows with their backups.
+// What every paced tweak step shares: the item list it publishes, and the power-plan rows with
+// their records, planned, written, listed and put back through one description.
 #include <guiddef.h>
 
 #include <cstdint>
@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/change_plan.h"
 #include "foundation/feed.h"
 #include "foundation/setting_record.h"
 #include "tweaks/power_rows.h"
@@ -34,52 +35,52 @@ void AppendRowItems(std::vector<TweakItem>& items, std::span<const PowerSettingR
 
 bool ReadPowerValue(const GUID& scheme, const GUID& subgroup, const GUID& setting, PowerSource source, uint32_t& value);
 bool WritePowerValue(const GUID& scheme, const GUID& subgroup, const GUID& setting, PowerSource source, uint32_t value);
-void UnhidePowerSetting(const GUID& subgroup, const GUID& setting);
-bool PowercfgSetValue(const GUID& subgroup, const GUID& setting, uint32_t value, PowerSource source);
-// Ultimate Performance, made from Windows' template under our own GUID (or found again there)
-// and activated; High Performance where Windows offers no such plan.
-bool SwitchToUltimatePlan(std::wstring& text);
-// The GUID of the Ultimate Performance plan this program makes.
+
+// Windows' own plans and the Ultimate Performance plan this program makes from Windows' template
+// under a GUID of its own (so a second run finds it again and the uninstall knows which to take).
+const GUID& BalancedScheme();
+const GUID& HighPerformanceScheme();
+const GUID& UltimateTemplateScheme();
 const GUID& UltimateCopyScheme();
 
 // "15ms  →  5000ms", "0  →  1", or "(hidden/unread)  →  100%" when nothing could be read.
 std::wstring ChangeDetail(bool oldRead, uint32_t oldValue, uint32_t newValue, const wchar_t* unit);
 
-struct RowWalkStyle {
-    const wchar_t* tag;           // tag line of each row
-    const wchar_t* backupPrefix;  // "Ppm_" or "Pwr_"
-    bool cpuTune;                 // CPU Tune's confirmation notes, error lines and dwells; else storage's
+// A step's power rows: CPU Tune's or Storage's, with the names of their records and changes.
+struct PowerRowSet {
+    std::span<const PowerSettingRow> rows;
+    const wchar_t* backupPrefix;  // "Ppm_" or "Pwr_": the records' names
+    const wchar_t* idPrefix;      // "power." or "storage.": the changes' ids
 };
+PowerRowSet CpuTuneRowSet();
+PowerRowSet StorageRowSet();
 
+// Plans every row into the scheme from the given item on (one item per row): unhiding a setting
+// Windows hides, then its plugged-in and on-battery values, each recorded before it is written.
+// schemeMade: an earlier change of the same run makes the scheme, so nothing in it can be read yet.
+void PlanPowerRows(StepPlan& plan, const PowerRowSet& set, const GUID& scheme, bool schemeMade, size_t firstItem);
+
+struct RowWalkStyle {
+    const wchar_t* tag;  // tag line of each row
+    bool cpuTune;        // CPU Tune's confirmation notes, error lines and dwells; else storage's
+};
 struct RowWalkCounts {
     int written = 0;
     int failed = 0;
 };
-
-// Writes each row for AC and DC after recording the previous values. False when a cancel
-// request ended the walk (what was written stays written, with its backup).
-bool WalkPowerRows(const GUID& scheme, std::span<const PowerSettingRow> rows, ItemList& items, size_t firstItem,
+// Carries out the planned rows, paced: each row explained, held for its dwell and written with
+// its records first. False when a cancel request ended the walk (what was written stays
+// written, with its records).
+bool WalkPowerRows(const StepPlan& plan, const PowerRowSet& set, const GUID& scheme, ItemList& items, size_t firstItem,
                    const RowWalkStyle& style, RowWalkCounts& counts);
-
-// Records a row's AC and DC values in one scheme before the first write into that scheme
-// ("<prefix><alias>_..." for the first scheme, "<prefix><alias>_<scheme>_..." for others).
-// A value that could not be read is recorded as absent, so a later run cannot record ours.
-void RecordPowerRowOnce(const wchar_t* backupPrefix, const PowerSettingRow& row, const GUID& scheme, bool acRead,
-                        uint32_t ac, bool dcRead, uint32_t dc);
-// The setting's "Attributes" registry value, which unhiding changes.
-void RecordPowerAttributesOnce(const wchar_t* backupPrefix, const PowerSettingRow& row);
 
 // Puts back every recorded value of the rows into the scheme it came from, and each row's
 // attributes. Rows recorded before schemes were recorded go into the fallback scheme, or the
-// active one when there is none. Returns how many AC values were restored.
-int RestorePowerRows(std::span<const PowerSettingRow> rows, const wchar_t* backupPrefix, const GUID* fallbackScheme,
-                     RestoreLedger& ledger);
+// active one when there is none. Returns how many values were restored.
+int RestorePowerRows(const PowerRowSet& set, const GUID* fallbackScheme, RestoreLedger& ledger);
 
-// Each row's visibility and its plugged-in and on-battery values: as recorded, in the scheme of
-// each record (plannedScheme null), or as a step would write them into plannedScheme, which
-// need not exist yet (a plan the step will make).
-void DescribePowerRows(const std::wstring& step, std::span<const PowerSettingRow> rows, const wchar_t* backupPrefix,
-                       const GUID* plannedScheme, std::vector<ChangeRow>& out);
+// Each recorded visibility and plugged-in and on-battery value, beside what it is now.
+void LedgerPowerRows(const std::wstring& step, const PowerRowSet& set, std::vector<ChangeRow>& out);
 // "5000 ms", "100 %", "1"
 std::wstring PowerValueText(uint32_t value, const wchar_t* unit);
 
@@ -88,3 +89,5 @@ bool ParseGuidText(const std::wstring& text, GUID& guid);
 std::wstring BracedGuidText(const GUID& guid);
 // Whether the machine still has the plan; true when the plans cannot be listed at all.
 bool PowerSchemeListed(const GUID& scheme);
+// Every plan the machine lists, in its order.
+std::vector<GUID> ListedPowerSchemes();

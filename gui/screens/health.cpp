@@ -8,22 +8,17 @@ namespace {
 
 constexpr int kCheckAgain = 590, kRepair = 591, kRunHealth = 592;
 
-constexpr HealthGroupCaption kGroups[] = {
-    {L"Timer Resolution",
-     L"The boot service and the global flag that hold the chosen timer resolution, plus the resolution Windows is using "
-     L"right now."},
-    {L"Power and Performance",
-     L"Each processor power setting from the CPU step. Green means the live value still matches the tune. Red means it "
-     L"has drifted."},
-    {L"Graphics Drivers", L"The installed graphics driver. This check does not decide whether a newer driver exists."},
-    {L"Windows Configuration", L"Hardware-accelerated GPU scheduling, Game DVR, Game Bar, and the vendor profile."},
-    {L"Supporting Utilities",
-     L"Whether Afterburner and RivaTuner are installed and set to start at sign-in. A green box does not by itself mean "
-     L"an overclock is active."},
-    {L"Memory and CPU", L"The page file and memory compression."},
-    {L"Hold timer", L"SysMain and TRIM."},
-    {L"Other", L"Checks that do not belong to one of the steps above."},
-};
+constexpr int kPutBack = 593;
+
+// Every step's group, in the steps' order, then the checks that belong to none.
+std::vector<HealthGroupCaption> MakeGroups() {
+    std::vector<HealthGroupCaption> groups;
+    for (const StepEntry& step : StepCatalogue()) {
+        if (step.group != nullptr) groups.push_back({step.group, step.groupText});
+    }
+    groups.push_back({L"Other", L"Checks that do not belong to one of the steps above."});
+    return groups;
+}
 
 // The ledger: every setting on record and whose value it holds now. Its rows are chosen by
 // numbers after the checks'. Returns where the list goes on.
@@ -53,7 +48,7 @@ float DrawLedger(ScreenContext& c, const FrameSnapshot& s, HealthScreenState& st
         if (ui.Hovered(row)) ui.hand = true;
         if (ui.Clicked(row)) state.selected = id;
         const RectF text = row.Inset(6, 0);
-        g.Text(change.step + L"  |  " + change.setting, RectF{text.left, text.top, text.right - 190, text.bottom}, Font::Body12,
+        g.Text(change.step + L"  |  " + change.id, RectF{text.left, text.top, text.right - 190, text.bottom}, Font::Body12,
                palette::CoolWhite, Align::Leading, true);
         g.Text(ChangeStateText(change.state), text, Font::Body12,
                change.state == ChangeState::StillOurs ? palette::Electric : palette::Muted, Align::Trailing, true);
@@ -63,7 +58,10 @@ float DrawLedger(ScreenContext& c, const FrameSnapshot& s, HealthScreenState& st
 
 }  // namespace
 
-std::span<const HealthGroupCaption> HealthGroups() { return kGroups; }
+std::span<const HealthGroupCaption> HealthGroups() {
+    static const std::vector<HealthGroupCaption> groups = MakeGroups();
+    return groups;
+}
 
 HealthSection HealthSectionOf(int status) {
     if (IsAttentionStatus(status)) return HealthSection::Attention;
@@ -77,10 +75,21 @@ Color HealthStatusColor(int status) {
 }
 
 std::wstring ChangeDetails(const ChangeRow& change) {
-    return change.setting + L"\n\nBefore Quorvantis: " + (change.recorded ? change.original : std::wstring(L"(not recorded)")) +
-           L"\nNow: " + (change.currentRead ? change.current : std::wstring(L"(could not be read)")) + L"\nQuorvantis writes: " +
-           change.ours + L"\nState: " + ChangeStateText(change.state) +
-           L"\n\nUninstall puts the value from before Quorvantis back, whoever changed it since.";
+    std::wstring text = change.id + L"\n" + change.setting + L"\n\nBefore Quorvantis: " +
+                        (change.recorded ? change.original : std::wstring(L"(not recorded)")) + L"\nNow: " +
+                        (change.currentRead ? change.current : std::wstring(L"(could not be read)")) + L"\nQuorvantis writes: " +
+                        change.ours + L"\nState: " + ChangeStateLine(change) + L"\n\n";
+    if (PutBackOnRestore(change)) {
+        text += L"\"Put back\" writes the value from before Quorvantis back now, for this setting only; uninstall does the "
+                L"same for all of them, whoever changed them since.";
+    } else if (change.keeping == ChangeKeeping::OneWay) {
+        text += L"A one-way change: nothing can put it back.";
+    } else if (change.keeping == ChangeKeeping::Own) {
+        text += L"This program's own: uninstall removes it.";
+    } else {
+        text += L"There is nothing to put back now.";
+    }
+    return text;
 }
 
 std::wstring HealthDetails(const HealthCheck& check) {
@@ -163,8 +172,16 @@ void DrawHealth(ScreenContext& c, const FrameSnapshot& s, HealthScreenState& sta
     if (changeIndex >= 0 && changeIndex < static_cast<int>(s.changes.size())) {
         const ChangeRow& change = s.changes[static_cast<size_t>(changeIndex)];
         g.Text(change.step, RectF{d.left, d.top, d.right, d.top + 30}, Font::Heading22, palette::CoolWhite);
-        g.Text(ChangeDetails(change), RectF{d.left, d.top + 40, d.right, d.bottom - 50}, Font::Paragraph13, palette::Icy);
+        std::wstring details = ChangeDetails(change);
+        if (s.puttingBack) details += L"\n\nPutting a setting back...";
+        else if (!s.putBackOutcome.empty()) details += L"\n\n" + s.putBackOutcome;
+        g.Text(details, RectF{d.left, d.top + 40, d.right, d.bottom - 50}, Font::Paragraph13, palette::Icy);
         if (ui.Button(kCheckAgain, RectF::Xywh(d.left, d.bottom - 38, 150, 36), L"Check again")) ops.OpenHealth(true);
+        const bool canPutBack = PutBackOnRestore(change) && !s.puttingBack;
+        if (ui.Button(kPutBack, RectF::Xywh(d.left + 162, d.bottom - 38, 150, 36), L"Put back",
+                      {ButtonKind::Primary, false, false, !canPutBack})) {
+            ops.PutBackChange(change);
+        }
         return;
     }
     if (state.selected < 0 || state.selected >= static_cast<int>(s.health.size())) {

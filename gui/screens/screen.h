@@ -54,6 +54,8 @@ struct FrameSnapshot {
     bool healthRunning = false;
     std::vector<ChangeRow> changes;  // what the state key records (Health screen only)
     bool changesRead = false;
+    bool puttingBack = false;       // a "Put back" is running
+    std::wstring putBackOutcome;    // what the last one did
     // The monitor, the update and Full tune.
     bool maintainTiming = false;
     bool updateMode = false;
@@ -81,6 +83,7 @@ public:
     virtual void OpenHealth(bool scan) = 0;
     virtual void StartHealthScan() = 0;
     virtual void RepairArea(const std::wstring& area) = 0;  // asks first, after the frame
+    virtual void PutBackChange(const ChangeRow& change) = 0;  // asks first, after the frame; runs on a worker
     virtual void OpenHomeTile(int index) = 0;
     virtual void StartGuidedStep(int step) = 0;
     virtual void StartStep(int slot) = 0;  // a tweak step, with its screen

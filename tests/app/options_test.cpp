@@ -26,6 +26,10 @@ struct BadLine {
 };
 
 const BadLine kBadLines[] = {
+    {{L"--revert"}, L"--revert requires the id of a change (as --changes lists it) or a step (ppm, gpu, memory, storage, "
+                    L"prepare, install, afterburner)."},
+    {{L"--revert", L"--yes"}, L"--revert requires the id of a change (as --changes lists it) or a step (ppm, gpu, memory, "
+                              L"storage, prepare, install, afterburner)."},
     {{L"--bogus"}, L"Unknown argument: --bogus (try --help)"},
     {{L"--STATUS"}, L"Unknown argument: --STATUS (try --help)"},
     {{L"--install", L"x"}, L"Unknown argument: x (try --help)"},
@@ -117,7 +121,7 @@ TEST(CommandTable, LocksRightsAndSwitchesAreTheContract) {
     const std::set<std::wstring> locked = {L"",        L"install",      L"uninstall", L"start",       L"stop",
                                            L"ppm",     L"gpu",          L"afterburner", L"benchmark", L"prepare",
                                            L"memory",  L"storage",      L"check-driver", L"driver",   L"check-update",
-                                           L"update",  L"guard"};
+                                           L"update",  L"guard",        L"revert"};
     const std::set<std::wstring> anyone = {L"help", L"version", L"self-test", L"changes"};
     std::set<std::wstring> words;
     std::set<std::wstring> switches;
@@ -132,11 +136,13 @@ TEST(CommandTable, LocksRightsAndSwitchesAreTheContract) {
         for (const wchar_t* name : row.switches) {
             if (name == nullptr) continue;
             EXPECT_TRUE(switches.insert(name).second) << name;
-            EXPECT_EQ(Parsed({name}).command, row.word) << name;
+            // --revert names what it puts back.
+            const Args line = std::wstring(row.word) == L"revert" ? Args{name, L"gpu.HAGS"} : Args{name};
+            EXPECT_EQ(Parsed(line).command, row.word) << name;
         }
         EXPECT_EQ(CommandForWord(row.word), &row);
     }
-    EXPECT_EQ(words.size(), 25u);
+    EXPECT_EQ(words.size(), 26u);
     EXPECT_EQ(CommandForSwitch(L"--cli"), nullptr) << "a flag, not a command";
 }
 
@@ -151,7 +157,19 @@ TEST(ParseOptions, NumbersFlagsAndFidelity) {
     EXPECT_EQ(o.margin, 0u);
     EXPECT_EQ(o.passes, 20u);  // values above 20 are capped
     EXPECT_TRUE(o.passesSet);
-    EXPECT_TRUE(o.yes && o.noPause && o.elevated && o.noPrepare && o.noMemory && o.noStorage);
+    EXPECT_TRUE(o.yes && o.noPause && o.elevated);
+    // Each step's "--no-..." switch is the one the step catalogue names, and leaves out that step only.
+    for (const StepEntry& step : StepCatalogue()) {
+        if (step.leaveOut == nullptr) continue;
+        const Options left = Parsed({step.leaveOut});
+        for (const StepEntry& other : StepCatalogue()) {
+            EXPECT_EQ(left.leaveOut[static_cast<size_t>(other.slot)], other.slot == step.slot) << step.leaveOut;
+        }
+    }
+    const Options revert = Parsed({L"--revert", L"storage.ASPM.dc", L"--what-if"});
+    EXPECT_EQ(revert.command, L"revert");
+    EXPECT_EQ(revert.revertTarget, L"storage.ASPM.dc");
+    EXPECT_TRUE(revert.whatIf);
     EXPECT_EQ(o.fidelity, 1);
     EXPECT_TRUE(o.fidelitySet);
     EXPECT_EQ(Parsed({L"--fidelity", L"low"}).fidelity, 0);

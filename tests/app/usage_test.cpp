@@ -56,6 +56,11 @@ Usage:
   Quorvantis.exe --changes             Every setting Quorvantis changed: the original on
                                        record, the value now, ours, and what --uninstall
                                        would do. Changes nothing.
+  Quorvantis.exe --revert ID|STEP      Put back the recorded original of one change (its
+                                       id as --changes lists it) or of every change of
+                                       one step (ppm, gpu, memory, storage, ...). Asks
+                                       before putting back a value changed since by
+                                       someone else; --yes puts it back anyway.
   Quorvantis.exe --guard               Re-apply hardened settings. Used by the startup guard.
   Quorvantis.exe --self-test           Check the health-status rules. Changes nothing.
   Quorvantis.exe --stop                Stop the service (keeps it installed).
@@ -80,11 +85,13 @@ Usage:
   Quorvantis.exe --no-pause            Do not pause at the end, and skip the
                                        per-tweak dwell (scripting).
   Quorvantis.exe --what-if             With --apply-ppm/-gpu/-memory/-storage/-prepare,
-                                       --install or the default flow: list every setting
-                                       it would write, now and after. Changes nothing.
-  Quorvantis.exe --json                With --status, --health, --changes, --what-if,
-                                       --check-driver, --check-update or --benchmark:
-                                       one JSON document on standard output, nothing else.
+                                       --install, --revert or the default flow: list
+                                       every setting it would write, now and after.
+                                       Changes nothing.
+  Quorvantis.exe --json                With --status, --health, --changes, --revert,
+                                       --what-if, --check-driver, --check-update or
+                                       --benchmark: one JSON document on standard
+                                       output, nothing else.
   Quorvantis.exe --service             Internal: service entry point (SCM only).
   Quorvantis.exe --check-driver        Look up the graphics driver the vendor publishes
                                        for this PC. Changes nothing.

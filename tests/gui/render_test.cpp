@@ -156,13 +156,12 @@ TEST_F(OffscreenWindow, EveryStageDrawsItsPrimaryElements) {
     // The ledger the Health screen lists under its checks.
     script->Hooks().readChanges = [] {
         std::vector<ChangeRow> rows{
-            {L"CPU Tune", L"HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\kernel\\ThreadDpcEnable", true, L"absent", true,
-             L"REG_DWORD 0", L"REG_DWORD 0"},
-            {L"GPU Config", L"HKLM\\SYSTEM\\CurrentControlSet\\Control\\GraphicsDrivers\\HwSchMode", true, L"REG_DWORD 1", true,
-             L"REG_DWORD 1", L"REG_DWORD 2"},
-            {L"Storage", L"service SysMain, start type", true, L"automatic", true, L"manual", L"disabled"},
+            LedgerRow(L"power.threaddpc", L"CPU Tune", L"HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\kernel\\ThreadDpcEnable",
+                      L"absent", L"REG_DWORD 0", L"REG_DWORD 0"),
+            LedgerRow(L"gpu.HAGS", L"GPU Config", L"HKLM\\SYSTEM\\CurrentControlSet\\Control\\GraphicsDrivers\\HwSchMode",
+                      L"REG_DWORD 1", L"REG_DWORD 1", L"REG_DWORD 2"),
+            LedgerRow(L"storage.sysmain", L"Storage", L"service SysMain, start type", L"automatic", L"manual", L"disabled"),
         };
-        for (ChangeRow& row : rows) row.state = JudgeRecorded(row);
         return rows;
     };
     script->Window().Operations().OpenHealth(false);

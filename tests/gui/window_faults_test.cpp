@@ -6,6 +6,7 @@
 
 #include <atomic>
 
+#include "foundation/text.h"
 #include "gui/steps.h"
 #include "support/screen_script.h"
 #include "support/wait.h"
@@ -18,9 +19,9 @@ TEST(WindowFaults, YesRunsOnlyTheStepsTheUserLeftSelected) {
     ASSERT_TRUE(script.Ready());
     std::atomic<int> cpu{0}, gpu{0};
     script.Hooks().yes = true;
-    script.Hooks().noPpm = true;
-    script.Hooks().stepCpuTune = [&](Feed&) { return ++cpu, 0; };
-    script.Hooks().stepGpuConfig = [&](Feed&) { return ++gpu, 0; };
+    script.Hooks().leaveOut[SlotCpu] = true;
+    script.Hooks().steps[SlotCpu] = [&](Feed&) { return ++cpu, 0; };
+    script.Hooks().steps[SlotGpuSettings] = [&](Feed&) { return ++gpu, 0; };
     script.Flow().ApplyCommandLineSelection();
     script.Flow().want[SlotGpuDriver] = false;  // no vendor lookup from a test
     script.RunStep(SlotService, 0, L"Installed", L"", {});
@@ -123,18 +124,34 @@ TEST(WindowFaults, EachListScrollsItsOwnOffsetAndStopsAtItsEnd) {
     EXPECT_EQ(script.Window().States().home.scroll, 0.0f);
 }
 
-// The Health screen lists what Quorvantis changed, read on the worker once per visit, and a chosen
-// change shows its original beside what it holds now.
-TEST(WindowFaults, TheHealthScreenListsTheLedgerWithoutWaitingForIt) {
+// The Health screen lists what Quorvantis changed, read on the worker once per visit; a chosen
+// change shows its original beside what it holds now, and "Put back" asks first (saying someone
+// else changed it since), then puts back that one change on a worker and lists the ledger anew.
+TEST(WindowFaults, TheHealthScreenListsTheLedgerAndPutsOneChangeBackWithoutWaiting) {
     ScreenScript script;
     ASSERT_TRUE(script.Ready());
     std::atomic<int> reads{0};
+    std::atomic<bool> reverted{false};
     script.Hooks().readChanges = [&] {
         Sleep(1500);
         ++reads;
-        ChangeRow row{L"GPU Config", L"HKLM\\SYSTEM\\x\\HwSchMode", true, L"REG_DWORD 1", true, L"REG_DWORD 5", L"REG_DWORD 2"};
-        row.state = JudgeRecorded(row);
+        if (reverted) return std::vector<ChangeRow>{};
+        const ChangeRow row = LedgerRow(L"gpu.HAGS", L"GPU Config", L"HKLM\\SYSTEM\\x\\HwSchMode", L"REG_DWORD 1",
+                                        L"REG_DWORD 5", L"REG_DWORD 2");
         return std::vector<ChangeRow>{row};
+    };
+    std::wstring revertedId;
+    script.Hooks().revertChange = [&](const std::wstring& id, std::wstring& outcome) {
+        Sleep(1500);
+        revertedId = id;
+        reverted = true;
+        outcome = L"Put back " + id + L".";
+        return true;
+    };
+    std::wstring question;
+    script.Hooks().ask = [&](const std::wstring& text, unsigned) {
+        question = text;
+        return IDYES;
     };
     script.Draw(stage::Home, 2);
     const ULONGLONG start = GetTickCount64();
@@ -149,9 +166,27 @@ TEST(WindowFaults, TheHealthScreenListsTheLedgerWithoutWaitingForIt) {
     ASSERT_EQ(shown.changes.size(), 1u);
     EXPECT_EQ(reads.load(), 1);
     EXPECT_EQ(ChangeDetails(shown.changes[0]),
-              L"HKLM\\SYSTEM\\x\\HwSchMode\n\nBefore Quorvantis: REG_DWORD 1\nNow: REG_DWORD 5\nQuorvantis writes: REG_DWORD 2\n"
-              L"State: changed since by someone else\n\nUninstall puts the value from before Quorvantis back, whoever changed it "
-              L"since.");
+              L"gpu.HAGS\nHKLM\\SYSTEM\\x\\HwSchMode\n\nBefore Quorvantis: REG_DWORD 1\nNow: REG_DWORD 5\nQuorvantis writes: "
+              L"REG_DWORD 2\nState: changed since by someone else\n\n\"Put back\" writes the value from before Quorvantis back "
+              L"now, for this setting only; uninstall does the same for all of them, whoever changed them since.");
+
+    const ULONGLONG asked = GetTickCount64();
+    script.Window().Operations().PutBackChange(shown.changes[0]);
+    EXPECT_TRUE(question.empty()) << "asked while the frame was being drawn";
+    script.Draw(stage::Health, 1);
+    script.Window().AskQueuedQuestions();  // as the message loop does after the frame
+    script.Draw(stage::Health, 1);
+    EXPECT_LT(Milliseconds(asked), 1000u) << "the window waited for the put-back";
+    EXPECT_NE(question.find(L"Put gpu.HAGS back to REG_DWORD 1?"), std::wstring::npos) << ToUtf8(question);
+    EXPECT_NE(question.find(L"Someone else changed it since"), std::wstring::npos) << ToUtf8(question);
+    EXPECT_TRUE(script.Window().Snapshot().puttingBack);
+    ASSERT_TRUE(script.Window().WaitForBackground(10000));
+    script.Draw(stage::Health, 1);
+    const FrameSnapshot after = script.Window().Snapshot();
+    EXPECT_EQ(revertedId, L"gpu.HAGS");
+    EXPECT_FALSE(after.puttingBack);
+    EXPECT_EQ(after.putBackOutcome, L"Put back gpu.HAGS.");
+    EXPECT_TRUE(after.changes.empty()) << "the ledger is read again";
 }
 
 // An update found while the window waits hidden in the tray is announced when its message

@@ -27,7 +27,7 @@ protected:
     std::atomic<int> memoryResult{0};
 
     void SetUp() override {
-        hooks.stepMemory = [this](Feed& feed) {
+        hooks.steps[SlotMemory] = [this](Feed& feed) {
             ++memoryCalls;
             feed.LogLine(L"pagefile written");
             if (memoryResult == 99) throw std::runtime_error("unexpected");

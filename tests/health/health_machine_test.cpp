@@ -212,12 +212,16 @@ TEST_F(HealthMachine, GuardTaskRunsTheInstalledCopyAndReappliesExactlyTheMarkedA
     const FakeTool powershell(PowerShellPath(), Log());
     const std::wstring installed = InstalledExePath();
     const bool hadInstalled = FileExists(installed);
-    HardenMemory();
+    SetFakeMemoryCompression(FakeCompression::On);
+    HardenArea(L"memory");
+    // Compression is read for its record, turned off, and the task made.
     const std::vector<std::wstring> calls = ToolCalls(Log());
-    ASSERT_EQ(calls.size(), 2u);
-    EXPECT_NE(calls[0].find(L"Disable-MMAgent -MemoryCompression"), std::wstring::npos);
-    EXPECT_EQ(calls[1], L"\"" + SystemToolPath(L"schtasks.exe") + L"\" /Create /F /SC ONSTART /RU SYSTEM /RL HIGHEST /TN "
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_NE(calls[0].find(L"exit (10 + [int]$a.MemoryCompression)"), std::wstring::npos);
+    EXPECT_NE(calls[1].find(L"Disable-MMAgent -MemoryCompression"), std::wstring::npos);
+    EXPECT_EQ(calls[2], L"\"" + SystemToolPath(L"schtasks.exe") + L"\" /Create /F /SC ONSTART /RU SYSTEM /RL HIGHEST /TN "
                         L"\"Quorvantis Guard\" /TR \"\\\"" + installed + L"\\\" --guard\"");
+    EXPECT_EQ(FakeMemoryCompression(), FakeCompression::Off);
     EXPECT_TRUE(FileExists(installed)) << "the task never runs a copy the user could replace";
     EXPECT_TRUE(IsGuardSet(L"GuardMemory"));
     EXPECT_FALSE(IsGuardSet(L"GuardPpm"));
@@ -233,7 +237,8 @@ TEST_F(HealthMachine, GuardTaskRunsTheInstalledCopyAndReappliesExactlyTheMarkedA
     EXPECT_EQ(store.ValueIn(store.schemes[64], perfCheck.setting, PowerSource::Ac), 0xFFFFFFFFu);
     EXPECT_EQ(store.ValueIn(store.schemes[0], StoragePowerRows()[0].setting, PowerSource::Ac), 0xFFFFFFFFu)
         << "storage was never marked";
-    EXPECT_EQ(ToolCalls(Log()).size(), 3u) << "the guard run re-applies memory without re-creating the task";
+    EXPECT_EQ(ToolCalls(Log()).size(), 4u) << "the guard run re-applies memory (on record already) without re-creating the task";
+    SetFakeMemoryCompression(FakeCompression::Absent);
     if (!hadInstalled) {
         DeleteFileW(installed.c_str());
         RemoveDirectoryW(InstallDirectory().c_str());
@@ -327,12 +332,12 @@ TEST_F(HealthMachine, HardeningAfterADriftCheckNeverHoldsTheWindow) {
             Sleep(1500);
             if (area == L"storage") ++hardened;
         };
-        script.Hooks().stepStorage = [&](Feed&) { return ++repaired, 0; };
+        script.Hooks().steps[SlotStorage] = [&](Feed&) { return ++repaired, 0; };
         script.Window().Operations().ToggleMaintainTiming();  // on: its first drift check scans at once
         ASSERT_TRUE(WaitUntil([&] { return !script.Window().ScanResults().empty(); }, 60000));
         HealthCheck trim;
         trim.id = L"storage.trim";
-        trim.group = L"Hold timer";
+        trim.group = L"Storage";
         trim.title = L"TRIM";
         trim.status = HealthAttention;
         trim.repairStep = L"storage";

@@ -7,7 +7,10 @@
 //   - a plan that does not exist cannot be read, written or activated;
 //   - hidden templates (Ultimate Performance) live under ...\Power\User\Default\PowerSchemes and
 //     appear in the plan list only once duplicated, under the GUID the caller asks for;
-//   - the active plan cannot be deleted.
+//   - the active plan cannot be deleted;
+//   - PowerWriteSettingAttributes sets the setting's "Attributes" value under
+//     ...\Control\Power\PowerSettings\<subgroup>\<setting> to exactly the value given (so 0 also
+//     clears the bit that shows it on Modern Standby PCs), for a setting whose key exists.
 #include <windows.h>
 #include <objbase.h>
 
@@ -100,7 +103,12 @@ __declspec(dllexport) DWORD WINAPI PowerWriteDCValueIndex(HKEY, const GUID* sche
     return WriteIndex(scheme, subgroup, setting, L"DCSettingIndex", value);
 }
 
-__declspec(dllexport) DWORD WINAPI PowerWriteSettingAttributes(const GUID*, const GUID*, DWORD) { return ERROR_SUCCESS; }
+__declspec(dllexport) DWORD WINAPI PowerWriteSettingAttributes(const GUID* subgroup, const GUID* setting, DWORD attributes) {
+    if (subgroup == nullptr || setting == nullptr) return ERROR_INVALID_PARAMETER;
+    const std::wstring key = L"SYSTEM\\CurrentControlSet\\Control\\Power\\PowerSettings\\" + Text(subgroup) + L"\\" + Text(setting);
+    if (!KeyExists(key)) return ERROR_FILE_NOT_FOUND;
+    return static_cast<DWORD>(RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"Attributes", REG_DWORD, &attributes, sizeof(attributes)));
+}
 
 // Schemes only (ACCESS_SCHEME, 16): the plans in key order.
 __declspec(dllexport) DWORD WINAPI PowerEnumerate(HKEY, const GUID*, const GUID*, int access, ULONG index, UCHAR* buffer,

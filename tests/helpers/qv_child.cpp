@@ -29,6 +29,13 @@
 //   powershell Set-CimInstance   AutomaticManagedPagefile=$true, as Windows does it: PagingFiles
 //   or wmic ... set Automatic-   under Memory Management becomes "?:\pagefile.sys"
 //   ManagedPagefile=True
+//   powercfg -h off              HibernateEnabled = 0 under ...\Control\Power
+//   powershell Enable-Computer-  System Protection on for the drive, kept in
+//     Restore -Drive 'X:\'       HKCU\Software\QuorvantisTests\FakeSystemRestore "X"
+//   fsutil behavior set          DisableDeleteNotification and NtfsDisableLastAccessUpdate under
+//     DisableDeleteNotify /      ...\Control\FileSystem, as Windows keeps them (an unknown fsutil
+//     disablelastaccess          command fails, as fsutil does); "behavior query
+//                                DisableDeleteNotify" prints what is set
 #include <windows.h>
 #include <psapi.h>
 #include <objbase.h>
@@ -117,9 +124,45 @@ int ModelEnergyReport(const std::wstring& commandLine) {
     return 0;
 }
 
+// What Windows keeps for what the fakes below change, where it keeps it.
+constexpr const wchar_t* kFileSystem = L"SYSTEM\\CurrentControlSet\\Control\\FileSystem";
+constexpr const wchar_t* kPower = L"SYSTEM\\CurrentControlSet\\Control\\Power";
+
+int SetMachineDword(const wchar_t* key, const wchar_t* name, DWORD value) {
+    return RegSetKeyValueW(HKEY_LOCAL_MACHINE, key, name, REG_DWORD, &value, sizeof(value)) == ERROR_SUCCESS ? 0 : 1;
+}
+
+// fsutil behavior set DisableDeleteNotify 0|1 and disablelastaccess 0|1, as Windows 10 1803 and
+// later keep them: DisableDeleteNotification, and NtfsDisableLastAccessUpdate with its
+// "user managed" bit (0x80000000) set beside the choice. "behavior query DisableDeleteNotify"
+// prints the NTFS line as fsutil does ("is not currently set" without the value).
+int ModelFsutil(const std::wstring& commandLine) {
+    if (commandLine.find(L"behavior set DisableDeleteNotify ") != std::wstring::npos) {
+        const std::wstring value = ArgumentAfter(commandLine, L"behavior set DisableDeleteNotify ");
+        if (value != L"0" && value != L"1") return 1;
+        return SetMachineDword(kFileSystem, L"DisableDeleteNotification", value == L"1" ? 1 : 0);
+    }
+    if (commandLine.find(L"behavior set disablelastaccess ") != std::wstring::npos) {
+        const std::wstring value = ArgumentAfter(commandLine, L"behavior set disablelastaccess ");
+        if (value != L"0" && value != L"1") return 1;
+        return SetMachineDword(kFileSystem, L"NtfsDisableLastAccessUpdate", value == L"1" ? 0x80000001u : 0x80000000u);
+    }
+    if (commandLine.find(L"behavior query DisableDeleteNotify") != std::wstring::npos) {
+        DWORD value = 0, size = sizeof(value);
+        const bool set = RegGetValueW(HKEY_LOCAL_MACHINE, kFileSystem, L"DisableDeleteNotification", RRF_RT_REG_DWORD, nullptr,
+                                      &value, &size) == ERROR_SUCCESS;
+        WriteAll(STD_OUTPUT_HANDLE, set ? "NTFS DisableDeleteNotify = " + std::to_string(value) + "\r\n"
+                                        : std::string("NTFS DisableDeleteNotify is not currently set\r\n"));
+        return 0;
+    }
+    return 1;
+}
+
 int ModelPowercfg(const std::wstring& commandLine) {
     const std::wstring plans = kPlans;
     if (commandLine.find(L"/energy") != std::wstring::npos) return ModelEnergyReport(commandLine);
+    // Hibernation off: Windows deletes hiberfil.sys and keeps the choice in HibernateEnabled.
+    if (commandLine.find(L" -h off") != std::wstring::npos) return SetMachineDword(kPower, L"HibernateEnabled", 0);
     if (commandLine.find(L"/setactive ") != std::wstring::npos) {
         const std::wstring scheme = ArgumentAfter(commandLine, L"/setactive ");
         GUID guid{};
@@ -191,6 +234,15 @@ int ModelSystemManagedPagefile() {
 
 int ModelPowerShell(const std::wstring& commandLine) {
     LoadLikePowerShell(commandLine);
+    // System Protection per drive, kept where the fake keeps it: HKCU\...\FakeSystemRestore "<drive>".
+    if (commandLine.find(L"Enable-ComputerRestore -Drive '") != std::wstring::npos) {
+        const std::wstring drive = ArgumentAfter(commandLine, L"Enable-ComputerRestore -Drive '").substr(0, 1);
+        const DWORD on = 1;
+        return RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\QuorvantisTests\\FakeSystemRestore", drive.c_str(), REG_DWORD, &on,
+                               sizeof(on)) == ERROR_SUCCESS
+                   ? 0
+                   : 1;
+    }
     if (commandLine.find(L"Set-CimInstance -Property @{AutomaticManagedPagefile=$true}") != std::wstring::npos) {
         return ModelSystemManagedPagefile();
     }
@@ -241,6 +293,7 @@ int ActAsFakeTool(const std::wstring& logPath) {
     if (!chosen.empty()) return _wtoi(chosen.c_str());
     if (_wcsicmp(tool.c_str(), L"powercfg") == 0) return ModelPowercfg(GetCommandLineW());
     if (_wcsicmp(tool.c_str(), L"powershell") == 0) return ModelPowerShell(GetCommandLineW());
+    if (_wcsicmp(tool.c_str(), L"fsutil") == 0 && Environment(L"QV_FAKE_TOOL_OUTPUT").empty()) return ModelFsutil(GetCommandLineW());
     if (_wcsicmp(tool.c_str(), L"wmic") == 0 && std::wstring(GetCommandLineW()).find(L"set AutomaticManagedPagefile=True") != std::wstring::npos) {
         return ModelSystemManagedPagefile();
     }

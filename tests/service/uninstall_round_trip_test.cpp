@@ -124,8 +124,8 @@ protected:
         }
         store.active = kBalanced;
         store.ResetValue(kBalanced, CpuTuneRows()[3].subgroup, CpuTuneRows()[3].setting, PowerSource::Dc);
-        // Windows hides some settings until they are unhidden.
-        store.hidden.insert(GuidText(StoragePowerRows()[2].setting));
+        // Windows hides some settings from Power Options; unhiding them is on record too.
+        store.Hide(StoragePowerRows()[2].subgroup, StoragePowerRows()[2].setting);
     }
     void TearDown() override { SetFakeMemoryCompression(FakeCompression::Absent); }
 

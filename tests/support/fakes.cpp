@@ -28,6 +28,19 @@ FakePowerStore::FakePowerStore() {
 FakePowerStore::~FakePowerStore() {
     SetPowerStore(nullptr);
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kPowerUser);
+    for (const std::wstring& key : settingKeys_) RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
+}
+
+namespace {
+std::wstring SettingKey(const GUID& subgroup, const GUID& setting) {
+    return L"SYSTEM\\CurrentControlSet\\Control\\Power\\PowerSettings\\" + GuidText(subgroup) + L"\\" + GuidText(setting);
+}
+}  // namespace
+
+void FakePowerStore::Hide(const GUID& subgroup, const GUID& setting, uint32_t attributes) {
+    const std::wstring key = SettingKey(subgroup, setting);
+    WriteDword(RegRoot::LocalMachine, key, L"Attributes", attributes);
+    settingKeys_.push_back(key);
 }
 
 bool FakePowerStore::Listed(const GUID& scheme) const {
@@ -76,7 +89,7 @@ bool FakePowerStore::SetActiveScheme(const GUID& scheme) {
 bool FakePowerStore::ReadValue(const GUID& scheme, const GUID&, const GUID& setting, PowerSource source,
                                uint32_t& value) {
     const std::wstring id = GuidText(setting);
-    if (!Listed(scheme) || unreadable.count(id) || hidden.count(id)) return false;
+    if (!Listed(scheme) || unreadable.count(id)) return false;
     const auto it = values_.find({GuidText(scheme), id, SourceIndex(source)});
     if (it == values_.end()) return false;
     value = it->second;
@@ -95,9 +108,18 @@ bool FakePowerStore::WriteValue(const GUID& scheme, const GUID&, const GUID& set
     return true;
 }
 
-bool FakePowerStore::WriteSettingAttributes(const GUID&, const GUID& setting, uint32_t attributes) {
-    if (attributes == 0) hidden.erase(GuidText(setting));
-    return true;
+bool FakePowerStore::WriteSettingAttributes(const GUID& subgroup, const GUID& setting, uint32_t attributes) {
+    ++attributeWrites;
+    const std::wstring key = SettingKey(subgroup, setting);
+    if (!RegistryKeyExists(RegRoot::LocalMachine, key)) return false;
+    return WriteDword(RegRoot::LocalMachine, key, L"Attributes", attributes);
+}
+
+bool FakePowerStore::TemplateExists(const GUID& scheme) {
+    for (const GUID& t : templates) {
+        if (Same(t, scheme)) return true;
+    }
+    return false;
 }
 
 bool FakePowerStore::EnumerateScheme(uint32_t index, GUID& scheme) {
@@ -180,6 +202,12 @@ bool FakeDisks::Describe(int diskNumber, DiskDescription& description) {
     description = disks_[diskNumber].description;
     return true;
 }
+bool FakeDisks::WriteCacheOn(int diskNumber, bool& on) {
+    if (diskNumber >= static_cast<int>(disks_.size()) || disks_[diskNumber].outcome == DiskCacheOutcome::Absent) return false;
+    on = disks_[diskNumber].outcome == DiskCacheOutcome::AlreadyOn;
+    return true;
+}
+
 DiskCacheOutcome FakeDisks::EnableWriteCache(int diskNumber) {
     enabledAsked.push_back(diskNumber);
     return diskNumber < static_cast<int>(disks_.size()) ? disks_[diskNumber].outcome : DiskCacheOutcome::Absent;

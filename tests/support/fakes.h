@@ -19,7 +19,10 @@
 
 // Windows' power plans in memory, as strict as Windows: a plan that is not in the list cannot be
 // read, written or made active; templates Windows keeps hidden (Ultimate Performance) become a
-// plan only when duplicated, under the GUID asked for; the active plan cannot be deleted.
+// plan only when duplicated, under the GUID asked for; the active plan cannot be deleted. A
+// setting's visibility is where Windows keeps it, the "Attributes" value of its key under
+// ...\Control\Power\PowerSettings in the prefix's registry, which PowerWriteSettingAttributes
+// sets to exactly the value it is given, and only for a setting whose key exists.
 class FakePowerStore final : public PowerStore {
 public:
     FakePowerStore();
@@ -37,6 +40,7 @@ public:
     bool EnumerateScheme(uint32_t index, GUID& scheme) override;
     bool DuplicateScheme(const GUID& source, const GUID& destination) override;
     bool DeleteScheme(const GUID& scheme) override;
+    bool TemplateExists(const GUID& scheme) override;
     bool ResetValue(const GUID& scheme, const GUID& subgroup, const GUID& setting, PowerSource source) override;
     // The value in a given scheme; 0xFFFFFFFF when it was never set.
     uint32_t ValueIn(const GUID& scheme, const GUID& setting, PowerSource source) const;
@@ -54,7 +58,10 @@ public:
     bool activeSchemeFails = false;
     std::set<std::wstring> unreadable;     // setting GUIDs (text) that never read
     std::set<std::wstring> unwritable;     // setting GUIDs that refuse writes
-    std::set<std::wstring> hidden;         // unreadable until their attributes are cleared
+    // Gives the setting a key with Attributes = 1, as Windows keeps a setting it hides from Power
+    // Options (removed again with the store).
+    void Hide(const GUID& subgroup, const GUID& setting, uint32_t attributes = 1);
+    int attributeWrites = 0;
     int activations = 0;
     // Follows "powercfg /setactive <GUID>" run through the fake powercfg, as the real store does:
     // the plans are mirrored where Windows keeps them, so the fake powercfg refuses unknown ones.
@@ -63,6 +70,7 @@ public:
 
 private:
     void MirrorPlans();
+    std::vector<std::wstring> settingKeys_;
     std::map<std::tuple<std::wstring, std::wstring, int>, uint32_t> values_;
 };
 
@@ -77,6 +85,9 @@ public:
     explicit FakeDisks(std::vector<Disk> disks);
     ~FakeDisks() override;
     bool Describe(int diskNumber, DiskDescription& description) override;
+    // Answers as the disk's cache information would: an Enabled or Failed disk reads as off
+    // (a failed one refuses only the change), AlreadyOn as on.
+    bool WriteCacheOn(int diskNumber, bool& on) override;
     DiskCacheOutcome EnableWriteCache(int diskNumber) override;
     std::vector<int> enabledAsked;  // the disks whose write cache the step tried to turn on
 

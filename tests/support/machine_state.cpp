@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <utility>
+
 #include "foundation/feed.h"
 #include "foundation/state.h"
 #include "foundation/system.h"
@@ -9,14 +11,28 @@
 
 namespace {
 constexpr const wchar_t* kRestoreKey = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\SystemRestore";
+constexpr const wchar_t* kFileSystem = L"SYSTEM\\CurrentControlSet\\Control\\FileSystem";
+constexpr const wchar_t* kPower = L"SYSTEM\\CurrentControlSet\\Control\\Power";
 }  // namespace
 
 ScopedMachineState::ScopedMachineState(std::initializer_list<const wchar_t*> fakeSwitches)
     : fakeSwitches_(fakeSwitches.begin(), fakeSwitches.end()) {
     Clear(fakeSwitches_);
+    for (const auto& [key, name] : {std::pair{kFileSystem, L"DisableDeleteNotification"},
+                                    std::pair{kFileSystem, L"NtfsDisableLastAccessUpdate"}, std::pair{kPower, L"HibernateEnabled"}}) {
+        SavedValue saved{key, name, false, {}};
+        saved.present = ReadRawValue(RegRoot::LocalMachine, key, name, saved.value);
+        saved_.push_back(saved);
+    }
 }
 
-ScopedMachineState::~ScopedMachineState() { Clear(fakeSwitches_); }
+ScopedMachineState::~ScopedMachineState() {
+    Clear(fakeSwitches_);
+    for (const SavedValue& saved : saved_) {
+        if (saved.present) WriteRawValue(RegRoot::LocalMachine, saved.key, saved.name, saved.value);
+        else DeleteRegistryValue(RegRoot::LocalMachine, saved.key, saved.name);
+    }
+}
 
 void ScopedMachineState::Clear(const std::vector<std::wstring>& fakeSwitches) {
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);

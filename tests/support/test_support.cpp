@@ -327,3 +327,18 @@ std::wstring ProgramLogPath() {
 
 std::string ReadProgramLog() { return ReadFileBytes(ProgramLogPath()); }
 void ClearProgramLog() { DeleteFileW(ProgramLogPath().c_str()); }
+
+ChangeRow LedgerRow(const std::wstring& id, const std::wstring& step, const std::wstring& setting, const std::wstring& original,
+                    const std::wstring& current, const std::wstring& ours) {
+    ChangeRow row;
+    row.id = id;
+    row.step = step;
+    row.setting = setting;
+    row.recorded = true;
+    row.original = original;
+    row.currentRead = true;
+    row.current = current;
+    row.ours = ours;
+    row.state = JudgeRecorded(row);
+    return row;
+}

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/change_ledger.h"
 #include "foundation/feed.h"
 #include "foundation/system.h"
 
@@ -169,3 +170,7 @@ public:
     ScopedDisplayAdapters& operator=(const ScopedDisplayAdapters&) = delete;
     static std::wstring Key(int index);
 };
+
+// A row of the ledger as a step's records give it, judged like the program judges it.
+ChangeRow LedgerRow(const std::wstring& id, const std::wstring& step, const std::wstring& setting, const std::wstring& original,
+                    const std::wstring& current, const std::wstring& ours);
