@@ -91,15 +91,27 @@ std::wstring Heading(const ChangeRow& row) {
     return L"  " + (row.id.empty() ? row.setting : row.id + L": " + row.setting) + L"\n";
 }
 
-std::wstring KeepingNote(const ChangeRow& row) {
-    switch (row.keeping) {
-    case ChangeKeeping::OneWay: return L"  \u00b7  one-way: --uninstall leaves it";
-    case ChangeKeeping::Temporary: return L"  \u00b7  temporary: put back at once";
-    case ChangeKeeping::Own: return L"  \u00b7  the program's own: --uninstall removes it";
-    case ChangeKeeping::Recorded: break;
+// How each kind of keeping is spelled in JSON, and what a preview adds to its row.
+struct KeepingWords {
+    ChangeKeeping keeping;
+    const wchar_t* key;
+    const wchar_t* note;
+};
+constexpr KeepingWords kKeepings[] = {
+    {ChangeKeeping::Recorded, L"recorded", L""},
+    {ChangeKeeping::OneWay, L"one-way", L"  \u00b7  one-way: --uninstall leaves it"},
+    {ChangeKeeping::Temporary, L"temporary", L"  \u00b7  temporary: put back at once"},
+    {ChangeKeeping::Own, L"own", L"  \u00b7  the program's own: --uninstall removes it"},
+};
+
+const KeepingWords& WordsOf(ChangeKeeping keeping) {
+    for (const KeepingWords& words : kKeepings) {
+        if (words.keeping == keeping) return words;
     }
-    return L"";
+    return kKeepings[0];
 }
+
+std::wstring KeepingNote(const ChangeRow& row) { return WordsOf(row.keeping).note; }
 
 }  // namespace
 
@@ -148,20 +160,6 @@ std::wstring WhatIfText(const std::vector<ChangeRow>& rows, const std::vector<st
     return text;
 }
 
-namespace {
-
-const wchar_t* KeepingKey(ChangeKeeping keeping) {
-    switch (keeping) {
-    case ChangeKeeping::OneWay: return L"one-way";
-    case ChangeKeeping::Temporary: return L"temporary";
-    case ChangeKeeping::Own: return L"own";
-    case ChangeKeeping::Recorded: break;
-    }
-    return L"recorded";
-}
-
-}  // namespace
-
 Json ChangeStepsJson(const std::vector<ChangeRow>& rows, bool planned) {
     Json steps = Json::Array();
     for (const std::wstring& step : ChangeSteps(rows)) {
@@ -171,7 +169,7 @@ Json ChangeStepsJson(const std::vector<ChangeRow>& rows, bool planned) {
             Json change = Json::Object();
             change.Set("id", row.id);
             change.Set("setting", row.setting);
-            change.Set("keeping", KeepingKey(row.keeping));
+            change.Set("keeping", WordsOf(row.keeping).key);
             change.Set("recorded", row.recorded);
             change.Set("original", row.recorded ? Json(row.original) : Json());
             change.Set("current", row.currentRead ? Json(row.current) : Json());

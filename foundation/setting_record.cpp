@@ -71,6 +71,20 @@ RestoreResult RestoreRecordedValue(RegRoot root, const std::wstring& key, const 
     return RestoreResult::Restored;
 }
 
+RestoreResult RestoreRecordedValue(RegRoot root, const std::wstring& key, const std::wstring& name,
+                                   const ValueRecordNames& record, RestoreLedger& ledger, const std::wstring& createdPrefix) {
+    const bool recorded = StateValueExists(record.had);
+    const RestoreResult result = RestoreRecordedValue(root, key, name, record, createdPrefix);
+    switch (result) {
+    case RestoreResult::Restored: ledger.Restored(record.All()); break;
+    case RestoreResult::Failed: ledger.Failed(record.All()); break;
+    case RestoreResult::NothingRecorded:
+        if (recorded) ledger.Dropped(record.All());
+        break;
+    }
+    return result;
+}
+
 void RestoreLedger::Restored(const std::vector<std::wstring>& recordNames) {
     ++restored_;
     done_.insert(recordNames.begin(), recordNames.end());

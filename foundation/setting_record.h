@@ -71,6 +71,12 @@ private:
     std::set<std::wstring> done_;
 };
 
+// The same, with the outcome noted in the ledger under the record's names: restored, failed
+// (kept for a retry), or dropped when a "had" value is there without its copy. The outcome is
+// returned for the caller's own words.
+RestoreResult RestoreRecordedValue(RegRoot root, const std::wstring& key, const std::wstring& name,
+                                   const ValueRecordNames& record, RestoreLedger& ledger, const std::wstring& createdPrefix = {});
+
 // Deletes the whole state key, or, when the ledger kept records, every value but those.
 void ClearStateKeepingRecords(const RestoreLedger& ledger);
 // A revert's end: removes the records of what it put back or dropped, and nothing else.

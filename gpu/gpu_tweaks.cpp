@@ -143,6 +143,27 @@ struct ProfileStore {
 
 std::wstring DrsName(const wchar_t* format, uint32_t settingId) { return FormatText(format, settingId); }
 
+// What the record of a profile setting holds, in the ledger's words; false without one.
+bool ProfileOriginal(uint32_t settingId, std::wstring& original) {
+    uint32_t had = 0, previous = 0;
+    if (!ReadStateDword(DrsName(L"GpuDrs_%08X_had", settingId), had)) return false;
+    original = had == 0                                                        ? std::wstring(L"absent (driver default)")
+               : ReadStateDword(DrsName(L"GpuDrs_%08X", settingId), previous) ? FormatText(L"%lu", static_cast<unsigned long>(previous))
+                                                                              : std::wstring(L"(not a number)");
+    return true;
+}
+
+// What a profile setting holds now, in the same words.
+void ProfileCurrent(ProfileRead read, uint32_t value, ChangeRow& change) {
+    change.currentRead = read != ProfileRead::Failed;
+    switch (read) {
+    case ProfileRead::Dword: change.current = FormatText(L"%lu", static_cast<unsigned long>(value)); break;
+    case ProfileRead::NotFound: change.current = L"absent (driver default)"; break;
+    case ProfileRead::OtherType: change.current = L"(not a number)"; break;
+    case ProfileRead::Failed: break;
+    }
+}
+
 void PlanRegistryValue(StepPlan& plan, size_t item, RegRoot root, const std::wstring& changeId, const std::wstring& recordId,
                        const std::wstring& key, const GpuTweak& row) {
     ChangeRow change = DescribeRegistryChange(kGpuStep, root, key, row.valueName, RecordOf(recordId), DwordValue(row.value), true);
@@ -181,24 +202,17 @@ void PlanProfileRow(StepPlan& plan, size_t item, const GpuTweak& row, const std:
     change.ours = FormatText(L"%lu", static_cast<unsigned long>(row.value));
     const std::wstring hadName = DrsName(L"GpuDrs_%08X_had", row.settingId);
     const std::wstring valueName = DrsName(L"GpuDrs_%08X", row.settingId);
-    uint32_t had = 0, previous = 0;
-    if (ReadStateDword(hadName, had)) {
-        change.recorded = true;
-        change.original = had == 0 ? std::wstring(L"absent (driver default)")
-                          : ReadStateDword(valueName, previous) ? FormatText(L"%lu", static_cast<unsigned long>(previous))
-                                                                : std::wstring(L"(not a number)");
-    }
+    change.recorded = ProfileOriginal(row.settingId, change.original);
     const uint32_t id = row.settingId, value = row.value;
     uint32_t now = 0;
     const ProfileRead read = store->open ? ReadProfileSetting(store->session, id, now) : ProfileRead::Failed;
-    switch (read) {
-    case ProfileRead::OtherType:
-        change.currentRead = true;
-        change.current = L"(not a number)";
+    ProfileCurrent(read, now, change);
+    if (read == ProfileRead::OtherType) {
         plan.LeaveAlone(std::move(change), item,
                         FormatText(L"NVIDIA setting 0x%08X holds a value that is not a number; it is left unchanged.", id));
         return;
-    case ProfileRead::Failed:
+    }
+    if (read == ProfileRead::Failed) {
         change.state = ChangeState::Unreadable;
         plan.Add(std::move(change), item, nullptr, [store, id] {
             if (store->open) LogInfo(FormatText(L"    NVIDIA setting 0x%08X could not be read; it is left unchanged.", id));
@@ -206,14 +220,6 @@ void PlanProfileRow(StepPlan& plan, size_t item, const GpuTweak& row, const std:
             return false;
         });
         return;
-    case ProfileRead::Dword:
-        change.currentRead = true;
-        change.current = FormatText(L"%lu", static_cast<unsigned long>(now));
-        break;
-    case ProfileRead::NotFound:
-        change.currentRead = true;
-        change.current = L"absent (driver default)";
-        break;
     }
     change.state = JudgePlanned(change);
     plan.Add(std::move(change), item,
@@ -322,6 +328,7 @@ void RestoreRecord(RegRoot root, const std::wstring& id, const std::wstring& cha
         pass.ledger.Dropped(AllRecordNames(id));
         return;
     }
+    // The ledger keeps the whole record, its place and account included.
     switch (RestoreRecordedValue(root, key, name, RecordOf(id), root == RegRoot::Users ? sid + L"\\" : std::wstring())) {
     case RestoreResult::Restored:
         ++pass.restored;
@@ -524,35 +531,15 @@ void LedgerRecord(RegRoot root, const std::wstring& id, const std::wstring& chan
 }
 
 void LedgerProfileRow(const GpuTweak& row, DriverProfileSession& session, bool sessionOpen, std::vector<ChangeRow>& out) {
-    uint32_t had = 0, previous = 0;
-    if (!ReadStateDword(DrsName(L"GpuDrs_%08X_had", row.settingId), had)) return;
     ChangeRow change;
+    if (!ProfileOriginal(row.settingId, change.original)) return;
     change.id = MachineId(row);
     change.step = kGpuStep;
     change.setting = FormatText(L"NVIDIA profile setting 0x%08X (%ls)", row.settingId, row.title);
     change.recorded = true;
-    change.original = had == 0 ? std::wstring(L"absent (driver default)")
-                      : ReadStateDword(DrsName(L"GpuDrs_%08X", row.settingId), previous)
-                          ? FormatText(L"%lu", static_cast<unsigned long>(previous))
-                          : std::wstring(L"(not a number)");
     change.ours = FormatText(L"%lu", static_cast<unsigned long>(row.value));
     uint32_t value = 0;
-    switch (sessionOpen ? ReadProfileSetting(session, row.settingId, value) : ProfileRead::Failed) {
-    case ProfileRead::Dword:
-        change.currentRead = true;
-        change.current = FormatText(L"%lu", static_cast<unsigned long>(value));
-        break;
-    case ProfileRead::NotFound:
-        change.currentRead = true;
-        change.current = L"absent (driver default)";
-        break;
-    case ProfileRead::OtherType:
-        change.currentRead = true;
-        change.current = L"(not a number)";
-        break;
-    case ProfileRead::Failed:
-        break;
-    }
+    ProfileCurrent(sessionOpen ? ReadProfileSetting(session, row.settingId, value) : ProfileRead::Failed, value, change);
     change.state = JudgeRecorded(change);
     if (session.library == nullptr) {
         change.state = ChangeState::Gone;

@@ -30,3 +30,11 @@ StepPlan PlanStorage(const PlanContext&) { return {}; }
 bool ApplyStorage() { return false; }
 void LedgerStorage(std::vector<ChangeRow>&) {}
 void HardenStorage() {}
+int RestoreCpuTune(RestoreLedger&) { return 0; }
+void RestorePowerPlan(RestoreLedger&) {}
+bool RestoreGpuTweaks(RestoreLedger&) { return false; }
+void RemoveAfterburnerTasks(RestoreLedger&) {}
+bool RestoreMemory(RestoreLedger&) { return false; }
+bool RestoreStorage(RestoreLedger&) { return false; }
+void RecoverRestorePointFrequency(RestoreLedger*) {}
+void RestoreInstall(RestoreLedger&) {}

@@ -105,6 +105,17 @@ if changes:
 _, planned = document("--what-if", "--apply-gpu", "--json", command="what-if", expect_code=0)
 if planned and not any(row["recorded"] for s in planned["result"]["steps"] for row in s["changes"]):
     failures.append("--what-if --apply-gpu --json after an apply says no record exists")
+# One change put back alone: previewed, then done, then no longer on the ledger.
+_, revert_plan = document("--revert", "gpu.HAGS", "--what-if", "--json", command="what-if", expect_code=0)
+if revert_plan and not revert_plan["result"]["revert"]:
+    failures.append("--revert gpu.HAGS --what-if --json says nothing it would do")
+_, reverted = document("--revert", "gpu.HAGS", "--yes", "--json", command="revert", expect_code=0)
+if reverted and reverted["result"]["put_back"] != ["gpu.HAGS"]:
+    failures.append(f"--revert gpu.HAGS --json put back {reverted['result']['put_back']}")
+_, after_revert = document("--changes", "--json", command="changes", expect_code=0)
+if after_revert and any(row["id"] == "gpu.HAGS" for s in after_revert["result"]["steps"] for row in s["changes"]):
+    failures.append("--changes --json still lists gpu.HAGS after --revert gpu.HAGS")
+document("--revert", "gpu.NOSUCH", "--json", command="revert", expect_code=1)
 code, _ = run("--uninstall", "--no-pause")
 if code != 0:
     failures.append(f"--uninstall exited {code}")

@@ -3,7 +3,7 @@
 // the step's slot and names (the window's, the ledger's, its command word, its stored choice and
 // its "--no-" switch), the ids of its changes, the health area and group it answers for, its
 // applied and guard markers, the lock it takes and its functions: plan, apply, ledger, restore
-// and harden. The console flow, --what-if, --changes, --revert, the uninstall, the monitor, the
+// (with its turn in the uninstall) and harden. The console flow, --what-if, --changes, --revert, the uninstall, the monitor, the
 // guard and the window all read it, so a new step is a row here and its functions.
 #include <span>
 #include <string>
@@ -48,6 +48,9 @@ struct StepEntry {
     StepPlan (*plan)(const PlanContext&);      // null: it writes nothing that is planned (the measurement)
     bool (*apply)();                           // the tweak steps' engine function; null: the front ends run it
     void (*ledger)(std::vector<ChangeRow>&);   // what it has on record, or null
+    void (*restore)(RestoreLedger&);           // puts back what it has on record, or null
+    int restoreOrder;                          // its turn in the uninstall, lowest first
+    void (*restoreLast)(RestoreLedger&);       // what goes back once every step's restore ran, or null
     void (*harden)();                          // what hardening re-applies, or null
 };
 

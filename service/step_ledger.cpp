@@ -1,5 +1,6 @@
 #include "service/step_ledger.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <set>
 
@@ -73,8 +74,6 @@ void LedgerAfterburner(std::vector<ChangeRow>& out) {
     }
 }
 
-namespace {
-
 // The tasks go at every uninstall, recorded or not: a build that kept no record made them too.
 void RemoveAfterburnerTasks(RestoreLedger& ledger) {
     for (const OwnTask& task : kAfterburnerTasks) {
@@ -86,28 +85,16 @@ void RemoveAfterburnerTasks(RestoreLedger& ledger) {
     }
 }
 
-// The uninstall's order. Every power value goes back into the plan it came from before the plan
-// switch is undone; Storage goes before Memory, so memory compression comes back on only once
-// SysMain is back; the global timer flag goes last.
-struct RestoreTurn {
-    int slot;
-    void (*restore)(RestoreLedger&);
-};
-constexpr RestoreTurn kRestoreOrder[] = {
-    {SlotCpu, [](RestoreLedger& ledger) { RestoreCpuTune(ledger); }},
-    {SlotGpuSettings, [](RestoreLedger& ledger) { RestoreGpuTweaks(ledger); }},
-    {SlotAfterburner, RemoveAfterburnerTasks},
-    {SlotStorage, [](RestoreLedger& ledger) { RestoreStorage(ledger); }},
-    {SlotMemory, [](RestoreLedger& ledger) { RestoreMemory(ledger); }},
-    {SlotCpu, RestorePowerPlan},
-    {SlotPrepare, [](RestoreLedger& ledger) { RecoverRestorePointFrequency(&ledger); }},
-    {SlotService, RestoreInstall},
-};
-
-}  // namespace
-
 void RestoreRecordedSteps(RestoreLedger& ledger) {
-    for (const RestoreTurn& turn : kRestoreOrder) turn.restore(ledger);
+    std::vector<const StepEntry*> order;
+    for (const StepEntry& step : StepCatalogue()) {
+        if (step.restore != nullptr) order.push_back(&step);
+    }
+    std::stable_sort(order.begin(), order.end(), [](const StepEntry* a, const StepEntry* b) { return a->restoreOrder < b->restoreOrder; });
+    for (const StepEntry* step : order) step->restore(ledger);
+    for (const StepEntry* step : order) {
+        if (step->restoreLast != nullptr) step->restoreLast(ledger);
+    }
 }
 
 std::vector<ChangeRow> RecordedChanges() {

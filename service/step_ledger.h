@@ -34,3 +34,4 @@ RevertOutcome RevertRecorded(const std::vector<ChangeRow>& rows);
 // The Afterburner step's own changes: its two logon tasks.
 StepPlan PlanAfterburner(const PlanContext& context);
 void LedgerAfterburner(std::vector<ChangeRow>& out);
+void RemoveAfterburnerTasks(RestoreLedger& ledger);

@@ -189,10 +189,6 @@ StepPlan PlanCpuTune(const PlanContext&) { return MakeCpuTunePlan().plan; }
 
 bool ApplyCpuTune() {
     const CpuTunePlan made = MakeCpuTunePlan();
-    if (!made.plan.blocked.empty()) {
-        LogError(made.plan.blocked);
-        return false;
-    }
     FeedExplanation(L"CPU Tune",
                     L"Switch to Ultimate Performance, then write every Processor Power Management value from the tuning "
                     L"guide: parking off, min/max 100%, PERFCHECK 5000 ms, boost mode off, increase threshold 85/95, "
@@ -200,6 +196,10 @@ bool ApplyCpuTune() {
                     L"periodic checks stop stealing slices from the game thread.");
     FeedStage(L"CPU TUNE", L"Ultimate Performance, PPM, ThreadDpcEnable");
     LogInfo(L"Applying CPU Tune: Ultimate Performance power plan, then every PPM setting, then ThreadDpcEnable=0.");
+    if (!made.plan.blocked.empty()) {
+        LogError(made.plan.blocked);
+        return false;
+    }
 
     ItemList items(CpuTuneItems());
     items.Publish();
@@ -257,17 +257,10 @@ int RestoreCpuTune(RestoreLedger& ledger) {
     if (restored > 0 && store.GetActiveScheme(active)) store.SetActiveScheme(active);
 
     if (ledger.Includes(kThreadDpcId)) {
-        switch (RestoreRecordedValue(RegRoot::LocalMachine, kKernelKey, L"ThreadDpcEnable", kThreadDpcRecord)) {
-        case RestoreResult::Restored:
-            ++restored;
-            ledger.Restored(kThreadDpcRecord.All());
-            break;
-        case RestoreResult::Failed:
-            LogError(L"ThreadDpcEnable could not be restored.");
-            ledger.Failed(kThreadDpcRecord.All());
-            break;
-        case RestoreResult::NothingRecorded:
-            break;
+        switch (RestoreRecordedValue(RegRoot::LocalMachine, kKernelKey, L"ThreadDpcEnable", kThreadDpcRecord, ledger)) {
+        case RestoreResult::Restored: ++restored; break;
+        case RestoreResult::Failed: LogError(L"ThreadDpcEnable could not be restored."); break;
+        case RestoreResult::NothingRecorded: break;
         }
     }
     if (restored > 0 || StateValueExists(L"PpmApplied")) {

@@ -388,16 +388,10 @@ bool TurnOffMemoryCompression() {
 bool RestoreMemory(RestoreLedger& ledger) {
     // The paging file as it was, read again by Windows at the next boot.
     if (ledger.Includes(kPagefileId)) {
-        switch (RestoreRecordedValue(RegRoot::LocalMachine, kMemoryManagementKey, L"PagingFiles", kPagingFilesRecord)) {
+        switch (RestoreRecordedValue(RegRoot::LocalMachine, kMemoryManagementKey, L"PagingFiles", kPagingFilesRecord, ledger)) {
         case RestoreResult::NothingRecorded: break;
-        case RestoreResult::Restored:
-            LogInfo(L"Restored the paging file setup; it takes effect after a restart.");
-            ledger.Restored(kPagingFilesRecord.All());
-            break;
-        case RestoreResult::Failed:
-            LogError(L"The paging file setup could not be put back.");
-            ledger.Failed(kPagingFilesRecord.All());
-            break;
+        case RestoreResult::Restored: LogInfo(L"Restored the paging file setup; it takes effect after a restart."); break;
+        case RestoreResult::Failed: LogError(L"The paging file setup could not be put back."); break;
         }
     }
     uint32_t wasOn = 0;

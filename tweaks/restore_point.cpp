@@ -98,14 +98,14 @@ public:
 
 void RecoverRestorePointFrequency(RestoreLedger* ledger) {
     if (ledger != nullptr && !ledger->Includes(kFrequencyId)) return;
-    switch (RestoreRecordedValue(RegRoot::LocalMachine, kSystemRestoreKey, kFrequencyValue, kFrequencyRecord)) {
+    RestoreLedger own;
+    switch (RestoreRecordedValue(RegRoot::LocalMachine, kSystemRestoreKey, kFrequencyValue, kFrequencyRecord,
+                                 ledger != nullptr ? *ledger : own)) {
     case RestoreResult::Restored:
         for (const std::wstring& name : kFrequencyRecord.All()) DeleteStateValue(name);
-        if (ledger != nullptr) ledger->Restored(kFrequencyRecord.All());
         break;
     case RestoreResult::Failed:
         LogError(L"SystemRestorePointCreationFrequency could not be put back; it stays on record.");
-        if (ledger != nullptr) ledger->Failed(kFrequencyRecord.All());
         break;
     case RestoreResult::NothingRecorded:
         break;

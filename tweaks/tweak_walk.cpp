@@ -428,15 +428,8 @@ int RestorePowerRows(const PowerRowSet& set, const GUID* fallbackScheme, Restore
             ++restored;
         }
         const ValueRecordNames attributes = AttributesRecord(set, row);
-        if (!StateValueExists(attributes.had) || !ledger.Includes(AttributesId(set, row))) continue;
-        switch (RestoreRecordedValue(RegRoot::LocalMachine, PowerSettingKey(row), L"Attributes", attributes)) {
-        case RestoreResult::Failed:
-            ledger.Failed(attributes.All());
-            break;
-        case RestoreResult::Restored:
-        case RestoreResult::NothingRecorded:
-            ledger.Restored(attributes.All());
-            break;
+        if (ledger.Includes(AttributesId(set, row))) {
+            RestoreRecordedValue(RegRoot::LocalMachine, PowerSettingKey(row), L"Attributes", attributes, ledger);
         }
     }
     return restored;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <stdexcept>
 #include <tuple>
@@ -17,6 +18,8 @@
 #include "gpu/gpu_catalogue.h"
 #include "gpu/gpu_tweaks.h"
 #include "health/health_check.h"
+#include "gui/screens/screen.h"
+#include "service/step_ledger.h"
 #include "support/fakes.h"
 #include "support/machine_state.h"
 #include "support/test_support.h"
@@ -302,9 +305,19 @@ TEST_F(Gpu, PerUserValuesGoBackIntoTheAccountTheyCameFrom) {
     }
     RegDeleteTreeW(HKEY_USERS, other.c_str());
 
-    // An account that is not signed in: nothing is written anywhere, the record stays.
+    // An account that is not signed in: nothing is written anywhere, the record stays, and the
+    // ledger says why (not that the value is absent) and that the uninstall keeps it.
     ASSERT_TRUE(ApplyGpuTweaks());
     ASSERT_TRUE(WriteStateString(L"Gpu_GAMEMODE_CU_sid", other));
+    std::vector<ChangeRow> rows;
+    LedgerGpuTweaks(rows);
+    const auto away = std::find_if(rows.begin(), rows.end(), [](const ChangeRow& r) { return r.id == L"gpu.GAMEMODE.user"; });
+    ASSERT_NE(away, rows.end());
+    EXPECT_EQ(ChangeStateLine(*away), L"cannot be read: account " + AccountNameOfSid(other) + L" is not signed in");
+    const std::vector<std::wstring> plan = UninstallPlan(rows, true);
+    EXPECT_NE(std::find(plan.begin(), plan.end(),
+                        L"keep 1 record(s) of " + AccountNameOfSid(other) + L", not signed in, for a later --uninstall"),
+              plan.end());
     RestoreLedger ledger;
     RestoreGpuTweaks(ledger);
     EXPECT_EQ(ledger.FailedCount(), 1);
@@ -335,4 +348,62 @@ TEST_F(Gpu, HealthReadsTheNvidiaRowsBackThroughTheDriverInterface) {
     for (const HealthCheck& c : checks) EXPECT_NE(c.id, L"gpu.AMD_ULPS") << "no AMD adapter, no AMD rows";
     RestoreLedger ledger;
     RestoreGpuTweaks(ledger);
+}
+
+// Every adapter key gets its record, however many positions older adapters (gone since) hold; a
+// gone adapter's record is listed as gone and dropped, never written back into a stray key.
+TEST_F(Gpu, EveryAdapterKeyIsRecordedAndAGoneAdaptersRecordIsDropped) {
+    AddAdapter(0, L"NVIDIA GeForce RTX 4070", L"NVIDIA");
+    for (unsigned k = 0; k < 33; ++k) {
+        const std::wstring id = FormatText(L"NV_DPS_%02u", k);
+        WriteStateString(L"Gpu_" + id + L"_key", AdapterKey(40 + static_cast<int>(k)));
+        WriteStateString(L"Gpu_" + id + L"_name", L"DisableDynamicPstate");
+        WriteStateDword(L"Gpu_" + id + L"_had", 0);
+    }
+    ASSERT_TRUE(ApplyGpuTweaks());
+    std::wstring key;
+    ASSERT_TRUE(ReadStateString(L"Gpu_NV_DPS_33_key", key));
+    EXPECT_EQ(key, AdapterKey(0));
+    EXPECT_EQ(State(L"Gpu_NV_DPS_33_had"), 0u);
+    std::vector<ChangeRow> rows;
+    LedgerGpuTweaks(rows);
+    const auto gone = std::find_if(rows.begin(), rows.end(), [](const ChangeRow& r) { return r.id == L"gpu.NV_DPS.adapter32"; });
+    ASSERT_NE(gone, rows.end());
+    EXPECT_EQ(ChangeStateLine(*gone), L"gone (adapter removed): nothing to put back");
+    RestoreLedger ledger;
+    ASSERT_TRUE(RestoreGpuTweaks(ledger));
+    EXPECT_EQ(ledger.FailedCount(), 0);
+    EXPECT_FALSE(RegistryKeyExists(RegRoot::LocalMachine, AdapterKey(72))) << "no stray key for a gone adapter";
+    uint32_t value = 0;
+    EXPECT_FALSE(ReadDword(AdapterKey(0), L"DisableDynamicPstate", value));
+}
+
+// A profile value that is not a number is the user's own: the plan lists it as left alone and
+// the apply leaves it.
+TEST_F(Gpu, AProfileValueThatIsNotANumberIsPlannedAsLeftAlone) {
+    AddAdapter(0, L"NVIDIA GeForce RTX 4070", L"NVIDIA");
+    InstallFakeNvapi();
+    WriteString(RegRoot::CurrentUser, std::wstring(kFakeNvapi) + L"\\Profile", L"00A879CF", L"user text");
+    const StepPlan plan = PlanGpuTweaks({});
+    const auto vsync = std::find_if(plan.changes.begin(), plan.changes.end(), [](const PlannedChange& c) { return c.row.id == L"gpu.NV_VSYNC"; });
+    ASSERT_NE(vsync, plan.changes.end());
+    EXPECT_EQ(vsync->row.state, ChangeState::LeftAlone);
+    EXPECT_FALSE(static_cast<bool>(vsync->write));
+    ASSERT_TRUE(ApplyGpuTweaks());
+    EXPECT_EQ(Item(L"NV_VSYNC").status, TweakSkipped);
+    EXPECT_TRUE(feed.Logged(L"    NVIDIA setting 0x00A879CF holds a value that is not a number; it is left unchanged."));
+    EXPECT_EQ(State(L"GpuDrs_00A879CF_had"), 0xDEADBEEFu) << "nothing recorded for what is not changed";
+    RestoreLedger ledger;
+    RestoreGpuTweaks(ledger);
+}
+
+// Every health check sits in a group the Home screen's health card has a caption for: a group
+// without one was dropped from the card while its headline still counted it.
+TEST_F(Gpu, EveryHealthGroupHasACaption) {
+    AddAdapter(0, L"NVIDIA GeForce RTX 4070", L"NVIDIA");
+    std::vector<std::wstring> groups;
+    for (const HealthGroupCaption& group : HealthGroups()) groups.push_back(group.name);
+    for (const HealthCheck& check : RunHealthChecks(nullptr)) {
+        EXPECT_NE(std::find(groups.begin(), groups.end(), check.group), groups.end()) << ToUtf8(check.id) << " " << ToUtf8(check.group);
+    }
 }

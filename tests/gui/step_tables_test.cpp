@@ -83,4 +83,50 @@ TEST(StepTables, EveryGpuRowCarriesWhatItsKindWrites) {
     EXPECT_EQ(GpuCatalogue().size(), 32u);
 }
 
+// The step catalogue joins the names each part of the program knows a step by; two rows sharing
+// one would let one step's switch, stored choice, ids or restore turn act on another's.
+TEST(StepTables, TheStepCatalogueGivesEachStepItsOwnNamesIdsAndTurn) {
+    std::set<std::wstring> words, wants, prefixes, switches, areas, markers;
+    std::set<int> turns;
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+        const StepEntry& step = StepAt(slot);
+        EXPECT_EQ(step.slot, slot);
+        EXPECT_EQ(&step, &StepCatalogue()[static_cast<size_t>(slot)]);
+        EXPECT_TRUE(words.insert(step.word).second) << step.word;
+        EXPECT_TRUE(wants.insert(step.wantName).second) << step.wantName;
+        EXPECT_EQ(FindStep(step.word), &step) << step.word;
+        if (step.idPrefix != nullptr) {
+            EXPECT_TRUE(prefixes.insert(step.idPrefix).second) << step.idPrefix;
+            EXPECT_EQ(StepOfChange(std::wstring(step.idPrefix) + L"anything"), &step);
+        }
+        if (step.leaveOut != nullptr) {
+            EXPECT_TRUE(switches.insert(step.leaveOut).second) << step.leaveOut;
+        }
+        if (step.area != nullptr) {
+            EXPECT_TRUE(areas.insert(step.area).second) << step.area;
+            EXPECT_EQ(SlotRepairing(step.area), slot);
+            EXPECT_NE(step.group, nullptr) << "a step that repairs has a health group";
+        }
+        if (step.appliedMarker != nullptr) {
+            EXPECT_TRUE(markers.insert(step.appliedMarker).second);
+        }
+        if (step.restore != nullptr) {
+            EXPECT_TRUE(turns.insert(step.restoreOrder).second) << step.word;
+        }
+        // What records a change can show and put it back; what applies has a plan to preview.
+        EXPECT_EQ(step.ledger != nullptr, step.idPrefix != nullptr) << step.word;
+        if (step.apply != nullptr) {
+            EXPECT_NE(step.plan, nullptr) << step.word;
+        }
+        EXPECT_EQ(std::wstring(SlotTag(slot)), step.tag);
+    }
+    // Storage goes back before Memory: compression comes back on only once SysMain is back.
+    EXPECT_LT(StepAt(SlotStorage).restoreOrder, StepAt(SlotMemory).restoreOrder);
+    EXPECT_TRUE(ChangeMatches(L"storage.ASPM.dc", L"storage"));
+    EXPECT_TRUE(ChangeMatches(L"storage.ASPM.dc", L"STORAGE.aspm.DC"));
+    EXPECT_FALSE(ChangeMatches(L"storage.ASPM.dc", L"gpu"));
+    EXPECT_FALSE(ChangeMatches(L"storage.ASPM.dc", L"storage.ASPM"));
+    EXPECT_EQ(FindStep(L"bogus"), nullptr);
+}
+
 }  // namespace

@@ -18,6 +18,8 @@
 #include "health/monitor.h"
 #include "support/fakes.h"
 #include "support/machine_state.h"
+#include "service/step_catalogue.h"
+#include "foundation/text.h"
 #include "support/screen_script.h"
 #include "support/test_support.h"
 #include "support/wait.h"
@@ -52,6 +54,33 @@ protected:
 };
 
 }  // namespace
+
+// A health check reads what a step changes under the same id as the step's plan: "power.PERFCHECK"
+// checks "power.PERFCHECK.ac" and ".dc", "storage.trim" checks "storage.trim". Only the kernel's
+// effective period is a reading of its own.
+TEST_F(HealthMachine, EveryStepCheckNamesAChangeTheStepPlans) {
+    const FakeTool powershell(PowerShellPath(), Log());
+    SetFakeMemoryCompression(FakeCompression::On);
+    std::vector<std::wstring> ids;
+    for (const StepEntry& step : StepCatalogue()) {
+        if (step.plan == nullptr) continue;
+        for (const PlannedChange& change : step.plan({}).changes) ids.push_back(change.row.id);
+    }
+    int named = 0;
+    for (const HealthCheck& check : RunHealthChecks(nullptr)) {
+        const StepEntry* step = StepOfArea(check.repairStep);
+        if (check.id == L"timer.effective" || step == nullptr || step->idPrefix == nullptr || check.id.rfind(step->idPrefix, 0) != 0) {
+            continue;
+        }
+        ++named;
+        const bool planned = std::any_of(ids.begin(), ids.end(), [&](const std::wstring& id) {
+            return id == check.id || id.rfind(check.id + L".", 0) == 0;
+        });
+        EXPECT_TRUE(planned) << ToUtf8(check.id);
+    }
+    EXPECT_GT(named, 25) << "the power rows, the graphics rows, memory, storage and the timer flag";
+    SetFakeMemoryCompression(FakeCompression::Absent);
+}
 
 TEST_F(HealthMachine, TimerChecksFollowTheServiceTheFlagAndTheKernel) {
     AddService(L"Quorvantis", L"\"C:\\nowhere\\Quorvantis.exe\" --service", SERVICE_DEMAND_START);

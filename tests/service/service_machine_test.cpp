@@ -149,6 +149,7 @@ TEST_F(ServiceMachine, InstallStatusStopStartUninstallRoundTrip) {
     EXPECT_TRUE(Logged("Service stopped."));
     EXPECT_EQ(QueryTimerServiceState(), 2);
     EXPECT_TRUE(Logged("service: stopped, resolution released"));
+    EXPECT_EQ(State(L"AppliedResolution"), 0u) << "nothing is held once the service has stopped";
     Run(L"--status");
     EXPECT_TRUE(Logged("Service: installed but not running (see --start)."));
 
@@ -283,7 +284,9 @@ TEST_F(ServiceMachine, ServiceTargetComesFromTheStateKeyWithBadValuesReadingAsMi
 
 // An uninstall deletes the state key while the service is still on its way out: nothing the
 // service does after that (a last re-assertion, the stop) brings the key back.
-TEST_F(ServiceMachine, AServiceThatIsStoppingNeverWritesTheStateKeyBack) {
+// What the service publishes goes through the key it opened at start: after a normal stop the
+// figure is 0 again, and a key the uninstall deleted meanwhile stays deleted.
+TEST_F(ServiceMachine, AStoppedServicePublishesZeroAndNeverWritesADeletedStateKeyBack) {
     SimulatedTimerKernel kernel({});
     const ScopedTimerKernel scope(&kernel);
     WriteStateDword(L"DesiredResolution", 5070);
@@ -300,6 +303,12 @@ TEST_F(ServiceMachine, AServiceThatIsStoppingNeverWritesTheStateKeyBack) {
     holder.join();
     StopHolding(target);
     EXPECT_FALSE(RegistryKeyExists(RegRoot::LocalMachine, kStateKey));
+
+    WriteStateDword(L"DesiredResolution", 5070);
+    ASSERT_TRUE(StartHolding(target));
+    EXPECT_EQ(State(L"AppliedResolution"), 5070u);
+    StopHolding(target);
+    EXPECT_EQ(State(L"AppliedResolution"), 0u);
 }
 
 TEST_F(ServiceMachine, ReassertingForManyCyclesLeaksNoHandles) {

@@ -135,6 +135,7 @@ bool FakePowerStore::EnumerateScheme(uint32_t index, GUID& scheme) {
 }
 
 bool FakePowerStore::DuplicateScheme(const GUID& source, const GUID& destination) {
+    if (beforeDuplicate) beforeDuplicate();
     if (Listed(destination)) return false;
     bool isTemplate = false;
     for (const GUID& t : templates) isTemplate = isTemplate || Same(t, source);

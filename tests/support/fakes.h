@@ -67,6 +67,7 @@ public:
     // the plans are mirrored where Windows keeps them, so the fake powercfg refuses unknown ones.
     bool followPowercfg = false;
     std::function<void(const GUID& setting)> beforeWrite;
+    std::function<void()> beforeDuplicate;
 
 private:
     void MirrorPlans();

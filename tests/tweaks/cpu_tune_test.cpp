@@ -5,11 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "foundation/setting_record.h"
 #include "foundation/state.h"
 #include "foundation/system.h"
+#include "foundation/text.h"
 #include "support/fakes.h"
 #include "support/simulated_timer_kernel.h"
 #include "support/machine_state.h"
@@ -228,4 +230,91 @@ TEST_F(CpuTune, PacingWithDwellsAddsUpToAboutFiftyThreeSeconds) {
     SetDwellEnabled(false);
     // 52.9 s of dwells, each rounded up to the 40 ms slices it waits in.
     EXPECT_NEAR((clock.NowMs() - start) / 1000.0, 53.3, 0.5);
+}
+
+// Unhiding keeps what Windows keeps beside the hide bit (2: shown on Modern Standby PCs), goes
+// through the power library, which writes exactly the value given, and is put back as it was;
+// right after the apply the ledger calls it ours, not someone else's change.
+TEST_F(CpuTune, AHiddenSettingIsShownAsWindowsWritesItAndPutBackExactly) {
+    const PowerSettingRow& row = Row(L"IDLEPROMOTE");
+    store.Hide(row.subgroup, row.setting, 3);
+    const std::wstring key = L"SYSTEM\\CurrentControlSet\\Control\\Power\\PowerSettings\\" + GuidText(row.subgroup) + L"\\" +
+                             GuidText(row.setting);
+    const StepPlan plan = PlanCpuTune({});
+    const auto planned = std::find_if(plan.changes.begin(), plan.changes.end(),
+                                      [](const PlannedChange& c) { return c.row.id == L"power.IDLEPROMOTE.attributes"; });
+    ASSERT_NE(planned, plan.changes.end());
+    EXPECT_EQ(planned->row.current, L"REG_DWORD 3");
+    EXPECT_EQ(planned->row.ours, L"REG_DWORD 2");
+    ASSERT_TRUE(ApplyCpuTune());
+    uint32_t attributes = 0;
+    ASSERT_TRUE(ReadDword(key, L"Attributes", attributes));
+    EXPECT_EQ(attributes, 2u);
+    EXPECT_GT(store.attributeWrites, 0) << "through PowerWriteSettingAttributes";
+    std::vector<ChangeRow> ledger;
+    LedgerCpuTune(ledger);
+    const auto recorded = std::find_if(ledger.begin(), ledger.end(), [](const ChangeRow& r) { return r.id == L"power.IDLEPROMOTE.attributes"; });
+    ASSERT_NE(recorded, ledger.end());
+    EXPECT_EQ(recorded->state, ChangeState::StillOurs);
+    // A setting that is shown already is not touched at all.
+    EXPECT_EQ(std::count_if(ledger.begin(), ledger.end(), [](const ChangeRow& r) { return r.id.find(L".attributes") != std::wstring::npos; }), 1);
+    RestoreLedger restore;
+    RestoreCpuTune(restore);
+    ASSERT_TRUE(ReadDword(key, L"Attributes", attributes));
+    EXPECT_EQ(attributes, 3u);
+}
+
+// The plan CPU Tune makes is on record before it is made: a run that dies right after the
+// duplicate still leaves the uninstall something to remove.
+TEST_F(CpuTune, TheMadePlanIsOnRecordBeforeItIsMade) {
+    int duplicates = 0;
+    store.beforeDuplicate = [&] {
+        ++duplicates;
+        std::wstring created;
+        EXPECT_TRUE(ReadStateString(L"PpmCreatedScheme", created));
+    };
+    ASSERT_TRUE(ApplyCpuTune());
+    EXPECT_EQ(duplicates, 1);
+}
+
+// Where Windows keeps no Ultimate Performance template, the plan says High Performance, and
+// that is where the rows go.
+TEST_F(CpuTune, WithoutTheTemplateThePlanNamesHighPerformanceAndTheRowsGoThere) {
+    store.templates.clear();
+    const StepPlan plan = PlanCpuTune({});
+    EXPECT_TRUE(plan.setsScheme);
+    EXPECT_EQ(GuidText(plan.scheme), GuidText(kHighPerformance));
+    for (const PlannedChange& change : plan.changes) {
+        if (change.row.id.rfind(L"power.PERFCHECK.", 0) == 0 && change.row.id.find(L"attributes") == std::wstring::npos) {
+            EXPECT_NE(change.row.setting.find(L"{" + GuidText(kHighPerformance) + L"}"), std::wstring::npos) << ToUtf8(change.row.setting);
+        }
+        EXPECT_NE(change.row.id, L"power.plan.created") << "nothing is made";
+    }
+    ASSERT_TRUE(ApplyCpuTune());
+    EXPECT_EQ(store.ValueIn(kHighPerformance, Row(L"PERFCHECK").setting, PowerSource::Ac), 5000u);
+}
+
+// The plan that was active before was deleted since: the uninstall makes Balanced (here gone as
+// well) or another listed plan active, so the plan it made can still go, and says so; a second
+// uninstall has nothing left to do.
+TEST_F(CpuTune, AnUninstallAfterThePreviousPlanWasDeletedStillFinishes) {
+    const GUID balanced = store.active;
+    ASSERT_TRUE(ApplyCpuTune());
+    store.schemes.erase(std::remove_if(store.schemes.begin(), store.schemes.end(),
+                                       [&](const GUID& g) { return memcmp(&g, &balanced, sizeof(GUID)) == 0; }),
+                        store.schemes.end());
+    std::vector<ChangeRow> rows;
+    LedgerCpuTune(rows);
+    const auto plan = std::find_if(rows.begin(), rows.end(), [](const ChangeRow& r) { return r.id == L"power.plan"; });
+    ASSERT_NE(plan, rows.end());
+    EXPECT_EQ(ChangeStateLine(*plan), L"gone (plan deleted): nothing to put back");
+    RestoreLedger ledger;
+    RestoreCpuTune(ledger);
+    RestorePowerPlan(ledger);
+    EXPECT_EQ(ledger.FailedCount(), 0);
+    EXPECT_EQ(GuidText(store.active), GuidText(kHighPerformance));
+    EXPECT_FALSE(store.Listed(UltimateCopyScheme()));
+    EXPECT_TRUE(feed.Logged(L"The power plan that was active before ({" + GuidText(balanced) +
+                            L"}) no longer exists; switched to {" + GuidText(kHighPerformance) + L"} instead."));
+    EXPECT_TRUE(feed.Logged(L"Removed the Ultimate Performance plan Quorvantis made."));
 }

@@ -21,6 +21,8 @@
 #include "tweaks/memory_storage.h"
 #include "tweaks/power_rows.h"
 #include "tweaks/restore_point.h"
+#include "service/step_ledger.h"
+#include "foundation/change_plan.h"
 
 namespace {
 
@@ -344,4 +346,97 @@ TEST_F(Tweaks, WriteCacheOfNoDiskFailsTheItemAndAbsentSysMainStillCountsAsWritte
     RestoreLedger ledger;
     EXPECT_TRUE(RestoreStorage(ledger));
     EXPECT_FALSE(feed.Logged(L"Restored SysMain start type."));
+}
+
+// Memory compression's state goes on record before Disable-MMAgent runs: a run that fails (or
+// dies) inside the cmdlet leaves the original, and the next run does not record "off".
+TEST_F(Tweaks, MemoryCompressionIsOnRecordBeforeItIsTurnedOff) {
+    SetFakeMemoryCompression(FakeCompression::On);
+    SetEnvironmentVariableW(L"QV_FAKE_FAIL_IF_CONTAINS", L"Disable-MMAgent");
+    ApplyMemory();
+    SetEnvironmentVariableW(L"QV_FAKE_FAIL_IF_CONTAINS", nullptr);
+    EXPECT_EQ(Item(L"MEMCOMP").status, TweakFailed);
+    EXPECT_EQ(FakeMemoryCompression(), FakeCompression::On);
+    EXPECT_EQ(State(L"MemCompDisabled"), 1u) << "on, as it was before the cmdlet";
+    ApplyMemory();
+    EXPECT_EQ(FakeMemoryCompression(), FakeCompression::Off);
+    EXPECT_EQ(State(L"MemCompDisabled"), 1u);
+    RestoreLedger ledger;
+    RestoreMemory(ledger);
+    EXPECT_EQ(FakeMemoryCompression(), FakeCompression::On);
+    // Without the cmdlets there is nothing to read, so nothing is turned off blind.
+    SetFakeMemoryCompression(FakeCompression::Absent);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
+    EXPECT_FALSE(TurnOffMemoryCompression());
+    EXPECT_EQ(State(L"MemCompDisabled"), 0xDEADBEEFu);
+}
+
+// A start type that could not be read when it was recorded puts nothing back, and is not
+// counted as restored; the record goes.
+TEST_F(Tweaks, AnUnknownStartTypeIsNotRestored) {
+    const FakeSysMain sysMain(SERVICE_DEMAND_START);
+    WriteStateDword(L"GpuSvc_SysMain_start", 0xFFFFFFFFu);
+    std::vector<ChangeRow> rows;
+    LedgerStorage(rows);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(ChangeStateLine(rows[0]), L"gone (start type never read): nothing to put back");
+    RestoreLedger ledger;
+    RestoreStorage(ledger);
+    EXPECT_EQ(ledger.RestoredCount(), 0);
+    EXPECT_EQ(ledger.FailedCount(), 0);
+    EXPECT_TRUE(ledger.Done().count(L"GpuSvc_SysMain_start"));
+    EXPECT_FALSE(feed.Logged(L"Restored SysMain start type."));
+    EXPECT_EQ(FakeSysMain::StartType(), static_cast<DWORD>(SERVICE_DEMAND_START));
+}
+
+// Storage is put back before Memory: memory compression comes back on only once SysMain is back.
+TEST_F(Tweaks, TheUninstallPutsStorageBackBeforeMemory) {
+    const FakeSysMain sysMain(SERVICE_AUTO_START);
+    FakePowerStore store;
+    SetFakeMemoryCompression(FakeCompression::Off);
+    WriteStateDword(L"GpuSvc_SysMain_start", SERVICE_AUTO_START);
+    WriteStateDword(L"MemCompDisabled", 1);
+    RestoreLedger ledger;
+    RestoreRecordedSteps(ledger);
+    const std::vector<std::wstring> lines = feed.Lines();
+    const auto storage = std::find(lines.begin(), lines.end(), L"Restored SysMain start type.");
+    const auto memory = std::find(lines.begin(), lines.end(), L"Re-enabled memory compression.");
+    ASSERT_NE(storage, lines.end());
+    ASSERT_NE(memory, lines.end());
+    EXPECT_LT(storage - lines.begin(), memory - lines.begin());
+}
+
+// TRIM is read where Windows keeps it, and a one-way change made is on the ledger with its time.
+TEST_F(Tweaks, StoragePlansTrimFromItsRealValueAndListsItsOneWayChangesOnceMade) {
+    FakePowerStore store;
+    const FakeTool fsutil(SystemToolPath(L"fsutil.exe"), Log());
+    const FakeTool powercfg(SystemToolPath(L"powercfg.exe"), Log());
+    const FakeDisks disks(std::vector<DiskCacheOutcome>{DiskCacheOutcome::Enabled});
+    WriteDword(RegRoot::LocalMachine, L"SYSTEM\\CurrentControlSet\\Control\\FileSystem", L"DisableDeleteNotification", 1);
+    const StepPlan plan = PlanStorage({});
+    const auto trim = std::find_if(plan.changes.begin(), plan.changes.end(), [](const PlannedChange& c) { return c.row.id == L"storage.trim"; });
+    ASSERT_NE(trim, plan.changes.end());
+    EXPECT_EQ(trim->row.current, L"REG_DWORD 1");
+    EXPECT_EQ(trim->row.state, ChangeState::WouldChange);
+    EXPECT_EQ(trim->row.keeping, ChangeKeeping::OneWay);
+    EXPECT_TRUE(ApplyStorage());
+    std::vector<ChangeRow> made;
+    OneWayChangesMade(made);
+    const auto trimMade = std::find_if(made.begin(), made.end(), [](const ChangeRow& r) { return r.id == L"storage.trim"; });
+    ASSERT_NE(trimMade, made.end());
+    EXPECT_EQ(trimMade->original, L"REG_DWORD 1");
+    EXPECT_EQ(trimMade->ours, L"REG_DWORD 0");
+    EXPECT_EQ(trimMade->state, ChangeState::OneWayMade);
+    EXPECT_EQ(trimMade->reason.size(), 16u) << ToUtf8(trimMade->reason);  // "YYYY-MM-DD hh:mm"
+    const std::vector<std::wstring> plan2 = UninstallPlan(RecordedChanges(), true);
+    EXPECT_TRUE(std::any_of(plan2.begin(), plan2.end(), [](const std::wstring& line) {
+        return line.find(L"leave ") == 0 && line.find(L"storage.trim") != std::wstring::npos;
+    }));
+    // Already on: run again, nothing is run for it and it is not noted a second time.
+    const size_t before = Calls().size();
+    EXPECT_TRUE(ApplyStorage());
+    const std::vector<std::wstring> calls = Calls();
+    EXPECT_EQ(std::count_if(calls.begin() + static_cast<long>(before), calls.end(),
+                            [](const std::wstring& c) { return c.find(L"DisableDeleteNotify") != std::wstring::npos; }),
+              0);
 }
