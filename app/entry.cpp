@@ -95,11 +95,11 @@ int ProgramEntry(const std::vector<std::wstring>& arguments) {
     if (parsed && options.whatIf && !WhatIfAccepts(options.command)) {
         parsed = false;
         error = L"--what-if goes with --apply-ppm, --apply-gpu, --apply-memory, --apply-storage, --apply-prepare, "
-                L"--install or the default flow.";
+                L"--apply-afterburner, --install, --revert or the default flow.";
     }
     if (parsed && options.json && !JsonAccepts(options)) {
         parsed = false;
-        error = L"--json goes with --status, --health, --changes, --what-if, --check-driver, --check-update or "
+        error = L"--json goes with --status, --health, --changes, --revert, --what-if, --check-driver, --check-update or "
                 L"--benchmark.";
     }
     if (!parsed && options.json) {

@@ -492,7 +492,7 @@ bool RestoreGpuTweaks(RestoreLedger& ledger) {
     if (pass.profileChanges > 0) SaveDriverProfiles(session);
     CloseDriverProfileSession(session);
     uint32_t applied = 0;
-    if (pass.restored > 0 || (ReadStateDword(L"GpuApplied", applied) && applied != 0)) {
+    if (pass.restored > 0 || (!ledger.Scoped() && ReadStateDword(L"GpuApplied", applied) && applied != 0)) {
         LogInfo(FormatText(L"Restored %d GPU setting(s) to their previous values.", pass.restored));
     }
     return true;

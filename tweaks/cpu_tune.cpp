@@ -263,7 +263,7 @@ int RestoreCpuTune(RestoreLedger& ledger) {
         case RestoreResult::NothingRecorded: break;
         }
     }
-    if (restored > 0 || StateValueExists(L"PpmApplied")) {
+    if (restored > 0 || (!ledger.Scoped() && StateValueExists(L"PpmApplied"))) {
         LogInfo(FormatText(L"Restored %d PPM setting(s) to their previous values.", restored));
     }
     return restored;

@@ -512,8 +512,9 @@ bool RestoreStorage(RestoreLedger& ledger) {
     RestoreServiceStartType(kSysMainId, L"SysMain", ledger);
     if (ledger.RestoredCount() > before) LogInfo(L"Restored SysMain start type.");
     uint32_t applied = 0;
-    if (restored > 0 || (ReadStateDword(L"StorageApplied", applied) && applied != 0)) {
-        LogInfo(L"Restored storage power settings. Hibernate and TRIM were not reverted.");
+    if (restored > 0 || (!ledger.Scoped() && ReadStateDword(L"StorageApplied", applied) && applied != 0)) {
+        LogInfo(L"Restored storage power settings. TRIM, hibernate, write cache and last-access updates are one-way and "
+                L"stay as they are.");
     }
     return true;
 }
