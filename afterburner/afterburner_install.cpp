@@ -12,6 +12,7 @@
 #include "foundation/files.h"
 #include "foundation/installer.h"
 #include "foundation/log.h"
+#include "foundation/protected_folder.h"
 #include "foundation/scheduled_task.h"
 #include "foundation/state.h"
 #include "foundation/sha256.h"
@@ -175,6 +176,14 @@ bool CreateLogonTask(const AfterburnerSetup& setup, const std::wstring& name, co
     task.arguments = arguments;
     std::wstring error;
     if (task.account.empty()) return false;
+    // The task starts the program with administrator rights at every logon, long after this
+    // check: anything a standard user could swap would run with those rights.
+    if (!ProgramIsProtected(program)) {
+        LogInfo(FormatText(L"%ls is in a folder that users other than administrators can change, so Quorvantis does not "
+                           L"start it with administrator rights at logon. Reinstall it under Program Files.",
+                           program.c_str()));
+        return false;
+    }
     WriteStateDword(OwnTaskRecord(name), 1);
     if (!RegisterScheduledTask(setup.schtasks, name, task, error)) {
         LogInfo(error);

@@ -8,6 +8,7 @@
 
 #include "afterburner/afterburner.h"
 #include "afterburner/afterburner_text.h"
+#include "foundation/child_process.h"
 #include "foundation/feed.h"
 #include "foundation/log.h"
 #include "foundation/unique_handle.h"
@@ -29,7 +30,9 @@ bool StartProgram(const std::wstring& path, Started& started) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(path.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup, &info)) return false;
+    ChildLaunch launch;
+    launch.KeepTemporaryFolder();  // the program stays open after the scan
+    if (!launch.Start(path, line, folder, 0, startup, false, info)) return false;
     CloseHandle(info.hThread);
     started.process.reset(info.hProcess);
     started.id = info.dwProcessId;

@@ -14,6 +14,7 @@
 #include "app/usage.h"
 #include "foundation/console.h"
 #include "foundation/log.h"
+#include "foundation/named_objects.h"
 #include "foundation/product.h"
 #include "foundation/system.h"
 #include "foundation/text.h"
@@ -182,12 +183,15 @@ int RunConsoleCommand(const Options& options, const std::vector<std::wstring>& a
 
     int exitCode = 0;
     {
-        const UniqueKernelHandle mutex(CreateMutexW(nullptr, FALSE, kSingleInstanceMutexName));
-        if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
-            LogError(L"Another Quorvantis operation is already running.");
+        // Machine-wide, against the window, every other locked command and the startup guard
+        // (which runs as SYSTEM): a lock that cannot be had stops the command, or it would run
+        // beside whichever of them holds it.
+        OperationLock lock;
+        if (const LockState state = lock.Take(); state != LockState::Held) {
+            LogError(LockRefusal(state));
+            if (state == LockState::Unavailable) LogError(FormatText(L"The lock could not be made or opened (error %lu).", lock.Error()));
             return 1;
         }
-        // A mutex that cannot be created at all does not stop the command.
         RecoverInterruptedRuns();
         exitCode = row->handler(options, arguments);
     }

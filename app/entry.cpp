@@ -10,6 +10,7 @@
 #include "app/console_changes.h"
 #include "app/json_output.h"
 #include "app/usage.h"
+#include "foundation/child_process.h"
 #include "foundation/elevation.h"
 #include "foundation/console.h"
 #include "foundation/log.h"
@@ -64,6 +65,7 @@ void RecoverInterruptedRuns() {
     // A run that died while Windows wrote its restore point left the creation frequency at 0.
     RecoverRestorePointFrequency(nullptr);
     RecoverInterruptedUpdate();
+    RemoveStaleChildFolders();
 }
 
 int ServiceCommand(const Options&, const CommandArguments&) {

@@ -13,12 +13,15 @@
 #include "foundation/elevation.h"
 #include "foundation/feed.h"
 #include "foundation/log.h"
+#include "foundation/named_objects.h"
 #include "foundation/product.h"
 #include "foundation/state.h"
 #include "foundation/system.h"
+#include "foundation/text.h"
 #include "foundation/unique_handle.h"
 #include "gpu/adapters.h"
 #include "gui/app.h"
+#include "health/autostart.h"
 #include "health/guard.h"
 #include "service/service_control.h"
 #include "service/service_install.h"
@@ -107,6 +110,8 @@ GuiHooks MakeHooks(const Options& options) {
     hooks.startService = StartTimerServiceNoWait;
     hooks.guardArea = [](const std::wstring& area) { HardenArea(area); };
     hooks.removeLegacyService = RemoveStaleServices;
+    hooks.launchAtLogin = SetLaunchAtLogin;
+    hooks.launchAtLoginNeedsRepair = LaunchAtLoginNeedsRepair;
     hooks.checkUpdate = [](AppUpdate& update, const std::atomic<bool>& stop, std::wstring& error) {
         const bool available = CheckForAppUpdate(ProductUpdateSource(), kVersionText, update, stop, error);
         if (!error.empty()) AppendLogLine(L"Update check: " + error);
@@ -123,12 +128,17 @@ GuiHooks MakeHooks(const Options& options) {
 }  // namespace
 
 int RunGui(const Options& options, const std::vector<std::wstring>&) {
-    // One instance: a second one asks the first to show itself and leaves, quietly.
-    const UniqueKernelHandle mutex(CreateMutexW(nullptr, FALSE, kSingleInstanceMutexName));
-    if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
+    // One instance: a second one asks the first to show itself and leaves, quietly. The window
+    // holds the operation lock for its life, so no locked command runs beside it.
+    OperationLock lock;
+    if (const LockState state = lock.Take(); state == LockState::Busy) {
         const UINT show = RegisterWindowMessageW(L"Quorvantis.Show");
         if (show != 0) PostMessageW(HWND_BROADCAST, show, 0, 0);
         return 0;
+    } else if (state == LockState::Unavailable) {
+        LogError(FormatText(L"%ls (error %lu)", LockRefusal(state), lock.Error()));
+        MessageBoxW(nullptr, LockRefusal(state), L"Quorvantis", MB_ICONWARNING | MB_SETFOREGROUND);
+        return 1;
     }
     RecoverInterruptedRuns();
     RemoveOldCopies();

@@ -59,3 +59,30 @@ std::wstring VariableIn(std::wstring_view block, std::wstring_view name) {
     });
     return value;
 }
+
+std::wstring ChildBlock(std::wstring_view systemBlock, const ChildPlaces& places) {
+    const std::wstring& system = places.systemFolder;
+    std::wstring block(systemBlock);
+    // The system's own variables name the Windows folder; a system block that lacks them still
+    // gives the child a working system.
+    block = WithVariable(block, L"SystemRoot", places.windowsFolder);
+    block = WithVariable(block, L"windir", places.windowsFolder);
+    if (places.windowsFolder.size() >= 2) block = WithVariable(block, L"SystemDrive", places.windowsFolder.substr(0, 2));
+    if (VariableIn(block, L"ComSpec").empty()) block = WithVariable(block, L"ComSpec", system + L"\\cmd.exe");
+    block = WithVariable(block, L"Path", system + L";" + places.windowsFolder + L";" + system + L"\\Wbem;" + system +
+                                             L"\\WindowsPowerShell\\v1.0\\");
+    block = WithVariable(block, L"PSModulePath", system + L"\\WindowsPowerShell\\v1.0\\Modules");
+    block = WithVariable(block, L"TEMP", places.temp);
+    block = WithVariable(block, L"TMP", places.temp);
+    if (!places.programData.empty()) {
+        block = WithVariable(block, L"ProgramData", places.programData);
+        block = WithVariable(block, L"ALLUSERSPROFILE", places.programData);
+    }
+    if (!places.profile.empty()) {
+        block = WithVariable(block, L"USERPROFILE", places.profile);
+        block = WithVariable(block, L"APPDATA", places.profile + L"\\AppData\\Roaming");
+        block = WithVariable(block, L"LOCALAPPDATA", places.profile + L"\\AppData\\Local");
+    }
+    if (!places.userName.empty()) block = WithVariable(block, L"USERNAME", places.userName);
+    return block;
+}

@@ -10,6 +10,7 @@
 #include "foundation/sha256.h"
 #include "foundation/system.h"
 #include "foundation/text.h"
+#include "foundation/unique_handle.h"
 
 namespace {
 
@@ -23,24 +24,94 @@ bool Inside(const std::wstring& path, const std::wstring& folder) {
     return path.size() > folder.size() && path[folder.size()] == L'\\' && SamePath(path.substr(0, folder.size()), folder);
 }
 
-// Everything below the folder, never following a junction or link out of the tree.
-void RemoveContents(const std::wstring& path) {
-    WIN32_FIND_DATAW entry{};
-    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE) return;
-    do {
-        const std::wstring name = entry.cFileName;
-        if (name == L"." || name == L"..") continue;
-        const std::wstring child = path + L"\\" + name;
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) RemoveDirectoryW(child.c_str());
-            else RemoveTree(child);
-        } else {
-            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-            DeleteFileW(child.c_str());
+// Opening a name inside a folder through the folder's handle: the name is looked up in that very
+// folder, so nothing renamed or swapped for a link on the way there can send the walk elsewhere.
+using NtCreateFileFn = LONG(NTAPI*)(HANDLE*, ACCESS_MASK, void*, void*, LARGE_INTEGER*, ULONG, ULONG, ULONG, ULONG, void*, ULONG);
+
+struct CountedName {
+    USHORT length;
+    USHORT capacity;
+    const wchar_t* text;
+};
+struct ObjectName {
+    ULONG size;
+    HANDLE folder;
+    CountedName* name;
+    ULONG attributes;
+    void* descriptor;
+    void* qos;
+};
+struct IoResult {
+    LONG_PTR status;
+    ULONG_PTR information;
+};
+
+constexpr ACCESS_MASK kRemoveAccess = DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
+constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+UniqueKernelHandle OpenInside(HANDLE folder, const std::wstring& name) {
+    static const auto create = reinterpret_cast<NtCreateFileFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtCreateFile")));
+    if (create == nullptr || name.size() > 32767) return {};
+    CountedName counted{static_cast<USHORT>(name.size() * sizeof(wchar_t)), static_cast<USHORT>(name.size() * sizeof(wchar_t)),
+                        name.c_str()};
+    ObjectName object{sizeof(ObjectName), folder, &counted, 0x40 /* case-insensitive */, nullptr, nullptr};
+    IoResult io{};
+    HANDLE handle = nullptr;
+    constexpr ULONG kOpen = 1, kSynchronous = 0x20, kOpenReparsePoint = 0x00200000, kOpenForBackup = 0x00004000;
+    if (create(&handle, kRemoveAccess, &object, &io, nullptr, 0, kShareAll, kOpen, kSynchronous | kOpenReparsePoint | kOpenForBackup,
+               nullptr, 0) < 0) {
+        return {};
+    }
+    return UniqueKernelHandle(handle);
+}
+
+DWORD AttributesOf(HANDLE handle) {
+    FILE_BASIC_INFO basic{};
+    return GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof(basic)) ? basic.FileAttributes : INVALID_FILE_ATTRIBUTES;
+}
+
+// Marks the open file, folder or link itself for deletion (a read-only file first loses that
+// attribute); it goes when its last handle closes.
+bool DeleteOpened(HANDLE handle, DWORD attributes) {
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        FILE_BASIC_INFO basic{};
+        basic.FileAttributes = (attributes & ~FILE_ATTRIBUTE_READONLY) | FILE_ATTRIBUTE_NORMAL;
+        SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof(basic));
+    }
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
+}
+
+std::vector<std::wstring> NamesInside(HANDLE folder) {
+    std::vector<std::wstring> names;
+    alignas(8) BYTE buffer[16384];
+    FILE_INFO_BY_HANDLE_CLASS kind = FileFullDirectoryRestartInfo;
+    while (GetFileInformationByHandleEx(folder, kind, buffer, sizeof(buffer))) {
+        kind = FileFullDirectoryInfo;
+        for (size_t at = 0;;) {
+            const auto* entry = reinterpret_cast<const FILE_FULL_DIR_INFO*>(buffer + at);
+            const std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+            if (name != L"." && name != L"..") names.push_back(name);
+            if (entry->NextEntryOffset == 0) break;
+            at += entry->NextEntryOffset;
         }
-    } while (FindNextFileW(find, &entry));
-    FindClose(find);
+    }
+    return names;
+}
+
+// Everything inside the open folder, each entry opened through it and never through a link: a
+// junction or link inside is removed as the link it is, never followed out of the tree.
+void RemoveInside(HANDLE folder, int depth) {
+    for (const std::wstring& name : NamesInside(folder)) {
+        const UniqueKernelHandle entry = OpenInside(folder, name);
+        if (!entry) continue;
+        const DWORD attributes = AttributesOf(entry.get());
+        if (attributes == INVALID_FILE_ATTRIBUTES) continue;
+        const bool folderEntry = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+        if (folderEntry && depth < 64) RemoveInside(entry.get(), depth + 1);
+        DeleteOpened(entry.get(), attributes);
+    }
 }
 
 }  // namespace
@@ -59,20 +130,26 @@ bool EnsureFolder(const std::wstring& path) {
 
 bool RemoveTree(const std::wstring& path) {
     if (path.size() < 4) return false;  // never a drive root
-    const DWORD top = GetFileAttributesW(path.c_str());
-    if (top == INVALID_FILE_ATTRIBUTES) return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
-    if ((top & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        return DeleteFileW(path.c_str()) != FALSE;
-    }
-    if ((top & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return RemoveDirectoryW(path.c_str()) != FALSE;
-    RemoveContents(path);
     // A program that has just exited may hold its image or its working folder for a moment longer.
     for (int attempt = 0; attempt < 10; ++attempt) {
-        if (RemoveDirectoryW(path.c_str())) return true;
-        if (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND) return true;
+        const UniqueKernelHandle top = AdoptFileHandle(CreateFileW(path.c_str(), kRemoveAccess, kShareAll, nullptr, OPEN_EXISTING,
+                                                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (!top) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
+            Sleep(100);
+            continue;
+        }
+        const DWORD attributes = AttributesOf(top.get());
+        if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+            RemoveInside(top.get(), 0);
+        }
+        if (DeleteOpened(top.get(), attributes)) {
+            // The name goes when this handle closes, unless another process still holds it open.
+            return true;
+        }
         Sleep(100);
-        RemoveContents(path);
     }
     return false;
 }

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "foundation/child_process.h"
 #include "foundation/unique_handle.h"
 
 InstallerRunResult RunInstaller(const std::wstring& program, const std::wstring& commandLine, const std::wstring& workingFolder,
@@ -13,12 +14,12 @@ InstallerRunResult RunInstaller(const std::wstring& program, const std::wstring&
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION process{};
+    ChildLaunch launch;
     // A program written a moment ago may still be held by whoever wrote or is scanning it.
     bool created = false;
     for (int attempt = 0; attempt < 10 && !created; ++attempt) {
         std::wstring line = commandLine;
-        created = CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, noConsoleWindow ? CREATE_NO_WINDOW : 0,
-                                 nullptr, workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &process) != FALSE;
+        created = launch.Start(program, line, workingFolder, noConsoleWindow ? CREATE_NO_WINDOW : 0, startup, false, process);
         const DWORD error = created ? 0 : GetLastError();
         result.startError = error;
         if (!created && error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED && error != ERROR_LOCK_VIOLATION) break;
@@ -35,6 +36,8 @@ InstallerRunResult RunInstaller(const std::wstring& program, const std::wstring&
             if (killOnTimeout) {
                 TerminateProcess(process.hProcess, 1);
                 WaitForSingleObject(process.hProcess, 5000);
+            } else {
+                launch.KeepTemporaryFolder();
             }
             break;
         }

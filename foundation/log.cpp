@@ -7,6 +7,7 @@
 
 #include "foundation/console.h"
 #include "foundation/feed.h"
+#include "foundation/named_objects.h"
 #include "foundation/protected_folder.h"
 #include "foundation/system.h"
 #include "foundation/text.h"
@@ -26,11 +27,11 @@ constexpr uint64_t kLogRotationBytes = 4ull << 20;
 
 // Every process that appends (the service, the window, a console command) takes this mutex
 // around the size check, the move and the write, so a line never lands in a file being moved
-// and no two rotations race. A mutex squatted by another program only costs the rotation: the
-// line is written after the wait anyway.
+// and no two rotations race. It lives in the program's private namespace, so no other program
+// can hold it; a lock that cannot be had only costs the rotation's safety, never the line.
 class CrossProcessLogLock {
 public:
-    CrossProcessLogLock() : mutex_(CreateMutexW(nullptr, FALSE, L"Global\\Quorvantis.Log")) {
+    CrossProcessLogLock() : mutex_(CurrentObjectNamespace().OpenMutex(L"Log")) {
         if (mutex_) {
             const DWORD wait = WaitForSingleObject(mutex_.get(), 2000);
             held_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;

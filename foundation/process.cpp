@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "foundation/environment_block.h"
+#include "foundation/child_process.h"
 #include "foundation/system.h"
 #include "foundation/unique_handle.h"
 
@@ -22,42 +22,26 @@ uint32_t StartFailure() {
 
 }  // namespace
 
-uint32_t RunProcess(const std::wstring& executable, const std::wstring& arguments, uint32_t timeoutMs, const std::wstring& environment) {
+uint32_t RunProcess(const std::wstring& executable, const std::wstring& arguments, uint32_t timeoutMs) {
     std::wstring commandLine = ChildCommandLine(executable, arguments);
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION info{};
-    void* block = environment.empty() ? nullptr : const_cast<wchar_t*>(environment.data());
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT, block,
-                        nullptr, &startup, &info)) {
-        return StartFailure();
-    }
+    ChildLaunch launch;
+    if (!launch.Start(executable, commandLine, L"", CREATE_NO_WINDOW, startup, false, info)) return StartFailure();
     const UniqueKernelHandle process(info.hProcess);
     const UniqueKernelHandle thread(info.hThread);
 
     if (WaitForSingleObject(process.get(), timeoutMs) == WAIT_TIMEOUT) {
         TerminateProcess(process.get(), 1);
+        WaitForSingleObject(process.get(), 5000);
         return kChildTimedOut;
     }
     DWORD exitCode = 0;
     if (!GetExitCodeProcess(process.get(), &exitCode)) return 1;
     return exitCode;
-}
-
-std::wstring PowerShellEnvironment() {
-    std::wstring current;
-    if (wchar_t* strings = GetEnvironmentStringsW(); strings != nullptr) {
-        wchar_t* end = strings;
-        while (*end != L'\0') end += wcslen(end) + 1;
-        current.assign(strings, end);
-        FreeEnvironmentStringsW(strings);
-    }
-    // Windows PowerShell keeps a PSModulePath that holds its own module folder as given (adding
-    // only the all-users folder under Program Files, which only administrators can write), and
-    // never adds the user's Documents folder to it.
-    return WithVariable(current, L"PSModulePath", SystemToolPath(L"WindowsPowerShell\\v1.0\\Modules"));
 }
 
 namespace {
@@ -69,11 +53,11 @@ std::wstring PowerShellArguments(const std::wstring& command) {
 }  // namespace
 
 uint32_t RunPowerShell(const std::wstring& command, uint32_t timeoutMs) {
-    return RunProcess(PowerShellPath(), PowerShellArguments(command), timeoutMs, PowerShellEnvironment());
+    return RunProcess(PowerShellPath(), PowerShellArguments(command), timeoutMs);
 }
 
 std::wstring CapturePowerShell(const std::wstring& command) {
-    return RunCapture(PowerShellPath(), PowerShellArguments(command), PowerShellEnvironment());
+    return RunCapture(PowerShellPath(), PowerShellArguments(command));
 }
 
 bool OpenInNotepad(const std::wstring& file) {
@@ -83,7 +67,9 @@ bool OpenInNotepad(const std::wstring& file) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(notepad.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) return false;
+    ChildLaunch launch;
+    launch.KeepTemporaryFolder();  // Notepad stays open after we return
+    if (!launch.Start(notepad, commandLine, L"", 0, startup, false, info)) return false;
     CloseHandle(info.hThread);
     CloseHandle(info.hProcess);
     return true;
@@ -93,7 +79,7 @@ uint32_t RunPowercfg(const std::wstring& arguments) {
     return RunProcess(SystemToolPath(L"powercfg.exe"), arguments, 20000);
 }
 
-std::wstring RunCapture(const std::wstring& executable, const std::wstring& arguments, const std::wstring& environment) {
+std::wstring RunCapture(const std::wstring& executable, const std::wstring& arguments) {
     SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     UniqueKernelHandle readEnd;
     UniqueKernelHandle writeEnd;
@@ -139,10 +125,9 @@ std::wstring RunCapture(const std::wstring& executable, const std::wstring& argu
     startup.StartupInfo.hStdError = writeEnd.get();
     startup.lpAttributeList = list;
     PROCESS_INFORMATION info{};
-    void* block = environment.empty() ? nullptr : const_cast<wchar_t*>(environment.data());
-    if (!CreateProcessW(executable.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                        CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT | CREATE_UNICODE_ENVIRONMENT, block, nullptr,
-                        &startup.StartupInfo, &info)) {
+    ChildLaunch launch;
+    if (!launch.Start(executable, commandLine, L"", CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, startup.StartupInfo, true,
+                      info)) {
         return {};
     }
     const UniqueKernelHandle process(info.hProcess);
@@ -177,6 +162,8 @@ std::wstring RunCapture(const std::wstring& executable, const std::wstring& argu
             Sleep(10);
         }
     }
+    // A child still running keeps its temporary folder.
+    if (WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT) launch.KeepTemporaryFolder();
     if (bytes.empty()) return {};
     const int length = MultiByteToWideChar(CP_OEMCP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
     if (length <= 0) return {};

@@ -10,6 +10,5 @@ inline constexpr const wchar_t* kPublisherName = L"Fenmarch Systems";
 inline constexpr const wchar_t* kPublisherWebAddress = L"https://www.fenmarch.com/quorvantis";
 inline constexpr const wchar_t* kPublisherWebHost = L"www.fenmarch.com";
 
-inline constexpr const wchar_t* kSingleInstanceMutexName = L"Global\\Quorvantis.SingleInstance";
 // Shown only on a console this program allocated itself (two spaces around the middle dot).
 inline constexpr const wchar_t* kConsoleTitle = L"Quorvantis  \u00B7  Fenmarch Systems";

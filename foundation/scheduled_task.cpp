@@ -5,6 +5,7 @@
 
 #include "foundation/files.h"
 #include "foundation/installer.h"
+#include "foundation/state.h"
 #include "foundation/system.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
@@ -75,3 +76,25 @@ bool RegisterScheduledTask(const std::wstring& schtasks, const std::wstring& nam
 }
 
 std::wstring OwnTaskRecord(const std::wstring& name) { return L"TaskMade_" + name; }
+
+namespace {
+
+constexpr const wchar_t* kTrayTaskPrefix = L"Quorvantis Tray (";
+
+}  // namespace
+
+std::wstring TrayTaskName(const std::wstring& account) {
+    // A task's name may not hold a backslash: the account's own name, without its domain.
+    return kTrayTaskPrefix + account.substr(account.find_last_of(L'\\') + 1) + L")";
+}
+
+std::vector<std::wstring> RecordedTrayTasks() {
+    std::vector<std::wstring> tasks;
+    const std::wstring record = OwnTaskRecord(kTrayTaskPrefix);
+    for (const std::wstring& name : RegistryValueNames(RegRoot::LocalMachine, kStateKey)) {
+        if (name.size() > record.size() && _wcsnicmp(name.c_str(), record.c_str(), record.size()) == 0) {
+            tasks.push_back(name.substr(OwnTaskRecord(L"").size()));
+        }
+    }
+    return tasks;
+}

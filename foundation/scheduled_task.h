@@ -3,6 +3,7 @@
 // definition rather than command-line switches: the definition names the account, its session
 // and its rights exactly, and needs no password.
 #include <string>
+#include <vector>
 
 #include "foundation/task_xml.h"
 
@@ -19,3 +20,9 @@ bool RegisterScheduledTask(const std::wstring& schtasks, const std::wstring& nam
 // The state value that says this program registered the task (written before it is), so the
 // uninstall and the ledger know it is ours to take away.
 std::wstring OwnTaskRecord(const std::wstring& name);
+
+// The logon task that starts the window in the tray for one account ("DOMAIN\\user"), at the
+// highest run level from the installed copy: "Quorvantis Tray (user)".
+std::wstring TrayTaskName(const std::wstring& account);
+// Every tray task this program registered, for any account (on record in the state key).
+std::vector<std::wstring> RecordedTrayTasks();

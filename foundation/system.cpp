@@ -273,15 +273,25 @@ std::wstring GuidText(const GUID& guid) {
     return text;
 }
 
+std::wstring SystemDirectory() {
+    wchar_t buffer[MAX_PATH] = {};
+    const UINT length = GetSystemDirectoryW(buffer, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? std::wstring(buffer, length) : std::wstring();
+}
+
 std::wstring SystemToolPath(const std::wstring& toolFileName) {
-    wchar_t buffer[260] = {};
-    GetSystemDirectoryW(buffer, 260);
-    return std::wstring(buffer) + L"\\" + toolFileName;
+    const std::wstring folder = SystemDirectory();
+    return folder.empty() ? std::wstring() : folder + L"\\" + toolFileName;
 }
 
 std::wstring PowerShellPath() { return SystemToolPath(L"WindowsPowerShell\\v1.0\\powershell.exe"); }
 
 void RestrictDllSearchToSystemFolder() { SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32); }
+
+bool SetWorkingFolderToSystemFolder() {
+    const std::wstring folder = SystemDirectory();
+    return !folder.empty() && SetCurrentDirectoryW(folder.c_str()) != FALSE;
+}
 
 void* LoadSystemLibrary(const wchar_t* fileName) { return LoadLibraryExW(fileName, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32); }
 

@@ -81,26 +81,28 @@ bool AccountHiveLoaded(const std::wstring& sid);
 // Upper-case 8-4-4-4-12 form without braces.
 std::wstring GuidText(const GUID& guid);
 
-// The system directory, a backslash and the tool's file name (e.g. "wbem\\wmic.exe").
+// The system folder (System32), never from the environment; empty when the system cannot say.
+std::wstring SystemDirectory();
+// The system directory, a backslash and the tool's file name (e.g. "wbem\\wmic.exe"); empty
+// when the system folder cannot be read, so that nothing is started by a path relative to
+// whatever drive or folder is current.
 std::wstring SystemToolPath(const std::wstring& toolFileName);
 std::wstring PowerShellPath();
 
 // Exit result of a child: its exit code; 258 when it was killed after the timeout; the Windows
 // error code (never 0) when it could not be started.
 inline constexpr uint32_t kChildTimedOut = 258;
-// environment: a whole block for the child (see environment_block.h); empty: this process's own.
-uint32_t RunProcess(const std::wstring& executable, const std::wstring& arguments, uint32_t timeoutMs,
-                    const std::wstring& environment = {});
+// Every child starts as child_process.h says: its own environment and temporary folder, the
+// system folder as its current folder, and a full path or nothing.
+uint32_t RunProcess(const std::wstring& executable, const std::wstring& arguments, uint32_t timeoutMs);
 // PowerShell from the system folder, without the user's profile scripts and with only the
 // system's module folders to load modules from: a module named like a system one in the user's
 // Documents must never load into this elevated process.
 uint32_t RunPowerShell(const std::wstring& command, uint32_t timeoutMs);
 std::wstring CapturePowerShell(const std::wstring& command);
-// This process's environment with PSModulePath set to the system's own module folder.
-std::wstring PowerShellEnvironment();
 uint32_t RunPowercfg(const std::wstring& arguments);
 // Standard output and error of the child, first 2047 bytes, from the OEM code page; empty on failure.
-std::wstring RunCapture(const std::wstring& executable, const std::wstring& arguments, const std::wstring& environment = {});
+std::wstring RunCapture(const std::wstring& executable, const std::wstring& arguments);
 // Opens a text file in the system's own Notepad, by its full path: the user's file associations
 // would let any program they chose run with this process's rights.
 bool OpenInNotepad(const std::wstring& file);
@@ -108,6 +110,8 @@ bool OpenInNotepad(const std::wstring& file);
 // The program runs elevated, as LocalSystem and as SYSTEM: it loads libraries from the system
 // folder only, never from beside itself (a Downloads folder) or the current directory.
 void RestrictDllSearchToSystemFolder();
+// Makes the system folder this process's current folder: false when it cannot be read.
+bool SetWorkingFolderToSystemFolder();
 // LoadLibraryExW restricted to the system folder; null when the library is not there.
 void* LoadSystemLibrary(const wchar_t* fileName);
 

@@ -300,11 +300,22 @@ MonitorSettings App::Settings() const {
 }
 
 void App::SaveSettings(const MonitorSettings& settings) {
+    bool autostartChanged = false;
     {
         const std::lock_guard<std::mutex> lock(settingsMutex_);
+        autostartChanged = settings_.launchAtLogin != settings.launchAtLogin || !settings_.startupAsked;
         settings_ = settings;
     }
     SaveMonitorSettings(settings);
+    if (autostartChanged) SyncLaunchAtLogin(settings.launchAtLogin);
+}
+
+void App::SyncLaunchAtLogin(bool on) {
+    if (!hooks_.launchAtLogin) return;
+    jobs_.Post([this, on] {
+        std::wstring error;
+        if (!hooks_.launchAtLogin(on, error)) LogError(error);
+    });
 }
 
 void App::RefreshTray() {
@@ -640,6 +651,9 @@ int App::Run() {
     showMessage_ = RegisterWindowMessageW(L"Quorvantis.Show");
     AddTrayIcon();
     if (hooks_.removeLegacyService) hooks_.removeLegacyService();
+    // An older build's Run value goes, and a choice made but not yet a task becomes one.
+    const bool autostart = settings.launchAtLogin && settings.startupAsked;
+    if (hooks_.launchAtLoginNeedsRepair && hooks_.launchAtLoginNeedsRepair(autostart)) SyncLaunchAtLogin(autostart);
 
     const bool askStartup = !hooks_.yes && !settings.startupAsked;
     ShowWindow(window_, !askStartup && settings.startMinimized && !hooks_.yes ? SW_HIDE : SW_SHOW);

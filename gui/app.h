@@ -158,6 +158,7 @@ private:
     void ScheduleDriftCheck();
     MonitorSettings Settings() const;
     void SaveSettings(const MonitorSettings& settings);
+    void SyncLaunchAtLogin(bool on);
 
     // Background work: probes and the saved scan, landing in the snapshot.
     void ProbeCpuInBackground(bool decideGuidedStep);

@@ -72,6 +72,10 @@ struct GuiHooks {
     std::function<void()> startService;
     std::function<void(const std::wstring& area)> guardArea;
     std::function<void()> removeLegacyService;
+    // "Start with Windows" made or taken away (a task is registered: run on the background
+    // worker); and whether what is there does not match the choice yet.
+    std::function<bool(bool on, std::wstring& error)> launchAtLogin;
+    std::function<bool(bool on)> launchAtLoginNeedsRepair;
     std::function<bool(AppUpdate&, const std::atomic<bool>& stop, std::wstring& error)> checkUpdate;
     std::function<int(const AppUpdate&, const std::function<void(const std::wstring&)>& status,
                       const std::atomic<bool>& stop, std::wstring& error)>

@@ -18,10 +18,8 @@
 
 namespace {
 
-// The task runs as SYSTEM at every boot, so it must never run a file a user could replace (a
-// copy in Downloads, say): it always runs the copy under Program Files, put there first from
-// the image this process started from.
-bool PlaceInstalledCopy(const std::wstring& installed) {
+// The copy a task runs.
+bool PlaceCopy(const std::wstring& installed) {
     const std::wstring running = RunningExecutablePath(260);
     if (running.empty()) return false;
     if (SamePath(running, installed)) return true;
@@ -33,6 +31,8 @@ bool PlaceInstalledCopy(const std::wstring& installed) {
 }
 
 }  // namespace
+
+bool PlaceInstalledCopy(const std::wstring& installed) { return PlaceCopy(installed); }
 
 std::wstring ExecutableFromBinaryPath(const std::wstring& binaryPath) {
     if (!binaryPath.empty() && binaryPath.front() == L'"') {

@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr const wchar_t* kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-
 bool ReadMonitor(const std::wstring& name, uint32_t& value) {
     return ReadDwordIn(RegRoot::CurrentUser, kMonitorKey, name, value);
 }
@@ -66,22 +64,6 @@ void SaveMonitorSettings(const MonitorSettings& s) {
     put(L"MaintainTiming", s.maintainTiming);
     put(L"MaintainAsked", s.maintainAsked);
     put(L"ScanHours", static_cast<DWORD>(s.scanHours <= 0 ? 6 : s.scanHours));
-    key.reset();
-    SetLaunchAtLogin(s.launchAtLogin);
-}
-
-void SetLaunchAtLogin(bool on) {
-    UniqueKey run;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_SET_VALUE, run.put()) != ERROR_SUCCESS) return;
-    if (!on) {
-        RegDeleteValueW(run.get(), L"Quorvantis");
-        return;
-    }
-    const std::wstring path = RunningExecutablePath(260);
-    if (path.empty()) return;
-    const std::wstring quoted = L"\"" + path + L"\"";
-    RegSetValueExW(run.get(), L"Quorvantis", 0, REG_SZ, reinterpret_cast<const BYTE*>(quoted.c_str()),
-                   static_cast<DWORD>((quoted.size() + 1) * sizeof(wchar_t)));
 }
 
 bool IsSetupComplete() {

@@ -25,8 +25,9 @@ struct MonitorSettings {
 };
 
 MonitorSettings LoadMonitorSettings();
+// The settings only: "Start with Windows" itself is made by SetLaunchAtLogin (autostart.h),
+// which starts a program and is run off the window's thread.
 void SaveMonitorSettings(const MonitorSettings& settings);
-void SetLaunchAtLogin(bool on);
 
 // The user's choice of steps, one per slot of the step catalogue ("Want_<its stored name>").
 using StepWants = std::array<bool, kSlotCount>;

@@ -9,6 +9,7 @@
 #include "foundation/log.h"
 #include "foundation/own_image.h"
 #include "foundation/protected_folder.h"
+#include "foundation/scheduled_task.h"
 #include "foundation/setting_record.h"
 #include "foundation/state.h"
 #include "foundation/system.h"
@@ -296,6 +297,11 @@ bool RemoveTimerService() {
 bool UninstallEverything() {
     bool ok = RemoveTimerService();
     RunProcess(SystemToolPath(L"schtasks.exe"), L"/Delete /F /TN \"Quorvantis Guard\"", 15000);
+    // Every account's "Start with Windows" task: each starts the copy that is about to go.
+    for (const std::wstring& task : RecordedTrayTasks()) {
+        RunProcess(SystemToolPath(L"schtasks.exe"), FormatText(L"/Delete /F /TN \"%ls\"", task.c_str()), 15000);
+        DeleteRegistryValue(RegRoot::LocalMachine, kStateKey, OwnTaskRecord(task));
+    }
     // Every restore acts on whatever records exist, so a cancelled or half-failed run is undone
     // as well, each step in its turn.
     RestoreLedger ledger;

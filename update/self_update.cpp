@@ -6,6 +6,7 @@
 
 #include <array>
 
+#include "foundation/child_process.h"
 #include "foundation/https_fetch.h"
 #include "foundation/log.h"
 #include "foundation/own_image.h"
@@ -516,8 +517,9 @@ bool RelaunchSelf() {
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION process{};
-    const bool started =
-        CreateProcessW(path.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup, &process) != FALSE;
+    ChildLaunch launch;
+    launch.KeepTemporaryFolder();  // the new copy outlives this one
+    const bool started = launch.Start(path, line, folder, 0, startup, false, process);
     // The new process maps its image as it is created; from then on Windows itself keeps the file.
     g_updatedImage.Release();
     if (!started) return false;

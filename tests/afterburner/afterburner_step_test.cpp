@@ -14,6 +14,7 @@
 #include "foundation/text.h"
 #include "driver/vendor_fetch.h"
 #include "support/driver_test_kit.h"
+#include "support/fakes.h"
 #include "support/vendor_test_server.h"
 #include "support/wait.h"
 
@@ -38,8 +39,14 @@ TEST_F(AfterburnerStep, AFreshInstallScansAndTheLogonTaskAppliesProfile1) {
     std::wstring digest = FromUtf8(kit->PlaceAfterburnerArchive());
     for (wchar_t& c : digest) c = static_cast<wchar_t>(towupper(c));  // the pinned digest in other letter case
     kit->Afterburner().archiveSha256 = digest;
-    std::wstring error;
-    ASSERT_TRUE(InstallAfterburner(kit->Afterburner(), nullptr, error)) << ToUtf8(error);
+    {
+        // Neither the installers nor Afterburner and its scanner see what the user planted.
+        const PlantedEnvironment planted;
+        std::wstring error;
+        ASSERT_TRUE(InstallAfterburner(kit->Afterburner(), nullptr, error)) << ToUtf8(error);
+        EXPECT_EQ(planted.Seen(), L"") << planted.Record();
+    EXPECT_NE(planted.Record(), "") << "the children recorded what they were given";
+    }
 
     const std::string calls = kit->ToolCalls();
     EXPECT_NE(calls.find("7z2605-x64.exe\" /S"), std::string::npos) << calls;  // 7-Zip first, to open the archive
@@ -121,6 +128,38 @@ TEST_F(AfterburnerStep, AlreadyInstalledNeedsNoDownloadAndWithoutACurveStartsWit
     EXPECT_NE(calls.find("scan pressed"), std::string::npos) << calls;
     EXPECT_EQ(calls.find("afterburner applied"), std::string::npos) << calls;
     EXPECT_EQ(calls.find("-profile1"), std::string::npos) << calls;
+}
+
+// A logon task starts Afterburner and RivaTuner with administrator rights at every logon: a
+// program in a folder that someone else may change (their own install, or one under the root of
+// a drive) is not given one; what is under folders only administrators may change is.
+TEST_F(AfterburnerStep, NoLogonTaskStartsAProgramInAFolderOthersCanChange) {
+    TempFolder setupFolder;
+    const std::wstring setup = setupFolder.File(L"MSIAfterburnerSetup466.exe");
+    ASSERT_TRUE(CopyFileW((BinDirectory() + L"\\fake_afterburner.exe").c_str(), setup.c_str(), FALSE));
+    ASSERT_EQ(RunProgram(setup, L"/S").exitCode, 0u);
+    const std::wstring rtssFolder = kit->ProgramsX86() + L"\\RivaTuner Statistics Server";
+    CreateDirectoryW(rtssFolder.c_str(), nullptr);
+    ASSERT_TRUE(WriteFileBytes(rtssFolder + L"\\RTSS.exe", "MZ"));
+    kit->Afterburner().nvapi = kit->ProgramsX86() + L"\\missing\\nvapi64.dll";
+
+    FakeFolderSecurity security;
+    security.folders[L"C:\\"] = FakeFolderSecurity::Protected();
+    // Afterburner installed by another user's program; RivaTuner as an administrator installs it.
+    security.folders[Folder()] = FakeFolderSecurity::MadeBy(Principal::Other, true);
+    std::wstring error;
+    ASSERT_TRUE(InstallAfterburner(kit->Afterburner(), nullptr, error)) << ToUtf8(error);
+    const std::string calls = kit->ToolCalls();
+    EXPECT_EQ(calls.find("task Quorvantis Afterburner"), std::string::npos) << calls;
+    EXPECT_NE(calls.find("task Quorvantis RivaTuner: runlevel=HighestAvailable"), std::string::npos) << calls;
+
+    // Its own folder is fine, but the one above lets others move it away and put theirs there.
+    security.folders[Folder()] = FakeFolderSecurity::Protected();
+    FolderFacts above = FakeFolderSecurity::Protected();
+    above.entries.push_back({Principal::Other, EntryKind::Allow, 0x1301BF});
+    security.folders[kit->ProgramsX86()] = above;
+    ASSERT_TRUE(InstallAfterburner(kit->Afterburner(), nullptr, error)) << ToUtf8(error);
+    EXPECT_EQ(kit->ToolCalls().find("task Quorvantis Afterburner"), std::string::npos) << kit->ToolCalls();
 }
 
 TEST_F(AfterburnerStep, AnArchiveThatDoesNotMatchItsDigestIsRemovedAndNothingIsInstalled) {

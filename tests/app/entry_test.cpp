@@ -9,6 +9,7 @@
 #include "foundation/elevation.h"
 #include "foundation/product.h"
 #include "foundation/unique_handle.h"
+#include "support/fakes.h"
 #include "support/test_support.h"
 
 namespace {
@@ -124,19 +125,44 @@ TEST_F(Entry, BadCommandLineReportsTheErrorThenUsageWithoutTouchingRights) {
 
 TEST_F(Entry, SecondLockedCommandIsRefusedWhileAnotherRuns) {
     FakeElevation::elevated = true;
-    const UniqueKernelHandle held(CreateMutexW(nullptr, FALSE, kSingleInstanceMutexName));
+    FakeObjectNamespace space;
+    // Held by another of ours: the startup guard, say, running as SYSTEM.
+    const UniqueKernelHandle held(space.OpenMutex(L"Operation"));
     ASSERT_TRUE(held);
-    EXPECT_EQ(ProgramEntry({L"--install", L"--resolution", L"5070"}), 1);
+    EXPECT_EQ(ProgramEntry({L"--uninstall"}), 1);
     EXPECT_EQ(Lines(), (std::vector<std::wstring>{L"ERROR: Another Quorvantis operation is already running."}));
+}
+
+// Any program may make a global object of any name first. The locks are the program's own, out
+// of its reach: held under the names they once had, they stop nothing and slow nothing, while a
+// lock the program cannot have at all stops the command rather than letting it run beside
+// whoever holds it.
+TEST_F(Entry, ObjectsAnotherProgramHoldsStopNothingAndALockThatCannotBeHadStopsTheCommand) {
+    FakeElevation::elevated = true;
+    FakeObjectNamespace space;
+    const UniqueKernelHandle squatted(CreateMutexW(nullptr, TRUE, L"Global\\Quorvantis.SingleInstance"));
+    const UniqueKernelHandle log(CreateMutexW(nullptr, TRUE, L"Global\\Quorvantis.Log"));
+    ASSERT_TRUE(squatted && log);
+    const ULONGLONG start = GetTickCount64();
+    ProgramEntry({L"--stop"});
+    for (const std::wstring& line : Lines()) EXPECT_NE(line, L"ERROR: Another Quorvantis operation is already running.");
+    EXPECT_LT(GetTickCount64() - start, 1500u) << "no log line waited for a lock somebody else holds";
+
+    space.unavailable = true;
+    EXPECT_EQ(ProgramEntry({L"--stop"}), 1);
+    ASSERT_GE(Lines().size(), 2u);
+    EXPECT_EQ(Lines()[Lines().size() - 2], L"ERROR: Quorvantis could not take its lock, so nothing was changed; try again.");
+    EXPECT_EQ(Lines().back(), L"ERROR: The lock could not be made or opened (error 5).");
 }
 
 TEST_F(Entry, LockIsReleasedWhenTheCommandEnds) {
     FakeElevation::elevated = true;
+    FakeObjectNamespace space;
     ProgramEntry({L"--stop"});
     ProgramEntry({L"--stop"});
     for (const std::wstring& line : Lines()) EXPECT_NE(line, L"ERROR: Another Quorvantis operation is already running.");
     SetLastError(0);
-    const UniqueKernelHandle probe(CreateMutexW(nullptr, FALSE, kSingleInstanceMutexName));
+    const UniqueKernelHandle probe(space.OpenMutex(L"Operation"));
     EXPECT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
 }
 

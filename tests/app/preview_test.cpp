@@ -295,6 +295,7 @@ protected:
     std::unique_ptr<FakeTool> powercfg, fsutil, powershell;
     std::unique_ptr<FakeLibrary> powrprof, nvapi, srclient;
     std::unique_ptr<ScopedDisplayAdapters> adapters;
+    std::unique_ptr<PlantedEnvironment> planted;
     ScopedValues values;
 
     void SetUp() override {
@@ -330,6 +331,8 @@ protected:
                                                                            reinterpret_cast<const uint8_t*>(none) + sizeof(none))};
         values.Set(RegRoot::LocalMachine, kMemory, L"PagingFiles", noPagingFile);
         SetFakeMemoryCompression(FakeCompression::On);
+        // Every run starts with what any user could plant in its environment and folder.
+        planted = std::make_unique<PlantedEnvironment>();
     }
     void TearDown() override {
         Run(L"--uninstall --no-pause");
@@ -408,6 +411,8 @@ TEST_P(Preview, EveryChangeTheRunMakesIsInThePlanAndEveryPlannedChangeIsMade) {
                               (p.id == L"timer.copy" && FileExists(InstalledExePath()));
         EXPECT_TRUE(happened) << "planned but left as it was: " << ToUtf8(p.id) << " " << ToUtf8(p.setting);
     }
+    // No tool a step started saw what the user planted.
+    EXPECT_EQ(planted->Seen(), L"") << planted->Record();
 }
 
 // --install runs the tweak steps of the default flow too, unless each is left out.

@@ -234,8 +234,8 @@ TEST_F(GpuClean, TheDriverFolderLivesInTheDataFolderThatOnlyAdministratorsCanWri
     RemoveTree(DataDirectory());
     ASSERT_TRUE(EnsureFolder(DriverFolder() + L"\\nvidia-unpack"));
     ASSERT_TRUE(security.folders.count(DataDirectory()));
-    EXPECT_FALSE(security.folders[DataDirectory()].othersCanWrite);
-    EXPECT_TRUE(security.folders[DataDirectory()].ownerTrusted);
+    EXPECT_FALSE(security.Judged(DataDirectory()).othersCanWrite);
+    EXPECT_TRUE(security.Judged(DataDirectory()).ownerTrusted);
     EXPECT_FALSE(EnsureFolder(DriverFolder() + L"\\a\"b"));
 }
 

@@ -65,8 +65,12 @@ TEST_F(DriverProgram, NvidiaCheckThenApplyWithYesInstallsTheTrimmedDriver) {
     EXPECT_EQ(declined.exitCode, 1u);
     EXPECT_EQ(kit->ToolCalls().find("setup.exe"), std::string::npos);
 
+    const PlantedEnvironment planted;
     const ProgramRun apply = Run(L"--apply-driver --yes");
     EXPECT_EQ(apply.exitCode, 0u) << apply.out << apply.err;
+    // 7-Zip and the vendor's setup saw nothing of what the user planted in the program's environment.
+    EXPECT_EQ(planted.Seen(), L"") << planted.Record();
+    EXPECT_NE(planted.Record(), "") << "the children recorded what they were given";
     EXPECT_NE(apply.out.find("Download complete."), std::string::npos) << apply.out;
     EXPECT_NE(apply.out.find("The trimmed driver is installed."), std::string::npos) << apply.out;
     const std::string calls = kit->ToolCalls();

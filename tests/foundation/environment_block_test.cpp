@@ -32,3 +32,36 @@ TEST(EnvironmentBlock, AVariableIsReplacedInPlaceOrAddedAndNothingElseChanges) {
     EXPECT_EQ(VariableIn(Block({L"=C:=x", L"Path=p"}), L"path"), L"p");
     EXPECT_EQ(VariableIn(Block({L"Path=p"}), L"Pat"), L"");
 }
+
+// A child's environment keeps the machine's own variables and replaces everything a child could
+// be steered by: PATH holds the system's folders only, TEMP and TMP its own folder, PowerShell's
+// modules the system's folder; the account's folders come from its profile.
+TEST(EnvironmentBlock, AChildGetsTheMachinesVariablesWithItsOwnPathTempAndProfile) {
+    const std::wstring system = Block({L"ComSpec=C:\\Windows\\system32\\cmd.exe", L"Path=C:\\Windows\\system32;C:\\Tools",
+                                       L"TEMP=C:\\Windows\\TEMP", L"NUMBER_OF_PROCESSORS=8",
+                                       L"PSModulePath=C:\\Program Files\\WindowsPowerShell\\Modules", L"USERPROFILE=C:\\Users\\Default"});
+    ChildPlaces places;
+    places.systemFolder = L"C:\\Windows\\system32";
+    places.windowsFolder = L"C:\\Windows";
+    places.temp = L"C:\\ProgramData\\Quorvantis\\temp\\12-0";
+    places.programData = L"C:\\ProgramData";
+    places.profile = L"C:\\Users\\ada";
+    places.userName = L"ada";
+    const std::wstring block = ChildBlock(system, places);
+    EXPECT_EQ(VariableIn(block, L"PATH"),
+              L"C:\\Windows\\system32;C:\\Windows;C:\\Windows\\system32\\Wbem;C:\\Windows\\system32\\WindowsPowerShell\\v1.0\\");
+    EXPECT_EQ(VariableIn(block, L"TEMP"), places.temp);
+    EXPECT_EQ(VariableIn(block, L"TMP"), places.temp);
+    EXPECT_EQ(VariableIn(block, L"PSModulePath"), L"C:\\Windows\\system32\\WindowsPowerShell\\v1.0\\Modules");
+    EXPECT_EQ(VariableIn(block, L"NUMBER_OF_PROCESSORS"), L"8");
+    EXPECT_EQ(VariableIn(block, L"ComSpec"), L"C:\\Windows\\system32\\cmd.exe");
+    EXPECT_EQ(VariableIn(block, L"SystemRoot"), L"C:\\Windows");
+    EXPECT_EQ(VariableIn(block, L"SystemDrive"), L"C:");
+    EXPECT_EQ(VariableIn(block, L"USERPROFILE"), L"C:\\Users\\ada");
+    EXPECT_EQ(VariableIn(block, L"LOCALAPPDATA"), L"C:\\Users\\ada\\AppData\\Local");
+    EXPECT_EQ(VariableIn(block, L"ALLUSERSPROFILE"), L"C:\\ProgramData");
+    // Nothing is added that the machine and the places do not give.
+    EXPECT_EQ(VariableIn(block, L"COR_ENABLE_PROFILING"), L"");
+    // A block the system could not give still starts a working child.
+    EXPECT_EQ(VariableIn(ChildBlock(L"", places), L"ComSpec"), L"C:\\Windows\\system32\\cmd.exe");
+}

@@ -143,10 +143,11 @@ void ExpectMovedAsideAndMadeAnew(LogFile& test, bool folderItself) {
         const std::wstring planted = DataDirectory() + L"\\drivers\\package.exe.partial";
         ASSERT_TRUE(WriteFileBytes(planted, "theirs"));
         if (folderItself) {
-            security.folders[DataDirectory()] = FolderAccess{false, true};  // made by a standard user, everyone may write
+            // Made by the elevating user's own programs before the first elevated run: they own it.
+            security.folders[DataDirectory()] = FakeFolderSecurity::MadeBy(Principal::ThisUser, false);
         } else {
-            security.folders[DataDirectory()] = FolderAccess{true, false};
-            security.folders[planted] = FolderAccess{false, false};  // one file inside is someone else's
+            security.folders[DataDirectory()] = FakeFolderSecurity::Protected();
+            security.folders[planted] = FakeFolderSecurity::MadeBy(Principal::Other, true);  // one file inside is someone else's
         }
         LogInfo(L"first line");
         EXPECT_FALSE(FileExists(planted)) << folderItself;
@@ -170,11 +171,40 @@ TEST_F(LogFile, AFolderMadeByAnotherUserIsMovedAsideAndMadeAnew) { ExpectMovedAs
 
 TEST_F(LogFile, AFolderWithOneFileOfAnotherUserIsMovedAsideWholeAndMadeAnew) { ExpectMovedAsideAndMadeAnew(*this, false); }
 
+// A file where the data folder belongs, or a folder whose list shuts administrators out, would
+// otherwise keep every elevated run from writing anything: each is taken over if need be, moved
+// aside and the folder made anew, and the log says where it went.
+TEST_F(LogFile, AFileInTheFoldersPlaceOrAListThatShutsAdministratorsOutIsMovedAside) {
+    for (const bool file : {true, false}) {
+        TempFolder root;
+        const ScopedProgramFolders own(root.Path());
+        FakeFolderSecurity security;
+        if (file) {
+            ASSERT_TRUE(WriteFileBytes(DataDirectory(), "squatted"));
+        } else {
+            ASSERT_TRUE(CreateDirectoryW(DataDirectory().c_str(), nullptr));
+            security.denied.insert(DataDirectory());
+        }
+        LogInfo(L"first line");
+        const std::wstring aside = DataFolderMovedAside();
+        ASSERT_FALSE(aside.empty()) << file;
+        EXPECT_TRUE(FileExists(aside)) << file;
+        EXPECT_EQ(security.takenOver, file ? 0 : 1) << "taken over only when it could not be moved otherwise";
+        EXPECT_TRUE(security.Judged(DataDirectory()).ownerTrusted) << file;
+        EXPECT_NE(Log().find("  first line"), std::string::npos) << file;
+        // Said once a process, at the first replacement.
+        if (file) {
+            EXPECT_NE(Log().find(ToUtf8(L"they were moved to " + aside)), std::string::npos) << Log();
+        }
+    }
+}
+
 TEST_F(LogFile, AnElevatedProcessWritesNothingIntoAFolderItCannotMakeSafe) {
     FakeFolderSecurity security;
     security.refuse = true;
     ASSERT_TRUE(CreateDirectoryW(DataDirectory().c_str(), nullptr));
-    security.folders[DataDirectory()] = FolderAccess{true, true};
+    security.folders[DataDirectory()] = FakeFolderSecurity::MadeBy(Principal::Administrators, false);
+    security.folders[DataDirectory()].entries.push_back({Principal::Other, EntryKind::Allow, FILE_GENERIC_WRITE});
     LogInfo(L"kept out");
     EXPECT_FALSE(FileExists(LogFilePath()));
     RemoveTree(DataFolderMovedAside());
@@ -184,7 +214,7 @@ TEST_F(LogFile, AMissingFolderIsCreatedProtected) {
     FakeFolderSecurity security;
     LogInfo(L"first line");
     ASSERT_TRUE(security.folders.count(DataDirectory()));
-    EXPECT_FALSE(security.folders[DataDirectory()].othersCanWrite);
+    EXPECT_FALSE(security.Judged(DataDirectory()).othersCanWrite);
     EXPECT_EQ(security.protects, 0);
     EXPECT_EQ(SplitCrLf(Log()).size(), 1u);
 }

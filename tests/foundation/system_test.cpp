@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include "foundation/child_process.h"
 #include "foundation/environment_block.h"
 #include "foundation/files.h"
+#include "foundation/installer.h"
 #include "foundation/state.h"
 #include "support/fakes.h"
 #include "support/test_support.h"
@@ -130,7 +132,59 @@ TEST(RunPowerShell, NeitherTheUsersProfileNorTheirModulesLoad) {
     RunPowerShell(L"Disable-MMAgent -MemoryCompression -ErrorAction SilentlyContinue", 20000);
     CapturePowerShell(L"(Get-MMAgent).MemoryCompression");
     EXPECT_FALSE(FileExists(marker)) << ReadFileBytes(marker);
-    EXPECT_EQ(VariableIn(PowerShellEnvironment(), L"PSModulePath"), SystemToolPath(L"WindowsPowerShell\\v1.0\\Modules"));
+}
+
+// Whatever the user who started the program set in its environment (a .NET profiler for every
+// managed program, a folder of theirs first on PATH, TEMP in their own folder) or chose as its
+// current folder, a child gets the system's: each way a child is started, the child's own record
+// shows none of it, its TEMP is a folder of its own that is gone once it has ended, and its
+// current folder is the system folder or the one it was given.
+TEST(ChildEnvironment, NothingPlantedReachesAChildHoweverItIsStarted) {
+    TempFolder root;
+    const FakeTool powercfg(SystemToolPath(L"powercfg.exe"), root.File(L"calls.txt"));
+    const FakeTool fsutil(SystemToolPath(L"fsutil.exe"), root.File(L"calls.txt"));
+    const FakeTool powershell(PowerShellPath(), root.File(L"calls.txt"));
+    const std::wstring unpack = root.File(L"unpacked");
+    ASSERT_TRUE(EnsureFolder(unpack));
+    const std::wstring setup = unpack + L"\\setup.exe";
+    ASSERT_TRUE(CopyFileW((BinDirectory() + L"\\fake_vendor_tool.exe").c_str(), setup.c_str(), FALSE));
+    const PlantedEnvironment planted;
+
+    RunPowercfg(L"/list");
+    RunCapture(SystemToolPath(L"fsutil.exe"), L"behavior query DisableDeleteNotify");
+    RunPowerShell(L"Get-MMAgent", 20000);
+    EXPECT_TRUE(RunInstaller(setup, L"setup.exe -s", unpack, 20000, true, true).started);
+
+    EXPECT_EQ(planted.Seen(), L"") << planted.Record();
+    const std::wstring record = FromUtf8(planted.Record());
+    const std::wstring system = SystemDirectory();
+    for (const wchar_t* tool : {L"powercfg", L"fsutil", L"powershell"}) {
+        EXPECT_NE(record.find(std::wstring(tool) + L" cwd " + system), std::wstring::npos) << ToUtf8(tool) << "\n" << ToUtf8(record);
+        EXPECT_NE(record.find(std::wstring(tool) + L" Path=" + system + L";"), std::wstring::npos) << ToUtf8(record);
+    }
+    EXPECT_NE(record.find(L"setup cwd " + unpack), std::wstring::npos) << ToUtf8(record);
+    EXPECT_NE(record.find(L"powershell PSModulePath=" + system + L"\\WindowsPowerShell\\v1.0\\Modules\n"), std::wstring::npos)
+        << ToUtf8(record);
+    // Each child's temporary folder went with it.
+    WIN32_FIND_DATAW entry{};
+    const HANDLE left = FindFirstFileW((DataDirectory() + L"\\temp\\" + std::to_wstring(GetCurrentProcessId()) + L"-*").c_str(), &entry);
+    EXPECT_EQ(left, INVALID_HANDLE_VALUE) << ToUtf8(entry.cFileName);
+    if (left != INVALID_HANDLE_VALUE) FindClose(left);
+}
+
+// A program named by anything but a full path would be found relative to a folder or drive the
+// user chose: a system folder that cannot be read must stop the start, not run "\\powercfg.exe"
+// from the root of the current drive.
+TEST(ChildEnvironment, OnlyAFullPathStarts) {
+    EXPECT_FALSE(IsFullPath(L""));
+    EXPECT_FALSE(IsFullPath(L"\\powercfg.exe"));
+    EXPECT_FALSE(IsFullPath(L"powercfg.exe"));
+    EXPECT_FALSE(IsFullPath(L"C:powercfg.exe"));
+    EXPECT_TRUE(IsFullPath(L"C:\\Windows\\System32\\powercfg.exe"));
+    EXPECT_TRUE(IsFullPath(L"\\\\?\\C:\\Windows\\System32\\powercfg.exe"));
+    EXPECT_EQ(RunProcess(L"\\qv_child.exe", L"exit 0", 5000), static_cast<uint32_t>(ERROR_BAD_PATHNAME));
+    EXPECT_EQ(RunProcess(L"", L"exit 0", 5000), static_cast<uint32_t>(ERROR_BAD_PATHNAME));
+    EXPECT_EQ(RunCapture(L"qv_child.exe", L"bytes 3"), L"");
 }
 
 TEST(Notepad, TheLogOpensInTheSystemsNotepadByItsFullPath) {

@@ -13,12 +13,16 @@
 #include "foundation/state.h"
 #include "foundation/system.h"
 #include "foundation/unique_handle.h"
+#include "foundation/scheduled_task.h"
+#include "health/autostart.h"
 #include "health/guard.h"
 #include "health/health_check.h"
 #include "health/monitor.h"
 #include "support/fakes.h"
 #include "support/machine_state.h"
+#include "service/service_install.h"
 #include "service/step_catalogue.h"
+#include "service/step_ledger.h"
 #include "foundation/text.h"
 #include "support/screen_script.h"
 #include "support/test_support.h"
@@ -111,7 +115,7 @@ TEST_F(HealthMachine, ToolAnswersAreParsedAndAnythingElseIsNeverAPass) {
     const FakeTool powershell(kPowerShell, Log());
     const FakeTool fsutil(L"C:\\Windows\\System32\\fsutil.exe", Log());
     const FakeTool schtasks(SystemToolPath(L"schtasks.exe"), Log());
-    SetEnvironmentVariableW(L"QV_FAKE_EXIT_schtasks", L"1");
+    SetFakeSwitch(L"QV_FAKE_EXIT_schtasks", L"1");
     const struct {
         const wchar_t* output;
         int compression;
@@ -123,7 +127,7 @@ TEST_F(HealthMachine, ToolAnswersAreParsedAndAnythingElseIsNeverAPass) {
         {L"garbage", HealthUnknown, HealthUnknown},
     };
     for (const auto& c : cases) {
-        SetEnvironmentVariableW(L"QV_FAKE_TOOL_OUTPUT", c.output);
+        SetFakeSwitch(L"QV_FAKE_TOOL_OUTPUT", c.output);
         const std::vector<HealthCheck> checks = RunHealthChecks(nullptr);
         EXPECT_EQ(Find(checks, L"memory.compression").status, c.compression) << c.output;
         EXPECT_EQ(Find(checks, L"storage.trim").status, c.trim) << c.output;
@@ -309,7 +313,7 @@ TEST_F(HealthMachine, StepsTheUserLeftOffAreNeverRepairedOrHardened) {
     const FakeTool powershell(kPowerShell, Log());
     const FakeTool fsutil(L"C:\\Windows\\System32\\fsutil.exe", Log());
     const FakeTool schtasks(SystemToolPath(L"schtasks.exe"), Log());
-    SetEnvironmentVariableW(L"QV_FAKE_TOOL_OUTPUT", L"True\r\nDisableDeleteNotify = 1\r\n");
+    SetFakeSwitch(L"QV_FAKE_TOOL_OUTPUT", L"True\r\nDisableDeleteNotify = 1\r\n");
     std::array<bool, 9> wants{};
     wants.fill(true);
     for (const size_t step : {2u, 7u, 8u}) wants[step] = false;  // hold, memory, storage
@@ -379,4 +383,50 @@ TEST_F(HealthMachine, HardeningAfterADriftCheckNeverHoldsTheWindow) {
         EXPECT_TRUE(WaitUntil([&] { return repaired.load() == 1; }, 10000)) << "the drifted area is repaired too";
     }
     CoUninitialize();
+}
+
+// "Start with Windows" starts the copy under Program Files from a sign-in task at the highest
+// run level: never whatever copy set it (one in Downloads anyone could replace), and with no
+// elevation prompt at each sign-in. A Run value an older build wrote goes; turning it off, and
+// the uninstall, take the task away.
+TEST_F(HealthMachine, StartWithWindowsIsASignInTaskForTheInstalledCopyAndNoRunValue) {
+    const std::wstring runKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    const std::wstring installed = InstalledExePath();
+    const bool hadInstalled = FileExists(installed);
+    WriteString(RegRoot::CurrentUser, runKey, L"Quorvantis", L"\"C:\\Users\\Public\\Downloads\\Quorvantis.exe\"");
+    EXPECT_TRUE(LaunchAtLoginNeedsRepair(false));
+
+    // Wine's schtasks keeps neither triggers nor principals nor actions: the fake keeps the
+    // definition as given, as Windows does.
+    const FakeTool schtasks(SystemToolPath(L"schtasks.exe"), Log(), L"fake_vendor_tool.exe");
+    const ScopedEnvironment tasks(L"QV_FAKE_TASKS_DIR", folder.Path().c_str());
+    std::wstring error;
+    ASSERT_TRUE(SetLaunchAtLogin(true, error)) << ToUtf8(error);
+    std::wstring value;
+    EXPECT_FALSE(ReadString(RegRoot::CurrentUser, runKey, L"Quorvantis", value)) << ToUtf8(value);
+    EXPECT_TRUE(FileExists(installed));
+    const std::wstring account = AccountNameOfSid(CurrentAccountSid());
+    const std::wstring name = TrayTaskName(account);
+    EXPECT_EQ(RecordedTrayTasks(), std::vector<std::wstring>{name});
+    const std::wstring stored = folder.File((name + L".xml").c_str());
+    EXPECT_NE(ReadFileBytes(Log()).find(ToUtf8(L"task " + name + L": runlevel=HighestAvailable user=" + account +
+                                               L" logon=InteractiveToken command=" + installed + L" arguments=\n")),
+              std::string::npos)
+        << ReadFileBytes(Log());
+    const std::string bytes = ReadFileBytes(stored);
+    const std::wstring xml(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+    EXPECT_NE(xml.find(L"<LogonTrigger>"), std::wstring::npos) << ToUtf8(xml);
+    EXPECT_FALSE(LaunchAtLoginNeedsRepair(true));
+
+    ASSERT_TRUE(SetLaunchAtLogin(false, error));
+    EXPECT_FALSE(FileExists(stored));
+    EXPECT_TRUE(RecordedTrayTasks().empty());
+
+    ASSERT_TRUE(SetLaunchAtLogin(true, error)) << ToUtf8(error);
+    const std::vector<std::wstring> plan = UninstallPlan(RecordedChanges(), true);
+    EXPECT_NE(std::find(plan.begin(), plan.end(), L"remove the sign-in task \"" + name + L"\" that starts the tray"), plan.end());
+    UninstallEverything();
+    EXPECT_FALSE(FileExists(stored));
+    EXPECT_TRUE(RecordedTrayTasks().empty());
+    if (!hadInstalled) RemoveDirectoryW(InstallDirectory().c_str());
 }

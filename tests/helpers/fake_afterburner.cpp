@@ -219,6 +219,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     std::wstring name = SelfPath();
     name = name.substr(name.find_last_of(L'\\') + 1);
     name = name.substr(0, name.rfind(L'.'));
+    helper::RecordEnvironment(name);
     int code = 0;
     if (_wcsicmp(name.c_str(), L"MSIAfterburner") == 0) code = RunAfterburner();
     else if (_wcsicmp(name.c_str(), L"MSIOCScanner_x64") == 0) code = RunScanner();

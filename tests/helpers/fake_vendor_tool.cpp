@@ -198,6 +198,7 @@ std::wstring Stem() {
 int wmain(int, wchar_t**) {
     Record();
     const std::wstring stem = Stem();
+    helper::RecordEnvironment(stem);
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     std::vector<std::wstring> args(argv, argv + argc);

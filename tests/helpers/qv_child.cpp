@@ -338,8 +338,15 @@ DWORD SystemTableHandles(DWORD pid) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    const std::wstring fakeLog = Environment(L"QV_FAKE_TOOL_LOG");
-    if (!fakeLog.empty()) return ActAsFakeTool(fakeLog);
+    // Only a copy in a tool's place plays the tool; the helper under its own name (which tests
+    // start directly, beside other tests' fakes) never does.
+    std::wstring self = helper::SelfPath();
+    self = self.substr(self.find_last_of(L'\\') + 1);
+    const std::wstring fakeLog = _wcsicmp(self.c_str(), L"qv_child.exe") == 0 ? std::wstring() : Environment(L"QV_FAKE_TOOL_LOG");
+    if (!fakeLog.empty()) {
+        helper::RecordEnvironment(self.substr(0, self.rfind(L'.')));
+        return ActAsFakeTool(fakeLog);
+    }
     if (argc < 2) return 100;
     const std::wstring verb = argv[1];
     const wchar_t* value = argc > 2 ? argv[2] : L"";

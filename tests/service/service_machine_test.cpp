@@ -333,7 +333,8 @@ TEST_F(ServiceMachine, ReassertingForManyCyclesLeaksNoHandles) {
 }
 
 TEST_F(ServiceMachine, ASecondLockedCommandWhileOneRunsIsRefused) {
-    const UniqueKernelHandle held(CreateMutexW(nullptr, FALSE, L"Global\\Quorvantis.SingleInstance"));
+    // Wine has no private namespaces: there the program's lock keeps a global name.
+    const UniqueKernelHandle held(CreateMutexW(nullptr, FALSE, L"Global\\Quorvantis.Operation"));
     const ProgramRun run = Run(L"--install --resolution 10000");
     EXPECT_EQ(run.exitCode, 1u);
     EXPECT_TRUE(Logged("ERROR: Another Quorvantis operation is already running."));

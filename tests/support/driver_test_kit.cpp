@@ -80,6 +80,6 @@ std::string DriverTestKit::PlaceAfterburnerArchive() const {
         FakeArchive({{"MSIAfterburnerSetup466.exe", ReadFileBytes(BinDirectory() + L"\\fake_afterburner.exe")}}, false, 0);
     VendorTestServer::Get().PlaceFile(L"afterburner.zip", archive);
     const std::string digest = Sha256Hex(archive);
-    SetEnvironmentVariableW(L"QV_TEST_AFTERBURNER_SHA256", FromUtf8(digest).c_str());
+    SetFakeSwitch(L"QV_TEST_AFTERBURNER_SHA256", FromUtf8(digest).c_str());
     return digest;
 }

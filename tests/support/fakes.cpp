@@ -236,7 +236,7 @@ bool FakeRestoreClient::SetRestorePoint(uint32_t eventType, int64_t& sequence, u
     return true;
 }
 
-FakeTool::FakeTool(const std::wstring& path, const std::wstring& log) : path_(path) {
+FakeTool::FakeTool(const std::wstring& path, const std::wstring& log, const std::wstring& standIn) : path_(path) {
     // Wine runs its own builtin for a tool in the system folder unless its override says to
     // load the file (the key means nothing to Windows).
     tool_ = path.substr(path.find_last_of(L'\\') + 1);
@@ -244,14 +244,14 @@ FakeTool::FakeTool(const std::wstring& path, const std::wstring& log) : path_(pa
                     sizeof(L"native"));
     hadOriginal_ = FileExists(path);
     if (hadOriginal_) MoveFileExW(path.c_str(), (path + L".qvtest").c_str(), MOVEFILE_REPLACE_EXISTING);
-    CopyFileW(ChildPath().c_str(), path.c_str(), FALSE);
-    SetEnvironmentVariableW(L"QV_FAKE_TOOL_LOG", log.c_str());
+    CopyFileW((standIn.empty() ? ChildPath() : BinDirectory() + L"\\" + standIn).c_str(), path.c_str(), FALSE);
+    SetFakeSwitch(L"QV_FAKE_TOOL_LOG", log.c_str());
 }
 
 FakeTool::~FakeTool() {
     DeleteFileW(path_.c_str());
     if (hadOriginal_) MoveFileExW((path_ + L".qvtest").c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING);
-    SetEnvironmentVariableW(L"QV_FAKE_TOOL_LOG", nullptr);
+    SetFakeSwitch(L"QV_FAKE_TOOL_LOG", nullptr);
     RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", tool_.c_str());
 }
 
@@ -299,8 +299,39 @@ FakeCompression FakeMemoryCompression() {
     return on != 0 ? FakeCompression::On : FakeCompression::Off;
 }
 
+FolderFacts FakeFolderSecurity::Protected() {
+    FolderFacts facts;
+    facts.owner = Principal::Administrators;
+    facts.entries = {{Principal::System, EntryKind::Allow, 0x1F01FF},
+                     {Principal::Administrators, EntryKind::Allow, 0x1F01FF},
+                     {Principal::Other, EntryKind::Allow, 0x1200A9},
+                     {Principal::OwnerRights, EntryKind::Allow, 0x1200A9}};
+    return facts;
+}
+
+FolderFacts FakeFolderSecurity::MadeBy(Principal owner, bool ownerMayWrite) {
+    FolderFacts facts;
+    facts.owner = owner;
+    facts.entries = {{Principal::System, EntryKind::Allow, 0x1F01FF}, {Principal::Administrators, EntryKind::Allow, 0x1F01FF}};
+    if (ownerMayWrite) facts.entries.push_back({owner, EntryKind::Allow, 0x1F01FF});
+    return facts;
+}
+
 bool FakeFolderSecurity::CreateProtected(const std::wstring& path) {
     if (refuse || !CreateDirectoryW(path.c_str(), nullptr)) return false;
-    folders[path] = FolderAccess{true, false};
+    folders[path] = Protected();
+    return true;
+}
+
+bool FakeFolderSecurity::MoveAside(const std::wstring& from, const std::wstring& to) {
+    if (denied.count(from) != 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    if (!MoveFileExW(from.c_str(), to.c_str(), 0)) return false;
+    if (const auto it = folders.find(from); it != folders.end()) {
+        folders[to] = it->second;
+        folders.erase(it);
+    }
     return true;
 }

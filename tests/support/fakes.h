@@ -12,6 +12,7 @@
 #include <tuple>
 #include <vector>
 
+#include "foundation/named_objects.h"
 #include "foundation/protected_folder.h"
 #include "tweaks/memory_storage.h"
 #include "tweaks/power_store.h"
@@ -118,7 +119,8 @@ public:
 // restored) and records every call in one log.
 class FakeTool {
 public:
-    FakeTool(const std::wstring& path, const std::wstring& log);
+    // standIn: the helper copied into the tool's place (beside the tests), qv_child unless given.
+    FakeTool(const std::wstring& path, const std::wstring& log, const std::wstring& standIn = L"");
     ~FakeTool();
     FakeTool(const FakeTool&) = delete;
     FakeTool& operator=(const FakeTool&) = delete;
@@ -153,32 +155,71 @@ void SetFakeMemoryCompression(FakeCompression state);
 FakeCompression FakeMemoryCompression();
 
 // Folder permissions as Windows keeps them; Wine keeps none.
+// The program's private namespace as Windows keeps it: objects only the program names, which no
+// other program can make first or hold (Wine has no private namespaces). unavailable plays a
+// namespace that cannot be made or opened.
+class FakeObjectNamespace final : public ObjectNamespace {
+public:
+    FakeObjectNamespace() { SetObjectNamespace(this); }
+    ~FakeObjectNamespace() override { SetObjectNamespace(nullptr); }
+    HANDLE OpenMutex(const wchar_t* name) override {
+        if (unavailable) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return nullptr;
+        }
+        return CreateMutexW(nullptr, FALSE, (std::wstring(L"Global\\QuorvantisTests.Private.") + name).c_str());
+    }
+    bool unavailable = false;
+};
+
 class FakeFolderSecurity final : public FolderSecurity {
 public:
     FakeFolderSecurity() { SetFolderSecurity(this); }
     ~FakeFolderSecurity() override { SetFolderSecurity(nullptr); }
-    // As Windows does: what is made inside a folder inherits its permissions and is owned by
-    // whoever made it, so an entry not listed reads as its nearest listed folder.
-    bool Read(const std::wstring& path, FolderAccess& access) override {
+    // What Windows keeps on a folder an elevated administrator made with the protected list.
+    static FolderFacts Protected();
+    // Made by another program, owned by it (the elevating user's own unelevated programs are
+    // ThisUser), with or without a list entry that lets that owner write.
+    static FolderFacts MadeBy(Principal owner, bool ownerMayWrite);
+    // As Windows does: what is made inside a folder inherits its list and is owned by whoever
+    // made it, so an entry not listed reads as its nearest listed folder.
+    bool Read(const std::wstring& path, FolderFacts& facts) override {
         for (std::wstring at = path;;) {
+            if (denied.count(at) != 0) return false;
             const auto it = folders.find(at);
             if (it != folders.end()) {
-                access = it->second;
+                facts = it->second;
                 return true;
             }
             const size_t slash = at.rfind(L'\\');
-            if (slash == std::wstring::npos) return false;
-            at.resize(slash);
+            if (slash == std::wstring::npos || at.size() <= 3) return false;
+            at.resize(slash == 2 ? 3 : slash);  // "C:\\x" goes up to "C:\\"
         }
     }
     bool Protect(const std::wstring& path) override {
         ++protects;
         if (refuse) return false;
-        folders[path] = FolderAccess{true, false};
+        folders[path] = Protected();
         return true;
     }
     bool CreateProtected(const std::wstring& path) override;
-    std::map<std::wstring, FolderAccess> folders;
+    // Administrators' privilege to take anything over works whatever the list said.
+    bool TakeOwnership(const std::wstring& path) override {
+        ++takenOver;
+        if (refuse) return false;
+        denied.erase(path);
+        folders[path] = Protected();
+        return true;
+    }
+    // A list that shuts administrators out keeps them from opening it to rename it, as on Windows.
+    bool MoveAside(const std::wstring& from, const std::wstring& to) override;
+    FolderAccess Judged(const std::wstring& path) {
+        FolderFacts facts;
+        return Read(path, facts) ? JudgeFolder(facts) : FolderAccess{};
+    }
+    std::map<std::wstring, FolderFacts> folders;
+    std::set<std::wstring> denied;  // lists that deny administrators everything
     bool refuse = false;
     int protects = 0;
+    int takenOver = 0;
 };

@@ -8,6 +8,7 @@
 #include "foundation/state.h"
 #include "foundation/system.h"
 #include "health/monitor.h"
+#include "support/test_support.h"
 
 namespace {
 constexpr const wchar_t* kRestoreKey = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\SystemRestore";
@@ -40,6 +41,7 @@ void ScopedMachineState::Clear(const std::vector<std::wstring>& fakeSwitches) {
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKernelKey, L"ThreadDpcEnable");
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKernelKey, L"GlobalTimerResolutionRequests");
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kRestoreKey, L"SystemRestorePointCreationFrequency");
-    for (const std::wstring& name : fakeSwitches) SetEnvironmentVariableW(name.c_str(), nullptr);
+    for (const std::wstring& name : fakeSwitches) SetFakeSwitch(name.c_str(), nullptr);
+    SyncFakeSwitches();
     SetDwellEnabled(false);
 }

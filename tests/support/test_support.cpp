@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 
+#include "foundation/text.h"
 #include "foundation/unique_handle.h"
 #include "support/wait.h"
 
@@ -86,16 +87,102 @@ bool RecordingFeed::Logged(const std::wstring& text) {
 ScopedFeed::ScopedFeed(Feed* feed) { SetCurrentFeed(feed); }
 ScopedFeed::~ScopedFeed() { SetCurrentFeed(nullptr); }
 
+namespace {
+
+constexpr const wchar_t* kFakeSwitchesKey = L"Software\\QuorvantisTests\\Switches";
+
+void SetVariable(const wchar_t* name, const wchar_t* value) {
+    if (wcsncmp(name, L"QV_", 3) == 0) {
+        SetFakeSwitch(name, value);
+    } else {
+        SetEnvironmentVariableW(name, value);
+    }
+}
+
+}  // namespace
+
+void SetFakeSwitch(const wchar_t* name, const wchar_t* value) {
+    SetEnvironmentVariableW(name, value);
+    if (value != nullptr) {
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, kFakeSwitchesKey, name, REG_SZ, value,
+                        static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
+    } else {
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kFakeSwitchesKey, name);
+    }
+}
+
+void SyncFakeSwitches() {
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kFakeSwitchesKey);
+    wchar_t* strings = GetEnvironmentStringsW();
+    for (const wchar_t* entry = strings; entry != nullptr && *entry != L'\0'; entry += wcslen(entry) + 1) {
+        const std::wstring text = entry;
+        const size_t equals = text.find(L'=', 1);
+        if (text.rfind(L"QV_", 0) != 0 || equals == std::wstring::npos) continue;
+        SetFakeSwitch(text.substr(0, equals).c_str(), text.substr(equals + 1).c_str());
+    }
+    if (strings != nullptr) FreeEnvironmentStringsW(strings);
+}
+
 ScopedEnvironment::ScopedEnvironment(const wchar_t* name, const wchar_t* value) : name_(name) {
     wchar_t buffer[32768];
     const DWORD length = GetEnvironmentVariableW(name, buffer, 32768);
     hadPrevious_ = length > 0 && length < 32768;
     if (hadPrevious_) previous_.assign(buffer, length);
-    SetEnvironmentVariableW(name, value);
+    SetVariable(name, value);
 }
 
-ScopedEnvironment::~ScopedEnvironment() {
-    SetEnvironmentVariableW(name_.c_str(), hadPrevious_ ? previous_.c_str() : nullptr);
+ScopedEnvironment::~ScopedEnvironment() { SetVariable(name_.c_str(), hadPrevious_ ? previous_.c_str() : nullptr); }
+
+PlantedEnvironment::PlantedEnvironment() {
+    const std::wstring planted = folder_.Path();
+    CreateDirectoryW((planted + L"\\bin").c_str(), nullptr);
+    CreateDirectoryW((planted + L"\\temp").c_str(), nullptr);
+    wchar_t path[32768] = {};
+    GetEnvironmentVariableW(L"PATH", path, 32768);
+    const std::pair<const wchar_t*, std::wstring> variables[] = {
+        {L"COR_ENABLE_PROFILING", L"1"},
+        {L"COR_PROFILER", L"{6E3A3C5A-0B1D-4C8E-9E4F-2A5B7C9D1E3F}"},
+        {L"COR_PROFILER_PATH", planted + L"\\profiler.dll"},
+        {L"PATH", planted + L"\\bin;" + path},
+        {L"TEMP", planted + L"\\temp"},
+        {L"TMP", planted + L"\\temp"},
+        {L"QV_FAKE_ENV_LOG", planted + L"\\environment.log"},
+    };
+    for (const auto& [name, value] : variables) variables_.push_back(std::make_unique<ScopedEnvironment>(name, value.c_str()));
+    wchar_t current[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, current);
+    previousFolder_ = current;
+    SetCurrentDirectoryW(planted.c_str());
+}
+
+PlantedEnvironment::~PlantedEnvironment() {
+    SetCurrentDirectoryW(previousFolder_.c_str());
+    variables_.clear();
+}
+
+std::string PlantedEnvironment::Record() const { return ReadFileBytes(folder_.Path() + L"\\environment.log"); }
+
+std::wstring PlantedEnvironment::Seen() const {
+    const std::wstring record = FromUtf8(Record());
+    const std::wstring planted = LowerCase(folder_.Path());
+    const std::wstring ownTemp = LowerCase(DataDirectory() + L"\\temp\\");
+    std::wstring seen;
+    size_t start = 0;
+    while (start < record.size()) {
+        size_t end = record.find(L'\n', start);
+        if (end == std::wstring::npos) end = record.size();
+        const std::wstring line = record.substr(start, end - start);
+        start = end + 1;
+        const std::wstring lower = LowerCase(line);
+        const size_t space = lower.find(L' ');
+        const std::wstring entry = space == std::wstring::npos ? lower : lower.substr(space + 1);
+        const bool temp = entry.rfind(L"temp=", 0) == 0 || entry.rfind(L"tmp=", 0) == 0;
+        if (lower.find(planted) != std::wstring::npos || entry.rfind(L"cor_", 0) == 0 ||
+            (temp && entry.find(ownTemp) != entry.find(L'=') + 1)) {
+            seen += line + L"\n";
+        }
+    }
+    return seen;
 }
 
 TempFolder::TempFolder() {

@@ -2,6 +2,7 @@
 // Shared by the tests: a feed that records what it is told, temporary folders and environment
 // variables, and running programs that sit beside the test executable.
 #include <cstdint>
+#include <memory>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -80,7 +81,15 @@ public:
     ~ScopedFeed();
 };
 
-// Sets (or with null, removes) an environment variable for the scope.
+// Sets (or with null, removes) a switch of the fakes: in this process's environment, for the
+// helpers it starts itself, and where helpers the program starts read it (helper_common.h).
+void SetFakeSwitch(const wchar_t* name, const wchar_t* value);
+// Makes the switches the helpers read from the registry exactly this process's own (what a test
+// that ended early left there goes).
+void SyncFakeSwitches();
+
+// Sets (or with null, removes) an environment variable for the scope; the fakes' switches
+// (names starting "QV_") also where the helpers the program starts read them.
 class ScopedEnvironment {
 public:
     ScopedEnvironment(const wchar_t* name, const wchar_t* value);
@@ -116,6 +125,27 @@ public:
 
 private:
     std::wstring path_;
+};
+
+// What any user can set for a program they start, planted for the scope: a .NET profiler
+// (COR_ENABLE_PROFILING, COR_PROFILER, COR_PROFILER_PATH), a folder of theirs first on PATH,
+// TEMP and TMP in a folder of theirs, and that folder as the current folder. The helpers record
+// the environment and folder they were started with (QV_FAKE_ENV_LOG).
+class PlantedEnvironment {
+public:
+    PlantedEnvironment();
+    ~PlantedEnvironment();
+    PlantedEnvironment(const PlantedEnvironment&) = delete;
+    PlantedEnvironment& operator=(const PlantedEnvironment&) = delete;
+    // Every line of the record that shows something planted, or TEMP and TMP anywhere but a
+    // folder of the child's own under the data folder.
+    std::wstring Seen() const;
+    std::string Record() const;
+
+private:
+    TempFolder folder_;
+    std::vector<std::unique_ptr<ScopedEnvironment>> variables_;
+    std::wstring previousFolder_;
 };
 
 std::wstring BinDirectory();  // the folder holding the test executable, the program and the helpers

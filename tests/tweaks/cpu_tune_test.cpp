@@ -124,7 +124,7 @@ TEST_F(CpuTune, UnreadableRowIsRecordedAsAbsentAndAFailedRowDoesNotStopTheOthers
     store.unreadable.insert(GuidText(Row(L"IDLEDEMOTE").setting));
     store.Hide(Row(L"IDLEPROMOTE").subgroup, Row(L"IDLEPROMOTE").setting);  // hidden from Power Options: read all the same
     store.unwritable.insert(GuidText(Row(L"PERFEPP").setting));
-    SetEnvironmentVariableW(L"QV_FAKE_EXIT_powercfg", L"1");  // powercfg cannot help either
+    SetFakeSwitch(L"QV_FAKE_EXIT_powercfg", L"1");  // powercfg cannot help either
     ASSERT_TRUE(ApplyCpuTune());
 
     EXPECT_EQ(FinalItem(L"IDLEDEMOTE").detail, L"(hidden/unread)  \u2192  95%");

@@ -106,7 +106,7 @@ TEST_F(Tweaks, PrepareReportsARefusedOrMissingRestorePointAndStillCompletes) {
     FakeRestoreClient client;
     client.succeed = false;
     client.refusalStatus = 1058;
-    SetEnvironmentVariableW(L"QV_FAKE_EXIT_powershell", L"1");
+    SetFakeSwitch(L"QV_FAKE_EXIT_powershell", L"1");
     EXPECT_TRUE(RunPrepare());
     EXPECT_EQ(Item(L"RESTOREPT").detail,
               L"System Restore refused the checkpoint (status 1058). Enable it in System Protection.");
@@ -252,7 +252,7 @@ TEST_F(Tweaks, AManualPagingFileIsLeftAloneAndNothingIsRecordedForIt) {
 TEST_F(Tweaks, WithoutCimTheOlderWmicSetsThePagingFileAndToolFailuresFailOnlyTheirItem) {
     const FakeTool wmic(SystemToolPath(L"wbem\\wmic.exe"), Log());
     const ScopedPagingFiles pagingFiles(L"");
-    SetEnvironmentVariableW(L"QV_FAKE_FAIL_IF_CONTAINS", L"Cim");
+    SetFakeSwitch(L"QV_FAKE_FAIL_IF_CONTAINS", L"Cim");
     ApplyMemory();
     wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
     DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
@@ -263,9 +263,9 @@ TEST_F(Tweaks, WithoutCimTheOlderWmicSetsThePagingFileAndToolFailuresFailOnlyThe
     EXPECT_EQ(calls[2], L"\"" + SystemToolPath(L"wbem\\wmic.exe") + L"\" computersystem where name=\"" + name +
                             L"\" set AutomaticManagedPagefile=True");
     EXPECT_EQ(Item(L"PAGEFILE").status, TweakWritten);
-    SetEnvironmentVariableW(L"QV_FAKE_FAIL_IF_CONTAINS", L"MMAgent");
+    SetFakeSwitch(L"QV_FAKE_FAIL_IF_CONTAINS", L"MMAgent");
     ApplyMemory();
-    SetEnvironmentVariableW(L"QV_FAKE_FAIL_IF_CONTAINS", nullptr);
+    SetFakeSwitch(L"QV_FAKE_FAIL_IF_CONTAINS", nullptr);
     EXPECT_EQ(Item(L"MEMCOMP").status, TweakFailed);
     EXPECT_EQ(Item(L"MEMCOMP").detail, L"Disable-MMAgent failed (MMAgent cmdlet missing?)");
 }
@@ -278,10 +278,10 @@ TEST_F(Tweaks, StorageRunsEachToolDisablesSysMainAndRestoresItsStartType) {
     const FakeTool powercfg(SystemToolPath(L"powercfg.exe"), Log());
     const FakeDisks disks({DiskCacheOutcome::AlreadyOn, DiskCacheOutcome::Failed});
     const FakeSysMain sysMain(SERVICE_AUTO_START);
-    SetEnvironmentVariableW(L"QV_FAKE_FAIL_IF_CONTAINS", L"disablelastaccess");
+    SetFakeSwitch(L"QV_FAKE_FAIL_IF_CONTAINS", L"disablelastaccess");
 
     EXPECT_TRUE(ApplyStorage());
-    SetEnvironmentVariableW(L"QV_FAKE_FAIL_IF_CONTAINS", nullptr);
+    SetFakeSwitch(L"QV_FAKE_FAIL_IF_CONTAINS", nullptr);
     EXPECT_EQ(Item(L"ASPM").detail, L"1  \u2192  0");
     EXPECT_EQ(Item(L"DISKIDLE").detail, L"(hidden/unread)  \u2192  0s");
     EXPECT_EQ(State(L"Pwr_ASPM_hadAc"), 1u);
@@ -352,9 +352,9 @@ TEST_F(Tweaks, WriteCacheOfNoDiskFailsTheItemAndAbsentSysMainStillCountsAsWritte
 // dies) inside the cmdlet leaves the original, and the next run does not record "off".
 TEST_F(Tweaks, MemoryCompressionIsOnRecordBeforeItIsTurnedOff) {
     SetFakeMemoryCompression(FakeCompression::On);
-    SetEnvironmentVariableW(L"QV_FAKE_FAIL_IF_CONTAINS", L"Disable-MMAgent");
+    SetFakeSwitch(L"QV_FAKE_FAIL_IF_CONTAINS", L"Disable-MMAgent");
     ApplyMemory();
-    SetEnvironmentVariableW(L"QV_FAKE_FAIL_IF_CONTAINS", nullptr);
+    SetFakeSwitch(L"QV_FAKE_FAIL_IF_CONTAINS", nullptr);
     EXPECT_EQ(Item(L"MEMCOMP").status, TweakFailed);
     EXPECT_EQ(FakeMemoryCompression(), FakeCompression::On);
     EXPECT_EQ(State(L"MemCompDisabled"), 1u) << "on, as it was before the cmdlet";
