@@ -137,7 +137,9 @@ bool IsAreaApplied(const std::wstring& area) {
 }
 
 void StopMaintaining() {
-    if (LoadMonitorSettings().maintainTiming) WriteDword(RegRoot::CurrentUser, kMonitorKey, L"MaintainTiming", 0);
+    const MonitorSettings settings = LoadMonitorSettings();
+    if (settings.maintainTiming) WriteDword(RegRoot::CurrentUser, kMonitorKey, L"MaintainTiming", 0);
+    if (settings.launchAtLogin) WriteDword(RegRoot::CurrentUser, kMonitorKey, L"LaunchAtLogin", 0);
     for (const std::wstring& name : RegistryValueNames(RegRoot::CurrentUser, kMonitorKey)) {
         if (name.rfind(L"Drift_", 0) == 0) RegDeleteKeyValueW(HKEY_CURRENT_USER, kMonitorKey, name.c_str());
     }

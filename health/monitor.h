@@ -43,7 +43,9 @@ void RecordDrift(const std::wstring& checkId, int count);
 // behind. Only such areas are ever repaired or hardened without the user pressing a button.
 bool IsAreaApplied(const std::wstring& area);
 
-// What an uninstall does to the per-user monitor: it stops maintaining, and forgets drift.
+// What an uninstall does to the per-user monitor: it stops maintaining, forgets drift and no
+// longer starts with Windows (the uninstall removed the sign-in task and the copy it started;
+// opening the window must not bring them back).
 void StopMaintaining();
 
 struct DriftPlan {

@@ -58,6 +58,8 @@ protected:
         for (const wchar_t* name : {L"StartupAsked", L"TrayPrompted", L"MaintainAsked", L"Paused"}) {
             WriteDword(RegRoot::CurrentUser, kMonitorKey, name, 1);
         }
+        // Not started with Windows: its sign-in task is the window's own, which the console flow has not.
+        WriteDword(RegRoot::CurrentUser, kMonitorKey, L"LaunchAtLogin", 0);
         WriteDword(RegRoot::CurrentUser, kMonitorKey, L"CloseToTray", 0);
         WriteDword(RegRoot::CurrentUser, kMonitorKey, L"StartMinimized", 0);
     }

@@ -122,6 +122,7 @@ TEST_F(GuiWindow, AfterAnUninstallMaintainingTimingPutsNothingBack) {
     ASSERT_EQ(RunProgram(ProgramPath(), L"--uninstall --no-pause", 120000).exitCode, 0u) << ReadProgramLog();
     EXPECT_TRUE(snapshot() == users) << "the user's values are back";
     EXPECT_FALSE(LoadMonitorSettings().maintainTiming);
+    EXPECT_FALSE(LoadMonitorSettings().launchAtLogin) << "its sign-in task went with the uninstall";
     uint32_t drift = 0;
     EXPECT_FALSE(ReadDwordIn(RegRoot::CurrentUser, kMonitorKey, L"Drift_gpu.HAGS", drift));
 
