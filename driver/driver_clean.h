@@ -32,6 +32,8 @@ struct DriverTools {
 const DriverTools& ProductDriverTools();
 
 inline constexpr const wchar_t* kNvidiaPublisher = L"NVIDIA Corporation";
+// AMD's code-signing certificate names "Advanced Micro Devices"; older ones add ", Inc.".
+inline constexpr const wchar_t* kAmdPublisher = L"Advanced Micro Devices";
 
 // The offer for this machine's adapter; an empty offer when stopped first.
 GpuDriverOffer FindDriverOffer(const DriverTools& tools, Feed* feed, const std::atomic<bool>& stop);

@@ -33,6 +33,7 @@ int DownloadGpuDriver(const DriverTools& tools, Feed* feed, GpuDriverOffer& offe
     if (Cancelled(feed, stop)) return 2;
     if (!offer.found || offer.url.empty() || !offer.spaceOk) return Fail(offer, L"There is no package to download.");
     const bool amd = offer.vendor == GpuAmd;
+    const wchar_t* const publisher = amd ? kAmdPublisher : kNvidiaPublisher;
     if (!VendorAddressAllowed(*tools.hosts, amd ? AmdDownload : NvidiaDownload, offer.url)) {
         return Fail(offer, L"The package address is not on the vendor site.");
     }
@@ -41,15 +42,15 @@ int DownloadGpuDriver(const DriverTools& tools, Feed* feed, GpuDriverOffer& offe
     const std::wstring package = folder + L"\\" + PackageFileName(offer.url);
     if (package.find(L'"') != std::wstring::npos) return Fail(offer, L"The package name is not usable.");
     // A package already on disk is used again only when it checks out now, through a handle that
-    // keeps it from changing: AMD's published digest, NVIDIA's signature.
+    // keeps it from changing: the vendor's signature, and AMD's published digest when there is one.
     if (FileExists(package)) {
         const HeldFile held(package);
         uint64_t existing = 0;
         std::wstring ignored;
         const bool whole = held.Held() && held.Size(existing) && existing > kSmallestPackage && (offer.size == 0 || existing == offer.size) &&
                            held.Kind() != ExecutableKind::NotExecutable;
-        const bool checked = whole && (amd ? !offer.sha256.empty() && SameDigest(held.Sha256(), offer.sha256)
-                                           : tools.verifySignature(held, kNvidiaPublisher, ignored));
+        const bool checked = whole && tools.verifySignature(held, publisher, ignored) &&
+                             (offer.sha256.empty() || SameDigest(held.Sha256(), offer.sha256));
         if (checked) {
             offer.localPath = package;
             offer.size = existing;
@@ -127,12 +128,13 @@ int DownloadGpuDriver(const DriverTools& tools, Feed* feed, GpuDriverOffer& offe
         DeleteFileW(package.c_str());
         return Fail(offer, L"The download was not an installer package.");
     }
-    // NVIDIA's setup runs elevated: only a package NVIDIA signed is kept.
+    // What is unpacked and installed elevated comes from the vendor: only a package it signed is kept.
     std::wstring signatureError;
-    if (!amd && !tools.verifySignature(held, kNvidiaPublisher, signatureError)) {
+    if (!tools.verifySignature(held, publisher, signatureError)) {
         held.Release();
         DeleteFileW(package.c_str());
-        return Fail(offer, L"The package is not signed by NVIDIA, so it was deleted. " + signatureError);
+        return Fail(offer, std::wstring(L"The package is not signed by ") + (amd ? L"AMD" : L"NVIDIA") + L", so it was deleted. " +
+                               signatureError);
     }
     offer.localPath = package;
     offer.size = size;

@@ -96,7 +96,7 @@ int InstallNvidia(const DriverTools& tools, Feed* feed, GpuDriverOffer& offer, c
     const std::wstring log = folder + L"\\nvidia-setup.log";
     DeleteFileW(log.c_str());
     const InstallerRunResult run = RunInstaller(
-        setup, L"\"" + setup + L"\" -s -n Display.Driver Display.PhysX -log:" + log + L" -loglevel:6", unpack, 1500000, false, false);
+        setup, L"\"" + setup + L"\" -s -n Display.Driver Display.PhysX -log:\"" + log + L"\" -loglevel:6", unpack, 1500000, false, false);
     held.Release();
     if (!run.started) {
         RemoveTree(unpack);
@@ -190,7 +190,8 @@ std::wstring EnsureSevenZip(const DriverTools& tools, Feed* feed, std::wstring& 
     if (feed != nullptr) feed->Stage(L"GPU CLEAN", L"installing 7-Zip");
     LogInfo(L"7-Zip is not installed. Downloading the official 7-Zip installer.");
     const std::wstring folder = DriverFolder();
-    const std::wstring installer = folder + L"\\7z2605-x64.exe";
+    const std::wstring& source = tools.hosts->sevenZipInstaller;
+    const std::wstring installer = folder + L"\\" + source.substr(source.find_last_of(L'/') + 1);
     UniqueKernelHandle file;
     if (EnsureFolder(folder)) file.reset(static_cast<HANDLE>(CreateNewFile(installer)));
     if (!file) {
@@ -201,7 +202,7 @@ std::wstring EnsureSevenZip(const DriverTools& tools, Feed* feed, std::wstring& 
     std::wstring fetchError;
     const std::atomic<bool> never{false};
     const bool fetched = VendorFetch(
-        *tools.hosts, SevenZip, L"GET", L"https://" + tools.hosts->sevenZipWeb + L"/a/7z2605-x64.exe", true, 0x1000000,
+        *tools.hosts, SevenZip, L"GET", L"https://" + tools.hosts->sevenZipWeb + source, true, 0x1000000,
         [&](const uint8_t* chunk, size_t length, uint64_t, uint64_t) {
             if (Cancelled(feed)) return false;
             DWORD written = 0;
@@ -219,9 +220,13 @@ std::wstring EnsureSevenZip(const DriverTools& tools, Feed* feed, std::wstring& 
     if (!fetched) {
         return refuse(Cancelled(feed) ? L"Stopped." : !fetchError.empty() ? fetchError : L"The 7-Zip installer could not be downloaded.");
     }
-    // The 7-Zip project does not sign its installers: one from the pinned host over HTTPS that is
-    // a 64-bit Windows program is taken, and a signature, where one is present, must hold.
-    if (!held.Held() || held.Kind() != ExecutableKind::X64) {
+    // The 7-Zip project does not sign its installers, and its host's redirects may land anywhere
+    // on the code host: only the published digest says this is their file.
+    if (!held.Held() || !SameDigest(held.Sha256(), tools.hosts->sevenZipSha256)) {
+        return refuse(L"The 7-Zip installer is not the one its publisher released (SHA-256 " + held.Sha256() +
+                      L"), so it was deleted.");
+    }
+    if (held.Kind() != ExecutableKind::X64) {
         return refuse(L"The 7-Zip installer is not a 64-bit Windows program, so it was deleted.");
     }
     std::wstring signatureError;
@@ -279,6 +284,12 @@ int InstallGpuDriver(const DriverTools& tools, Feed* feed, GpuDriverOffer& offer
         return InstallNvidia(tools, feed, offer, folder);
     }
     if (offer.vendor == GpuAmd) {
+        std::wstring signatureError;
+        if (!tools.verifySignature(held, kAmdPublisher, signatureError)) {
+            held.Release();
+            DeleteFileW(package.c_str());
+            return Fail(offer, L"The package is not signed by AMD, so it was deleted. " + signatureError);
+        }
         if (!offer.sha256.empty() && !SameDigest(held.Sha256(), offer.sha256)) {
             held.Release();
             DeleteFileW(package.c_str());

@@ -81,7 +81,8 @@ bool VerifyPublisherSignature(const HeldFile& file, const std::wstring& publishe
         error = FormatText(L"Windows did not accept its signature (0x%08X).", static_cast<unsigned>(status));
         return false;
     }
-    if (!publisher.empty() && _wcsicmp(answer.signer.c_str(), publisher.c_str()) != 0) {
+    if (!publisher.empty() && _wcsicmp(answer.signer.c_str(), publisher.c_str()) != 0 &&
+        _wcsicmp(answer.signer.c_str(), (publisher + L", Inc.").c_str()) != 0) {
         error = L"It is signed by " + (answer.signer.empty() ? std::wstring(L"an unnamed signer") : answer.signer) + L", not " +
                 publisher + L".";
         return false;

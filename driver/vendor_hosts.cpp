@@ -13,6 +13,9 @@ const VendorHosts& ProductVendorHosts() {
         h.nvidiaLookup = L"gfwsl.geforce.com";
         h.packageGallery = L"community.chocolatey.org";
         h.sevenZipWeb = L"www.7-zip.org";
+        // 7-Zip 26.00 for x64 as the project publishes it (1 655 627 bytes).
+        h.sevenZipInstaller = L"/a/7z2600-x64.exe";
+        h.sevenZipSha256 = L"6fe18d5b3080e39678cabfa6cef12cfb25086377389b803a36a3c43236a8a82c";
         h.amdSupport = L"www.amd.com";
         h.afterburnerMirror = L"ftp.nluug.nl";
         return h;

@@ -26,6 +26,10 @@ struct VendorHosts {
     std::wstring nvidiaLookup;
     std::wstring packageGallery;
     std::wstring sevenZipWeb;
+    // The one 7-Zip installer taken (its path on sevenZipWeb) and its published SHA-256: the
+    // project does not sign its installers, so the digest is what says it is theirs.
+    std::wstring sevenZipInstaller;
+    std::wstring sevenZipSha256;
     std::wstring amdSupport;  // named in the Referer of AMD downloads
     std::wstring afterburnerMirror;
 };

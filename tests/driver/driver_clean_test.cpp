@@ -102,11 +102,12 @@ TEST_F(GpuClean, NvidiaOfferDownloadReuseAndTrimmedInstallWithSevenZipFirst) {
     ASSERT_EQ(InstallGpuDriver(kit->Tools(), nullptr, offer), 0) << ToUtf8(offer.error);
     EXPECT_TRUE(FileExists(kit->SevenZipPath()));
     const std::string calls = kit->ToolCalls();
-    EXPECT_NE(calls.find("7z2605-x64.exe\" /S"), std::string::npos) << calls;
+    EXPECT_NE(calls.find("7z2600-x64.exe\" /S"), std::string::npos) << calls;
     EXPECT_NE(calls.find("setup.exe\" -s -n Display.Driver Display.PhysX -log:"), std::string::npos) << calls;
     EXPECT_FALSE(FileExists(DriverFolder() + L"\\nvidia-unpack"));
     // NVIDIA's signature on the package when it arrives, when it is used again, right before it is
-    // unpacked, and on the unpacked setup that runs; 7-Zip's installer is taken signed or not.
+    // unpacked, and on the unpacked setup that runs; 7-Zip's installer (pinned by its digest) has
+    // its signature checked only where it has one.
     EXPECT_EQ(kit->SignatureChecks(), (std::vector<std::wstring>{kNvidiaPublisher, kNvidiaPublisher, kNvidiaPublisher, L"",
                                                                  kNvidiaPublisher}));
     EXPECT_NE(ReadFileBytes(LogFilePath()).find("7-Zip installer SHA-256: " + Sha256Hex(ReadFileBytes(kit->FakeToolPath())) + "."),
@@ -188,6 +189,14 @@ TEST_F(GpuClean, AmdDigestCheckedAndOnlyDisplayInfsInstalledThroughPnputil) {
     EXPECT_EQ(DownloadGpuDriver(kit->Tools(), nullptr, offer, stop), 1);
     EXPECT_EQ(offer.error, L"The AMD package hash did not match the published hash.");
     EXPECT_FALSE(FileExists(offer.localPath + L".partial"));
+
+    // The right digest is not enough: AMD's signature must be on the package too.
+    offer.sha256 = FromUtf8(Sha256Hex(package));
+    kit->refuseSignatures = true;
+    EXPECT_EQ(DownloadGpuDriver(kit->Tools(), nullptr, offer, stop), 1);
+    EXPECT_EQ(offer.error, L"The package is not signed by AMD, so it was deleted. It carries no signature.");
+    EXPECT_FALSE(FileExists(DriverFolder() + L"\\amd-package.exe"));
+    EXPECT_EQ(kit->SignatureChecks().back(), kAmdPublisher);
 }
 
 TEST_F(GpuClean, AmdIndexThatPointsElsewhereOrPackagesThatAreNotInstallersAreRefused) {
@@ -239,11 +248,21 @@ TEST_F(GpuClean, TheDriverFolderLivesInTheDataFolderThatOnlyAdministratorsCanWri
     EXPECT_FALSE(EnsureFolder(DriverFolder() + L"\\a\"b"));
 }
 
-// The 7-Zip project does not sign its installers, so the real check must take an unsigned one
-// from the pinned host; a signature that is there must hold.
-TEST_F(GpuClean, SevenZipInstallsUnsignedOrValidlySignedAndNeverWithABrokenSignature) {
+// The 7-Zip project does not sign its installers: its published digest is what is trusted, and
+// a signature that is there must hold as well.
+TEST_F(GpuClean, SevenZipInstallsOnlyThePinnedInstallerAndNeverWithABrokenSignature) {
     std::wstring error;
-    server.PlaceFileFrom(L"7z-installer.exe", BinDirectory() + L"\\fake_vendor_tool_tampered.exe");
+    const std::wstring tool = BinDirectory() + L"\\fake_vendor_tool.exe";
+    const std::wstring installer = DriverFolder() + L"\\7z2600-x64.exe";
+    kit->PlaceSevenZipInstaller(tool, BinDirectory() + L"\\fake_vendor_tool_signed.exe");
+    EXPECT_TRUE(EnsureSevenZip(kit->Tools(), nullptr, error).empty());
+    EXPECT_EQ(error, L"The 7-Zip installer is not the one its publisher released (SHA-256 " +
+                         FromUtf8(Sha256Hex(ReadFileBytes(tool))) + L"), so it was deleted.");
+    EXPECT_FALSE(FileExists(kit->SevenZipPath()));
+    EXPECT_FALSE(FileExists(installer));
+    EXPECT_EQ(kit->ToolCalls().find("/S"), std::string::npos) << kit->ToolCalls();
+
+    kit->PlaceSevenZipInstaller(BinDirectory() + L"\\fake_vendor_tool_tampered.exe");
     EXPECT_TRUE(EnsureSevenZip(kit->Tools(), nullptr, error).empty());
     EXPECT_EQ(error.rfind(L"The 7-Zip installer carries a signature Windows does not accept, so it was deleted. Windows did not "
                           L"accept its signature (0x",
@@ -251,16 +270,20 @@ TEST_F(GpuClean, SevenZipInstallsUnsignedOrValidlySignedAndNeverWithABrokenSigna
               0u)
         << ToUtf8(error);
     EXPECT_FALSE(FileExists(kit->SevenZipPath()));
-    EXPECT_FALSE(FileExists(DriverFolder() + L"\\7z2605-x64.exe"));
+    EXPECT_FALSE(FileExists(installer));
 
-    server.PlaceFile(L"7z-installer.exe", "MZ and then nothing a program needs");
+    TempFolder folder;
+    const std::wstring notAProgram = folder.Path() + L"\\not-a-program.exe";
+    ASSERT_TRUE(WriteFileBytes(notAProgram, "MZ and then nothing a program needs"));
+    kit->PlaceSevenZipInstaller(notAProgram);
     EXPECT_TRUE(EnsureSevenZip(kit->Tools(), nullptr, error).empty());
     EXPECT_EQ(error, L"The 7-Zip installer is not a 64-bit Windows program, so it was deleted.");
 
-    for (const wchar_t* installer : {L"fake_vendor_tool_signed.exe", L"fake_vendor_tool.exe"}) {
+    for (const wchar_t* name : {L"fake_vendor_tool_signed.exe", L"fake_vendor_tool.exe"}) {
         DeleteFileW(kit->SevenZipPath().c_str());
-        server.PlaceFileFrom(L"7z-installer.exe", BinDirectory() + L"\\" + installer);
-        EXPECT_EQ(EnsureSevenZip(kit->Tools(), nullptr, error), kit->SevenZipPath()) << ToUtf8(installer) << " " << ToUtf8(error);
+        kit->PlaceSevenZipInstaller(BinDirectory() + L"\\" + name);
+        EXPECT_EQ(EnsureSevenZip(kit->Tools(), nullptr, error), kit->SevenZipPath()) << ToUtf8(name) << " " << ToUtf8(error);
+        EXPECT_FALSE(FileExists(installer));
     }
 }
 

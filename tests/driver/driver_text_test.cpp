@@ -23,8 +23,8 @@ TEST(VendorHosts, WholeNamesOnlyAndSubdomainsOnlyForNvidiaDownloads) {
         {AmdDownload, L"https://drivers.amd.com/drivers/whql-amd-software-adrenalin-edition-24.12.1-win10.exe", true},
         {PackageIndex, L"https://packages.chocolatey.org/amd.nupkg", true},
         {PackageIndex, L"https://drivers.amd.com/amd.nupkg", false},
-        {SevenZip, L"https://7-zip.org/a/7z2605-x64.exe", true},
-        {SevenZip, L"https://www.7-zip.org:443/a/7z2605-x64.exe", true},
+        {SevenZip, L"https://7-zip.org/a/7z2600-x64.exe", true},
+        {SevenZip, L"https://www.7-zip.org:443/a/7z2600-x64.exe", true},
         {7, L"https://download.nvidia.com/x.exe", false},
         {-1, L"https://download.nvidia.com/x.exe", false},
     };

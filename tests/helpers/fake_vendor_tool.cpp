@@ -4,7 +4,7 @@
 //   tar.exe -xf "<archive>" -C "<dir>"     the same
 //   pnputil.exe /add-driver "<inf>" ...    records the call
 //   setup.exe -s -n ...                    records the call (a vendor setup)
-//   7z2605-x64.exe /S                      installs this program as 7-Zip's 7z.exe
+//   7z2600-x64.exe /S                      installs this program as 7-Zip's 7z.exe
 //   schtasks.exe /Create /F /TN "<name>" /XML "<file>"
 //                                          keeps the task's definition in QV_FAKE_TASKS_DIR and
 //                                          records "task <name>: runlevel=<level> user=<account>
@@ -214,7 +214,7 @@ int wmain(int, wchar_t**) {
         code = Unpack(archive, out);
     } else if (stem == L"tar" && args.size() >= 5) {
         code = Unpack(args[2], args[4]);
-    } else if (stem == L"7z2605-x64") {
+    } else if (stem == L"7z2600-x64") {
         std::wstring root = Environment(L"QV_FAKE_INSTALL_DIR");
         if (root.empty()) {
             PWSTR known = nullptr;

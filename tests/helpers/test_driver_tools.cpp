@@ -2,9 +2,9 @@
 // run the fake vendor tools: QV_TEST_VENDOR_PORT names the server's port, QV_TEST_TOOLS_DIR holds
 // tar.exe, pnputil.exe and schtasks.exe, 7-Zip is looked for under QV_FAKE_INSTALL_DIR, Afterburner
 // under QV_FAKE_PROGRAMS_X86, its archive is /files/afterburner.zip with the digest in
-// QV_TEST_AFTERBURNER_SHA256, and QV_TEST_NVAPI names the NVIDIA driver file. NVIDIA's signature
-// is accepted and recorded in QV_FAKE_TOOL_LOG as "signature <publisher>" (test packages carry
-// none); a check naming no publisher (7-Zip's installer) is Windows' own.
+// QV_TEST_AFTERBURNER_SHA256, 7-Zip's installer is pinned to QV_TEST_SEVENZIP_SHA256, and
+// QV_TEST_NVAPI names the NVIDIA driver file. NVIDIA's and AMD's signatures are accepted and
+// recorded in QV_FAKE_TOOL_LOG as "signature <publisher>" (test packages carry none); a check naming no publisher (7-Zip's installer) is Windows' own.
 // The publisher is the same server; update lists are signed with the key whose public half is
 // QV_TEST_UPDATE_KEY (128 hexadecimal digits).
 #include <windows.h>
@@ -25,7 +25,7 @@ using helper::Environment;
 
 bool RecordSignature(const HeldFile& file, const std::wstring& publisher, std::wstring& error) {
     helper::AppendToolLog("signature " + ToUtf8(publisher));
-    return publisher == kNvidiaPublisher || VerifyPublisherSignature(file, publisher, error);
+    return publisher == kNvidiaPublisher || publisher == kAmdPublisher || VerifyPublisherSignature(file, publisher, error);
 }
 
 }  // namespace
@@ -36,6 +36,8 @@ const DriverTools& ProductDriverTools() {
         for (auto& allowed : h.allowed) allowed = {L"localhost"};
         h.nvidiaLookup = h.packageGallery = h.sevenZipWeb = h.amdSupport = h.afterburnerMirror =
             L"localhost:" + Environment(L"QV_TEST_VENDOR_PORT");
+        h.sevenZipInstaller = L"/a/7z2600-x64.exe";
+        h.sevenZipSha256 = Environment(L"QV_TEST_SEVENZIP_SHA256");
         return h;
     }();
     static const DriverTools tools = [] {

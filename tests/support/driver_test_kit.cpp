@@ -47,8 +47,9 @@ DriverTestKit::DriverTestKit(bool ownFolders) {
     environment_.push_back(std::make_unique<ScopedEnvironment>(L"QV_TEST_TOOLS_DIR", tools.c_str()));
     environment_.push_back(std::make_unique<ScopedEnvironment>(
         L"QV_TEST_VENDOR_PORT", FormatText(L"%u", static_cast<unsigned>(server.Port())).c_str()));
-    server.PlaceFileFrom(L"7z-installer.exe", FakeToolPath());
-    tools_.hosts = &server.Hosts();
+    hosts_ = server.Hosts();
+    tools_.hosts = &hosts_;
+    PlaceSevenZipInstaller(FakeToolPath());
     tools_.tar = tools + L"\\tar.exe";
     tools_.pnputil = tools + L"\\pnputil.exe";
     tools_.sevenZipPaths = {SevenZipPath()};
@@ -63,17 +64,23 @@ DriverTestKit::DriverTestKit(bool ownFolders) {
     afterburner_.schtasks = tools + L"\\schtasks.exe";
     afterburner_.nvapi = nvapi;
     afterburner_.readStatus = ReadStatusControl;
-    // No test file can be signed by NVIDIA: that check alone is played. Every other check (7-Zip's
-    // installer, signed or not) is Windows' real one.
+    // No test file can be signed by NVIDIA or AMD: those checks alone are played. Every other check
+    // (7-Zip's installer, signed or not) is Windows' real one.
     tools_.verifySignature = [this](const HeldFile& file, const std::wstring& publisher, std::wstring& error) {
         signatureChecks_.push_back(publisher);
-        if (publisher != kNvidiaPublisher) return VerifyPublisherSignature(file, publisher, error);
+        if (publisher != kNvidiaPublisher && publisher != kAmdPublisher) return VerifyPublisherSignature(file, publisher, error);
         if (refuseSignatures) error = L"It carries no signature.";
         return !refuseSignatures;
     };
 }
 
 DriverTestKit::~DriverTestKit() = default;
+
+void DriverTestKit::PlaceSevenZipInstaller(const std::wstring& source, const std::wstring& pinnedTo) {
+    VendorTestServer::Get().PlaceFileFrom(L"7z-installer.exe", source);
+    hosts_.sevenZipSha256 = FromUtf8(Sha256Hex(ReadFileBytes(pinnedTo.empty() ? source : pinnedTo)));
+    SetFakeSwitch(L"QV_TEST_SEVENZIP_SHA256", hosts_.sevenZipSha256.c_str());
+}
 
 std::string DriverTestKit::PlaceAfterburnerArchive() const {
     const std::string archive =

@@ -8,6 +8,7 @@
 
 #include "afterburner/afterburner.h"
 #include "driver/driver_clean.h"
+#include "driver/vendor_hosts.h"
 #include "support/test_support.h"
 
 // Entries: (path, bytes) for a file; (path, "") with copyTool for a copy of the fake tool program.
@@ -41,12 +42,16 @@ public:
     // Places the Afterburner archive (the fake installer inside) on the server; returns its digest.
     std::string PlaceAfterburnerArchive() const;
     std::wstring FakeToolPath() const;
+    // Places source as the 7-Zip installer on the server and pins the program to the digest of
+    // pinnedTo (source itself when empty).
+    void PlaceSevenZipInstaller(const std::wstring& source, const std::wstring& pinnedTo = L"");
     // The program built to use the local vendor server and these tools (see the test build).
     static std::wstring TestProgramPath();
 
 private:
     TempFolder folder_;
     std::wstring toolLog_;
+    VendorHosts hosts_;
     DriverTools tools_;
     AfterburnerSetup afterburner_;
     std::vector<std::wstring> signatureChecks_;

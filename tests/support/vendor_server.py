@@ -15,7 +15,7 @@ Makes a test CA and a localhost certificate in FOLDER (ca.pem, server.pem, serve
   /files/NAME         FOLDER/files/NAME as stored (packages and installers the tests place there)
   /nvidia_web_services/...  FOLDER/files/nvidia-answer.json
   /api/v2/package/amd-software-adrenalin-edition  FOLDER/files/amd-index.nupkg
-  /a/7z2605-x64.exe   FOLDER/files/7z-installer.exe
+  /a/7z2600-x64.exe   FOLDER/files/7z-installer.exe
   /quorvantis/latest.json   FOLDER/files/latest.json; /Quorvantis*.exe   FOLDER/files/<that name>
   /Quorvantis-redirect.exe  302 to the same release by IP address (a host no table allows)
   POST /api/quorvantis/downloads   counted in FOLDER/counted.log
@@ -195,7 +195,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.send_file("nvidia-answer.json", head)
             elif url.path == "/api/v2/package/amd-software-adrenalin-edition":
                 self.send_file("amd-index.nupkg", head)
-            elif url.path == "/a/7z2605-x64.exe":
+            elif url.path == "/a/7z2600-x64.exe":
                 self.send_file("7z-installer.exe", head)
             elif url.path == "/quorvantis/latest.json":
                 self.send_file("latest.json", head)

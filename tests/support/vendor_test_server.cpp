@@ -50,6 +50,7 @@ VendorTestServer::VendorTestServer() : folder_(BinDirectory() + L"\\vendor-serve
     const std::wstring authority = FormatText(L"localhost:%u", static_cast<unsigned>(port_));
     for (auto& allowed : hosts_.allowed) allowed = {L"localhost"};
     hosts_.nvidiaLookup = hosts_.packageGallery = hosts_.sevenZipWeb = hosts_.amdSupport = hosts_.afterburnerMirror = authority;
+    hosts_.sevenZipInstaller = L"/a/7z2600-x64.exe";
     publisher_ = {L"localhost", L"localhost", authority, authority};
 }
 
