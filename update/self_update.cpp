@@ -364,7 +364,8 @@ bool DownloadAndVerifyUpdate(const UpdateSource& source, const AppUpdate& update
     return true;
 }
 
-bool ReplaceExecutable(const std::wstring& target, const HeldFile& source, std::wstring& error) {
+bool ReplaceExecutable(const std::wstring& target, const HeldFile& source, HeldFile& placed, std::wstring& error) {
+    placed.Release();
     const std::wstring fresh = target + L".new";
     const std::wstring old = target + L".old";
     if (!source.Held() || !WriteAllFromHeld(source, fresh, error)) {
@@ -396,8 +397,9 @@ bool ReplaceExecutable(const std::wstring& target, const HeldFile& source, std::
     }
     // Checked as it now lies at the target: a 64-bit program with exactly the verified bytes. (Its
     // version resource cannot be read by path here: a running program's path answers with the
-    // loaded image's resources.)
-    HeldFile placed(target);
+    // loaded image's resources.) The handle that checked it stays with the caller, so the file that
+    // starts next is the one checked here.
+    placed = HeldFile(target);
     const std::wstring expected = source.Sha256();
     if (!placed.Held() || placed.Kind() != ExecutableKind::X64 || expected.empty() || placed.Sha256() != expected) {
         placed.Release();
@@ -455,9 +457,10 @@ int ApplyAppUpdate(const UpdateSource& source, const AppUpdate& update, const Up
     }
     const std::wstring running = RunningExecutablePath(32768);
     bool installedReplaced = false;
+    HeldFile placedInstalled;  // held until the service has started from it
     if ((serviceInstalled || FileExists(InstalledExePath())) && !SamePath(running, InstalledExePath())) {
         std::wstring replaceError;
-        if (!PrepareInstallDirectory() || !ReplaceExecutable(InstalledExePath(), held, replaceError)) {
+        if (!PrepareInstallDirectory() || !ReplaceExecutable(InstalledExePath(), held, placedInstalled, replaceError)) {
             cleanUp();
             RestartServiceAfterUpdate(serviceWasRunning);
             return fail(replaceError.empty() ? L"The install folder could not be made safe." : replaceError);
@@ -466,14 +469,15 @@ int ApplyAppUpdate(const UpdateSource& source, const AppUpdate& update, const Up
     }
     std::wstring replaceError;
     ReleaseOwnImage();  // held against renames since the start; the update renames it on purpose
-    if (!ReplaceExecutable(running, held, replaceError)) {
+    HeldFile placed;
+    if (!ReplaceExecutable(running, held, placed, replaceError)) {
         cleanUp();
         RestartServiceAfterUpdate(serviceWasRunning);
         return fail(installedReplaced ? L"The installed copy was updated, but this copy could not be replaced. " + replaceError
                                       : replaceError);
     }
-    // Until the relaunch has started it, nobody may change the new copy.
-    g_updatedImage = HeldFile(running);
+    // Held from its check until the relaunch has started it: nobody may change the new copy between.
+    g_updatedImage = std::move(placed);
     cleanUp();
     RestartServiceAfterUpdate(serviceWasRunning);
     AppendLogLine(L"Updated to " + update.version + L".");

@@ -44,7 +44,7 @@ bool ReadFileVersion(const std::wstring& path, Version& version, std::wstring& e
 // flushed, the target renamed to "<target>.old", the new copy renamed in, both renames written
 // through. The new copy must then be a 64-bit program with exactly the held bytes, or the old
 // one comes back; a target that is not running loses its ".old" once the new copy passed.
-bool ReplaceExecutable(const std::wstring& target, const HeldFile& source, std::wstring& error);
+bool ReplaceExecutable(const std::wstring& target, const HeldFile& source, HeldFile& placed, std::wstring& error);
 // 0 updated, 1 failed or cancelled.
 int ApplyAppUpdate(const UpdateSource& source, const AppUpdate& update, const UpdateStatus& status, const std::atomic<bool>& cancel,
                    std::wstring& error);

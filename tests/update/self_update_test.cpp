@@ -193,16 +193,26 @@ TEST_F(SelfUpdate, ReplacingKeepsTheRunningCopyAsideAndPutsItBackWhenTheNewOneDo
         // The target is running while it is replaced: it can only be moved aside.
         RunningProgram running(target, L"sleep 3000");
         ASSERT_TRUE(running.Started());
-        ASSERT_TRUE(ReplaceExecutable(target, held, error)) << ToUtf8(error);
+        HeldFile placed;
+        ASSERT_TRUE(ReplaceExecutable(target, held, placed, error)) << ToUtf8(error);
         EXPECT_TRUE(ReadFileBytes(target) == release);
         EXPECT_FALSE(FileExists(target + L".new"));
+        // The copy that was checked stays held for the relaunch: nobody can change it meanwhile.
+        EXPECT_EQ(placed.Sha256(), held.Sha256());
+        const HANDLE writer = CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, 0, nullptr);
+        EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+        if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
     }
     RemoveTree(target + L".old");
 
     // A copy that is not a 64-bit program: the previous program comes back and nothing is left beside it.
     const std::wstring text = folder.File(L"text.exe");
     ASSERT_TRUE(WriteFileBytes(text, "MZ but no more"));
-    EXPECT_FALSE(ReplaceExecutable(target, HeldFile(text), error));
+    HeldFile placed;
+    EXPECT_FALSE(ReplaceExecutable(target, HeldFile(text), placed, error));
+    EXPECT_FALSE(placed.Held());
     EXPECT_EQ(error, L"The new copy at " + target + L" did not check out, so the previous one was put back.");
     EXPECT_FALSE(FileExists(target + L".old"));
     EXPECT_FALSE(FileExists(target + L".new"));
