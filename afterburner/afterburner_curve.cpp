@@ -107,12 +107,13 @@ bool ApplyCurveThroughSharedMemory(uint32_t afterburnerProcess, std::string& ide
     MEMORY_BASIC_INFORMATION region{};
     const size_t size = view != nullptr && VirtualQuery(view, &region, sizeof(region)) != 0 ? region.RegionSize : 0;
     auto* bytes = static_cast<uint8_t*>(view);
-    if (view == nullptr || !MacmHeaderValid(bytes, size)) {
+    MacmHeader header;
+    if (view == nullptr || !ReadMacmHeader(bytes, size, header)) {
         if (view != nullptr) UnmapViewOfFile(view);
         ReleaseMutex(mutex.get());
         return false;
     }
-    MacmNvidiaEntry(bytes, size, identifier);
+    MacmNvidiaEntry(header, bytes, size, identifier);
     const uint32_t command = kMacmApplyCommand;
     memcpy(bytes + kMacmCommandOffset, &command, sizeof(command));
     ReleaseMutex(mutex.get());

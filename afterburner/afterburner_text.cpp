@@ -179,25 +179,32 @@ bool CopyStartupToProfile1(const std::string& text, std::string& copied, std::ws
     return true;
 }
 
-bool MacmHeaderValid(const uint8_t* mapping, size_t size) {
+bool ReadMacmHeader(const uint8_t* mapping, size_t size, MacmHeader& header) {
+    header = {};
     if (mapping == nullptr || size < kMacmHeaderMinimum) return false;
-    return Read32(mapping) == kMacmSignature && Read32(mapping + 8) >= kMacmHeaderMinimum && Read32(mapping + 16) >= kMacmEntrySize;
+    uint8_t copy[kMacmHeaderMinimum];
+    std::memcpy(copy, mapping, sizeof(copy));
+    if (Read32(copy) != kMacmSignature) return false;
+    const MacmHeader read{Read32(copy + 8), Read32(copy + 12), Read32(copy + 16)};
+    if (read.headerSize < kMacmHeaderMinimum || read.headerSize > size || read.entrySize < kMacmEntrySize) return false;
+    header = read;
+    return true;
 }
 
-int MacmNvidiaEntry(const uint8_t* mapping, size_t size, std::string& identifier) {
+int MacmNvidiaEntry(const MacmHeader& header, const uint8_t* mapping, size_t size, std::string& identifier) {
     identifier.clear();
-    if (!MacmHeaderValid(mapping, size)) return -1;
-    const uint32_t count = Read32(mapping + 12);
-    // The header states its own size and the entries' size; the entries follow it directly.
-    const uint64_t first = Read32(mapping + 8);
-    const uint64_t entrySize = Read32(mapping + 16);
-    for (uint32_t i = 0; i < count && i < 64; ++i) {
-        const uint64_t entry = first + entrySize * i;
-        if (entry + entrySize > size) break;  // an entry the mapping does not hold whole is never read
-        const char* id = reinterpret_cast<const char*>(mapping + entry + kMacmIdentifierOffset);
+    if (mapping == nullptr || header.headerSize < kMacmHeaderMinimum || header.entrySize < kMacmEntrySize) return -1;
+    constexpr size_t kIdentifierBytes = kMacmEntrySize - kMacmIdentifierOffset;
+    for (uint32_t i = 0; i < header.count && i < 64; ++i) {
+        const uint64_t entry = header.headerSize + static_cast<uint64_t>(header.entrySize) * i;
+        if (entry + header.entrySize > size) break;  // an entry the mapping does not hold whole is never read
+        uint8_t flags[4];
+        char id[kIdentifierBytes];
+        std::memcpy(flags, mapping + entry + kMacmFlagsOffset, sizeof(flags));
+        std::memcpy(id, mapping + entry + kMacmIdentifierOffset, sizeof(id));
         size_t length = 0;
         while (length < 220 && id[length] != 0) ++length;
-        if (std::string_view(id, length).rfind("VEN_10DE", 0) == 0 && Read32(mapping + entry + kMacmFlagsOffset) != 0) {
+        if (std::string_view(id, length).rfind("VEN_10DE", 0) == 0 && Read32(flags) != 0) {
             identifier.assign(id, length);
             return static_cast<int>(i);
         }

@@ -34,13 +34,21 @@ inline constexpr size_t kMacmCommandOffset = 32;
 inline constexpr size_t kMacmIdentifierOffset = 3500;
 inline constexpr size_t kMacmFlagsOffset = 0;
 inline constexpr uint32_t kMacmApplyCommand = 0x00AB0001;
-// The header checks of a mapping of the given size: signature, header size at least 36, entry size
-// at least 3760 (and nothing read beyond the mapping).
-bool MacmHeaderValid(const uint8_t* mapping, size_t size);
+// The header as it was read once: any program in the session may create the mapping first and
+// change it at any time, so what was checked is a copy, never the live bytes.
+struct MacmHeader {
+    uint32_t headerSize = 0;
+    uint32_t count = 0;
+    uint32_t entrySize = 0;
+};
+// Copies the header out of a mapping of the given size; false unless the signature matches, the
+// stated header size is at least 36 and within the mapping and the entry size is at least 3760.
+bool ReadMacmHeader(const uint8_t* mapping, size_t size, MacmHeader& header);
 // The first GPU entry (at the header's size plus its index times the entry size) whose identifier
-// starts with "VEN_10DE" and whose flag word is non-zero; -1 when there is none. Entries beyond
-// the mapping are never read.
-int MacmNvidiaEntry(const uint8_t* mapping, size_t size, std::string& identifier);
+// starts with "VEN_10DE" and whose flag word is non-zero; -1 when there is none. Only the copied
+// header is used, each entry is copied before it is looked at, and entries beyond the mapping are
+// never read.
+int MacmNvidiaEntry(const MacmHeader& header, const uint8_t* mapping, size_t size, std::string& identifier);
 // Whether an identifier read from the shared memory (which any program in the session can create
 // first) may name a profile file: letters, digits, "&" and "_" only, 1 to 220 of them.
 bool SafeProfileIdentifier(std::string_view identifier);

@@ -121,24 +121,35 @@ TEST(AfterburnerSharedMemory, EntriesFollowTheHeaderAsItsOwnSizesSay) {
         std::memcpy(mapping.data() + second + 3500, "VEN_10DE&DEV_2786&SUBSYS_51431458", 33);
         put32(second, 0x00060C00);
         std::string id;
-        EXPECT_TRUE(MacmHeaderValid(mapping.data(), mapping.size()));
-        EXPECT_EQ(MacmNvidiaEntry(mapping.data(), mapping.size(), id), 1) << header;
+        MacmHeader read;
+        ASSERT_TRUE(ReadMacmHeader(mapping.data(), mapping.size(), read));
+        EXPECT_EQ(MacmNvidiaEntry(read, mapping.data(), mapping.size(), id), 1) << header;
         EXPECT_EQ(id, "VEN_10DE&DEV_2786&SUBSYS_51431458");
+        // What was checked is what is used: a header changed in the live mapping afterwards (a
+        // tiny entry size, entries far beyond the view) changes nothing.
+        put32(8, 0x7FFFFFF0);
+        put32(16, 8);
+        EXPECT_EQ(MacmNvidiaEntry(read, mapping.data(), mapping.size(), id), 1) << header;
+        put32(8, static_cast<uint32_t>(header));
+        put32(16, static_cast<uint32_t>(entrySize));
         // A flag word of zero is skipped; an entry beyond the mapping is never read.
         put32(second, 0);
-        EXPECT_EQ(MacmNvidiaEntry(mapping.data(), mapping.size(), id), -1);
+        EXPECT_EQ(MacmNvidiaEntry(read, mapping.data(), mapping.size(), id), -1);
         put32(second, 7);
         put32(12, 1000);
-        EXPECT_EQ(MacmNvidiaEntry(mapping.data(), mapping.size() - 1, id), -1);
+        ASSERT_TRUE(ReadMacmHeader(mapping.data(), mapping.size() - 1, read));
+        EXPECT_EQ(MacmNvidiaEntry(read, mapping.data(), mapping.size() - 1, id), -1);
+        // A header that claims more than the view holds, or sizes below the layout's, is refused.
+        EXPECT_FALSE(ReadMacmHeader(mapping.data(), header - 1, read));
         put32(16, 3759);
-        EXPECT_FALSE(MacmHeaderValid(mapping.data(), mapping.size()));
+        EXPECT_FALSE(ReadMacmHeader(mapping.data(), mapping.size(), read));
         put32(16, static_cast<uint32_t>(entrySize));
         put32(8, 35);
-        EXPECT_FALSE(MacmHeaderValid(mapping.data(), mapping.size()));
+        EXPECT_FALSE(ReadMacmHeader(mapping.data(), mapping.size(), read));
         put32(8, static_cast<uint32_t>(header));
-        EXPECT_FALSE(MacmHeaderValid(mapping.data(), 35));
+        EXPECT_FALSE(ReadMacmHeader(mapping.data(), 35, read));
         put32(0, 0x4D41484D);
-        EXPECT_FALSE(MacmHeaderValid(mapping.data(), mapping.size()));
+        EXPECT_FALSE(ReadMacmHeader(mapping.data(), mapping.size(), read));
     }
 }
 
