@@ -42,8 +42,7 @@ bool ReadText(const std::wstring& path, std::string& text) {
 }
 
 bool WriteText(const std::wstring& path, const std::string& text) {
-    const UniqueKernelHandle file =
-        AdoptFileHandle(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const UniqueKernelHandle file(static_cast<HANDLE>(CreateNewFile(path)));
     DWORD written = 0;
     return file && WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size();
 }

@@ -102,8 +102,7 @@ bool LookupAmdIndex(const DriverTools& tools, std::wstring& url, std::wstring& d
         error = L"Could not store the AMD version index.";
         return false;
     }
-    UniqueKernelHandle file =
-        AdoptFileHandle(CreateFileW(indexFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueKernelHandle file(static_cast<HANDLE>(CreateNewFile(indexFile)));
     if (!file) {
         error = L"Could not store the AMD version index.";
         return false;

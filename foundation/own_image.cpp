@@ -44,8 +44,7 @@ bool CopyHeldFile(void* source, const std::wstring& destination, std::wstring& e
     }
     const std::wstring temporary = destination + L".new";
     {
-        const UniqueKernelHandle out = AdoptFileHandle(
-            CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        const UniqueKernelHandle out(static_cast<HANDLE>(CreateNewFile(temporary)));
         DWORD written = 0;
         if (!out || !WriteFile(out.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
             written != bytes.size()) {

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "foundation/files.h"
 #include "foundation/protected_folder.h"
 #include "foundation/system.h"
 #include "foundation/text.h"
@@ -16,8 +17,8 @@ void WriteScanFile(const std::wstring& path, const std::vector<TimerCandidate>& 
                    const std::vector<TimerCandidate>& finalists) {
     if (PrepareDataDirectory() == FolderSafety::Unsafe) return;
     const std::string bytes = ToUtf8(BuildScanText(sweep, finalists));
-    const UniqueKernelHandle file = AdoptFileHandle(
-        CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Made new: a file or link someone left under that name is never what is written through.
+    const UniqueKernelHandle file(static_cast<HANDLE>(CreateNewFile(path)));
     if (!file) return;
     DWORD written = 0;
     WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);

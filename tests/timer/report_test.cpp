@@ -1,5 +1,7 @@
 #include "timer/report.h"
 
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include "foundation/text.h"
@@ -69,6 +71,15 @@ TEST(ScanFile, NameCarriesTheLocalTimeAndASecondWriteReplacesTheFirst) {
     const std::string bytes = ReadFileBytes(path);
     EXPECT_EQ(bytes.substr(0, 6), "phase,") << "UTF-8 without a byte-order mark";
     EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'), 2);
+
+    // A second name someone gave the file is never written through: the scan is a file of its own.
+    const std::wstring elsewhere = folder.File(L"kept-by-someone-else.txt");
+    ASSERT_TRUE(DeleteFileW(path.c_str()));
+    ASSERT_TRUE(WriteFileBytes(elsewhere, "theirs"));
+    ASSERT_TRUE(CreateHardLinkW(path.c_str(), elsewhere.c_str(), nullptr));
+    WriteScanFile(path, {MeasuredCandidate()}, {});
+    EXPECT_EQ(ReadFileBytes(elsewhere), "theirs");
+    EXPECT_EQ(ReadFileBytes(path).substr(0, 6), "phase,");
 }
 
 TEST(ScanFile, UnwritableLocationIsSkippedSilently) {
