@@ -11,6 +11,12 @@ bool RelaunchElevated(const std::vector<std::wstring>& arguments);
 // backslashes are copied as they are.
 std::wstring ElevationParameterText(const std::vector<std::wstring>& arguments);
 
+// Starts the program as the user at the desk: directly when this process is not elevated, else
+// with the unelevated shell as its parent, whose token (and environment) it then takes. Under
+// over-the-shoulder elevation that is the standard user at the desk, not the administrator who
+// typed her password. False when neither can be done.
+bool StartAsDesktopUser(const std::wstring& program, std::wstring commandLine);
+
 // The refusal shown in GUI mode when the program cannot get administrator rights.
 void ShowRightsMessage(const std::wstring& text, bool error);
 
@@ -20,5 +26,9 @@ struct ElevationSeam {
     bool (*isElevated)() = nullptr;
     bool (*shellRunAs)(const std::wstring& executable, const std::wstring& parameters) = nullptr;
     void (*messageBox)(const std::wstring& text, const std::wstring& caption, bool error) = nullptr;
+    // The desktop's shell process, opened for starting programs under it, when it runs
+    // unelevated; null when there is none, it is elevated, or it cannot be opened. Wine has no
+    // shell window; tests name a process of their own. Null here: the real one.
+    void* (*unelevatedShell)() = nullptr;
 };
 void SetElevationSeam(const ElevationSeam* seam);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "foundation/child_process.h"
+#include "foundation/elevation.h"
 #include "foundation/system.h"
 #include "foundation/unique_handle.h"
 
@@ -63,16 +64,8 @@ std::wstring CapturePowerShell(const std::wstring& command) {
 bool OpenInNotepad(const std::wstring& file) {
     if (file.find(L'"') != std::wstring::npos) return false;
     const std::wstring notepad = SystemToolPath(L"notepad.exe");
-    std::wstring commandLine = L"\"" + notepad + L"\" \"" + file + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    ChildLaunch launch;
-    launch.KeepTemporaryFolder();  // Notepad stays open after we return
-    if (!launch.Start(notepad, commandLine, L"", 0, startup, false, info)) return false;
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
-    return true;
+    // Never with our rights: Notepad's Open dialog is a file browser for whoever sits at the desk.
+    return StartAsDesktopUser(notepad, L"\"" + notepad + L"\" \"" + file + L"\"");
 }
 
 uint32_t RunPowercfg(const std::wstring& arguments) {

@@ -103,8 +103,9 @@ std::wstring CapturePowerShell(const std::wstring& command);
 uint32_t RunPowercfg(const std::wstring& arguments);
 // Standard output and error of the child, first 2047 bytes, from the OEM code page; empty on failure.
 std::wstring RunCapture(const std::wstring& executable, const std::wstring& arguments);
-// Opens a text file in the system's own Notepad, by its full path: the user's file associations
-// would let any program they chose run with this process's rights.
+// Opens a text file in the system's own Notepad, by its full path (the user's file associations
+// would let any program they chose run), as the desktop's unelevated user. False when it cannot
+// be started that way; then nothing is started.
 bool OpenInNotepad(const std::wstring& file);
 
 // The program runs elevated, as LocalSystem and as SYSTEM: it loads libraries from the system

@@ -395,7 +395,11 @@ void App::PutBackChange(const ChangeRow& change) {
     });
 }
 
-void App::OpenLog() { OpenInNotepad(hooks_.logPath); }
+void App::OpenLog() {
+    // Notepad is never started with our rights; where it cannot be started as the user at the
+    // desk, the path is what they get.
+    if (!OpenInNotepad(hooks_.logPath)) Ask(L"The log is at " + hooks_.logPath + L".", MB_OK | MB_ICONINFORMATION);
+}
 
 void App::RestartComputer() {
     HANDLE token = nullptr;

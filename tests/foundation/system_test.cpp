@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "foundation/child_process.h"
+#include "foundation/elevation.h"
 #include "foundation/environment_block.h"
 #include "foundation/files.h"
 #include "foundation/installer.h"
@@ -187,16 +188,63 @@ TEST(ChildEnvironment, OnlyAFullPathStarts) {
     EXPECT_EQ(RunCapture(L"qv_child.exe", L"bytes 3"), L"");
 }
 
-TEST(Notepad, TheLogOpensInTheSystemsNotepadByItsFullPath) {
+// Wine has neither elevation nor a shell window: the desk stands in for both, its shell a
+// process of the test's own.
+struct FakeDesk {
+    static inline bool elevated = false;
+    static inline DWORD shell = 0;
+    static bool IsElevated() { return elevated; }
+    static void* UnelevatedShell() {
+        return shell == 0 ? nullptr : OpenProcess(PROCESS_CREATE_PROCESS | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, shell);
+    }
+};
+
+// Notepad's Open dialog is a file browser for whoever sits at the desk: it is started as the
+// desktop's own user, under the unelevated shell, or not at all.
+TEST(Notepad, TheLogOpensInTheSystemsNotepadAsTheUserAtTheDeskOrNotAtAll) {
+    const ElevationSeam desk{FakeDesk::IsElevated, nullptr, nullptr, FakeDesk::UnelevatedShell};
+    SetElevationSeam(&desk);
+    struct Restore {
+        ~Restore() { SetElevationSeam(nullptr); }
+    } restore;
     TempFolder root;
     const std::wstring notepad = SystemToolPath(L"notepad.exe");
     const FakeTool fake(notepad, root.File(L"calls.txt"));
     const std::wstring log = root.File(L"Quorvantis.log");
+    const std::string expected = ToUtf8(L"\"" + notepad + L"\" \"" + log + L"\"\n");
+    const auto calls = [&] {
+        std::string text;
+        WaitUntil([&] { return !(text = ReadFileBytes(root.File(L"calls.txt"))).empty(); }, 10000, 50);
+        DeleteFileW(root.File(L"calls.txt").c_str());
+        return text;
+    };
+
+    FakeDesk::elevated = false;
     ASSERT_TRUE(OpenInNotepad(log));
-    std::string calls;
-    WaitUntil([&] { return !(calls = ReadFileBytes(root.File(L"calls.txt"))).empty(); }, 10000, 50);
-    EXPECT_EQ(calls, ToUtf8(L"\"" + notepad + L"\" \"" + log + L"\"\n"));
+    EXPECT_EQ(calls(), expected);
     EXPECT_FALSE(OpenInNotepad(L"a\" & calc.exe"));
+
+    // Elevated: the shell is its parent, so it runs with the shell's token, and nothing of this
+    // process's environment reaches it.
+    FakeDesk::elevated = true;
+    {
+        RunningProgram shell(ChildPath(), L"sleep 20000");
+        ASSERT_TRUE(shell.Started());
+        FakeDesk::shell = shell.Id();
+        const PlantedEnvironment planted;
+        ASSERT_TRUE(OpenInNotepad(log));
+        EXPECT_EQ(calls(), expected);
+        const std::string record = planted.Record();
+        EXPECT_NE(record.find("notepad parent " + std::to_string(shell.Id()) + "\n"), std::string::npos) << record;
+        EXPECT_EQ(record.find("COR_"), std::string::npos) << record;
+        EXPECT_EQ(record.find(ToUtf8(L"\\bin;")), std::string::npos) << record;
+    }
+
+    // Elevated, with no unelevated shell to start it under: nothing starts.
+    FakeDesk::shell = 0;
+    EXPECT_FALSE(OpenInNotepad(log));
+    EXPECT_FALSE(FileExists(root.File(L"calls.txt")));
+    FakeDesk::elevated = false;
 }
 
 TEST(RunPowerShell, WrapsTheCommandInItsFixedArguments) {

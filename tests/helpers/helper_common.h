@@ -1,6 +1,7 @@
 #pragma once
 // What the tests' helper programs share: their switches, their own path, the tool log every fake
-// appends its calls to (QV_FAKE_TOOL_LOG), and the record of the environment each was given.
+// appends its calls to (QV_FAKE_TOOL_LOG), and the record of the environment each was given
+// (with its current folder and its parent process).
 //
 // A switch (QV_...) is read from the helper's own environment when a test started it, else from
 // HKLM\Software\QuorvantisTests\Switches, where the tests put every switch they set: the program
@@ -8,6 +9,7 @@
 // environment reaches a fake the program starts.
 // Each helper program is a row of docs/outside-world.md: change the row with the helper.
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <string>
 
@@ -48,6 +50,20 @@ inline void AppendToolLog(const std::string& line) {
 
 // With QV_FAKE_ENV_LOG set, the environment and current folder this helper was started with, a
 // line each ("<tool> NAME=value", "<tool> cwd <folder>"), so a test can see what a child was given.
+// The process that is this one's parent as Windows records it (the one named at its creation).
+inline DWORD ParentProcessId() {
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return 0;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    DWORD parent = 0;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        if (entry.th32ProcessID == GetCurrentProcessId()) parent = entry.th32ParentProcessID;
+    }
+    CloseHandle(snapshot);
+    return parent;
+}
+
 inline void RecordEnvironment(const std::wstring& tool) {
     const std::wstring log = Environment(L"QV_FAKE_ENV_LOG");
     if (log.empty()) return;
@@ -60,6 +76,7 @@ inline void RecordEnvironment(const std::wstring& tool) {
     wchar_t folder[MAX_PATH] = {};
     GetCurrentDirectoryW(MAX_PATH, folder);
     text += tool + L" cwd " + folder + L"\n";
+    text += tool + L" parent " + std::to_wstring(ParentProcessId()) + L"\n";
     const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string utf8(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
     if (bytes > 0) WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), bytes, nullptr, nullptr);
