@@ -28,6 +28,17 @@ protected:
     }
     std::wstring Folder() const { return kit->ProgramsX86() + L"\\MSI Afterburner"; }
     std::string Config() const { return ReadFileBytes(Folder() + L"\\MSIAfterburner.cfg"); }
+    // Afterburner installed beforehand by its own setup, with RivaTuner beside it; the RivaTuner program.
+    std::wstring InstallBeforehand() const {
+        TempFolder setupFolder;
+        const std::wstring setup = setupFolder.File(L"MSIAfterburnerSetup466.exe");
+        EXPECT_TRUE(CopyFileW((BinDirectory() + L"\\fake_afterburner.exe").c_str(), setup.c_str(), FALSE));
+        EXPECT_EQ(RunProgram(setup, L"/S").exitCode, 0u);
+        const std::wstring rtssFolder = kit->ProgramsX86() + L"\\RivaTuner Statistics Server";
+        CreateDirectoryW(rtssFolder.c_str(), nullptr);
+        EXPECT_TRUE(WriteFileBytes(rtssFolder + L"\\RTSS.exe", "MZ"));
+        return rtssFolder + L"\\RTSS.exe";
+    }
 
     VendorTestServer& server = VendorTestServer::Get();
     std::unique_ptr<DriverTestKit> kit;
@@ -49,7 +60,7 @@ TEST_F(AfterburnerStep, AFreshInstallScansAndTheLogonTaskAppliesProfile1) {
     }
 
     const std::string calls = kit->ToolCalls();
-    EXPECT_NE(calls.find("7z2605-x64.exe\" /S"), std::string::npos) << calls;  // 7-Zip first, to open the archive
+    EXPECT_NE(calls.find("7z2600-x64.exe\" /S"), std::string::npos) << calls;  // 7-Zip first, to open the archive
     EXPECT_NE(calls.find("afterburner setup"), std::string::npos) << calls;
     EXPECT_NE(calls.find("scan pressed"), std::string::npos) << calls;
     EXPECT_NE(calls.find("afterburner applied"), std::string::npos) << calls;
@@ -99,14 +110,7 @@ TEST_F(AfterburnerStep, AFreshInstallScansAndTheLogonTaskAppliesProfile1) {
 }
 
 TEST_F(AfterburnerStep, AlreadyInstalledNeedsNoDownloadAndWithoutACurveStartsWithItsOwnSettings) {
-    // Installed beforehand, with RivaTuner beside it.
-    TempFolder setupFolder;
-    const std::wstring setup = setupFolder.File(L"MSIAfterburnerSetup466.exe");
-    ASSERT_TRUE(CopyFileW((BinDirectory() + L"\\fake_afterburner.exe").c_str(), setup.c_str(), FALSE));
-    ASSERT_EQ(RunProgram(setup, L"/S").exitCode, 0u);
-    const std::wstring rtss = kit->ProgramsX86() + L"\\RivaTuner Statistics Server\\RTSS.exe";
-    CreateDirectoryW((kit->ProgramsX86() + L"\\RivaTuner Statistics Server").c_str(), nullptr);
-    ASSERT_TRUE(WriteFileBytes(rtss, "MZ"));
+    const std::wstring rtss = InstallBeforehand();
     const size_t downloads = server.RequestsContaining("GET /files/afterburner.zip");
 
     // No NVIDIA driver: no scan.
@@ -134,13 +138,7 @@ TEST_F(AfterburnerStep, AlreadyInstalledNeedsNoDownloadAndWithoutACurveStartsWit
 // program in a folder that someone else may change (their own install, or one under the root of
 // a drive) is not given one; what is under folders only administrators may change is.
 TEST_F(AfterburnerStep, NoLogonTaskStartsAProgramInAFolderOthersCanChange) {
-    TempFolder setupFolder;
-    const std::wstring setup = setupFolder.File(L"MSIAfterburnerSetup466.exe");
-    ASSERT_TRUE(CopyFileW((BinDirectory() + L"\\fake_afterburner.exe").c_str(), setup.c_str(), FALSE));
-    ASSERT_EQ(RunProgram(setup, L"/S").exitCode, 0u);
-    const std::wstring rtssFolder = kit->ProgramsX86() + L"\\RivaTuner Statistics Server";
-    CreateDirectoryW(rtssFolder.c_str(), nullptr);
-    ASSERT_TRUE(WriteFileBytes(rtssFolder + L"\\RTSS.exe", "MZ"));
+    InstallBeforehand();
     kit->Afterburner().nvapi = kit->ProgramsX86() + L"\\missing\\nvapi64.dll";
 
     FakeFolderSecurity security;
