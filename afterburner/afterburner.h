@@ -14,9 +14,16 @@ typedef struct HWND__* HWND;
 struct AfterburnerSetup {
     const DriverTools* driverTools = nullptr;  // the vendor fetch and 7-Zip
     std::wstring programFilesX86;              // holds "MSI Afterburner" and "RivaTuner Statistics Server"
+    // Where each installer records the program it installed ("InstallPath", the program's full
+    // path), under HKLM in the 32-bit view: a user may have chosen another folder.
+    std::wstring afterburnerKey;
+    std::wstring rtssKey;
     std::wstring archivePath;                  // on the Afterburner mirror host
     std::wstring archiveSha256;
     std::wstring schtasks;
+    // Whether the account is an administrator (AccountIsAdministrator): for a standard account
+    // "highest available" is a standard token, which can never start Afterburner.
+    std::function<bool(const std::wstring& account)> isAdministrator;
     std::wstring nvapi;  // present when an NVIDIA driver is installed
     // The scanner's status line: the UI Automation name of the element with automation id 1007.
     std::function<std::wstring(HWND scannerWindow)> readStatus;
@@ -26,8 +33,9 @@ const AfterburnerSetup& ProductAfterburnerSetup();
 inline constexpr const wchar_t* kAfterburnerTask = L"Quorvantis Afterburner";
 inline constexpr const wchar_t* kRivaTunerTask = L"Quorvantis RivaTuner";
 
-std::wstring AfterburnerExecutable(const AfterburnerSetup& setup);  // empty when not installed
-std::wstring RtssExecutable(const AfterburnerSetup& setup);         // empty when not installed
+// Where the installer said it put the program, else the default folder; empty when not installed.
+std::wstring AfterburnerExecutable(const AfterburnerSetup& setup);
+std::wstring RtssExecutable(const AfterburnerSetup& setup);
 
 // The step; on failure error holds the text for the user ("Stopped." when cancelled).
 bool InstallAfterburner(const AfterburnerSetup& setup, Feed* feed, std::wstring& error);

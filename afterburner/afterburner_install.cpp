@@ -7,6 +7,7 @@
 #include "driver/driver_clean.h"
 #include "driver/driver_text.h"
 #include "driver/vendor_fetch.h"
+#include "foundation/child_process.h"
 #include "foundation/chunk_writer.h"
 #include "foundation/feed.h"
 #include "foundation/files.h"
@@ -152,14 +153,35 @@ bool InstallPrograms(const AfterburnerSetup& setup, Feed* feed, std::wstring& er
 
 }  // namespace
 
-// Without the system's program folder nothing is looked for (a relative path would mean the
-// current folder).
+namespace {
+
+// The program the installer recorded under the key, when that is a full path to a program of that
+// name which exists; else the one in the default folder (never a relative path: without the
+// system's program folder nothing is looked for).
+std::wstring InstalledProgram(const std::wstring& key, const wchar_t* program, const std::wstring& defaultFolder) {
+    wchar_t recorded[MAX_PATH] = {};
+    DWORD size = sizeof(recorded);
+    if (!key.empty() && RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"InstallPath", RRF_RT_REG_SZ | RRF_SUBKEY_WOW6432KEY, nullptr,
+                                     recorded, &size) == ERROR_SUCCESS) {
+        const std::wstring path = recorded;
+        const size_t slash = path.find_last_of(L'\\');
+        if (IsFullPath(path) && slash != std::wstring::npos && _wcsicmp(path.c_str() + slash + 1, program) == 0 && !Detect(path).empty()) {
+            return path;
+        }
+    }
+    return defaultFolder.empty() ? std::wstring() : Detect(defaultFolder + L"\\" + program);
+}
+
+}  // namespace
+
 std::wstring AfterburnerExecutable(const AfterburnerSetup& setup) {
-    return setup.programFilesX86.empty() ? std::wstring() : Detect(setup.programFilesX86 + L"\\MSI Afterburner\\MSIAfterburner.exe");
+    return InstalledProgram(setup.afterburnerKey, L"MSIAfterburner.exe",
+                            setup.programFilesX86.empty() ? std::wstring() : setup.programFilesX86 + L"\\MSI Afterburner");
 }
 
 std::wstring RtssExecutable(const AfterburnerSetup& setup) {
-    return setup.programFilesX86.empty() ? std::wstring() : Detect(setup.programFilesX86 + L"\\RivaTuner Statistics Server\\RTSS.exe");
+    return InstalledProgram(setup.rtssKey, L"RTSS.exe",
+                            setup.programFilesX86.empty() ? std::wstring() : setup.programFilesX86 + L"\\RivaTuner Statistics Server");
 }
 
 bool CreateLogonTask(const AfterburnerSetup& setup, const std::wstring& name, const std::wstring& program, const std::wstring& arguments) {
@@ -219,7 +241,15 @@ bool InstallAfterburner(const AfterburnerSetup& setup, Feed* feed, std::wstring&
     }
     if (Cancelled(feed)) return Fail(error, L"Stopped.");
 
-    if (!CreateLogonTask(setup, kAfterburnerTask, afterburner, profile1 ? L"-profile1 /s" : L"/s")) {
+    const std::wstring account = InteractiveAccount();
+    if (!account.empty() && setup.isAdministrator && !setup.isAdministrator(account)) {
+        // Its sign-in task would get a standard token, and Afterburner refuses to start without
+        // administrator rights: Windows would say nothing, and nothing would ever start.
+        LogInfo(FormatText(L"%ls is a standard account: a task at sign-in cannot give Afterburner the administrator rights it "
+                           L"needs, so no logon task was made for it. Afterburner's own Start with Windows will ask for "
+                           L"them at each sign-in.",
+                           account.c_str()));
+    } else if (!CreateLogonTask(setup, kAfterburnerTask, afterburner, profile1 ? L"-profile1 /s" : L"/s")) {
         LogInfo(L"Could not create the Afterburner logon task. Start with Windows is still set in its config.");
     } else {
         LogInfo(profile1 ? L"Afterburner will start at logon and apply profile 1."

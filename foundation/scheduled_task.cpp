@@ -1,6 +1,7 @@
 #include "foundation/scheduled_task.h"
 
 #include <windows.h>
+#include <lm.h>
 #include <wtsapi32.h>
 
 #include "foundation/files.h"
@@ -25,6 +26,41 @@ std::wstring SessionText(QuerySessionFn query, FreeMemoryFn release, DWORD sessi
 }
 
 }  // namespace
+
+bool AccountIsAdministrator(const std::wstring& account) {
+    const UniqueModule netapi(static_cast<HMODULE>(LoadSystemLibrary(L"netapi32.dll")));
+    using GetGroupsFn = DWORD(WINAPI*)(LPCWSTR, LPCWSTR, DWORD, DWORD, LPBYTE*, DWORD, LPDWORD, LPDWORD);
+    using FreeFn = DWORD(WINAPI*)(LPVOID);
+    const auto getGroups =
+        netapi ? reinterpret_cast<GetGroupsFn>(reinterpret_cast<void*>(GetProcAddress(netapi.get(), "NetUserGetLocalGroups"))) : nullptr;
+    const auto freeBuffer =
+        netapi ? reinterpret_cast<FreeFn>(reinterpret_cast<void*>(GetProcAddress(netapi.get(), "NetApiBufferFree"))) : nullptr;
+    if (getGroups == nullptr || freeBuffer == nullptr) return true;
+    // The group's name in this Windows' own language.
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD sidSize = sizeof(sid);
+    wchar_t administrators[257] = {}, domain[257] = {};
+    DWORD nameLength = 257, domainLength = 257;
+    SID_NAME_USE use{};
+    if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &sidSize) ||
+        !LookupAccountSidW(nullptr, sid, administrators, &nameLength, domain, &domainLength, &use)) {
+        return true;
+    }
+    LPBYTE buffer = nullptr;
+    DWORD read = 0, total = 0;
+    const DWORD status = getGroups(nullptr, account.c_str(), 0, LG_INCLUDE_INDIRECT, &buffer, MAX_PREFERRED_LENGTH, &read, &total);
+    if (status != NERR_Success || buffer == nullptr) {
+        if (buffer != nullptr) freeBuffer(buffer);
+        return true;
+    }
+    bool member = false;
+    const auto* groups = reinterpret_cast<const LOCALGROUP_USERS_INFO_0*>(buffer);
+    for (DWORD i = 0; i < read; ++i) {
+        if (groups[i].lgrui0_name != nullptr && _wcsicmp(groups[i].lgrui0_name, administrators) == 0) member = true;
+    }
+    freeBuffer(buffer);
+    return member;
+}
 
 std::wstring InteractiveAccount() {
     // Over-the-shoulder elevation runs this process as an administrator while someone else sits

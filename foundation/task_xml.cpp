@@ -43,6 +43,8 @@ std::wstring ScheduledTaskXml(const ScheduledTaskDefinition& task) {
            L"    <DisallowStartIfOnBatteries>false</DisallowStartIfOnBatteries>\r\n"
            L"    <StopIfGoingOnBatteries>false</StopIfGoingOnBatteries>\r\n"
            L"    <ExecutionTimeLimit>PT0S</ExecutionTimeLimit>\r\n"
+           // Without it Task Scheduler uses 7: below-normal CPU, I/O and memory priority.
+           L"    <Priority>5</Priority>\r\n"
            L"    <Enabled>true</Enabled>\r\n"
            L"  </Settings>\r\n"
            L"  <Actions Context=\"Author\">\r\n"

@@ -7,6 +7,7 @@
 
 #include "foundation/log.h"
 #include "foundation/own_image.h"
+#include "foundation/scheduled_task.h"
 #include "foundation/state.h"
 #include "foundation/system.h"
 #include "foundation/text.h"
@@ -57,13 +58,19 @@ void EnsureGuardTask() {
                                  installed.c_str()));
         return;
     }
-    const std::wstring command = L"\\\"" + installed + L"\\\" --guard";
-    const std::wstring arguments =
-        L"/Create /F /SC ONSTART /RU SYSTEM /RL HIGHEST /TN \"Quorvantis Guard\" /TR \"" + command + L"\"";
-    if (RunProcess(SystemToolPath(L"schtasks.exe"), arguments, 20000) == 0) {
+    // From a full definition: made from the command line, a boot task takes the schema's defaults,
+    // which keep it from starting on battery and stop it after 72 hours.
+    ScheduledTaskDefinition task;
+    task.start = ScheduledTaskDefinition::Start::AtBoot;
+    task.account = kSystemAccount;
+    task.description = L"Re-applies the settings Quorvantis hardened at every startup.";
+    task.command = installed;
+    task.arguments = L"--guard";
+    std::wstring error;
+    if (RegisterScheduledTask(SystemToolPath(L"schtasks.exe"), kGuardTask, task, error)) {
         AppendLogLine(L"Quorvantis Guard will re-apply hardened settings at startup.");
     } else {
-        AppendLogLine(L"Could not create the Quorvantis Guard startup task.");
+        AppendLogLine(L"Could not create the Quorvantis Guard startup task. " + error);
     }
 }
 

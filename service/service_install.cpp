@@ -296,7 +296,7 @@ bool RemoveTimerService() {
 
 bool UninstallEverything() {
     bool ok = RemoveTimerService();
-    RunProcess(SystemToolPath(L"schtasks.exe"), L"/Delete /F /TN \"Quorvantis Guard\"", 15000);
+    RunProcess(SystemToolPath(L"schtasks.exe"), FormatText(L"/Delete /F /TN \"%ls\"", kGuardTask), 15000);
     // Every account's "Start with Windows" task: each starts the copy that is about to go.
     for (const std::wstring& task : RecordedTrayTasks()) {
         RunProcess(SystemToolPath(L"schtasks.exe"), FormatText(L"/Delete /F /TN \"%ls\"", task.c_str()), 15000);

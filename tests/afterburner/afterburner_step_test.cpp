@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "afterburner/afterburner.h"
+#include "foundation/log.h"
 #include "foundation/system.h"
 #include "foundation/text.h"
 #include "driver/vendor_fetch.h"
@@ -122,6 +123,11 @@ TEST_F(AfterburnerStep, AlreadyInstalledNeedsNoDownloadAndWithoutACurveStartsWit
     EXPECT_NE(calls.find("MSIAfterburner.exe arguments=/s"), std::string::npos) << calls;
     EXPECT_EQ(calls.find("-profile1"), std::string::npos) << calls;
     EXPECT_NE(calls.find("task Quorvantis RivaTuner: runlevel=HighestAvailable"), std::string::npos) << calls;
+    // At normal priority, on battery as well: left out, Task Scheduler would start it below normal.
+    EXPECT_NE(calls.find("task Quorvantis RivaTuner: DisallowStartIfOnBatteries=false StopIfGoingOnBatteries=false "
+                         "ExecutionTimeLimit=PT0S Priority=5"),
+              std::string::npos)
+        << calls;
     EXPECT_EQ(server.RequestsContaining("GET /files/afterburner.zip"), downloads);
 
     // A scan that fails leaves profile 1 alone and the task without it.
@@ -132,6 +138,43 @@ TEST_F(AfterburnerStep, AlreadyInstalledNeedsNoDownloadAndWithoutACurveStartsWit
     EXPECT_NE(calls.find("scan pressed"), std::string::npos) << calls;
     EXPECT_EQ(calls.find("afterburner applied"), std::string::npos) << calls;
     EXPECT_EQ(calls.find("-profile1"), std::string::npos) << calls;
+}
+
+// A user may install Afterburner in a folder of their choosing: its installer's own record finds
+// it, and nothing is downloaded or installed a second time.
+TEST_F(AfterburnerStep, AfterburnerInAnotherFolderIsFoundThroughItsInstallersRecord) {
+    TempFolder elsewhere;
+    const std::wstring setup = elsewhere.File(L"MSIAfterburnerSetup466.exe");
+    ASSERT_TRUE(CopyFileW((BinDirectory() + L"\\fake_afterburner.exe").c_str(), setup.c_str(), FALSE));
+    const std::wstring chosen = elsewhere.Path() + L"\\Games\\MSI Afterburner";
+    ASSERT_EQ(RunProgram(setup, L"/S /D=" + chosen).exitCode, 0u);
+    CreateDirectoryW((kit->ProgramsX86() + L"\\RivaTuner Statistics Server").c_str(), nullptr);
+    ASSERT_TRUE(WriteFileBytes(kit->ProgramsX86() + L"\\RivaTuner Statistics Server\\RTSS.exe", "MZ"));
+    EXPECT_EQ(AfterburnerExecutable(kit->Afterburner()), chosen + L"\\MSIAfterburner.exe");
+    const size_t downloads = server.RequestsContaining("GET /files/afterburner.zip");
+    kit->Afterburner().nvapi = kit->ProgramsX86() + L"\\missing\\nvapi64.dll";
+    std::wstring error;
+    ASSERT_TRUE(InstallAfterburner(kit->Afterburner(), nullptr, error)) << ToUtf8(error);
+    EXPECT_EQ(server.RequestsContaining("GET /files/afterburner.zip"), downloads);
+    const std::string calls = kit->ToolCalls();
+    EXPECT_EQ(calls.find("afterburner setup"), calls.rfind("afterburner setup")) << "installed once, by the user" << calls;
+    EXPECT_NE(ReadFileBytes(chosen + L"\\MSIAfterburner.cfg").find("StartWithWindows = 1"), std::string::npos);
+}
+
+// For a standard account "highest available" is a standard token, and Afterburner will not start
+// without administrator rights: no task is made that could never start it, and the log says why.
+TEST_F(AfterburnerStep, AStandardAccountGetsNoAfterburnerTaskThatCouldNeverStartIt) {
+    InstallBeforehand();
+    kit->Afterburner().nvapi = kit->ProgramsX86() + L"\\missing\\nvapi64.dll";
+    kit->standardUser = true;
+    std::wstring error;
+    ASSERT_TRUE(InstallAfterburner(kit->Afterburner(), nullptr, error)) << ToUtf8(error);
+    const std::string calls = kit->ToolCalls();
+    EXPECT_EQ(calls.find("task Quorvantis Afterburner"), std::string::npos) << calls;
+    EXPECT_NE(calls.find("task Quorvantis RivaTuner: runlevel=HighestAvailable"), std::string::npos) << calls;
+    const std::string log = ReadFileBytes(LogFilePath());
+    EXPECT_NE(log.find("is a standard account: a task at sign-in cannot give Afterburner the administrator rights"), std::string::npos)
+        << log;
 }
 
 // A logon task starts Afterburner and RivaTuner with administrator rights at every logon: a

@@ -6,7 +6,8 @@
 //   MSIOCScanner_x64.exe        the "MSI Overclocking Scanner" window: button 1001 (Scan/Stop) and
 //                               status 1007, which a pressed Scan advances through a script
 //   MSIAfterburnerSetup466.exe  /S installs MSIAfterburner.exe, the scanner and MSIAfterburner.cfg
-//                               under QV_FAKE_PROGRAMS_X86\MSI Afterburner
+//                               under QV_FAKE_PROGRAMS_X86\MSI Afterburner (or /D=<folder>) and
+//                               records the program as its installer does (InstallPath)
 // QV_FAKE_SCAN_SCRIPT: status lines separated by "|" (default: a successful scan);
 // QV_FAKE_SCAN_READY=0: the status stays empty until Scan is pressed; QV_FAKE_AB_ACK=0: never
 // acknowledges; QV_FAKE_AB_GPU: the GPU identifier in the shared memory; QV_FAKE_EXIT_<name>:
@@ -198,11 +199,16 @@ int RunScanner() {
 
 // ---- Installer ----------------------------------------------------------------------------
 
+// As its NSIS installer does: "/D=<folder>" (last, unquoted) chooses the folder, and the
+// program's full path is recorded as InstallPath under HKLM\SOFTWARE\MSI\Afterburner in the
+// 32-bit view (QV_FAKE_AFTERBURNER_KEY names another key for a test of its own).
 int RunInstallerRole() {
     Record("afterburner setup");
     const std::wstring root = Environment(L"QV_FAKE_PROGRAMS_X86");
-    if (root.empty()) return 2;
-    const std::wstring folder = root + L"\\MSI Afterburner";
+    const std::wstring line = GetCommandLineW();
+    const size_t chosen = line.rfind(L" /D=");
+    const std::wstring folder = chosen != std::wstring::npos ? line.substr(chosen + 4) : root + L"\\MSI Afterburner";
+    if (chosen == std::wstring::npos && root.empty()) return 2;
     WriteText(folder + L"\\MSIAfterburner.cfg",
               "[Settings]\r\nStartWithWindows = 0\r\nStartMinimized = 0\r\nRememberSettings = 0\r\nStartupDelay = 10\r\nFirstRun = 1\r\n"
               "UnlockVoltageControl = 0\r\nEnableServer = 0\r\n");
@@ -210,6 +216,17 @@ int RunInstallerRole() {
     const std::wstring self = SelfPath();
     if (!CopyFileW(self.c_str(), (folder + L"\\MSIAfterburner.exe").c_str(), FALSE)) return 3;
     if (!CopyFileW(self.c_str(), (folder + L"\\Bundle\\OCScanner\\MSIOCScanner_x64.exe").c_str(), FALSE)) return 3;
+    const std::wstring key = Environment(L"QV_FAKE_AFTERBURNER_KEY").empty() ? L"SOFTWARE\\MSI\\Afterburner"
+                                                                            : Environment(L"QV_FAKE_AFTERBURNER_KEY");
+    const std::wstring program = folder + L"\\MSIAfterburner.exe";
+    HKEY opened = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr, &opened, nullptr) !=
+        ERROR_SUCCESS) {
+        return 4;
+    }
+    RegSetValueExW(opened, L"InstallPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(program.c_str()),
+                   static_cast<DWORD>((program.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(opened);
     return 0;
 }
 

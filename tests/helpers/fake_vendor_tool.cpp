@@ -8,7 +8,12 @@
 //   schtasks.exe /Create /F /TN "<name>" /XML "<file>"
 //                                          keeps the task's definition in QV_FAKE_TASKS_DIR and
 //                                          records "task <name>: runlevel=<level> user=<account>
-//                                          command=<program> arguments=<arguments>"
+//                                          command=<program> arguments=<arguments>", then its
+//                                          battery conditions, time limit and priority, each the
+//                                          schema's default (true, true, PT72H, 7) where the
+//                                          definition leaves it out
+//   schtasks.exe /Create ... /SC /RU /RL /TR  the same for a task made from switches, which
+//                                          carries no settings, so every one is the default
 //   schtasks.exe /Run /TN "<name>"         starts the task as a logon would: a program that asks
 //                                          for administrator rights (MSIAfterburner.exe does) is
 //                                          refused silently unless the task runs with the highest
@@ -144,11 +149,43 @@ std::wstring ArgumentAfter(const std::vector<std::wstring>& args, const wchar_t*
     return {};
 }
 
+// What Task Scheduler keeps for a setting the definition leaves out: the schema's default.
+std::wstring Setting(const std::wstring& xml, const wchar_t* tag, const wchar_t* schemaDefault) {
+    const std::wstring value = Element(xml, tag);
+    return value.empty() ? schemaDefault : value;
+}
+
+// A task made from switches, as schtasks makes it: a definition with the switches' trigger,
+// account, level and action, and no settings at all, so every one is the schema's default.
+std::wstring DefinitionFromSwitches(const std::vector<std::wstring>& args) {
+    const std::wstring schedule = ArgumentAfter(args, L"/SC");
+    const std::wstring user = ArgumentAfter(args, L"/RU");
+    const std::wstring run = ArgumentAfter(args, L"/TR");
+    std::wstring command = run, arguments;
+    if (!run.empty() && run.front() == L'"') {
+        const size_t close = run.find(L'"', 1);
+        command = run.substr(1, close == std::wstring::npos ? std::wstring::npos : close - 1);
+        if (close != std::wstring::npos && close + 2 <= run.size()) arguments = run.substr(close + 2);
+    } else if (const size_t space = run.find(L' '); space != std::wstring::npos) {
+        command = run.substr(0, space);
+        arguments = run.substr(space + 1);
+    }
+    std::wstring xml = L"<Task><Triggers>";
+    xml += _wcsicmp(schedule.c_str(), L"ONSTART") == 0 ? L"<BootTrigger/>" : L"<LogonTrigger/>";
+    xml += L"</Triggers><Principals><Principal><UserId>" + (_wcsicmp(user.c_str(), L"SYSTEM") == 0 ? std::wstring(L"S-1-5-18") : user) +
+           L"</UserId><RunLevel>" +
+           (_wcsicmp(ArgumentAfter(args, L"/RL").c_str(), L"HIGHEST") == 0 ? L"HighestAvailable" : L"LeastPrivilege") +
+           L"</RunLevel></Principal></Principals><Actions><Exec><Command>" + command + L"</Command>";
+    if (!arguments.empty()) xml += L"<Arguments>" + arguments + L"</Arguments>";
+    return xml + L"</Exec></Actions></Task>";
+}
+
 int Schtasks(const std::vector<std::wstring>& args) {
     const std::wstring name = ArgumentAfter(args, L"/TN");
     const bool create = args.size() > 1 && _wcsicmp(args[1].c_str(), L"/Create") == 0;
-    if (create && !ArgumentAfter(args, L"/XML").empty()) {
-        const std::wstring xml = ReadWide(ArgumentAfter(args, L"/XML"));
+    if (create) {
+        const bool fromFile = !ArgumentAfter(args, L"/XML").empty();
+        const std::wstring xml = fromFile ? ReadWide(ArgumentAfter(args, L"/XML")) : DefinitionFromSwitches(args);
         if (xml.empty()) return 1;
         const std::string bytes(reinterpret_cast<const char*>(xml.data()), xml.size() * sizeof(wchar_t));
         if (!WriteAll(TaskFile(name), "\xFF\xFE", 2)) return 1;
@@ -159,6 +196,10 @@ int Schtasks(const std::vector<std::wstring>& args) {
         helper::AppendToolLog(Narrow(L"task " + name + L": runlevel=" + Element(xml, L"RunLevel") + L" user=" + Element(xml, L"UserId") +
                                      L" logon=" + Element(xml, L"LogonType") + L" command=" + Element(xml, L"Command") +
                                      L" arguments=" + Element(xml, L"Arguments")));
+        helper::AppendToolLog(Narrow(L"task " + name + L": DisallowStartIfOnBatteries=" +
+                                     Setting(xml, L"DisallowStartIfOnBatteries", L"true") + L" StopIfGoingOnBatteries=" +
+                                     Setting(xml, L"StopIfGoingOnBatteries", L"true") + L" ExecutionTimeLimit=" +
+                                     Setting(xml, L"ExecutionTimeLimit", L"PT72H") + L" Priority=" + Setting(xml, L"Priority", L"7")));
         return 0;
     }
     if (args.size() > 1 && _wcsicmp(args[1].c_str(), L"/Run") == 0) {

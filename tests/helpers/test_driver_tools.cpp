@@ -1,10 +1,12 @@
 // The program as shipped, except that GPU Clean and Afterburner talk to the local vendor server and
 // run the fake vendor tools: QV_TEST_VENDOR_PORT names the server's port, QV_TEST_TOOLS_DIR holds
 // tar.exe, pnputil.exe and schtasks.exe, 7-Zip is looked for under QV_FAKE_INSTALL_DIR, Afterburner
-// under QV_FAKE_PROGRAMS_X86, its archive is /files/afterburner.zip with the digest in
-// QV_TEST_AFTERBURNER_SHA256, 7-Zip's installer is pinned to QV_TEST_SEVENZIP_SHA256, and
-// QV_TEST_NVAPI names the NVIDIA driver file. NVIDIA's and AMD's signatures are accepted and
-// recorded in QV_FAKE_TOOL_LOG as "signature <publisher>" (test packages carry none); a check naming no publisher (7-Zip's installer) is Windows' own.
+// under QV_FAKE_PROGRAMS_X86 or where QV_FAKE_AFTERBURNER_KEY and QV_FAKE_RTSS_KEY record it, its
+// archive is /files/afterburner.zip with the digest in QV_TEST_AFTERBURNER_SHA256, 7-Zip's
+// installer is pinned to QV_TEST_SEVENZIP_SHA256, and QV_TEST_NVAPI names the NVIDIA driver file.
+// NVIDIA's and AMD's signatures are accepted and recorded in QV_FAKE_TOOL_LOG as "signature
+// <publisher>" (test packages carry none); a check naming no publisher (7-Zip's installer) is
+// Windows' own.
 // The publisher is the same server; update lists are signed with the key whose public half is
 // QV_TEST_UPDATE_KEY (128 hexadecimal digits).
 #include <windows.h>
@@ -12,6 +14,7 @@
 #include <string>
 
 #include "afterburner/afterburner.h"
+#include "foundation/scheduled_task.h"
 #include "foundation/text.h"
 #include "driver/driver_clean.h"
 #include "driver/vendor_hosts.h"
@@ -57,9 +60,12 @@ const AfterburnerSetup& ProductAfterburnerSetup() {
         AfterburnerSetup s;
         s.driverTools = &ProductDriverTools();
         s.programFilesX86 = Environment(L"QV_FAKE_PROGRAMS_X86");
+        s.afterburnerKey = Environment(L"QV_FAKE_AFTERBURNER_KEY");
+        s.rtssKey = Environment(L"QV_FAKE_RTSS_KEY");
         s.archivePath = L"/files/afterburner.zip";
         s.archiveSha256 = Environment(L"QV_TEST_AFTERBURNER_SHA256");
         s.schtasks = Environment(L"QV_TEST_TOOLS_DIR") + L"\\schtasks.exe";
+        s.isAdministrator = AccountIsAdministrator;
         s.nvapi = Environment(L"QV_TEST_NVAPI");
         s.readStatus = ReadStatusControl;
         return s;

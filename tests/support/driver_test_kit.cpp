@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "driver/vendor_fetch.h"
+#include "foundation/scheduled_task.h"
 #include "foundation/sha256.h"
 #include "foundation/text.h"
 #include "helpers/status_control.h"
@@ -60,8 +61,17 @@ DriverTestKit::DriverTestKit(bool ownFolders) {
     environment_.push_back(std::make_unique<ScopedEnvironment>(L"QV_TEST_NVAPI", nvapi.c_str()));
     afterburner_.driverTools = &tools_;
     afterburner_.programFilesX86 = ProgramsX86();
+    // The installers' records in a key of this kit's own, so tests running side by side never
+    // find each other's installs.
+    static int kits = 0;
+    registryBase_ = FormatText(L"Software\\QuorvantisTests\\Installs-%lu-%d", GetCurrentProcessId(), kits++);
+    afterburner_.afterburnerKey = registryBase_ + L"\\MSI\\Afterburner";
+    afterburner_.rtssKey = registryBase_ + L"\\Unwinder\\RTSS";
+    SetFakeSwitch(L"QV_FAKE_AFTERBURNER_KEY", afterburner_.afterburnerKey.c_str());
+    SetFakeSwitch(L"QV_FAKE_RTSS_KEY", afterburner_.rtssKey.c_str());
     afterburner_.archivePath = L"/files/afterburner.zip";
     afterburner_.schtasks = tools + L"\\schtasks.exe";
+    afterburner_.isAdministrator = [this](const std::wstring& account) { return !standardUser && AccountIsAdministrator(account); };
     afterburner_.nvapi = nvapi;
     afterburner_.readStatus = ReadStatusControl;
     // No test file can be signed by NVIDIA or AMD: those checks alone are played. Every other check
@@ -74,7 +84,15 @@ DriverTestKit::DriverTestKit(bool ownFolders) {
     };
 }
 
-DriverTestKit::~DriverTestKit() = default;
+DriverTestKit::~DriverTestKit() {
+    HKEY tests = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\QuorvantisTests", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &tests) == ERROR_SUCCESS) {
+        RegDeleteTreeW(tests, registryBase_.substr(registryBase_.find_last_of(L'\\') + 1).c_str());
+        RegCloseKey(tests);
+    }
+    SetFakeSwitch(L"QV_FAKE_AFTERBURNER_KEY", nullptr);
+    SetFakeSwitch(L"QV_FAKE_RTSS_KEY", nullptr);
+}
 
 void DriverTestKit::PlaceSevenZipInstaller(const std::wstring& source, const std::wstring& pinnedTo) {
     VendorTestServer::Get().PlaceFileFrom(L"7z-installer.exe", source);

@@ -34,6 +34,8 @@ public:
     // The publishers whose signatures were checked, in order; refuse makes the check fail.
     const std::vector<std::wstring>& SignatureChecks() const { return signatureChecks_; }
     bool refuseSignatures = false;
+    // The account at the desk is a standard one (else Windows' own answer for it is used).
+    bool standardUser = false;
     std::wstring SevenZipPath() const { return folder_.Path() + L"\\programs\\7-Zip\\7z.exe"; }
     // The Afterburner step pointed at the server (archive /files/afterburner.zip), the fake tools,
     // a 32-bit program folder of its own and an NVIDIA driver file that exists.
@@ -52,6 +54,7 @@ private:
     TempFolder folder_;
     std::wstring toolLog_;
     VendorHosts hosts_;
+    std::wstring registryBase_;
     DriverTools tools_;
     AfterburnerSetup afterburner_;
     std::vector<std::wstring> signatureChecks_;
