@@ -59,7 +59,11 @@ int StatusCommand(const Options& options, const CommandArguments&) {
     const int result = ShowStatus(&document);
     if (options.holders) {
         LogInfo(L"Asking Windows which programs hold a timer period (energy report, about 10 s)...");
-        const std::optional<std::vector<TimerHolder>> holders = CurrentTimerKernel().OtherHolders();
+        std::optional<std::vector<TimerHolder>> holders = CurrentTimerKernel().OtherHolders();
+        // Our own service's request is the one we asked for, not another program's.
+        if (const uint32_t service = ServiceProcessId(kServiceName); holders && service != 0) {
+            std::erase_if(*holders, [&](const TimerHolder& holder) { return holder.pid == service; });
+        }
         if (!holders) LogInfo(L"Windows' energy report could not name the programs holding a timer period (see the log).");
         else if (holders->empty()) LogInfo(L"No other program holds a timer period.");
         else LogInfo(HoldersText(*holders));

@@ -2,7 +2,16 @@
 
 #include <windows.h>
 
+#include <atomic>
+
+namespace {
+std::atomic<uint32_t> g_standIn{0};
+}  // namespace
+
+void SetWindowsBuildNumber(uint32_t build) { g_standIn.store(build); }
+
 uint32_t WindowsBuildNumber() {
+    if (const uint32_t standIn = g_standIn.load(); standIn != 0) return standIn;
     // GetVersionEx lies to unmanifested callers; RtlGetVersion does not.
     using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
     const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
@@ -16,4 +25,4 @@ uint32_t WindowsBuildNumber() {
     return info.dwBuildNumber;
 }
 
-bool GlobalTimerRequestsHonoured() { return WindowsBuildNumber() >= 22000; }
+bool GlobalTimerRequestsHonoured() { return GlobalTimerRequestsHonouredOn(WindowsBuildNumber()); }

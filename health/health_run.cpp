@@ -10,6 +10,7 @@
 #include "foundation/system.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
+#include "foundation/windows_version.h"
 #include "gpu/adapters.h"
 #include "gpu/driver_profile.h"
 #include "gpu/gpu_catalogue.h"
@@ -133,7 +134,12 @@ void GlobalFlagCheck(Run& run) {
            : read  ? FormatText(L"GlobalTimerResolutionRequests = %lu", static_cast<unsigned long>(value))
                    : std::wstring(L"value unreadable"),
            kTimerStep);
-    if (check.status == HealthPassing) {
+    if (!GlobalTimerRequestsHonoured() && (check.status == HealthPassing || check.status == HealthAttention)) {
+        // Here the flag changes nothing, set or not: neither a pass nor something to repair.
+        check.status = HealthInformational;
+        check.explanation = kPerProcessSentence;
+        check.repairStep.clear();
+    } else if (check.status == HealthPassing) {
         check.explanation += L" A reboot is still required before this flag affects every process.";
     }
     run.Add(std::move(check));

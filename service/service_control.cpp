@@ -51,6 +51,19 @@ bool TimerServiceInstalled() {
            OpenNamedService(manager, kLegacyServiceName, SERVICE_QUERY_STATUS);
 }
 
+uint32_t ServiceProcessId(const wchar_t* name) {
+    const UniqueServiceHandle manager = OpenManager();
+    if (!manager) return 0;
+    const UniqueServiceHandle service = OpenNamedService(manager, name, SERVICE_QUERY_STATUS);
+    SERVICE_STATUS_PROCESS status{};
+    DWORD needed = 0;
+    if (!service || !QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof(status),
+                                          &needed)) {
+        return 0;
+    }
+    return status.dwCurrentState == SERVICE_STOPPED ? 0 : status.dwProcessId;
+}
+
 bool StopServiceByName(const wchar_t* name) {
     const UniqueServiceHandle manager = OpenManager();
     if (!manager) return false;

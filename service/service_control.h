@@ -9,6 +9,8 @@ inline constexpr const wchar_t* kLegacyServiceName = L"Brevitron";
 // only when ours does not exist.
 int QueryTimerServiceState();
 bool TimerServiceInstalled();
+// The process the service manager says runs the service; 0 when none does.
+uint32_t ServiceProcessId(const wchar_t* name);
 // True when the service stopped within 15 s, or does not exist at all.
 bool StopServiceByName(const wchar_t* name);
 // Stops and deletes the older build's service; true when it is gone (or going).

@@ -48,7 +48,7 @@ std::optional<std::vector<TimerHolder>> FindClockHolders() {
         LogInfo(L"Timer holders: the energy report could not be read.");
         return std::nullopt;
     }
-    // This program's own request (the timer service) is not another program's.
+    // This process's own request is not another program's (the command leaves out the service's).
     const DWORD self = GetCurrentProcessId();
     std::erase_if(holders, [&](const TimerHolder& h) { return h.pid == self; });
     return holders;

@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "foundation/state.h"
+#include "foundation/windows_version.h"
 #include "foundation/system.h"
 #include "foundation/unique_handle.h"
 #include "foundation/scheduled_task.h"
@@ -93,8 +94,18 @@ TEST_F(HealthMachine, TimerChecksFollowTheServiceTheFlagAndTheKernel) {
     std::vector<HealthCheck> checks = RunHealthChecks(nullptr);
     EXPECT_EQ(Find(checks, L"timer.service").status, HealthAttention);
     EXPECT_EQ(Find(checks, L"timer.service").observed, L"service is installed but not running");
-    EXPECT_EQ(Find(checks, L"timer.global").explanation,
-              L"Live. This tweak is currently applied. A reboot is still required before this flag affects every process.");
+    // The prefix says it is Windows 10 (build 18362), where the flag changes nothing.
+    EXPECT_EQ(Find(checks, L"timer.global").status, HealthInformational);
+    EXPECT_EQ(Find(checks, L"timer.global").explanation, kPerProcessSentence);
+    // From Server 2022 (20348) on the flag is live (Wine 8 cannot pose as that: the build stands in).
+    for (const uint32_t build : {20348u, 22631u}) {
+        SetWindowsBuildNumber(build);
+        const std::vector<HealthCheck> later = RunHealthChecks(nullptr);
+        SetWindowsBuildNumber(0);
+        EXPECT_EQ(Find(later, L"timer.global").status, HealthPassing) << build;
+        EXPECT_EQ(Find(later, L"timer.global").explanation,
+                  L"Live. This tweak is currently applied. A reboot is still required before this flag affects every process.");
+    }
     EXPECT_EQ(Find(checks, L"timer.effective").status, HealthPassing);
     EXPECT_EQ(Find(checks, L"timer.effective").observed, L"kernel reports 1.0000 ms");
 
@@ -241,7 +252,8 @@ TEST_F(HealthMachine, MonitorSettingsDefaultsAndScanHoursRange) {
 }
 
 TEST_F(HealthMachine, GuardTaskRunsTheInstalledCopyAndReappliesExactlyTheMarkedAreas) {
-    const FakeTool schtasks(SystemToolPath(L"schtasks.exe"), Log());
+    const FakeTool schtasks(SystemToolPath(L"schtasks.exe"), Log(), L"fake_vendor_tool.exe");
+    const ScopedEnvironment tasks(L"QV_FAKE_TASKS_DIR", folder.Path().c_str());
     const FakeTool powershell(PowerShellPath(), Log());
     const std::wstring installed = InstalledExePath();
     const bool hadInstalled = FileExists(installed);
@@ -249,11 +261,16 @@ TEST_F(HealthMachine, GuardTaskRunsTheInstalledCopyAndReappliesExactlyTheMarkedA
     HardenArea(L"memory");
     // Compression is read for its record, turned off, and the task made.
     const std::vector<std::wstring> calls = ToolCalls(Log());
-    ASSERT_EQ(calls.size(), 3u);
+    ASSERT_EQ(calls.size(), 5u);
     EXPECT_NE(calls[0].find(L"exit (10 + [int]$a.MemoryCompression)"), std::wstring::npos);
     EXPECT_NE(calls[1].find(L"Disable-MMAgent -MemoryCompression"), std::wstring::npos);
-    EXPECT_EQ(calls[2], L"\"" + SystemToolPath(L"schtasks.exe") + L"\" /Create /F /SC ONSTART /RU SYSTEM /RL HIGHEST /TN "
-                        L"\"Quorvantis Guard\" /TR \"\\\"" + installed + L"\\\" --guard\"");
+    EXPECT_EQ(calls[2].rfind(L"\"" + SystemToolPath(L"schtasks.exe") + L"\" /Create /F /TN \"Quorvantis Guard\" /XML ", 0), 0u)
+        << ToUtf8(calls[2]);
+    EXPECT_EQ(calls[3], L"task Quorvantis Guard: runlevel=HighestAvailable user=S-1-5-18 logon= command=" + installed +
+                            L" arguments=--guard");
+    // A laptop that starts on battery is kept too, however long it takes, at normal priority.
+    EXPECT_EQ(calls[4], L"task Quorvantis Guard: DisallowStartIfOnBatteries=false StopIfGoingOnBatteries=false "
+                        L"ExecutionTimeLimit=PT0S Priority=5");
     EXPECT_EQ(FakeMemoryCompression(), FakeCompression::Off);
     EXPECT_TRUE(FileExists(installed)) << "the task never runs a copy the user could replace";
     EXPECT_TRUE(IsGuardSet(L"GuardMemory"));
@@ -270,7 +287,7 @@ TEST_F(HealthMachine, GuardTaskRunsTheInstalledCopyAndReappliesExactlyTheMarkedA
     EXPECT_EQ(store.ValueIn(store.schemes[64], perfCheck.setting, PowerSource::Ac), 0xFFFFFFFFu);
     EXPECT_EQ(store.ValueIn(store.schemes[0], StoragePowerRows()[0].setting, PowerSource::Ac), 0xFFFFFFFFu)
         << "storage was never marked";
-    EXPECT_EQ(ToolCalls(Log()).size(), 4u) << "the guard run re-applies memory (on record already) without re-creating the task";
+    EXPECT_EQ(ToolCalls(Log()).size(), 6u) << "the guard run re-applies memory (on record already) without re-creating the task";
     SetFakeMemoryCompression(FakeCompression::Absent);
     if (!hadInstalled) {
         DeleteFileW(installed.c_str());

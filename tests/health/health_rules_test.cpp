@@ -1,3 +1,4 @@
+#include "foundation/windows_version.h"
 #include "health/health_check.h"
 
 #include <gtest/gtest.h>
@@ -71,4 +72,11 @@ TEST(HealthRules, FinishTweakCheckAndSummaries) {
     EXPECT_STREQ(HealthStatusName(99), L"Unknown");
     EXPECT_STREQ(HealthStatusName(8), L"Restart required");
     EXPECT_EQ(HealthSelfTest(), 0);
+}
+
+// The kernel flag takes effect from Server 2022 (20348) and Windows 11 (22000) on; every Windows
+// 10 release from 2004 to 22H2 (19041 to 19045) ignores it.
+TEST(HealthRules, GlobalTimerRequestsCountFromServer2022On) {
+    for (const uint32_t build : {19041u, 19045u, 20347u}) EXPECT_FALSE(GlobalTimerRequestsHonouredOn(build)) << build;
+    for (const uint32_t build : {20348u, 22000u, 26100u}) EXPECT_TRUE(GlobalTimerRequestsHonouredOn(build)) << build;
 }

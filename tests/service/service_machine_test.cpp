@@ -484,4 +484,20 @@ TEST_F(ServiceMachine, StatusNamesTheProgramsHoldingTheClockFromTheEnergyReport)
     }
     // The report is made in the protected data folder and taken away again.
     EXPECT_FALSE(FileExists(DataDirectory() + L"\\energy-report.xml"));
+
+    // Our own service holds the period it was asked to: it is not named as another program.
+    ASSERT_EQ(Run(L"--install --resolution 10000").exitCode, 0u) << Log();
+    const uint32_t service = ServiceProcessId(kServiceName);
+    ASSERT_NE(service, 0u);
+    std::string report = ReadFileBytes(data + L"energy-two-holders.xml");
+    for (size_t at = report.find("<Value>4312</Value>"); at != std::string::npos; at = report.find("<Value>4312</Value>", at + 1)) {
+        report.replace(at + 7, 4, std::to_string(service));
+    }
+    const std::wstring withService = folder.File(L"energy-with-service.xml");
+    ASSERT_TRUE(WriteFileBytes(withService, report));
+    const ScopedEnvironment recorded(L"QV_FAKE_ENERGY_REPORT", withService.c_str());
+    ClearProgramLog();
+    EXPECT_EQ(Run(L"--status --holders").exitCode, 0u) << Log();
+    EXPECT_TRUE(Logged("Held by browser.exe (PID 880, 1.0000 ms).")) << Log();
+    ASSERT_EQ(Run(L"--uninstall").exitCode, 0u) << Log();
 }
