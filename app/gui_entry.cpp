@@ -112,6 +112,7 @@ GuiHooks MakeHooks(const Options& options) {
     hooks.removeLegacyService = RemoveStaleServices;
     hooks.launchAtLogin = SetLaunchAtLogin;
     hooks.launchAtLoginNeedsRepair = LaunchAtLoginNeedsRepair;
+    hooks.restart = RestartWindows;
     hooks.checkUpdate = [](AppUpdate& update, const std::atomic<bool>& stop, std::wstring& error) {
         const bool available = CheckForAppUpdate(ProductUpdateSource(), kVersionText, update, stop, error);
         if (!error.empty()) AppendLogLine(L"Update check: " + error);

@@ -7,6 +7,7 @@
 #include "foundation/child_process.h"
 #include "foundation/elevation.h"
 #include "foundation/system.h"
+#include "foundation/text.h"
 #include "foundation/unique_handle.h"
 
 namespace {
@@ -163,4 +164,32 @@ std::wstring RunCapture(const std::wstring& executable, const std::wstring& argu
     std::wstring text(static_cast<size_t>(length), L'\0');
     MultiByteToWideChar(CP_OEMCP, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), length);
     return text;
+}
+
+bool RestartWindows(const std::wstring& message, std::wstring& error) {
+    error.clear();
+    UniqueKernelHandle token;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) {
+        TOKEN_PRIVILEGES privileges{};
+        privileges.PrivilegeCount = 1;
+        if (LookupPrivilegeValueW(nullptr, SE_SHUTDOWN_NAME, &privileges.Privileges[0].Luid)) {
+            privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+            AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr);
+        }
+    }
+    std::wstring text = message;
+    if (InitiateSystemShutdownExW(nullptr, text.data(), 0, TRUE, TRUE,
+                                  SHTDN_REASON_FLAG_PLANNED | SHTDN_REASON_MAJOR_APPLICATION | SHTDN_REASON_MINOR_MAINTENANCE)) {
+        return true;
+    }
+    const DWORD code = GetLastError();
+    wchar_t* words = nullptr;
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, code, 0, reinterpret_cast<wchar_t*>(&words), 0, nullptr);
+    std::wstring said = length > 0 && words != nullptr ? std::wstring(words, length) : std::wstring();
+    if (words != nullptr) LocalFree(words);
+    while (!said.empty() && (said.back() == L'\n' || said.back() == L'\r' || said.back() == L' ')) said.pop_back();
+    error = said.empty() ? FormatText(L"error %lu.", static_cast<unsigned long>(code))
+                         : said + FormatText(L" (error %lu)", static_cast<unsigned long>(code));
+    return false;
 }

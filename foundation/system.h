@@ -103,6 +103,10 @@ std::wstring CapturePowerShell(const std::wstring& command);
 uint32_t RunPowercfg(const std::wstring& arguments);
 // Standard output and error of the child, first 2047 bytes, from the OEM code page; empty on failure.
 std::wstring RunCapture(const std::wstring& executable, const std::wstring& arguments);
+// Asks Windows to restart at once (a planned reconfiguration), with the message on screen until
+// it does. False with Windows' own words for the refusal (a shutdown already under way, no right).
+bool RestartWindows(const std::wstring& message, std::wstring& error);
+
 // Opens a text file in the system's own Notepad, by its full path (the user's file associations
 // would let any program they chose run), as the desktop's unelevated user. False when it cannot
 // be started that way; then nothing is started.

@@ -402,19 +402,14 @@ void App::OpenLog() {
 }
 
 void App::RestartComputer() {
-    HANDLE token = nullptr;
-    if (OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
-        TOKEN_PRIVILEGES privileges{};
-        privileges.PrivilegeCount = 1;
-        if (LookupPrivilegeValueW(nullptr, SE_SHUTDOWN_NAME, &privileges.Privileges[0].Luid)) {
-            privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-            AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
-        }
-        CloseHandle(token);
+    if (!hooks_.restart) return;
+    std::wstring error;
+    if (!hooks_.restart(L"Quorvantis: restarting. In BIOS, lock the CPU multiplier, disable deep C-states, enable XMP "
+                        L"or DOCP, and turn on Above 4G if you want Resizable BAR.",
+                        error)) {
+        LogError(L"Windows did not restart: " + error);
+        Ask(L"Windows did not restart: " + error + L" Restart from the Start menu to finish.", MB_OK | MB_ICONWARNING);
     }
-    std::wstring message = L"Quorvantis: restarting. In BIOS, lock the CPU multiplier, disable deep C-states, enable XMP "
-                           L"or DOCP, and turn on Above 4G if you want Resizable BAR.";
-    InitiateSystemShutdownExW(nullptr, message.data(), 0, TRUE, TRUE, 0x80040001);
 }
 
 void App::UseScanResults(std::vector<HealthCheck> results) {
@@ -653,6 +648,9 @@ int App::Run() {
     }
     const MonitorSettings settings = Settings();
     showMessage_ = RegisterWindowMessageW(L"Quorvantis.Show");
+    taskbarCreated_ = RegisterWindowMessageW(L"TaskbarCreated");
+    // Explorer runs unelevated: without this its message never reaches an elevated window.
+    if (taskbarCreated_ != 0) ChangeWindowMessageFilterEx(window_, taskbarCreated_, MSGFLT_ALLOW, nullptr);
     AddTrayIcon();
     if (hooks_.removeLegacyService) hooks_.removeLegacyService();
     // An older build's Run value goes, and a choice made but not yet a task becomes one.
@@ -763,6 +761,16 @@ void App::Shutdown() {
 LRESULT App::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == showMessage_ && showMessage_ != 0) {
         ShowMainWindow();
+        return 0;
+    }
+    if (message == taskbarCreated_ && taskbarCreated_ != 0) {
+        // A new Explorer has an empty notification area: a monitor kept there would be unreachable.
+        // Whatever the old one left of the icon goes first, so the add is never a duplicate.
+        if (trayPresent_) Shell_NotifyIconW(NIM_DELETE, &tray_);
+        if (trayPresent_ && Shell_NotifyIconW(NIM_ADD, &tray_)) {
+            Shell_NotifyIconW(NIM_SETVERSION, &tray_);
+            LogInfo(L"The taskbar started again; the tray icon is back.");
+        }
         return 0;
     }
     switch (message) {

@@ -190,6 +190,7 @@ private:
     bool running_ = false;
     bool quitting_ = false;
     UINT showMessage_ = 0;
+    UINT taskbarCreated_ = 0;  // sent when Explorer (and with it the notification area) starts again
     NOTIFYICONDATAW tray_{};
     bool trayPresent_ = false;
     HICON bigIcon_ = nullptr, smallIcon_ = nullptr, trayIcon_ = nullptr;

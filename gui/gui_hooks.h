@@ -76,6 +76,8 @@ struct GuiHooks {
     // worker); and whether what is there does not match the choice yet.
     std::function<bool(bool on, std::wstring& error)> launchAtLogin;
     std::function<bool(bool on)> launchAtLoginNeedsRepair;
+    // Asks Windows to restart now with the message shown; false, with Windows' reason, when it refuses.
+    std::function<bool(const std::wstring& message, std::wstring& error)> restart;
     std::function<bool(AppUpdate&, const std::atomic<bool>& stop, std::wstring& error)> checkUpdate;
     std::function<int(const AppUpdate&, const std::function<void(const std::wstring&)>& status,
                       const std::atomic<bool>& stop, std::wstring& error)>

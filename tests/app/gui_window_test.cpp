@@ -56,6 +56,9 @@ TEST_F(GuiWindow, ASecondCopyShowsTheFirstAndLeavesQuietlyAndClosingEndsTheProgr
     const HWND window = WaitForProgramWindow(first.Id(), 30000);
     ASSERT_NE(window, nullptr);
     EXPECT_FALSE(IsWindowVisible(window)) << "started minimised to the tray";
+    // Explorer starts again: the icon, the only way back to a hidden window, comes back with it.
+    PostMessageW(window, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+    EXPECT_TRUE(WaitUntil([] { return Logged("The taskbar started again; the tray icon is back."); }, 10000)) << ReadProgramLog();
 
     const ProgramRun second = RunProgram(ProgramPath(), L"", 30000);
     EXPECT_EQ(second.exitCode, 0u);

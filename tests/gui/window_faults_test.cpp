@@ -240,6 +240,25 @@ TEST(WindowFaults, AFailedUpdateIsToldAndCanBeTriedAgain) {
     EXPECT_EQ(applies.load(), 2);
 }
 
+// Windows may refuse a restart (a shutdown already under way, no right to it): the user is told,
+// not left waiting for one that never comes.
+TEST(WindowFaults, ARefusedRestartIsTold) {
+    ScreenScript script;
+    ASSERT_TRUE(script.Ready());
+    std::vector<std::wstring> asked;
+    script.Hooks().ask = [&](const std::wstring& text, unsigned) {
+        asked.push_back(text);
+        return IDOK;
+    };
+    script.Hooks().restart = [](const std::wstring&, std::wstring& error) {
+        error = L"A system shutdown is in progress. (error 1115)";
+        return false;
+    };
+    script.Window().Operations().RestartComputer();
+    EXPECT_EQ(asked, std::vector<std::wstring>{L"Windows did not restart: A system shutdown is in progress. (error 1115) Restart "
+                                               L"from the Start menu to finish."});
+}
+
 TEST(WindowFaults, OnlyPassingItemsAreListedAsPassing) {
     EXPECT_EQ(HealthSectionOf(HealthPassing), HealthSection::Passing);
     EXPECT_EQ(HealthSectionOf(HealthAttention), HealthSection::Attention);
