@@ -25,7 +25,10 @@
 //                                MMAgent module from the first folder of its PSModulePath that
 //                                holds one, and a module found outside the system's module folder
 //                                creates the file named by QV_PLANTED_MARKER; without -NoProfile it
-//                                runs the profile named by QV_FAKE_PROFILE (creating the marker)
+//                                runs the profile named by QV_FAKE_PROFILE (creating the marker);
+//                                "(Get-MMAgent).MemoryCompression" prints True or False; any other
+//                                script fails as PowerShell fails an unknown command (its message on
+//                                standard error, exit code 1)
 //   powershell Set-CimInstance   AutomaticManagedPagefile=$true, as Windows does it: PagingFiles
 //   or wmic ... set Automatic-   under Memory Management becomes "?:\pagefile.sys"
 //   ManagedPagefile=True
@@ -232,6 +235,26 @@ int ModelSystemManagedPagefile() {
                : 1;
 }
 
+// What PowerShell says of a command it has no cmdlet for, and its exit code with -Command.
+int NotRecognized(const std::wstring& name) {
+    const std::string term = Utf8(name);
+    WriteAll(STD_ERROR_HANDLE, term + " : The term '" + term +
+                                   "' is not recognized as the name of a cmdlet, function, script file, or operable program. "
+                                   "Check the spelling of the name, or if a path was included, verify that the path is correct "
+                                   "and try again.\r\n");
+    return 1;
+}
+
+// The first command word of the -Command script.
+std::wstring FirstCommand(const std::wstring& commandLine) {
+    const size_t at = commandLine.find(L"-Command \"");
+    if (at == std::wstring::npos) return L"-Command";
+    std::wstring script = commandLine.substr(at + 10);
+    const size_t start = script.find_first_not_of(L" ($");
+    const size_t end = script.find_first_of(L" );\"", start);
+    return start == std::wstring::npos ? std::wstring() : script.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+}
+
 int ModelPowerShell(const std::wstring& commandLine) {
     LoadLikePowerShell(commandLine);
     // System Protection per drive, kept where the fake keeps it: HKCU\...\FakeSystemRestore "<drive>".
@@ -268,7 +291,15 @@ int ModelPowerShell(const std::wstring& commandLine) {
         set(0);
         return reportsState ? static_cast<int>(10 + (on != 0 ? 1 : 0)) : 0;
     }
-    return 0;
+    // The property printed as PowerShell prints a Boolean; without the module the cmdlet is unknown.
+    if (commandLine.find(L"(Get-MMAgent).MemoryCompression") != std::wstring::npos) {
+        if (!Environment(L"QV_FAKE_TOOL_OUTPUT").empty()) return 0;  // the test says what it prints
+        if (!present) return NotRecognized(L"Get-MMAgent");
+        WriteAll(STD_OUTPUT_HANDLE, on != 0 ? "True\r\n" : "False\r\n");
+        return 0;
+    }
+    // A script this stand-in does not know is one PowerShell would not run either.
+    return NotRecognized(FirstCommand(commandLine));
 }
 
 int ActAsFakeTool(const std::wstring& logPath) {
