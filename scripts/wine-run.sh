@@ -25,7 +25,8 @@ shift
 
 export WINEPREFIX="$prefix"
 export WINEARCH=win64
-export WINEDEBUG=-all
+# Wine's own word on a program it could not load or start stays on; everything else is off.
+export WINEDEBUG=-all,err+module
 # winedbg off: a crashing test exits at once instead of waiting in the debugger.
 # mscoree/mshtml off: wineboot would otherwise offer to download Mono and Gecko.
 export WINEDLLOVERRIDES="winedbg.exe=d;mscoree=d;mshtml=d"
@@ -96,5 +97,11 @@ status=0
 wait $child || status=$?
 cat "$out"
 cat "$err" >&2
+# A run that ends without a word would otherwise fail with nothing to go on: say how it ended.
+if [ ! -s "$out" ] && [ ! -s "$err" ] && [ $status -ne 0 ]; then
+    how="exit status $status"
+    [ $status -gt 128 ] && how="$how (signal $((status - 128)))"
+    echo "wine-run: $1 ended with $how and printed nothing; wineserver: $(pgrep -f "$server" >/dev/null 2>&1 && echo running || echo not running)" >&2
+fi
 rm -f "$out" "$err"
 exit $status

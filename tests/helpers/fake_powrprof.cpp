@@ -8,6 +8,8 @@
 //   - hidden templates (Ultimate Performance) live under ...\Power\User\Default\PowerSchemes and
 //     appear in the plan list only once duplicated, under the GUID the caller asks for;
 //   - the active plan cannot be deleted;
+//   - a setting written under a subgroup other than the one its definition (PowerSettings) puts
+//     it in does not exist there, and is refused;
 //   - PowerWriteSettingAttributes sets the setting's "Attributes" value under
 //     ...\Control\Power\PowerSettings\<subgroup>\<setting> to exactly the value given (so 0 also
 //     clears the bit that shows it on Modern Standby PCs), for a setting whose key exists.
@@ -53,8 +55,27 @@ DWORD ReadIndex(const GUID* scheme, const GUID* subgroup, const GUID* setting, c
                : ERROR_FILE_NOT_FOUND;
 }
 
+// Windows knows each setting under one subgroup (its definition under PowerSettings): named under
+// another, the setting does not exist there.
+bool UnderAnotherSubgroup(const GUID* subgroup, const GUID* setting) {
+    const std::wstring settings = L"SYSTEM\\CurrentControlSet\\Control\\Power\\PowerSettings";
+    if (KeyExists(settings + L"\\" + Text(subgroup) + L"\\" + Text(setting))) return false;
+    HKEY root = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, settings.c_str(), 0, KEY_READ, &root) != ERROR_SUCCESS) return false;
+    bool elsewhere = false;
+    wchar_t name[64];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = 64;
+        if (RegEnumKeyExW(root, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        if (KeyExists(settings + L"\\" + name + L"\\" + Text(setting))) elsewhere = true;
+    }
+    RegCloseKey(root);
+    return elsewhere;
+}
+
 DWORD WriteIndex(const GUID* scheme, const GUID* subgroup, const GUID* setting, const wchar_t* name, DWORD value) {
     if (!PlanExists(scheme)) return ERROR_FILE_NOT_FOUND;
+    if (subgroup == nullptr || setting == nullptr || UnderAnotherSubgroup(subgroup, setting)) return ERROR_FILE_NOT_FOUND;
     const std::wstring key = PlanKey(scheme) + L"\\" + Text(subgroup) + L"\\" + Text(setting);
     return RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, REG_DWORD, &value, sizeof(value));
 }

@@ -17,6 +17,10 @@
 //   powercfg /duplicatescheme    copies a plan, or a hidden template (...\User\Default\PowerSchemes),
 //     <GUID> <GUID>              under the second GUID; refused when that exists or the first does not
 //   powercfg /delete <GUID>      removes a plan that is not the active one
+//   powercfg /setacvalueindex    writes the value into the plan's own values; refused for a plan
+//     (/setdcvalueindex) ...     that does not exist or a setting named under another subgroup
+//                                than its definition's; any command not listed here fails as
+//                                powercfg fails parameters it does not take
 //   powercfg /energy ... /output writes the recorded energy report named by QV_FAKE_ENERGY_REPORT,
 //     "<file>"                   else one with no timer requests
 //   powershell with the MMAgent  memory compression kept in
@@ -189,6 +193,41 @@ int ModelPowercfg(const std::wstring& commandLine) {
         RegCloseKey(created);
         return 0;
     }
+    // /setacvalueindex|/setdcvalueindex <plan> <subgroup> <setting> <value>: into that plan's own
+    // values, as powrprof keeps them; a plan that does not exist, or a setting named under a
+    // subgroup other than its own, is refused.
+    for (const auto& [verb, name] : {std::pair{L"/setacvalueindex ", L"ACSettingIndex"}, {L"/setdcvalueindex ", L"DCSettingIndex"}}) {
+        if (commandLine.find(verb) == std::wstring::npos) continue;
+        const std::wstring scheme = ArgumentAfter(commandLine, verb);
+        const std::wstring subgroup = ArgumentAfter(commandLine, verb, 1);
+        const std::wstring setting = ArgumentAfter(commandLine, verb, 2);
+        const std::wstring value = ArgumentAfter(commandLine, verb, 3);
+        GUID guid{};
+        const std::wstring definitions = L"SYSTEM\\CurrentControlSet\\Control\\Power\\PowerSettings";
+        bool elsewhere = false;
+        if (!KeyExists(definitions + L"\\" + subgroup + L"\\" + setting)) {
+            HKEY root = nullptr;
+            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, definitions.c_str(), 0, KEY_READ, &root) == ERROR_SUCCESS) {
+                wchar_t group[64];
+                for (DWORD i = 0;; ++i) {
+                    DWORD length = 64;
+                    if (RegEnumKeyExW(root, i, group, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+                    if (KeyExists(definitions + L"\\" + group + L"\\" + setting)) elsewhere = true;
+                }
+                RegCloseKey(root);
+            }
+        }
+        if (!ParseGuid(scheme, guid) || !KeyExists(plans + L"\\" + scheme) || !ParseGuid(subgroup, guid) || !ParseGuid(setting, guid) ||
+            value.empty() || elsewhere) {
+            WriteAll(STD_OUTPUT_HANDLE, "The power scheme, subgroup or setting specified does not exist.\r\n");
+            return 1;
+        }
+        const DWORD index = static_cast<DWORD>(wcstoul(value.c_str(), nullptr, 0));
+        return RegSetKeyValueW(HKEY_LOCAL_MACHINE, (plans + L"\\" + scheme + L"\\" + subgroup + L"\\" + setting).c_str(), name,
+                               REG_DWORD, &index, sizeof(index)) == ERROR_SUCCESS
+                   ? 0
+                   : 1;
+    }
     if (commandLine.find(L"/delete ") != std::wstring::npos) {
         const std::wstring scheme = ArgumentAfter(commandLine, L"/delete ");
         wchar_t current[64] = {};
@@ -199,7 +238,9 @@ int ModelPowercfg(const std::wstring& commandLine) {
         RegDeleteKeyW(HKEY_LOCAL_MACHINE, (plans + L"\\" + scheme).c_str());
         return 0;
     }
-    return 0;
+    // Anything else is a command line powercfg would not take.
+    WriteAll(STD_OUTPUT_HANDLE, "Invalid Parameters -- try \"/?\" for help\r\n");
+    return 1;
 }
 
 // What the real PowerShell would load before running the command: the user's profile unless told
