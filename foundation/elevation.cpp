@@ -130,17 +130,20 @@ bool RelaunchElevated(const std::vector<std::wstring>& arguments) {
 }
 
 bool StartAsDesktopUser(const std::wstring& program, std::wstring commandLine) {
-    STARTUPINFOEXW startup{};
-    startup.StartupInfo.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
     if (!IsElevated()) {
+        STARTUPINFOW plain{};
+        plain.cb = sizeof(plain);
         ChildLaunch launch;
         launch.KeepTemporaryFolder();  // it stays open after we return
-        if (!launch.Start(program, commandLine, L"", 0, startup.StartupInfo, false, process)) return false;
+        if (!launch.Start(program, commandLine, L"", 0, plain, false, process)) return false;
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
         return true;
     }
+    // The extended form only with the flag that says so: the attribute list names the parent.
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof(startup);
     const auto unelevatedShell = g_seam->unelevatedShell != nullptr ? g_seam->unelevatedShell : RealUnelevatedShell;
     const UniqueKernelHandle shell(static_cast<HANDLE>(unelevatedShell()));
     const std::wstring folder = SystemDirectory();
