@@ -40,19 +40,21 @@ constexpr int kCpuTile = 3;  // Full tune, Health, Measure timing, CPU power, ..
 
 uint64_t Milliseconds(ULONGLONG since) { return GetTickCount64() - since; }
 
-// The home screen once ran the processor probe (a sleep and busy work) while drawing.
+// The home screen once ran the processor probe (a sleep and busy work) while drawing. The probes
+// take far longer than a frame may, even a slow first frame on a loaded machine, so only a
+// window that waited for one can miss the bound.
 TEST(WindowFaults, ProbesRunOnTheWorkerAndLandInALaterFrame) {
     ScreenScript script;
     ASSERT_TRUE(script.Ready());
     script.Hooks().probeCpu = [] {
-        Sleep(1500);
+        Sleep(5000);
         CpuProbe probe;
         probe.cpuClass = CpuLocked;
         probe.brand = L"Test CPU";
         return probe;
     };
     script.Hooks().probeGpu = [] {
-        Sleep(1500);
+        Sleep(5000);
         GpuProbeView probe;
         probe.tweaksApplied = true;
         return probe;
@@ -61,9 +63,9 @@ TEST(WindowFaults, ProbesRunOnTheWorkerAndLandInALaterFrame) {
     ULONGLONG start = GetTickCount64();
     script.Window().Operations().OpenHomeTile(kCpuTile);
     script.Draw(stage::CpuIntro, 1);
-    EXPECT_LT(Milliseconds(start), 1000u) << "the window waited for the probe";
+    EXPECT_LT(Milliseconds(start), 3000u) << "the window waited for the probe";
     EXPECT_FALSE(script.Window().Snapshot().cpuProbed);
-    ASSERT_TRUE(script.Window().WaitForBackground(10000));
+    ASSERT_TRUE(script.Window().WaitForBackground(15000));
     script.Draw(stage::CpuIntro, 1);
     EXPECT_TRUE(script.Window().Snapshot().cpuProbed);
     EXPECT_EQ(script.Window().Snapshot().cpu.brand, L"Test CPU");
@@ -72,8 +74,8 @@ TEST(WindowFaults, ProbesRunOnTheWorkerAndLandInALaterFrame) {
     start = GetTickCount64();
     script.Window().Operations().StartGuidedStep(SlotGpuSettings);
     script.Draw(stage::GpuIntro, 1);
-    EXPECT_LT(Milliseconds(start), 1000u);
-    ASSERT_TRUE(script.Window().WaitForBackground(10000));
+    EXPECT_LT(Milliseconds(start), 3000u);
+    ASSERT_TRUE(script.Window().WaitForBackground(15000));
     script.Draw(stage::GpuIntro, 1);
     EXPECT_TRUE(script.Window().Snapshot().gpuProbed && script.Window().Snapshot().gpu.tweaksApplied);
 }
@@ -127,13 +129,14 @@ TEST(WindowFaults, EachListScrollsItsOwnOffsetAndStopsAtItsEnd) {
 // The Health screen lists what Quorvantis changed, read on the worker once per visit; a chosen
 // change shows its original beside what it holds now, and "Put back" asks first (saying someone
 // else changed it since), then puts back that one change on a worker and lists the ledger anew.
+// The worker's calls take far longer than the frames may, so only a window that waited misses.
 TEST(WindowFaults, TheHealthScreenListsTheLedgerAndPutsOneChangeBackWithoutWaiting) {
     ScreenScript script;
     ASSERT_TRUE(script.Ready());
     std::atomic<int> reads{0};
     std::atomic<bool> reverted{false};
     script.Hooks().readChanges = [&] {
-        Sleep(1500);
+        Sleep(5000);
         ++reads;
         if (reverted) return std::vector<ChangeRow>{};
         const ChangeRow row = LedgerRow(L"gpu.HAGS", L"GPU Config", L"HKLM\\SYSTEM\\x\\HwSchMode", L"REG_DWORD 1",
@@ -142,7 +145,7 @@ TEST(WindowFaults, TheHealthScreenListsTheLedgerAndPutsOneChangeBackWithoutWaiti
     };
     std::wstring revertedId;
     script.Hooks().revertChange = [&](const std::wstring& id, std::wstring& outcome) {
-        Sleep(1500);
+        Sleep(5000);
         revertedId = id;
         reverted = true;
         outcome = L"Put back " + id + L".";
@@ -157,9 +160,9 @@ TEST(WindowFaults, TheHealthScreenListsTheLedgerAndPutsOneChangeBackWithoutWaiti
     const ULONGLONG start = GetTickCount64();
     script.Window().Operations().OpenHealth(false);
     script.Draw(stage::Health, 1);
-    EXPECT_LT(Milliseconds(start), 1000u) << "the window waited for the ledger";
+    EXPECT_LT(Milliseconds(start), 3000u) << "the window waited for the ledger";
     EXPECT_FALSE(script.Window().Snapshot().changesRead);
-    ASSERT_TRUE(script.Window().WaitForBackground(10000));
+    ASSERT_TRUE(script.Window().WaitForBackground(25000));
     script.Draw(stage::Health, 1);
     const FrameSnapshot shown = script.Window().Snapshot();
     ASSERT_TRUE(shown.changesRead);
@@ -176,11 +179,11 @@ TEST(WindowFaults, TheHealthScreenListsTheLedgerAndPutsOneChangeBackWithoutWaiti
     script.Draw(stage::Health, 1);
     script.Window().AskQueuedQuestions();  // as the message loop does after the frame
     script.Draw(stage::Health, 1);
-    EXPECT_LT(Milliseconds(asked), 1000u) << "the window waited for the put-back";
+    EXPECT_LT(Milliseconds(asked), 3000u) << "the window waited for the put-back";
     EXPECT_NE(question.find(L"Put gpu.HAGS back to REG_DWORD 1?"), std::wstring::npos) << ToUtf8(question);
     EXPECT_NE(question.find(L"Someone else changed it since"), std::wstring::npos) << ToUtf8(question);
     EXPECT_TRUE(script.Window().Snapshot().puttingBack);
-    ASSERT_TRUE(script.Window().WaitForBackground(10000));
+    ASSERT_TRUE(script.Window().WaitForBackground(25000));
     script.Draw(stage::Health, 1);
     const FrameSnapshot after = script.Window().Snapshot();
     EXPECT_EQ(revertedId, L"gpu.HAGS");
