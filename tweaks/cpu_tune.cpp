@@ -40,12 +40,29 @@ std::vector<TweakItem> CpuTuneItems() {
 
 size_t ThreadDpcItem() { return CpuTuneRows().size() + 1; }
 
-// Activated, and seen active: the call's word alone is not believed.
+// Activated, and seen active: the call's word alone is not believed. On a Modern Standby PC
+// PowerSetActiveScheme answers success for a plan other than Balanced and Balanced stays in force,
+// while powercfg /setactive holds; so powercfg is the second try whenever the plan read back is not
+// the one asked for.
 bool ActivatePlan(const GUID& scheme) {
     PowerStore& store = CurrentPowerStore();
-    if (!store.SetActiveScheme(scheme)) RunPowercfg(L"/setactive " + GuidText(scheme));
     GUID active{};
+    if (store.SetActiveScheme(scheme) && store.GetActiveScheme(active) && SameGuid(active, scheme)) return true;
+    RunPowercfg(L"/setactive " + GuidText(scheme));
     return store.GetActiveScheme(active) && SameGuid(active, scheme);
+}
+
+// Windows' own plans by name, ours by what it is, any other by its GUID.
+std::wstring PlanName(const GUID& scheme) {
+    if (SameGuid(scheme, BalancedScheme())) return L"Balanced";
+    if (SameGuid(scheme, HighPerformanceScheme())) return L"High Performance";
+    if (SameGuid(scheme, UltimateCopyScheme())) return L"Ultimate Performance";
+    return L"the plan " + BracedGuidText(scheme);
+}
+
+std::wstring PlanInForceName() {
+    GUID active{};
+    return CurrentPowerStore().GetActiveScheme(active) ? PlanName(active) : std::wstring(L"a plan that could not be read");
 }
 
 // The plan CPU Tune writes into: our Ultimate Performance copy when it exists or Windows keeps
@@ -119,7 +136,11 @@ void PlanActivation(StepPlan& plan, const ChosenPlan& chosen, const GUID& active
 }
 
 std::wstring PlanItemText(const ChosenPlan& chosen, bool switched) {
-    if (!switched || chosen.choice == PlanChoice::None) return L"could not switch the Windows power plan";
+    if (chosen.choice == PlanChoice::None) return L"could not switch the Windows power plan";
+    if (!switched) {
+        return FormatText(L"Windows kept %ls in force; the values below go into %ls and count only while it is active",
+                          PlanInForceName().c_str(), PlanName(chosen.scheme).c_str());
+    }
     if (chosen.choice == PlanChoice::Ultimate) return L"Ultimate Performance is now the active plan";
     return L"this PC does not offer Ultimate Performance (Modern Standby PCs do not); High Performance is active instead";
 }
@@ -220,9 +241,9 @@ bool ApplyCpuTune() {
     if (!WalkPowerRows(made.plan, CpuTuneRowSet(), scheme, items, kPlanItem + 1, RowWalkStyle{L"CPU TUNE", true}, counts)) {
         return false;
     }
-    // The written values take effect once the plan is activated again.
-    CurrentPowerStore().SetActiveScheme(scheme);
-    RunPowercfg(L"/setactive SCHEME_CURRENT");
+    // The written values take effect once the plan is activated again; a plan Windows would not
+    // keep in force is not tried again here, since that could only put Balanced back.
+    if (planSwitched || made.chosen.choice == PlanChoice::None) ActivatePlan(scheme);
 
     if (DisableThreadedDpcs(made.plan, items)) ++counts.written;
     else ++counts.failed;
@@ -232,6 +253,15 @@ bool ApplyCpuTune() {
         return false;
     }
     WriteStateDword(L"PpmApplied", 1);
+    // What is really in force, read back last: the report never rests on what was asked for.
+    GUID inForce{};
+    const bool inForceRead = CurrentPowerStore().GetActiveScheme(inForce);
+    if (inForceRead && SameGuid(inForce, scheme)) {
+        LogInfo(FormatText(L"Power plan in force: %ls.", PlanName(inForce).c_str()));
+    } else {
+        LogError(FormatText(L"Power plan in force: %ls, not %ls, which holds the values written.", PlanInForceName().c_str(),
+                            PlanName(scheme).c_str()));
+    }
     const std::wstring confirmNote = counts.failed != 0 ? FormatText(L", %d could not be confirmed", counts.failed) : L"";
     const std::wstring failNote = counts.failed != 0 ? FormatText(L", %d failed confirmation", counts.failed) : L"";
     FeedExplanation(L"PPM applied",
@@ -318,16 +348,6 @@ bool StandInPlan(GUID& standIn) {
     return false;
 }
 
-bool Activate(const GUID& scheme) {
-    PowerStore& store = CurrentPowerStore();
-    bool switched = store.SetActiveScheme(scheme);
-    if (!switched) switched = RunProcess(SystemToolPath(L"powercfg.exe"), L"/setactive " + GuidText(scheme), 20000) == 0;
-    // Believe the plan list over the call's result where it can be read.
-    GUID active{};
-    if (store.GetActiveScheme(active)) switched = SameGuid(active, scheme);
-    return switched;
-}
-
 void SwitchBackToPreviousPlan(RestoreLedger& ledger) {
     std::wstring previous;
     if (!ledger.Includes(kPlanId) || !ReadStateString(L"PpmPreviousScheme", previous) || previous.size() <= 2) return;
@@ -354,7 +374,7 @@ void SwitchBackToPreviousPlan(RestoreLedger& ledger) {
             ledger.Dropped(records);
             return;
         }
-        if (StandInPlan(standIn) && Activate(standIn)) {
+        if (StandInPlan(standIn) && ActivatePlan(standIn)) {
             LogInfo(FormatText(L"The power plan that was active before (%ls) no longer exists; switched to %ls instead.",
                                previous.c_str(), BracedGuidText(standIn).c_str()));
             ledger.Restored(records);
@@ -366,7 +386,7 @@ void SwitchBackToPreviousPlan(RestoreLedger& ledger) {
         ledger.Failed(records);
         return;
     }
-    if (Activate(scheme)) {
+    if (ActivatePlan(scheme)) {
         LogInfo(FormatText(L"Switched back to the power plan that was active before (%ls).", previous.c_str()));
         ledger.Restored(records);
         return;

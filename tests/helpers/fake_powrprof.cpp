@@ -12,12 +12,17 @@
 //     it in does not exist there, and is refused;
 //   - PowerWriteSettingAttributes sets the setting's "Attributes" value under
 //     ...\Control\Power\PowerSettings\<subgroup>\<setting> to exactly the value given (so 0 also
-//     clears the bit that shows it on Modern Standby PCs), for a setting whose key exists.
+//     clears the bit that shows it on Modern Standby PCs), for a setting whose key exists;
+//   - on a Modern Standby PC (the test sets ModernStandby under HKCU\Software\QuorvantisTests\
+//     FakePowrProf), PowerSetActiveScheme for a plan other than Balanced answers success and
+//     Balanced stays in force, as users of such PCs report (powercfg /setactive still holds).
 #include <windows.h>
 #include <objbase.h>
 
 #include <cstdio>
 #include <string>
+
+#include "power_setting_home.h"
 
 namespace {
 
@@ -55,27 +60,9 @@ DWORD ReadIndex(const GUID* scheme, const GUID* subgroup, const GUID* setting, c
                : ERROR_FILE_NOT_FOUND;
 }
 
-// Windows knows each setting under one subgroup (its definition under PowerSettings): named under
-// another, the setting does not exist there.
-bool UnderAnotherSubgroup(const GUID* subgroup, const GUID* setting) {
-    const std::wstring settings = L"SYSTEM\\CurrentControlSet\\Control\\Power\\PowerSettings";
-    if (KeyExists(settings + L"\\" + Text(subgroup) + L"\\" + Text(setting))) return false;
-    HKEY root = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, settings.c_str(), 0, KEY_READ, &root) != ERROR_SUCCESS) return false;
-    bool elsewhere = false;
-    wchar_t name[64];
-    for (DWORD i = 0;; ++i) {
-        DWORD length = 64;
-        if (RegEnumKeyExW(root, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        if (KeyExists(settings + L"\\" + name + L"\\" + Text(setting))) elsewhere = true;
-    }
-    RegCloseKey(root);
-    return elsewhere;
-}
-
 DWORD WriteIndex(const GUID* scheme, const GUID* subgroup, const GUID* setting, const wchar_t* name, DWORD value) {
     if (!PlanExists(scheme)) return ERROR_FILE_NOT_FOUND;
-    if (subgroup == nullptr || setting == nullptr || UnderAnotherSubgroup(subgroup, setting)) return ERROR_FILE_NOT_FOUND;
+    if (subgroup == nullptr || setting == nullptr || SettingUnderAnotherSubgroup(Text(subgroup), Text(setting))) return ERROR_FILE_NOT_FOUND;
     const std::wstring key = PlanKey(scheme) + L"\\" + Text(subgroup) + L"\\" + Text(setting);
     return RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, REG_DWORD, &value, sizeof(value));
 }
@@ -99,7 +86,11 @@ __declspec(dllexport) DWORD WINAPI PowerGetActiveScheme(HKEY, GUID** active) {
 
 __declspec(dllexport) DWORD WINAPI PowerSetActiveScheme(HKEY, const GUID* scheme) {
     if (!PlanExists(scheme)) return ERROR_FILE_NOT_FOUND;
-    const std::wstring text = Text(scheme);
+    DWORD modernStandby = 0, size = sizeof(modernStandby);
+    RegGetValueW(HKEY_CURRENT_USER, L"Software\\QuorvantisTests\\FakePowrProf", L"ModernStandby", RRF_RT_REG_DWORD, nullptr,
+                 &modernStandby, &size);
+    constexpr GUID kBalanced{0x381b4222, 0xf694, 0x41f0, {0x96, 0x85, 0xff, 0x5b, 0xb2, 0x60, 0xdf, 0x2e}};
+    const std::wstring text = Text(modernStandby != 0 && PlanExists(&kBalanced) ? &kBalanced : scheme);
     return RegSetKeyValueW(HKEY_LOCAL_MACHINE, kSchemes, L"ActivePowerScheme", REG_SZ, text.c_str(),
                            static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
 }

@@ -53,6 +53,7 @@
 #include <string>
 
 #include "helper_common.h"
+#include "power_setting_home.h"
 
 namespace {
 
@@ -203,20 +204,7 @@ int ModelPowercfg(const std::wstring& commandLine) {
         const std::wstring setting = ArgumentAfter(commandLine, verb, 2);
         const std::wstring value = ArgumentAfter(commandLine, verb, 3);
         GUID guid{};
-        const std::wstring definitions = L"SYSTEM\\CurrentControlSet\\Control\\Power\\PowerSettings";
-        bool elsewhere = false;
-        if (!KeyExists(definitions + L"\\" + subgroup + L"\\" + setting)) {
-            HKEY root = nullptr;
-            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, definitions.c_str(), 0, KEY_READ, &root) == ERROR_SUCCESS) {
-                wchar_t group[64];
-                for (DWORD i = 0;; ++i) {
-                    DWORD length = 64;
-                    if (RegEnumKeyExW(root, i, group, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-                    if (KeyExists(definitions + L"\\" + group + L"\\" + setting)) elsewhere = true;
-                }
-                RegCloseKey(root);
-            }
-        }
+        const bool elsewhere = SettingUnderAnotherSubgroup(subgroup, setting);
         if (!ParseGuid(scheme, guid) || !KeyExists(plans + L"\\" + scheme) || !ParseGuid(subgroup, guid) || !ParseGuid(setting, guid) ||
             value.empty() || elsewhere) {
             WriteAll(STD_OUTPUT_HANDLE, "The power scheme, subgroup or setting specified does not exist.\r\n");

@@ -81,7 +81,8 @@ bool FakePowerStore::GetActiveScheme(GUID& scheme) {
 
 bool FakePowerStore::SetActiveScheme(const GUID& scheme) {
     if (!Listed(scheme)) return false;
-    active = scheme;
+    constexpr GUID kBalanced{0x381b4222, 0xf694, 0x41f0, {0x96, 0x85, 0xff, 0x5b, 0xb2, 0x60, 0xdf, 0x2e}};
+    active = modernStandby && Listed(kBalanced) ? kBalanced : scheme;
     ++activations;
     return true;
 }

@@ -55,6 +55,9 @@ public:
     GUID active{};
     std::vector<GUID> schemes;  // the machine's plan list; empty means just the active one
     std::vector<GUID> templates{kUltimateTemplate};  // hidden templates; empty: a Modern Standby PC
+    // A Modern Standby PC: PowerSetActiveScheme answers success for a plan other than Balanced and
+    // Balanced stays in force (powercfg /setactive, followed with followPowercfg, still holds).
+    bool modernStandby = false;
     int unknownPlanWrites = 0;  // writes aimed at a plan that is not there (Windows would make a phantom)
     bool activeSchemeFails = false;
     std::set<std::wstring> unreadable;     // setting GUIDs (text) that never read

@@ -17,6 +17,7 @@ namespace {
 // Where Windows keeps its plans, and where the stand-in power library keeps them too.
 constexpr const wchar_t* kPowerUser = L"SYSTEM\\CurrentControlSet\\Control\\Power\\User";
 constexpr GUID kBalanced{0x381b4222, 0xf694, 0x41f0, {0x96, 0x85, 0xff, 0x5b, 0xb2, 0x60, 0xdf, 0x2e}};
+constexpr GUID kHighPerformance{0x8c5e7fda, 0xe8bf, 0x4a96, {0x9a, 0x85, 0xa6, 0xe2, 0x3a, 0x8c, 0x63, 0x5c}};
 constexpr GUID kTemplate{0xe9a42b02, 0xd5df, 0x448d, {0xaa, 0x00, 0x03, 0xf1, 0x47, 0x49, 0xeb, 0x61}};
 
 const PowerSettingRow& PerfCheck() { return CpuTuneRows()[4]; }
@@ -57,7 +58,11 @@ protected:
         WriteDword(RegRoot::LocalMachine, ValueKey(kTemplate, PerfCheck().setting, true), L"ACSettingIndex", 30);
         WriteString(RegRoot::LocalMachine, std::wstring(kPowerUser) + L"\\PowerSchemes", L"ActivePowerScheme", GuidText(kBalanced));
     }
-    void TearDown() override { RegDeleteTreeW(HKEY_LOCAL_MACHINE, kPowerUser); }
+    void TearDown() override {
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kPowerUser);
+        RegDeleteTreeW(HKEY_CURRENT_USER, kFakePowrProf);
+    }
+    static constexpr const wchar_t* kFakePowrProf = L"Software\\QuorvantisTests\\FakePowrProf";
     ProgramRun Run(const wchar_t* arguments) { return RunProgram(BinDirectory() + L"\\Quorvantis.exe", arguments, 120000); }
     std::string Log() { return ReadProgramLog(); }
 };
@@ -102,4 +107,22 @@ TEST_F(CpuTuneProgram, ApplyStatusAndUninstallRoundTrip) {
     EXPECT_EQ(PlanValue(kBalanced, PerfCheck().setting, L"ACSettingIndex"), 15u);
     EXPECT_FALSE(ReadDword(kKernelKey, L"ThreadDpcEnable", value));
     EXPECT_FALSE(ReadStateDword(L"PpmApplied", value));
+}
+
+// A Modern Standby PC with no Ultimate Performance template, where the user brought High
+// Performance back: the power library's switch answers success and keeps Balanced, powercfg's
+// holds. The program gets there, says which plan is in force, and the uninstall goes back.
+TEST_F(CpuTuneProgram, OnAModernStandbyPcThePlanInForceIsTheOneReported) {
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(kPowerUser) + L"\\Default").c_str());
+    WriteDword(RegRoot::LocalMachine, ValueKey(kHighPerformance, PerfCheck().setting), L"ACSettingIndex", 20);
+    WriteDword(RegRoot::CurrentUser, kFakePowrProf, L"ModernStandby", 1);
+
+    ASSERT_EQ(Run(L"--apply-ppm --ppm --yes --no-pause").exitCode, 0u) << Log();
+    EXPECT_NE(Log().find("Power plan in force: High Performance.\r\n"), std::string::npos) << Log();
+    EXPECT_EQ(GuidText(ActiveScheme()), GuidText(kHighPerformance));
+    EXPECT_EQ(PlanValue(kHighPerformance, PerfCheck().setting, L"ACSettingIndex"), 5000u);
+
+    ASSERT_EQ(Run(L"--uninstall").exitCode, 0u) << Log();
+    EXPECT_EQ(GuidText(ActiveScheme()), GuidText(kBalanced));
+    EXPECT_EQ(PlanValue(kHighPerformance, PerfCheck().setting, L"ACSettingIndex"), 20u);
 }

@@ -111,9 +111,7 @@ TEST_F(CpuTune, WritesEveryRowForAcAndDcAfterRecordingItsPreviousValues) {
     std::wstring created;
     ASSERT_TRUE(ReadStateString(L"PpmCreatedScheme", created));
     EXPECT_EQ(created, L"{" + GuidText(UltimateCopyScheme()) + L"}");
-    const std::vector<std::wstring> calls = Calls();
-    ASSERT_FALSE(calls.empty());
-    EXPECT_NE(calls.back().find(L"/setactive SCHEME_CURRENT"), std::wstring::npos);
+    EXPECT_TRUE(feed.Logged(L"Power plan in force: Ultimate Performance."));
     // A second run finds the copy again: no second plan.
     ASSERT_TRUE(ApplyCpuTune());
     EXPECT_EQ(store.schemes.size(), 3u);
@@ -141,8 +139,8 @@ TEST_F(CpuTune, UnreadableRowIsRecordedAsAbsentAndAFailedRowDoesNotStopTheOthers
     EXPECT_EQ(State(L"PpmApplied"), 1u);
 }
 
-// A Modern Standby PC keeps no Ultimate Performance template: it is said so, and High
-// Performance is used; with neither, the plan stays and the item says so.
+// Without Windows' Ultimate Performance template (Modern Standby PCs have none) it is said so, and
+// High Performance is used; with neither, the plan stays and the item says so.
 TEST_F(CpuTune, HighPerformanceStandsInWhereWindowsOffersNoUltimatePerformance) {
     store.templates.clear();
     ASSERT_TRUE(ApplyCpuTune());
@@ -161,6 +159,37 @@ TEST_F(CpuTune, HighPerformanceStandsInWhereWindowsOffersNoUltimatePerformance) 
     ApplyCpuTune();
     EXPECT_EQ(FinalItem(L"ULTIMATE").detail, L"could not switch the Windows power plan");
     EXPECT_EQ(FinalItem(L"ULTIMATE").status, TweakFailed);
+}
+
+// A Modern Standby PC where the user brought High Performance back: Windows answers the API's
+// switch with success and keeps Balanced, powercfg /setactive holds. The plan is read back, so
+// CPU Tune gets there through powercfg and says what is in force; where powercfg cannot either,
+// the item and the log say Balanced stayed, and the final re-activation does not undo anything.
+TEST_F(CpuTune, OnAModernStandbyPcThePlanInForceIsReadBackAndSaid) {
+    const GUID balanced = store.active;
+    store.templates.clear();
+    store.modernStandby = true;
+    store.followPowercfg = true;
+    ASSERT_TRUE(ApplyCpuTune());
+    EXPECT_EQ(GuidText(store.active), GuidText(kHighPerformance));
+    EXPECT_EQ(FinalItem(L"ULTIMATE").status, TweakWritten);
+    EXPECT_TRUE(feed.Logged(L"Power plan in force: High Performance."));
+    const std::vector<std::wstring> calls = Calls();
+    EXPECT_NE(std::find_if(calls.begin(), calls.end(),
+                           [](const std::wstring& call) { return call.find(L"/setactive " + GuidText(kHighPerformance)) != std::wstring::npos; }),
+              calls.end());
+
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kStateKey);
+    store.SetActiveScheme(balanced);
+    store.SetIn(kHighPerformance, Row(L"PERFCHECK").setting, PowerSource::Ac, 15);
+    SetFakeSwitch(L"QV_FAKE_EXIT_powercfg", L"1");
+    ASSERT_TRUE(ApplyCpuTune());
+    EXPECT_EQ(GuidText(store.active), GuidText(balanced));
+    EXPECT_EQ(FinalItem(L"ULTIMATE").status, TweakFailed);
+    EXPECT_EQ(FinalItem(L"ULTIMATE").detail,
+              L"Windows kept Balanced in force; the values below go into High Performance and count only while it is active");
+    EXPECT_TRUE(feed.Logged(L"ERROR: Power plan in force: Balanced, not High Performance, which holds the values written."));
+    EXPECT_EQ(store.ValueIn(kHighPerformance, Row(L"PERFCHECK").setting, PowerSource::Ac), 5000u) << "the plan previewed";
 }
 
 TEST_F(CpuTune, WithoutAnActivePlanNothingIsMarkedApplied) {
