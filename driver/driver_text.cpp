@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cwctype>
 
+#include "foundation/json_reader.h"
 #include "foundation/text.h"
 #include "driver/driver_offer.h"
 
@@ -51,50 +52,32 @@ std::wstring OsBuildText(const std::wstring& currentBuildNumber) {
     return digits.empty() ? L"22621" : digits;
 }
 
-bool JsonStringAfter(std::string_view text, size_t from, std::string_view key, std::string& value) {
-    value.clear();
-    if (from > text.size()) return false;
-    const std::string quoted = "\"" + std::string(key) + "\"";
-    const size_t at = text.find(quoted, from);
-    if (at == std::string_view::npos) return false;
-    size_t i = at + quoted.size();
-    const size_t colon = text.find(':', i);
-    if (colon == std::string_view::npos || colon - i > 8) return false;
-    i = colon + 1;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\r' || text[i] == '\n')) ++i;
-    if (i >= text.size() || text[i] != '"') return false;  // null, a number or an object
-    for (++i; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '"') return true;
-        if (c != '\\') {
-            value += c;
-            continue;
-        }
-        if (i + 1 >= text.size()) break;
-        const char next = text[i + 1];
-        if (next == '"' || next == '\\' || next == '/') {
-            value += next;
-            ++i;
-        } else if (next == 'u') {
-            i += std::min<size_t>(5, text.size() - 1 - i);  // the escape and its four digits are dropped
-        } else {
-            ++i;  // any other escape is dropped with its letter
-        }
+namespace {
+
+const JsonValue* WithDriverAttributes(const JsonValue& value, int depth = 0) {
+    if (depth > kJsonMaxDepth) return nullptr;
+    if (value.Member("DriverAttributes") != nullptr) return &value;
+    for (const auto& member : value.members) {
+        if (const JsonValue* found = WithDriverAttributes(member.value, depth + 1)) return found;
     }
-    value.clear();  // no closing quote: a cut answer names nothing
-    return false;
+    for (const JsonValue& item : value.items) {
+        if (const JsonValue* found = WithDriverAttributes(item, depth + 1)) return found;
+    }
+    return nullptr;
 }
+
+}  // namespace
 
 NvidiaAnswer ParseNvidiaAnswer(std::string_view body) {
     NvidiaAnswer answer;
-    const size_t attributes = body.find("\"DriverAttributes\"");
-    if (attributes == std::string_view::npos) return answer;
+    const std::optional<JsonValue> document = ParseJson(body);
+    const JsonValue* driver = document ? WithDriverAttributes(*document) : nullptr;
+    if (driver == nullptr) return answer;
     answer.found = true;
-    std::string value;
-    if (JsonStringAfter(body, attributes, "Version", value)) answer.version = Widen(value);
-    if (JsonStringAfter(body, attributes, "Name", value)) answer.name = Widen(value);
-    if (JsonStringAfter(body, attributes, "DownloadURLAdmin", value) && !value.empty()) answer.url = Widen(value);
-    else if (JsonStringAfter(body, attributes, "DownloadURL", value)) answer.url = Widen(value);
+    answer.version = driver->StringMember("Version").value_or(L"");
+    answer.name = driver->StringMember("Name").value_or(L"");
+    const std::wstring admin = driver->StringMember("DownloadURLAdmin").value_or(L"");
+    answer.url = !admin.empty() ? admin : driver->StringMember("DownloadURL").value_or(L"");
     return answer;
 }
 

@@ -18,11 +18,9 @@ struct NvidiaAnswer {
     bool found = false;  // the answer has driver attributes
     std::wstring version, name, url;
 };
+// The driver the lookup service offers: the strings beside "DriverAttributes" in the first object
+// that has it. An answer that is not whole JSON names nothing.
 NvidiaAnswer ParseNvidiaAnswer(std::string_view body);
-// The string value of a quoted key at or after `from`: a colon within 8 characters after the
-// key, optional blanks, a quoted string with \" \\ \/ unescaped and \uXXXX dropped. False when
-// absent, not a string, or the literal null.
-bool JsonStringAfter(std::string_view text, size_t from, std::string_view key, std::string& value);
 
 // The value after the first occurrence of the name in the package script: the text between the
 // first quote (single or double) after it and the next quote of the same kind; empty when missing.

@@ -45,7 +45,10 @@ TEST(UpdateList, KeysAreReadAndEverythingElseSkippedWhateverItHolds) {
     ASSERT_EQ(ParseUpdateList(R"({"size":-5})", u, signature), ListError::None);
     EXPECT_EQ(u.size, 0u);  // a negative size is ignored
 
-    for (const char* bad : {"", "{", R"({"version":"1"} x)", R"({"a":1e5})", R"({"size":18446744073709551616})",
+    // Any valid JSON may stand beside the keys, exponents included.
+    EXPECT_EQ(ParseUpdateList(R"({"a":1e5,"version":"2.7"})", u, signature), ListError::None);
+    EXPECT_EQ(u.version, L"2.7");
+    for (const char* bad : {"", "{", R"({"version":"1"} x)", R"({"size":1e5})", R"({"size":18446744073709551616})",
                             R"({"a":"\x"})", R"({"a":[1,2})", R"({"a" 1})", R"({"a":"\u12"})", R"({"a":"\u12g4"})", R"({,})", R"({"a":tru})"}) {
         EXPECT_EQ(ParseUpdateList(bad, u, signature), ListError::NotJson) << bad;
     }
