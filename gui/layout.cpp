@@ -45,7 +45,7 @@ WelcomeLayout WelcomeLayoutFor(const RectF& content, bool measureSelected) {
     if (measureSelected) {
         y += 26;
         for (RectF& level : w.fidelity) {
-            level = RectF::Xywh(r.left, y, 300, 28);
+            level = RectF::Xywh(r.left, y, 380, 28);
             y += 32;
         }
         w.fidelityLine = RectF{r.left, y, r.right, y + 20};

@@ -33,7 +33,7 @@ struct WelcomeLayout {
     RectF stepBoxes[9];
     RectF selectAll, clear;
     float fidelityTop = 0;
-    RectF fidelity[3];
+    RectF fidelity[4];  // adaptive (recommended), low, medium, high
     RectF fidelityLine;
     RectF hint, begin;
 };

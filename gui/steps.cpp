@@ -110,12 +110,13 @@ constexpr StepRow kSteps[kSlotCount] = {
 struct ScreenCaption {
     int stageValue;
     StepCaption caption;
+    ScreenHeader header;  // null tag: the screen's own feed says it (Full tune's progress)
 };
 constexpr ScreenCaption kScreens[] = {
-    {stage::Welcome, {0, L"Welcome", L"Thank you for using Quorvantis"}},
-    {stage::Health, {0, L"Health", L"live settings"}},
-    {stage::Home, {0, L"Home", L"functions and live tweaks"}},
-    {stage::FullTune, {0, L"Full tune", L"selected steps, together"}},
+    {stage::Welcome, {0, L"Welcome", L"Thank you for using Quorvantis"}, {L"WELCOME", L"thank you for using Quorvantis"}},
+    {stage::Health, {0, L"Health", L"live settings"}, {L"HEALTH", L"read-only check of applied settings"}},
+    {stage::Home, {0, L"Home", L"functions and live tweaks"}, {L"HOME", L"choose a function"}},
+    {stage::FullTune, {0, L"Full tune", L"selected steps, together"}, {nullptr, nullptr}},
 };
 constexpr StepCaption kReviewCaption{10, L"Review", L"BIOS, then restart"};
 
@@ -153,6 +154,13 @@ StepCaption CaptionOf(int stageValue) {
         if (screen.stageValue == stageValue) return screen.caption;
     }
     return kReviewCaption;
+}
+
+ScreenHeader FixedHeaderOf(int stageValue) {
+    for (const ScreenCaption& screen : kScreens) {
+        if (screen.stageValue == stageValue) return screen.header;
+    }
+    return {nullptr, nullptr};
 }
 
 int SlotShownBy(int stageValue) {

@@ -89,6 +89,13 @@ const StepRow& StepOf(int slot);
 const StepRow* StepShownBy(int stageValue);
 
 StepCaption CaptionOf(int stageValue);
+// The stage line under the caption of a screen that always says the same (welcome, health, home),
+// whichever screen spoke last; a null tag for the others.
+struct ScreenHeader {
+    const wchar_t* tag;
+    const wchar_t* text;
+};
+ScreenHeader FixedHeaderOf(int stageValue);
 // The slot whose snapshot a stage's screen draws from, or -1 for the screens of their own.
 int SlotShownBy(int stageValue);
 StepStages StagesOfSlot(int slot);

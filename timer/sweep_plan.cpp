@@ -224,6 +224,7 @@ FidelityCounts FidelityPreset(int level) {
         const double roundVisit = (preset.roundSamples / 2) * 4.65 + preset.roundSamples * 1.15 + 30;
         const double verification = (preset.verify / 2) * 4.65 + preset.verify * 1.15 + 300;
         preset.estimateSeconds = ((firstVisit + roundVisit * preset.extraRounds) * 101 + verification * 6) / 1000 + 2;
+        preset.expectedSeconds = std::min(preset.estimateSeconds, FidelityPreset(1).estimateSeconds * kAdaptiveShareOfMedium);
         return preset;
     }
     uint32_t divisor = 1;
@@ -242,5 +243,6 @@ FidelityCounts FidelityPreset(int level) {
     const double perPass = idleSamples * 4.65 + preset.samples * 1.15 + 30;
     const double verification = (preset.verify / 2) * 4.65 + preset.verify * 1.15 + 300;
     preset.estimateSeconds = (perPass * preset.passes * 101 + verification * 6) / 1000 + 2;
+    preset.expectedSeconds = preset.estimateSeconds;
     return preset;
 }

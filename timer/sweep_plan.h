@@ -73,7 +73,8 @@ struct FidelityCounts {
     uint32_t samples = 0;
     uint32_t passes = 0;
     uint32_t verify = 0;
-    double estimateSeconds = 0;
+    double estimateSeconds = 0;  // the longest it takes (adaptive: every candidate in contention to the end)
+    double expectedSeconds = 0;  // what it usually takes
     bool adaptive = false;
     uint32_t extraRounds = 0;
     uint32_t roundSamples = 0;
@@ -85,4 +86,6 @@ inline constexpr uint32_t kAdaptiveExtraRounds = 6;
 inline constexpr uint32_t kAdaptiveRoundSamples = 18;
 inline constexpr int kAdaptiveBoundarySteps = 4;
 inline constexpr uint32_t kAdaptiveVerify = 150;
+// On the selection bench's 200 machines the adaptive sweep takes this share of medium's time.
+inline constexpr double kAdaptiveShareOfMedium = 0.56;
 FidelityCounts FidelityPreset(int level);

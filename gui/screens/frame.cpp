@@ -39,6 +39,29 @@ void DrawHouse(ScreenContext& c, const FrameSnapshot& s, ScreenOps& ops) {
     if (enabled && c.ui.Clicked(house)) ops.GoHome();
 }
 
+// One line, cut with an ellipsis where it would run past the width: wrapped, a long status line
+// would cross the divider under the header. Measured again only when the text changes.
+const std::wstring& OneLine(Renderer& g, const std::wstring& text, Font font, float width) {
+    static std::wstring lastText, lastFit;
+    static Font lastFont{};
+    static float lastWidth = -1;
+    if (text == lastText && font == lastFont && width == lastWidth) return lastFit;
+    lastText = text;
+    lastFont = font;
+    lastWidth = width;
+    lastFit = text;
+    if (g.TextWidth(text, font) > width) {
+        size_t fits = 0, tooLong = text.size();
+        while (tooLong - fits > 1) {
+            const size_t middle = (fits + tooLong) / 2;
+            if (g.TextWidth(text.substr(0, middle) + L"\u2026", font) <= width) fits = middle;
+            else tooLong = middle;
+        }
+        lastFit = text.substr(0, fits) + L"\u2026";
+    }
+    return lastFit;
+}
+
 }  // namespace
 
 void DrawHeader(ScreenContext& c, const FrameSnapshot& s, ScreenOps& ops) {
@@ -74,8 +97,9 @@ void DrawHeader(ScreenContext& c, const FrameSnapshot& s, ScreenOps& ops) {
     if (slot >= 0) header = {s.view.tag, s.view.text};
     if (s.stage >= stage::Installing && s.stage <= stage::InstallFailed) header = s.serviceHeader;
     if (!header.first.empty()) {
-        g.Text(header.first + (header.second.empty() ? L"" : L"  /  " + header.second),
-               RectF{h.right - 620, h.top + 56, h.right, h.bottom}, Font::Mono11, palette::Muted, Align::Trailing);
+        const RectF line{h.right - 620, h.top + 56, h.right, h.bottom};
+        g.Text(OneLine(g, header.first + (header.second.empty() ? L"" : L"  /  " + header.second), Font::Mono11, line.Width() - 4), line,
+               Font::Mono11, palette::Muted, Align::Trailing);
     }
     g.Line(h.left, h.bottom + 8, h.right, h.bottom + 8, palette::Muted.WithAlpha(0.5f), 1);
 }

@@ -352,11 +352,11 @@ void DrawMeasurePanel(ScreenContext& cx, const FrameSnapshot& snap, MeasureScree
         cx.renderer.Text(FormatText(L"verified over %u samples: median %+.4f, mean %+.4f, %.1f%% missed a tick",
                                   static_cast<unsigned>(r.loopStats.count), r.loopStats.median, r.loopStats.mean,
                                   r.loopStats.latePercent),
-                       RectF{inner.left, inner.top + 72, inner.right, inner.top + 92}, Font::Mono12, palette::Icy);
+                       RectF{inner.left, inner.top + 72, inner.right, inner.top + 108}, Font::Mono12, palette::Icy);
         const float buttonsY = inner.bottom - 38;
         if (!snap.want[SlotService]) {
             cx.renderer.Text(L"The boot service will not be installed. Continue to the next selected step.",
-                           RectF{inner.left, inner.top + 100, inner.right, inner.top + 140}, Font::Paragraph13,
+                           RectF{inner.left, inner.top + 114, inner.right, inner.top + 154}, Font::Paragraph13,
                            palette::CoolWhite);
             if (cx.ui.Button(kContinueNext, RectF::Xywh(inner.left, buttonsY, 180, 36), L"Continue", {ButtonKind::Primary, true})) {
                 ops.StartGuidedStep(3);
@@ -364,9 +364,9 @@ void DrawMeasurePanel(ScreenContext& cx, const FrameSnapshot& snap, MeasureScree
             return;
         }
         cx.renderer.Text(L"Install a boot service that holds this period at every startup.",
-                       RectF{inner.left, inner.top + 100, inner.right, inner.top + 142}, Font::Paragraph13, palette::CoolWhite);
+                       RectF{inner.left, inner.top + 114, inner.right, inner.top + 156}, Font::Paragraph13, palette::CoolWhite);
         if (!view.system.elevated) {
-            cx.renderer.Text(L"installing needs administrator rights", RectF{inner.left, inner.top + 142, inner.right, inner.top + 162},
+            cx.renderer.Text(L"installing needs administrator rights", RectF{inner.left, inner.top + 156, inner.right, inner.top + 176},
                            Font::Body12, palette::Alert);
         }
         // The panel shares its width with the verification bars: the buttons share what is left.

@@ -1,5 +1,6 @@
 // The welcome screen: what Quorvantis does, and the step selection with the fidelity choice.
 #include <algorithm>
+#include <iterator>
 
 #include "foundation/text.h"
 #include "gui/screens/screen.h"
@@ -51,21 +52,32 @@ void DrawWelcome(ScreenContext& c, const FrameSnapshot& s, ScreenOps& ops) {
     if (s.want[SlotMeasure]) {
         g.Text(L"How thoroughly should each interval be measured?", RectF{r.left, w.fidelityTop, r.right, w.fidelityTop + 22},
                Font::Bold13, palette::CoolWhite);
-        static constexpr const wchar_t* kLevels[] = {L"Low", L"Medium", L"High"};
-        for (int level = 0; level < 3; ++level) {
+        // Adaptive first: it matches medium's picks in about half of medium's time.
+        static constexpr int kLevels[] = {kAdaptiveFidelity, 0, 1, 2};
+        static constexpr const wchar_t* kNames[] = {L"Adaptive   (recommended)", L"Low", L"Medium", L"High"};
+        for (size_t i = 0; i < std::size(kLevels); ++i) {
+            const int level = kLevels[i];
             const FidelityCounts preset = FidelityPreset(level);
-            const std::wstring label = std::wstring(kLevels[level]) + (level == 1 ? L"   (default)" : L"") + L"   " +
-                                       EstimateText(preset.estimateSeconds);
+            const std::wstring time = preset.adaptive ? EstimateText(preset.expectedSeconds) + L", at most " +
+                                                            EstimateText(preset.estimateSeconds)
+                                                      : EstimateText(preset.estimateSeconds);
+            const std::wstring label = std::wstring(kNames[i]) + L"   " + time;
             const ButtonKind kind = s.fidelity == level ? ButtonKind::Primary : ButtonKind::Quiet;
-            if (ui.Button(kFidelity + level, w.fidelity[level], label, {kind, false, false, false, Font::Body12})) {
+            if (ui.Button(kFidelity + static_cast<int>(i), w.fidelity[i], label, {kind, false, false, false, Font::Body12})) {
                 ops.SetFidelity(level);
             }
         }
         const FidelityCounts chosen = FidelityPreset(s.fidelity);
-        g.Text(FormatText(L"%ls%d back-to-back and %d after idle, %d pass%ls", s.fidelity == 1 ? L"Default. " : L"",
-                          static_cast<int>(chosen.samples), static_cast<int>(chosen.samples / 2),
-                          static_cast<int>(chosen.passes), chosen.passes == 1 ? L"" : L"es"),
-               w.fidelityLine, Font::Body12, palette::Icy);
+        const std::wstring detail =
+            chosen.adaptive
+                ? FormatText(L"Every interval %d back-to-back and %d after idle once, then up to %d rounds of %d more where the "
+                             L"pick is decided",
+                             static_cast<int>(chosen.samples), static_cast<int>(std::max<uint32_t>(chosen.samples / 2, 5)),
+                             static_cast<int>(chosen.extraRounds), static_cast<int>(chosen.roundSamples))
+                : FormatText(L"%d back-to-back and %d after idle, %d pass%ls", static_cast<int>(chosen.samples),
+                             static_cast<int>(chosen.samples / 2), static_cast<int>(chosen.passes),
+                             chosen.passes == 1 ? L"" : L"es");
+        g.Text(detail, w.fidelityLine, Font::Body12, palette::Icy);
     }
     const bool any = std::any_of(s.want.begin(), s.want.end(), [](bool want) { return want; });
     g.Text(any ? L"The restart screen lists the BIOS settings to set by hand. Press Enter to begin."

@@ -65,7 +65,7 @@ protected:
     }
     void TearDown() override { Clean(); }
     static void Clean() {
-        if (QueryTimerServiceState() != 0) RunProgram(ProgramPath(), L"--uninstall --no-pause", 120000);
+        if (QueryTimerServiceState() != TimerServiceState::NotInstalled) RunProgram(ProgramPath(), L"--uninstall --no-pause", 120000);
         ScopedMachineState::Clear();
         ClearProgramLog();
     }
@@ -95,7 +95,7 @@ TEST_F(GuiFlow, StepsChosenWithTheMouseRunToTheReviewAndLeaveWhatTheConsoleFlowL
     const ScreenLayout screen = LayoutFor(1340, 880, stage::Welcome);
     const WelcomeLayout welcome = WelcomeLayoutFor(screen.content, true);
     for (const int slot : {SlotPrepare, SlotGpuDriver, SlotGpuSettings, SlotAfterburner}) Click(window, welcome.stepBoxes[slot]);
-    Click(window, welcome.fidelity[0]);
+    Click(window, welcome.fidelity[1]);  // low
     Click(window, welcome.begin);
 
     ASSERT_TRUE(WaitForLog("Full tune started: Measure, Timer service, CPU power, Memory, Storage.", 20000)) << ReadProgramLog();
@@ -103,7 +103,7 @@ TEST_F(GuiFlow, StepsChosenWithTheMouseRunToTheReviewAndLeaveWhatTheConsoleFlowL
     const std::string log = ReadProgramLog();
     EXPECT_NE(log.find("Benchmarking Sleep(1) response across timer resolutions."), std::string::npos);
     EXPECT_NE(log.find("Applying CPU Tune"), std::string::npos);
-    EXPECT_EQ(QueryTimerServiceState(), 1);
+    EXPECT_EQ(QueryTimerServiceState(), TimerServiceState::Running);
 
     // The choice is kept for the next start.
     EXPECT_TRUE(IsSetupComplete());

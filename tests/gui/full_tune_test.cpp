@@ -158,6 +158,11 @@ TEST(WelcomeEstimates, FollowTheRoundingRulesForThePresetsAndTheEdges) {
     EXPECT_EQ(EstimateText(FidelityPreset(0).estimateSeconds), L"~10 s");
     EXPECT_EQ(EstimateText(FidelityPreset(1).estimateSeconds), L"~35 s");
     EXPECT_EQ(EstimateText(FidelityPreset(2).estimateSeconds), L"~3 min 20 s");
+    // Adaptive: about half of medium's time as a rule, never more than its worst case.
+    const FidelityCounts adaptive = FidelityPreset(kAdaptiveFidelity);
+    EXPECT_NEAR(adaptive.expectedSeconds, FidelityPreset(1).estimateSeconds * kAdaptiveShareOfMedium, 0.01);
+    EXPECT_LT(adaptive.expectedSeconds, adaptive.estimateSeconds);
+    EXPECT_EQ(FidelityPreset(1).expectedSeconds, FidelityPreset(1).estimateSeconds);
     EXPECT_EQ(EstimateText(0), L"~5 s");
     EXPECT_EQ(EstimateText(2.4), L"~5 s");
     EXPECT_EQ(EstimateText(13), L"~15 s");

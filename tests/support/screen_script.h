@@ -44,7 +44,9 @@ public:
     bool DrawWithLattice(int stageValue, uint32_t timeoutMs);
     bool Save(const std::wstring& path) { return app_->GetRenderer().SavePng(path); }
 
-    // Pixels of the last frame.
+    // The last frame's size in pixels, and its pixels.
+    uint32_t Width() const { return width_; }
+    uint32_t Height() const { return height_; }
     uint32_t Pixel(float x, float y) const;
     // Pixels inside a rectangle (device-independent) that differ clearly from the background.
     size_t InkIn(const RectF& rect) const;
