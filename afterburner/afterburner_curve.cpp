@@ -4,6 +4,7 @@
 
 #include "afterburner/afterburner.h"
 #include "afterburner/afterburner_text.h"
+#include "afterburner/process_windows.h"
 #include "foundation/files.h"
 #include "foundation/unique_handle.h"
 
@@ -13,27 +14,6 @@ namespace {
 bool TakeMutex(HANDLE mutex) {
     const DWORD wait = WaitForSingleObject(mutex, 5000);
     return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
-}
-
-struct AfterburnerWindowSearch {
-    DWORD process;
-    HWND found;
-};
-
-BOOL CALLBACK FindAfterburnerWindow(HWND window, LPARAM data) {
-    auto* search = reinterpret_cast<AfterburnerWindowSearch*>(data);
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    // The process first: asking every window for its title would send WM_GETTEXT to our own GUI
-    // thread too, and stall for as long as that thread waits.
-    if (process != search->process) return TRUE;
-    wchar_t title[64] = {};
-    GetWindowTextW(window, title, 64);
-    if (wcsncmp(title, L"MSI Afterburner", 15) == 0) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
 }
 
 std::string ReadWhole(HANDLE file, bool& ok) {
@@ -119,9 +99,8 @@ bool ApplyCurveThroughSharedMemory(uint32_t afterburnerProcess, std::string& ide
     ReleaseMutex(mutex.get());
 
     const UINT notification = RegisterWindowMessageW(L"MACMCmdNotification");
-    AfterburnerWindowSearch search{afterburnerProcess, nullptr};
-    EnumWindows(FindAfterburnerWindow, reinterpret_cast<LPARAM>(&search));
-    if (search.found != nullptr && notification != 0) PostMessageW(search.found, notification, 0, 0);
+    const HWND window = FindProcessWindow(afterburnerProcess, L"MSI Afterburner", false);
+    if (window != nullptr && notification != 0) PostMessageW(window, notification, 0, 0);
 
     bool acknowledged = false;
     for (int poll = 0; poll < 80 && !acknowledged; ++poll) {

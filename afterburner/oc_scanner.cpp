@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "afterburner/afterburner.h"
+#include "afterburner/process_windows.h"
 #include "afterburner/afterburner_text.h"
 #include "foundation/child_process.h"
 #include "foundation/feed.h"
@@ -39,37 +40,7 @@ bool StartProgram(const std::wstring& path, Started& started) {
     return true;
 }
 
-struct WindowSearch {
-    DWORD process;
-    const wchar_t* titlePrefix;
-    size_t prefixLength;
-    bool all;  // every top-level window of the process, for closing
-    HWND found;
-};
-
-BOOL CALLBACK MatchWindow(HWND window, LPARAM data) {
-    auto* search = reinterpret_cast<WindowSearch*>(data);
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (process != search->process) return TRUE;
-    if (search->all) {
-        PostMessageW(window, WM_CLOSE, 0, 0);
-        return TRUE;
-    }
-    wchar_t title[128] = {};
-    GetWindowTextW(window, title, 128);
-    if (IsWindowVisible(window) && wcsncmp(title, search->titlePrefix, search->prefixLength) == 0) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-HWND FindScannerWindow(DWORD process) {
-    WindowSearch search{process, L"MSI Overclocking Scanner", 24, false, nullptr};
-    EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
+HWND FindScannerWindow(DWORD process) { return FindProcessWindow(process, L"MSI Overclocking Scanner", true); }
 
 std::wstring ButtonCaption(HWND button) {
     wchar_t caption[65] = {};
@@ -80,8 +51,7 @@ std::wstring ButtonCaption(HWND button) {
 // WM_CLOSE to every top-level window of the process, then a bounded wait, then the end.
 void CloseProgram(Started& program, DWORD waitMs, UINT exitCode) {
     if (!program.process) return;
-    WindowSearch search{program.id, L"", 0, true, nullptr};
-    EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+    CloseProcessWindows(program.id);
     if (WaitForSingleObject(program.process.get(), waitMs) != WAIT_OBJECT_0) TerminateProcess(program.process.get(), exitCode);
 }
 

@@ -82,7 +82,7 @@ PausedTimerService::~PausedTimerService() {
 
 BenchmarkResult RunPausedBenchmark(const Options& options, PausedTimerService& pause) {
     // The service's own request would mask every candidate coarser than it.
-    if (QueryTimerServiceState() == 1) {
+    if (QueryTimerServiceState() == TimerServiceState::Running) {
         if (IsElevated()) {
             LogInfo(L"Stopping the running Quorvantis service for the duration of the benchmark (its request would mask "
                     L"every candidate coarser than it)...");

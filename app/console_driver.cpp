@@ -102,13 +102,13 @@ int ConsoleApplyDriver(const Options& options, const DriverTools& tools) {
         return 1;
     }
     ConsoleDriverFeed feed(offer.size);
-    const int downloaded = DownloadGpuDriver(tools, &feed, offer, stop);
+    const Outcome downloaded = DownloadGpuDriver(tools, &feed, offer, stop);
     ClearProgress();
-    if (downloaded != 0) {
-        LogError(downloaded == 2 ? std::wstring(L"Stopped.") : offer.error);
+    if (!downloaded.Ok()) {
+        LogError(downloaded.WasStopped() ? std::wstring(L"Stopped.") : downloaded.Error());
         return 1;
     }
-    if (InstallGpuDriver(tools, &feed, offer) != 0) return 1;  // the install logged its error
+    if (!InstallGpuDriver(tools, &feed, offer).Ok()) return 1;  // the install logged its error
     LogInfo(L"The trimmed driver is installed. Restart Windows before it is fully in use.");
     return 0;
 }

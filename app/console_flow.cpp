@@ -123,12 +123,12 @@ int ShowStatus(Json* document) {
     uint32_t desired = 0, applied = 0;
     const bool haveDesired = ReadStateDword(L"DesiredResolution", desired);
     ReadStateDword(L"AppliedResolution", applied);
-    const int serviceState = QueryTimerServiceState();
+    const TimerServiceState serviceState = QueryTimerServiceState();
     switch (serviceState) {
-    case 0:
+    case TimerServiceState::NotInstalled:
         LogInfo(L"Service: not installed. Run Quorvantis.exe to benchmark and install it.");
         break;
-    case 1: {
+    case TimerServiceState::Running: {
         const wchar_t* suffix = L"";
         if (desired != 0 && applied != 0 && applied < desired) suffix = L" (another process asks for finer)";
         if (desired != 0 && applied != 0 && applied > desired) suffix = L" (request NOT honoured)";
@@ -136,7 +136,7 @@ int ShowStatus(Json* document) {
                            Ms(desired), Ms(applied), suffix));
         break;
     }
-    default:
+    case TimerServiceState::Stopped:
         LogInfo(L"Service: installed but not running (see --start).");
         break;
     }
@@ -150,9 +150,11 @@ int ShowStatus(Json* document) {
         Json timer = Json::Object();
         timer.Set("current_ms", Ms(current)).Set("finest_ms", Ms(finest)).Set("coarsest_ms", Ms(coarsest));
         Json service = Json::Object();
-        service.Set("state", serviceState == 0 ? L"not-installed" : serviceState == 1 ? L"running" : L"stopped");
+        service.Set("state", serviceState == TimerServiceState::NotInstalled ? L"not-installed"
+                             : serviceState == TimerServiceState::Running    ? L"running"
+                                                                             : L"stopped");
         service.Set("requested_ms", haveDesired ? Json(Ms(desired)) : Json());
-        service.Set("kernel_ms", serviceState == 1 && applied != 0 ? Json(Ms(applied)) : Json());
+        service.Set("kernel_ms", serviceState == TimerServiceState::Running && applied != 0 ? Json(Ms(applied)) : Json());
         service.Set("path", haveDesired ? Json(InstalledExePath()) : Json());
         document->Set("timer", std::move(timer));
         document->Set("global_timer_requests", globalRead ? Json(global) : Json());

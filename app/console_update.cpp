@@ -54,11 +54,10 @@ int ConsoleUpdate(const Options& options, const UpdateSource& source) {
         return 1;
     }
     const std::atomic<bool> cancel{false};
-    std::wstring error;
-    const int result = ApplyAppUpdate(source, update, [](const std::wstring& status) { ShowProgress(status); }, cancel, error);
+    const Outcome result = ApplyAppUpdate(source, update, [](const std::wstring& status) { ShowProgress(status); }, cancel);
     ClearProgress();
-    if (result != 0) {
-        LogError(error);
+    if (!result.Ok()) {
+        LogError(result.WasStopped() ? std::wstring(L"Stopped.") : result.Error());
         return 1;
     }
     LogInfo(L"Updated to " + update.version + L". Start Quorvantis again to use it.");

@@ -21,6 +21,7 @@
 #include "foundation/unique_handle.h"
 #include "gpu/adapters.h"
 #include "gui/app.h"
+#include "timer/sweep_plan.h"
 #include "health/autostart.h"
 #include "health/guard.h"
 #include "service/service_control.h"
@@ -79,7 +80,8 @@ GuiHooks MakeHooks(const Options& options) {
     hooks.gpu = options.gpu;
     hooks.leaveOut = options.leaveOut;
     hooks.resolution = options.resolution;
-    hooks.fidelity = options.fidelity;
+    // The window recommends the adaptive measurement; --fidelity still chooses another.
+    hooks.fidelity = options.fidelitySet ? options.fidelity : kAdaptiveFidelity;
     hooks.systemInfo = ReadSystemView;
     const auto last = std::make_shared<LastMeasurement>();
     hooks.runBenchmark = [options, last](Feed& feed, int fidelity) {
@@ -120,9 +122,7 @@ GuiHooks MakeHooks(const Options& options) {
         return available;
     };
     hooks.applyUpdate = [](const AppUpdate& update, const std::function<void(const std::wstring&)>& status,
-                           const std::atomic<bool>& stop, std::wstring& error) {
-        return ApplyAppUpdate(ProductUpdateSource(), update, status, stop, error);
-    };
+                           const std::atomic<bool>& stop) { return ApplyAppUpdate(ProductUpdateSource(), update, status, stop); };
     return hooks;
 }
 

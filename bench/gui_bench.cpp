@@ -200,7 +200,7 @@ void GuiThreadTour() {
             return 0;
         };
         for (const int slot : {SlotCpu, SlotGpuSettings, SlotMemory, SlotStorage, SlotPrepare}) hooks.steps[static_cast<size_t>(slot)] = step;
-        script.Flow().want[SlotGpuDriver] = false;  // no vendor lookup from a bench
+        script.Flow().SetWanted(SlotGpuDriver, false);  // no vendor lookup from a bench
         struct Worst {
             double ms = 0;
             std::string what;

@@ -10,6 +10,7 @@
 #include "driver/driver_offer.h"
 #include "driver/vendor_hosts.h"
 #include "foundation/files.h"
+#include "foundation/outcome.h"
 
 class Feed;
 
@@ -38,11 +39,11 @@ inline constexpr const wchar_t* kAmdPublisher = L"Advanced Micro Devices";
 // The offer for this machine's adapter; an empty offer when stopped first.
 GpuDriverOffer FindDriverOffer(const DriverTools& tools, Feed* feed, const std::atomic<bool>& stop);
 
-// 0 downloaded (or reused), 1 failed (offer.error says why), 2 stopped.
-int DownloadGpuDriver(const DriverTools& tools, Feed* feed, GpuDriverOffer& offer, const std::atomic<bool>& stop);
+// Done when downloaded (or reused); Failed says why (offer.error too); Stopped when stopped first.
+Outcome DownloadGpuDriver(const DriverTools& tools, Feed* feed, GpuDriverOffer& offer, const std::atomic<bool>& stop);
 
 std::wstring FindSevenZip(const DriverTools& tools);
 // The 7-Zip path, installing 7-Zip first when needed; empty on failure with the error.
 std::wstring EnsureSevenZip(const DriverTools& tools, Feed* feed, std::wstring& error);
-// 0 installed, 1 failed (offer.error says why).
-int InstallGpuDriver(const DriverTools& tools, Feed* feed, GpuDriverOffer& offer);
+// Done when installed; Failed says why (offer.error too), and is in the log.
+Outcome InstallGpuDriver(const DriverTools& tools, Feed* feed, GpuDriverOffer& offer);

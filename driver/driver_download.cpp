@@ -22,15 +22,15 @@ constexpr uint64_t kSmallestPackage = 0x1FFFFFF;  // an installer package is lar
 
 bool Cancelled(Feed* feed, const std::atomic<bool>& stop) { return stop.load() || (feed != nullptr && feed->CancelQuery()); }
 
-int Fail(GpuDriverOffer& offer, const std::wstring& text) {
+Outcome Fail(GpuDriverOffer& offer, const std::wstring& text) {
     offer.error = text;
-    return 1;
+    return Outcome::Failed(text);
 }
 
 }  // namespace
 
-int DownloadGpuDriver(const DriverTools& tools, Feed* feed, GpuDriverOffer& offer, const std::atomic<bool>& stop) {
-    if (Cancelled(feed, stop)) return 2;
+Outcome DownloadGpuDriver(const DriverTools& tools, Feed* feed, GpuDriverOffer& offer, const std::atomic<bool>& stop) {
+    if (Cancelled(feed, stop)) return Outcome::Stopped();
     if (!offer.found || offer.url.empty() || !offer.spaceOk) return Fail(offer, L"There is no package to download.");
     const bool amd = offer.vendor == GpuAmd;
     const wchar_t* const publisher = amd ? kAmdPublisher : kNvidiaPublisher;
@@ -57,7 +57,7 @@ int DownloadGpuDriver(const DriverTools& tools, Feed* feed, GpuDriverOffer& offe
             offer.error.clear();
             LogInfo(L"Using the package already downloaded.");
             if (feed != nullptr) feed->Progress(1.0, 0, 0);
-            return 0;
+            return Outcome::Done();
         }
     }
     const std::wstring partial = package + L".partial";
@@ -102,7 +102,7 @@ int DownloadGpuDriver(const DriverTools& tools, Feed* feed, GpuDriverOffer& offe
     file.reset();
     if (!fetched) {
         DeleteFileW(partial.c_str());
-        if (Cancelled(feed, stop) || result.stopped()) return 2;
+        if (Cancelled(feed, stop) || result.stopped()) return Outcome::Stopped();
         return Fail(offer, fetchError.empty() ? L"The download failed." : fetchError);
     }
     if (!offer.sha256.empty()) {
@@ -141,5 +141,5 @@ int DownloadGpuDriver(const DriverTools& tools, Feed* feed, GpuDriverOffer& offe
     offer.error.clear();
     if (feed != nullptr) feed->Progress(1.0, elapsed(), 0);
     LogInfo(L"Download complete.");
-    return 0;
+    return Outcome::Done();
 }

@@ -60,13 +60,13 @@ void FindFiles(const std::wstring& folder, const std::vector<const wchar_t*>& su
     for (const std::wstring& child : folders) FindFiles(child, suffixes, depth - 1, skipSideDrivers, found, limit);
 }
 
-int Fail(GpuDriverOffer& offer, const std::wstring& text) {
+Outcome Fail(GpuDriverOffer& offer, const std::wstring& text) {
     offer.error = text;
     LogError(text);
-    return 1;
+    return Outcome::Failed(text);
 }
 
-int InstallNvidia(const DriverTools& tools, Feed* feed, GpuDriverOffer& offer, const std::wstring& folder) {
+Outcome InstallNvidia(const DriverTools& tools, Feed* feed, GpuDriverOffer& offer, const std::wstring& folder) {
     std::wstring error;
     const std::wstring sevenZip = EnsureSevenZip(tools, feed, error);
     if (sevenZip.empty()) {
@@ -111,10 +111,10 @@ int InstallNvidia(const DriverTools& tools, Feed* feed, GpuDriverOffer& offer, c
     if (feed != nullptr) feed->Progress(1.0, 0, 0);
     LogInfo(L"NVIDIA setup finished (" + CodeText(run.exitCode) + L"). Restart to finish the driver.");
     offer.error.clear();
-    return 0;
+    return Outcome::Done();
 }
 
-int InstallAmd(const DriverTools& tools, Feed* feed, GpuDriverOffer& offer, const std::wstring& folder) {
+Outcome InstallAmd(const DriverTools& tools, Feed* feed, GpuDriverOffer& offer, const std::wstring& folder) {
     const std::wstring& package = offer.localPath;
     std::wstring error;
     const std::wstring sevenZip = EnsureSevenZip(tools, feed, error);
@@ -167,7 +167,7 @@ int InstallAmd(const DriverTools& tools, Feed* feed, GpuDriverOffer& offer, cons
     if (installed == 0) return Fail(offer, L"The AMD display driver did not install (" + CodeText(lastCode) + L").");
     LogInfo(L"AMD display driver installed. Restart to finish it. Adrenalin was not installed.");
     offer.error.clear();
-    return 0;
+    return Outcome::Done();
 }
 
 }  // namespace
@@ -255,7 +255,7 @@ std::wstring EnsureSevenZip(const DriverTools& tools, Feed* feed, std::wstring& 
     return found;
 }
 
-int InstallGpuDriver(const DriverTools& tools, Feed* feed, GpuDriverOffer& offer) {
+Outcome InstallGpuDriver(const DriverTools& tools, Feed* feed, GpuDriverOffer& offer) {
     const std::wstring folder = DriverFolder();
     const std::wstring& package = offer.localPath;
     // Compared as full paths, so "..\" or a second spelling cannot lead outside the driver folder.

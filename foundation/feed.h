@@ -6,12 +6,15 @@
 #include <string>
 #include <vector>
 
+// The timer service as the service manager sees it (ours, or the older build's when ours is absent).
+enum class TimerServiceState : unsigned char { NotInstalled, Running, Stopped };
+
 struct SystemView {
     uint32_t finest = 0;    // 100-ns units
     uint32_t coarsest = 0;
     uint32_t current = 0;
     bool elevated = false;
-    int serviceState = 0;
+    TimerServiceState serviceState = TimerServiceState::NotInstalled;
     uint32_t desiredResolution = 0;
     std::wstring priorityText;  // empty until known
 };

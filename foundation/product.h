@@ -12,3 +12,8 @@ inline constexpr const wchar_t* kPublisherWebHost = L"www.fenmarch.com";
 
 // Shown only on a console this program allocated itself (two spaces around the middle dot).
 inline constexpr const wchar_t* kConsoleTitle = L"Quorvantis  \u00B7  Fenmarch Systems";
+
+// Where earlier releases started the tray at sign-in (HKCU); now a sign-in task does, and the old
+// value is only ever removed.
+inline constexpr const wchar_t* kOldRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+inline constexpr const wchar_t* kOldRunValue = L"Quorvantis";

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "foundation/log.h"
+#include "foundation/service_config.h"
 #include "foundation/setting_record.h"
 #include "foundation/state.h"
 #include "foundation/text.h"
@@ -19,24 +20,10 @@ std::wstring FailureName(const std::wstring& serviceName) {
     return FormatText(L"GpuSvc_%ls_failure", serviceName.c_str());
 }
 
-// The configuration block of one query, sized by a first call.
-std::vector<BYTE> QueryConfig(SC_HANDLE service, DWORD level) {
-    DWORD needed = 0;
-    if (level == 0) QueryServiceConfigW(service, nullptr, 0, &needed);
-    else QueryServiceConfig2W(service, level, nullptr, 0, &needed);
-    std::vector<BYTE> buffer(std::max<DWORD>(needed, 1));
-    const BOOL ok = level == 0 ? QueryServiceConfigW(service, reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data()),
-                                                     static_cast<DWORD>(buffer.size()), &needed)
-                               : QueryServiceConfig2W(service, level, buffer.data(), static_cast<DWORD>(buffer.size()),
-                                                      &needed);
-    if (!ok) buffer.clear();
-    return buffer;
-}
-
 void RecordStartTypeOnce(SC_HANDLE service, const std::wstring& serviceName) {
     if (StateValueExists(StartName(serviceName))) return;
     DWORD startType = 0xFFFFFFFFu;
-    const std::vector<BYTE> config = QueryConfig(service, 0);
+    const std::vector<BYTE> config = QueryServiceConfigBlock(service, 0);
     if (!config.empty()) startType = reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(config.data())->dwStartType;
     WriteStateDword(StartName(serviceName), startType);
 }
@@ -44,7 +31,7 @@ void RecordStartTypeOnce(SC_HANDLE service, const std::wstring& serviceName) {
 // Reset period, action count, then each action's type and delay, as DWORDs.
 void RecordFailureActionsOnce(SC_HANDLE service, const std::wstring& serviceName) {
     if (StateValueExists(FailureName(serviceName))) return;
-    const std::vector<BYTE> config = QueryConfig(service, SERVICE_CONFIG_FAILURE_ACTIONS);
+    const std::vector<BYTE> config = QueryServiceConfigBlock(service, SERVICE_CONFIG_FAILURE_ACTIONS);
     if (config.empty()) return;
     const auto* actions = reinterpret_cast<const SERVICE_FAILURE_ACTIONSW*>(config.data());
     std::vector<DWORD> words{actions->dwResetPeriod, actions->cActions};
@@ -119,7 +106,7 @@ void PlanServiceDisabled(StepPlan& plan, const std::wstring& id, const std::wstr
         return;
     }
     if (service) {
-        const std::vector<BYTE> config = QueryConfig(service.get(), 0);
+        const std::vector<BYTE> config = QueryServiceConfigBlock(service.get(), 0);
         row.currentRead = !config.empty();
         if (row.currentRead) row.current = StartTypeText(reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(config.data())->dwStartType);
     }
@@ -224,7 +211,7 @@ void LedgerServiceChange(const std::wstring& step, const std::wstring& id, const
         return;
     }
     if (service) {
-        const std::vector<BYTE> config = QueryConfig(service.get(), 0);
+        const std::vector<BYTE> config = QueryServiceConfigBlock(service.get(), 0);
         row.currentRead = !config.empty();
         if (row.currentRead) row.current = StartTypeText(reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(config.data())->dwStartType);
     }
@@ -235,4 +222,17 @@ void LedgerServiceChange(const std::wstring& step, const std::wstring& id, const
         row.reason = L"start type never read";
     }
     out.push_back(std::move(row));
+}
+
+std::vector<BYTE> QueryServiceConfigBlock(SC_HANDLE service, DWORD level) {
+    DWORD needed = 0;
+    if (level == 0) QueryServiceConfigW(service, nullptr, 0, &needed);
+    else QueryServiceConfig2W(service, level, nullptr, 0, &needed);
+    std::vector<BYTE> buffer(std::max<DWORD>(needed, 1));
+    const BOOL ok = level == 0 ? QueryServiceConfigW(service, reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data()),
+                                                     static_cast<DWORD>(buffer.size()), &needed)
+                               : QueryServiceConfig2W(service, level, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                                      &needed);
+    if (!ok) buffer.clear();
+    return buffer;
 }

@@ -8,43 +8,43 @@
 
 #include "foundation/files.h"
 #include "foundation/text.h"
+#include "foundation/unique_handle.h"
 
-Sha256Hasher::Sha256Hasher() {
-    BCRYPT_ALG_HANDLE algorithm = nullptr;
-    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) return;
-    algorithm_ = algorithm;
+struct Sha256Hasher::Handles {
+    UniqueAlgorithm algorithm;
+    UniqueHash hash;
+};
+
+Sha256Hasher::Sha256Hasher() : handles_(std::make_unique<Handles>()) {
+    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(handles_->algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0))) return;
     DWORD objectLength = 0, written = 0;
-    if (!BCRYPT_SUCCESS(BCryptGetProperty(algorithm, BCRYPT_OBJECT_LENGTH, reinterpret_cast<PUCHAR>(&objectLength),
+    if (!BCRYPT_SUCCESS(BCryptGetProperty(handles_->algorithm.get(), BCRYPT_OBJECT_LENGTH, reinterpret_cast<PUCHAR>(&objectLength),
                                           sizeof(objectLength), &written, 0))) {
         return;
     }
     object_.resize(objectLength);
-    BCRYPT_HASH_HANDLE hash = nullptr;
-    if (BCRYPT_SUCCESS(BCryptCreateHash(algorithm, &hash, reinterpret_cast<PUCHAR>(object_.data()), objectLength, nullptr, 0, 0))) {
-        hash_ = hash;
-    }
+    BCryptCreateHash(handles_->algorithm.get(), handles_->hash.put(), reinterpret_cast<PUCHAR>(object_.data()), objectLength, nullptr,
+                     0, 0);
 }
 
-Sha256Hasher::~Sha256Hasher() {
-    if (hash_ != nullptr) BCryptDestroyHash(hash_);
-    if (algorithm_ != nullptr) BCryptCloseAlgorithmProvider(algorithm_, 0);
-}
+Sha256Hasher::~Sha256Hasher() = default;
+
+bool Sha256Hasher::Open() const { return static_cast<bool>(handles_->hash); }
 
 void Sha256Hasher::Add(const uint8_t* bytes, size_t length) {
-    if (hash_ == nullptr) return;
+    if (!handles_->hash) return;
     while (length > 0) {
         const ULONG part = static_cast<ULONG>(std::min<size_t>(length, 0x40000000));
-        BCryptHashData(hash_, const_cast<PUCHAR>(bytes), part, 0);
+        BCryptHashData(handles_->hash.get(), const_cast<PUCHAR>(bytes), part, 0);
         bytes += part;
         length -= part;
     }
 }
 
 bool Sha256Hasher::FinishBytes(std::array<uint8_t, 32>& digest) {
-    if (hash_ == nullptr) return false;
-    const bool finished = BCRYPT_SUCCESS(BCryptFinishHash(hash_, digest.data(), static_cast<ULONG>(digest.size()), 0));
-    BCryptDestroyHash(hash_);
-    hash_ = nullptr;
+    if (!handles_->hash) return false;
+    const bool finished = BCRYPT_SUCCESS(BCryptFinishHash(handles_->hash.get(), digest.data(), static_cast<ULONG>(digest.size()), 0));
+    handles_->hash.reset();
     return finished;
 }
 

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 class Sha256Hasher {
@@ -11,7 +12,7 @@ public:
     ~Sha256Hasher();
     Sha256Hasher(const Sha256Hasher&) = delete;
     Sha256Hasher& operator=(const Sha256Hasher&) = delete;
-    bool Open() const { return hash_ != nullptr; }
+    bool Open() const;
     void Add(const uint8_t* bytes, size_t length);
     // 64 lower-case hex digits; empty when the hasher never opened.
     std::wstring Finish();
@@ -19,9 +20,11 @@ public:
     bool FinishBytes(std::array<uint8_t, 32>& digest);
 
 private:
-    void* algorithm_ = nullptr;
-    void* hash_ = nullptr;
+    // The hash object lives in this buffer, so it is declared first and outlives the handles.
     std::string object_;
+    // CNG's handles, as owners defined in the source file so callers need no Windows headers.
+    struct Handles;
+    std::unique_ptr<Handles> handles_;
 };
 
 // The digest of a whole file read through an open handle from its first byte; empty on failure.

@@ -5,8 +5,8 @@
 #include "foundation/system.h"
 #include "foundation/unique_handle.h"
 
-void WriteStateDword(const std::wstring& name, uint32_t value) {
-    WriteDword(RegRoot::LocalMachine, kStateKey, name, value);
+bool WriteStateDword(const std::wstring& name, uint32_t value) {
+    return WriteDword(RegRoot::LocalMachine, kStateKey, name, value);
 }
 
 bool UpdateStateDword(const std::wstring& name, uint32_t value) {

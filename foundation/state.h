@@ -9,7 +9,7 @@ inline constexpr const wchar_t* kStateKey = L"SOFTWARE\\Quorvantis";
 inline constexpr const wchar_t* kLegacyStateKey = L"SOFTWARE\\Brevitron";
 
 // Creates the key on first use; failures are ignored (a missing backup leaves its setting alone).
-void WriteStateDword(const std::wstring& name, uint32_t value);
+bool WriteStateDword(const std::wstring& name, uint32_t value);
 // Sets the value only in a state key that exists: never creates it (a key an uninstall deleted
 // stays deleted). False when there is no key.
 bool UpdateStateDword(const std::wstring& name, uint32_t value);

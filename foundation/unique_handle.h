@@ -1,6 +1,7 @@
 #pragma once
 // One owner type for every Windows handle kind, so no path can leak one.
 #include <windows.h>
+#include <bcrypt.h>
 
 #include <utility>
 
@@ -40,10 +41,45 @@ inline void CloseKey(HKEY k) { ::RegCloseKey(k); }
 inline void CloseScHandle(SC_HANDLE h) { ::CloseServiceHandle(h); }
 inline void FreeModuleHandle(HMODULE m) { ::FreeLibrary(m); }
 
+inline void DestroyIconHandle(HICON i) { ::DestroyIcon(i); }
+inline void DestroyMenuHandle(HMENU m) { ::DestroyMenu(m); }
+inline void DeleteMemoryDc(HDC dc) { ::DeleteDC(dc); }
+template <typename T>
+void DeleteGdiObject(T object) {
+    ::DeleteObject(object);
+}
+inline void CloseAlgorithm(BCRYPT_ALG_HANDLE a) { ::BCryptCloseAlgorithmProvider(a, 0); }
+inline void DestroyHash(BCRYPT_HASH_HANDLE h) { ::BCryptDestroyHash(h); }
+inline void DestroyCryptKey(BCRYPT_KEY_HANDLE k) { ::BCryptDestroyKey(k); }
+
 using UniqueKernelHandle = UniqueHandle<HANDLE, CloseKernelHandle>;  // processes, threads, events, mutexes, pipes
 using UniqueKey = UniqueHandle<HKEY, CloseKey>;
 using UniqueServiceHandle = UniqueHandle<SC_HANDLE, CloseScHandle>;
 using UniqueModule = UniqueHandle<HMODULE, FreeModuleHandle>;
+using UniqueIcon = UniqueHandle<HICON, DestroyIconHandle>;
+using UniqueMenu = UniqueHandle<HMENU, DestroyMenuHandle>;
+using UniqueMemoryDc = UniqueHandle<HDC, DeleteMemoryDc>;  // CreateCompatibleDC's; a window's DC is WindowDc
+using UniqueBitmap = UniqueHandle<HBITMAP, DeleteGdiObject<HBITMAP>>;
+using UniqueAlgorithm = UniqueHandle<BCRYPT_ALG_HANDLE, CloseAlgorithm>;
+// Hash and key handles are the same pointer type as an algorithm's; the closer tells them apart.
+using UniqueHash = UniqueHandle<BCRYPT_HASH_HANDLE, DestroyHash>;
+using UniqueCryptKey = UniqueHandle<BCRYPT_KEY_HANDLE, DestroyCryptKey>;
+
+// A window's (or the screen's) device context from GetDC, given back with ReleaseDC.
+class WindowDc {
+public:
+    explicit WindowDc(HWND window) : window_(window), dc_(::GetDC(window)) {}
+    WindowDc(const WindowDc&) = delete;
+    WindowDc& operator=(const WindowDc&) = delete;
+    ~WindowDc() {
+        if (dc_ != nullptr) ::ReleaseDC(window_, dc_);
+    }
+    HDC get() const { return dc_; }
+
+private:
+    HWND window_;
+    HDC dc_;
+};
 
 // CreateFileW reports failure as INVALID_HANDLE_VALUE, every other creator as null; owners hold null for both.
 inline UniqueKernelHandle AdoptFileHandle(HANDLE h) {

@@ -18,8 +18,11 @@ constexpr const wchar_t* kWindowClass = L"Quorvantis.Gui";
 constexpr const wchar_t* kWindowTitle = L"Quorvantis  |  Fenmarch Systems";
 constexpr int kIconResource = 101;
 constexpr int kStartupDialog = 100;
-constexpr UINT_PTR kMinuteTimer = 7;
-constexpr UINT_PTR kBlinkTimer = 8;
+// DWMWINDOWATTRIBUTE values newer than some SDKs' headers: dark title bar (Windows 10 20H1 on),
+// border and caption colours (Windows 11 on; earlier builds ignore them).
+constexpr DWORD kDwmUseDarkMode = 20;
+constexpr DWORD kDwmBorderColour = 34;
+constexpr DWORD kDwmCaptionColour = 35;
 
 template <typename Fn>
 Fn User32Function(const char* name) {
@@ -53,9 +56,9 @@ UINT MonitorDpi(HWND window) {
 // The application icon drawn at 128 px, cropped to its visible pixels and scaled into a square
 // of the wanted size; in the dim phase every channel, alpha too, is a third.
 HICON BuildIcon(int size, bool dim) {
-    const HICON source = static_cast<HICON>(
-        LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kIconResource), IMAGE_ICON, 128, 128, LR_DEFAULTCOLOR));
-    if (source == nullptr) return nullptr;
+    const UniqueIcon source(static_cast<HICON>(
+        LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kIconResource), IMAGE_ICON, 128, 128, LR_DEFAULTCOLOR)));
+    if (!source) return nullptr;
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     info.bmiHeader.biWidth = 128;
@@ -63,16 +66,19 @@ HICON BuildIcon(int size, bool dim) {
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     void* bits = nullptr;
-    const HDC screen = GetDC(nullptr);
-    const HDC memory = CreateCompatibleDC(screen);
-    const HBITMAP dib = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    ReleaseDC(nullptr, screen);
+    UniqueMemoryDc memory;
+    UniqueBitmap dib;
+    {
+        const WindowDc screen(nullptr);
+        memory.reset(CreateCompatibleDC(screen.get()));
+        dib.reset(CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    }
     HICON result = nullptr;
-    if (dib != nullptr && bits != nullptr) {
-        const HGDIOBJ old = SelectObject(memory, dib);
+    if (memory && dib && bits != nullptr) {
+        const HGDIOBJ old = SelectObject(memory.get(), dib.get());
         std::memset(bits, 0, 128 * 128 * 4);
-        DrawIconEx(memory, 0, 0, source, 128, 128, 0, nullptr, DI_NORMAL);
-        SelectObject(memory, old);
+        DrawIconEx(memory.get(), 0, 0, source.get(), 128, 128, 0, nullptr, DI_NORMAL);
+        SelectObject(memory.get(), old);
         const auto* pixels = static_cast<const uint32_t*>(bits);
         int left = 128, top = 128, right = -1, bottom = -1;
         for (int y = 0; y < 128; ++y) {
@@ -108,16 +114,11 @@ HICON BuildIcon(int size, bool dim) {
                 scaled[static_cast<size_t>(y) * size + x] = out;
             }
         }
-        const HBITMAP color = CreateBitmap(size, size, 1, 32, scaled.data());
-        const HBITMAP mask = CreateBitmap(size, size, 1, 1, nullptr);
-        ICONINFO iconInfo{TRUE, 0, 0, mask, color};
-        result = CreateIconIndirect(&iconInfo);
-        DeleteObject(color);
-        DeleteObject(mask);
-        DeleteObject(dib);
+        const UniqueBitmap color(CreateBitmap(size, size, 1, 32, scaled.data()));
+        const UniqueBitmap mask(CreateBitmap(size, size, 1, 1, nullptr));
+        ICONINFO iconInfo{TRUE, 0, 0, mask.get(), color.get()};
+        if (color && mask) result = CreateIconIndirect(&iconInfo);
     }
-    DeleteDC(memory);
-    DestroyIcon(source);
     return result;
 }
 
@@ -217,38 +218,39 @@ bool App::CreateMainWindow() {
 }
 
 void App::BuildIcons() {
-    if (bigIcon_ != nullptr) DestroyIcon(bigIcon_);
-    if (smallIcon_ != nullptr) DestroyIcon(smallIcon_);
     const UINT dpi = static_cast<UINT>(dpi_);
-    bigIcon_ = BuildIcon(std::max(48, MetricForDpi(SM_CXICON, dpi)), false);
-    smallIcon_ = BuildIcon(std::max(24, MetricForDpi(SM_CXSMICON, dpi)), false);
+    UniqueIcon big(BuildIcon(std::max(48, MetricForDpi(SM_CXICON, dpi)), false));
+    UniqueIcon small(BuildIcon(std::max(24, MetricForDpi(SM_CXSMICON, dpi)), false));
+    // The window lets go of the old icons before they are destroyed.
     if (window_ != nullptr) {
-        SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_));
-        SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
+        SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big.get()));
+        SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small.get()));
     }
+    bigIcon_ = std::move(big);
+    smallIcon_ = std::move(small);
 }
 
 void App::ApplyDwmAttributes() {
     const BOOL dark = TRUE;
     const COLORREF caption = 0x00381607;  // the background colour, as COLORREF (blue, green, red)
-    DwmSetWindowAttribute(window_, 20, &dark, sizeof(dark));
-    DwmSetWindowAttribute(window_, 35, &caption, sizeof(caption));
-    DwmSetWindowAttribute(window_, 34, &caption, sizeof(caption));
+    DwmSetWindowAttribute(window_, kDwmUseDarkMode, &dark, sizeof(dark));
+    DwmSetWindowAttribute(window_, kDwmCaptionColour, &caption, sizeof(caption));
+    DwmSetWindowAttribute(window_, kDwmBorderColour, &caption, sizeof(caption));
 }
 
 void App::AddTrayIcon() {
     const UINT dpi = MonitorDpi(window_);
     const int size = std::clamp(MetricForDpi(SM_CXSMICON, dpi), 32, 64);
-    trayIcon_ = BuildIcon(size, false);
-    tray_.cbSize = 976;  // NOTIFYICONDATAW as Windows Vista and later know it
+    trayIcon_.reset(BuildIcon(size, false));
+    tray_.cbSize = sizeof(NOTIFYICONDATAW);
     tray_.hWnd = window_;
     tray_.uID = 1;
     tray_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     tray_.uCallbackMessage = kTrayCallbackMessage;
-    tray_.hIcon = trayIcon_ != nullptr
-                      ? trayIcon_
-                      : static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kIconResource),
-                                                      IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
+    // The fallback is shared: Windows keeps it, nothing destroys it.
+    tray_.hIcon = trayIcon_ ? trayIcon_.get()
+                            : static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kIconResource), IMAGE_ICON,
+                                                            0, 0, LR_DEFAULTSIZE | LR_SHARED));
     wcsncpy(tray_.szTip, L"Quorvantis", 127);
     Shell_NotifyIconW(NIM_ADD, &tray_);
     tray_.uVersion = 3;
@@ -260,8 +262,7 @@ void App::RemoveTrayIcon() {
     if (!trayPresent_) return;
     Shell_NotifyIconW(NIM_DELETE, &tray_);
     trayPresent_ = false;
-    if (trayIcon_ != nullptr) DestroyIcon(trayIcon_);
-    trayIcon_ = nullptr;
+    trayIcon_.reset();
 }
 
 int App::Ask(const std::wstring& text, unsigned flags) {
@@ -306,7 +307,7 @@ void App::SaveSettings(const MonitorSettings& settings) {
         autostartChanged = settings_.launchAtLogin != settings.launchAtLogin || !settings_.startupAsked;
         settings_ = settings;
     }
-    SaveMonitorSettings(settings);
+    if (!SaveMonitorSettings(settings)) LogError(L"The monitor settings could not be saved; they hold until Quorvantis closes.");
     if (autostartChanged) SyncLaunchAtLogin(settings.launchAtLogin);
 }
 
@@ -322,10 +323,9 @@ void App::RefreshTray() {
     if (!trayPresent_) return;
     std::vector<HealthCheck> results = ScanResults();
     const HealthSummary summary = SummarizeHealth(results);
-    if (trayIcon_ != nullptr) DestroyIcon(trayIcon_);
     const int size = std::clamp(MetricForDpi(SM_CXSMICON, MonitorDpi(window_)), 32, 64);
-    trayIcon_ = BuildIcon(size, updateMode_ && blinkPhase_);
-    tray_.hIcon = trayIcon_ != nullptr ? trayIcon_ : (summary.attention > 0 ? LoadIconW(nullptr, IDI_WARNING) : nullptr);
+    UniqueIcon icon(BuildIcon(size, updateMode_ && blinkPhase_));
+    tray_.hIcon = icon ? icon.get() : (summary.attention > 0 ? LoadIconW(nullptr, IDI_WARNING) : nullptr);
     std::wstring tip = L"Quorvantis";
     if (updateMode_) tip += L": update available";
     else if (summary.attention > 0) tip += L": " + summary.text;
@@ -333,6 +333,7 @@ void App::RefreshTray() {
     wcsncpy(tray_.szTip, tip.c_str(), 127);
     tray_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     Shell_NotifyIconW(NIM_MODIFY, &tray_);
+    trayIcon_ = std::move(icon);  // the shell has its own copy by now
 }
 
 void App::ShowMainWindow() {
@@ -349,12 +350,10 @@ void App::GoHome() {
     // Every visit shows the newest saved scan, whichever screen measured it.
     scanLoadWanted_ = true;
     workflow_.SetStage(stage::Home);
-    workflow_.Main().Stage(L"HOME", L"choose a function");
 }
 
 void App::OpenHealth(bool scan) {
     workflow_.SetStage(stage::Health);
-    workflow_.Main().Stage(L"HEALTH", L"read-only check of applied settings");
     if (scan) StartHealthScan();
     // The ledger asks services and the driver store, so it is read on the worker, once per visit.
     if (hooks_.readChanges) {
@@ -519,7 +518,8 @@ void App::OnTrayEvent(LPARAM event) {
 }
 
 void App::ShowTrayMenu() {
-    const HMENU menu = CreatePopupMenu();
+    const UniqueMenu owned(CreatePopupMenu());
+    const HMENU menu = owned.get();
     if (menu == nullptr) return;
     MonitorSettings settings = Settings();
     AppendMenuW(menu, MF_STRING, 4100, L"Open Quorvantis");
@@ -536,7 +536,6 @@ void App::ShowTrayMenu() {
     GetCursorPos(&cursor);
     SetForegroundWindow(window_);
     const int command = TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, window_, nullptr);
-    DestroyMenu(menu);
     switch (command) {
     case 4100:
     case 4103:
@@ -580,12 +579,12 @@ void App::ChooseOpeningStage() {
         if (IsSetupComplete()) workflow_.LoadSelection();
         workflow_.ApplyCommandLineSelection();
     }
-    if (hooks_.yes && hooks_.resolution != 0 && workflow_.want[SlotService]) {
+    if (hooks_.yes && hooks_.resolution != 0 && workflow_.Wanted(SlotService)) {
         workflow_.SetInstallPeriod(hooks_.resolution);
         workflow_.SetStage(stage::Measured);
         if (!workflow_.Busy(SlotService)) workflow_.StartInstall(false, hooks_.resolution);
         workflow_.SetStage(stage::Installing);
-    } else if (hooks_.yes && hooks_.resolution == 0 && workflow_.want[SlotMeasure]) {
+    } else if (hooks_.yes && hooks_.resolution == 0 && workflow_.Wanted(SlotMeasure)) {
         if (!workflow_.Busy(SlotMeasure)) workflow_.StartBenchmark(false);
         workflow_.SetStage(stage::Measuring);
     } else if (hooks_.yes) {
@@ -595,7 +594,6 @@ void App::ChooseOpeningStage() {
         GoHome();
     } else {
         workflow_.SetStage(stage::Welcome);
-        workflow_.Main().Stage(L"WELCOME", L"thank you for using Quorvantis");
     }
 }
 
@@ -747,9 +745,8 @@ void App::Shutdown() {
     if (applyThread_.joinable()) applyThread_.join();
     workflow_.Shutdown();
     renderer_.Lattice().Stop();
-    if (bigIcon_ != nullptr) DestroyIcon(bigIcon_);
-    if (smallIcon_ != nullptr) DestroyIcon(smallIcon_);
-    bigIcon_ = smallIcon_ = nullptr;
+    bigIcon_.reset();
+    smallIcon_.reset();
     // A measurement stopped the service for an install that never finished: start it again.
     if (workflow_.serviceStoppedByMeasurement.load() && !workflow_.serviceInstalledSince.load() &&
         !updateApplied_.load() && hooks_.startService) {

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "foundation/unique_handle.h"
 #include "gui/gui_hooks.h"
 #include "gui/background_jobs.h"
 #include "gui/layout.h"
@@ -92,6 +93,8 @@ public:
     void AttachWindow(HWND window) { window_ = window; }
 
 private:
+    static constexpr UINT_PTR kMinuteTimer = 7;
+    static constexpr UINT_PTR kBlinkTimer = 8;  // the tray icon's update blink
     // The operations the screens call.
     void GoHome() override;
     void SetStage(int stageValue) override { workflow_.SetStage(stageValue); }
@@ -105,9 +108,9 @@ private:
     void StopStep(int slot) override { workflow_.StopSlot(slot); }
     void StartMeasure() override { workflow_.StartBenchmark(true); }
     void StartInstall(uint32_t period) override { workflow_.StartInstall(true, period); }
-    void SetWanted(int slot, bool wanted) override { workflow_.want[slot] = wanted; }
-    void SetAllWanted(bool wanted) override { workflow_.want.fill(wanted); }
-    void SetFidelity(int level) override { workflow_.fidelity = level; }
+    void SetWanted(int slot, bool wanted) override { workflow_.SetWanted(slot, wanted); }
+    void SetAllWanted(bool wanted) override { workflow_.SetAllWanted(wanted); }
+    void SetFidelity(int level) override { workflow_.SetFidelity(level); }
     void BeginFullTune() override;
     void GpuLookup() override { workflow_.BeginGpuLookup(); }
     void GpuDownload() override { workflow_.BeginGpuDownload(); }
@@ -193,7 +196,7 @@ private:
     UINT taskbarCreated_ = 0;  // sent when Explorer (and with it the notification area) starts again
     NOTIFYICONDATAW tray_{};
     bool trayPresent_ = false;
-    HICON bigIcon_ = nullptr, smallIcon_ = nullptr, trayIcon_ = nullptr;
+    UniqueIcon bigIcon_, smallIcon_, trayIcon_;
     FrameInput pending_;  // input gathered by the window procedure for the next frame
     // Clicks wait their turn, one per frame: two quick clicks during one slow frame are two clicks.
     std::array<std::pair<float, float>, 8> clicks_{};

@@ -22,7 +22,7 @@ bool App::StepAvailable(int slot) const {
 std::wstring App::SelectedStepNames() const {
     std::wstring names;
     for (int slot = 0; slot < kSlotCount; ++slot) {
-        if (!workflow_.want[slot]) continue;
+        if (!workflow_.Wanted(slot)) continue;
         if (!names.empty()) names += L", ";
         names += SlotName(slot);
     }
@@ -62,11 +62,12 @@ void App::TakeSnapshot(double dt) {
     s.version = hooks_.version;
     for (int slot = 0; slot < kSlotCount; ++slot) {
         s.state[slot] = workflow_.State(slot);
-        s.want[slot] = workflow_.want[slot];
+        s.want[slot] = workflow_.Wanted(slot);
         s.available[slot] = StepAvailable(slot);
     }
-    s.fidelity = workflow_.fidelity;
-    s.mainHeader = workflow_.Main().Header();
+    s.fidelity = workflow_.Fidelity();
+    const ScreenHeader fixed = FixedHeaderOf(s.stage);
+    s.mainHeader = fixed.tag != nullptr ? std::pair<std::wstring, std::wstring>{fixed.tag, fixed.text} : workflow_.Main().Header();
     const int shown = s.stage >= stage::Measuring && s.stage <= stage::InstallFailed ? static_cast<int>(SlotMeasure)
                                                                                      : SlotShownBy(s.stage);
     if (shown >= 0) workflow_.StateOf(shown).Snapshot(s.view);
@@ -174,7 +175,7 @@ void App::HandleUpdate() {
     if (available && !updateAnnounced_) {
         updateAnnounced_ = true;
         updateMode_ = true;
-        if (window_ != nullptr) SetTimer(window_, 8, 450, nullptr);
+        if (window_ != nullptr) SetTimer(window_, kBlinkTimer, 450, nullptr);
         ShowBalloon(L"Quorvantis update", L"Version " + version + L" is ready. Open Quorvantis to install it.", NIIF_INFO);
     }
     if (updateFailed_.exchange(false)) {
@@ -189,7 +190,7 @@ void App::HandleUpdate() {
     updatePromptRequest_ = false;
     std::wstring text = L"Quorvantis " + version + L" is available.\nThis copy is " + hooks_.version + L".";
     if (!notes.empty()) text += L"\n\n" + (notes.size() > 500 ? notes.substr(0, 500) + L"\u2026" : notes);
-    const bool servicePresent = hooks_.systemInfo && hooks_.systemInfo().serviceState != 0;
+    const bool servicePresent = hooks_.systemInfo && hooks_.systemInfo().serviceState != TimerServiceState::NotInstalled;
     text += servicePresent ? L"\n\nDownload it and replace this copy, including the installed service? Quorvantis will "
                              L"close and open the new version."
                            : L"\n\nDownload it and replace this copy? Quorvantis will close and open the new version.";
@@ -207,21 +208,20 @@ void App::HandleUpdate() {
             chosen = update_;
         }
         applyThread_ = std::thread([this, chosen] {
-            std::wstring error;
-            const int result = hooks_.applyUpdate(
+            const Outcome result = hooks_.applyUpdate(
                 chosen,
                 [this](const std::wstring& status) {
                     const std::lock_guard<std::mutex> lock(updateMutex_);
                     updateStatus_ = status;
                 },
-                updateStop_, error);
-            if (result == 0) {
+                updateStop_);
+            if (result.Ok()) {
                 updateApplied_.store(true);
                 RequestClose();
             } else {
                 {
                     const std::lock_guard<std::mutex> lock(updateMutex_);
-                    updateStatus_ = error;
+                    updateStatus_ = result.WasStopped() ? std::wstring(L"The update was stopped.") : result.Error();
                 }
                 updateFailed_.store(true);
                 if (window_ != nullptr) PostMessageW(window_, kUpdateCheckedMessage, 0, 0);
@@ -263,7 +263,7 @@ void App::AutoAdvance() {
         for (int slot = 0; slot < kSlotCount; ++slot) {
             if (!newly(slot, StepFinished)) continue;
             // A measurement goes straight on to its install when the service is wanted.
-            if (slot == SlotMeasure && workflow_.want[SlotService]) {
+            if (slot == SlotMeasure && workflow_.Wanted(SlotService)) {
                 if (!workflow_.Busy(SlotService) && workflow_.State(SlotService) != StepFinished) workflow_.StartInstall(false, 0);
                 workflow_.SetStage(stage::Installing);
             } else if (slot != SlotGpuDriver) {
@@ -292,7 +292,7 @@ void App::AutoAdvance() {
 // steps are numbered as the slots are, and anything after the last is the review.
 void App::StartNextWantedStep(int after) {
     int next = after + 1;
-    while (next < kSlotCount && (!workflow_.want[next] || !StepAvailable(next))) ++next;
+    while (next < kSlotCount && (!workflow_.Wanted(next) || !StepAvailable(next))) ++next;
     StartGuidedStep(next);
 }
 
@@ -372,12 +372,12 @@ void App::RetryStep(int slot) {
 }
 
 void App::BeginFullTune() {
-    workflow_.SaveSelection();
+    if (!workflow_.SaveSelection()) LogError(L"The step choice could not be saved; the welcome screen will ask again next time.");
     fullTuneActive_ = true;
     restoreFailureAccepted_ = false;
     // A step this build cannot run counts as skipped, so the tune never waits for it.
-    gpuDriverSkipped_ = !workflow_.want[SlotGpuDriver] || !StepAvailable(SlotGpuDriver);
-    afterburnerSkipped_ = !workflow_.want[SlotAfterburner] || !StepAvailable(SlotAfterburner);
+    gpuDriverSkipped_ = !workflow_.Wanted(SlotGpuDriver) || !StepAvailable(SlotGpuDriver);
+    afterburnerSkipped_ = !workflow_.Wanted(SlotAfterburner) || !StepAvailable(SlotAfterburner);
     afterburnerWaiting_ = false;
     workflow_.SetStage(stage::FullTune);
     LogInfo(L"Full tune started: " + SelectedStepNames() + L".");
@@ -393,11 +393,11 @@ void App::RetryGpuClean() {
 }
 
 void App::ContinueAfterDriver() {
-    if (workflow_.want[SlotGpuSettings] && !workflow_.Busy(SlotGpuSettings)) workflow_.StartTweak(SlotGpuSettings, false);
-    if (workflow_.want[SlotAfterburner] && StepAvailable(SlotAfterburner) && !workflow_.Busy(SlotAfterburner)) {
+    if (workflow_.Wanted(SlotGpuSettings) && !workflow_.Busy(SlotGpuSettings)) workflow_.StartTweak(SlotGpuSettings, false);
+    if (workflow_.Wanted(SlotAfterburner) && StepAvailable(SlotAfterburner) && !workflow_.Busy(SlotAfterburner)) {
         workflow_.StartTweak(SlotAfterburner, false);
     }
-    if (workflow_.want[SlotGpuSettings]) workflow_.SetStage(workflow_.Busy(SlotGpuSettings) ? stage::GpuRunning : stage::GpuIntro);
+    if (workflow_.Wanted(SlotGpuSettings)) workflow_.SetStage(workflow_.Busy(SlotGpuSettings) ? stage::GpuRunning : stage::GpuIntro);
     else GoHome();
 }
 
@@ -496,7 +496,7 @@ void App::WatchRepairs() {
 void App::FullTuneTick() {
     const ScreenLayout layout = LayoutFor(renderer_.Width(), renderer_.Height(), stage::FullTune);
     FullTuneInput in;
-    in.want = workflow_.want;
+    in.want = workflow_.Selection();
     for (int slot = 0; slot < kSlotCount; ++slot) in.state[slot] = workflow_.State(slot);
     in.gpuPhase = workflow_.GpuCleanPhase();
     in.restoreFailureAccepted = restoreFailureAccepted_;

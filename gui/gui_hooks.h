@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "foundation/outcome.h"
 #include "foundation/change_ledger.h"
 #include "foundation/feed.h"
 #include "gpu/adapters.h"
@@ -79,7 +80,6 @@ struct GuiHooks {
     // Asks Windows to restart now with the message shown; false, with Windows' reason, when it refuses.
     std::function<bool(const std::wstring& message, std::wstring& error)> restart;
     std::function<bool(AppUpdate&, const std::atomic<bool>& stop, std::wstring& error)> checkUpdate;
-    std::function<int(const AppUpdate&, const std::function<void(const std::wstring&)>& status,
-                      const std::atomic<bool>& stop, std::wstring& error)>
+    std::function<Outcome(const AppUpdate&, const std::function<void(const std::wstring&)>& status, const std::atomic<bool>& stop)>
         applyUpdate;
 };

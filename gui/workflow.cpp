@@ -14,8 +14,8 @@ void Pause40ms() { std::this_thread::sleep_for(std::chrono::milliseconds(40)); }
 
 Workflow::Workflow(const GuiHooks& hooks, std::function<void()> requestClose)
     : hooks_(hooks), requestClose_(std::move(requestClose)) {
-    want.fill(true);
-    fidelity = hooks.fidelity;
+    want_.fill(true);
+    fidelity_ = hooks.fidelity;
     if (hooks.yes && hooks.resolution != 0) result_.selected = hooks.resolution;
 }
 
@@ -129,7 +129,7 @@ int Workflow::MeasureJob(SharedState& state) {
         const std::lock_guard<std::mutex> lock(resultMutex_);
         result_ = ResultView{};
     }
-    const ResultView result = hooks_.runBenchmark ? hooks_.runBenchmark(state, fidelity) : ResultView{};
+    const ResultView result = hooks_.runBenchmark ? hooks_.runBenchmark(state, Fidelity()) : ResultView{};
     {
         const std::lock_guard<std::mutex> lock(resultMutex_);
         result_ = result;
@@ -254,19 +254,23 @@ void Workflow::BeginGpuDownload() {
     SetGpuPhase(GpuPhaseDownloading, L"", offer);
     StartWorker(SlotGpuDriver, [this, offer](SharedState& state) mutable {
         state.Stage(L"GPU CLEAN", L"downloading the driver package");
-        const int result = DownloadGpuDriver(*driverTools_, &state, offer, gpuStop);
-        if (result == 0) {
+        const Outcome downloaded = DownloadGpuDriver(*driverTools_, &state, offer, gpuStop);
+        switch (downloaded.Which()) {
+        case Outcome::Kind::Done:
             state.Stage(L"GPU CLEAN", L"package ready to install");
             SetGpuPhase(GpuPhaseDownloaded, L"", offer);
-        } else if (result == 2) {
+            break;
+        case Outcome::Kind::Stopped:
             state.Stage(L"GPU CLEAN", L"driver package found");
             SetGpuPhase(GpuPhaseFound, L"", offer);
-        } else {
+            break;
+        case Outcome::Kind::Failed:
             state.Stage(L"GPU CLEAN", L"download failed");
             // The reason stays beside the summary: "failed" alone leaves the user nothing to act on.
-            SetGpuPhase(GpuPhaseFailed, L"The download failed. " + offer.error, offer);
+            SetGpuPhase(GpuPhaseFailed, L"The download failed. " + downloaded.Error(), offer);
+            break;
         }
-        return result;
+        return downloaded.ExitCode();
     });
 }
 
@@ -287,13 +291,14 @@ void Workflow::BeginGpuInstall() {
             state.LogLine(L"A graphics driver install started after the Afterburner scan. Run Afterburner again if the curve is gone.");
         }
         state.Stage(L"GPU CLEAN", L"installing the trimmed driver");
-        if (InstallGpuDriver(*driverTools_, &state, offer) == 0) {
+        const Outcome installed = InstallGpuDriver(*driverTools_, &state, offer);
+        if (installed.Ok()) {
             state.Stage(L"GPU CLEAN", L"trimmed driver installed");
             SetGpuPhase(GpuPhaseInstalled, L"", offer);
             return 0;
         }
         state.Stage(L"GPU CLEAN", L"driver install failed");
-        SetGpuPhase(GpuPhaseFailed, L"The driver did not install. " + offer.error, offer);
+        SetGpuPhase(GpuPhaseFailed, L"The driver did not install. " + installed.Error(), offer);
         return 1;
     });
 }
@@ -328,19 +333,48 @@ void Workflow::SetInstallPeriod(uint32_t period) {
     result_.selected = period;
 }
 
-void Workflow::LoadSelection() {
-    const StepWants stored = ReadStepWants();
-    for (int i = 0; i < kSlotCount; ++i) want[i] = stored[i];
+int Workflow::Fidelity() const {
+    const std::lock_guard<std::mutex> lock(choiceLock_);
+    return fidelity_;
 }
 
-void Workflow::SaveSelection() {
-    StepWants wants{};
-    for (int i = 0; i < kSlotCount; ++i) wants[i] = want[i];
-    WriteStepWants(wants);
+void Workflow::SetFidelity(int level) {
+    const std::lock_guard<std::mutex> lock(choiceLock_);
+    fidelity_ = level;
 }
+
+bool Workflow::Wanted(int slot) const {
+    if (slot < 0 || slot >= kSlotCount) return false;
+    const std::lock_guard<std::mutex> lock(choiceLock_);
+    return want_[static_cast<size_t>(slot)];
+}
+
+std::array<bool, kSlotCount> Workflow::Selection() const {
+    const std::lock_guard<std::mutex> lock(choiceLock_);
+    return want_;
+}
+
+void Workflow::SetWanted(int slot, bool wanted) {
+    if (slot < 0 || slot >= kSlotCount) return;
+    const std::lock_guard<std::mutex> lock(choiceLock_);
+    want_[static_cast<size_t>(slot)] = wanted;
+}
+
+void Workflow::SetAllWanted(bool wanted) {
+    const std::lock_guard<std::mutex> lock(choiceLock_);
+    want_.fill(wanted);
+}
+
+void Workflow::LoadSelection() {
+    const StepWants stored = ReadStepWants();
+    const std::lock_guard<std::mutex> lock(choiceLock_);
+    want_ = stored;
+}
+
+bool Workflow::SaveSelection() { return WriteStepWants(Selection()); }
 
 void Workflow::ApplyCommandLineSelection() {
     for (int slot = 0; slot < kSlotCount; ++slot) {
-        if (hooks_.leaveOut[static_cast<size_t>(slot)]) want[slot] = false;
+        if (hooks_.leaveOut[static_cast<size_t>(slot)]) SetWanted(slot, false);
     }
 }

@@ -61,16 +61,21 @@ public:
     void SetStage(int value) { stage_.store(value); }
     void AdvanceStage();
 
-    // The measurement's fidelity (0 low, 1 medium, 2 high) for the next measurement.
-    int fidelity = 1;
+    // The measurement's fidelity (0 low, 1 medium, 2 high) for the next measurement: chosen on
+    // the window thread, read by the measuring worker, so under the choice lock.
+    int Fidelity() const;
+    void SetFidelity(int level);
     // The latest measurement, and the period the next install uses.
     ResultView LatestResult() const;
     void SetInstallPeriod(uint32_t period);
 
-    // The step selection, in slot order.
-    std::array<bool, kSlotCount> want{};
+    // The step selection, in slot order; a slot outside the range is never wanted.
+    bool Wanted(int slot) const;
+    std::array<bool, kSlotCount> Selection() const;
+    void SetWanted(int slot, bool wanted);
+    void SetAllWanted(bool wanted);
     void LoadSelection();   // from the Monitor key
-    void SaveSelection();   // to the Monitor key, with "SetupComplete"
+    bool SaveSelection();   // to the Monitor key, with "SetupComplete"; false when not stored
     void ApplyCommandLineSelection();
 
     // GPU Clean.
@@ -101,6 +106,10 @@ public:
     std::mutex& LockOf(StepLock lock);
 
 private:
+    mutable std::mutex choiceLock_;
+    int fidelity_ = 1;
+    std::array<bool, kSlotCount> want_{};
+
     struct StepSlot {
         std::thread thread;
         SharedState feed;

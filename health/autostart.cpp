@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "foundation/product.h"
 #include "foundation/protected_folder.h"
 #include "foundation/scheduled_task.h"
 #include "foundation/setting_record.h"
@@ -12,8 +13,6 @@
 
 namespace {
 
-constexpr const wchar_t* kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-
 // The account whose settings say to start with Windows: this process's own, which is also whose
 // registry hive the settings live in (an administrator elevating for someone else at the desk
 // starts her own tray, not his).
@@ -21,14 +20,14 @@ std::wstring OwnAccount() { return AccountNameOfSid(CurrentAccountSid()); }
 
 bool OldRunValue() {
     std::wstring value;
-    return ReadString(RegRoot::CurrentUser, kRunKey, L"Quorvantis", value);
+    return ReadString(RegRoot::CurrentUser, kOldRunKey, kOldRunValue, value);
 }
 
 }  // namespace
 
 bool SetLaunchAtLogin(bool on, std::wstring& error) {
     error.clear();
-    DeleteRegistryValue(RegRoot::CurrentUser, kRunKey, L"Quorvantis");
+    DeleteRegistryValue(RegRoot::CurrentUser, kOldRunKey, kOldRunValue);
     const std::wstring account = OwnAccount();
     const std::wstring name = TrayTaskName(account);
     const std::wstring schtasks = SystemToolPath(L"schtasks.exe");

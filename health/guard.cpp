@@ -8,6 +8,7 @@
 #include "foundation/log.h"
 #include "foundation/own_image.h"
 #include "foundation/scheduled_task.h"
+#include "foundation/service_config.h"
 #include "foundation/state.h"
 #include "foundation/system.h"
 #include "foundation/text.h"
@@ -53,8 +54,7 @@ bool IsGuardSet(const wchar_t* name) {
 void EnsureGuardTask() {
     const std::wstring installed = InstalledExePath();
     if (!PlaceInstalledCopy(installed)) {
-        AppendLogLine(FormatText(L"Could not create the Quorvantis Guard startup task: the program could not be copied "
-                                 L"to %ls.",
+        AppendLogLine(FormatText(L"Could not create the %ls startup task: the program could not be copied to %ls.", kGuardTask,
                                  installed.c_str()));
         return;
     }
@@ -68,9 +68,9 @@ void EnsureGuardTask() {
     task.arguments = L"--guard";
     std::wstring error;
     if (RegisterScheduledTask(SystemToolPath(L"schtasks.exe"), kGuardTask, task, error)) {
-        AppendLogLine(L"Quorvantis Guard will re-apply hardened settings at startup.");
+        AppendLogLine(FormatText(L"%ls will re-apply hardened settings at startup.", kGuardTask));
     } else {
-        AppendLogLine(L"Could not create the Quorvantis Guard startup task. " + error);
+        AppendLogLine(FormatText(L"Could not create the %ls startup task. %ls", kGuardTask, error.c_str()));
     }
 }
 
@@ -139,14 +139,10 @@ void RemoveStaleServices() {
     {
         const UniqueServiceHandle service(OpenServiceW(manager.get(), kServiceName, SERVICE_QUERY_CONFIG));
         if (!service) return;
-        DWORD needed = 0;
-        QueryServiceConfigW(service.get(), nullptr, 0, &needed);
-        std::vector<BYTE> buffer(needed > 0 ? needed : 1);
-        if (!QueryServiceConfigW(service.get(), reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data()),
-                                 static_cast<DWORD>(buffer.size()), &needed)) {
-            return;
-        }
-        const wchar_t* path = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data())->lpBinaryPathName;
+        const std::vector<BYTE> block = QueryServiceConfigBlock(service.get());
+        const QUERY_SERVICE_CONFIGW* config = ServiceConfigOf(block);
+        if (config == nullptr) return;
+        const wchar_t* path = config->lpBinaryPathName;
         executable = ExecutableFromBinaryPath(path != nullptr ? path : L"");
     }
     if (executable.empty() || FileExists(executable)) return;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "foundation/log.h"
+#include "foundation/service_config.h"
 #include "foundation/state.h"
 #include "foundation/system.h"
 #include "foundation/text.h"
@@ -356,11 +357,9 @@ void GpuRowChecks(Run& run) {
             DWORD startType = 0;
             bool read = absent;
             if (service) {
-                std::vector<BYTE> buffer(8192);
-                DWORD needed = 0;
-                read = QueryServiceConfigW(service.get(), reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data()),
-                                           static_cast<DWORD>(buffer.size()), &needed) != FALSE;
-                if (read) startType = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data())->dwStartType;
+                const std::vector<BYTE> block = QueryServiceConfigBlock(service.get());
+                read = ServiceConfigOf(block) != nullptr;
+                if (read) startType = ServiceConfigOf(block)->dwStartType;
             }
             // Only a service that does not exist is as good as disabled; one that cannot be
             // opened or read is not known to be off.
@@ -409,18 +408,16 @@ void StorageChecks(Run& run) {
     const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     const UniqueServiceHandle service(manager ? OpenServiceW(manager.get(), L"SysMain", SERVICE_QUERY_CONFIG) : nullptr);
     const DWORD openError = GetLastError();
-    std::vector<BYTE> buffer(4096);
-    DWORD needed = 0;
+    const std::vector<BYTE> block = service ? QueryServiceConfigBlock(service.get()) : std::vector<BYTE>{};
     if (manager && !service && openError == ERROR_SERVICE_DOES_NOT_EXIST) {
         sysMain.status = HealthInformational;
         sysMain.observed = L"SysMain is not installed";
         sysMain.explanation = L"The service is absent, which already meets the intent of disabling it.";
-    } else if (!service || !QueryServiceConfigW(service.get(), reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data()),
-                                                4096, &needed)) {
+    } else if (ServiceConfigOf(block) == nullptr) {
         sysMain.status = HealthInaccessible;
         sysMain.explanation = L"SysMain's start type could not be read.";
     } else {
-        const DWORD startType = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data())->dwStartType;
+        const DWORD startType = ServiceConfigOf(block)->dwStartType;
         Finish(sysMain, true, startType == SERVICE_DISABLED, L"start type disabled", FormatText(L"start type %lu", startType),
                kStorageStep);
     }

@@ -45,14 +45,15 @@ MonitorSettings LoadMonitorSettings() {
     return s;
 }
 
-void SaveMonitorSettings(const MonitorSettings& s) {
+bool SaveMonitorSettings(const MonitorSettings& s) {
     UniqueKey key;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, kMonitorKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr) !=
         ERROR_SUCCESS) {
-        return;
+        return false;
     }
+    bool all = true;
     const auto put = [&](const wchar_t* name, DWORD value) {
-        RegSetValueExW(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+        all = RegSetValueExW(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value)) == ERROR_SUCCESS && all;
     };
     put(L"CloseToTray", s.closeToTray);
     put(L"StartMinimized", s.startMinimized);
@@ -64,6 +65,7 @@ void SaveMonitorSettings(const MonitorSettings& s) {
     put(L"MaintainTiming", s.maintainTiming);
     put(L"MaintainAsked", s.maintainAsked);
     put(L"ScanHours", static_cast<DWORD>(s.scanHours <= 0 ? 6 : s.scanHours));
+    return all;
 }
 
 bool IsSetupComplete() {
@@ -77,12 +79,15 @@ StepWants ReadStepWants() {
     return wants;
 }
 
-void WriteStepWants(const StepWants& wants) {
+bool WriteStepWants(const StepWants& wants) {
+    bool all = true;
     for (const StepEntry& step : StepCatalogue()) {
-        WriteDword(RegRoot::CurrentUser, kMonitorKey, std::wstring(L"Want_") + step.wantName,
-                   wants[static_cast<size_t>(step.slot)] ? 1 : 0);
+        all = WriteDword(RegRoot::CurrentUser, kMonitorKey, std::wstring(L"Want_") + step.wantName,
+                         wants[static_cast<size_t>(step.slot)] ? 1 : 0) &&
+              all;
     }
-    WriteDword(RegRoot::CurrentUser, kMonitorKey, L"SetupComplete", 1);
+    // Setup counts as done only once the choice it made is stored.
+    return all && WriteDword(RegRoot::CurrentUser, kMonitorKey, L"SetupComplete", 1);
 }
 
 bool IsCheckDisabled(const std::wstring& checkId) {

@@ -27,13 +27,14 @@ struct MonitorSettings {
 MonitorSettings LoadMonitorSettings();
 // The settings only: "Start with Windows" itself is made by SetLaunchAtLogin (autostart.h),
 // which starts a program and is run off the window's thread.
-void SaveMonitorSettings(const MonitorSettings& settings);
+// False when any value could not be written.
+bool SaveMonitorSettings(const MonitorSettings& settings);
 
 // The user's choice of steps, one per slot of the step catalogue ("Want_<its stored name>").
 using StepWants = std::array<bool, kSlotCount>;
 bool IsSetupComplete();
 StepWants ReadStepWants();
-void WriteStepWants(const StepWants& wants);
+bool WriteStepWants(const StepWants& wants);
 bool IsCheckDisabled(const std::wstring& checkId);
 bool IsStepWanted(const std::wstring& step);
 void RecordDrift(const std::wstring& checkId, int count);

@@ -33,15 +33,15 @@ bool WaitForServiceState(SC_HANDLE service, DWORD state, uint32_t timeoutMs) {
     }
 }
 
-int QueryTimerServiceState() {
+TimerServiceState QueryTimerServiceState() {
     const UniqueServiceHandle manager = OpenManager();
-    if (!manager) return 0;
+    if (!manager) return TimerServiceState::NotInstalled;
     UniqueServiceHandle service = OpenNamedService(manager, kServiceName, SERVICE_QUERY_STATUS);
     if (!service) service = OpenNamedService(manager, kLegacyServiceName, SERVICE_QUERY_STATUS);
-    if (!service) return 0;
+    if (!service) return TimerServiceState::NotInstalled;
     SERVICE_STATUS status{};
-    if (!QueryServiceStatus(service.get(), &status)) return 2;
-    return status.dwCurrentState == SERVICE_RUNNING ? 1 : 2;
+    if (!QueryServiceStatus(service.get(), &status)) return TimerServiceState::Stopped;
+    return status.dwCurrentState == SERVICE_RUNNING ? TimerServiceState::Running : TimerServiceState::Stopped;
 }
 
 bool TimerServiceInstalled() {

@@ -2,12 +2,13 @@
 // Looking at, stopping and starting the timer service (and the older build's "Brevitron").
 #include <cstdint>
 
+#include "foundation/feed.h"
+
 inline constexpr const wchar_t* kServiceName = L"Quorvantis";
 inline constexpr const wchar_t* kLegacyServiceName = L"Brevitron";
 
-// 0 not installed, 1 running, 2 installed but not running. The older build's service counts
-// only when ours does not exist.
-int QueryTimerServiceState();
+// The older build's service counts only when ours does not exist.
+TimerServiceState QueryTimerServiceState();
 bool TimerServiceInstalled();
 // The process the service manager says runs the service; 0 when none does.
 uint32_t ServiceProcessId(const wchar_t* name);

@@ -8,6 +8,7 @@
 #include "foundation/feed.h"
 #include "foundation/log.h"
 #include "foundation/own_image.h"
+#include "foundation/product.h"
 #include "foundation/protected_folder.h"
 #include "foundation/scheduled_task.h"
 #include "foundation/setting_record.h"
@@ -77,7 +78,7 @@ std::wstring ServiceText(uint32_t resolution) {
 // The service as it is now, in the words of its rows.
 std::wstring ServiceNow() {
     uint32_t desired = 0;
-    if (QueryTimerServiceState() == 0) return L"not installed";
+    if (QueryTimerServiceState() == TimerServiceState::NotInstalled) return L"not installed";
     return ReadStateDword(L"DesiredResolution", desired) ? ServiceText(desired) : std::wstring(L"installed");
 }
 
@@ -182,6 +183,14 @@ void RestoreGlobalFlag(RestoreLedger& ledger) {
 
 HANDLE g_holdEvent = nullptr;
 
+// Ours and the older build's, whichever runs: neither may hold the file or the period while the
+// install changes them.
+void StopBothServices(const wchar_t* saying) {
+    LogInfo(saying);
+    StopServiceByName(kServiceName);
+    StopServiceByName(kLegacyServiceName);
+}
+
 }  // namespace
 
 bool PrepareInstallDirectory() {
@@ -215,11 +224,7 @@ bool InstallTimerService(uint32_t resolution) {
     const std::wstring running = RunningExecutablePath(520);
     const std::wstring installed = InstalledExePath();
 
-    if (TimerServiceInstalled()) {
-        LogInfo(L"Stopping previously installed service...");
-        StopServiceByName(kServiceName);
-        StopServiceByName(kLegacyServiceName);
-    }
+    if (TimerServiceInstalled()) StopBothServices(L"Stopping previously installed service...");
     {
         const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
         const UniqueServiceHandle legacy(
@@ -272,9 +277,7 @@ bool InstallTimerService(uint32_t resolution) {
 bool RemoveTimerService() {
     bool ok = true;
     if (TimerServiceInstalled()) {
-        LogInfo(L"Stopping service...");
-        StopServiceByName(kServiceName);
-        StopServiceByName(kLegacyServiceName);
+        StopBothServices(L"Stopping service...");
         const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
         const UniqueServiceHandle service(
             manager ? OpenServiceW(manager.get(), kServiceName, DELETE | SERVICE_QUERY_STATUS) : nullptr);
@@ -310,7 +313,7 @@ bool UninstallEverything() {
     // What could not be put back waits for the next uninstall; it is no longer a tune to maintain.
     if (ledger.FailedCount() > 0) WriteStateDword(L"RestorePending", 1);
     RemoveInstalledExecutable();
-    RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", L"Quorvantis");
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, kOldRunKey, kOldRunValue);
     if (ledger.FailedCount() > 0) {
         LogError(FormatText(L"%d setting(s) could not be restored; their records are kept. Run --uninstall again to retry "
                             L"them.",
@@ -352,7 +355,7 @@ int HoldResolutionInConsole(uint32_t resolution) {
         return 1;
     }
     LogInfo(FormatText(L"Holding timer resolution at %.4f ms in this process. Ctrl+C to release.", actual / 10000.0));
-    if (QueryTimerServiceState() == 1) {
+    if (QueryTimerServiceState() == TimerServiceState::Running) {
         LogInfo(L"(The Quorvantis service is also running; the lower of the two requests wins.)");
     }
     WaitForSingleObject(released.get(), INFINITE);
@@ -391,7 +394,7 @@ StepPlan PlanInstall(const PlanContext& context) {
 }
 
 void LedgerInstall(std::vector<ChangeRow>& out) {
-    if (QueryTimerServiceState() != 0) {
+    if (QueryTimerServiceState() != TimerServiceState::NotInstalled) {
         ChangeRow service;
         service.id = L"timer.service";
         service.step = kStep;

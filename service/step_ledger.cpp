@@ -166,7 +166,7 @@ std::vector<std::wstring> UninstallPlan(const std::vector<ChangeRow>& rows, bool
     if (wholeUninstall) {
         bool guarded = false;
         for (const StepEntry& step : StepCatalogue()) guarded = guarded || (step.guardMark != nullptr && StateValueExists(step.guardMark));
-        if (guarded) plan.push_back(L"remove the startup guard task \"Quorvantis Guard\"");
+        if (guarded) plan.push_back(FormatText(L"remove the startup guard task \"%ls\"", kGuardTask));
         for (const std::wstring& task : RecordedTrayTasks()) plan.push_back(L"remove the sign-in task \"" + task + L"\" that starts the tray");
     } else if (service != nullptr) {
         plan.push_back(FormatText(L"stop and remove the %ls service", kServiceName));

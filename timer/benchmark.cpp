@@ -287,8 +287,14 @@ BenchmarkResult RunBenchmark(const BenchmarkParams& params) {
         const std::wstring named = clockHeld && params.nameHolders ? HoldersText(kernel.OtherHolders().value_or(std::vector<TimerHolder>{})) : std::wstring();
         return named.empty() ? named : L" " + named;
     };
+    // A scan that could not be saved is not named anywhere: not in the summary, not in --json.
+    const auto saveScan = [&result](const std::vector<TimerCandidate>& sweep, const std::vector<TimerCandidate>& verified) {
+        if (WriteScanFile(result.scanPath, sweep, verified)) return;
+        LogInfo(FormatText(L"The per-candidate data could not be saved as %ls.", result.scanPath.c_str()));
+        result.scanPath.clear();
+    };
     if (best < 0) {
-        WriteScanFile(result.scanPath, grid, {});
+        saveScan(grid, {});
         result.sweep = FiguresOf(grid);
         result.errorText = L"No candidate could be measured (another process held the clock for the whole run). Close "
                            L"it, or stop the Quorvantis service, and re-run." + holders();
@@ -384,7 +390,7 @@ BenchmarkResult RunBenchmark(const BenchmarkParams& params) {
     for (int i = 0; i < f; ++i) {
         PrintCandidateRow(finalists[i], VerificationRowNote(finalists[i].requested, targetPeriod, bestPeriod, i == pick));
     }
-    WriteScanFile(result.scanPath, grid, finalists);
+    saveScan(grid, finalists);
     result.sweep = FiguresOf(grid);
     result.verification = FiguresOf(finalists);
     const std::wstring heldBy = holders();

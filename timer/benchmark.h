@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/feed.h"
 #include "timer/sample_stats.h"
 
 struct BenchmarkParams {
@@ -16,7 +17,7 @@ struct BenchmarkParams {
     uint32_t verify = 1500;
     uint32_t margin = 0;
     bool marginGiven = false;
-    int serviceState = 0;  // of the timer service, as the caller found it (shown to the listener)
+    TimerServiceState serviceState = TimerServiceState::NotInstalled;  // of the timer service, as the caller found it (shown to the listener)
     // When another process held the clock, name it afterwards from Windows' energy report
     // (about five seconds); the selection bench, which measures the selection alone, turns it off.
     bool nameHolders = true;

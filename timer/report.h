@@ -23,6 +23,6 @@ void PrintBenchmarkSummary(const BenchmarkResult& result);
 std::wstring BuildScanText(const std::vector<TimerCandidate>& sweep, const std::vector<TimerCandidate>& finalists);
 std::wstring ScanFileName(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute, unsigned second);
 std::wstring MakeScanPath();
-// Best effort: a file that cannot be created is skipped silently.
-void WriteScanFile(const std::wstring& path, const std::vector<TimerCandidate>& sweep,
+// False when the file could not be made (the data folder unsafe, the folder or disk refusing).
+bool WriteScanFile(const std::wstring& path, const std::vector<TimerCandidate>& sweep,
                    const std::vector<TimerCandidate>& finalists);

@@ -198,20 +198,17 @@ bool VerifyUpdateSignature(const UpdateSource& source, const AppUpdate& update, 
     hasher.Add(reinterpret_cast<const uint8_t*>(text.data()), text.size());
     std::array<uint8_t, 32> digest{};
     if (!hasher.FinishBytes(digest)) return false;
-    BCRYPT_ALG_HANDLE algorithm = nullptr;
-    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0))) return false;
+    UniqueAlgorithm algorithm;
+    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0))) return false;
     std::vector<uint8_t> blob(sizeof(BCRYPT_ECCKEY_BLOB) + 64);
     auto* header = reinterpret_cast<BCRYPT_ECCKEY_BLOB*>(blob.data());
     header->dwMagic = BCRYPT_ECDSA_PUBLIC_P256_MAGIC;
     header->cbKey = 32;
     memcpy(blob.data() + sizeof(BCRYPT_ECCKEY_BLOB), source.publicKey.data(), 64);
-    BCRYPT_KEY_HANDLE key = nullptr;
-    bool valid = false;
-    if (BCRYPT_SUCCESS(BCryptImportKeyPair(algorithm, nullptr, BCRYPT_ECCPUBLIC_BLOB, &key, blob.data(), static_cast<ULONG>(blob.size()), 0))) {
-        valid = BCRYPT_SUCCESS(BCryptVerifySignature(key, nullptr, digest.data(), 32, signature.data(), 64, 0));
-        BCryptDestroyKey(key);
-    }
-    BCryptCloseAlgorithmProvider(algorithm, 0);
+    UniqueCryptKey key;
+    const bool valid =
+        BCRYPT_SUCCESS(BCryptImportKeyPair(algorithm.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, key.put(), blob.data(), static_cast<ULONG>(blob.size()), 0)) &&
+        BCRYPT_SUCCESS(BCryptVerifySignature(key.get(), nullptr, digest.data(), 32, signature.data(), 64, 0));
     if (valid) error.clear();
     return valid;
 }
@@ -413,13 +410,12 @@ bool ReplaceExecutable(const std::wstring& target, const HeldFile& source, HeldF
     return true;
 }
 
-int ApplyAppUpdate(const UpdateSource& source, const AppUpdate& update, const UpdateStatus& status, const std::atomic<bool>& cancel,
-                   std::wstring& error) {
-    if (cancel.load()) return 1;
-    const auto fail = [&](const std::wstring& text) {
-        error = text;
-        AppendLogLine(L"Update failed: " + error);
-        return 1;
+Outcome ApplyAppUpdate(const UpdateSource& source, const AppUpdate& update, const UpdateStatus& status,
+                       const std::atomic<bool>& cancel) {
+    if (cancel.load()) return Outcome::Stopped();
+    const auto fail = [](const std::wstring& text) {
+        AppendLogLine(L"Update failed: " + text);
+        return Outcome::Failed(text);
     };
     Version wanted{};
     if (!ParseVersion(update.version, wanted)) return fail(L"The update list is incomplete.");
@@ -438,18 +434,18 @@ int ApplyAppUpdate(const UpdateSource& source, const AppUpdate& update, const Up
         held.Release();
         RemoveTree(stage);
     };
+    std::wstring error;
     if (!DownloadAndVerifyUpdate(source, update, staged, held, status, cancel, error)) {
         cleanUp();
-        if (!cancel.load()) AppendLogLine(L"Update failed: " + error);
-        return 1;
+        return cancel.load() ? Outcome::Stopped() : fail(error);
     }
     if (cancel.load()) {
         cleanUp();
-        return 1;
+        return Outcome::Stopped();
     }
     if (status) status(L"Replacing this copy\u2026");
     if (!CountDownload(source, update.version)) AppendLogLine(L"The download counter could not be updated.");
-    const bool serviceWasRunning = QueryTimerServiceState() == 1;
+    const bool serviceWasRunning = QueryTimerServiceState() == TimerServiceState::Running;
     const bool serviceInstalled = TimerServiceInstalled();
     if (serviceInstalled && (!StopServiceByName(kServiceName) || !StopServiceByName(kLegacyServiceName))) {
         cleanUp();
@@ -481,7 +477,7 @@ int ApplyAppUpdate(const UpdateSource& source, const AppUpdate& update, const Up
     cleanUp();
     RestartServiceAfterUpdate(serviceWasRunning);
     AppendLogLine(L"Updated to " + update.version + L".");
-    return 0;
+    return Outcome::Done();
 }
 
 void RecoverInterruptedUpdate() {
@@ -526,8 +522,6 @@ bool RelaunchSelf() {
     const bool started = launch.Start(path, line, folder, 0, startup, false, process);
     // The new process maps its image as it is created; from then on Windows itself keeps the file.
     g_updatedImage.Release();
-    if (!started) return false;
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return true;
+    const UniqueKernelHandle thread(process.hThread), child(process.hProcess);
+    return started;
 }

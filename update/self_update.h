@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "foundation/files.h"
+#include "foundation/outcome.h"
 #include "update/app_update.h"
 #include "update/update_text.h"
 
@@ -45,9 +46,9 @@ bool ReadFileVersion(const std::wstring& path, Version& version, std::wstring& e
 // through. The new copy must then be a 64-bit program with exactly the held bytes, or the old
 // one comes back; a target that is not running loses its ".old" once the new copy passed.
 bool ReplaceExecutable(const std::wstring& target, const HeldFile& source, HeldFile& placed, std::wstring& error);
-// 0 updated, 1 failed or cancelled.
-int ApplyAppUpdate(const UpdateSource& source, const AppUpdate& update, const UpdateStatus& status, const std::atomic<bool>& cancel,
-                   std::wstring& error);
+// Done once both copies are replaced; Failed says why (and is in the log); Stopped when cancelled.
+Outcome ApplyAppUpdate(const UpdateSource& source, const AppUpdate& update, const UpdateStatus& status,
+                       const std::atomic<bool>& cancel);
 // At start, under the single-instance lock: an installed copy that an interrupted update left
 // missing or broken is put back from its ".old" copy.
 void RecoverInterruptedUpdate();

@@ -42,7 +42,7 @@ protected:
         RegDeleteTreeW(HKEY_CURRENT_USER, kMonitorKey);
     }
     static void Uninstall() {
-        if (QueryTimerServiceState() != 0 || DesiredResolution() != 0) RunProgram(ProgramPath(), L"--uninstall --no-pause", 120000);
+        if (QueryTimerServiceState() != TimerServiceState::NotInstalled || DesiredResolution() != 0) RunProgram(ProgramPath(), L"--uninstall --no-pause", 120000);
     }
     static bool Logged(const char* text) { return ReadProgramLog().find(text) != std::string::npos; }
 };
@@ -78,7 +78,7 @@ TEST_F(GuiWindow, WithYesTheMeasurementStartsByItselfAndItsResultIsInstalled) {
     EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, 10000));
     EXPECT_TRUE(WaitUntil([] { return Logged("Benchmarking Sleep(1) response across timer resolutions."); }, 30000));
     // Wine's kernel gives 1 ms whatever is asked, so that is what the measurement selects.
-    EXPECT_TRUE(WaitUntil([] { return QueryTimerServiceState() == 1 && DesiredResolution() == 10000; }, 90000))
+    EXPECT_TRUE(WaitUntil([] { return QueryTimerServiceState() == TimerServiceState::Running && DesiredResolution() == 10000; }, 90000))
         << ReadProgramLog();
     PostMessageW(window, WM_CLOSE, 0, 0);
     uint32_t code = 1;
@@ -90,7 +90,7 @@ TEST_F(GuiWindow, WithYesAndAResolutionTheInstallStartsWithoutMeasuring) {
     RunningProgram program(ProgramPath(), L"--yes --resolution 10000");
     const HWND window = WaitForProgramWindow(program.Id(), 30000);
     ASSERT_NE(window, nullptr);
-    EXPECT_TRUE(WaitUntil([] { return QueryTimerServiceState() == 1 && DesiredResolution() == 10000; }, 90000))
+    EXPECT_TRUE(WaitUntil([] { return QueryTimerServiceState() == TimerServiceState::Running && DesiredResolution() == 10000; }, 90000))
         << ReadProgramLog();
     EXPECT_FALSE(Logged("Benchmarking Sleep(1)"));
     PostMessageW(window, WM_CLOSE, 0, 0);

@@ -89,17 +89,17 @@ TEST_F(GpuClean, NvidiaOfferDownloadReuseAndTrimmedInstallWithSevenZipFirst) {
     // The first question names the whole device key, percent-encoded.
     EXPECT_GE(server.RequestsContaining("%222786_10DE_5143_1458%22"), 1u);
 
-    ASSERT_EQ(DownloadGpuDriver(kit->Tools(), nullptr, offer, stop), 0) << ToUtf8(offer.error);
+    ASSERT_TRUE(DownloadGpuDriver(kit->Tools(), nullptr, offer, stop).Ok()) << ToUtf8(offer.error);
     EXPECT_EQ(offer.localPath, DriverFolder() + L"\\566.36-desktop.exe");
     EXPECT_EQ(ReadFileBytes(offer.localPath).size(), kPackageSize);
     EXPECT_FALSE(FileExists(offer.localPath + L".partial"));
     // Downloaded once: the same package on disk is used again without a request.
     const size_t gets = server.RequestsContaining("GET /files/566.36-desktop.exe");
-    ASSERT_EQ(DownloadGpuDriver(kit->Tools(), nullptr, offer, stop), 0);
+    ASSERT_TRUE(DownloadGpuDriver(kit->Tools(), nullptr, offer, stop).Ok());
     EXPECT_EQ(server.RequestsContaining("GET /files/566.36-desktop.exe"), gets);
 
     ScopedEnvironment setupExit(L"QV_FAKE_EXIT_setup", L"3010");  // a success that asks for a restart
-    ASSERT_EQ(InstallGpuDriver(kit->Tools(), nullptr, offer), 0) << ToUtf8(offer.error);
+    ASSERT_TRUE(InstallGpuDriver(kit->Tools(), nullptr, offer).Ok()) << ToUtf8(offer.error);
     EXPECT_TRUE(FileExists(kit->SevenZipPath()));
     const std::string calls = kit->ToolCalls();
     EXPECT_NE(calls.find("7z2600-x64.exe\" /S"), std::string::npos) << calls;
@@ -125,7 +125,7 @@ TEST_F(GpuClean, AnUnsignedOrOffSitePackageIsNeverKeptOrRun) {
     offer = FindDriverOffer(kit->Tools(), nullptr, stop);
     ASSERT_TRUE(offer.found) << ToUtf8(offer.error);
     kit->refuseSignatures = true;
-    EXPECT_EQ(DownloadGpuDriver(kit->Tools(), nullptr, offer, stop), 1);
+    EXPECT_EQ(DownloadGpuDriver(kit->Tools(), nullptr, offer, stop).Which(), Outcome::Kind::Failed);
     EXPECT_EQ(offer.error, L"The package is not signed by NVIDIA, so it was deleted. It carries no signature.");
     EXPECT_FALSE(FileExists(DriverFolder() + L"\\566.36-desktop.exe"));
 
@@ -134,7 +134,7 @@ TEST_F(GpuClean, AnUnsignedOrOffSitePackageIsNeverKeptOrRun) {
     TempFolder elsewhere;
     offer.localPath = elsewhere.File(L"setup.exe");
     CopyFileW(kit->FakeToolPath().c_str(), offer.localPath.c_str(), FALSE);
-    EXPECT_EQ(InstallGpuDriver(kit->Tools(), nullptr, offer), 1);
+    EXPECT_EQ(InstallGpuDriver(kit->Tools(), nullptr, offer).Which(), Outcome::Kind::Failed);
     EXPECT_EQ(offer.error, L"There is no downloaded package to install.");
     // Programs that exist beside the driver folder, reached by "..\" or by a folder whose name
     // only begins like it: only the inside-the-folder check can refuse them.
@@ -143,7 +143,7 @@ TEST_F(GpuClean, AnUnsignedOrOffSitePackageIsNeverKeptOrRun) {
     for (const std::wstring& path : {DriverFolder() + L"\\..\\setup.exe", beside + L"\\setup.exe"}) {
         ASSERT_TRUE(CopyFileW(kit->FakeToolPath().c_str(), path.c_str(), FALSE)) << ToUtf8(path);
         offer.localPath = path;
-        EXPECT_EQ(InstallGpuDriver(kit->Tools(), nullptr, offer), 1) << ToUtf8(path);
+        EXPECT_EQ(InstallGpuDriver(kit->Tools(), nullptr, offer).Which(), Outcome::Kind::Failed) << ToUtf8(path);
         EXPECT_EQ(offer.error, L"There is no downloaded package to install.");
         DeleteFileW(path.c_str());
     }
@@ -173,8 +173,8 @@ TEST_F(GpuClean, AmdDigestCheckedAndOnlyDisplayInfsInstalledThroughPnputil) {
 
     // A published digest in other letter case still matches.
     for (wchar_t& c : offer.sha256) c = static_cast<wchar_t>(towupper(c));
-    ASSERT_EQ(DownloadGpuDriver(kit->Tools(), nullptr, offer, stop), 0) << ToUtf8(offer.error);
-    ASSERT_EQ(InstallGpuDriver(kit->Tools(), nullptr, offer), 0) << ToUtf8(offer.error);
+    ASSERT_TRUE(DownloadGpuDriver(kit->Tools(), nullptr, offer, stop).Ok()) << ToUtf8(offer.error);
+    ASSERT_TRUE(InstallGpuDriver(kit->Tools(), nullptr, offer).Ok()) << ToUtf8(offer.error);
     const std::string calls = kit->ToolCalls();
     EXPECT_NE(calls.find("u0412345.inf\" /install"), std::string::npos) << calls;
     EXPECT_NE(calls.find("inner.inf\" /install"), std::string::npos) << calls;
@@ -186,14 +186,14 @@ TEST_F(GpuClean, AmdDigestCheckedAndOnlyDisplayInfsInstalledThroughPnputil) {
 
     // A wrong digest: the package is downloaded again, refused and not left behind.
     offer.sha256 = std::wstring(64, L'0');
-    EXPECT_EQ(DownloadGpuDriver(kit->Tools(), nullptr, offer, stop), 1);
+    EXPECT_EQ(DownloadGpuDriver(kit->Tools(), nullptr, offer, stop).Which(), Outcome::Kind::Failed);
     EXPECT_EQ(offer.error, L"The AMD package hash did not match the published hash.");
     EXPECT_FALSE(FileExists(offer.localPath + L".partial"));
 
     // The right digest is not enough: AMD's signature must be on the package too.
     offer.sha256 = FromUtf8(Sha256Hex(package));
     kit->refuseSignatures = true;
-    EXPECT_EQ(DownloadGpuDriver(kit->Tools(), nullptr, offer, stop), 1);
+    EXPECT_EQ(DownloadGpuDriver(kit->Tools(), nullptr, offer, stop).Which(), Outcome::Kind::Failed);
     EXPECT_EQ(offer.error, L"The package is not signed by AMD, so it was deleted. It carries no signature.");
     EXPECT_FALSE(FileExists(DriverFolder() + L"\\amd-package.exe"));
     EXPECT_EQ(kit->SignatureChecks().back(), kAmdPublisher);
@@ -211,7 +211,7 @@ TEST_F(GpuClean, AmdIndexThatPointsElsewhereOrPackagesThatAreNotInstallersAreRef
     offer = FindDriverOffer(kit->Tools(), nullptr, stop);
     ASSERT_TRUE(offer.found) << ToUtf8(offer.error);
     EXPECT_TRUE(offer.sha256.empty());
-    EXPECT_EQ(DownloadGpuDriver(kit->Tools(), nullptr, offer, stop), 1);
+    EXPECT_EQ(DownloadGpuDriver(kit->Tools(), nullptr, offer, stop).Which(), Outcome::Kind::Failed);
     EXPECT_EQ(offer.error, L"The download was not an installer package.");
     EXPECT_FALSE(FileExists(DriverFolder() + L"\\amd-package.exe"));
 }
@@ -223,10 +223,10 @@ TEST_F(GpuClean, AtMostFourDisplayInfsAreInstalledAndSevenZipWarningsAreAccepted
     const std::string package = FakeArchive(entries, true, kPackageSize);
     PlantAmd(package, Sha256Hex(package), server.Url(L"/files/amd-package.exe"));
     GpuDriverOffer offer = FindDriverOffer(kit->Tools(), nullptr, stop);
-    ASSERT_EQ(DownloadGpuDriver(kit->Tools(), nullptr, offer, stop), 0) << ToUtf8(offer.error);
+    ASSERT_TRUE(DownloadGpuDriver(kit->Tools(), nullptr, offer, stop).Ok()) << ToUtf8(offer.error);
     ScopedEnvironment warnings(L"QV_FAKE_EXIT_7z", L"1");
     ScopedEnvironment restart(L"QV_FAKE_EXIT_pnputil", L"3010");
-    ASSERT_EQ(InstallGpuDriver(kit->Tools(), nullptr, offer), 0) << ToUtf8(offer.error);
+    ASSERT_TRUE(InstallGpuDriver(kit->Tools(), nullptr, offer).Ok()) << ToUtf8(offer.error);
     const std::string calls = kit->ToolCalls();
     size_t installs = 0;
     for (size_t at = calls.find("/add-driver"); at != std::string::npos; at = calls.find("/add-driver", at + 1)) ++installs;
@@ -234,7 +234,7 @@ TEST_F(GpuClean, AtMostFourDisplayInfsAreInstalledAndSevenZipWarningsAreAccepted
 
     // Every install refused: the last code is reported.
     ScopedEnvironment refused(L"QV_FAKE_EXIT_pnputil", L"5");
-    EXPECT_EQ(InstallGpuDriver(kit->Tools(), nullptr, offer), 1);
+    EXPECT_EQ(InstallGpuDriver(kit->Tools(), nullptr, offer).Which(), Outcome::Kind::Failed);
     EXPECT_EQ(offer.error, L"The AMD display driver did not install (5).");
 }
 
@@ -299,7 +299,7 @@ TEST_F(GpuClean, APartialFileLeftInTheDriverFolderIsNeverTheOneThatBecomesThePac
     ASSERT_TRUE(WriteFileBytes(partial, "planted"));
     const std::wstring secondName = DataDirectory() + L"\\kept-by-someone-else";
     ASSERT_TRUE(CreateHardLinkW(secondName.c_str(), partial.c_str(), nullptr));
-    ASSERT_EQ(DownloadGpuDriver(kit->Tools(), nullptr, offer, stop), 0) << ToUtf8(offer.error);
+    ASSERT_TRUE(DownloadGpuDriver(kit->Tools(), nullptr, offer, stop).Ok()) << ToUtf8(offer.error);
     EXPECT_TRUE(ReadFileBytes(offer.localPath) == package);
     EXPECT_EQ(ReadFileBytes(secondName), "planted");
     DeleteFileW(secondName.c_str());
@@ -311,7 +311,7 @@ TEST_F(GpuClean, AWorkFolderThatCannotBeEmptiedStopsTheInstall) {
     const std::string package = FakeArchive({{"setup.exe", "", true}}, true, kPackageSize);
     PlantNvidia(server.Url(L"/files/566.36-desktop.exe"), package);
     GpuDriverOffer offer = FindDriverOffer(kit->Tools(), nullptr, stop);
-    ASSERT_EQ(DownloadGpuDriver(kit->Tools(), nullptr, offer, stop), 0) << ToUtf8(offer.error);
+    ASSERT_TRUE(DownloadGpuDriver(kit->Tools(), nullptr, offer, stop).Ok()) << ToUtf8(offer.error);
     const std::wstring unpack = DriverFolder() + L"\\nvidia-unpack";
     ASSERT_TRUE(EnsureFolder(unpack));
     const std::wstring stale = unpack + L"\\setup.exe";
@@ -319,12 +319,12 @@ TEST_F(GpuClean, AWorkFolderThatCannotBeEmptiedStopsTheInstall) {
     {
         const UniqueKernelHandle held = AdoptFileHandle(CreateFileW(stale.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(held);
-        EXPECT_EQ(InstallGpuDriver(kit->Tools(), nullptr, offer), 1);
+        EXPECT_EQ(InstallGpuDriver(kit->Tools(), nullptr, offer).Which(), Outcome::Kind::Failed);
         EXPECT_EQ(offer.error, L"The work folder " + unpack + L" could not be emptied, so nothing was put there. Close any program using it and try again.");
     }
     EXPECT_EQ(kit->ToolCalls().find("setup.exe\" -s"), std::string::npos);
     // Once it is free, the stale file is gone and the package's own setup runs.
-    ASSERT_EQ(InstallGpuDriver(kit->Tools(), nullptr, offer), 0) << ToUtf8(offer.error);
+    ASSERT_TRUE(InstallGpuDriver(kit->Tools(), nullptr, offer).Ok()) << ToUtf8(offer.error);
     EXPECT_NE(kit->ToolCalls().find("setup.exe\" -s"), std::string::npos);
 }
 
@@ -333,8 +333,8 @@ TEST_F(GpuClean, ASetupThatCannotStartIsReportedWithItsOwnError) {
     const std::string package = FakeArchive({{"setup.exe", "MZ but not a program Windows can start"}}, true, kPackageSize);
     PlantNvidia(server.Url(L"/files/566.36-desktop.exe"), package);
     GpuDriverOffer offer = FindDriverOffer(kit->Tools(), nullptr, stop);
-    ASSERT_EQ(DownloadGpuDriver(kit->Tools(), nullptr, offer, stop), 0) << ToUtf8(offer.error);
-    EXPECT_EQ(InstallGpuDriver(kit->Tools(), nullptr, offer), 1);
+    ASSERT_TRUE(DownloadGpuDriver(kit->Tools(), nullptr, offer, stop).Ok()) << ToUtf8(offer.error);
+    EXPECT_EQ(InstallGpuDriver(kit->Tools(), nullptr, offer).Which(), Outcome::Kind::Failed);
     EXPECT_EQ(offer.error, L"NVIDIA setup did not start (193).");
 }
 

@@ -140,7 +140,7 @@ TEST_F(StepWorkflow, AnInstallWithoutAPeriodFailsAtOnceAndOneAfterAMeasurementUs
 
     // The install started while the measurement runs waits for it, then takes its period; the
     // service the measurement stopped is left to that install.
-    flow.fidelity = 2;
+    flow.SetFidelity(2);
     flow.StartBenchmark(true);
     EXPECT_EQ(flow.CurrentStage(), stage::Measuring);
     ASSERT_TRUE(WaitFor([&] { return flow.State(SlotMeasure) == StepRunning; }));

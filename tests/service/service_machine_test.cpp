@@ -96,7 +96,7 @@ ServiceConfig ReadServiceConfig() {
     return config;
 }
 
-bool WaitForState(int wanted) {
+bool WaitForState(TimerServiceState wanted) {
     return WaitUntil([&] { return QueryTimerServiceState() == wanted; }, 10000, 100);
 }
 
@@ -122,7 +122,7 @@ TEST_F(ServiceMachine, InstallStatusStopStartUninstallRoundTrip) {
     EXPECT_EQ(config.displayName, L"Quorvantis (timer resolution)");
     EXPECT_EQ(config.description, kServiceDescription);
 
-    EXPECT_EQ(QueryTimerServiceState(), 1);
+    EXPECT_EQ(QueryTimerServiceState(), TimerServiceState::Running);
     EXPECT_EQ(State(L"DesiredResolution"), 10000u);
     EXPECT_EQ(State(L"AppliedResolution"), 10000u);
     std::wstring path;
@@ -148,7 +148,7 @@ TEST_F(ServiceMachine, InstallStatusStopStartUninstallRoundTrip) {
     run = Run(L"--stop");
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_TRUE(Logged("Service stopped."));
-    EXPECT_EQ(QueryTimerServiceState(), 2);
+    EXPECT_EQ(QueryTimerServiceState(), TimerServiceState::Stopped);
     EXPECT_TRUE(Logged("service: stopped, resolution released"));
     EXPECT_EQ(State(L"AppliedResolution"), 0u) << "nothing is held once the service has stopped";
     Run(L"--status");
@@ -157,13 +157,13 @@ TEST_F(ServiceMachine, InstallStatusStopStartUninstallRoundTrip) {
     run = Run(L"--start");
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_TRUE(Logged("Service started."));
-    EXPECT_EQ(QueryTimerServiceState(), 1);
+    EXPECT_EQ(QueryTimerServiceState(), TimerServiceState::Running);
 
     run = Run(L"--uninstall");
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_TRUE(Logged("Restored GlobalTimerResolutionRequests to its previous value"));
     EXPECT_TRUE(Logged("Uninstalled."));
-    EXPECT_TRUE(WaitForState(0));
+    EXPECT_TRUE(WaitForState(TimerServiceState::NotInstalled));
     HKEY key = nullptr;
     EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kStateKey, 0, KEY_READ, &key), ERROR_SUCCESS);
     EXPECT_FALSE(ReadDword(kKernelKey, kGlobalTimerValue, global)) << "it did not exist before the first install";
@@ -225,7 +225,7 @@ TEST_F(ServiceMachine, OlderBuildsServiceIsStoppedAndRemovedByTheInstall) {
                                                         nullptr, nullptr));
         ASSERT_TRUE(legacy);
     }
-    EXPECT_EQ(QueryTimerServiceState(), 2) << "the older service counts while ours is missing";
+    EXPECT_EQ(QueryTimerServiceState(), TimerServiceState::Stopped) << "the older service counts while ours is missing";
     ASSERT_EQ(Run(L"--install --resolution 10000").exitCode, 0u) << Log();
     EXPECT_TRUE(Logged("Removing the previous Brevitron service (now Quorvantis)..."));
     const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
@@ -247,7 +247,7 @@ TEST_F(ServiceMachine, BenchmarkPausesARunningServiceAndRestartsIt) {
     ASSERT_EQ(Run(L"--benchmark --fidelity low --from 10000 --to 10020").exitCode, 0u) << Log();
     EXPECT_TRUE(Logged("Stopping the running Quorvantis service for the duration of the benchmark"));
     EXPECT_TRUE(Logged("Restarting the Quorvantis service..."));
-    EXPECT_TRUE(WaitForState(1));
+    EXPECT_TRUE(WaitForState(TimerServiceState::Running));
 }
 
 TEST_F(ServiceMachine, VerificationFailsWhenTheKernelStaysCoarserAndLeavesTheServiceRunning) {
@@ -261,7 +261,7 @@ TEST_F(ServiceMachine, VerificationFailsWhenTheKernelStaysCoarserAndLeavesTheSer
     EXPECT_EQ(feed.Lines().back(),
               L"ERROR: Service is running but the kernel reports 1.0000 ms instead of 0.5000 ms (see the log).");
     EXPECT_EQ(feed.stages.front(), std::make_pair(std::wstring(L"INSTALL"), std::wstring(L"holding 0.5000 ms from every boot")));
-    EXPECT_EQ(QueryTimerServiceState(), 1);
+    EXPECT_EQ(QueryTimerServiceState(), TimerServiceState::Running);
     EXPECT_TRUE(UninstallEverything());
 }
 
@@ -339,7 +339,7 @@ TEST_F(ServiceMachine, ASecondLockedCommandWhileOneRunsIsRefused) {
     const ProgramRun run = Run(L"--install --resolution 10000");
     EXPECT_EQ(run.exitCode, 1u);
     EXPECT_TRUE(Logged("ERROR: Another Quorvantis operation is already running."));
-    EXPECT_EQ(QueryTimerServiceState(), 0);
+    EXPECT_EQ(QueryTimerServiceState(), TimerServiceState::NotInstalled);
 }
 
 TEST_F(ServiceMachine, DefaultConsoleFlowRunsEveryBuiltStepInOrderAndUninstallUndoesIt) {
@@ -372,25 +372,25 @@ TEST_F(ServiceMachine, DefaultConsoleFlowRunsEveryBuiltStepInOrderAndUninstallUn
         at = found;
     }
     EXPECT_EQ(State(L"BenchmarkBoundary"), 0u) << "one measured period has no never-missing run of three";
-    EXPECT_EQ(QueryTimerServiceState(), 1);
+    EXPECT_EQ(QueryTimerServiceState(), TimerServiceState::Running);
     EXPECT_EQ(run.out.find("Press Enter to close..."), std::string::npos) << "--no-pause";
 
     ASSERT_EQ(Run(L"--uninstall").exitCode, 0u);
-    EXPECT_TRUE(WaitForState(0));
+    EXPECT_TRUE(WaitForState(TimerServiceState::NotInstalled));
     uint32_t value = 0;
     EXPECT_FALSE(ReadStateDword(L"GpuApplied", value));
 }
 
 TEST_F(ServiceMachine, AFlowThatInstallsNothingStartsThePausedServiceAgain) {
     ASSERT_EQ(Run(L"--install --resolution 10000").exitCode, 0u) << Log();
-    ASSERT_TRUE(WaitForState(1));
+    ASSERT_TRUE(WaitForState(TimerServiceState::Running));
     // A sweep too large to hold in memory fails the benchmark after the service was stopped for it.
     const ProgramRun run = Run(L"--cli --yes --no-prepare --from 10000 --to 156250 --step 1 --samples 10000");
     EXPECT_EQ(run.exitCode, 2u) << Log();
     EXPECT_TRUE(Logged("Stopping the running Quorvantis service for the duration of the benchmark"));
     EXPECT_TRUE(Logged("This sweep would keep "));
     EXPECT_TRUE(Logged("Restarting the Quorvantis service..."));
-    EXPECT_TRUE(WaitForState(1)) << "the service must not stay stopped until the next boot";
+    EXPECT_TRUE(WaitForState(TimerServiceState::Running)) << "the service must not stay stopped until the next boot";
     ASSERT_EQ(Run(L"--uninstall").exitCode, 0u);
 }
 

@@ -82,10 +82,10 @@ TEST(ScanFile, NameCarriesTheLocalTimeAndASecondWriteReplacesTheFirst) {
     EXPECT_EQ(ReadFileBytes(path).substr(0, 6), "phase,");
 }
 
-TEST(ScanFile, UnwritableLocationIsSkippedSilently) {
+TEST(ScanFile, UnwritableLocationSaysSo) {
     TempFolder folder;
     const std::wstring path = folder.File(L"no-such-folder\\x.csv");
-    WriteScanFile(path, {MeasuredCandidate()}, {});
+    EXPECT_FALSE(WriteScanFile(path, {MeasuredCandidate()}, {}));
     EXPECT_FALSE(FileExists(path));
 }
 

@@ -222,7 +222,7 @@ TEST_F(SelfUpdate, ReplacingKeepsTheRunningCopyAsideAndPutsItBackWhenTheNewOneDo
 // As a user runs it: a copy of the program (built against the local publisher) checks, then
 // updates itself in place; the old copy stays beside it until the next start.
 TEST_F(SelfUpdate, CheckThenUpdateReplaceTheRunningCopyFromTheCommandLine) {
-    if (QueryTimerServiceState() != 0) {
+    if (QueryTimerServiceState() != TimerServiceState::NotInstalled) {
         ASSERT_EQ(RunProgram(BinDirectory() + L"\\Quorvantis.exe", L"--uninstall --no-pause", 120000).exitCode, 0u);
     }
     DeleteFileW(InstalledExePath().c_str());  // no installed copy: only this one is replaced
@@ -250,7 +250,7 @@ TEST_F(SelfUpdate, CheckThenUpdateReplaceTheRunningCopyFromTheCommandLine) {
 TEST_F(SelfUpdate, TheInstalledServiceCopyIsStoppedReplacedAndStartedAgain) {
     const std::wstring program = BinDirectory() + L"\\Quorvantis.exe";
     ASSERT_EQ(RunProgram(program, L"--install --resolution 10000 --no-pause", 120000).exitCode, 0u) << ReadProgramLog();
-    ASSERT_EQ(QueryTimerServiceState(), 1);
+    ASSERT_EQ(QueryTimerServiceState(), TimerServiceState::Running);
     ClearProgramLog();
     const auto published = PublishForProgramCopy();
     const std::wstring& copy = published->path;
@@ -274,8 +274,9 @@ TEST_F(SelfUpdate, TheInstalledServiceCopyIsStoppedReplacedAndStartedAgain) {
     std::wstring error;
     EXPECT_FALSE(Check(found, error));
     EXPECT_TRUE(error.empty()) << ToUtf8(error);
-    EXPECT_EQ(ApplyAppUpdate(source, older, nullptr, cancel, error), 1);
-    EXPECT_EQ(error, L"The installed copy is already version 2.7.0, so 2.6.9 was not installed.");
+    const Outcome refused = ApplyAppUpdate(source, older, nullptr, cancel);
+    EXPECT_EQ(refused.Which(), Outcome::Kind::Failed);
+    EXPECT_EQ(refused.Error(), L"The installed copy is already version 2.7.0, so 2.6.9 was not installed.");
 
     // The real program takes everything away again.
     CopyFileW(program.c_str(), InstalledExePath().c_str(), FALSE);
@@ -285,7 +286,7 @@ TEST_F(SelfUpdate, TheInstalledServiceCopyIsStoppedReplacedAndStartedAgain) {
 // A power cut between the two renames of an update leaves the installed copy missing (or a
 // half-written file in its place) beside a whole ".old": the next start puts the old copy back.
 TEST_F(SelfUpdate, AnInstalledCopyAnInterruptedUpdateLeftMissingOrBrokenIsPutBackAtTheNextStart) {
-    if (QueryTimerServiceState() != 0) {
+    if (QueryTimerServiceState() != TimerServiceState::NotInstalled) {
         ASSERT_EQ(RunProgram(BinDirectory() + L"\\Quorvantis.exe", L"--uninstall --no-pause", 120000).exitCode, 0u);
     }
     const std::wstring program = BinDirectory() + L"\\Quorvantis.exe";
