@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "foundation/unique_handle.h"
+#include "gui/flow_controller.h"
 #include "gui/gui_hooks.h"
 #include "gui/background_jobs.h"
 #include "gui/layout.h"
@@ -244,9 +245,7 @@ private:
     std::atomic<ULONGLONG> nextScan_{0};  // the scan thread sets it when it finishes
 
     // Repairs started from the health screen or by a drift check.
-    int interactiveRepairSlot_ = -1;
-    std::array<bool, kSlotCount> automaticRepair_{};
-    bool rescanAfterRepairs_ = false;
+    RepairWatch repairs_;
 
     // Updates.
     std::thread updateThread_, applyThread_;
@@ -267,6 +266,8 @@ private:
 
     // The flow.
     std::array<int, kSlotCount> lastSeen_{};
+    // The slots as the flow policy sees them: this frame's states and the last frame's.
+    FlowSlots Slots() const;
     int lastGpuPhase_ = GpuPhaseNone;
     bool fullTuneActive_ = false;
     bool restoreFailureAccepted_ = false;

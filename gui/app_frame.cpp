@@ -47,10 +47,10 @@ void App::Tick() {
 }
 
 bool App::BackgroundWorkPending() const {
-    if (interactiveRepairSlot_ >= 0 || rescanAfterRepairs_ || cpuDecisionPending_.load()) return true;
+    if (repairs_.interactiveSlot >= 0 || repairs_.rescanWanted || cpuDecisionPending_.load()) return true;
     for (int slot = 0; slot < kSlotCount; ++slot) {
         const int state = workflow_.State(slot);
-        if (IsBusy(state) || state != lastSeen_[slot] || automaticRepair_[slot]) return true;
+        if (IsBusy(state) || state != lastSeen_[slot] || repairs_.automatic[slot]) return true;
     }
     return false;
 }
@@ -256,21 +256,18 @@ void App::AutoAdvance() {
             }
         }
     }
-    std::array<int, kSlotCount> now{};
-    for (int slot = 0; slot < kSlotCount; ++slot) now[slot] = workflow_.State(slot);
-    const auto newly = [&](int slot, int state) { return now[slot] == state && lastSeen_[slot] != state; };
-    if (hooks_.yes && !fullTuneActive_) {
-        for (int slot = 0; slot < kSlotCount; ++slot) {
-            if (!newly(slot, StepFinished)) continue;
-            // A measurement goes straight on to its install when the service is wanted.
-            if (slot == SlotMeasure && workflow_.Wanted(SlotService)) {
-                if (!workflow_.Busy(SlotService) && workflow_.State(SlotService) != StepFinished) workflow_.StartInstall(false, 0);
-                workflow_.SetStage(stage::Installing);
-            } else if (slot != SlotGpuDriver) {
-                StartNextWantedStep(slot);
-            }
-            break;  // the first newly finished slot only
-        }
+    const FlowSlots slots = Slots();
+    const std::array<int, kSlotCount>& now = slots.now;
+    const auto newly = [&](int slot, int state) { return Newly(slots, slot, state); };
+    const Advance advance = DecideAdvance(slots, hooks_.yes, fullTuneActive_);
+    switch (advance.kind) {
+    case AdvanceKind::StartInstall:
+        workflow_.StartInstall(false, 0);
+        workflow_.SetStage(stage::Installing);
+        break;
+    case AdvanceKind::ShowInstall: workflow_.SetStage(stage::Installing); break;
+    case AdvanceKind::NextStep: StartNextWantedStep(advance.after); break;
+    case AdvanceKind::None: break;
     }
     // The measure screen's result fades in once the measurement or the install has finished.
     if (newly(SlotMeasure, StepFinished) || newly(SlotService, StepFinished)) states_.measure.fadeA = 0.0001;
@@ -290,10 +287,17 @@ void App::AutoAdvance() {
 
 // The automatic flow ("--yes") moves on to the next step the user left selected; the guided
 // steps are numbered as the slots are, and anything after the last is the review.
-void App::StartNextWantedStep(int after) {
-    int next = after + 1;
-    while (next < kSlotCount && (!workflow_.Wanted(next) || !StepAvailable(next))) ++next;
-    StartGuidedStep(next);
+void App::StartNextWantedStep(int after) { StartGuidedStep(NextWantedStep(after, Slots())); }
+
+FlowSlots App::Slots() const {
+    FlowSlots slots;
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+        slots.now[slot] = workflow_.State(slot);
+        slots.wanted[slot] = workflow_.Wanted(slot);
+        slots.available[slot] = StepAvailable(slot);
+    }
+    slots.before = lastSeen_;
+    return slots;
 }
 
 void App::StartGuidedStep(int step) {
@@ -430,29 +434,22 @@ void App::RepairArea(const std::wstring& area, bool interactive) {
     const auto tell = [this, interactive](std::wstring text) {
         if (interactive) AskAfterFrame([this, text] { Ask(text, MB_ICONINFORMATION); });
     };
-    if (!StepAvailable(slot)) {
+    const uint32_t desired = slot == SlotService && hooks_.systemInfo ? hooks_.systemInfo().desiredResolution : 0;
+    switch (CheckRepair(slot, Slots(), desired)) {
+    case RepairRefusal::NotInThisBuild:
         tell(FormatText(L"%ls is not available in this build, so it cannot repair this.", SlotName(slot)));
         return;
-    }
-    uint32_t desired = 0;
-    if (slot == SlotService) {
-        desired = hooks_.systemInfo ? hooks_.systemInfo().desiredResolution : 0;
-        if (desired == 0) {
-            tell(L"Measure a timer resolution before repairing the timer service.");
-            return;
-        }
-    }
-    if (workflow_.Busy(slot)) {
-        tell(L"That step is already running.");
-        return;
+    case RepairRefusal::NoPeriodMeasured: tell(L"Measure a timer resolution before repairing the timer service."); return;
+    case RepairRefusal::AlreadyRunning: tell(L"That step is already running."); return;
+    case RepairRefusal::None: break;
     }
     const auto start = [this, slot, desired, interactive, area] {
         if (workflow_.Busy(slot)) return;
         if (!interactive) {
             AppendHealthLog(L"automatic repair " + area);
-            automaticRepair_[slot] = true;
+            repairs_.automatic[slot] = true;
         } else {
-            interactiveRepairSlot_ = slot;
+            repairs_.interactiveSlot = slot;
         }
         if (slot == SlotService) workflow_.StartInstall(false, desired);
         else workflow_.StartTweak(slot, false);
@@ -471,26 +468,13 @@ void App::RepairArea(const std::wstring& area, bool interactive) {
 }
 
 void App::WatchRepairs() {
-    if (interactiveRepairSlot_ >= 0 && HasEnded(workflow_.State(interactiveRepairSlot_))) {
-        AppendHealthLog(workflow_.State(interactiveRepairSlot_) == StepFinished ? L"repair finished" : L"repair failed");
-        interactiveRepairSlot_ = -1;
-        rescanAfterRepairs_ = true;
+    std::vector<RepairEnded> ended;
+    const bool rescan = ::WatchRepairs(repairs_, Slots(), scanBusy_.load(), monitor_.driftPending, ended);
+    for (const RepairEnded& repair : ended) {
+        AppendHealthLog(repair.automatic ? (repair.finished ? L"automatic repair finished" : L"automatic repair failed")
+                                         : (repair.finished ? L"repair finished" : L"repair failed"));
     }
-    bool anyBusy = false;
-    for (int slot = 0; slot < kSlotCount; ++slot) {
-        if (!automaticRepair_[slot]) continue;
-        if (HasEnded(workflow_.State(slot))) {
-            AppendHealthLog(workflow_.State(slot) == StepFinished ? L"automatic repair finished" : L"automatic repair failed");
-            automaticRepair_[slot] = false;
-            rescanAfterRepairs_ = true;
-        } else {
-            anyBusy = true;
-        }
-    }
-    if (rescanAfterRepairs_ && !anyBusy && !scanBusy_.load() && !monitor_.driftPending) {
-        rescanAfterRepairs_ = false;
-        StartHealthScan();
-    }
+    if (rescan) StartHealthScan();
 }
 
 void App::FullTuneTick() {

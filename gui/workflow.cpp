@@ -14,8 +14,8 @@ void Pause40ms() { std::this_thread::sleep_for(std::chrono::milliseconds(40)); }
 
 Workflow::Workflow(const GuiHooks& hooks, std::function<void()> requestClose)
     : hooks_(hooks), requestClose_(std::move(requestClose)) {
-    want_.fill(true);
-    fidelity_ = hooks.fidelity;
+    SetAllWanted(true);
+    fidelity_.store(hooks.fidelity);
     if (hooks.yes && hooks.resolution != 0) result_.selected = hooks.resolution;
 }
 
@@ -333,42 +333,31 @@ void Workflow::SetInstallPeriod(uint32_t period) {
     result_.selected = period;
 }
 
-int Workflow::Fidelity() const {
-    const std::lock_guard<std::mutex> lock(choiceLock_);
-    return fidelity_;
-}
+int Workflow::Fidelity() const { return fidelity_.load(); }
 
-void Workflow::SetFidelity(int level) {
-    const std::lock_guard<std::mutex> lock(choiceLock_);
-    fidelity_ = level;
-}
+void Workflow::SetFidelity(int level) { fidelity_.store(level); }
 
 bool Workflow::Wanted(int slot) const {
-    if (slot < 0 || slot >= kSlotCount) return false;
-    const std::lock_guard<std::mutex> lock(choiceLock_);
-    return want_[static_cast<size_t>(slot)];
+    return slot >= 0 && slot < kSlotCount && want_[static_cast<size_t>(slot)].load();
 }
 
 std::array<bool, kSlotCount> Workflow::Selection() const {
-    const std::lock_guard<std::mutex> lock(choiceLock_);
-    return want_;
+    std::array<bool, kSlotCount> chosen{};
+    for (size_t i = 0; i < chosen.size(); ++i) chosen[i] = want_[i].load();
+    return chosen;
 }
 
 void Workflow::SetWanted(int slot, bool wanted) {
-    if (slot < 0 || slot >= kSlotCount) return;
-    const std::lock_guard<std::mutex> lock(choiceLock_);
-    want_[static_cast<size_t>(slot)] = wanted;
+    if (slot >= 0 && slot < kSlotCount) want_[static_cast<size_t>(slot)].store(wanted);
 }
 
 void Workflow::SetAllWanted(bool wanted) {
-    const std::lock_guard<std::mutex> lock(choiceLock_);
-    want_.fill(wanted);
+    for (std::atomic<bool>& want : want_) want.store(wanted);
 }
 
 void Workflow::LoadSelection() {
     const StepWants stored = ReadStepWants();
-    const std::lock_guard<std::mutex> lock(choiceLock_);
-    want_ = stored;
+    for (size_t i = 0; i < want_.size(); ++i) want_[i].store(stored[i]);
 }
 
 bool Workflow::SaveSelection() { return WriteStepWants(Selection()); }

@@ -61,8 +61,8 @@ public:
     void SetStage(int value) { stage_.store(value); }
     void AdvanceStage();
 
-    // The measurement's fidelity (0 low, 1 medium, 2 high) for the next measurement: chosen on
-    // the window thread, read by the measuring worker, so under the choice lock.
+    // The measurement's fidelity (0 low, 1 medium, 2 high, 3 adaptive) for the next measurement:
+    // chosen on the window thread, read by the measuring worker. Atomic, so a frame takes no lock.
     int Fidelity() const;
     void SetFidelity(int level);
     // The latest measurement, and the period the next install uses.
@@ -106,9 +106,8 @@ public:
     std::mutex& LockOf(StepLock lock);
 
 private:
-    mutable std::mutex choiceLock_;
-    int fidelity_ = 1;
-    std::array<bool, kSlotCount> want_{};
+    std::atomic<int> fidelity_{1};
+    std::array<std::atomic<bool>, kSlotCount> want_{};
 
     struct StepSlot {
         std::thread thread;
