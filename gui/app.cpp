@@ -16,7 +16,7 @@ namespace {
 
 constexpr const wchar_t* kWindowClass = L"Quorvantis.Gui";
 constexpr const wchar_t* kWindowTitle = L"Quorvantis  |  Fenmarch Systems";
-constexpr int kIconResource = 101;
+constexpr int kIconResource = kAppIconResource;
 constexpr int kStartupDialog = 100;
 // DWMWINDOWATTRIBUTE values newer than some SDKs' headers: dark title bar (Windows 10 20H1 on),
 // border and caption colours (Windows 11 on; earlier builds ignore them).
@@ -51,75 +51,6 @@ UINT MonitorDpi(HWND window) {
         return 96;
     }
     return std::max<UINT>(x, 96);
-}
-
-// The application icon drawn at 128 px, cropped to its visible pixels and scaled into a square
-// of the wanted size; in the dim phase every channel, alpha too, is a third.
-HICON BuildIcon(int size, bool dim) {
-    const UniqueIcon source(static_cast<HICON>(
-        LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kIconResource), IMAGE_ICON, 128, 128, LR_DEFAULTCOLOR)));
-    if (!source) return nullptr;
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = 128;
-    info.bmiHeader.biHeight = -128;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void* bits = nullptr;
-    UniqueMemoryDc memory;
-    UniqueBitmap dib;
-    {
-        const WindowDc screen(nullptr);
-        memory.reset(CreateCompatibleDC(screen.get()));
-        dib.reset(CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-    }
-    HICON result = nullptr;
-    if (memory && dib && bits != nullptr) {
-        const HGDIOBJ old = SelectObject(memory.get(), dib.get());
-        std::memset(bits, 0, 128 * 128 * 4);
-        DrawIconEx(memory.get(), 0, 0, source.get(), 128, 128, 0, nullptr, DI_NORMAL);
-        SelectObject(memory.get(), old);
-        const auto* pixels = static_cast<const uint32_t*>(bits);
-        int left = 128, top = 128, right = -1, bottom = -1;
-        for (int y = 0; y < 128; ++y) {
-            for (int x = 0; x < 128; ++x) {
-                if ((pixels[y * 128 + x] >> 24) > 20) {
-                    left = std::min(left, x);
-                    right = std::max(right, x);
-                    top = std::min(top, y);
-                    bottom = std::max(bottom, y);
-                }
-            }
-        }
-        if (right < left) left = top = 0, right = bottom = 127;
-        const int side = std::max(right - left + 1, bottom - top + 1);
-        const int offsetX = left - (side - (right - left + 1)) / 2;
-        const int offsetY = top - (side - (bottom - top + 1)) / 2;
-        std::vector<uint32_t> scaled(static_cast<size_t>(size) * size);
-        for (int y = 0; y < size; ++y) {
-            for (int x = 0; x < size; ++x) {
-                // The average of the source pixels this one covers.
-                const int x0 = offsetX + x * side / size, x1 = std::max(x0 + 1, offsetX + (x + 1) * side / size);
-                const int y0 = offsetY + y * side / size, y1 = std::max(y0 + 1, offsetY + (y + 1) * side / size);
-                uint32_t sum[4] = {}, count = 0;
-                for (int sy = y0; sy < y1; ++sy) {
-                    for (int sx = x0; sx < x1; ++sx) {
-                        const uint32_t p = sx >= 0 && sx < 128 && sy >= 0 && sy < 128 ? pixels[sy * 128 + sx] : 0;
-                        for (int c = 0; c < 4; ++c) sum[c] += (p >> (8 * c)) & 0xFF;
-                        ++count;
-                    }
-                }
-                uint32_t out = 0;
-                for (int c = 0; c < 4; ++c) out |= ((sum[c] / count) / (dim ? 3 : 1)) << (8 * c);
-                scaled[static_cast<size_t>(y) * size + x] = out;
-            }
-        }
-        const UniqueBitmap color(CreateBitmap(size, size, 1, 32, scaled.data()));
-        const UniqueBitmap mask(CreateBitmap(size, size, 1, 1, nullptr));
-        ICONINFO iconInfo{TRUE, 0, 0, mask.get(), color.get()};
-        if (color && mask) result = CreateIconIndirect(&iconInfo);
-    }
-    return result;
 }
 
 LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -219,8 +150,8 @@ bool App::CreateMainWindow() {
 
 void App::BuildIcons() {
     const UINT dpi = static_cast<UINT>(dpi_);
-    UniqueIcon big(BuildIcon(std::max(48, MetricForDpi(SM_CXICON, dpi)), false));
-    UniqueIcon small(BuildIcon(std::max(24, MetricForDpi(SM_CXSMICON, dpi)), false));
+    UniqueIcon big(BuildAppIcon(std::max(48, MetricForDpi(SM_CXICON, dpi)), false));
+    UniqueIcon small(BuildAppIcon(std::max(24, MetricForDpi(SM_CXSMICON, dpi)), false));
     // The window lets go of the old icons before they are destroyed.
     if (window_ != nullptr) {
         SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big.get()));
@@ -239,30 +170,11 @@ void App::ApplyDwmAttributes() {
 }
 
 void App::AddTrayIcon() {
-    const UINT dpi = MonitorDpi(window_);
-    const int size = std::clamp(MetricForDpi(SM_CXSMICON, dpi), 32, 64);
-    trayIcon_.reset(BuildIcon(size, false));
-    tray_.cbSize = sizeof(NOTIFYICONDATAW);
-    tray_.hWnd = window_;
-    tray_.uID = 1;
-    tray_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    tray_.uCallbackMessage = kTrayCallbackMessage;
+    const int size = std::clamp(MetricForDpi(SM_CXSMICON, MonitorDpi(window_)), 32, 64);
     // The fallback is shared: Windows keeps it, nothing destroys it.
-    tray_.hIcon = trayIcon_ ? trayIcon_.get()
-                            : static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kIconResource), IMAGE_ICON,
-                                                            0, 0, LR_DEFAULTSIZE | LR_SHARED));
-    wcsncpy(tray_.szTip, L"Quorvantis", 127);
-    Shell_NotifyIconW(NIM_ADD, &tray_);
-    tray_.uVersion = 3;
-    Shell_NotifyIconW(NIM_SETVERSION, &tray_);
-    trayPresent_ = true;
-}
-
-void App::RemoveTrayIcon() {
-    if (!trayPresent_) return;
-    Shell_NotifyIconW(NIM_DELETE, &tray_);
-    trayPresent_ = false;
-    trayIcon_.reset();
+    const HICON fallback = static_cast<HICON>(
+        LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kIconResource), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
+    tray_.Add(window_, kTrayCallbackMessage, UniqueIcon(BuildAppIcon(size, false)), fallback);
 }
 
 int App::Ask(const std::wstring& text, unsigned flags) {
@@ -285,15 +197,7 @@ void App::StartUpdateCheck() {
     });
 }
 
-void App::ShowBalloon(const std::wstring& title, const std::wstring& text, DWORD icon) {
-    if (!trayPresent_) return;
-    NOTIFYICONDATAW balloon = tray_;
-    balloon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_INFO;
-    wcsncpy(balloon.szInfoTitle, title.c_str(), 63);
-    wcsncpy(balloon.szInfo, text.c_str(), 255);
-    balloon.dwInfoFlags = icon;
-    Shell_NotifyIconW(NIM_MODIFY, &balloon);
-}
+void App::ShowBalloon(const std::wstring& title, const std::wstring& text, DWORD icon) { tray_.Balloon(title, text, icon); }
 
 MonitorSettings App::Settings() const {
     const std::lock_guard<std::mutex> lock(settingsMutex_);
@@ -320,20 +224,16 @@ void App::SyncLaunchAtLogin(bool on) {
 }
 
 void App::RefreshTray() {
-    if (!trayPresent_) return;
+    if (!tray_.Present()) return;
     std::vector<HealthCheck> results = ScanResults();
     const HealthSummary summary = SummarizeHealth(results);
     const int size = std::clamp(MetricForDpi(SM_CXSMICON, MonitorDpi(window_)), 32, 64);
-    UniqueIcon icon(BuildIcon(size, updateMode_ && blinkPhase_));
-    tray_.hIcon = icon ? icon.get() : (summary.attention > 0 ? LoadIconW(nullptr, IDI_WARNING) : nullptr);
     std::wstring tip = L"Quorvantis";
     if (updateMode_) tip += L": update available";
     else if (summary.attention > 0) tip += L": " + summary.text;
     else if (!results.empty()) tip += L": nothing needs attention";
-    wcsncpy(tray_.szTip, tip.c_str(), 127);
-    tray_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    Shell_NotifyIconW(NIM_MODIFY, &tray_);
-    trayIcon_ = std::move(icon);  // the shell has its own copy by now
+    tray_.Update(UniqueIcon(BuildAppIcon(size, updateMode_ && blinkPhase_)),
+                 summary.attention > 0 ? LoadIconW(nullptr, IDI_WARNING) : nullptr, tip);
 }
 
 void App::ShowMainWindow() {
@@ -489,7 +389,7 @@ void App::OnScanFinished() {
 void App::OnScanAlert() {
     const std::vector<HealthCheck> results = ScanResults();
     const auto first = std::find_if(results.begin(), results.end(), [](const HealthCheck& c) { return IsAttentionStatus(c.status); });
-    if (!TakeBalloonTurn(Settings().notify, trayPresent_, first != results.end(), GetTickCount64(), monitor_)) return;
+    if (!TakeBalloonTurn(Settings().notify, tray_.Present(), first != results.end(), GetTickCount64(), monitor_)) return;
     ShowBalloon(L"Quorvantis", first->title + L": " + first->observed, NIIF_WARNING);
 }
 
@@ -763,16 +663,12 @@ LRESULT App::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == taskbarCreated_ && taskbarCreated_ != 0) {
         // A new Explorer has an empty notification area: a monitor kept there would be unreachable.
         // Whatever the old one left of the icon goes first, so the add is never a duplicate.
-        if (trayPresent_) Shell_NotifyIconW(NIM_DELETE, &tray_);
-        if (trayPresent_ && Shell_NotifyIconW(NIM_ADD, &tray_)) {
-            Shell_NotifyIconW(NIM_SETVERSION, &tray_);
-            LogInfo(L"The taskbar started again; the tray icon is back.");
-        }
+        if (tray_.AddAgain()) LogInfo(L"The taskbar started again; the tray icon is back.");
         return 0;
     }
     switch (message) {
     case WM_DESTROY:
-        RemoveTrayIcon();
+        tray_.Remove();
         PostQuitMessage(0);
         return 0;
     case WM_SIZE:

@@ -25,6 +25,7 @@
 #include "gui/renderer.h"
 #include "gui/screens/screen.h"
 #include "gui/shared_state.h"
+#include "gui/tray_icon.h"
 #include "gui/tray_monitor.h"
 #include "gui/widgets.h"
 #include "gui/workflow.h"
@@ -143,7 +144,6 @@ private:
     void ApplyDwmAttributes();
     void BuildIcons();
     void AddTrayIcon();
-    void RemoveTrayIcon();
     void RefreshTray();
     void ShowTrayMenu();
     // A question in a message box, or to the hooks' answerer.
@@ -195,9 +195,8 @@ private:
     bool quitting_ = false;
     UINT showMessage_ = 0;
     UINT taskbarCreated_ = 0;  // sent when Explorer (and with it the notification area) starts again
-    NOTIFYICONDATAW tray_{};
-    bool trayPresent_ = false;
-    UniqueIcon bigIcon_, smallIcon_, trayIcon_;
+    TrayIcon tray_;
+    UniqueIcon bigIcon_, smallIcon_;
     FrameInput pending_;  // input gathered by the window procedure for the next frame
     // Clicks wait their turn, one per frame: two quick clicks during one slow frame are two clicks.
     std::array<std::pair<float, float>, 8> clicks_{};
