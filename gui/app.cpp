@@ -106,9 +106,7 @@ App::~App() {
         scanStop_.store(true);
         scanThread_.join();
     }
-    updateStop_.store(true);
-    if (updateThread_.joinable()) updateThread_.join();
-    if (applyThread_.joinable()) applyThread_.join();
+    updater_.Stop();
     workflow_.Shutdown();
 }
 
@@ -182,17 +180,8 @@ int App::Ask(const std::wstring& text, unsigned flags) {
 }
 
 void App::StartUpdateCheck() {
-    if (!hooks_.checkUpdate || updateThread_.joinable()) return;
-    updateThread_ = std::thread([this] {
-        AppUpdate found;
-        std::wstring error;
-        const bool available = hooks_.checkUpdate(found, updateStop_, error);
-        const std::lock_guard<std::mutex> lock(updateMutex_);
-        update_ = found;
-        updateError_ = error;
-        updateAvailable_ = available;
-        updateChecked_.store(true);
-        // Announced at once, even while the window waits hidden in the tray.
+    // Announced at once, even while the window waits hidden in the tray.
+    updater_.StartCheck(hooks_.checkUpdate, [this] {
         if (window_ != nullptr) PostMessageW(window_, kUpdateCheckedMessage, 0, 0);
     });
 }
@@ -573,7 +562,7 @@ int App::Run() {
 
     MessageLoop();
     Shutdown();
-    return updateApplied_.load() ? 2 : 0;
+    return updater_.Applied() ? 2 : 0;
 }
 
 void App::MessageLoop() {
@@ -636,20 +625,18 @@ bool App::HoldFrameForLattice() {
 
 void App::Shutdown() {
     // Every stop flag first, so the threads end together; then each is joined.
-    updateStop_.store(true);
+    updater_.Stop();
     workflow_.RequestStop();
     jobs_.Stop();
-    if (updateThread_.joinable()) updateThread_.join();
     scanStop_.store(true);
     if (scanThread_.joinable()) scanThread_.join();
-    if (applyThread_.joinable()) applyThread_.join();
     workflow_.Shutdown();
     renderer_.Lattice().Stop();
     bigIcon_.reset();
     smallIcon_.reset();
     // A measurement stopped the service for an install that never finished: start it again.
     if (workflow_.serviceStoppedByMeasurement.load() && !workflow_.serviceInstalledSince.load() &&
-        !updateApplied_.load() && hooks_.startService) {
+        !updater_.Applied() && hooks_.startService) {
         hooks_.startService();
     }
     CoUninitialize();
@@ -678,7 +665,7 @@ LRESULT App::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         ValidateRect(window_, nullptr);
         return 0;
     case WM_CLOSE:
-        if (quitting_ || updateApplied_.load() || !Settings().closeToTray) DestroyWindow(window_);
+        if (quitting_ || updater_.Applied() || !Settings().closeToTray) DestroyWindow(window_);
         else ShowWindow(window_, SW_HIDE);
         return 0;
     case WM_ERASEBKGND:

@@ -19,6 +19,7 @@
 
 #include "foundation/unique_handle.h"
 #include "gui/flow_controller.h"
+#include "gui/app_updater.h"
 #include "gui/gui_hooks.h"
 #include "gui/background_jobs.h"
 #include "gui/layout.h"
@@ -72,8 +73,8 @@ public:
     bool WaitForBackground(uint32_t timeoutMs) { return jobs_.WaitIdle(timeoutMs); }
     // Asks the publisher on its own thread (the message loop does this at start).
     void StartUpdateCheck();
-    bool UpdateApplying() const { return updateApplying_.load(); }
-    bool UpdateChecked() const { return updateChecked_.load(); }
+    bool UpdateApplying() const { return updater_.Applying(); }
+    bool UpdateChecked() const { return updater_.Checked(); }
     bool UpdateMode() const { return updateMode_; }
     // Test facilities: health results as a scan would have found them, and a drift check on
     // them now, as the end of a drift check's scan runs it.
@@ -246,22 +247,12 @@ private:
     // Repairs started from the health screen or by a drift check.
     RepairWatch repairs_;
 
-    // Updates.
-    std::thread updateThread_, applyThread_;
-    std::atomic<bool> updateStop_{false};
-    mutable std::mutex updateMutex_;
-    AppUpdate update_;
-    std::wstring updateError_;
-    bool updateAvailable_ = false;
-    std::atomic<bool> updateChecked_{false};
+    // Updates: the threads and what they found, and how the window tells of them.
+    AppUpdater updater_;
     bool updateAnnounced_ = false;
     bool updateMode_ = false;
     bool blinkPhase_ = false;
     bool updatePromptRequest_ = false;
-    std::atomic<bool> updateApplying_{false};
-    std::atomic<bool> updateApplied_{false};
-    std::atomic<bool> updateFailed_{false};
-    std::wstring updateStatus_;
 
     // The flow.
     std::array<int, kSlotCount> lastSeen_{};

@@ -117,7 +117,7 @@ void App::TakeSnapshot(double dt) {
     s.healthRunning = scanBusy_.load();
     s.maintainTiming = Settings().maintainTiming;
     s.updateMode = updateMode_;
-    s.updateApplying = updateApplying_.load();
+    s.updateApplying = updater_.Applying();
     s.fullTuneActive = fullTuneActive_;
     s.restoreFailureAccepted = restoreFailureAccepted_;
     s.gpuDriverSkipped = gpuDriverSkipped_;
@@ -163,71 +163,32 @@ void App::DrawFrame(double dt) {
 }
 
 void App::HandleUpdate() {
-    if (!updateChecked_.load() || updateApplying_.load()) return;
-    bool available = false;
-    std::wstring version, notes;
-    {
-        const std::lock_guard<std::mutex> lock(updateMutex_);
-        available = updateAvailable_;
-        version = update_.version;
-        notes = update_.notes;
-    }
+    if (!updater_.Checked() || updater_.Applying()) return;
+    AppUpdate found;
+    const bool available = updater_.Found(found);
     if (available && !updateAnnounced_) {
         updateAnnounced_ = true;
         updateMode_ = true;
         if (window_ != nullptr) SetTimer(window_, kBlinkTimer, 450, nullptr);
-        ShowBalloon(L"Quorvantis update", L"Version " + version + L" is ready. Open Quorvantis to install it.", NIIF_INFO);
+        ShowBalloon(L"Quorvantis update", L"Version " + found.version + L" is ready. Open Quorvantis to install it.", NIIF_INFO);
     }
-    if (updateFailed_.exchange(false)) {
-        std::wstring failure;
-        {
-            const std::lock_guard<std::mutex> lock(updateMutex_);
-            failure = updateStatus_.empty() ? std::wstring(L"The update could not be installed.") : updateStatus_;
-        }
-        AskAfterFrame([this, failure] { Ask(failure, MB_ICONWARNING); });
-    }
+    std::wstring failure;
+    if (updater_.TakeFailure(failure)) AskAfterFrame([this, failure] { Ask(failure, MB_ICONWARNING); });
     if (!updatePromptRequest_ || !available) return;
     updatePromptRequest_ = false;
-    std::wstring text = L"Quorvantis " + version + L" is available.\nThis copy is " + hooks_.version + L".";
-    if (!notes.empty()) text += L"\n\n" + (notes.size() > 500 ? notes.substr(0, 500) + L"\u2026" : notes);
+    std::wstring text = L"Quorvantis " + found.version + L" is available.\nThis copy is " + hooks_.version + L".";
+    if (!found.notes.empty()) text += L"\n\n" + (found.notes.size() > 500 ? found.notes.substr(0, 500) + L"\u2026" : found.notes);
     const bool servicePresent = hooks_.systemInfo && hooks_.systemInfo().serviceState != TimerServiceState::NotInstalled;
     text += servicePresent ? L"\n\nDownload it and replace this copy, including the installed service? Quorvantis will "
                              L"close and open the new version."
                            : L"\n\nDownload it and replace this copy? Quorvantis will close and open the new version.";
     AskAfterFrame([this, text] {
-        if (Ask(text, MB_YESNO | MB_ICONINFORMATION | MB_DEFBUTTON2 | MB_SETFOREGROUND) != IDYES) {
-            return;
-        }
-        if (!hooks_.applyUpdate || updateApplying_.load()) return;
-        // A failed attempt's thread has ended: join it, so the user can try again.
-        if (applyThread_.joinable()) applyThread_.join();
-        updateApplying_.store(true);
-        AppUpdate chosen;
-        {
-            const std::lock_guard<std::mutex> lock(updateMutex_);
-            chosen = update_;
-        }
-        applyThread_ = std::thread([this, chosen] {
-            const Outcome result = hooks_.applyUpdate(
-                chosen,
-                [this](const std::wstring& status) {
-                    const std::lock_guard<std::mutex> lock(updateMutex_);
-                    updateStatus_ = status;
-                },
-                updateStop_);
-            if (result.Ok()) {
-                updateApplied_.store(true);
-                RequestClose();
-            } else {
-                {
-                    const std::lock_guard<std::mutex> lock(updateMutex_);
-                    updateStatus_ = result.WasStopped() ? std::wstring(L"The update was stopped.") : result.Error();
-                }
-                updateFailed_.store(true);
+        if (Ask(text, MB_YESNO | MB_ICONINFORMATION | MB_DEFBUTTON2 | MB_SETFOREGROUND) != IDYES) return;
+        updater_.StartApply(
+            hooks_.applyUpdate, [this] { RequestClose(); },
+            [this] {
                 if (window_ != nullptr) PostMessageW(window_, kUpdateCheckedMessage, 0, 0);
-            }
-            updateApplying_.store(false);
-        });
+            });
     });
 }
 
