@@ -7,13 +7,14 @@
 #include <functional>
 #include <string>
 
-#include "foundation/outcome.h"
 #include "foundation/change_ledger.h"
 #include "foundation/feed.h"
+#include "foundation/outcome.h"
 #include "gpu/adapters.h"
 #include "service/step_catalogue.h"
 #include "timer/benchmark.h"
 #include "timer/sample_stats.h"
+#include "timer/sweep_plan.h"
 #include "tweaks/cpu_probe.h"
 #include "update/app_update.h"
 
@@ -56,7 +57,7 @@ struct GuiHooks {
     bool ppm = false, gpu = false;
     std::array<bool, kSlotCount> leaveOut{};  // by slot: the step's "--no-..." switch was given
     uint32_t resolution = 0;
-    int fidelity = 1;
+    int fidelity = kAdaptiveFidelity;  // the window recommends the adaptive measurement
 
     std::function<SystemView()> systemInfo;
     std::function<ResultView(Feed&, int fidelity)> runBenchmark;

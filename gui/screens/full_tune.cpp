@@ -103,8 +103,8 @@ void DrawDriverChoice(ScreenContext& c, const FrameSnapshot& s, const RectF& inn
 }  // namespace
 
 void DrawFullTune(ScreenContext& c, const FrameSnapshot& s, ScreenOps& ops) {
+    // The status line is the header's (one line, above the divider); the tiles start below it.
     const RectF& area = c.layout.content;
-    c.renderer.Text(s.mainHeader.second, RectF{area.left, area.top - 22, area.right, area.top - 4}, Font::Body12, palette::Icy);
     // At most one tile per slot plus the three choice tiles; kept off the heap since it is rebuilt every frame.
     std::array<Tile, kSlotCount + 3> tiles{};
     size_t count = 0;

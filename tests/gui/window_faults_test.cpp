@@ -326,6 +326,9 @@ TEST(WindowFaults, HeaderLineBelongsToTheScreenShownAndStaysOneLine) {
     const RectF& h = layout.header;
     ASSERT_GT(script.InkIn(RectF{h.right - 620, h.top + 56, h.right, h.top + 72}), 50u) << "the line is drawn";
     EXPECT_EQ(script.InkIn(RectF{h.right - 620, h.top + 74, h.right, h.bottom + 6}), 0u);
+    // Nor anything across the divider, or between it and the tiles.
+    EXPECT_EQ(script.InkIn(RectF{h.left, h.bottom + 4, h.right, h.bottom + 7}), 0u);
+    EXPECT_EQ(script.InkIn(RectF{h.left, h.bottom + 10, h.right, layout.content.top - 1}), 0u);
 }
 
 }  // namespace
