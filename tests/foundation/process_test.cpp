@@ -24,9 +24,9 @@ TEST(RunProcess, StartFailureIsTheWindowsErrorCode) {
 TEST(RunProcess, ChildStillRunningAtTheTimeoutIsKilledAndReports258) {
     TempFolder folder;
     const std::wstring marker = folder.File(L"woke.txt");
-    const ULONGLONG start = GetTickCount64();
+    // The code says the limit ended the wait (a child let finish reports its own exit code); the
+    // marker, that the child went with it.
     EXPECT_EQ(RunProcess(ChildPath(), L"sleep 1500 \"" + marker + L"\"", 200), kChildTimedOut);
-    EXPECT_LT(GetTickCount64() - start, 1400u);
     Sleep(2000);
     EXPECT_FALSE(FileExists(marker)) << "the child was left running";
 }

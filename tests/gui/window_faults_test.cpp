@@ -7,7 +7,6 @@
 #include <atomic>
 
 #include "foundation/text.h"
-#include "foundation/unique_handle.h"
 #include "gui/layout.h"
 #include "gui/steps.h"
 #include "support/screen_script.h"
@@ -39,24 +38,6 @@ TEST(WindowFaults, YesRunsOnlyTheStepsTheUserLeftSelected) {
 namespace {
 
 constexpr int kCpuTile = 3;  // Full tune, Health, Measure timing, CPU power, ...
-
-// A hook that holds until the test opens the gate (or 20 s pass). The window did not wait for the
-// hook exactly when the frame came back while the hook still held: no clock is read, so a slow
-// frame on a loaded machine cannot fail the test, and a window that waits always does.
-class Gate {
-public:
-    Gate() : open_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-    void Pass() {
-        WaitForSingleObject(open_.get(), 20000);
-        passed_ = true;
-    }
-    void Open() { SetEvent(open_.get()); }
-    bool Passed() const { return passed_; }
-
-private:
-    UniqueKernelHandle open_;
-    std::atomic<bool> passed_{false};
-};
 
 // The home screen once ran the processor probe (a sleep and busy work) while drawing. The probes
 // take far longer than a frame may, even a slow first frame on a loaded machine, so only a
