@@ -466,13 +466,15 @@ TEST_F(ServiceMachine, WithoutAConsoleNoQuestionIsAskedAndEachTakesItsDefault) {
 TEST_F(ServiceMachine, StatusNamesTheProgramsHoldingTheClockFromTheEnergyReport) {
     auto powercfg = std::make_unique<FakeTool>(SystemToolPath(L"powercfg.exe"), folder.File(L"tools.log"));
     const std::wstring data = BinDirectory() + L"\\testdata\\";
+    // The recorded PIDs lie far above any Wine hands out: a report naming the PID that the test's
+    // own "--status" happened to get would rightly leave it out, and the case would fail by chance.
     const struct {
         const wchar_t* report;
         const char* line;
     } cases[] = {
-        {L"energy-two-holders.xml", "Held by overlay.exe (PID 4312, 1.0000 ms) and browser.exe (PID 880, 1.0000 ms)."},
+        {L"energy-two-holders.xml", "Held by overlay.exe (PID 41312, 1.0000 ms) and browser.exe (PID 40880, 1.0000 ms)."},
         // As the XML report writes them: entry names without their section, one detail per module.
-        {L"energy-real-shape.xml", "Held by overlay.exe (PID 4312, 1.0000 ms) and browser.exe (PID 880, 1.0000 ms)."},
+        {L"energy-real-shape.xml", "Held by overlay.exe (PID 41312, 1.0000 ms) and browser.exe (PID 40880, 1.0000 ms)."},
         {L"energy-none.xml", "No other program holds a timer period."},
         {L"energy-malformed.xml", "Windows' energy report could not name the programs holding a timer period (see the log)."},
     };
@@ -496,14 +498,15 @@ TEST_F(ServiceMachine, StatusNamesTheProgramsHoldingTheClockFromTheEnergyReport)
     const uint32_t service = ServiceProcessId(kServiceName);
     ASSERT_NE(service, 0u);
     std::string report = ReadFileBytes(data + L"energy-two-holders.xml");
-    for (size_t at = report.find("<Value>4312</Value>"); at != std::string::npos; at = report.find("<Value>4312</Value>", at + 1)) {
-        report.replace(at + 7, 4, std::to_string(service));
+    const std::string recordedPid = "<Value>41312</Value>";
+    for (size_t at = report.find(recordedPid); at != std::string::npos; at = report.find(recordedPid, at + 1)) {
+        report.replace(at + 7, 5, std::to_string(service));
     }
     const std::wstring withService = folder.File(L"energy-with-service.xml");
     ASSERT_TRUE(WriteFileBytes(withService, report));
     const ScopedEnvironment recorded(L"QV_FAKE_ENERGY_REPORT", withService.c_str());
     ClearProgramLog();
     EXPECT_EQ(Run(L"--status --holders").exitCode, 0u) << Log();
-    EXPECT_TRUE(Logged("Held by browser.exe (PID 880, 1.0000 ms).")) << Log();
+    EXPECT_TRUE(Logged("Held by browser.exe (PID 40880, 1.0000 ms).")) << Log();
     ASSERT_EQ(Run(L"--uninstall").exitCode, 0u) << Log();
 }
