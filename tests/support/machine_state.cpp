@@ -7,6 +7,7 @@
 #include "foundation/feed.h"
 #include "foundation/state.h"
 #include "foundation/system.h"
+#include "gpu/gpu_catalogue.h"
 #include "health/monitor.h"
 #include "support/test_support.h"
 
@@ -41,6 +42,13 @@ void ScopedMachineState::Clear(const std::vector<std::wstring>& fakeSwitches) {
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKernelKey, L"ThreadDpcEnable");
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKernelKey, L"GlobalTimerResolutionRequests");
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kRestoreKey, L"SystemRestorePointCreationFrequency");
+    // A fresh prefix has none of the graphics step's values. One left applied by an earlier test
+    // would make later health checks pass where they should not.
+    for (const GpuTweak& row : GpuCatalogue()) {
+        if (row.kind != GpuTweakKind::Registry || row.keyPath == nullptr) continue;
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, row.keyPath, row.valueName);
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, row.keyPath, row.valueName);
+    }
     for (const std::wstring& name : fakeSwitches) SetFakeSwitch(name.c_str(), nullptr);
     SyncFakeSwitches();
     SetDwellEnabled(false);

@@ -1,7 +1,7 @@
 #pragma once
 // The machine-wide things the tests of the steps change: the state key with its records, the
-// monitor's per-user key, the kernel values the steps write, the restore-point frequency, the
-// fakes' switches in this process's environment and the dwell flag. A fixture holds one as its
+// monitor's per-user key, the kernel values and the graphics step's registry values the steps
+// write, the restore-point frequency, the fakes' switches in this process's environment and the dwell flag. A fixture holds one as its
 // first member: everything is cleared before the test and again after it, whatever it left. The
 // values the fake tools change the way Windows would (TRIM, hibernation, last-access updates)
 // are put back as the prefix had them.
