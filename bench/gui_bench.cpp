@@ -232,7 +232,7 @@ void GuiThreadTour() {
             frame("guided step " + std::to_string(guided));
         }
         timed("health scan", [&] { ops.OpenHealth(true); });
-        WaitUntil([&] { return !script.Window().ScanResults().empty(); }, 60000);
+        WaitUntil([&] { return !script.Window().Monitor().Results().empty(); }, 60000);
         frame("health");
         timed("repair", [&] { ops.RepairArea(L"memory"); });
         frame("repair");
@@ -248,8 +248,8 @@ void GuiThreadTour() {
         trim.title = L"TRIM";
         trim.status = HealthAttention;
         trim.repairStep = L"storage";
-        script.Window().UseScanResults({trim});
-        timed("drift check with hardening", [&] { script.Window().DriftCheckNow(); });
+        script.Window().Monitor().UseResults({trim});
+        timed("drift check with hardening", [&] { script.Window().Monitor().DriftCheckNow(); });
         for (int i = 0; i < 10; ++i) frame("after the drift check");
         script.Window().WaitForBackground(30000);
         RegDeleteTreeW(HKEY_CURRENT_USER, kMonitorKey);

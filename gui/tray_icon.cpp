@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "gui/window_host.h"
+
 // The application icon drawn at 128 px, cropped to its visible pixels and scaled into a square
 // of the wanted size; in the dim phase every channel, alpha too, is a third.
 HICON BuildAppIcon(int size, bool dim) {
@@ -122,4 +124,59 @@ bool TrayIcon::AddAgain() {
     if (!Shell_NotifyIconW(NIM_ADD, &data_)) return false;
     Shell_NotifyIconW(NIM_SETVERSION, &data_);
     return true;
+}
+
+namespace {
+
+int TrayIconSize(HWND window) { return std::clamp(MetricForDpi(SM_CXSMICON, MonitorDpi(window)), 32, 64); }
+
+}  // namespace
+
+bool TrayIcon::AddFor(HWND window) {
+    // The fallback is shared: Windows keeps it, nothing destroys it.
+    const HICON fallback = static_cast<HICON>(
+        LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kAppIconResource), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
+    return Add(window, kTrayCallbackMessage, UniqueIcon(BuildAppIcon(TrayIconSize(window), false)), fallback);
+}
+
+void TrayIcon::Show(const std::vector<HealthCheck>& results, bool updateAvailable, bool dim) {
+    if (!present_) return;
+    const HealthSummary summary = SummarizeHealth(results);
+    std::wstring tip = L"Quorvantis";
+    if (updateAvailable) tip += L": update available";
+    else if (summary.attention > 0) tip += L": " + summary.text;
+    else if (!results.empty()) tip += L": nothing needs attention";
+    Update(UniqueIcon(BuildAppIcon(TrayIconSize(data_.hWnd), dim)), summary.attention > 0 ? LoadIconW(nullptr, IDI_WARNING) : nullptr,
+           tip);
+}
+
+TrayCommand TrayIcon::ShowMenu(const MonitorSettings& settings) {
+    const UniqueMenu owned(CreatePopupMenu());
+    const HMENU menu = owned.get();
+    if (menu == nullptr) return TrayCommand::None;
+    const struct {
+        TrayCommand command;
+        const wchar_t* text;
+    } items[] = {
+        {TrayCommand::Open, L"Open Quorvantis"},
+        {TrayCommand::Scan, L"Run health check"},
+        {TrayCommand::TogglePause, settings.paused ? L"Resume monitoring" : L"Pause monitoring"},
+        {TrayCommand::Open, L"Settings"},
+        {TrayCommand::ToggleStartup,
+         settings.launchAtLogin ? L"Start with Windows, minimized: on" : L"Start with Windows, minimized: off"},
+        {TrayCommand::ToggleNotify, settings.notify ? L"Notifications: on" : L"Notifications: off"},
+        {TrayCommand::ToggleMaintain, settings.maintainTiming ? L"Maintain timing: on" : L"Maintain timing: off"},
+        {TrayCommand::None, nullptr},
+        {TrayCommand::Exit, L"Exit"},
+    };
+    // Menu ids are the item's place plus one: zero is what TrackPopupMenu returns for no choice.
+    for (size_t i = 0; i < std::size(items); ++i) {
+        if (items[i].text == nullptr) AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        else AppendMenuW(menu, MF_STRING, i + 1, items[i].text);
+    }
+    POINT cursor{};
+    GetCursorPos(&cursor);
+    SetForegroundWindow(data_.hWnd);
+    const int chosen = TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, data_.hWnd, nullptr);
+    return chosen > 0 && static_cast<size_t>(chosen) <= std::size(items) ? items[chosen - 1].command : TrayCommand::None;
 }

@@ -103,7 +103,7 @@ TEST_F(OffscreenWindow, TheLatticeDrawsBetweenFramesAndNeverHoldsTheWindowLong) 
     ASSERT_TRUE(renderer.BeginFrame());
     app.DrawFrame(1.0 / 60);  // submits the chart
     ASSERT_TRUE(WaitUntil([&] { return lattice.TakesTurn(); }, 10000));
-    EXPECT_FALSE(app.WaitForLattice(300)) << "a picture was made while the frame was drawn";
+    EXPECT_FALSE(app.GetRenderer().Lattice().WaitFrame(300)) << "a picture was made while the frame was drawn";
     const auto start = std::chrono::steady_clock::now();
     while (app.HoldFrameForLattice()) {
     }
@@ -112,7 +112,7 @@ TEST_F(OffscreenWindow, TheLatticeDrawsBetweenFramesAndNeverHoldsTheWindowLong) 
     EXPECT_LT(held, kLatticeTurnMs + 1000.0);
 
     renderer.EndFrame();
-    EXPECT_TRUE(app.WaitForLattice(60000));
+    EXPECT_TRUE(app.GetRenderer().Lattice().WaitFrame(60000));
     EXPECT_FALSE(lattice.TakesTurn());
     EXPECT_FALSE(app.HoldFrameForLattice());
 }

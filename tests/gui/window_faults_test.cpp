@@ -202,11 +202,11 @@ TEST(WindowFaults, AnUpdateIsAnnouncedWhileTheWindowIsHidden) {
         update.version = L"2.7.0";
         return true;
     };
-    script.Window().StartUpdateCheck();
-    ASSERT_TRUE(WaitUntil([&] { return script.Window().UpdateChecked(); }, 10000));
-    EXPECT_FALSE(script.Window().UpdateMode());
+    script.Window().Updates().StartCheck();
+    ASSERT_TRUE(WaitUntil([&] { return script.Window().Updates().Checked(); }, 10000));
+    EXPECT_FALSE(script.Window().Updates().Mode());
     script.Window().HandleMessage(kUpdateCheckedMessage, 0, 0);  // as the hidden window's loop delivers it
-    EXPECT_TRUE(script.Window().UpdateMode()) << "announced without a frame being drawn";
+    EXPECT_TRUE(script.Window().Updates().Mode()) << "announced without a frame being drawn";
 }
 
 // A failed update apply is told, and the user can try again: the finished thread is joined
@@ -229,12 +229,12 @@ TEST(WindowFaults, AFailedUpdateIsToldAndCanBeTriedAgain) {
         return Outcome::Failed(L"The disk is full.");
     };
     App& app = script.Window();
-    app.StartUpdateCheck();
-    ASSERT_TRUE(WaitUntil([&] { return app.UpdateChecked(); }, 10000));
+    app.Updates().StartCheck();
+    ASSERT_TRUE(WaitUntil([&] { return app.Updates().Checked(); }, 10000));
     for (int attempt = 1; attempt <= 2; ++attempt) {
         app.Operations().RequestUpdatePrompt();
         app.HandleMessage(kUpdateCheckedMessage, 0, 0);  // asks, and the answer starts the apply
-        ASSERT_TRUE(WaitUntil([&] { return applies.load() == attempt && !app.UpdateApplying(); }, 10000)) << attempt;
+        ASSERT_TRUE(WaitUntil([&] { return applies.load() == attempt && !app.Updates().Applying(); }, 10000)) << attempt;
         app.HandleMessage(kUpdateCheckedMessage, 0, 0);  // the apply's own message: its failure is told
         ASSERT_FALSE(asked.empty());
         EXPECT_EQ(asked.back(), L"The disk is full.") << attempt;

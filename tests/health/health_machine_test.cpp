@@ -397,15 +397,15 @@ TEST_F(HealthMachine, HardeningAfterADriftCheckNeverHoldsTheWindow) {
         };
         script.Hooks().steps[SlotStorage] = [&](Feed&) { return ++repaired, 0; };
         script.Window().Operations().ToggleMaintainTiming();  // on: its first drift check scans at once
-        ASSERT_TRUE(WaitUntil([&] { return !script.Window().ScanResults().empty(); }, 60000));
+        ASSERT_TRUE(WaitUntil([&] { return !script.Window().Monitor().Results().empty(); }, 60000));
         HealthCheck trim;
         trim.id = L"storage.trim";
         trim.group = L"Storage";
         trim.title = L"TRIM";
         trim.status = HealthAttention;
         trim.repairStep = L"storage";
-        script.Window().UseScanResults({trim});
-        script.Window().DriftCheckNow();
+        script.Window().Monitor().UseResults({trim});
+        script.Window().Monitor().DriftCheckNow();
         EXPECT_FALSE(hardening.Passed()) << "the window waited for the hardening";
         hardening.Open();
         ASSERT_TRUE(script.Window().WaitForBackground(10000));

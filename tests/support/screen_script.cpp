@@ -91,11 +91,11 @@ void ScreenScript::RunStep(int slot, int result, const std::wstring& title, cons
 }
 
 bool ScreenScript::ScanHealth() {
-    app_->StartHealthScan();
+    app_->Monitor().StartScan();
     return WaitUntil(
         [&] {
             bool running = true;
-            const std::vector<HealthCheck> results = app_->ScanResults(&running);
+            const std::vector<HealthCheck> results = app_->Monitor().Results(&running);
             return !running && !results.empty();
         },
         60000, 50);
@@ -148,7 +148,7 @@ bool ScreenScript::DrawWithLattice(int stageValue, uint32_t timeoutMs) {
         Draw(stageValue, 1);
         if (lattice.GetStatus() == LatticeRenderer::Status::Unavailable) return false;
 
-        if (lattice.GetStatus() == LatticeRenderer::Status::Ready && app_->WaitForLattice(timeoutMs)) {
+        if (lattice.GetStatus() == LatticeRenderer::Status::Ready && app_->GetRenderer().Lattice().WaitFrame(timeoutMs)) {
             Draw(stageValue, 1);
             return true;
         }
