@@ -349,10 +349,13 @@ void DrawMeasurePanel(ScreenContext& cx, const FrameSnapshot& snap, MeasureScree
                        Font::Display40, palette::CoolWhite.WithAlpha(fade));
         cx.renderer.Text(FormatText(L"best measured %.4f ms  +  %.4f ms safety margin", Ms(r.bestMeasured), Ms(r.marginApplied)),
                        RectF{inner.left, inner.top + 50, inner.right, inner.top + 70}, Font::Mono12, palette::Icy);
-        cx.renderer.Text(FormatText(L"verified over %u samples: median %+.4f, mean %+.4f, %.1f%% missed a tick",
-                                  static_cast<unsigned>(r.loopStats.count), r.loopStats.median, r.loopStats.mean,
+        // Two lines of their own: the monospaced face does not wrap, and beside the verification
+        // bars one line is cut short.
+        cx.renderer.Text(FormatText(L"verified over %u samples:", static_cast<unsigned>(r.loopStats.count)),
+                       RectF{inner.left, inner.top + 72, inner.right, inner.top + 90}, Font::Mono12, palette::Icy);
+        cx.renderer.Text(FormatText(L"median %+.4f, mean %+.4f, %.1f%% missed a tick", r.loopStats.median, r.loopStats.mean,
                                   r.loopStats.latePercent),
-                       RectF{inner.left, inner.top + 72, inner.right, inner.top + 108}, Font::Mono12, palette::Icy);
+                       RectF{inner.left, inner.top + 90, inner.right, inner.top + 108}, Font::Mono12, palette::Icy);
         const float buttonsY = inner.bottom - 38;
         if (!snap.want[SlotService]) {
             cx.renderer.Text(L"The boot service will not be installed. Continue to the next selected step.",

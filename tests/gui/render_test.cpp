@@ -90,6 +90,16 @@ TEST_F(OffscreenWindow, LatticeLightsUpOnceSamplesArrive) {
     EXPECT_GT(fullBlue, emptyBlue + 2000) << "empty " << emptyBlue << ", after samples " << fullBlue;
 }
 
+// The verification summary shares its card with the verification bars: its numbers have a line
+// of their own instead of trailing off after "median".
+TEST_F(OffscreenWindow, TheVerificationSummaryKeepsItsNumbersOnASecondLine) {
+    ASSERT_TRUE(script->Measure());
+    script->Draw(stage::Measured);
+    const RectF inner = LayoutFor(kScreenWidth, kScreenHeight, stage::Measured).stepPanel.Inset(18, 14);
+    const RectF secondLine{inner.left, inner.top + 92, inner.left + 240, inner.top + 106};
+    EXPECT_GT(script->BrightIn(secondLine), 60u) << "the median, mean and missed ticks are not drawn under the first line";
+}
+
 // On a software rasteriser a picture made during a frame slows both: the Lattice waits for the
 // frame to end, and the window holds its next frame back for the picture, never longer than a
 // turn, so a picture that does not come never stops the window.
