@@ -9,6 +9,7 @@
 #include <string>
 
 #include "bench/download_bench.h"
+#include "bench/game_bench.h"
 #include "bench/gui_bench.h"
 #include "bench/selection_bench.h"
 #include "foundation/state.h"
@@ -123,7 +124,8 @@ void HealthRunTime() {
 }  // namespace
 
 // "gui" runs only the window's figures, "download" only the vendor download's, "selection [N]"
-// only the selection quality on N simulated machines (200).
+// only the selection quality on N simulated machines (200), "game [N]" only the game
+// comparison's false positives and power on N seeded games (200).
 int main(int argc, char** argv) {
     if (argc > 3 && std::string(argv[1]) == "selection-run") {
         SelectionRun(std::atoi(argv[2]), std::atoi(argv[3]));
@@ -135,6 +137,10 @@ int main(int argc, char** argv) {
     }
     if (argc > 1 && std::string(argv[1]) == "gui") {
         GuiFigures();
+        return 0;
+    }
+    if (argc > 1 && std::string(argv[1]) == "game") {
+        GameFigures(argc > 2 ? std::max(1, std::atoi(argv[2])) : 200);
         return 0;
     }
     if (argc > 1 && std::string(argv[1]) == "download") {
@@ -149,5 +155,6 @@ int main(int argc, char** argv) {
     GuiFigures();
     DownloadFigures();
     SelectionFigures(200);
+    GameFigures(200);
     return 0;
 }

@@ -1,0 +1,48 @@
+#include "bench/game_bench.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "support/game_model.h"
+#include "timer/game_compare.h"
+
+namespace {
+
+// One simulated run: the blocks in their planned order, each captured for its 30 s.
+GameVerdict RunGame(const GameModel& model, uint64_t seed, int minutes) {
+    GameFrames game(model, seed);
+    std::vector<GameBlock> blocks;
+    for (const GameArm arm : GameBlockOrder(GameBlocksFor(minutes))) {
+        std::vector<double> frames;
+        const double end = game.ElapsedSeconds() + kGameBlockSeconds;
+        while (game.ElapsedSeconds() < end) frames.push_back(game.Next(arm == GameArm::Released));
+        blocks.push_back(GameBlock{arm, SettledFrames(frames)});
+    }
+    GameComparison comparison;
+    std::wstring error;
+    if (!CompareGameArms(blocks, comparison, error)) return GameVerdict::NoDifference;
+    return comparison.verdict;
+}
+
+}  // namespace
+
+void GameFigures(int games) {
+    const int minutes = kGameMinutesDefault;
+    const double effects[] = {0, 0.5, 1, 2};
+    int claims[4] = {}, better[4] = {};
+    for (int game = 0; game < games; ++game) {
+        for (int e = 0; e < 4; ++e) {
+            const GameModel model = SeededGameModel(static_cast<uint64_t>(game), effects[e]);
+            const GameVerdict verdict = RunGame(model, static_cast<uint64_t>(game) * 7919 + 1, minutes);
+            if (verdict != GameVerdict::NoDifference) ++claims[e];
+            if (verdict == GameVerdict::Better) ++better[e];
+        }
+    }
+    const auto percent = [games](int count) { return 100.0 * count / games; };
+    std::printf("game comparison on %d seeded games, %d-minute runs (%d blocks of %d s):\n", games, minutes,
+                GameBlocksFor(minutes), kGameBlockSeconds);
+    for (int e = 1; e < 4; ++e) std::printf("  effect %.1f ms: found better in %.1f %%\n", effects[e], percent(better[e]));
+    std::printf("false positives: %.1f %%\n", percent(claims[0]));
+    std::printf("power at 1.0 ms: %.1f %%\n", percent(better[2]));
+}
