@@ -11,6 +11,7 @@ int DefaultFlowCommand(const Options& options, const CommandArguments& arguments
 int HelpCommand(const Options& options, const CommandArguments& arguments);
 int VersionCommand(const Options& options, const CommandArguments& arguments);
 int BenchmarkCommand(const Options& options, const CommandArguments& arguments);
+int CompareGameCommand(const Options& options, const CommandArguments& arguments);
 int InstallCommand(const Options& options, const CommandArguments& arguments);
 int HoldCommand(const Options& options, const CommandArguments& arguments);
 int StatusCommand(const Options& options, const CommandArguments& arguments);

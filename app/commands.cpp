@@ -45,6 +45,18 @@ constexpr CommandRow kCommands[] = {
      L"                                       units (default: auto, >= 50 = 0.005 ms).\n"
      L"      --quick                          Coarse preview (~20 s): step 20, 1 pass,\n"
      L"                                       30 samples, verify 300.\n"},
+    // Locked like the benchmark: it pauses the timer service for the run.
+    {L"compare-game", {L"--compare-game"}, R::Administrator, true, CompareGameCommand,
+     L"  Quorvantis.exe --compare-game NAME.exe\n"
+     L"                                       While the game runs, alternate 30 s blocks\n"
+     L"                                       holding the installed period and releasing\n"
+     L"                                       it, capture the frame times with PresentMon\n"
+     L"                                       and say whether holding it changed the\n"
+     L"                                       99th-percentile frame time. Changes nothing.\n"
+     L"      --minutes N                      How long it runs (2-60, default 4).\n"
+     L"      --resolution N                   Hold N instead of the installed period.\n"
+     L"      --presentmon PATH                PresentMon's console program, in a folder\n"
+     L"                                       only administrators can change.\n"},
     // Holding a period in the console changes nothing that outlives it, so it needs no lock.
     {L"apply", {L"--apply"}, R::Administrator, false, HoldCommand,
      L"  Quorvantis.exe --apply               Hold a resolution in this console until\n"
@@ -109,9 +121,9 @@ constexpr CommandRow kCommands[] = {
      L"                                       every setting it would write, now and after.\n"
      L"                                       Changes nothing.\n"
      L"  Quorvantis.exe --json                With --status, --health, --changes, --revert,\n"
-     L"                                       --what-if, --check-driver, --check-update or\n"
-     L"                                       --benchmark: one JSON document on standard\n"
-     L"                                       output, nothing else.\n"},
+     L"                                       --what-if, --check-driver, --check-update,\n"
+     L"                                       --benchmark or --compare-game: one JSON\n"
+     L"                                       document on standard output, nothing else.\n"},
     {L"service", {L"--service"}, R::ServiceManager, false, ServiceCommand,
      L"  Quorvantis.exe --service             Internal: service entry point (SCM only).\n"},
     // A lookup only reads the adapter and asks the vendor; locked all the same, so it never runs

@@ -80,21 +80,24 @@ PausedTimerService::~PausedTimerService() {
     StartTimerServiceNoWait();
 }
 
+bool PauseRunningTimerService(PausedTimerService& pause, const std::wstring& why) {
+    if (QueryTimerServiceState() != TimerServiceState::Running) return true;
+    if (!IsElevated()) return false;
+    LogInfo(why);
+    // Whatever the stops report, the service is started again afterwards: starting one that
+    // never stopped does no harm, leaving one stopped until reboot does.
+    pause.Paused(true);
+    StopServiceByName(kServiceName);
+    StopServiceByName(kLegacyServiceName);
+    return true;
+}
+
 BenchmarkResult RunPausedBenchmark(const Options& options, PausedTimerService& pause) {
     // The service's own request would mask every candidate coarser than it.
-    if (QueryTimerServiceState() == TimerServiceState::Running) {
-        if (IsElevated()) {
-            LogInfo(L"Stopping the running Quorvantis service for the duration of the benchmark (its request would mask "
-                    L"every candidate coarser than it)...");
-            // Whatever the stops report, the service is started again afterwards: starting one
-            // that never stopped does no harm, leaving one stopped until reboot does.
-            pause.Paused(true);
-            StopServiceByName(kServiceName);
-            StopServiceByName(kLegacyServiceName);
-        } else {
-            LogInfo(L"WARNING: the Quorvantis service is running and this console is not elevated, so candidates "
-                    L"coarser than the service's resolution cannot be measured. Run elevated or use --stop first.");
-        }
+    if (!PauseRunningTimerService(pause, L"Stopping the running Quorvantis service for the duration of the benchmark (its "
+                                         L"request would mask every candidate coarser than it)...")) {
+        LogInfo(L"WARNING: the Quorvantis service is running and this console is not elevated, so candidates "
+                L"coarser than the service's resolution cannot be measured. Run elevated or use --stop first.");
     }
     LogInfo(L"\nBenchmarking Sleep(1) response across timer resolutions. Each candidate is requested with "
             L"NtSetTimerResolution, Sleep(1) is timed with QueryPerformanceCounter, then the request is released. A "

@@ -32,5 +32,9 @@ private:
     bool paused_ = false;
 };
 
+// Stops the running timer service, saying why, for what follows; `pause` starts it again. False
+// when it runs and this process may not stop it (not elevated).
+bool PauseRunningTimerService(PausedTimerService& pause, const std::wstring& why);
+
 BenchmarkResult RunPausedBenchmark(const Options& options, PausedTimerService& pause);
 int RunConsoleBenchmark(const Options& options);

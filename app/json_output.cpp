@@ -13,7 +13,7 @@ constexpr int kJsonSchema = 1;
 
 bool JsonAccepts(const Options& options) {
     if (options.whatIf) return true;
-    for (const wchar_t* word : {L"status", L"health", L"changes", L"revert", L"check-driver", L"check-update", L"benchmark"}) {
+    for (const wchar_t* word : {L"status", L"health", L"changes", L"revert", L"check-driver", L"check-update", L"benchmark", L"compare-game"}) {
         if (options.command == word) return true;
     }
     return false;

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cwchar>
+#include <cwctype>
 
 #include "app/commands.h"
 #include "foundation/log.h"
 #include "foundation/text.h"
+#include "timer/game_compare.h"
 #include "timer/sweep_plan.h"
 
 namespace {
@@ -51,6 +53,7 @@ constexpr NumberRow kNumbers[] = {
     {L"--passes", L"--passes", 1, 0, &Options::passes, &Options::passesSet},
     {L"--verify", L"--verify", 100, 100000, &Options::verify, &Options::verifySet},
     {L"--margin", L"--margin (100-ns units)", 0, 0, &Options::margin, &Options::marginSet},
+    {L"--minutes", L"--minutes", kGameMinutesMin, kGameMinutesMax, &Options::minutes, nullptr},
 };
 
 constexpr uint32_t kMaxPasses = 20;
@@ -107,6 +110,14 @@ void ApplyQuick(Options& options) {
     }
 }
 
+// A program's file name as Task Manager shows it: no folder, no quotes, ending in ".exe".
+bool IsProgramFileName(const std::wstring& name) {
+    if (name.size() < 5 || name.size() > 260 || name.find_first_of(L"\\/:\"*?<>|") != std::wstring::npos) return false;
+    std::wstring extension = name.substr(name.size() - 4);
+    for (wchar_t& c : extension) c = static_cast<wchar_t>(towlower(c));
+    return extension == L".exe";
+}
+
 const wchar_t* CrossCheck(const Options& o) {
     if (o.from != 0 && o.to != 0 && o.from >= o.to) return L"--to must be greater than --from.";
     if (o.ppm && o.leaveOut[SlotCpu]) return L"--ppm and --no-ppm cannot be used together.";
@@ -155,6 +166,18 @@ bool ParseOptionsText(const std::vector<std::wstring>& arguments, Options& optio
                 }
                 options.revertTarget = arguments[++i];
             }
+            if (options.command == L"compare-game") {
+                if (i + 1 >= arguments.size() || arguments[i + 1].rfind(L"--", 0) == 0) {
+                    error = L"--compare-game requires the game's program name, for example --compare-game game.exe.";
+                    return false;
+                }
+                options.gameName = arguments[++i];
+                if (!IsProgramFileName(options.gameName)) {
+                    error = FormatText(L"--compare-game takes the game's program file name, such as game.exe, not %ls.",
+                                       options.gameName.c_str());
+                    return false;
+                }
+            }
         } else if (const StepEntry* step = StepLeftOutBy(argument)) {
             options.leaveOut[static_cast<size_t>(step->slot)] = true;
         } else if (const auto* flag = FindRow(kFlags, argument)) {
@@ -172,6 +195,12 @@ bool ParseOptionsText(const std::vector<std::wstring>& arguments, Options& optio
             if (number->setFlag != nullptr) options.*(number->setFlag) = true;
         } else if (argument == L"--fidelity") {
             if (!ParseFidelity(arguments, i, options, error)) return false;
+        } else if (argument == L"--presentmon") {
+            if (i + 1 >= arguments.size() || arguments[i + 1].rfind(L"--", 0) == 0) {
+                error = L"--presentmon requires the full path of PresentMon's console program.";
+                return false;
+            }
+            options.presentMon = arguments[++i];
         } else if (argument == L"--quick") {
             quick = true;
         } else {

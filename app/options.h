@@ -10,6 +10,9 @@
 struct Options {
     std::wstring command;  // empty: the default flow
     std::wstring revertTarget;  // --revert: a change's id or a step
+    std::wstring gameName;      // --compare-game: the game's program file name
+    std::wstring presentMon;    // --presentmon: the frame capture program the user has
+    uint32_t minutes = 4;       // --minutes: how long the game comparison runs
     uint32_t resolution = 0;
     uint32_t from = 0;
     uint32_t to = 0;

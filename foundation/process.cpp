@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <string>
@@ -25,6 +26,11 @@ uint32_t StartFailure() {
 }  // namespace
 
 uint32_t RunProcess(const std::wstring& executable, const std::wstring& arguments, uint32_t timeoutMs) {
+    return RunProcessUntil(executable, arguments, timeoutMs, nullptr);
+}
+
+uint32_t RunProcessUntil(const std::wstring& executable, const std::wstring& arguments, uint32_t timeoutMs,
+                         const std::atomic<bool>* stop) {
     std::wstring commandLine = ChildCommandLine(executable, arguments);
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
@@ -36,14 +42,34 @@ uint32_t RunProcess(const std::wstring& executable, const std::wstring& argument
     const UniqueKernelHandle process(info.hProcess);
     const UniqueKernelHandle thread(info.hThread);
 
-    if (WaitForSingleObject(process.get(), timeoutMs) == WAIT_TIMEOUT) {
+    // Without a stop flag one wait does; with one, the flag is looked at every 100 ms.
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    DWORD waited = WAIT_TIMEOUT;
+    while (true) {
+        const ULONGLONG now = GetTickCount64();
+        const DWORD left = now >= deadline ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 0xFFFFFFFEull));
+        waited = WaitForSingleObject(process.get(), stop != nullptr ? std::min<DWORD>(left, 100) : left);
+        if (waited != WAIT_TIMEOUT || left == 0 || (stop != nullptr && stop->load())) break;
+    }
+    if (waited == WAIT_TIMEOUT) {
         TerminateProcess(process.get(), 1);
         WaitForSingleObject(process.get(), 5000);
-        return kChildTimedOut;
+        return stop != nullptr && stop->load() ? kChildStopped : kChildTimedOut;
     }
     DWORD exitCode = 0;
     if (!GetExitCodeProcess(process.get(), &exitCode)) return 1;
     return exitCode;
+}
+
+bool ProcessRunning(const std::wstring& exeName) {
+    const UniqueKernelHandle snapshot = AdoptFileHandle(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) return false;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+        if (_wcsicmp(entry.szExeFile, exeName.c_str()) == 0) return true;
+    }
+    return false;
 }
 
 namespace {

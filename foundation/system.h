@@ -3,6 +3,7 @@
 // DWORD access, GUID text, and how child processes are started, timed out and quoted.
 #include <guiddef.h>
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -95,6 +96,12 @@ inline constexpr uint32_t kChildTimedOut = 258;
 // Every child starts as child_process.h says: its own environment and temporary folder, the
 // system folder as its current folder, and a full path or nothing.
 uint32_t RunProcess(const std::wstring& executable, const std::wstring& arguments, uint32_t timeoutMs);
+// The same, ended early when the stop flag is raised: the child is killed and kChildStopped returned.
+inline constexpr uint32_t kChildStopped = 1223;  // ERROR_CANCELLED
+uint32_t RunProcessUntil(const std::wstring& executable, const std::wstring& arguments, uint32_t timeoutMs,
+                         const std::atomic<bool>* stop);
+// Whether a process with this file name (e.g. "game.exe", compared without regard to case) runs.
+bool ProcessRunning(const std::wstring& exeName);
 // PowerShell from the system folder, without the user's profile scripts and with only the
 // system's module folders to load modules from: a module named like a system one in the user's
 // Documents must never load into this elevated process.

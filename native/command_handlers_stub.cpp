@@ -6,6 +6,7 @@ int DefaultFlowCommand(const Options&, const CommandArguments&) { return 1; }
 int HelpCommand(const Options&, const CommandArguments&) { return 1; }
 int VersionCommand(const Options&, const CommandArguments&) { return 1; }
 int BenchmarkCommand(const Options&, const CommandArguments&) { return 1; }
+int CompareGameCommand(const Options&, const CommandArguments&) { return 1; }
 int InstallCommand(const Options&, const CommandArguments&) { return 1; }
 int HoldCommand(const Options&, const CommandArguments&) { return 1; }
 int StatusCommand(const Options&, const CommandArguments&) { return 1; }

@@ -170,3 +170,23 @@ std::wstring GameArmText(const wchar_t* name, const GameArmStats& s) {
     return FormatText(L"%ls: %llu frames in %d blocks, median %.2f ms, 99th %.2f ms, 99.9th %.2f ms, %.1f %% over twice the median",
                       name, static_cast<unsigned long long>(s.frames), s.blocks, s.median, s.p99, s.p999, s.overTwiceMedian * 100);
 }
+
+std::wstring GameCompareRefusal(const std::wstring& processName, bool running, bool globalRequestsHonoured, bool globalFlagOn) {
+    if (!running) {
+        return FormatText(L"%ls is not running. Start the game and play, then run this again.", processName.c_str());
+    }
+    if (globalRequestsHonoured && !globalFlagOn) {
+        return FormatText(L"This Windows version keeps every program's timer period to itself unless "
+                          L"GlobalTimerResolutionRequests is 1, so a period held here cannot reach %ls. Install the timer "
+                          L"service (it sets the value), restart Windows, then run this again.",
+                          processName.c_str());
+    }
+    return {};
+}
+
+std::wstring GamePerProcessCaveat(const std::wstring& processName) {
+    return FormatText(L"Note: this Windows version keeps timer requests per-process, so the period held here reaches %ls "
+                      L"only as far as Windows lets one program's request shape another's timing; a difference may not "
+                      L"show even where the game itself would gain from a finer period.",
+                      processName.c_str());
+}

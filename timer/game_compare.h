@@ -50,6 +50,13 @@ struct GameComparison {
 // False, with the reason, without at least two blocks with frames in each arm.
 bool CompareGameArms(const std::vector<GameBlock>& blocks, GameComparison& comparison, std::wstring& error);
 
+// Why a comparison cannot run, or empty. The game must be running. Where Windows honours
+// system-wide timer requests (Windows 11, Server 2022) it does so only with
+// GlobalTimerResolutionRequests set to 1; without it a period held here never reaches the game.
+std::wstring GameCompareRefusal(const std::wstring& processName, bool running, bool globalRequestsHonoured, bool globalFlagOn);
+// Said before a run where Windows keeps every request to its process (Windows 10 2004 to 22H2).
+std::wstring GamePerProcessCaveat(const std::wstring& processName);
+
 // The sentence the numbers support, for the period held (100-ns units).
 std::wstring GameVerdictText(const GameComparison& comparison, uint32_t period);
 // One arm's line: "held 0.5000 ms: 8112 frames, median 6.94 ms, 99th 9.81 ms, 99.9th 14.02 ms, 0.4 % over twice the median".

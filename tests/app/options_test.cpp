@@ -63,6 +63,14 @@ const BadLine kBadLines[] = {
     // Only the first conflict is reported, in the fixed order.
     {{L"--no-gpu", L"--gpu", L"--no-ppm", L"--ppm"}, L"--ppm and --no-ppm cannot be used together."},
     {{L"--from", L"9", L"--to", L"8", L"--ppm", L"--no-ppm"}, L"--to must be greater than --from."},
+    // The game is named by its program's file name, which is what the process list and the capture tool match.
+    {{L"--compare-game"}, L"--compare-game requires the game's program name, for example --compare-game game.exe."},
+    {{L"--compare-game", L"--minutes", L"5"}, L"--compare-game requires the game's program name, for example --compare-game game.exe."},
+    {{L"--compare-game", L"C:\\Games\\game.exe"}, L"--compare-game takes the game's program file name, such as game.exe, not C:\\Games\\game.exe."},
+    {{L"--compare-game", L"game"}, L"--compare-game takes the game's program file name, such as game.exe, not game."},
+    {{L"--compare-game", L"game.exe", L"--minutes", L"1"}, L"--minutes requires a whole number >= 2."},
+    {{L"--compare-game", L"game.exe", L"--minutes", L"61"}, L"--minutes requires a whole number from 2 to 60."},
+    {{L"--presentmon"}, L"--presentmon requires the full path of PresentMon's console program."},
     // The walk stops at the first error, before any cross-check.
     {{L"--ppm", L"--no-ppm", L"--samples", L"3"}, L"--samples requires a whole number >= 10."},
 };

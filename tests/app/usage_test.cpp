@@ -46,6 +46,16 @@ Usage:
                                        units (default: auto, >= 50 = 0.005 ms).
       --quick                          Coarse preview (~20 s): step 20, 1 pass,
                                        30 samples, verify 300.
+  Quorvantis.exe --compare-game NAME.exe
+                                       While the game runs, alternate 30 s blocks
+                                       holding the installed period and releasing
+                                       it, capture the frame times with PresentMon
+                                       and say whether holding it changed the
+                                       99th-percentile frame time. Changes nothing.
+      --minutes N                      How long it runs (2-60, default 4).
+      --resolution N                   Hold N instead of the installed period.
+      --presentmon PATH                PresentMon's console program, in a folder
+                                       only administrators can change.
   Quorvantis.exe --apply               Hold a resolution in this console until
       [--resolution N]                 Ctrl+C (default: kernel fastest). One-off,
                                        nothing is installed.
@@ -89,9 +99,9 @@ Usage:
                                        every setting it would write, now and after.
                                        Changes nothing.
   Quorvantis.exe --json                With --status, --health, --changes, --revert,
-                                       --what-if, --check-driver, --check-update or
-                                       --benchmark: one JSON document on standard
-                                       output, nothing else.
+                                       --what-if, --check-driver, --check-update,
+                                       --benchmark or --compare-game: one JSON
+                                       document on standard output, nothing else.
   Quorvantis.exe --service             Internal: service entry point (SCM only).
   Quorvantis.exe --check-driver        Look up the graphics driver the vendor publishes
                                        for this PC. Changes nothing.

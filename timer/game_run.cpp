@@ -1,0 +1,107 @@
+#include "timer/game_run.h"
+
+#include <windows.h>
+
+#include "foundation/files.h"
+#include "foundation/text.h"
+#include "foundation/unique_handle.h"
+#include "timer/frame_capture.h"
+#include "timer/timer_kernel.h"
+
+namespace {
+
+// A capture tool writes a few hundred bytes a frame: a minute at a thousand frames a second is
+// well under this, and a larger file is not a capture.
+constexpr uint64_t kLongestCaptureBytes = 256ull << 20;
+
+bool ReadCapture(const std::wstring& path, std::string& text) {
+    const UniqueKernelHandle file = AdoptFileHandle(
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    text.clear();
+    return ReadFileChunks(file.get(), [&text](const uint8_t* bytes, size_t count) {
+        if (text.size() + count > kLongestCaptureBytes) return false;
+        text.append(reinterpret_cast<const char*>(bytes), count);
+        return true;
+    });
+}
+
+// Whatever ends the run, this process's request is taken back.
+class HeldPeriod {
+public:
+    explicit HeldPeriod(uint32_t period) : period_(period) {}
+    ~HeldPeriod() { Release(); }
+    HeldPeriod(const HeldPeriod&) = delete;
+    HeldPeriod& operator=(const HeldPeriod&) = delete;
+    bool Hold(uint32_t& actual) {
+        if (held_) return true;
+        held_ = CurrentTimerKernel().SetResolution(period_, true, actual) == 0;
+        return held_;
+    }
+    void Release() {
+        if (!held_) return;
+        uint32_t actual = 0;
+        CurrentTimerKernel().SetResolution(period_, false, actual);
+        held_ = false;
+    }
+
+private:
+    uint32_t period_;
+    bool held_ = false;
+};
+
+}  // namespace
+
+GameRunResult RunGameComparison(const GameRunParams& params, FrameCaptureTool& tool, const std::atomic<bool>& stop,
+                                const GameProgress& progress) {
+    GameRunResult result;
+    if (!EnsureFolder(params.folder)) {
+        result.outcome = Outcome::Failed(L"The folder for the frame captures could not be made: " + params.folder);
+        return result;
+    }
+    const std::vector<GameArm> order = GameBlockOrder(GameBlocksFor(params.minutes));
+    HeldPeriod held(params.period);
+    for (size_t i = 0; i < order.size(); ++i) {
+        if (stop.load()) return result;  // Stopped
+        const GameArm arm = order[i];
+        if (progress) progress(static_cast<int>(i), static_cast<int>(order.size()), arm);
+        if (arm == GameArm::Held) {
+            uint32_t actual = 0;
+            if (!held.Hold(actual)) {
+                result.outcome = Outcome::Failed(FormatText(L"NtSetTimerResolution refused %.4f ms.", params.period / 10000.0));
+                return result;
+            }
+            if (actual != 0) result.heldActual = actual;
+        } else {
+            held.Release();
+        }
+        const std::wstring file =
+            FormatText(L"%ls\\block-%02d-%ls.csv", params.folder.c_str(), static_cast<int>(i) + 1, arm == GameArm::Held ? L"A" : L"B");
+        const Outcome captured = tool.Capture(params.processName, kGameBlockSeconds, file, stop);
+        if (!captured.Ok()) {
+            result.outcome = captured;
+            return result;
+        }
+        result.files.push_back(file);
+        std::string text;
+        if (!ReadCapture(file, text)) {
+            result.outcome = Outcome::Failed(L"The frame capture of block " + std::to_wstring(i + 1) + L" could not be read: " + file);
+            return result;
+        }
+        FrameCapture capture;
+        std::wstring error;
+        if (!ParseFrameCapture(text, params.processName, capture, error)) {
+            result.outcome = Outcome::Failed(FormatText(L"Block %d: %ls (%ls)", static_cast<int>(i) + 1, error.c_str(), file.c_str()));
+            return result;
+        }
+        result.blocks.push_back(GameBlock{arm, SettledFrames(capture.frameMs)});
+    }
+    held.Release();
+    std::wstring error;
+    if (!CompareGameArms(result.blocks, result.comparison, error)) {
+        result.outcome = Outcome::Failed(error);
+        return result;
+    }
+    result.outcome = Outcome::Done();
+    return result;
+}
