@@ -129,7 +129,7 @@ TEST(CommandTable, LocksRightsAndSwitchesAreTheContract) {
     const std::set<std::wstring> locked = {L"",        L"install",      L"uninstall", L"start",       L"stop",
                                            L"ppm",     L"gpu",          L"afterburner", L"benchmark", L"prepare",
                                            L"memory",  L"storage",      L"check-driver", L"driver",   L"check-update",
-                                           L"update",  L"guard",        L"revert"};
+                                           L"update",  L"guard",        L"revert",      L"compare-game"};
     const std::set<std::wstring> anyone = {L"help", L"version", L"self-test", L"changes"};
     std::set<std::wstring> words;
     std::set<std::wstring> switches;
@@ -144,13 +144,16 @@ TEST(CommandTable, LocksRightsAndSwitchesAreTheContract) {
         for (const wchar_t* name : row.switches) {
             if (name == nullptr) continue;
             EXPECT_TRUE(switches.insert(name).second) << name;
-            // --revert names what it puts back.
-            const Args line = std::wstring(row.word) == L"revert" ? Args{name, L"gpu.HAGS"} : Args{name};
+            // --revert names what it puts back, --compare-game the game.
+            const std::wstring word = row.word;
+            const Args line = word == L"revert"         ? Args{name, L"gpu.HAGS"}
+                              : word == L"compare-game" ? Args{name, L"game.exe"}
+                                                        : Args{name};
             EXPECT_EQ(Parsed(line).command, row.word) << name;
         }
         EXPECT_EQ(CommandForWord(row.word), &row);
     }
-    EXPECT_EQ(words.size(), 26u);
+    EXPECT_EQ(words.size(), 27u);
     EXPECT_EQ(CommandForSwitch(L"--cli"), nullptr) << "a flag, not a command";
 }
 
