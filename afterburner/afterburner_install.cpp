@@ -42,12 +42,6 @@ bool ReadText(const std::wstring& path, std::string& text) {
     return text.empty() || (ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &read, nullptr) && read == text.size());
 }
 
-bool WriteText(const std::wstring& path, const std::string& text) {
-    const UniqueKernelHandle file(static_cast<HANDLE>(CreateNewFile(path)));
-    DWORD written = 0;
-    return file && WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size();
-}
-
 void ConfigureAfterburner(const std::wstring& executable) {
     const std::wstring config = executable.substr(0, executable.find_last_of(L'\\')) + L"\\MSIAfterburner.cfg";
     std::string text;
@@ -57,7 +51,7 @@ void ConfigureAfterburner(const std::wstring& executable) {
                                      {"UnlockVoltageMonitoring", "1"}, {"FirstRun", "0"}, {"EnableServer", "1"}}) {
         SetConfigKey(text, key, value);
     }
-    if (!WriteText(config, text)) LogInfo(L"Could not write the Afterburner configuration.");
+    if (!WriteNewFile(config, text)) LogInfo(L"Could not write the Afterburner configuration.");
 }
 
 // Download, check and unpack the pinned archive, then install Afterburner (and RTSS) silently.

@@ -15,6 +15,7 @@
 #include "foundation/text.h"
 #include "foundation/windows_version.h"
 #include "service/service_install.h"
+#include "timer/game_plot.h"
 #include "timer/presentmon.h"
 
 namespace {
@@ -43,7 +44,22 @@ Json ArmJson(const GameArmStats& s) {
         .Set("over_twice_median", s.overTwiceMedian);
 }
 
-Json GameJson(const GameRunParams& params, const GameRunResult& run) {
+// Both arms' frames pooled, drawn beside the captures.
+std::wstring WritePlot(const GameRunParams& params, const GameRunResult& run, uint32_t heldPeriod) {
+    std::vector<double> held, released;
+    for (const GameBlock& block : run.blocks) {
+        std::vector<double>& into = block.arm == GameArm::Held ? held : released;
+        into.insert(into.end(), block.frameMs.begin(), block.frameMs.end());
+    }
+    const std::wstring heldName = FormatText(L"held %.4f ms", heldPeriod / 10000.0);
+    const std::wstring path = params.folder + L"\\frame-times.svg";
+    const std::string svg = GamePlotSvg(std::move(held), std::move(released),
+                                        params.processName + L": frame times with the period " + heldName + L" and released",
+                                        heldName);
+    return WriteNewFile(path, svg) ? path : std::wstring();
+}
+
+Json GameJson(const GameRunParams& params, const GameRunResult& run, const std::wstring& plot) {
     Json blocks = Json::Array();
     for (size_t i = 0; i < run.blocks.size(); ++i) {
         blocks.Push(Json::Object()
@@ -57,6 +73,7 @@ Json GameJson(const GameRunParams& params, const GameRunResult& run) {
                       .Set("held_ms", run.heldActual != 0 ? Json(run.heldActual / 10000.0) : Json())
                       .Set("minutes", params.minutes)
                       .Set("folder", params.folder)
+                      .Set("plot", plot.empty() ? Json() : Json(plot))
                       .Set("blocks", blocks);
     const bool done = run.outcome.Ok();
     const GameComparison& c = run.comparison;
@@ -108,9 +125,10 @@ int RunGameCompare(const Options& options, FrameCaptureTool& tool, const std::at
     params.processName = options.gameName;
     params.minutes = static_cast<int>(options.minutes);
     params.period = options.resolution;
+    std::wstring plot;
     const auto finish = [&](int exitCode, const GameRunResult* run) {
         if (!options.json) return exitCode;
-        return PrintJsonDocument(run != nullptr ? GameJson(params, *run) : Json::Object(), L"compare-game", exitCode);
+        return PrintJsonDocument(run != nullptr ? GameJson(params, *run, plot) : Json::Object(), L"compare-game", exitCode);
     };
     if (params.period == 0 && !ReadStateDword(L"DesiredResolution", params.period)) {
         LogError(L"No timer period is installed yet. Install one first (Quorvantis.exe --install), or name one with "
@@ -159,6 +177,9 @@ int RunGameCompare(const Options& options, FrameCaptureTool& tool, const std::at
     LogInfo(GameArmText(L"Released", c.released));
     LogInfo(GameVerdictText(c, params.period));
     LogInfo(L"Each block's capture is in " + params.folder + L".");
+    plot = WritePlot(params, run, run.heldActual != 0 ? run.heldActual : params.period);
+    if (plot.empty()) LogError(L"The frame-time plot could not be written in " + params.folder + L".");
+    else LogInfo(L"Both arms' frame times, drawn: " + plot);
     return finish(0, &run);
 }
 

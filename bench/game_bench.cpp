@@ -4,13 +4,15 @@
 #include <string>
 #include <vector>
 
+#include "foundation/files.h"
 #include "support/game_model.h"
+#include "timer/game_plot.h"
 #include "timer/game_compare.h"
 
 namespace {
 
 // One simulated run: the blocks in their planned order, each captured for its 30 s.
-GameVerdict RunGame(const GameModel& model, uint64_t seed, int minutes) {
+std::vector<GameBlock> PlayGame(const GameModel& model, uint64_t seed, int minutes) {
     GameFrames game(model, seed);
     std::vector<GameBlock> blocks;
     for (const GameArm arm : GameBlockOrder(GameBlocksFor(minutes))) {
@@ -19,9 +21,13 @@ GameVerdict RunGame(const GameModel& model, uint64_t seed, int minutes) {
         while (game.ElapsedSeconds() < end) frames.push_back(game.Next(arm == GameArm::Released));
         blocks.push_back(GameBlock{arm, SettledFrames(frames)});
     }
+    return blocks;
+}
+
+GameVerdict RunGame(const GameModel& model, uint64_t seed, int minutes) {
     GameComparison comparison;
     std::wstring error;
-    if (!CompareGameArms(blocks, comparison, error)) return GameVerdict::NoDifference;
+    if (!CompareGameArms(PlayGame(model, seed, minutes), comparison, error)) return GameVerdict::NoDifference;
     return comparison.verdict;
 }
 
@@ -45,4 +51,26 @@ void GameFigures(int games) {
     for (int e = 1; e < 4; ++e) std::printf("  effect %.1f ms: found better in %.1f %%\n", effects[e], percent(better[e]));
     std::printf("false positives: %.1f %%\n", percent(claims[0]));
     std::printf("power at 1.0 ms: %.1f %%\n", percent(better[2]));
+}
+
+void GamePlotExample(const std::wstring& path) {
+    GameModel model;
+    model.fps = 144;
+    model.burstsPerSecond = 0.2;
+    model.effectMs = 1.0;
+    const std::vector<GameBlock> blocks = PlayGame(model, 11, kGameMinutesDefault);
+    GameComparison comparison;
+    std::wstring error;
+    if (!CompareGameArms(blocks, comparison, error)) {
+        std::printf("%ls\n", error.c_str());
+        return;
+    }
+    std::vector<double> held, released;
+    for (const GameBlock& block : blocks) {
+        std::vector<double>& into = block.arm == GameArm::Held ? held : released;
+        into.insert(into.end(), block.frameMs.begin(), block.frameMs.end());
+    }
+    const bool written = WriteNewFile(path, GamePlotSvg(held, released, L"game.exe: frame times with the period held 0.5000 ms and released",
+                                                        L"held 0.5000 ms"));
+    std::printf("%ls\n%ls\n", GameVerdictText(comparison, 5000).c_str(), written ? path.c_str() : L"(not written)");
 }

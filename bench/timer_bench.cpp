@@ -125,7 +125,8 @@ void HealthRunTime() {
 
 // "gui" runs only the window's figures, "download" only the vendor download's, "selection [N]"
 // only the selection quality on N simulated machines (200), "game [N]" only the game
-// comparison's false positives and power on N seeded games (200).
+// comparison's false positives and power on N seeded games (200), "game-plot PATH" one seeded
+// game's comparison drawn into PATH (the README's picture).
 int main(int argc, char** argv) {
     if (argc > 3 && std::string(argv[1]) == "selection-run") {
         SelectionRun(std::atoi(argv[2]), std::atoi(argv[3]));
@@ -137,6 +138,10 @@ int main(int argc, char** argv) {
     }
     if (argc > 1 && std::string(argv[1]) == "gui") {
         GuiFigures();
+        return 0;
+    }
+    if (argc > 2 && std::string(argv[1]) == "game-plot") {
+        GamePlotExample(FromUtf8(argv[2]));
         return 0;
     }
     if (argc > 1 && std::string(argv[1]) == "game") {

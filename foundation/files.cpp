@@ -179,6 +179,15 @@ void* CreateNewFile(const std::wstring& path) {
     return file == INVALID_HANDLE_VALUE ? nullptr : file;
 }
 
+bool WriteNewFile(const std::wstring& path, std::string_view bytes) {
+    const HANDLE file = static_cast<HANDLE>(CreateNewFile(path));
+    if (file == nullptr) return false;
+    DWORD written = 0;
+    const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size();
+    CloseHandle(file);
+    return ok;
+}
+
 bool IsExecutableFile(const std::wstring& path) {
     const HeldFile file(path);
     return file.Held() && file.Kind() != ExecutableKind::NotExecutable;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 // Creates the folder and each missing parent. Inside the data folder nothing is made before the
 // data folder is safe (PrepareDataDirectory); what is made there inherits its protection.
@@ -22,6 +23,8 @@ bool CreateFreshFolder(const std::wstring& path, std::wstring& error);
 // (CREATE_NEW), for writing, with others allowed only to read it. Null when either fails; the
 // caller owns the handle.
 void* CreateNewFile(const std::wstring& path);
+// A file made new as CreateNewFile does, holding exactly the bytes; false when it cannot be.
+bool WriteNewFile(const std::wstring& path, std::string_view bytes);
 
 // Whether the file begins with the two bytes "MZ" of a Windows executable.
 bool IsExecutableFile(const std::wstring& path);

@@ -16,4 +16,7 @@ for name in home measure full-tune; do
 done
 cp "$out/stage-34-Health.png" docs/screens/health.png
 cp "$out/gpu-clean-phase-2.png" docs/screens/gpu-clean.png
+# The game comparison's picture, from one seeded game analysed as a real run is.
+WINEDEBUG=-all sh scripts/wine-run.sh "$prefix" build/mingw/bin/quorvantis_bench.exe game-plot "$windows_out\\game-compare.svg"
+cp "$out/game-compare.svg" docs/screens/game-compare.svg
 echo "Screens written to $out; README images refreshed in docs/screens."

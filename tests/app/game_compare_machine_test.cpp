@@ -85,7 +85,8 @@ TEST_F(GameCompareMachine, TheArmsAlternateAsPlannedAndAPlantedEffectIsFound) {
     ASSERT_NE(kept, std::string::npos);
     const std::wstring captures = FromUtf8(log.substr(kept + 27, log.find(".\n", kept) - kept - 27));
     EXPECT_EQ(captures.rfind(DataDirectory() + L"\\game-compare\\", 0), 0u) << ToUtf8(captures);
-    for (const wchar_t* name : {L"block-01-A.csv", L"block-02-B.csv", L"block-08-B.csv"}) {
+    EXPECT_TRUE(Logged("Both arms' frame times, drawn: " + ToUtf8(captures) + "\\frame-times.svg")) << Lines();
+    for (const wchar_t* name : {L"block-01-A.csv", L"block-02-B.csv", L"block-08-B.csv", L"frame-times.svg"}) {
         EXPECT_TRUE(FileExists(captures + L"\\" + name)) << ToUtf8(name);
     }
     EXPECT_TRUE(WaitUntil([] { return QueryTimerServiceState() == TimerServiceState::Running; }, 10000, 100));

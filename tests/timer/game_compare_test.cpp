@@ -7,6 +7,7 @@
 #include "support/game_model.h"
 #include "timer/frame_capture.h"
 #include "timer/game_compare.h"
+#include "timer/game_plot.h"
 
 namespace {
 
@@ -126,4 +127,25 @@ TEST(GameCompare, TheVerdictSaysOnlyWhatTheIntervalSupports) {
     std::vector<GameBlock> two = Play(model, 2, 3);
     EXPECT_FALSE(CompareGameArms(two, c, error));
     EXPECT_EQ(error, L"Too few blocks with frames to compare: 1 with the period held, 1 released (at least two each).");
+}
+
+// The picture has both arms as lines, each arm's 99th percentile marked with its value, and the
+// game's name escaped; without frames it draws no line at all.
+TEST(GameCompare, ThePlotDrawsBothArmsAndMarksTheirNinetyNinthPercentiles) {
+    std::vector<double> held, released;
+    for (int i = 0; i < 1000; ++i) {
+        held.push_back(5 + i / 100.0);      // 99th: 14.9 ms
+        released.push_back(6 + i / 100.0);  // 99th: 15.9 ms
+    }
+    const std::string svg = GamePlotSvg(held, released, L"<Game> & co.exe", L"held 0.5000 ms");
+    size_t lines = 0;
+    for (size_t at = svg.find("<polyline"); at != std::string::npos; at = svg.find("<polyline", at + 1)) ++lines;
+    EXPECT_EQ(lines, 2u);
+    EXPECT_NE(svg.find(">14.9 ms<"), std::string::npos) << svg;
+    EXPECT_NE(svg.find(">15.9 ms<"), std::string::npos);
+    EXPECT_NE(svg.find("&lt;Game&gt; &amp; co.exe"), std::string::npos);
+    EXPECT_EQ(svg.find("<Game>"), std::string::npos);
+    EXPECT_NE(svg.find(">held 0.5000 ms<"), std::string::npos);
+
+    EXPECT_EQ(GamePlotSvg({}, released, L"game.exe", L"held").find("<polyline"), std::string::npos);
 }
