@@ -120,7 +120,7 @@ std::wstring TrustedPresentMon(const Options& options, HeldFile& held, std::wstr
     return program;
 }
 
-int RunGameCompare(const Options& options, FrameCaptureTool& tool, const std::atomic<bool>& stop) {
+int RunGameCompare(const Options& options, FrameCaptureTool& tool, const std::atomic<bool>& stop, GameRunResult* out) {
     GameRunParams params;
     params.processName = options.gameName;
     params.minutes = static_cast<int>(options.minutes);
@@ -158,7 +158,9 @@ int RunGameCompare(const Options& options, FrameCaptureTool& tool, const std::at
                        L"dropped as the switch settles. Keep playing as you normally do. Ctrl+C stops.",
                        params.processName.c_str(), params.period / 10000.0, GameBlocksFor(params.minutes), kGameBlockSeconds,
                        kGameSettleSeconds));
-    const GameRunResult run = RunGameComparison(params, tool, stop, [&params](int block, int blocks, GameArm arm) {
+    GameRunResult local;
+    GameRunResult& run = out != nullptr ? *out : local;
+    run = RunGameComparison(params, tool, stop, [&params](int block, int blocks, GameArm arm) {
         LogInfo(FormatText(L"Block %d of %d: %ls", block + 1, blocks,
                            arm == GameArm::Held ? FormatText(L"A, holding %.4f ms", params.period / 10000.0).c_str()
                                                 : L"B, released"));
@@ -183,7 +185,7 @@ int RunGameCompare(const Options& options, FrameCaptureTool& tool, const std::at
     return finish(0, &run);
 }
 
-int CompareGameCommand(const Options& options, const CommandArguments&) {
+int CompareGameWithPresentMon(const Options& options, const std::atomic<bool>& stop, GameRunResult* out) {
     // Held from the checks until the last block has run: what was checked is what runs.
     HeldFile held;
     std::wstring error;
@@ -193,9 +195,13 @@ int CompareGameCommand(const Options& options, const CommandArguments&) {
         return options.json ? PrintJsonDocument(Json::Object(), L"compare-game", 1) : 1;
     }
     PresentMonTool tool(program);
+    return RunGameCompare(options, tool, stop, out);
+}
+
+int CompareGameCommand(const Options& options, const CommandArguments&) {
     g_stopGame.store(false);
     SetConsoleCtrlHandler(StopGameOnControl, TRUE);
-    const int exitCode = RunGameCompare(options, tool, g_stopGame);
+    const int exitCode = CompareGameWithPresentMon(options, g_stopGame);
     SetConsoleCtrlHandler(StopGameOnControl, FALSE);
     return exitCode;
 }

@@ -9,7 +9,10 @@
 
 // The whole command with the capture tool and stop flag given: the refusals, the paused
 // service, the run, and what it found on the console, in the log and (--json) as a document.
-int RunGameCompare(const Options& options, FrameCaptureTool& tool, const std::atomic<bool>& stop);
+int RunGameCompare(const Options& options, FrameCaptureTool& tool, const std::atomic<bool>& stop, GameRunResult* out = nullptr);
+// The same with PresentMon from the options (as TrustedPresentMon checks it): the command's and
+// the window's game check.
+int CompareGameWithPresentMon(const Options& options, const std::atomic<bool>& stop, GameRunResult* out = nullptr);
 // PresentMon from --presentmon, refused unless it is a 64-bit program only administrators can
 // change and Intel signed it; empty with the reason otherwise. It stays held (unchangeable)
 // while `held` lives.

@@ -1,6 +1,7 @@
 // The window role: one instance at a time, the hooks that bind the window to the engine, and
 // the window's run.
 #include <windows.h>
+#include <commdlg.h>
 
 #include <memory>
 #include <mutex>
@@ -8,6 +9,7 @@
 #include "app/console_benchmark.h"
 #include "app/console_changes.h"
 #include "app/console_flow.h"
+#include "app/console_game.h"
 #include "app/console_tweaks.h"
 #include "app/entry.h"
 #include "foundation/elevation.h"
@@ -32,6 +34,24 @@
 #include "update/self_update.h"
 
 namespace {
+
+// The system's own open dialog, from the system folder at run time: its library is not one the
+// program loads at start. Only a full path comes back; the comparison checks the file itself.
+std::wstring ChoosePresentMonFile(void* owner) {
+    wchar_t path[MAX_PATH] = {};
+    OPENFILENAMEW dialog{};
+    dialog.lStructSize = sizeof(dialog);
+    dialog.hwndOwner = static_cast<HWND>(owner);
+    dialog.lpstrFilter = L"PresentMon (PresentMon*.exe)\0PresentMon*.exe\0";
+    dialog.lpstrFile = path;
+    dialog.nMaxFile = MAX_PATH;
+    dialog.lpstrTitle = L"PresentMon's console program";
+    dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_DONTADDTORECENT;
+    using OpenFn = BOOL(WINAPI*)(OPENFILENAMEW*);
+    const auto open = reinterpret_cast<OpenFn>(reinterpret_cast<void*>(
+        GetProcAddress(static_cast<HMODULE>(LoadSystemLibrary(L"comdlg32.dll")), "GetOpenFileNameW")));
+    return open != nullptr && open(&dialog) ? std::wstring(path) : std::wstring();
+}
 
 SystemView ReadSystemView() {
     SystemView view;
@@ -120,6 +140,17 @@ GuiHooks MakeHooks(const Options& options) {
         if (!error.empty()) AppendLogLine(L"Update check: " + error);
         if (available) AppendLogLine(L"Update available: " + update.version);
         return available;
+    };
+    hooks.runningPrograms = ProgramsWithWindows;
+    hooks.choosePresentMon = ChoosePresentMonFile;
+    hooks.compareGame = [](const std::wstring& game, const std::wstring& presentMon, int minutes, GameRunResult& run,
+                           const std::atomic<bool>& stop) {
+        Options compare;
+        compare.command = L"compare-game";
+        compare.gameName = game;
+        compare.presentMon = presentMon;
+        compare.minutes = static_cast<uint32_t>(minutes);
+        return CompareGameWithPresentMon(compare, stop, &run);
     };
     hooks.applyUpdate = [](const AppUpdate& update, const std::function<void(const std::wstring&)>& status,
                            const std::atomic<bool>& stop) { return ApplyAppUpdate(ProductUpdateSource(), update, status, stop); };

@@ -61,6 +61,39 @@ uint32_t RunProcessUntil(const std::wstring& executable, const std::wstring& arg
     return exitCode;
 }
 
+namespace {
+
+BOOL CALLBACK CollectWindowProgram(HWND window, LPARAM into) {
+    if (!IsWindowVisible(window) || GetWindow(window, GW_OWNER) != nullptr ||
+        (GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW) != 0 || GetWindowTextLengthW(window) == 0) {
+        return TRUE;
+    }
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == 0 || process == GetCurrentProcessId()) return TRUE;
+    const UniqueKernelHandle handle(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process));
+    if (!handle) return TRUE;
+    wchar_t path[MAX_PATH] = {};
+    DWORD length = MAX_PATH;
+    if (!QueryFullProcessImageNameW(handle.get(), 0, path, &length)) return TRUE;
+    const std::wstring full(path, length);
+    reinterpret_cast<std::vector<std::wstring>*>(into)->push_back(full.substr(full.find_last_of(L'\\') + 1));
+    return TRUE;
+}
+
+}  // namespace
+
+std::vector<std::wstring> ProgramsWithWindows() {
+    std::vector<std::wstring> programs;
+    EnumWindows(CollectWindowProgram, reinterpret_cast<LPARAM>(&programs));
+    const auto lower = [](const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) < 0; };
+    std::sort(programs.begin(), programs.end(), lower);
+    programs.erase(std::unique(programs.begin(), programs.end(),
+                               [](const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) == 0; }),
+                   programs.end());
+    return programs;
+}
+
 bool ProcessRunning(const std::wstring& exeName) {
     const UniqueKernelHandle snapshot = AdoptFileHandle(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot) return false;

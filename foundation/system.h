@@ -102,6 +102,9 @@ uint32_t RunProcessUntil(const std::wstring& executable, const std::wstring& arg
                          const std::atomic<bool>* stop);
 // Whether a process with this file name (e.g. "game.exe", compared without regard to case) runs.
 bool ProcessRunning(const std::wstring& exeName);
+// The file names of the programs with a visible window of their own on the desktop, this one
+// left out, sorted without regard to case and each once: the programs a game could be.
+std::vector<std::wstring> ProgramsWithWindows();
 // PowerShell from the system folder, without the user's profile scripts and with only the
 // system's module folders to load modules from: a module named like a system one in the user's
 // Documents must never load into this elevated process.

@@ -35,9 +35,12 @@ App::App(const GuiHooks& hooks)
       flow_(hooks, workflow_, feeds_),
       monitor_(hooks, jobs_, questions_, workflow_, flow_),
       update_(hooks, questions_, tray_, host_),
-      actions_(WindowParts{hooks, workflow_, flow_, monitor_, feeds_, update_, host_, questions_}) {}
+      game_(hooks, jobs_),
+      actions_(WindowParts{hooks, workflow_, flow_, monitor_, feeds_, update_, host_, questions_, game_}) {}
 
 App::~App() {
+    game_.Stop();
+    game_.Join();
     jobs_.Stop();
     monitor_.Stop();
     update_.Stop();
@@ -92,8 +95,11 @@ void App::Shutdown() {
     // Every stop flag first, so the threads end together; then each is joined.
     update_.Stop();
     workflow_.RequestStop();
+    game_.Stop();
     jobs_.Stop();
     monitor_.Stop();
+    // A game check stopped here still lets go of the period and starts the paused service again.
+    game_.Join();
     workflow_.Shutdown();
     renderer_.Lattice().Stop();
     // A measurement stopped the service for an install that never finished: start it again.
@@ -215,7 +221,7 @@ void App::Tick() {
     monitor_.WatchRepairs();
 }
 
-bool App::WorkPending() const { return flow_.WorkPending() || monitor_.WorkPending(); }
+bool App::WorkPending() const { return flow_.WorkPending() || monitor_.WorkPending() || game_.Busy(); }
 
 void App::TakeSnapshot(double dt) {
     FrameSnapshot& s = snap_;
@@ -253,6 +259,7 @@ void App::TakeSnapshot(double dt) {
     feeds_.Fill(s);
     monitor_.Fill(s);
     flow_.Fill(s);
+    if (s.stage == stage::GameCheck) game_.Fill(s.game);
     s.updateMode = update_.Mode();
     s.updateApplying = update_.Applying();
     // The measurement's result fades in; the time step belongs to the frame.

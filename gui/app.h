@@ -13,6 +13,7 @@
 #include "gui/app_updater.h"
 #include "gui/background_jobs.h"
 #include "gui/flow_driver.h"
+#include "gui/game_check.h"
 #include "gui/gui_hooks.h"
 #include "gui/health_monitor.h"
 #include "gui/questions.h"
@@ -88,6 +89,7 @@ private:
     FlowDriver flow_;
     HealthMonitor monitor_;
     UpdateNotice update_;
+    GameCheck game_;
     ScreenActions actions_;
 
     UINT showMessage_ = 0;

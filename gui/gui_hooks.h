@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "foundation/change_ledger.h"
 #include "foundation/feed.h"
@@ -13,6 +14,7 @@
 #include "gpu/adapters.h"
 #include "service/step_catalogue.h"
 #include "timer/benchmark.h"
+#include "timer/game_run.h"
 #include "timer/sample_stats.h"
 #include "timer/sweep_plan.h"
 #include "tweaks/cpu_probe.h"
@@ -83,4 +85,13 @@ struct GuiHooks {
     std::function<bool(AppUpdate&, const std::atomic<bool>& stop, std::wstring& error)> checkUpdate;
     std::function<Outcome(const AppUpdate&, const std::function<void(const std::wstring&)>& status, const std::atomic<bool>& stop)>
         applyUpdate;
+    // The game check: the programs with a window, one of which is the game; and the comparison
+    // (--compare-game), its lines to the calling thread's feed: 0 compared, 1 refused or failed,
+    // 2 stopped.
+    std::function<std::vector<std::wstring>()> runningPrograms;
+    // Asks where PresentMon is (the system's file dialog, owned by the window); empty when not chosen.
+    std::function<std::wstring(void* owner)> choosePresentMon;
+    std::function<int(const std::wstring& game, const std::wstring& presentMon, int minutes, GameRunResult& run,
+                      const std::atomic<bool>& stop)>
+        compareGame;
 };

@@ -30,3 +30,17 @@ void ScreenActions::RestartComputer() {
         p_.questions.Ask(L"Windows did not restart: " + error + L" Restart from the Start menu to finish.", MB_OK | MB_ICONWARNING);
     }
 }
+
+void ScreenActions::OpenGameCheck() {
+    p_.workflow.SetStage(stage::GameCheck);
+    p_.game.RefreshPrograms();
+}
+
+void ScreenActions::ChoosePresentMon() {
+    if (!p_.hooks.choosePresentMon) return;
+    // A dialog has its own message loop: after the frame, never inside one.
+    p_.questions.Later([this] {
+        const std::wstring path = p_.hooks.choosePresentMon(p_.host.Window());
+        if (!path.empty()) p_.game.SetPresentMon(path);
+    });
+}

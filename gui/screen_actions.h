@@ -3,6 +3,7 @@
 // workflow for a step, the flow driver for the guided flow and Full tune, the monitor for scans
 // and repairs, the feeds for the ledger, the update notice, and the window itself.
 #include "gui/flow_driver.h"
+#include "gui/game_check.h"
 #include "gui/health_monitor.h"
 #include "gui/questions.h"
 #include "gui/screen_feeds.h"
@@ -20,6 +21,7 @@ struct WindowParts {
     UpdateNotice& update;
     WindowHost& host;
     Questions& questions;
+    GameCheck& game;
 };
 
 class ScreenActions final : public ScreenOps {
@@ -58,6 +60,10 @@ public:
     void OpenLog() override;
     void RequestClose() override { p_.host.Close(); }
     void RestartComputer() override;
+    void OpenGameCheck() override;
+    void ChoosePresentMon() override;
+    void StartGameCheck(const std::wstring& game, int minutes) override { p_.game.Start(game, minutes); }
+    void StopGameCheck() override { p_.game.Stop(); }
 
 private:
     WindowParts p_;

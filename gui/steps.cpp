@@ -117,6 +117,7 @@ constexpr ScreenCaption kScreens[] = {
     {stage::Health, {0, L"Health", L"live settings"}, {L"HEALTH", L"read-only check of applied settings"}},
     {stage::Home, {0, L"Home", L"functions and live tweaks"}, {L"HOME", L"choose a function"}},
     {stage::FullTune, {0, L"Full tune", L"selected steps, together"}, {nullptr, nullptr}},
+    {stage::GameCheck, {0, L"Game check", L"does it help in your game?"}, {L"GAME CHECK", L"the period held and released, block by block"}},
 };
 constexpr StepCaption kReviewCaption{10, L"Review", L"BIOS, then restart"};
 

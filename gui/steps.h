@@ -21,7 +21,7 @@ inline constexpr int GpuIntro = 17, GpuRunning = 18, GpuDone = 19, GpuFailed = 2
 inline constexpr int AfterburnerIntro = 21, AfterburnerRunning = 22, AfterburnerDone = 23, AfterburnerFailed = 24;
 inline constexpr int MemoryIntro = 25, MemoryRunning = 26, MemoryDone = 27, MemoryFailed = 28;
 inline constexpr int StorageIntro = 29, StorageRunning = 30, StorageDone = 31, StorageFailed = 32;
-inline constexpr int Review = 33, Health = 34, Home = 35, FullTune = 36;
+inline constexpr int Review = 33, Health = 34, Home = 35, FullTune = 36, GameCheck = 37;
 }  // namespace stage
 
 // GPU Clean phases.

@@ -116,6 +116,7 @@ void DrawScreen(ScreenContext& c, const FrameSnapshot& s, ScreenStates& states, 
     case stage::FullTune: DrawFullTune(c, s, ops); break;
     case stage::GpuClean: DrawGpuClean(c, s, ops); break;
     case stage::Review: DrawReview(c, s, states.review, ops); break;
+    case stage::GameCheck: DrawGameCheck(c, s, states.game, ops); break;
     default:
         if (SlotShownBy(s.stage) >= 0) DrawStep(c, s, ops);
         else DrawReview(c, s, states.review, ops);

@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr int kTiles = 530, kMaintain = 550, kInstallUpdate = 551;
+constexpr int kTiles = 530, kMaintain = 550, kInstallUpdate = 551, kGameCheck = 552;
 constexpr float kTileHeight = 74;
 
 void DrawTiles(ScreenContext& c, const RectF& left, ScreenOps& ops) {
@@ -122,8 +122,14 @@ void DrawHome(ScreenContext& c, const FrameSnapshot& s, HomeScreenState& state, 
     if (c.ui.Button(kMaintain, toggle, maintain, {s.maintainTiming ? ButtonKind::Primary : ButtonKind::Secondary})) {
         ops.ToggleMaintainTiming();
     }
+    const RectF game = RectF::Xywh(toggle.right + kGap, y, 200, 34);
+    c.ui.Describe(game, L"Check in a game",
+                  L"While your game runs, Quorvantis alternates 30 s blocks holding the timer period and releasing it, "
+                  L"captures the frame times with PresentMon, and says whether holding it changed the 99th-percentile "
+                  L"frame time.");
+    if (c.ui.Button(kGameCheck, game, L"Check in a game")) ops.OpenGameCheck();
     if (s.updateMode) {
-        const RectF card{toggle.right + kGap, y, left.right, y + 34};
+        const RectF card{game.right + kGap, y, left.right, y + 34};
         c.renderer.Text(L"A newer Quorvantis build is ready. This downloads it and starts the installer.",
                         RectF{card.left, card.top, card.right - 150, card.bottom}, Font::Body12, palette::Icy,
                         Align::Leading, true);

@@ -12,6 +12,7 @@
 
 #include "driver/driver_offer.h"
 #include "gpu/adapters.h"
+#include "gui/game_check.h"
 #include "gui/gui_hooks.h"
 #include "gui/layout.h"
 #include "gui/lattice_model.h"
@@ -65,6 +66,7 @@ struct FrameSnapshot {
     bool gpuDriverSkipped = false;
     bool afterburnerWaiting = false;
     bool afterburnerAfterDriver = false;  // a driver was installed after Afterburner ran in this session
+    GameCheckView game;                   // the game check's screen only
 };
 
 // The drawing context of one frame.
@@ -110,6 +112,12 @@ public:
     virtual void OpenLog() = 0;
     virtual void RequestClose() = 0;
     virtual void RestartComputer() = 0;
+    // The game check: its screen (with a fresh list of programs), PresentMon's place (asked after
+    // the frame), and the run.
+    virtual void OpenGameCheck() = 0;
+    virtual void ChoosePresentMon() = 0;
+    virtual void StartGameCheck(const std::wstring& game, int minutes) = 0;
+    virtual void StopGameCheck() = 0;
 };
 
 // The state each screen keeps between frames.
@@ -127,7 +135,13 @@ struct MeasureScreenState {
 struct ReviewScreenState {
     bool confirmOpen = false;
 };
+struct GameCheckScreenState {
+    std::wstring chosen;  // the program chosen as the game
+    int minutes = 4;
+};
+
 struct ScreenStates {
+    GameCheckScreenState game;
     HomeScreenState home;
     HealthScreenState health;
     MeasureScreenState measure;
@@ -147,6 +161,7 @@ void DrawStep(ScreenContext& c, const FrameSnapshot& s, ScreenOps& ops);
 void DrawGpuClean(ScreenContext& c, const FrameSnapshot& s, ScreenOps& ops);
 void DrawFullTune(ScreenContext& c, const FrameSnapshot& s, ScreenOps& ops);
 void DrawReview(ScreenContext& c, const FrameSnapshot& s, ReviewScreenState& state, ScreenOps& ops);
+void DrawGameCheck(ScreenContext& c, const FrameSnapshot& s, GameCheckScreenState& state, ScreenOps& ops);
 
 // The health list's groups with their descriptions, status colours, and an item's details.
 struct HealthGroupCaption {

@@ -146,6 +146,10 @@ std::vector<RectF> PrimaryElements(int value) {
         return {RectF{c.left, c.top, c.right, c.top + 120}, RectF{c.left, c.top + 120, c.right, c.bottom}};
     }
     if (value == stage::FullTune) return {};
+    if (value == stage::GameCheck) {
+        const float split = c.left + (c.Width() - kGap) * 0.42f;
+        return {RectF{c.left, c.top, split, c.top + 120}, RectF{split + kGap, c.top, c.right, c.top + 60}};
+    }
     if (value >= stage::Measuring && value <= stage::InstallFailed) {
         return {l.mainChart, l.stepPanel, l.liveChart, l.lattice, l.candidate};
     }
@@ -179,7 +183,7 @@ TEST_F(OffscreenWindow, EveryStageDrawsItsPrimaryElements) {
     script->DrawWithLattice(stage::Home, 60000);
 
     // A review image of every stage: the header, and each of its main parts drawn.
-    for (int value = stage::Welcome; value <= stage::FullTune; ++value) {
+    for (int value = stage::Welcome; value <= stage::GameCheck; ++value) {
         script->Draw(value);
         const std::wstring name = FormatText(L"%ls\\stage-%02d-%ls.png", ScreensDirectory().c_str(), value,
                                              CaptionOf(value).name);

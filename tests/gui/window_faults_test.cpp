@@ -9,6 +9,8 @@
 #include "foundation/text.h"
 #include "gui/layout.h"
 #include "gui/steps.h"
+#include "foundation/log.h"
+#include "support/game_model.h"
 #include "support/screen_script.h"
 #include "support/wait.h"
 
@@ -310,6 +312,80 @@ TEST(WindowFaults, HeaderLineBelongsToTheScreenShownAndStaysOneLine) {
     // Nor anything across the divider, or between it and the tiles.
     EXPECT_EQ(script.InkIn(RectF{h.left, h.bottom + 4, h.right, h.bottom + 7}), 0u);
     EXPECT_EQ(script.InkIn(RectF{h.left, h.bottom + 10, h.right, layout.content.top - 1}), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+// The game check from the home screen: the programs offered come from the hook, PresentMon is
+// chosen after the frame, the run gets the game and minutes chosen, and its answer is drawn:
+// the verdict and both arms' curves, without the window waiting for the run.
+TEST(WindowGameCheck, TheChosenGameIsComparedOnItsOwnThreadAndItsAnswerDrawn) {
+    // The renderer's image codecs (the review image below) are COM objects.
+    struct Com {
+        Com() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
+        ~Com() { CoUninitialize(); }
+    } com;
+    ScreenScript script;
+    ASSERT_TRUE(script.Ready());
+    Gate running;
+    std::wstring askedGame, askedPresentMon;
+    int askedMinutes = 0;
+    script.Hooks().runningPrograms = [] { return std::vector<std::wstring>{L"game.exe", L"notes.exe"}; };
+    script.Hooks().choosePresentMon = [](void*) { return std::wstring(L"C:\\Program Files\\PresentMon\\PresentMon-2.3.1-x64.exe"); };
+    script.Hooks().compareGame = [&](const std::wstring& game, const std::wstring& presentMon, int minutes, GameRunResult& run,
+                                     const std::atomic<bool>&) {
+        askedGame = game;
+        askedPresentMon = presentMon;
+        askedMinutes = minutes;
+        LogInfo(L"Block 1 of 8: A, holding 0.5000 ms");
+        running.Pass();
+        GameModel model;
+        model.fps = 200;
+        model.effectMs = 1.0;
+        GameFrames frames(model, 5);
+        for (const GameArm arm : GameBlockOrder(8)) {
+            std::vector<double> block;
+            for (int i = 0; i < 5000; ++i) block.push_back(frames.Next(arm == GameArm::Released));
+            run.blocks.push_back(GameBlock{arm, block});
+        }
+        run.heldActual = 5000;
+        std::wstring error;
+        run.outcome = CompareGameArms(run.blocks, run.comparison, error) ? Outcome::Done() : Outcome::Failed(error);
+        return run.outcome.ExitCode();
+    };
+    ScreenOps& ops = script.Window().Operations();
+    ops.OpenGameCheck();
+    ASSERT_TRUE(script.Window().WaitForBackground(10000));
+    script.Draw(stage::GameCheck, 1);
+    EXPECT_EQ(script.Window().Snapshot().game.programs, (std::vector<std::wstring>{L"game.exe", L"notes.exe"}));
+
+    ops.ChoosePresentMon();
+    script.Window().AskQueuedQuestions();  // as the message loop does after the frame
+    ops.StartGameCheck(L"game.exe", 8);
+    script.Draw(stage::GameCheck, 1);
+    EXPECT_TRUE(script.Window().Snapshot().game.running);
+    EXPECT_FALSE(running.Passed()) << "the frame came back while the run was held";
+    running.Open();
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            script.Draw(stage::GameCheck, 1);
+            return !script.Window().Snapshot().game.running;
+        },
+        60000));
+    EXPECT_EQ(askedGame, L"game.exe");
+    EXPECT_EQ(askedPresentMon, L"C:\\Program Files\\PresentMon\\PresentMon-2.3.1-x64.exe");
+    EXPECT_EQ(askedMinutes, 8);
+    const GameCheckView& shown = script.Window().Snapshot().game;
+    EXPECT_EQ(shown.verdict.rfind(L"Holding 0.5000 ms lowered your 99th-percentile frame time by ", 0), 0u) << ToUtf8(shown.verdict);
+    EXPECT_EQ(shown.heldCurve.size(), static_cast<size_t>(kGameCurvePoints));
+    EXPECT_NEAR(shown.releasedCurve.front() - shown.heldCurve.front(), 1.0, 0.3) << "the medians are a millisecond apart";
+    // Both curves are drawn in the answer's lower part.
+    const ScreenLayout layout = LayoutFor(kScreenWidth, kScreenHeight, stage::GameCheck);
+    const float split = layout.content.left + (layout.content.Width() - kGap) * 0.42f + kGap;
+    EXPECT_GT(script.InkIn(RectF{split + 80, layout.content.top + 140, layout.content.right - 40, layout.content.bottom - 60}), 400u);
+    EXPECT_TRUE(script.Save(ScreensDirectory() + L"\\game-check.png"));  // a review image of the answer
 }
 
 }  // namespace
