@@ -46,14 +46,9 @@ Json ArmJson(const GameArmStats& s) {
 
 // Both arms' frames pooled, drawn beside the captures.
 std::wstring WritePlot(const GameRunParams& params, const GameRunResult& run, uint32_t heldPeriod) {
-    std::vector<double> held, released;
-    for (const GameBlock& block : run.blocks) {
-        std::vector<double>& into = block.arm == GameArm::Held ? held : released;
-        into.insert(into.end(), block.frameMs.begin(), block.frameMs.end());
-    }
     const std::wstring heldName = FormatText(L"held %.4f ms", heldPeriod / 10000.0);
     const std::wstring path = params.folder + L"\\frame-times.svg";
-    const std::string svg = GamePlotSvg(std::move(held), std::move(released),
+    const std::string svg = GamePlotSvg(PooledFrames(run.blocks, GameArm::Held), PooledFrames(run.blocks, GameArm::Released),
                                         params.processName + L": frame times with the period " + heldName + L" and released",
                                         heldName);
     return WriteNewFile(path, svg) ? path : std::wstring();

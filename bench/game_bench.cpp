@@ -65,12 +65,7 @@ void GamePlotExample(const std::wstring& path) {
         std::printf("%ls\n", error.c_str());
         return;
     }
-    std::vector<double> held, released;
-    for (const GameBlock& block : blocks) {
-        std::vector<double>& into = block.arm == GameArm::Held ? held : released;
-        into.insert(into.end(), block.frameMs.begin(), block.frameMs.end());
-    }
-    const bool written = WriteNewFile(path, GamePlotSvg(held, released, L"game.exe: frame times with the period held 0.5000 ms and released",
+    const bool written = WriteNewFile(path, GamePlotSvg(PooledFrames(blocks, GameArm::Held), PooledFrames(blocks, GameArm::Released), L"game.exe: frame times with the period held 0.5000 ms and released",
                                                         L"held 0.5000 ms"));
     std::printf("%ls\n%ls\n", GameVerdictText(comparison, 5000).c_str(), written ? path.c_str() : L"(not written)");
 }

@@ -1,35 +1,25 @@
 #include "gui/game_check.h"
 
 #include <algorithm>
-#include <cmath>
 
 #include "foundation/text.h"
+#include "timer/game_plot.h"
 
 namespace {
 
-constexpr double kTailFrom = 0.30103, kTailTo = 3;
 constexpr size_t kLogLines = 14;
 
-// Frame time at each point of the tail scale, by linear interpolation between ranks.
 std::vector<double> CurveOf(std::vector<double> frames) {
     std::vector<double> curve;
     if (frames.empty()) return curve;
     std::sort(frames.begin(), frames.end());
     for (int point = 0; point < kGameCurvePoints; ++point) {
-        const double rank = GameCurveFraction(point) * static_cast<double>(frames.size() - 1);
-        const size_t below = static_cast<size_t>(rank);
-        const size_t above = std::min(below + 1, frames.size() - 1);
-        curve.push_back(frames[below] + (frames[above] - frames[below]) * (rank - static_cast<double>(below)));
+        curve.push_back(SortedQuantile(frames, TailFractionAt(static_cast<double>(point) / (kGameCurvePoints - 1))));
     }
     return curve;
 }
 
 }  // namespace
-
-double GameCurveFraction(int point) {
-    const double tail = kTailFrom + (kTailTo - kTailFrom) * point / (kGameCurvePoints - 1);
-    return 1 - std::pow(10.0, -tail);
-}
 
 GameCheck::GameCheck(const GuiHooks& hooks, BackgroundJobs& jobs) : hooks_(hooks), jobs_(jobs) {}
 
@@ -77,15 +67,10 @@ bool GameCheck::Start(const std::wstring& game, int minutes) {
         GameRunResult run;
         const int code = hooks_.compareGame(game, presentMon, minutes, run, stop_);
         SetCurrentFeed(nullptr);
-        std::vector<double> held, released;
-        for (const GameBlock& block : run.blocks) {
-            std::vector<double>& into = block.arm == GameArm::Held ? held : released;
-            into.insert(into.end(), block.frameMs.begin(), block.frameMs.end());
-        }
         const bool compared = run.outcome.Ok();
         const uint32_t period = run.heldActual;
-        std::vector<double> heldCurve = compared ? CurveOf(std::move(held)) : std::vector<double>{};
-        std::vector<double> releasedCurve = compared ? CurveOf(std::move(released)) : std::vector<double>{};
+        std::vector<double> heldCurve = compared ? CurveOf(PooledFrames(run.blocks, GameArm::Held)) : std::vector<double>{};
+        std::vector<double> releasedCurve = compared ? CurveOf(PooledFrames(run.blocks, GameArm::Released)) : std::vector<double>{};
         {
             const std::lock_guard<std::mutex> lock(mutex_);
             result_.exitCode = code;

@@ -23,13 +23,10 @@ struct GameCheckView {
     int exitCode = 0;
     std::vector<std::wstring> log;
     std::wstring verdict, heldLine, releasedLine;
-    // Frame time at evenly spaced points of the tail scale, from the median to the 99.9th percentile.
+    // Frame time at evenly spaced positions of the tail scale (TailFractionAt), from the median to
+    // the 99.9th percentile.
     std::vector<double> heldCurve, releasedCurve;
 };
-
-// The fraction of frames below the curve's point (the scale of GamePlotSvg: each tenth of the
-// way further right is a step ten times rarer, from the median to the 99.9th percentile).
-double GameCurveFraction(int point);
 
 class GameCheck {
 public:

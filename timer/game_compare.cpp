@@ -32,12 +32,9 @@ double QuantileOf(std::vector<double>& frames, double q) {
 
 GameArmStats StatsOf(const std::vector<GameBlock>& blocks, GameArm arm) {
     GameArmStats stats;
-    std::vector<double> pooled;
-    for (const GameBlock& block : blocks) {
-        if (block.arm != arm || block.frameMs.empty()) continue;
-        ++stats.blocks;
-        pooled.insert(pooled.end(), block.frameMs.begin(), block.frameMs.end());
-    }
+    stats.blocks = static_cast<int>(
+        std::count_if(blocks.begin(), blocks.end(), [arm](const GameBlock& b) { return b.arm == arm && !b.frameMs.empty(); }));
+    std::vector<double> pooled = PooledFrames(blocks, arm);
     stats.frames = pooled.size();
     if (pooled.empty()) return stats;
     stats.median = QuantileOf(pooled, 0.5);
@@ -96,6 +93,14 @@ double TQuantile(int df) {
 }
 
 }  // namespace
+
+std::vector<double> PooledFrames(const std::vector<GameBlock>& blocks, GameArm arm) {
+    std::vector<double> pooled;
+    for (const GameBlock& block : blocks) {
+        if (block.arm == arm) pooled.insert(pooled.end(), block.frameMs.begin(), block.frameMs.end());
+    }
+    return pooled;
+}
 
 std::vector<GameArm> GameBlockOrder(int blocks) {
     std::vector<GameArm> order;

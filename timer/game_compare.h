@@ -30,6 +30,9 @@ struct GameBlock {
     std::vector<double> frameMs;  // settled
 };
 
+// Every settled frame of the arm's blocks, in block order.
+std::vector<double> PooledFrames(const std::vector<GameBlock>& blocks, GameArm arm);
+
 struct GameArmStats {
     int blocks = 0;
     size_t frames = 0;

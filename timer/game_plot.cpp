@@ -10,7 +10,7 @@ namespace {
 
 constexpr double kWidth = 760, kHeight = 380;
 constexpr double kLeft = 64, kRight = 24, kTop = 44, kBottom = 52;
-// The percentile axis: -log10(1 - p) from the median (0.301) to the 99.9th (3).
+// -log10(1 - p) runs from 0.301 at the median to 3 at the 99.9th percentile.
 constexpr double kTailFrom = 0.30103, kTailTo = 3;
 constexpr int kPoints = 160;
 constexpr const char* kHeldColour = "#4c8dff";
@@ -37,16 +37,18 @@ std::string Escaped(const std::wstring& text) {
     return out;
 }
 
-double At(const std::vector<double>& sorted, double fraction) {
+}  // namespace
+
+double TailFractionAt(double position) { return 1 - std::pow(10.0, -(kTailFrom + (kTailTo - kTailFrom) * position)); }
+
+double TailPositionOf(double fraction) { return (-std::log10(1 - fraction) - kTailFrom) / (kTailTo - kTailFrom); }
+
+double SortedQuantile(const std::vector<double>& sorted, double fraction) {
     const double rank = fraction * static_cast<double>(sorted.size() - 1);
     const size_t below = static_cast<size_t>(rank);
     const size_t above = std::min(below + 1, sorted.size() - 1);
     return sorted[below] + (sorted[above] - sorted[below]) * (rank - static_cast<double>(below));
 }
-
-double FractionAt(double tail) { return 1 - std::pow(10.0, -tail); }
-
-}  // namespace
 
 std::string GamePlotSvg(std::vector<double> held, std::vector<double> released, const std::wstring& title,
                         const std::wstring& heldName) {
@@ -59,12 +61,12 @@ std::string GamePlotSvg(std::vector<double> held, std::vector<double> released, 
     if (held.empty() || released.empty()) return svg + "</svg>\n";
 
     const double plotWidth = kWidth - kLeft - kRight, plotHeight = kHeight - kTop - kBottom;
-    double low = std::min(At(held, 0.5), At(released, 0.5));
-    double high = std::max(At(held, 0.999), At(released, 0.999));
+    double low = std::min(SortedQuantile(held, 0.5), SortedQuantile(released, 0.5));
+    double high = std::max(SortedQuantile(held, 0.999), SortedQuantile(released, 0.999));
     const double pad = std::max(0.5, (high - low) * 0.06);
     low = std::max(0.0, low - pad);
     high += pad;
-    const auto x = [&](double tail) { return kLeft + (tail - kTailFrom) / (kTailTo - kTailFrom) * plotWidth; };
+    const auto x = [&](double position) { return kLeft + position * plotWidth; };
     const auto y = [&](double ms) { return kTop + (1 - (ms - low) / (high - low)) * plotHeight; };
 
     // Frame-time grid, five steps of a round size.
@@ -78,13 +80,14 @@ std::string GamePlotSvg(std::vector<double> held, std::vector<double> released, 
                "\" font-size=\"11\" text-anchor=\"end\">" + Number(ms) + "</text>\n";
     }
     const struct {
-        double tail;
+        double fraction;
         const char* label;
-    } marks[] = {{kTailFrom, "median"}, {1, "90th"}, {2, "99th"}, {3, "99.9th"}};
+    } marks[] = {{0.5, "median"}, {0.9, "90th"}, {0.99, "99th"}, {0.999, "99.9th"}};
     for (const auto& mark : marks) {
-        svg += "<line x1=\"" + Number(x(mark.tail)) + "\" x2=\"" + Number(x(mark.tail)) + "\" y1=\"" + Number(kTop) + "\" y2=\"" +
-               Number(kTop + plotHeight) + "\" stroke=\"#1c3366\"" + (mark.tail == 2 ? " stroke-dasharray=\"4 3\"" : "") + "/>\n";
-        svg += "<text x=\"" + Number(x(mark.tail)) + "\" y=\"" + Number(kTop + plotHeight + 18) + "\" fill=\"" + kInk +
+        const double at = x(TailPositionOf(mark.fraction));
+        svg += "<line x1=\"" + Number(at) + "\" x2=\"" + Number(at) + "\" y1=\"" + Number(kTop) + "\" y2=\"" +
+               Number(kTop + plotHeight) + "\" stroke=\"#1c3366\"" + (mark.fraction == 0.99 ? " stroke-dasharray=\"4 3\"" : "") + "/>\n";
+        svg += "<text x=\"" + Number(at) + "\" y=\"" + Number(kTop + plotHeight + 18) + "\" fill=\"" + kInk +
                "\" font-size=\"11\" text-anchor=\"middle\">" + mark.label + "</text>\n";
     }
     svg += "<text x=\"" + Number(kLeft + plotWidth / 2) + "\" y=\"" + Number(kHeight - 10) + "\" fill=\"" + kInk +
@@ -95,13 +98,14 @@ std::string GamePlotSvg(std::vector<double> held, std::vector<double> released, 
     const auto curve = [&](const std::vector<double>& sorted, const char* colour) {
         std::string points;
         for (int i = 0; i <= kPoints; ++i) {
-            const double tail = kTailFrom + (kTailTo - kTailFrom) * i / kPoints;
-            points += Number(x(tail)) + "," + Number(y(At(sorted, FractionAt(tail)))) + " ";
+            const double position = static_cast<double>(i) / kPoints;
+            points += Number(x(position)) + "," + Number(y(SortedQuantile(sorted, TailFractionAt(position)))) + " ";
         }
         svg += std::string("<polyline fill=\"none\" stroke=\"") + colour + "\" stroke-width=\"2\" points=\"" + points + "\"/>\n";
-        const double p99 = At(sorted, 0.99);
-        svg += std::string("<circle cx=\"") + Number(x(2)) + "\" cy=\"" + Number(y(p99)) + "\" r=\"4\" fill=\"" + colour + "\"/>\n";
-        svg += std::string("<text x=\"") + Number(x(2) + 8) + "\" y=\"" + Number(y(p99) + 4) + "\" fill=\"" + colour +
+        const double p99 = SortedQuantile(sorted, 0.99);
+        const double at = x(TailPositionOf(0.99));
+        svg += std::string("<circle cx=\"") + Number(at) + "\" cy=\"" + Number(y(p99)) + "\" r=\"4\" fill=\"" + colour + "\"/>\n";
+        svg += std::string("<text x=\"") + Number(at + 8) + "\" y=\"" + Number(y(p99) + 4) + "\" fill=\"" + colour +
                "\" font-size=\"11\">" + Number(p99) + " ms</text>\n";
     };
     curve(released, kReleasedColour);

@@ -5,6 +5,7 @@
 
 #include "foundation/text.h"
 #include "gui/screens/screen.h"
+#include "timer/game_plot.h"
 
 namespace {
 
@@ -78,8 +79,7 @@ void DrawChoices(ScreenContext& c, const FrameSnapshot& s, GameCheckScreenState&
     if (c.ui.Button(kStart, start, L"Start", {ButtonKind::Primary, ready, ready, !ready})) ops.StartGameCheck(state.chosen, state.minutes);
 }
 
-// Frame time against percentile, as the saved picture draws it: the median at the left, each
-// tenth of the way right a step ten times rarer, the 99.9th percentile at the right.
+// Frame time against percentile on the saved picture's tail scale.
 void DrawCurves(ScreenContext& c, const GameCheckView& g, const RectF& rect) {
     const RectF plot{rect.left + 46, rect.top + 8, rect.right - 12, rect.bottom - 26};
     const auto [lowHeld, highHeld] = std::minmax_element(g.heldCurve.begin(), g.heldCurve.end());
@@ -101,9 +101,9 @@ void DrawCurves(ScreenContext& c, const GameCheckView& g, const RectF& rect) {
     const struct {
         double fraction;
         const wchar_t* label;
-    } marks[] = {{0, L"median"}, {0.2593, L"90th"}, {0.6297, L"99th"}, {1, L"99.9th"}};
+    } marks[] = {{0.5, L"median"}, {0.9, L"90th"}, {0.99, L"99th"}, {0.999, L"99.9th"}};
     for (const auto& mark : marks) {
-        const float at = plot.left + plot.Width() * static_cast<float>(mark.fraction);
+        const float at = plot.left + plot.Width() * static_cast<float>(TailPositionOf(mark.fraction));
         c.renderer.Line(at, plot.top, at, plot.bottom, palette::Blueprint, 1);
         c.renderer.Text(mark.label, RectF{at - 40, plot.bottom + 4, at + 40, plot.bottom + 20}, Font::Body11, palette::Icy, Align::Center);
     }

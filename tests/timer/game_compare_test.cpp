@@ -148,4 +148,10 @@ TEST(GameCompare, ThePlotDrawsBothArmsAndMarksTheirNinetyNinthPercentiles) {
     EXPECT_NE(svg.find(">held 0.5000 ms<"), std::string::npos);
 
     EXPECT_EQ(GamePlotSvg({}, released, L"game.exe", L"held").find("<polyline"), std::string::npos);
+
+    // The tail scale runs from the median to the 99.9th percentile, each tenth a step ten times rarer.
+    EXPECT_NEAR(TailPositionOf(0.5), 0.0, 1e-4);
+    EXPECT_NEAR(TailPositionOf(0.999), 1.0, 1e-9);
+    EXPECT_NEAR(TailFractionAt(TailPositionOf(0.99)), 0.99, 1e-12);
+    EXPECT_DOUBLE_EQ(SortedQuantile({1, 2, 3, 5}, 0.5), 2.5);
 }
