@@ -55,8 +55,10 @@ constexpr CommandRow kCommands[] = {
      L"                                       99th-percentile frame time. Changes nothing.\n"
      L"      --minutes N                      How long it runs (2-60, default 4).\n"
      L"      --resolution N                   Hold N instead of the installed period.\n"
-     L"      --presentmon PATH                PresentMon's console program, in a folder\n"
-     L"                                       only administrators can change.\n"},
+     L"      --presentmon PATH                Your own copy of PresentMon's console\n"
+     L"                                       program, in a folder only administrators\n"
+     L"                                       can change (default: Intel's release\n"
+     L"                                       2.3.1, downloaded once and checked).\n"},
     // Holding a period in the console changes nothing that outlives it, so it needs no lock.
     {L"apply", {L"--apply"}, R::Administrator, false, HoldCommand,
      L"  Quorvantis.exe --apply               Hold a resolution in this console until\n"

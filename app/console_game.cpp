@@ -2,11 +2,15 @@
 
 #include <windows.h>
 
+#include <memory>
+
 #include "app/command_handlers.h"
 #include "app/console_benchmark.h"
 #include "app/json_output.h"
 #include "driver/driver_clean.h"
+#include "driver/pinned_program.h"
 #include "foundation/child_process.h"
+#include "foundation/feed.h"
 #include "foundation/files.h"
 #include "foundation/log.h"
 #include "foundation/protected_folder.h"
@@ -85,30 +89,61 @@ Json GameJson(const GameRunParams& params, const GameRunResult& run, const std::
     return result;
 }
 
+// PresentMon found, checked (or fetched) only once the run is sure to go ahead, and held from the
+// checks until the last block has run: what was checked is what runs.
+class TrustedPresentMonTool final : public FrameCaptureTool {
+public:
+    TrustedPresentMonTool(const Options& options, const DriverTools& tools) : options_(options), tools_(tools) {}
+    Outcome Prepare(const std::atomic<bool>& stop) override {
+        std::wstring error;
+        const std::wstring program = TrustedPresentMon(options_, tools_, stop, held_, error);
+        if (program.empty()) return stop.load() ? Outcome::Stopped() : Outcome::Failed(error);
+        tool_ = std::make_unique<PresentMonTool>(program);
+        return Outcome::Done();
+    }
+    Outcome Capture(const std::wstring& processName, uint32_t seconds, const std::wstring& csvPath,
+                    const std::atomic<bool>& stop) override {
+        return tool_ ? tool_->Capture(processName, seconds, csvPath, stop) : Outcome::Failed(L"PresentMon is not ready.");
+    }
+
+private:
+    const Options& options_;
+    const DriverTools& tools_;
+    HeldFile held_;
+    std::unique_ptr<PresentMonTool> tool_;
+};
+
 }  // namespace
 
-std::wstring TrustedPresentMon(const Options& options, HeldFile& held, std::wstring& error) {
-    if (options.presentMon.empty()) {
-        error = FormatText(L"PresentMon is needed to capture the game's frames. Download %ls from the PresentMon releases on "
-                           L"GitHub into a folder only administrators can change (such as C:\\Program Files\\PresentMon) and "
-                           L"name it with --presentmon PATH.",
-                           kPresentMonFile);
-        return {};
-    }
+std::wstring TrustedPresentMon(const Options& options, const DriverTools& tools, const std::atomic<bool>& stop, HeldFile& held,
+                              std::wstring& error) {
+    if (options.presentMon.empty()) return EnsurePresentMon(tools, CurrentFeed(), stop, held, error);
     const std::wstring& program = options.presentMon;
     held = HeldFile(program);
     if (!IsFullPath(program) || !held.Held() || held.Kind() != ExecutableKind::X64) {
+        held.Release();
         error = L"--presentmon must name PresentMon's 64-bit program by its full path: " + program;
         return {};
     }
     // It runs with our rights: nobody but administrators may be able to change or replace it.
     if (!ProgramIsProtected(program)) {
+        held.Release();
         error = L"PresentMon is in a folder that programs without administrator rights can change, so it is not started "
-                L"with ours. Move it into a folder only administrators can change, such as C:\\Program Files\\PresentMon: " +
+                L"with ours. Move it into a folder only administrators can change, such as C:\\Program Files\\PresentMon, or "
+                L"leave out --presentmon to use the pinned release: " +
                 program;
         return {};
     }
-    if (!VerifyPublisherSignature(held, kPresentMonPublisher, error)) {
+    // Releases from before Intel signed them carry no signature at all: where only administrators
+    // could have put the copy, that is the administrator's word for it. A signature that is there
+    // must be Intel's and hold.
+    if (CarriesNoSignature(held)) {
+        LogInfo(L"PresentMon at " + program + L" carries no signature (releases before 2024 were not signed); it is used "
+                L"because only administrators can change its folder.");
+        return program;
+    }
+    if (!tools.verifySignature(held, kIntelPublisher, error)) {
+        held.Release();
         error = L"PresentMon's signature does not check out, so it is not started: " + error;
         return {};
     }
@@ -139,6 +174,12 @@ int RunGameCompare(const Options& options, FrameCaptureTool& tool, const std::at
         return finish(1, nullptr);
     }
     if (!GlobalTimerRequestsHonoured()) LogInfo(GamePerProcessCaveat(params.processName));
+    const Outcome ready = tool.Prepare(stop);
+    if (!ready.Ok()) {
+        if (ready.WasStopped()) LogInfo(L"Stopped before the comparison began.");
+        else LogError(ready.Error());
+        return finish(ready.ExitCode(), nullptr);
+    }
 
     // The service's own request would hold the period in both arms.
     PausedTimerService pause;
@@ -181,15 +222,7 @@ int RunGameCompare(const Options& options, FrameCaptureTool& tool, const std::at
 }
 
 int CompareGameWithPresentMon(const Options& options, const std::atomic<bool>& stop, GameRunResult* out) {
-    // Held from the checks until the last block has run: what was checked is what runs.
-    HeldFile held;
-    std::wstring error;
-    const std::wstring program = TrustedPresentMon(options, held, error);
-    if (program.empty()) {
-        LogError(error);
-        return options.json ? PrintJsonDocument(Json::Object(), L"compare-game", 1) : 1;
-    }
-    PresentMonTool tool(program);
+    TrustedPresentMonTool tool(options, ProductDriverTools());
     return RunGameCompare(options, tool, stop, out);
 }
 

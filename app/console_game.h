@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "app/options.h"
+#include "driver/driver_clean.h"
 #include "foundation/files.h"
 #include "timer/game_run.h"
 
@@ -14,6 +15,8 @@ int RunGameCompare(const Options& options, FrameCaptureTool& tool, const std::at
 // the window's game check.
 int CompareGameWithPresentMon(const Options& options, const std::atomic<bool>& stop, GameRunResult* out = nullptr);
 // PresentMon from --presentmon, refused unless it is a 64-bit program only administrators can
-// change and Intel signed it; empty with the reason otherwise. It stays held (unchangeable)
-// while `held` lives.
-std::wstring TrustedPresentMon(const Options& options, HeldFile& held, std::wstring& error);
+// change and, when it is signed at all, Intel signed it; without --presentmon, the pinned release
+// (downloaded once into the tool folder). Empty with the reason otherwise. It stays held
+// (unchangeable) while `held` lives.
+std::wstring TrustedPresentMon(const Options& options, const DriverTools& tools, const std::atomic<bool>& stop, HeldFile& held,
+                              std::wstring& error);

@@ -20,6 +20,8 @@ using SignatureCheck = std::function<bool(const HeldFile& file, const std::wstri
 // The real check: WinVerifyTrust through the held handle with revocation checking (the cached
 // state when offline), then the signer's subject name.
 bool VerifyPublisherSignature(const HeldFile& file, const std::wstring& publisher, std::wstring& error);
+// Whether the program carries no signature at all (as releases from before a publisher signed).
+bool CarriesNoSignature(const HeldFile& file);
 
 // Everything GPU Clean reaches outside the program. The product's is fixed (real vendor hosts,
 // the system's own tools, 7-Zip under Program Files, the real signature check); tests pass theirs.
@@ -35,6 +37,8 @@ const DriverTools& ProductDriverTools();
 inline constexpr const wchar_t* kNvidiaPublisher = L"NVIDIA Corporation";
 // AMD's code-signing certificate names "Advanced Micro Devices"; older ones add ", Inc.".
 inline constexpr const wchar_t* kAmdPublisher = L"Advanced Micro Devices";
+// PresentMon's releases have been signed since 2024.
+inline constexpr const wchar_t* kIntelPublisher = L"Intel Corporation";
 
 // The offer for this machine's adapter; an empty offer when stopped first.
 GpuDriverOffer FindDriverOffer(const DriverTools& tools, Feed* feed, const std::atomic<bool>& stop);

@@ -6,6 +6,7 @@
 
 #include "driver/driver_clean.h"
 #include "driver/driver_text.h"
+#include "driver/pinned_program.h"
 #include "driver/vendor_fetch.h"
 #include "foundation/feed.h"
 #include "foundation/files.h"
@@ -192,48 +193,16 @@ std::wstring EnsureSevenZip(const DriverTools& tools, Feed* feed, std::wstring& 
     const std::wstring folder = DriverFolder();
     const std::wstring& source = tools.hosts->sevenZipInstaller;
     const std::wstring installer = folder + L"\\" + source.substr(source.find_last_of(L'/') + 1);
-    UniqueKernelHandle file;
-    if (EnsureFolder(folder)) file.reset(static_cast<HANDLE>(CreateNewFile(installer)));
-    if (!file) {
-        error = L"Could not store the 7-Zip installer.";
-        return {};
-    }
-    FetchResult result;
-    std::wstring fetchError;
+    // The 7-Zip project does not sign its installers: only the published digest says this is
+    // their file, and a signature that is there must still hold.
+    PinnedProgram pin;
+    pin.kind = SevenZip;
+    pin.url = L"https://" + tools.hosts->sevenZipWeb + source;
+    pin.sha256 = tools.hosts->sevenZipSha256;
+    pin.what = L"The 7-Zip installer";
+    HeldFile held;
     const std::atomic<bool> never{false};
-    const bool fetched = VendorFetch(
-        *tools.hosts, SevenZip, L"GET", L"https://" + tools.hosts->sevenZipWeb + source, true, 0x1000000,
-        [&](const uint8_t* chunk, size_t length, uint64_t, uint64_t) {
-            if (Cancelled(feed)) return false;
-            DWORD written = 0;
-            return WriteFile(file.get(), chunk, static_cast<DWORD>(length), &written, nullptr) && written == length;
-        },
-        result, fetchError, never);
-    file.reset();
-    HeldFile held(installer);
-    const auto refuse = [&](const std::wstring& text) {
-        held.Release();
-        DeleteFileW(installer.c_str());
-        error = text;
-        return std::wstring();
-    };
-    if (!fetched) {
-        return refuse(Cancelled(feed) ? L"Stopped." : !fetchError.empty() ? fetchError : L"The 7-Zip installer could not be downloaded.");
-    }
-    // The 7-Zip project does not sign its installers, and its host's redirects may land anywhere
-    // on the code host: only the published digest says this is their file.
-    if (!held.Held() || !SameDigest(held.Sha256(), tools.hosts->sevenZipSha256)) {
-        return refuse(L"The 7-Zip installer is not the one its publisher released (SHA-256 " + held.Sha256() +
-                      L"), so it was deleted.");
-    }
-    if (held.Kind() != ExecutableKind::X64) {
-        return refuse(L"The 7-Zip installer is not a 64-bit Windows program, so it was deleted.");
-    }
-    std::wstring signatureError;
-    if (!tools.verifySignature(held, L"", signatureError)) {
-        return refuse(L"The 7-Zip installer carries a signature Windows does not accept, so it was deleted. " + signatureError);
-    }
-    LogInfo(L"7-Zip installer SHA-256: " + held.Sha256() + L".");
+    if (!FetchPinnedProgram(tools, pin, installer, feed, never, held, error)) return {};
     LogInfo(L"Installing 7-Zip.");
     const InstallerRunResult run = RunInstaller(installer, L"\"" + installer + L"\" /S", folder, 300000, true, true);
     held.Release();

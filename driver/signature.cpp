@@ -48,6 +48,10 @@ TrustAnswer AskWindows(const HeldFile& file, bool revocation, DWORD providerFlag
     return answer;
 }
 
+bool Unsigned(LONG status) {
+    return status == TRUST_E_NOSIGNATURE || status == TRUST_E_SUBJECT_FORM_UNKNOWN || status == TRUST_E_PROVIDER_UNKNOWN;
+}
+
 bool RevocationUnknown(LONG status) {
     return status == static_cast<LONG>(CERT_E_REVOCATION_FAILURE) || status == static_cast<LONG>(CRYPT_E_REVOCATION_OFFLINE) ||
            status == static_cast<LONG>(CRYPT_E_NO_REVOCATION_CHECK);
@@ -72,7 +76,7 @@ bool VerifyPublisherSignature(const HeldFile& file, const std::wstring& publishe
         }
     }
     const LONG status = answer.status;
-    if (status == TRUST_E_NOSIGNATURE || status == TRUST_E_SUBJECT_FORM_UNKNOWN || status == TRUST_E_PROVIDER_UNKNOWN) {
+    if (Unsigned(status)) {
         if (publisher.empty()) return true;  // no signature asked for, and none there
         error = L"It carries no signature.";
         return false;
@@ -89,3 +93,5 @@ bool VerifyPublisherSignature(const HeldFile& file, const std::wstring& publishe
     }
     return true;
 }
+
+bool CarriesNoSignature(const HeldFile& file) { return file.Held() && Unsigned(AskWindows(file, false, 0).status); }

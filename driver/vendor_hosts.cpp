@@ -10,6 +10,8 @@ const VendorHosts& ProductVendorHosts() {
         h.allowed[SevenZip] = {L"7-zip.org", L"www.7-zip.org", L"github.com", L"objects.githubusercontent.com",
                                L"release-assets.githubusercontent.com"};
         h.allowed[AfterburnerMirror] = {L"ftp.nluug.nl"};
+        // The code host answers a release asset with a redirect to its asset storage.
+        h.allowed[PresentMonRelease] = {L"github.com", L"objects.githubusercontent.com", L"release-assets.githubusercontent.com"};
         h.nvidiaLookup = L"gfwsl.geforce.com";
         h.packageGallery = L"community.chocolatey.org";
         h.sevenZipWeb = L"www.7-zip.org";
@@ -18,6 +20,11 @@ const VendorHosts& ProductVendorHosts() {
         h.sevenZipSha256 = L"6fe18d5b3080e39678cabfa6cef12cfb25086377389b803a36a3c43236a8a82c";
         h.amdSupport = L"www.amd.com";
         h.afterburnerMirror = L"ftp.nluug.nl";
+        h.presentMonWeb = L"github.com";
+        // PresentMon 2.3.1's console program for x64 as Intel released it (421 312 bytes), the
+        // digest several projects that pin this release agree on.
+        h.presentMonRelease = L"/GameTechDev/PresentMon/releases/download/v2.3.1/PresentMon-2.3.1-x64.exe";
+        h.presentMonSha256 = L"364e5d98d4d134bd54dd25c22ed2ca2f4883f8bc3ed6502bee0c151e3436d30c";
         return h;
     }();
     return hosts;

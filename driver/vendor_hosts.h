@@ -16,8 +16,9 @@ enum VendorHostKind : int {
     PackageIndex = 3,
     SevenZip = 4,
     AfterburnerMirror = 5,
+    PresentMonRelease = 6,
 };
-inline constexpr int kVendorHostKinds = 6;
+inline constexpr int kVendorHostKinds = 7;
 
 struct VendorHosts {
     // Allowed names per kind, lower case. NvidiaDownload also allows any subdomain of its names.
@@ -32,6 +33,11 @@ struct VendorHosts {
     std::wstring sevenZipSha256;
     std::wstring amdSupport;  // named in the Referer of AMD downloads
     std::wstring afterburnerMirror;
+    // PresentMon's console program: the one release taken (its path on presentMonWeb) and its
+    // SHA-256; Intel signs it as well, and both are checked.
+    std::wstring presentMonWeb;
+    std::wstring presentMonRelease;
+    std::wstring presentMonSha256;
 };
 
 // The real vendor hosts.

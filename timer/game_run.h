@@ -16,6 +16,9 @@
 class FrameCaptureTool {
 public:
     virtual ~FrameCaptureTool() = default;
+    // Readies the tool (finds or fetches it) once the run is sure to go ahead, before anything is
+    // paused or held: nothing is downloaded for a run that is refused. Failed says why.
+    virtual Outcome Prepare(const std::atomic<bool>& /*stop*/) { return Outcome::Done(); }
     // Records the named process's frames for the seconds into a new CSV file at the path, in
     // the tool's own columns. Stopped when the stop flag ended it; Failed says why.
     virtual Outcome Capture(const std::wstring& processName, uint32_t seconds, const std::wstring& csvPath,

@@ -5,8 +5,6 @@
 
 #include "timer/game_run.h"
 
-inline constexpr const wchar_t* kPresentMonFile = L"PresentMon-2.3.1-x64.exe";
-inline constexpr const wchar_t* kPresentMonPublisher = L"Intel Corporation";
 
 // One block's command line: only the named process, its CSV at the path, timed, ending itself
 // after the time, with our own trace session (an older one of that name is stopped first).

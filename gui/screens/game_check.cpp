@@ -61,8 +61,8 @@ void DrawChoices(ScreenContext& c, const FrameSnapshot& s, GameCheckScreenState&
     y += 40;
     c.renderer.Text(L"PresentMon", RectF{inner.left, y, inner.right, y + 22}, Font::Bold13, palette::CoolWhite);
     y += 24;
-    c.renderer.Text(s.game.presentMon.empty() ? std::wstring(L"not chosen yet: Intel's console program, in a folder only "
-                                                             L"administrators can change")
+    c.renderer.Text(s.game.presentMon.empty() ? std::wstring(L"Intel's release 2.3.1, downloaded once and checked, "
+                                                             L"or choose your own copy")
                                               : s.game.presentMon,
                     RectF{inner.left, y, inner.right, y + 18}, Font::Mono11, s.game.presentMon.empty() ? palette::Muted : palette::Icy);
     y += 24;
@@ -75,7 +75,7 @@ void DrawChoices(ScreenContext& c, const FrameSnapshot& s, GameCheckScreenState&
         if (c.ui.Button(kStop, start, L"Stop", {ButtonKind::Danger})) ops.StopGameCheck();
         return;
     }
-    const bool ready = !state.chosen.empty() && !s.game.presentMon.empty();
+    const bool ready = !state.chosen.empty();
     if (c.ui.Button(kStart, start, L"Start", {ButtonKind::Primary, ready, ready, !ready})) ops.StartGameCheck(state.chosen, state.minutes);
 }
 

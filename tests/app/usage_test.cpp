@@ -54,8 +54,10 @@ Usage:
                                        99th-percentile frame time. Changes nothing.
       --minutes N                      How long it runs (2-60, default 4).
       --resolution N                   Hold N instead of the installed period.
-      --presentmon PATH                PresentMon's console program, in a folder
-                                       only administrators can change.
+      --presentmon PATH                Your own copy of PresentMon's console
+                                       program, in a folder only administrators
+                                       can change (default: Intel's release
+                                       2.3.1, downloaded once and checked).
   Quorvantis.exe --apply               Hold a resolution in this console until
       [--resolution N]                 Ctrl+C (default: kernel fastest). One-off,
                                        nothing is installed.

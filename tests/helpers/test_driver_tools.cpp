@@ -3,7 +3,7 @@
 // tar.exe, pnputil.exe and schtasks.exe, 7-Zip is looked for under QV_FAKE_INSTALL_DIR, Afterburner
 // under QV_FAKE_PROGRAMS_X86 or where QV_FAKE_AFTERBURNER_KEY and QV_FAKE_RTSS_KEY record it, its
 // archive is /files/afterburner.zip with the digest in QV_TEST_AFTERBURNER_SHA256, 7-Zip's
-// installer is pinned to QV_TEST_SEVENZIP_SHA256, and QV_TEST_NVAPI names the NVIDIA driver file.
+// installer is pinned to QV_TEST_SEVENZIP_SHA256, PresentMon's release to QV_TEST_PRESENTMON_SHA256, and QV_TEST_NVAPI names the NVIDIA driver file.
 // NVIDIA's and AMD's signatures are accepted and recorded in QV_FAKE_TOOL_LOG as "signature
 // <publisher>" (test packages carry none); a check naming no publisher (7-Zip's installer) is
 // Windows' own.
@@ -37,10 +37,12 @@ const DriverTools& ProductDriverTools() {
     static const VendorHosts hosts = [] {
         VendorHosts h;
         for (auto& allowed : h.allowed) allowed = {L"localhost"};
-        h.nvidiaLookup = h.packageGallery = h.sevenZipWeb = h.amdSupport = h.afterburnerMirror =
+        h.nvidiaLookup = h.packageGallery = h.sevenZipWeb = h.amdSupport = h.afterburnerMirror = h.presentMonWeb =
             L"localhost:" + Environment(L"QV_TEST_VENDOR_PORT");
         h.sevenZipInstaller = L"/a/7z2600-x64.exe";
         h.sevenZipSha256 = Environment(L"QV_TEST_SEVENZIP_SHA256");
+        h.presentMonRelease = L"/GameTechDev/PresentMon/releases/download/v2.3.1/PresentMon-2.3.1-x64.exe";
+        h.presentMonSha256 = Environment(L"QV_TEST_PRESENTMON_SHA256");
         return h;
     }();
     static const DriverTools tools = [] {

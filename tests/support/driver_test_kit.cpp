@@ -100,6 +100,12 @@ void DriverTestKit::PlaceSevenZipInstaller(const std::wstring& source, const std
     SetFakeSwitch(L"QV_TEST_SEVENZIP_SHA256", hosts_.sevenZipSha256.c_str());
 }
 
+void DriverTestKit::PlacePresentMon(const std::wstring& source, const std::wstring& pinnedTo) {
+    VendorTestServer::Get().PlaceFileFrom(L"presentmon-release.exe", source);
+    hosts_.presentMonSha256 = FromUtf8(Sha256Hex(ReadFileBytes(pinnedTo.empty() ? source : pinnedTo)));
+    SetFakeSwitch(L"QV_TEST_PRESENTMON_SHA256", hosts_.presentMonSha256.c_str());
+}
+
 std::string DriverTestKit::PlaceAfterburnerArchive() const {
     const std::string archive =
         FakeArchive({{"MSIAfterburnerSetup466.exe", ReadFileBytes(BinDirectory() + L"\\fake_afterburner.exe")}}, false, 0);

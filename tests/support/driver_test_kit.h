@@ -47,6 +47,9 @@ public:
     // Places source as the 7-Zip installer on the server and pins the program to the digest of
     // pinnedTo (source itself when empty).
     void PlaceSevenZipInstaller(const std::wstring& source, const std::wstring& pinnedTo = L"");
+    // PresentMon's release as the code host hands it out (through a redirect to its asset
+    // storage), pinned to the digest of `pinnedTo` (the same file when empty).
+    void PlacePresentMon(const std::wstring& source, const std::wstring& pinnedTo = L"");
     // The program built to use the local vendor server and these tools (see the test build).
     static std::wstring TestProgramPath();
 

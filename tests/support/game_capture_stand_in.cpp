@@ -24,6 +24,11 @@ std::string FormatUtf8(const char* format, ...) {
 GameCaptureStandIn::GameCaptureStandIn(const GameModel& model, uint32_t heldPeriod, uint64_t seed)
     : game_(model, seed), heldPeriod_(heldPeriod) {}
 
+Outcome GameCaptureStandIn::Prepare(const std::atomic<bool>&) {
+    ++prepared;
+    return prepareError.empty() ? Outcome::Done() : Outcome::Failed(prepareError);
+}
+
 Outcome GameCaptureStandIn::Capture(const std::wstring& processName, uint32_t seconds, const std::wstring& csvPath,
                                     const std::atomic<bool>& stop) {
     uint32_t coarsest = 0, finest = 0, current = 0;

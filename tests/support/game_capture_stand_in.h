@@ -6,6 +6,7 @@
 // effect is added. Every capture records that period, so a test sees the arms as they ran.
 #include <atomic>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "support/game_model.h"
@@ -14,9 +15,12 @@
 class GameCaptureStandIn final : public FrameCaptureTool {
 public:
     GameCaptureStandIn(const GameModel& model, uint32_t heldPeriod, uint64_t seed);
+    Outcome Prepare(const std::atomic<bool>& stop) override;
     Outcome Capture(const std::wstring& processName, uint32_t seconds, const std::wstring& csvPath,
                     const std::atomic<bool>& stop) override;
 
+    int prepared = 0;
+    std::wstring prepareError;      // Prepare fails with it, as a download that could not be made
     std::vector<uint32_t> periods;  // in force at each capture
     // Raises the flag during this capture (0-based), as Ctrl+C would, and answers Stopped.
     int stopDuring = -1;

@@ -16,6 +16,9 @@ Makes a test CA and a localhost certificate in FOLDER (ca.pem, server.pem, serve
   /nvidia_web_services/...  FOLDER/files/nvidia-answer.json
   /api/v2/package/amd-software-adrenalin-edition  FOLDER/files/amd-index.nupkg
   /a/7z2600-x64.exe   FOLDER/files/7z-installer.exe
+  /GameTechDev/PresentMon/releases/download/v2.3.1/PresentMon-2.3.1-x64.exe
+                      302 to /release-assets/... (with a signed query, as the code host sends its
+                      asset storage), which serves FOLDER/files/presentmon-release.exe
   /quorvantis/latest.json   FOLDER/files/latest.json; /Quorvantis*.exe   FOLDER/files/<that name>
   /Quorvantis-redirect.exe  302 to the same release by IP address (a host no table allows)
   POST /api/quorvantis/downloads   counted in FOLDER/counted.log
@@ -197,6 +200,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.send_file("amd-index.nupkg", head)
             elif url.path == "/a/7z2600-x64.exe":
                 self.send_file("7z-installer.exe", head)
+            elif url.path == "/GameTechDev/PresentMon/releases/download/v2.3.1/PresentMon-2.3.1-x64.exe":
+                port = self.server.server_address[1]
+                self.send_response(302)
+                self.send_header("Location", "https://localhost:%d/release-assets/github-production-release-asset/53137313/"
+                                 "3f1c4b1e?sp=r&sv=2018-11-09&sr=b&spr=https&rscd=attachment%%3B+filename%%3D"
+                                 "PresentMon-2.3.1-x64.exe&rsct=application%%2Foctet-stream&sig=c2lnbmF0dXJl" % port)
+                self.send_header("Content-Length", "0")
+                self.end_headers()
+            elif url.path.startswith("/release-assets/github-production-release-asset/"):
+                self.send_file("presentmon-release.exe", head)
             elif url.path == "/quorvantis/latest.json":
                 self.send_file("latest.json", head)
             elif url.path == "/Quorvantis-redirect.exe":

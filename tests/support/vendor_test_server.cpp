@@ -49,8 +49,10 @@ VendorTestServer::VendorTestServer() : folder_(BinDirectory() + L"\\vendor-serve
     trusted_ = TrustCertificate(ReadFileBytes(folder_ + L"\\ca.pem"), problem_);
     const std::wstring authority = FormatText(L"localhost:%u", static_cast<unsigned>(port_));
     for (auto& allowed : hosts_.allowed) allowed = {L"localhost"};
-    hosts_.nvidiaLookup = hosts_.packageGallery = hosts_.sevenZipWeb = hosts_.amdSupport = hosts_.afterburnerMirror = authority;
+    hosts_.nvidiaLookup = hosts_.packageGallery = hosts_.sevenZipWeb = hosts_.amdSupport = hosts_.afterburnerMirror =
+        hosts_.presentMonWeb = authority;
     hosts_.sevenZipInstaller = L"/a/7z2600-x64.exe";
+    hosts_.presentMonRelease = ProductVendorHosts().presentMonRelease;
     publisher_ = {L"localhost", L"localhost", authority, authority};
 }
 
