@@ -31,11 +31,18 @@ BOOL WINAPI StopGameOnControl(DWORD) {
     return TRUE;  // the run ends at once and puts everything back; the process is not ended here
 }
 
+// A folder of its own for each run: another run begun in the same second gets a numbered one.
 std::wstring CaptureFolder(const std::wstring& processName) {
     SYSTEMTIME t{};
     GetLocalTime(&t);
-    return FormatText(L"%ls\\game-compare\\%04u%02u%02u-%02u%02u%02u-%ls", DataDirectory().c_str(), t.wYear, t.wMonth, t.wDay,
-                      t.wHour, t.wMinute, t.wSecond, processName.substr(0, processName.size() - 4).c_str());
+    const std::wstring base = FormatText(L"%ls\\game-compare\\%04u%02u%02u-%02u%02u%02u-%ls", DataDirectory().c_str(), t.wYear,
+                                         t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond,
+                                         processName.substr(0, processName.size() - 4).c_str());
+    std::wstring folder = base;
+    for (int n = 2; GetFileAttributesW(folder.c_str()) != INVALID_FILE_ATTRIBUTES && n < 100; ++n) {
+        folder = base + FormatText(L"-%d", n);
+    }
+    return folder;
 }
 
 Json ArmJson(const GameArmStats& s) {
@@ -64,7 +71,7 @@ Json GameJson(const GameRunParams& params, const GameRunResult& run, const std::
         blocks.Push(Json::Object()
                         .Set("arm", run.blocks[i].arm == GameArm::Held ? "held" : "released")
                         .Set("frames", static_cast<unsigned long long>(run.blocks[i].frameMs.size()))
-                        .Set("file", i < run.files.size() ? Json(run.files[i]) : Json()));
+                        .Set("file", i < run.files.size() && !run.files[i].empty() ? Json(run.files[i]) : Json()));
     }
     Json result = Json::Object()
                       .Set("game", params.processName)

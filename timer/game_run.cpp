@@ -2,7 +2,10 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "foundation/files.h"
+#include "foundation/log.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
 #include "timer/frame_capture.h"
@@ -25,6 +28,8 @@ bool ReadCapture(const std::wstring& path, std::string& text) {
         return true;
     });
 }
+
+bool Blank(const std::string& text) { return text.find_first_not_of(" \t\r\n\xEF\xBB\xBF") == std::string::npos; }
 
 // Whatever ends the run, this process's request is taken back.
 class HeldPeriod {
@@ -77,22 +82,40 @@ GameRunResult RunGameComparison(const GameRunParams& params, FrameCaptureTool& t
         }
         const std::wstring file =
             FormatText(L"%ls\\block-%02d-%ls.csv", params.folder.c_str(), static_cast<int>(i) + 1, arm == GameArm::Held ? L"A" : L"B");
+        DeleteFileW(file.c_str());  // a file left from before is never read as this block's
         const Outcome captured = tool.Capture(params.processName, kGameBlockSeconds, file, stop);
         if (!captured.Ok()) {
             result.outcome = captured;
             return result;
         }
-        result.files.push_back(file);
+        // A game that is minimized, paused or loading presents nothing for a while: the capture
+        // program then leaves no file, or only its header. Such a block is left out rather than the
+        // whole run lost, unless nothing at all has come yet.
+        const bool written = GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES;
+        result.files.push_back(written ? file : std::wstring());
         std::string text;
-        if (!ReadCapture(file, text)) {
+        if (written && !ReadCapture(file, text)) {
             result.outcome = Outcome::Failed(L"The frame capture of block " + std::to_wstring(i + 1) + L" could not be read: " + file);
             return result;
         }
         FrameCapture capture;
         std::wstring error;
-        if (!ParseFrameCapture(text, params.processName, capture, error)) {
+        const bool parsed = written && ParseFrameCapture(text, params.processName, capture, error);
+        // Only a file with no capture header at all (another program's output) is not a capture.
+        if (written && !parsed && capture.column.empty() && !Blank(text)) {
             result.outcome = Outcome::Failed(FormatText(L"Block %d: %ls (%ls)", static_cast<int>(i) + 1, error.c_str(), file.c_str()));
             return result;
+        }
+        if (capture.frameMs.empty()) {
+            LogInfo(FormatText(L"Block %d: no frames of %ls were captured (minimized, paused or loading?); it is left out.",
+                               static_cast<int>(i) + 1, params.processName.c_str()));
+            const bool noneYet = std::all_of(result.blocks.begin(), result.blocks.end(), [](const GameBlock& b) { return b.frameMs.empty(); });
+            if (i >= 1 && noneYet) {
+                result.outcome = Outcome::Failed(FormatText(L"No frames of %ls were captured in the first two blocks. Is the game in "
+                                                            L"the foreground and drawing frames?",
+                                                            params.processName.c_str()));
+                return result;
+            }
         }
         result.blocks.push_back(GameBlock{arm, SettledFrames(capture.frameMs)});
     }

@@ -36,7 +36,7 @@ struct GameRunResult {
     Outcome outcome = Outcome::Stopped();
     uint32_t heldActual = 0;          // the period the kernel reported while arm A held it
     std::vector<GameBlock> blocks;    // settled frames of each captured block
-    std::vector<std::wstring> files;  // each block's CSV
+    std::vector<std::wstring> files;  // each block's CSV; empty where none was written
     GameComparison comparison;        // when done
 };
 

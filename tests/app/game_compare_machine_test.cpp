@@ -108,6 +108,37 @@ TEST_F(GameCompareMachine, AStoppedRunLetsThePeriodGoAndStartsTheServiceAgain) {
     EXPECT_TRUE(WaitUntil([] { return QueryTimerServiceState() == TimerServiceState::Running; }, 10000, 100));
 }
 
+// A block the game drew nothing in (minimized, say) is left out and the rest still compared; a
+// run that has captured nothing in its first two blocks ends there.
+TEST_F(GameCompareMachine, BlocksWithoutFramesAreLeftOutAndARunWithNoneEndsEarly) {
+    GameModel model;
+    model.fps = 240;
+    model.effectMs = 1.0;
+    GameCaptureStandIn capture(model, options.resolution, 11);
+    capture.headerOnly = {2};
+    capture.noFile = {5};
+    const std::atomic<bool> stop{false};
+    GameRunResult run;
+    EXPECT_EQ(RunGameCompare(options, capture, stop, &run), 0) << Lines();
+    EXPECT_TRUE(Logged("Block 3: no frames of " + ToUtf8(options.gameName) + " were captured (minimized, paused or loading?); "
+                       "it is left out."));
+    EXPECT_TRUE(Logged("Block 6: no frames of ")) << Lines();
+    EXPECT_EQ(run.comparison.held.blocks + run.comparison.released.blocks, 6);
+    EXPECT_TRUE(Logged("Holding 0.5000 ms lowered your 99th-percentile frame time by ")) << Lines();
+    ASSERT_EQ(run.files.size(), 8u);
+    EXPECT_TRUE(run.files[5].empty()) << "no file was written for it";
+
+    GameCaptureStandIn idle(model, options.resolution, 12);
+    idle.headerOnly = {0};
+    idle.noFile = {1};
+    EXPECT_EQ(RunGameCompare(options, idle, stop), 1);
+    EXPECT_TRUE(Logged("ERROR: No frames of " + ToUtf8(options.gameName) + " were captured in the first two blocks. Is the game in "
+                       "the foreground and drawing frames?")) << Lines();
+    EXPECT_EQ(idle.periods.size(), 2u);
+    EXPECT_EQ(kernel.OwnRequest(), 0u);
+    EXPECT_TRUE(FileExists(run.files[1])) << "a run begun in the same second keeps to a folder of its own";
+}
+
 // Each case that cannot give an answer is refused before anything is paused or held.
 TEST_F(GameCompareMachine, EachRefusalSaysWhy) {
     GameCaptureStandIn capture(GameModel{}, options.resolution, 1);

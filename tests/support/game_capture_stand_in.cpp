@@ -1,5 +1,7 @@
 #include "support/game_capture_stand_in.h"
 
+#include <algorithm>
+
 #include <cstdarg>
 #include <cstdio>
 #include <string>
@@ -42,6 +44,10 @@ Outcome GameCaptureStandIn::Capture(const std::wstring& processName, uint32_t se
         "Application,ProcessID,SwapChainAddress,PresentRuntime,SyncInterval,PresentFlags,AllowsTearing,PresentMode,"
         "CPUStartTime,MsBetweenSimulationStart,MsBetweenPresents,MsBetweenDisplayChange,MsInPresentAPI,"
         "MsRenderPresentLatency,MsUntilDisplayed,MsPCLatency,MsBetweenAppStart,MsCPUBusy,MsCPUWait\r\n";
+    const int index = static_cast<int>(periods.size()) - 1;
+    const auto among = [index](const std::vector<int>& list) { return std::find(list.begin(), list.end(), index) != list.end(); };
+    if (among(noFile)) return Outcome::Done();
+    if (among(headerOnly)) return WriteFileBytes(csvPath, csv) ? Outcome::Done() : Outcome::Failed(L"The stand-in could not write " + csvPath);
     double at = 0;
     const double end = game_.ElapsedSeconds() + seconds;
     for (int frame = 0; game_.ElapsedSeconds() < end; ++frame) {

@@ -22,6 +22,9 @@ public:
     int prepared = 0;
     std::wstring prepareError;      // Prepare fails with it, as a download that could not be made
     std::vector<uint32_t> periods;  // in force at each capture
+    // Captures (0-based) the game draws nothing in, as when it is minimized: the real program then
+    // writes only its header, or no file at all.
+    std::vector<int> headerOnly, noFile;
     // Raises the flag during this capture (0-based), as Ctrl+C would, and answers Stopped.
     int stopDuring = -1;
     std::atomic<bool>* stopFlag = nullptr;
