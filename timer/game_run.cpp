@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
-
 #include "foundation/files.h"
 #include "foundation/log.h"
 #include "foundation/text.h"
@@ -109,8 +107,7 @@ GameRunResult RunGameComparison(const GameRunParams& params, FrameCaptureTool& t
         if (capture.frameMs.empty()) {
             LogInfo(FormatText(L"Block %d: no frames of %ls were captured (minimized, paused or loading?); it is left out.",
                                static_cast<int>(i) + 1, params.processName.c_str()));
-            const bool noneYet = std::all_of(result.blocks.begin(), result.blocks.end(), [](const GameBlock& b) { return b.frameMs.empty(); });
-            if (i >= 1 && noneYet) {
+            if (i == 1 && result.blocks.front().frameMs.empty()) {
                 result.outcome = Outcome::Failed(FormatText(L"No frames of %ls were captured in the first two blocks. Is the game in "
                                                             L"the foreground and drawing frames?",
                                                             params.processName.c_str()));
